@@ -1,0 +1,36 @@
+# Thin front end over CMake/CTest. `make test` is what CI runs.
+BUILD         ?= build
+RELEASE_BUILD ?= build-release
+FUZZ_BUILD    ?= build-fuzz
+JOBS          ?= $(shell nproc)
+FUZZ_SECONDS  ?= 60
+
+.PHONY: all deps build test run bench fuzz clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+build: deps
+	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DRK40_SANITIZE=ON >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+
+run: build
+	@scripts/run-demo $(BUILD)
+
+bench: deps
+	@cmake -S . -B $(RELEASE_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DRK40_BENCH=ON >/dev/null
+	@cmake --build $(RELEASE_BUILD) -j $(JOBS)
+	@scripts/run-bench $(RELEASE_BUILD)
+
+fuzz: deps
+	@CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRK40_FUZZ=ON >/dev/null
+	@cmake --build $(FUZZ_BUILD) -j $(JOBS)
+	@scripts/run-fuzz $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
+clean:
+	rm -rf $(BUILD) $(RELEASE_BUILD) $(FUZZ_BUILD)

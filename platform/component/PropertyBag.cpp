@@ -1,0 +1,113 @@
+#include "PropertyBag.h"
+
+#include <QStringList>
+
+namespace component {
+
+void PropertyBag::write(const QString& name, const QVariant& value)
+{
+    for (auto& item : m_items) {
+        if (item.first == name) {
+            item.second = value;
+            return;
+        }
+    }
+    m_items.emplace_back(name, value);
+}
+
+QVariant PropertyBag::read(const QString& name) const
+{
+    for (const auto& item : m_items)
+        if (item.first == name)
+            return item.second;
+    return {};
+}
+
+bool PropertyBag::contains(const QString& name) const
+{
+    return read(name).isValid();
+}
+
+QStringList PropertyBag::names() const
+{
+    QStringList out;
+    for (const auto& item : m_items)
+        out << item.first;
+    return out;
+}
+
+static QString escape(const QString& s)
+{
+    QString out;
+    for (QChar c : s) {
+        if (c == '\\') out += "\\\\";
+        else if (c == '\n') out += "\\n";
+        else if (c == '\r') out += "\\r";
+        else out += c;
+    }
+    return out;
+}
+
+static QString unescape(const QString& s)
+{
+    QString out;
+    for (qsizetype i = 0; i < s.size(); ++i) {
+        if (s[i] == '\\' && i + 1 < s.size()) {
+            const QChar n = s[++i];
+            out += n == 'n' ? QChar('\n') : n == 'r' ? QChar('\r') : n;
+        } else {
+            out += s[i];
+        }
+    }
+    return out;
+}
+
+QString PropertyBag::toText() const
+{
+    QString out;
+    for (const auto& [name, value] : m_items) {
+        QString encoded;
+        switch (value.typeId()) {
+        case QMetaType::Bool: encoded = QString("b:%1").arg(value.toBool() ? 1 : 0); break;
+        case QMetaType::Short: case QMetaType::Int: case QMetaType::LongLong:
+        case QMetaType::UShort: case QMetaType::UInt: case QMetaType::ULongLong:
+            encoded = "i:" + value.toString(); break;
+        default: encoded = "s:" + escape(value.toString()); break;
+        }
+        out += name + '=' + encoded + '\n';
+    }
+    return out;
+}
+
+PropertyBag PropertyBag::fromText(const QString& text, bool* ok)
+{
+    PropertyBag bag;
+    bool good = true;
+    for (const QString& line : text.split('\n', Qt::SkipEmptyParts)) {
+        const qsizetype eq = line.indexOf('=');
+        if (eq <= 0 || line.size() < eq + 3 || line[eq + 2] != ':') {
+            good = false;
+            continue;
+        }
+        const QString name = line.left(eq);
+        const QChar kind = line[eq + 1];
+        const QString raw = line.mid(eq + 3);
+        if (kind == 'b') {
+            bag.write(name, raw == "1");
+        } else if (kind == 'i') {
+            bool isNumber = false;
+            const qlonglong n = raw.toLongLong(&isNumber);
+            if (!isNumber) { good = false; continue; }
+            bag.write(name, n);
+        } else if (kind == 's') {
+            bag.write(name, unescape(raw));
+        } else {
+            good = false;
+        }
+    }
+    if (ok)
+        *ok = good;
+    return bag;
+}
+
+} // namespace component

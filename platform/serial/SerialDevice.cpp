@@ -1,0 +1,184 @@
+#include "SerialDevice.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+#include <utility>
+
+namespace serial {
+
+namespace {
+
+bool speedFor(int baud, speed_t& out)
+{
+    switch (baud) {
+    case 300: out = B300; return true;
+    case 600: out = B600; return true;
+    case 1200: out = B1200; return true;
+    case 2400: out = B2400; return true;
+    case 4800: out = B4800; return true;
+    case 9600: out = B9600; return true;
+    case 19200: out = B19200; return true;
+    case 38400: out = B38400; return true;
+    case 57600: out = B57600; return true;
+    case 115200: out = B115200; return true;
+    default: return false;
+    }
+}
+
+// USB adapters hold received bytes back for up to 16 ms unless asked not to.
+// Drivers without the setting (a pseudo-terminal) refuse; that is fine.
+void requestLowLatency(int fd)
+{
+    serial_struct info{};
+    if (ioctl(fd, TIOCGSERIAL, &info) != 0)
+        return;
+    info.flags |= ASYNC_LOW_LATENCY;
+    (void)ioctl(fd, TIOCSSERIAL, &info);
+}
+
+} // namespace
+
+SerialDevice::~SerialDevice()
+{
+    close();
+}
+
+SerialDevice::SerialDevice(SerialDevice&& other) noexcept
+    : m_fd(std::exchange(other.m_fd, -1)), m_failed(other.m_failed), m_path(std::move(other.m_path))
+{
+}
+
+SerialDevice& SerialDevice::operator=(SerialDevice&& other) noexcept
+{
+    if (this != &other) {
+        close();
+        m_fd = std::exchange(other.m_fd, -1);
+        m_failed = other.m_failed;
+        m_path = std::move(other.m_path);
+    }
+    return *this;
+}
+
+OpenResult SerialDevice::open(const QString& path, int baud)
+{
+    close();
+    m_failed = false;
+    const QByteArray native = path.toLocal8Bit();
+    const int fd = ::open(native.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return OpenResult::CannotOpen;
+    // TIOCEXCL keeps other programs out, but root ignores it; the flock is
+    // what two of our own processes (root or not) contend for.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return OpenResult::CannotOpen;
+    }
+    (void)ioctl(fd, TIOCEXCL);
+
+    termios tio{};
+    if (tcgetattr(fd, &tio) != 0) {
+        ::close(fd);
+        return OpenResult::CannotReadSettings;
+    }
+    speed_t speed{};
+    if (!speedFor(baud, speed)) {
+        ::close(fd);
+        return OpenResult::SettingsRefused;
+    }
+    cfmakeraw(&tio);
+    tio.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS);
+    tio.c_cflag |= CS8 | CLOCAL | CREAD;
+    tio.c_iflag &= ~(IXON | IXOFF | IXANY);
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+    if (cfsetispeed(&tio, speed) != 0 || cfsetospeed(&tio, speed) != 0 || tcsetattr(fd, TCSANOW, &tio) != 0) {
+        ::close(fd);
+        return OpenResult::SettingsRefused;
+    }
+    requestLowLatency(fd);
+    m_fd = fd;
+    m_path = path;
+    return OpenResult::Ok;
+}
+
+bool SerialDevice::close()
+{
+    if (m_fd < 0)
+        return true;
+    const int fd = std::exchange(m_fd, -1);
+    (void)ioctl(fd, TIOCNXCL);
+    (void)flock(fd, LOCK_UN);
+    return ::close(fd) == 0;
+}
+
+void SerialDevice::purge()
+{
+    if (m_fd < 0)
+        return;
+    (void)tcflush(m_fd, TCIFLUSH);
+    (void)tcflush(m_fd, TCOFLUSH);
+}
+
+int SerialDevice::readByte(std::chrono::milliseconds timeout)
+{
+    if (m_fd < 0 || m_failed)
+        return -1;
+    pollfd p{m_fd, POLLIN, 0};
+    const int ms = static_cast<int>(timeout.count());
+    int n;
+    do {
+        n = ::poll(&p, 1, ms);
+    } while (n < 0 && errno == EINTR);
+    if (n <= 0)
+        return -1;
+    if (p.revents & POLLIN) {
+        std::uint8_t byte = 0;
+        const ssize_t got = ::read(m_fd, &byte, 1);
+        if (got == 1)
+            return byte;
+        if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR))
+            m_failed = true;
+        return -1;
+    }
+    if (p.revents & (POLLHUP | POLLERR | POLLNVAL))
+        m_failed = true;
+    return -1;
+}
+
+std::size_t SerialDevice::write(const std::uint8_t* data, std::size_t size)
+{
+    if (m_fd < 0 || m_failed)
+        return 0;
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::write(m_fd, data + done, size - done);
+        if (n > 0) {
+            done += std::size_t(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno == EAGAIN) {
+            pollfd p{m_fd, POLLOUT, 0};
+            if (::poll(&p, 1, 1000) > 0 && !(p.revents & (POLLHUP | POLLERR | POLLNVAL)))
+                continue;
+        }
+        m_failed = true;
+        break;
+    }
+    return done;
+}
+
+bool canOpen(const QString& path)
+{
+    SerialDevice probe;
+    return probe.open(path, 9600) == OpenResult::Ok;
+}
+
+} // namespace serial

@@ -1,0 +1,66 @@
+#pragma once
+
+// A serial device opened exclusively, 8N1, no flow control, with reads of
+// one byte at a time under a millisecond time-out. Move-only: it owns the
+// file descriptor and the lock on it.
+
+#include <QString>
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+
+namespace serial {
+
+enum class OpenResult {
+    Ok = 0,
+    CannotOpen = -1,         // missing, no permission, or held by another program
+    CannotReadSettings = -2,
+    SettingsRefused = -3,    // e.g. a baud rate the driver does not offer
+};
+
+class SerialDevice {
+public:
+    SerialDevice() = default;
+    ~SerialDevice();
+    SerialDevice(const SerialDevice&) = delete;
+    SerialDevice& operator=(const SerialDevice&) = delete;
+    SerialDevice(SerialDevice&& other) noexcept;
+    SerialDevice& operator=(SerialDevice&& other) noexcept;
+
+    // Opens the device for exclusive use: TIOCEXCL against other openers and
+    // an flock, which holds for root too. Sets the baud rate, 8 data bits, no
+    // parity, one stop bit, no hardware or software flow control, raw mode,
+    // and asks for the driver's low-latency mode where it has one.
+    OpenResult open(const QString& path, int baud);
+    // Closes the device; safe when not open. Returns false when close failed.
+    bool close();
+    bool isOpen() const { return m_fd >= 0; }
+    QString path() const { return m_path; }
+
+    // Discards pending input, then pending output.
+    void purge();
+
+    // One read attempt: the next byte, or -1 when none arrived within the
+    // time-out (or the device reported an error or hang-up).
+    int readByte(std::chrono::milliseconds timeout);
+
+    // Writes all bytes (waiting while the driver's queue is full); returns
+    // the number written, less than size when the device failed.
+    std::size_t write(const std::uint8_t* data, std::size_t size);
+
+    // Whether the device hung up or failed (e.g. a pseudo-terminal whose
+    // other side closed). Cleared by open().
+    bool failed() const { return m_failed; }
+
+private:
+    int m_fd = -1;
+    bool m_failed = false;
+    QString m_path;
+};
+
+// Whether the device could be opened for exclusive use right now (opens and
+// closes it again). Used to grey out ports that are missing or taken.
+bool canOpen(const QString& path);
+
+} // namespace serial

@@ -1,0 +1,40 @@
+#include "Prompt.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QMessageBox>
+
+namespace ui {
+
+static QString titleOr(const QString& title)
+{
+    return title.isEmpty() ? QApplication::applicationDisplayName() : title;
+}
+
+void Prompter::message(QWidget* parent, const QString& text, Look look, const QString& title)
+{
+    const auto icon = look == Look::Information ? QMessageBox::Information
+                    : look == Look::Stop        ? QMessageBox::Critical
+                                                : QMessageBox::NoIcon;
+    QMessageBox box(icon, titleOr(title), text, QMessageBox::Ok, parent);
+    box.exec();
+}
+
+bool Prompter::askYesNo(QWidget* parent, const QString& text, const QString& title)
+{
+    QMessageBox box(QMessageBox::Question, titleOr(title), text, QMessageBox::Yes | QMessageBox::No, parent);
+    return box.exec() == QMessageBox::Yes;
+}
+
+int Prompter::exec(QDialog& dialog)
+{
+    return dialog.exec();
+}
+
+static Prompter g_default;
+static Prompter* g_current = &g_default;
+
+Prompter& prompter() { return *g_current; }
+void setPrompter(Prompter* p) { g_current = p ? p : &g_default; }
+
+} // namespace ui
