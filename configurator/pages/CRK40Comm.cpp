@@ -1,0 +1,89 @@
+#include "CRK40Comm.h"
+
+#include "Registry.h"
+
+#include <QLoggingCategory>
+
+Q_LOGGING_CATEGORY(lcWrapper, "termset.control")
+
+using component::InvokeKind;
+
+CRK40Comm::CRK40Comm(std::unique_ptr<component::IDispatchControl> control) : m_control(std::move(control)) {}
+
+CRK40Comm::~CRK40Comm() = default;
+
+bool CRK40Comm::Create(const QString& progId)
+{
+    component::HRESULT hr = component::S_OK;
+    m_control = component::createControl(progId, &hr, &m_error);
+    if (!m_control)
+        qCWarning(lcWrapper) << "cannot create" << progId << ":" << m_error;
+    return m_control != nullptr;
+}
+
+component::InvokeResult CRK40Comm::call(int dispid, InvokeKind kind, const QVariantList& args) const
+{
+    if (!m_control) {
+        m_error = QStringLiteral("the communication control is not available");
+        return {component::E_FAIL, {}, m_error};
+    }
+    auto result = m_control->invoke(dispid, kind, args);
+    if (!result.ok()) {
+        m_error = result.error;
+        qCWarning(lcWrapper) << "DISPID" << dispid << "failed:" << result.error;
+    }
+    return result;
+}
+
+static short shortResult(const component::InvokeResult& r)
+{
+    return r.ok() ? static_cast<short>(r.value.toInt()) : CRK40Comm::kCallFailed;
+}
+
+QString CRK40Comm::GetFirmware() const { return call(kFirmware, InvokeKind::PropertyGet).value.toString(); }
+QString CRK40Comm::GetInBuffer() const { return call(kInBuffer, InvokeKind::PropertyGet).value.toString(); }
+QString CRK40Comm::GetRtc() const { return call(kRtc, InvokeKind::PropertyGet).value.toString(); }
+void CRK40Comm::SetWorkOnLine(bool on) { call(kWorkOnLine, InvokeKind::PropertyPut, {on}); }
+void CRK40Comm::SetBaudRate(qint32 baud) { call(kBaudRate, InvokeKind::PropertyPut, {baud}); }
+void CRK40Comm::DestroyTerminal() { call(kDestroyTerminal, InvokeKind::Method); }
+short CRK40Comm::GetStatus() { return shortResult(call(kGetStatus, InvokeKind::Method)); }
+
+bool CRK40Comm::InitTerminal(short portNum)
+{
+    const auto r = call(kInitTerminal, InvokeKind::Method, {QVariant::fromValue<qint16>(portNum)});
+    return r.ok() && r.value.toBool();
+}
+
+short CRK40Comm::ReadEEPR(short address)
+{
+    return shortResult(call(kReadEEPR, InvokeKind::Method, {QVariant::fromValue<qint16>(address)}));
+}
+
+short CRK40Comm::WriteEEPR(short address, qint32 contents)
+{
+    return shortResult(call(kWriteEEPR, InvokeKind::Method, {QVariant::fromValue<qint16>(address), contents}));
+}
+
+QString CRK40Comm::GetEepromLoc(short address) const
+{
+    return call(kEepromLoc, InvokeKind::PropertyGet, {QVariant::fromValue<qint16>(address)}).value.toString();
+}
+
+void CRK40Comm::SetEepromLoc(short address, const QString& value)
+{
+    call(kEepromLoc, InvokeKind::PropertyPut, {QVariant::fromValue<qint16>(address), value});
+}
+
+QString CRK40Comm::word(int address) const
+{
+    if (address < 0 || address > 255)
+        return {};
+    return GetEepromLoc(static_cast<short>(address));
+}
+
+void CRK40Comm::setWord(int address, const QString& text)
+{
+    if (address < 0 || address > 255)
+        return;
+    SetEepromLoc(static_cast<short>(address), text);
+}

@@ -1,0 +1,72 @@
+#pragma once
+
+// The configurator's wrapper around the communication control: every call
+// goes through the control's dispatch interface by DISPID, so Termset does
+// not link against the control module. The control is created at run time
+// from the component registry.
+
+#include "Dispatch.h"
+#include "RegisterImage.h"
+
+#include <QString>
+#include <memory>
+
+class CRK40Comm : public image::IRegisterImage {
+public:
+    static constexpr const char* kProgId = "RK40COMM.RK40CommCtrl.1";
+
+    // DISPIDs the wrapper uses.
+    enum DispId : int {
+        kFirmware = 6,
+        kInBuffer = 11,
+        kRtc = 12,
+        kWorkOnLine = 15,
+        kBaudRate = 17,
+        kDestroyTerminal = 19,
+        kGetStatus = 21,
+        kInitTerminal = 22,
+        kReadEEPR = 26,
+        kWriteEEPR = 37,
+        kEepromLoc = 41,
+    };
+
+    CRK40Comm() = default;
+    // Takes over a control made elsewhere (tests, other containers).
+    explicit CRK40Comm(std::unique_ptr<component::IDispatchControl> control);
+    ~CRK40Comm() override;
+    CRK40Comm(const CRK40Comm&) = delete;
+    CRK40Comm& operator=(const CRK40Comm&) = delete;
+
+    // Creates the control through the registry. Returns false and keeps the
+    // reason (errorText) when it is not registered or cannot be loaded.
+    bool Create(const QString& progId = QString::fromLatin1(kProgId));
+    bool isCreated() const { return m_control != nullptr; }
+    QString errorText() const { return m_error; }
+    component::IDispatchControl* control() const { return m_control.get(); }
+
+    QString GetFirmware() const;
+    QString GetInBuffer() const;
+    QString GetRtc() const;
+    void SetWorkOnLine(bool on);
+    void SetBaudRate(qint32 baud);
+    void DestroyTerminal();
+    short GetStatus();
+    bool InitTerminal(short portNum);
+    short ReadEEPR(short address);
+    short WriteEEPR(short address, qint32 contents);
+    QString GetEepromLoc(short address) const;
+    void SetEepromLoc(short address, const QString& value);
+
+    // image::IRegisterImage over EepromLoc.
+    QString word(int address) const override;
+    void setWord(int address, const QString& text) override;
+
+    // The result a command member gives when the call itself could not be
+    // made (no control, or the dispatch refused it).
+    static constexpr short kCallFailed = -32768;
+
+private:
+    component::InvokeResult call(int dispid, component::InvokeKind kind, const QVariantList& args = {}) const;
+    std::unique_ptr<component::IDispatchControl> m_control;
+    mutable QString m_error;
+};
