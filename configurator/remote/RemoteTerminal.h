@@ -1,0 +1,68 @@
+#pragma once
+
+#include "BlockingSocket.h"
+#include "RemoteProtocol.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <chrono>
+#include <set>
+
+class QWidget;
+
+namespace image {
+class IRegisterImage;
+}
+
+// The four requests to a remote gateway. Each opens a connection of its own,
+// sends one request text, takes one reply and closes the connection.
+//
+// Every operation returns
+//   0   on success,
+//   the gateway's result code (1..9999) when the reply's code is not 0,
+//   -1  when the exchange failed: a socket operation failed or timed out,
+//       or the gateway ended the reply before it was complete. The failure
+//       has then already been shown to the user in a plain message box.
+namespace remote {
+
+// Time limits of one exchange. A gateway relays each request to a terminal
+// on a serial line before it answers, so the reply gets the longest wait.
+struct Limits {
+    std::chrono::seconds connect{10};
+    std::chrono::seconds send{10};
+    std::chrono::seconds reply{20};   // from the end of the send to the complete reply
+};
+
+// One exchange without any user interface: connects to address:tcpPort,
+// sends the request text and receives the reply until it is complete by the
+// reply layout (replyComplete), the receive buffer of the request is full or
+// a zero byte arrived. Returns the reply as text (up to its first zero byte).
+// Throws CBlockingSocketException when a socket call fails, when a wait
+// exceeds its limit ("Connect", "Send timeout", "Receive timeout") and when
+// the gateway closes the connection before the reply is complete
+// ("Receive" with error number 0).
+QByteArray exchange(const QString& address, quint16 tcpPort, Request request, const QByteArray& text,
+                    const Limits& limits = {});
+
+// Reads the terminal's configuration words and stores each word of the reply
+// into the image (nothing is stored unless the result is 0). The caller
+// reloads whatever shows the image. Shows the wait cursor.
+int ReadRemoteConfig(const QString& address, quint16 tcpPort, quint8 serialPort, image::IRegisterImage& image,
+                     const Limits& limits = {});
+
+// Sends the thirty words 10..39 of the image. Shows the wait cursor.
+int WriteRemoteConfig(const QString& address, quint16 tcpPort, quint8 serialPort,
+                      const image::IRegisterImage& image, const Limits& limits = {});
+
+// Adds the gateway's serial port numbers to ports (ascending, distinct).
+// Leaves the cursor to its caller.
+int GetRemotePorts(const QString& address, quint16 tcpPort, std::set<quint8>& ports, const Limits& limits = {});
+
+// Fetches the terminal's status and, on success, shows it in an information
+// box owned by owner (title: string 142, text: string 159). Shows the wait
+// cursor.
+int GetRemoteStatus(const QString& address, quint16 tcpPort, quint8 serialPort, QWidget* owner,
+                    const Limits& limits = {});
+
+} // namespace remote
