@@ -8,7 +8,7 @@
 #include <climits>
 #include <cstdio>
 
-Q_LOGGING_CATEGORY(lcRemote, "termset.remote")
+Q_LOGGING_CATEGORY(lcRemote, "termset.remote", QtInfoMsg)
 
 namespace remote {
 

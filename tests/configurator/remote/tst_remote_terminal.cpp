@@ -1,0 +1,441 @@
+// The four remote requests end to end against the gateway simulator on
+// loopback, including replies that are short, split, slow, empty or noise.
+
+#include "GatewaySimulator.h"
+#include "MemoryImage.h"
+#include "Prompt.h"
+#include "RemoteTerminal.h"
+#include "TestEnvironment.h"
+
+#include <QApplication>
+#include <QLoggingCategory>
+#include <QScopeGuard>
+#include <QRandomGenerator>
+#include <QTest>
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <unistd.h>
+
+using namespace remote;
+using gatewaysim::Behaviour;
+using gatewaysim::Mode;
+
+namespace {
+
+const QString kLoopback = QStringLiteral("127.0.0.1");
+
+// Records every message box with its look and title.
+class CapturingPrompter : public ui::Prompter {
+public:
+    struct Box {
+        QString text;
+        ui::Look look;
+        QString title;
+    };
+    CapturingPrompter() { ui::setPrompter(this); }
+    ~CapturingPrompter() override { ui::setPrompter(nullptr); }
+    void message(QWidget*, const QString& text, ui::Look look, const QString& title) override
+    {
+        boxes.push_back({text, look, title});
+    }
+    std::vector<Box> boxes;
+};
+
+quint16 unusedPort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+MemoryImage filledImage(int seed)
+{
+    MemoryImage image;
+    for (int address = 10; address <= 39; ++address)
+        image.words[static_cast<std::size_t>(address)] =
+            QStringLiteral("%1").arg((address * 2311 + seed) & 0xFFFF, 4, 16, QLatin1Char('0')).toUpper();
+    return image;
+}
+
+Behaviour behaviour(Mode mode, int cut = 20, int delayMs = 0, bool keepOpen = false)
+{
+    Behaviour b;
+    b.mode = mode;
+    b.cut = cut;
+    b.delay = std::chrono::milliseconds(delayMs);
+    b.keepOpen = keepOpen;
+    return b;
+}
+
+} // namespace
+
+class TestRemoteTerminal : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void readConfiguration();
+    void writeConfiguration();
+    void writeThenReadBack();
+    void status();
+    void ports();
+    void gatewayErrorCodes_data();
+    void gatewayErrorCodes();
+    void nothingListening();
+    void addressNotDotted();
+    void incompleteReplies_data();
+    void incompleteReplies();
+    void splitReplies_data();
+    void splitReplies();
+    void slowReply();
+    void silentGatewayTimesOut();
+    void replyWithoutClosing();
+    void noiseReplies();
+
+private:
+    std::unique_ptr<testsupport::TestEnvironment> m_environment;
+    std::unique_ptr<gatewaysim::GatewaySimulator> m_gateway;
+    std::unique_ptr<CapturingPrompter> m_prompter;
+};
+
+void TestRemoteTerminal::init()
+{
+    m_environment = std::make_unique<testsupport::TestEnvironment>();
+    m_prompter = std::make_unique<CapturingPrompter>();
+    m_gateway = std::make_unique<gatewaysim::GatewaySimulator>();
+    QString error;
+    QVERIFY2(m_gateway->start(0, &error), qPrintable(error));
+    QVERIFY(m_gateway->port() != 0);
+}
+
+void TestRemoteTerminal::cleanup()
+{
+    m_gateway.reset();
+    m_prompter.reset();
+    m_environment.reset();
+    QVERIFY(!QGuiApplication::overrideCursor());
+}
+
+void TestRemoteTerminal::readConfiguration()
+{
+    gatewaysim::SimTerminal terminal;
+    for (int address = 10; address <= 39; ++address)
+        terminal.eeprom[static_cast<std::size_t>(address)] = static_cast<quint16>(address * 1111);
+    terminal.eeprom[12] = 0xFFFF;
+    m_gateway->setTerminal(1, terminal);
+
+    MemoryImage image;
+    QCOMPARE(ReadRemoteConfig(kLoopback, m_gateway->port(), 1, image), 0);
+    QCOMPARE(m_gateway->requests(), QList<QByteArray>{"VeTr 1 0000000 plok 1 gEPT."});
+    QCOMPARE(image.writes, 30);
+    QCOMPARE(image.words[10], QStringLiteral("2B66"));   // 11110
+    QCOMPARE(image.words[12], QStringLiteral("FFFF"));
+    QCOMPARE(image.words[39], QStringLiteral("A941"));   // 43329
+    QVERIFY(m_prompter->boxes.empty());
+}
+
+void TestRemoteTerminal::writeConfiguration()
+{
+    MemoryImage image = filledImage(7);
+    image.words[10] = QStringLiteral("0123");
+    image.words[11] = QString();   // an empty entry is written as 0
+    m_gateway->setSerialPorts({2});
+    QCOMPARE(WriteRemoteConfig(kLoopback, m_gateway->port(), 2, image), 0);
+
+    const QList<QByteArray> requests = m_gateway->requests();
+    QCOMPARE(requests.size(), 1);
+    QVERIFY(requests[0].startsWith("VeTr 1 0000331 plok 2 sEPT 0010,00291;0011,00000;"));
+    QCOMPARE(requests[0].size(), 27 + 330 + 1);
+    const gatewaysim::SimTerminal terminal = m_gateway->terminal(2);
+    QCOMPARE(terminal.eeprom[10], quint16(0x0123));
+    QCOMPARE(terminal.eeprom[11], quint16(0));
+    QCOMPARE(terminal.eeprom[39], quint16((39 * 2311 + 7) & 0xFFFF));
+    QVERIFY(m_prompter->boxes.empty());
+}
+
+void TestRemoteTerminal::writeThenReadBack()
+{
+    const MemoryImage written = filledImage(99);
+    QCOMPARE(WriteRemoteConfig(kLoopback, m_gateway->port(), 1, written), 0);
+    MemoryImage read;
+    QCOMPARE(ReadRemoteConfig(kLoopback, m_gateway->port(), 1, read), 0);
+    QVERIFY(read == written);
+}
+
+void TestRemoteTerminal::status()
+{
+    gatewaysim::SimTerminal terminal;
+    terminal.time = QStringLiteral("05:04");
+    terminal.date = QStringLiteral("06.12.26");
+    terminal.dayOfWeek = 6;
+    terminal.buffered = 17;
+    terminal.dipSwitch = 255;
+    m_gateway->setTerminal(10, terminal);
+    m_gateway->setSerialPorts({1, 10});
+
+    QWidget owner;
+    QCOMPARE(GetRemoteStatus(kLoopback, m_gateway->port(), 10, &owner), 0);
+    QCOMPARE(m_gateway->requests(), QList<QByteArray>{"VeTr 1 0000000 plok : STAT."});
+    QCOMPARE(m_prompter->boxes.size(), std::size_t(1));
+    const auto& box = m_prompter->boxes[0];
+    QCOMPARE(box.title, QStringLiteral("Status"));
+    QCOMPARE(box.look, ui::Look::Information);
+    QCOMPARE(box.text, QStringLiteral("Time:\t\t05:04\nDate:\t\t06.12.26\nDay of week:\tSunday\nBuffered:\t\t17\n"
+                                      "Version:\t\t06.29\nDIP switch:\tFF\n"));
+}
+
+void TestRemoteTerminal::ports()
+{
+    m_gateway->setSerialPorts({3, 1, 2, 3});
+    std::set<quint8> ports;
+    QCOMPARE(GetRemotePorts(kLoopback, m_gateway->port(), ports), 0);
+    QCOMPARE(ports, (std::set<quint8>{1, 2, 3}));
+    QCOMPARE(m_gateway->requests(), QList<QByteArray>{"VeTr 1 0000000 plok 1 TEST."});
+
+    m_gateway->setSerialPorts({});
+    std::set<quint8> none;
+    QCOMPARE(GetRemotePorts(kLoopback, m_gateway->port(), none), 0);
+    QVERIFY(none.empty());
+}
+
+void TestRemoteTerminal::gatewayErrorCodes_data()
+{
+    QTest::addColumn<int>("code");
+    QTest::newRow("7") << 7;
+    QTest::newRow("9999") << 9999;
+}
+
+void TestRemoteTerminal::gatewayErrorCodes()
+{
+    QFETCH(int, code);
+    Behaviour failing;
+    failing.resultCode = code;
+    m_gateway->setDefaultBehaviour(failing);
+
+    MemoryImage image = filledImage(1);
+    const MemoryImage before = image;
+    QCOMPARE(ReadRemoteConfig(kLoopback, m_gateway->port(), 1, image), code);
+    QVERIFY(image == before);
+    QCOMPARE(image.writes, 0);
+    QCOMPARE(WriteRemoteConfig(kLoopback, m_gateway->port(), 1, image), code);
+    std::set<quint8> ports;
+    QCOMPARE(GetRemotePorts(kLoopback, m_gateway->port(), ports), code);
+    QVERIFY(ports.empty());
+    QCOMPARE(GetRemoteStatus(kLoopback, m_gateway->port(), 1, nullptr), code);
+    QVERIFY(m_prompter->boxes.empty());   // the caller reports a gateway's code
+
+    // The simulator's own code for a serial port without a terminal.
+    m_gateway->setDefaultBehaviour({});
+    QCOMPARE(ReadRemoteConfig(kLoopback, m_gateway->port(), 9, image), int(gatewaysim::kNoTerminal));
+}
+
+void TestRemoteTerminal::nothingListening()
+{
+    const quint16 port = unusedPort();
+    MemoryImage image = filledImage(3);
+    const MemoryImage before = image;
+    std::set<quint8> ports;
+    QCOMPARE(ReadRemoteConfig(kLoopback, port, 1, image), -1);
+    QCOMPARE(WriteRemoteConfig(kLoopback, port, 1, image), -1);
+    QCOMPARE(GetRemotePorts(kLoopback, port, ports), -1);
+    QCOMPARE(GetRemoteStatus(kLoopback, port, 1, nullptr), -1);
+    QVERIFY(image == before);
+    QCOMPARE(m_prompter->boxes.size(), std::size_t(4));
+    for (const auto& box : m_prompter->boxes) {
+        QCOMPARE(box.text, QStringLiteral("SOCKET ERROR function 'Connect()' Error code: %1").arg(ECONNREFUSED));
+        QCOMPARE(box.look, ui::Look::Plain);
+    }
+}
+
+void TestRemoteTerminal::addressNotDotted()
+{
+    MemoryImage image;
+    for (const QString& address : {QStringLiteral("gateway.example"), QString(), QStringLiteral("1.2.3.4.5")}) {
+        m_prompter->boxes.clear();
+        QCOMPARE(ReadRemoteConfig(address, m_gateway->port(), 1, image), -1);
+        QCOMPARE(m_prompter->boxes.size(), std::size_t(1));
+        QVERIFY(m_prompter->boxes[0].text.startsWith(QStringLiteral("SOCKET ERROR function 'Connect()'")));
+    }
+    QVERIFY(m_gateway->requests().isEmpty());
+    QCOMPARE(image.writes, 0);
+}
+
+void TestRemoteTerminal::incompleteReplies_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<int>("cut");
+    QTest::newRow("empty reply") << int(Mode::Empty) << 0;
+    QTest::newRow("no result code") << int(Mode::Short) << 25;
+    QTest::newRow("result code only") << int(Mode::Short) << 26;
+    QTest::newRow("first piece only") << int(Mode::Short) << 200;
+    QTest::newRow("without its full stop") << int(Mode::Short) << 32 + 330;
+}
+
+// A reply that ends before it is complete is a failed exchange, never a
+// success: nothing is stored and the user sees a receive error.
+void TestRemoteTerminal::incompleteReplies()
+{
+    QFETCH(int, mode);
+    QFETCH(int, cut);
+    MemoryImage image = filledImage(5);
+    const MemoryImage before = image;
+    m_gateway->pushBehaviour(behaviour(static_cast<Mode>(mode), cut));
+    QCOMPARE(ReadRemoteConfig(kLoopback, m_gateway->port(), 1, image), -1);
+    QCOMPARE(image.writes, 0);
+    QVERIFY(image == before);
+    QCOMPARE(m_prompter->boxes.size(), std::size_t(1));
+    QCOMPARE(m_prompter->boxes[0].text, QStringLiteral("SOCKET ERROR Receive error"));
+
+    // A status cut short shows no status box, only the error.
+    m_prompter->boxes.clear();
+    m_gateway->pushBehaviour(behaviour(static_cast<Mode>(mode), std::min(cut, 60)));
+    QCOMPARE(GetRemoteStatus(kLoopback, m_gateway->port(), 1, nullptr), -1);
+    QCOMPARE(m_prompter->boxes.size(), std::size_t(1));
+    QCOMPARE(m_prompter->boxes[0].look, ui::Look::Plain);
+
+    // The next request, answered in full, works again.
+    m_prompter->boxes.clear();
+    QCOMPARE(ReadRemoteConfig(kLoopback, m_gateway->port(), 1, image), 0);
+    QVERIFY(m_prompter->boxes.empty());
+}
+
+void TestRemoteTerminal::splitReplies_data()
+{
+    QTest::addColumn<bool>("keepOpen");
+    QTest::addColumn<int>("cut");
+    QTest::newRow("closed after, pieces of 50") << false << 50;
+    QTest::newRow("kept open, pieces of 50") << true << 50;
+    QTest::newRow("kept open, pieces of 7") << true << 7;
+    QTest::newRow("kept open, result code split") << true << 24;
+}
+
+void TestRemoteTerminal::splitReplies()
+{
+    QFETCH(bool, keepOpen);
+    QFETCH(int, cut);
+    gatewaysim::SimTerminal terminal;
+    for (int address = 10; address <= 39; ++address)
+        terminal.eeprom[static_cast<std::size_t>(address)] = static_cast<quint16>(0xA000 + address);
+    m_gateway->setTerminal(1, terminal);
+    m_gateway->setSerialPorts({1, 4, 5});
+    m_gateway->setDefaultBehaviour(behaviour(Mode::Split, cut, 20, keepOpen));
+
+    MemoryImage image;
+    QCOMPARE(ReadRemoteConfig(kLoopback, m_gateway->port(), 1, image), 0);
+    QCOMPARE(image.writes, 30);
+    QCOMPARE(image.words[10], QStringLiteral("A00A"));
+    QCOMPARE(image.words[39], QStringLiteral("A027"));
+
+    std::set<quint8> ports;
+    QCOMPARE(GetRemotePorts(kLoopback, m_gateway->port(), ports), 0);
+    QCOMPARE(ports, (std::set<quint8>{1, 4, 5}));
+
+    QCOMPARE(GetRemoteStatus(kLoopback, m_gateway->port(), 1, nullptr), 0);
+    QCOMPARE(m_prompter->boxes.size(), std::size_t(1));
+    QVERIFY(m_prompter->boxes[0].text.contains(QStringLiteral("Version:\t\t06.29\n")));
+
+    QCOMPARE(WriteRemoteConfig(kLoopback, m_gateway->port(), 1, filledImage(0)), 0);
+}
+
+void TestRemoteTerminal::slowReply()
+{
+    m_gateway->pushBehaviour(behaviour(Mode::Slow, 0, 1500));
+    MemoryImage image;
+    QCOMPARE(ReadRemoteConfig(kLoopback, m_gateway->port(), 1, image), 0);
+    QCOMPARE(image.writes, 30);
+}
+
+void TestRemoteTerminal::silentGatewayTimesOut()
+{
+    m_gateway->setDefaultBehaviour(behaviour(Mode::Silent));
+    Limits limits;
+    limits.reply = std::chrono::seconds(1);
+    MemoryImage image;
+    QCOMPARE(ReadRemoteConfig(kLoopback, m_gateway->port(), 1, image, limits), -1);
+    QCOMPARE(image.writes, 0);
+    QCOMPARE(m_prompter->boxes.size(), std::size_t(1));
+    QCOMPARE(m_prompter->boxes[0].text, QStringLiteral("SOCKET ERROR Receive timeout error"));
+
+    // A reply that stalls after its first piece times out the same way.
+    m_prompter->boxes.clear();
+    m_gateway->setDefaultBehaviour(behaviour(Mode::Split, 100, 60'000, true));
+    QCOMPARE(ReadRemoteConfig(kLoopback, m_gateway->port(), 1, image, limits), -1);
+    QCOMPARE(image.writes, 0);
+    QCOMPARE(m_prompter->boxes.size(), std::size_t(1));
+    QCOMPARE(m_prompter->boxes[0].text, QStringLiteral("SOCKET ERROR Receive timeout error"));
+}
+
+// A gateway that keeps the connection open after a whole reply: the reply is
+// taken as soon as it is complete, well before the (long) limit.
+void TestRemoteTerminal::replyWithoutClosing()
+{
+    m_gateway->setDefaultBehaviour(behaviour(Mode::Normal, 0, 0, true));
+    Limits limits;
+    limits.reply = std::chrono::seconds(600);
+    MemoryImage image;
+    QCOMPARE(ReadRemoteConfig(kLoopback, m_gateway->port(), 1, image, limits), 0);
+    QCOMPARE(WriteRemoteConfig(kLoopback, m_gateway->port(), 1, image, limits), 0);
+    std::set<quint8> ports;
+    QCOMPARE(GetRemotePorts(kLoopback, m_gateway->port(), ports, limits), 0);
+    QCOMPARE(GetRemoteStatus(kLoopback, m_gateway->port(), 1, nullptr, limits), 0);
+}
+
+void TestRemoteTerminal::noiseReplies()
+{
+    const quint32 seed = QRandomGenerator::global()->generate();
+    qInfo("seed %u", seed);
+    QRandomGenerator random(seed);
+    QLoggingCategory::setFilterRules(QStringLiteral("termset.remote.warning=false"));
+    const auto restoreRules = qScopeGuard([] { QLoggingCategory::setFilterRules(QString()); });
+    const QByteArray head = "VeTr 1 0000000 plok 1 0000 gEPT ";
+
+    QList<QByteArray> replies;
+    for (int i = 0; i < 12; ++i) {
+        QByteArray noise(random.bounded(0, 5000), '\0');
+        for (char& byte : noise)
+            byte = char(random.bounded(256));
+        replies << noise << head + noise;
+    }
+    QByteArray items;   // 4095 bytes of items that reach every address
+    for (int i = 0; items.size() < 4095 - 32; ++i)
+        items += QByteArray::number(1000 + i % 9000).right(4) + ',' + QByteArray::number(10000 + i * 7).right(5) + ';';
+    replies << (head + items).left(4095) << (head + items).left(4095) + "0010,00001;.";
+    replies << head.left(26) << head << head + QByteArray(5000, '9');
+    replies << head + "99999999999999999999,1,2,3." << head + "4294967297,7." << head + "-2147483648,1.";
+    replies << head + "12:34 01.01.26 x yyyy zzzzz 99999 99999 9999999999.";
+
+    for (const QByteArray& reply : replies) {
+        Behaviour raw;
+        raw.mode = Mode::Raw;
+        raw.raw = reply;
+        m_gateway->setDefaultBehaviour(raw);
+        Limits limits;
+        limits.reply = std::chrono::seconds(1);   // noise may never complete
+
+        MemoryImage image;
+        const int read = ReadRemoteConfig(kLoopback, m_gateway->port(), 1, image, limits);
+        QVERIFY(read >= -1 && read <= 9999);
+        QCOMPARE(image.outOfRange, 0);
+        if (read != 0)
+            QCOMPARE(image.writes, 0);
+        std::set<quint8> ports;
+        const int listed = GetRemotePorts(kLoopback, m_gateway->port(), ports, limits);
+        QVERIFY(listed >= -1 && listed <= 9999);
+        QVERIFY(listed == 0 || ports.empty());
+        const int status = GetRemoteStatus(kLoopback, m_gateway->port(), 1, nullptr, limits);
+        QVERIFY(status >= -1 && status <= 9999);
+        QVERIFY(WriteRemoteConfig(kLoopback, m_gateway->port(), 1, image, limits) >= -1);
+    }
+}
+
+QTEST_MAIN(TestRemoteTerminal)
+#include "tst_remote_terminal.moc"

@@ -1,0 +1,195 @@
+// The gateway simulator: request parsing, its answers, and the program.
+
+#include "GatewaySimulator.h"
+
+#include <QProcess>
+#include <QTest>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace gatewaysim;
+
+namespace {
+
+// One exchange over loopback: sends text, reads until the gateway closes.
+QByteArray exchange(quint16 port, const QByteArray& text)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    QByteArray reply;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0
+        && ::send(fd, text.constData(), static_cast<size_t>(text.size()), MSG_NOSIGNAL) == text.size()) {
+        timeval limit{20, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        char buffer[1024];
+        ssize_t got;
+        while ((got = ::recv(fd, buffer, sizeof buffer, 0)) > 0)
+            reply.append(buffer, got);
+    }
+    ::close(fd);
+    return reply;
+}
+
+QByteArray writeRequest(char port, const QByteArray& body, const char* length = nullptr)
+{
+    const QByteArray size = length ? QByteArray(length) : QByteArray::number(body.size() + 1).rightJustified(7, '0');
+    return "VeTr 1 " + size + " plok " + port + " sEPT " + body + '.';
+}
+
+QByteArray body(quint16 first)
+{
+    QByteArray text;
+    for (int address = 10; address <= 39; ++address)
+        text += QByteArray::number(address).rightJustified(4, '0') + ','
+                + QByteArray::number(first + address).rightJustified(5, '0') + ';';
+    return text;
+}
+
+} // namespace
+
+class TestGatewaySim : public QObject {
+    Q_OBJECT
+
+private slots:
+    void parsing_data();
+    void parsing();
+    void replyLayout();
+    void answers_data();
+    void answers();
+    void writeChangesTheTerminal();
+    void statusColumns();
+    void program();
+};
+
+void TestGatewaySim::parsing_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<int>("serialPort");
+    QTest::addColumn<QByteArray>("command");
+    QTest::newRow("read") << QByteArray("VeTr 1 0000000 plok 1 gEPT.") << true << 1 << QByteArray("gEPT");
+    QTest::newRow("port 10") << QByteArray("VeTr 1 0000000 plok : STAT.") << true << 10 << QByteArray("STAT");
+    QTest::newRow("write") << QByteArray("VeTr 1 0000003 plok 2 sEPT ab.") << true << 2 << QByteArray("sEPT");
+    QTest::newRow("no full stop") << QByteArray("VeTr 1 0000000 plok 1 gEPT") << false << 0 << QByteArray();
+    QTest::newRow("wrong tag") << QByteArray("VeTx 1 0000000 plok 1 gEPT.") << false << 0 << QByteArray();
+    QTest::newRow("length not digits") << QByteArray("VeTr 1 00x0000 plok 1 gEPT.") << false << 0 << QByteArray();
+    QTest::newRow("no blank before body") << QByteArray("VeTr 1 0000000 plok 1 gEPTx.") << false << 0 << QByteArray();
+    QTest::newRow("empty") << QByteArray() << false << 0 << QByteArray();
+}
+
+void TestGatewaySim::parsing()
+{
+    QFETCH(QByteArray, text);
+    const ParsedRequest parsed = parseRequest(text);
+    QTEST(parsed.ok, "ok");
+    if (parsed.ok) {
+        QTEST(parsed.serialPort, "serialPort");
+        QTEST(parsed.command, "command");
+    }
+}
+
+void TestGatewaySim::replyLayout()
+{
+    const QByteArray reply = makeReply('1', 7, "gEPT", "data.");
+    QCOMPARE(reply, QByteArray("VeTr 1 0000005 plok 1 0007 gEPT data."));
+    QCOMPARE(reply.mid(22, 4), QByteArray("0007"));
+    QCOMPARE(reply.mid(32), QByteArray("data."));
+}
+
+void TestGatewaySim::answers_data()
+{
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<QByteArray>("reply");
+    QTest::newRow("ports") << QByteArray("VeTr 1 0000000 plok 1 TEST.")
+                           << QByteArray("VeTr 1 0000006 plok 1 0000 TEST 2,1,2.");
+    QTest::newRow("read") << QByteArray("VeTr 1 0000000 plok 2 gEPT.")
+                          << QByteArray("VeTr 1 0000331 plok 2 0000 gEPT 0010,00000;");
+    QTest::newRow("malformed") << QByteArray("hello.") << QByteArray("VeTr 1 0000000 plok 0 0001 ???? ");
+    QTest::newRow("access word") << QByteArray("VeTr 1 0000000 plak 1 gEPT.")
+                                 << QByteArray("VeTr 1 0000000 plok 1 0002 gEPT ");
+    QTest::newRow("no terminal") << QByteArray("VeTr 1 0000000 plok 3 gEPT.")
+                                 << QByteArray("VeTr 1 0000000 plok 3 0003 gEPT ");
+    QTest::newRow("unknown command") << QByteArray("VeTr 1 0000000 plok 1 XXXX.")
+                                     << QByteArray("VeTr 1 0000000 plok 1 0004 XXXX ");
+    QTest::newRow("write length") << writeRequest('1', body(0), "0000330")
+                                  << QByteArray("VeTr 1 0000000 plok 1 0005 sEPT ");
+    QTest::newRow("write item") << writeRequest('1', body(0).replace(4, 1, ";"))
+                                << QByteArray("VeTr 1 0000000 plok 1 0005 sEPT ");
+    QTest::newRow("write value") << writeRequest('1', "0010,65536;") << QByteArray("VeTr 1 0000000 plok 1 0005 sEPT ");
+    QTest::newRow("write") << writeRequest('1', body(0)) << QByteArray("VeTr 1 0000001 plok 1 0000 sEPT .");
+}
+
+void TestGatewaySim::answers()
+{
+    QFETCH(QByteArray, request);
+    QFETCH(QByteArray, reply);
+    GatewaySimulator simulator;
+    QVERIFY(simulator.answer(request).startsWith(reply));
+}
+
+void TestGatewaySim::writeChangesTheTerminal()
+{
+    GatewaySimulator simulator;
+    QVERIFY(simulator.answer(writeRequest('2', body(100))).startsWith("VeTr 1 0000001 plok 2 0000"));
+    QCOMPARE(simulator.terminal(2).eeprom[10], quint16(110));
+    QCOMPARE(simulator.terminal(2).eeprom[39], quint16(139));
+    QCOMPARE(simulator.terminal(1).eeprom[10], quint16(0));
+    // A refused write changes nothing.
+    simulator.answer(writeRequest('2', body(1000) + "0040,99999;"));
+    QCOMPARE(simulator.terminal(2).eeprom[10], quint16(110));
+    const QByteArray read = simulator.answer("VeTr 1 0000000 plok 2 gEPT.");
+    QVERIFY(read.contains("0010,00110;0011,00111;"));
+    QVERIFY(read.endsWith("0039,00139;."));
+}
+
+void TestGatewaySim::statusColumns()
+{
+    GatewaySimulator simulator;
+    SimTerminal terminal;
+    terminal.time = QStringLiteral("05:04");
+    terminal.date = QStringLiteral("06.12.26");
+    terminal.dayOfWeek = 6;
+    terminal.buffered = 17;
+    terminal.resetCount = 3;
+    terminal.fatalResets = 1;
+    terminal.dipSwitch = 255;
+    simulator.setTerminal(1, terminal);
+    const QByteArray reply = simulator.answer("VeTr 1 0000000 plok 1 STAT.");
+    QCOMPARE(reply.mid(32), QByteArray("05:04 06.12.26 6 0017 06.29 00003 00001 00255."));
+}
+
+void TestGatewaySim::program()
+{
+    QProcess process;
+    process.start(QStringLiteral(GATEWAY_SIM_PATH), {QStringLiteral("--port"), QStringLiteral("0"),
+                                                     QStringLiteral("--serial-ports"), QStringLiteral("4,7")});
+    QVERIFY2(process.waitForStarted(20'000), qPrintable(process.errorString()));
+    QVERIFY(process.waitForReadyRead(20'000));
+    bool ok = false;
+    const uint port = process.readLine().trimmed().toUInt(&ok);
+    QVERIFY(ok && port > 0 && port <= 65535);
+
+    QCOMPARE(exchange(static_cast<quint16>(port), "VeTr 1 0000000 plok 1 TEST."),
+             QByteArray("VeTr 1 0000006 plok 1 0000 TEST 2,4,7."));
+
+    // A command on its input changes the replies that follow.
+    process.write("error 42\n");
+    QVERIFY(process.waitForReadyRead(20'000));
+    QCOMPARE(process.readLine(), QByteArray("ok\n"));
+    QCOMPARE(exchange(static_cast<quint16>(port), "VeTr 1 0000000 plok 4 gEPT."),
+             QByteArray("VeTr 1 0000000 plok 4 0042 gEPT "));
+
+    process.terminate();
+    QVERIFY(process.waitForFinished(20'000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 0);
+}
+
+QTEST_GUILESS_MAIN(TestGatewaySim)
+#include "tst_gateway_sim.moc"
