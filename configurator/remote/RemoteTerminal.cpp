@@ -128,11 +128,12 @@ QByteArray exchange(const QString& address, quint16 tcpPort, Request request, co
         const int capacity = request == Request::ListPorts ? kPortListReplyCapacity : kReplyCapacity;
         QByteArray received(capacity, '\0');
         int length = 0;
+        const bool bounded = limits.reply.count() > 0;
         const auto deadline = Clock::now() + limits.reply;
         bool closed = false;
         while (length < capacity) {
-            const int wait = secondsLeft(deadline);
-            if (wait == 0)
+            const int wait = bounded ? secondsLeft(deadline) : 0;
+            if (bounded && wait == 0)
                 throw CBlockingSocketException(op::kReceiveTimeout, 0);
             const int count = socket.Receive(received.data() + length, capacity - length, wait);
             if (count == 0) {

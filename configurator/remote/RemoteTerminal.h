@@ -26,8 +26,9 @@ class IRegisterImage;
 //       has then already been shown to the user in a plain message box.
 namespace remote {
 
-// Time limits of one exchange. A gateway relays each request to a terminal
-// on a serial line before it answers, so the reply gets the longest wait.
+// Time limits of one exchange, in whole seconds; 0 waits as long as the
+// platform lets it. A gateway relays each request to a terminal on a serial
+// line before it answers, so the reply gets the longest wait.
 struct Limits {
     std::chrono::seconds connect{10};
     std::chrono::seconds send{10};
