@@ -1,0 +1,500 @@
+#include "CRK40CommCtrl.h"
+
+#include "ComPorts.h"
+#include "PropertyBag.h"
+
+#include <QCoreApplication>
+#include <QLoggingCategory>
+#include <QObject>
+#include <QWidget>
+
+Q_LOGGING_CATEGORY(lcControl, "rk40comm.control")
+
+namespace rk40 {
+
+using component::InvokeKind;
+using component::InvokeResult;
+namespace res = result;
+
+namespace {
+
+std::atomic<int> g_liveObjects{0};
+
+constexpr int kPersistenceVersion = 0x00010000; // 1.0
+
+const char* const kDefaultAsciiFileName = "reg.txt";
+const char* const kDefaultTermMessage = "'Bar dan!";
+constexpr qint16 kDefaultIdtPrevRx = -1;
+constexpr qint32 kDefaultBaudRate = 9600;
+
+QVariant i2(qint16 v) { return QVariant::fromValue(v); }
+QVariant i4(qint32 v) { return QVariant::fromValue(v); }
+
+} // namespace
+
+int CRK40CommCtrl::liveObjects()
+{
+    return g_liveObjects.load();
+}
+
+CRK40CommCtrl::CRK40CommCtrl()
+    : m_dispatch(rk40::typeLibrary().dispatch), m_sinks(rk40::typeLibrary().events), m_window(new QObject),
+      m_clock([] { return QDateTime::currentDateTime(); })
+{
+    ++g_liveObjects;
+    m_window->setObjectName(QStringLiteral("RK40CommCtrlWindow"));
+    resetProperties();
+    registerHandlers();
+}
+
+CRK40CommCtrl::~CRK40CommCtrl()
+{
+    // A container that forgot DestroyTerminal still leaves no thread, port
+    // or open file behind.
+    DestroyTerminal();
+    delete m_window; // drops hand-overs still queued to it
+    delete m_face.data();
+    --g_liveObjects;
+}
+
+const component::TypeLibInfo& CRK40CommCtrl::typeLibrary() const
+{
+    return rk40::typeLibrary();
+}
+
+InvokeResult CRK40CommCtrl::invoke(int dispid, InvokeKind kind, const QVariantList& args)
+{
+    return m_dispatch.invoke(dispid, kind, args);
+}
+
+void CRK40CommCtrl::advise(component::IEventSink* sink)
+{
+    m_sinks.advise(sink);
+}
+
+void CRK40CommCtrl::unadvise(component::IEventSink* sink)
+{
+    m_sinks.unadvise(sink);
+}
+
+void CRK40CommCtrl::fire(int eventId, const QVariantList& args)
+{
+    m_sinks.fire(eventId, args);
+}
+
+QString CRK40CommCtrl::fromBytes(std::string_view bytes)
+{
+    return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
+std::string CRK40CommCtrl::toBytes(const QString& text)
+{
+    const QByteArray latin1 = text.toLatin1();
+    return std::string(latin1.constData(), static_cast<std::size_t>(latin1.size()));
+}
+
+// ---------------------------------------------------------------------------
+// Properties and persistence
+
+void CRK40CommCtrl::resetProperties()
+{
+    m_asciiFileName = QString::fromLatin1(kDefaultAsciiFileName);
+    m_total = 0;
+    m_termMessage = QString::fromLatin1(kDefaultTermMessage);
+    m_idtPrevRx = kDefaultIdtPrevRx;
+    m_workOnLine = true;
+    m_ready = true;
+    m_baudRate = kDefaultBaudRate;
+}
+
+void CRK40CommCtrl::initNew()
+{
+    resetProperties();
+    m_dirty = false;
+}
+
+component::HRESULT CRK40CommCtrl::save(component::PropertyBag& bag) const
+{
+    bag.write(QStringLiteral("_Version"), i4(kPersistenceVersion));
+    bag.write(QStringLiteral("_ExtentX"), i4(m_extentX));
+    bag.write(QStringLiteral("_ExtentY"), i4(m_extentY));
+    bag.write(QStringLiteral("_StockProps"), i4(0));
+    bag.write(QStringLiteral("AsciiFileName"), m_asciiFileName);
+    bag.write(QStringLiteral("Total"), i4(m_total));
+    bag.write(QStringLiteral("TermMessage"), m_termMessage);
+    bag.write(QStringLiteral("IDT_PrevRx"), i2(m_idtPrevRx));
+    bag.write(QStringLiteral("WorkOnLine"), QVariant(m_workOnLine));
+    bag.write(QStringLiteral("Ready"), QVariant(m_ready));
+    bag.write(QStringLiteral("BaudRate"), i4(m_baudRate));
+    m_dirty = false;
+    return component::S_OK;
+}
+
+component::HRESULT CRK40CommCtrl::load(const component::PropertyBag& bag)
+{
+    resetProperties();
+    // A value that is missing or of the wrong type keeps its default.
+    auto read = [&](const char* name, component::VarType type) -> QVariant {
+        QVariant v = bag.read(QString::fromLatin1(name));
+        if (!v.isValid() || component::coerceValue(type, v, QString::fromLatin1(name)))
+            return {};
+        return v;
+    };
+    using component::VarType;
+    if (QVariant v = read("_ExtentX", VarType::I4); v.isValid())
+        m_extentX = v.value<qint32>();
+    if (QVariant v = read("_ExtentY", VarType::I4); v.isValid())
+        m_extentY = v.value<qint32>();
+    if (QVariant v = read("AsciiFileName", VarType::BStr); v.isValid())
+        m_asciiFileName = v.toString();
+    if (QVariant v = read("Total", VarType::I4); v.isValid())
+        m_total = v.value<qint32>();
+    if (QVariant v = read("TermMessage", VarType::BStr); v.isValid())
+        m_termMessage = v.toString();
+    if (QVariant v = read("IDT_PrevRx", VarType::I2); v.isValid())
+        m_idtPrevRx = v.value<qint16>();
+    if (QVariant v = read("WorkOnLine", VarType::Bool); v.isValid())
+        m_workOnLine = v.toBool();
+    if (QVariant v = read("Ready", VarType::Bool); v.isValid())
+        m_ready = v.toBool();
+    if (QVariant v = read("BaudRate", VarType::I4); v.isValid())
+        m_baudRate = v.value<qint32>();
+    m_dirty = false;
+    return component::S_OK;
+}
+
+void CRK40CommCtrl::registerHandlers()
+{
+    auto text = [this](int id, QString* field) {
+        m_dispatch.onProperty(
+            id, [field] { return QVariant(*field); },
+            [this, field](const QVariant& v) {
+                *field = v.toString();
+                markDirty();
+            });
+    };
+    auto shortInt = [this](int id, qint16* field) {
+        m_dispatch.onProperty(
+            id, [field] { return i2(*field); },
+            [this, field](const QVariant& v) {
+                *field = v.value<qint16>();
+                markDirty();
+            });
+    };
+    auto longInt = [this](int id, qint32* field) {
+        m_dispatch.onProperty(
+            id, [field] { return i4(*field); },
+            [this, field](const QVariant& v) {
+                *field = v.value<qint32>();
+                markDirty();
+            });
+    };
+    auto flag = [this](int id, bool* field) {
+        m_dispatch.onProperty(
+            id, [field] { return QVariant(*field); },
+            [this, field](const QVariant& v) {
+                *field = v.toBool();
+                markDirty();
+            });
+    };
+    text(dispid::AsciiFileName, &m_asciiFileName);
+    text(dispid::CurrDaytype, &m_currDaytype);
+    text(dispid::CurrWeektype, &m_currWeektype);
+    text(dispid::DayOfWeek, &m_dayOfWeek);
+    shortInt(dispid::ErrCode, &m_errCode);
+    text(dispid::Firmware, &m_firmware);
+    shortInt(dispid::IDTCurrRx, &m_idtCurrRx);
+    text(dispid::IDTElement, &m_idtElement);
+    text(dispid::IDTNum, &m_idtNum);
+    shortInt(dispid::IDTPrevRx, &m_idtPrevRx);
+    text(dispid::InBuffer, &m_inBuffer);
+    text(dispid::RTC, &m_rtc);
+    text(dispid::TermMessage, &m_termMessage);
+    longInt(dispid::Total, &m_total);
+    flag(dispid::WorkOnLine, &m_workOnLine);
+    flag(dispid::Ready, &m_ready);
+    longInt(dispid::BaudRate, &m_baudRate);
+
+    // Indexed properties: the dispatch table has refused indexes outside
+    // the table before these run.
+    auto plainArray = [this](int id, auto* array) {
+        m_dispatch.onIndexed(
+            id, [array](int index) { return QVariant(array->at(static_cast<std::size_t>(index))); },
+            [this, array](int index, const QVariant& v) {
+                array->at(static_cast<std::size_t>(index)) = v.toString();
+                markDirty();
+            });
+    };
+    plainArray(dispid::CardArr, &m_cardArr);
+    plainArray(dispid::TermNoArr, &m_termNoArr);
+    plainArray(dispid::EepromLoc, &m_eepromLoc);
+    m_dispatch.onIndexed(
+        dispid::ActionArr, [this](int index) { return QVariant(m_actionArr.at(static_cast<std::size_t>(index))); },
+        [this](int index, const QVariant& v) {
+            if (const auto name = protocol::actionName(toBytes(v.toString())))
+                m_actionArr.at(static_cast<std::size_t>(index)) = fromBytes(*name);
+            markDirty();
+        });
+    m_dispatch.onIndexed(
+        dispid::TimeArr, [this](int index) { return QVariant(m_timeArr.at(static_cast<std::size_t>(index))); },
+        [this](int index, const QVariant& v) {
+            m_timeArr.at(static_cast<std::size_t>(index)) = fromBytes(protocol::timeText(toBytes(v.toString())));
+            markDirty();
+        });
+    m_dispatch.onIndexed(
+        dispid::DateArr, [this](int index) { return QVariant(m_dateArr.at(static_cast<std::size_t>(index))); },
+        [this](int index, const QVariant& v) {
+            m_dateArr.at(static_cast<std::size_t>(index)) =
+                fromBytes(protocol::dateText(toBytes(v.toString()), m_clock().date().year()));
+            markDirty();
+        });
+
+    // Methods.
+    m_dispatch.onMethod(dispid::InitTerminal, [this](const QVariantList& a) {
+        return QVariant(InitTerminal(a.at(0).value<qint16>()));
+    });
+    m_dispatch.onMethod(dispid::DestroyTerminal, [this](const QVariantList&) {
+        DestroyTerminal();
+        return QVariant();
+    });
+    m_dispatch.onMethod(dispid::ReadEEPR, [this](const QVariantList& a) {
+        return i2(ReadEEPR(a.at(0).value<qint16>()));
+    });
+    m_dispatch.onMethod(dispid::WriteEEPR, [this](const QVariantList& a) {
+        return i2(WriteEEPR(a.at(0).value<qint16>(), a.at(1).value<qint32>()));
+    });
+}
+
+QWidget* CRK40CommCtrl::createFace(QWidget* /*parent*/)
+{
+    return nullptr;
+}
+
+void CRK40CommCtrl::setStatus(int bits)
+{
+    m_status = bits;
+    if (m_face)
+        m_face->update();
+    if (m_statusListener)
+        m_statusListener(bits);
+}
+
+// ---------------------------------------------------------------------------
+// Connection
+
+bool CRK40CommCtrl::InitTerminal(qint16 portNum)
+{
+    // A second InitTerminal without DestroyTerminal in between ends the
+    // first connection before it opens the new one.
+    if (m_reception.joinable() || m_link.isOpen() || m_registerFile.isOpen())
+        DestroyTerminal();
+
+    m_registerFile.setFileName(m_asciiFileName);
+    if (!m_registerFile.open(QIODevice::WriteOnly | QIODevice::Append)) {
+        qCWarning(lcControl) << "cannot open the register file" << m_asciiFileName << ":" << m_registerFile.errorString();
+        setStatus(0);
+        return false;
+    }
+
+    const int com = portNum >= 0 && portNum <= 9 ? portNum + 1 : 1;
+    m_portName = QStringLiteral("COM%1").arg(com);
+    const QString device = serial::comDevicePath(com);
+    const serial::OpenResult opened =
+        device.isEmpty() ? serial::OpenResult::CannotOpen : m_link.open(device, m_baudRate);
+    if (opened != serial::OpenResult::Ok) {
+        qCWarning(lcControl) << "cannot open" << m_portName << "at" << device << "result" << static_cast<int>(opened);
+        setStatus(kRegisterFileOpen);
+        return false;
+    }
+    setStatus(kRegisterFileOpen | kPortOpen);
+    markDirty();
+
+    // The exchange lock exists from here on, in both modes.
+    m_lockCreated = true;
+    if (m_workOnLine)
+        startReception();
+    return true;
+}
+
+void CRK40CommCtrl::DestroyTerminal()
+{
+    stopReception();
+    const bool locked = acquireExchange();
+    if (m_link.isOpen()) {
+        if (m_link.close())
+            setStatus(m_status & ~kPortOpen);
+        else
+            qCWarning(lcControl) << "closing" << m_portName << "failed";
+    }
+    if (m_registerFile.isOpen())
+        m_registerFile.close();
+    if (locked)
+        releaseExchange();
+}
+
+bool CRK40CommCtrl::acquireExchange()
+{
+    if (!m_lockCreated)
+        return false;
+    // While a member waits, the reception thread leaves the port alone.
+    ++m_lockWaiters;
+    const bool ok = m_lock.try_lock_for(kLockWait);
+    --m_lockWaiters;
+    return ok;
+}
+
+void CRK40CommCtrl::releaseExchange()
+{
+    m_lock.unlock();
+}
+
+// ---------------------------------------------------------------------------
+// Reception thread and hand-over
+
+void CRK40CommCtrl::startReception()
+{
+    m_stop = false;
+    m_reception = std::thread([this] { receptionLoop(); });
+}
+
+void CRK40CommCtrl::stopReception()
+{
+    if (!m_reception.joinable())
+        return;
+    {
+        std::lock_guard lock(m_handOverMutex);
+        m_stop = true;
+    }
+    m_handOverDone.notify_all();
+    m_reception.join();
+    m_stop = false;
+}
+
+void CRK40CommCtrl::receptionLoop()
+{
+    const TerminalLink::Interrupt interrupt = [this] { return m_stop.load() || m_lockWaiters.load() > 0; };
+    while (!m_stop) {
+        // A member call waiting for the lock goes first.
+        if (m_lockWaiters.load() > 0) {
+            std::this_thread::sleep_for(TerminalLink::kAttemptTimeout);
+            continue;
+        }
+        std::uint8_t byte = 0;
+        {
+            std::unique_lock lock(m_lock, std::defer_lock);
+            if (!lock.try_lock_for(kPollLockWait))
+                continue;
+            byte = m_link.ReadByte(TerminalLink::kStandardAttempts, interrupt);
+        }
+        // Any other byte is dropped.
+        if (byte == protocol::SOH && !m_stop)
+            handOver();
+    }
+}
+
+void CRK40CommCtrl::handOver()
+{
+    std::unique_lock lock(m_handOverMutex);
+    const quint64 id = ++m_handOverSerial;
+    m_pendingHandOver = id;
+    lock.unlock();
+
+    QMetaObject::invokeMethod(m_window, [this, id] { onGetMessage(id); }, Qt::QueuedConnection);
+
+    // Wait until the owner thread has handled the block, or until the
+    // connection is being ended (the owner thread may be the one ending it).
+    lock.lock();
+    m_handOverDone.wait(lock, [&] { return m_pendingHandOver != id || m_stop.load(); });
+    m_pendingHandOver = 0;
+}
+
+void CRK40CommCtrl::onGetMessage(quint64 handOverId)
+{
+    {
+        // A hand-over that was given up (connection ended) does nothing.
+        std::lock_guard lock(m_handOverMutex);
+        if (m_pendingHandOver != handOverId || m_stop.load())
+            return;
+    }
+    handleOnlineBlock();
+    {
+        std::lock_guard lock(m_handOverMutex);
+        if (m_pendingHandOver == handOverId)
+            m_pendingHandOver = 0;
+    }
+    m_handOverDone.notify_all();
+}
+
+void CRK40CommCtrl::handleOnlineBlock()
+{
+    if (!acquireExchange())
+        return;
+    if (!m_ready) {
+        releaseExchange();
+        return;
+    }
+    int records = m_total;
+    const int code = m_link.ReceiveOnlineBlock(&records);
+    m_total = records;
+    m_link.WriteByte(code == res::kOk ? protocol::ACK : protocol::NAK);
+    releaseExchange();
+    if (code != res::kOk) {
+        m_errCode = static_cast<qint16>(code);
+        fire(eventid::ErrMessage);
+        return;
+    }
+    m_errCode = 0;
+    fire(eventid::RxRegs, {i2(static_cast<qint16>(std::clamp(m_total, -32768, 32767)))});
+}
+
+// ---------------------------------------------------------------------------
+// Register and EEPROM access
+
+qint16 CRK40CommCtrl::ReadEEPR(qint16 address)
+{
+    if (address < 0 || address >= kEepromEntries)
+        return res::kRegisterBadArgument;
+    if (!acquireExchange())
+        return res::kRegisterLockFailed;
+    if (m_link.OpenCommand(protocol::command::ReadEeprom) != res::kOk) {
+        releaseExchange();
+        return res::kRegisterNotReady;
+    }
+    const int code = m_link.RegisterRead(address);
+    std::array<std::uint8_t, protocol::kRegisterAnswerLength> answer{};
+    std::copy_n(m_link.frame().begin(), answer.size(), answer.begin());
+    releaseExchange();
+    if (code != res::kOk)
+        return static_cast<qint16>(code);
+    const auto word = protocol::decodeRegisterAnswer(answer);
+    if (!word)
+        return res::kRegisterBadAnswer;
+    m_eepromLoc.at(static_cast<std::size_t>(address)) = fromBytes(*word);
+    markDirty();
+    return res::kOk;
+}
+
+qint16 CRK40CommCtrl::WriteEEPR(qint16 address, qint32 contents)
+{
+    if (address < 0 || address >= kEepromEntries || contents < 0 || contents > 0xFFFF)
+        return res::kRegisterBadArgument;
+    if (!acquireExchange())
+        return res::kRegisterLockFailed;
+    if (m_link.OpenCommand(protocol::command::WriteEeprom) != res::kOk) {
+        releaseExchange();
+        return res::kRegisterNotReady;
+    }
+    std::uint8_t answer = 0;
+    const int code = m_link.RegisterWrite(address, contents, &answer);
+    releaseExchange();
+    if (code != res::kOk)
+        return static_cast<qint16>(code);
+    switch (protocol::classifyWriteAnswer(answer)) {
+    case protocol::WriteAnswer::Written: return res::kOk;
+    case protocol::WriteAnswer::Refused: return res::kRegisterBadAnswer;
+    case protocol::WriteAnswer::Other: return res::kRegisterOtherAnswer;
+    }
+    return res::kRegisterOtherAnswer;
+}
+
+} // namespace rk40

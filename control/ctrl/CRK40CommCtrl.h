@@ -1,0 +1,171 @@
+#pragma once
+
+// The communication control: one serial port to an RK-40 terminal behind a
+// dispatch interface. Members run on the thread that created the control
+// (its owner thread) and carry out their whole exchange there under the
+// exchange lock. In on-line mode a reception thread watches the port for
+// blocks the terminal starts and hands each one over to the owner thread.
+
+#include "DispatchTable.h"
+#include "TerminalLink.h"
+#include "TypeLibrary.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QPointer>
+#include <QString>
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+class QObject;
+class QWidget;
+
+namespace rk40 {
+
+class CRK40CommCtrl final : public component::IDispatchControl {
+public:
+    // Status bits: which of the two resources InitTerminal has open.
+    enum StatusBit : int { kRegisterFileOpen = 1, kPortOpen = 2 };
+
+    // How long a member waits for the exchange lock. The reception thread
+    // gives the port up as soon as a member waits, so this is never reached
+    // in normal operation.
+    static constexpr std::chrono::milliseconds kLockWait{10000};
+    // How long the reception thread waits for the lock before it checks
+    // whether it should stop.
+    static constexpr std::chrono::milliseconds kPollLockWait{50};
+
+    CRK40CommCtrl();
+    ~CRK40CommCtrl() override;
+    CRK40CommCtrl(const CRK40CommCtrl&) = delete;
+    CRK40CommCtrl& operator=(const CRK40CommCtrl&) = delete;
+
+    // component::IDispatchControl
+    const component::TypeLibInfo& typeLibrary() const override;
+    component::InvokeResult invoke(int dispid, component::InvokeKind kind, const QVariantList& args = {}) override;
+    void advise(component::IEventSink* sink) override;
+    void unadvise(component::IEventSink* sink) override;
+    void initNew() override;
+    component::HRESULT load(const component::PropertyBag& bag) override;
+    component::HRESULT save(component::PropertyBag& bag) const override;
+    bool isDirty() const override { return m_dirty; }
+    QWidget* createFace(QWidget* parent) override;
+
+    // ---- Connection ----
+    // Opens the register file for appending and the port COM<portNum + 1>
+    // (portNum 0..9; any other value: COM1). Returns false when either
+    // fails; statusBits() tells which (0: register file, 1: port). Called
+    // while a connection is open, it first ends that one as DestroyTerminal.
+    bool InitTerminal(qint16 portNum);
+    // Ends the reception thread, closes the port and the register file. No
+    // poll or exchange reaches the port after it returns.
+    void DestroyTerminal();
+
+    // ---- Register and EEPROM access ----
+    qint16 ReadEEPR(qint16 address);
+    qint16 WriteEEPR(qint16 address, qint32 contents);
+
+    // ---- State for the face, the module and tests ----
+    int statusBits() const { return m_status; }
+    QString portName() const { return m_portName; }
+    QString portDevicePath() const { return m_link.devicePath(); }
+    bool receptionRunning() const { return m_reception.joinable(); }
+    // The clock used for dates (year expansion) and the clock copy.
+    void setClock(std::function<QDateTime()> clock) { m_clock = std::move(clock); }
+    // Called whenever the status bits change (the face repaints).
+    void setStatusListener(std::function<void(int)> listener) { m_statusListener = std::move(listener); }
+
+    // Live controls made in this process (for DllCanUnloadNow).
+    static int liveObjects();
+
+private:
+    void registerHandlers();
+    void resetProperties();
+    void setStatus(int bits);
+    void markDirty() { m_dirty = true; }
+    void fire(int eventId, const QVariantList& args = {});
+
+    // Exchange lock: false when there is none yet (no InitTerminal) or it
+    // could not be had within kLockWait.
+    bool acquireExchange();
+    void releaseExchange();
+
+    void startReception();
+    void stopReception();
+    void receptionLoop();
+    void handOver();
+    void onGetMessage(quint64 handOverId);
+    void handleOnlineBlock();
+
+    static QString fromBytes(std::string_view bytes);
+    static std::string toBytes(const QString& text);
+
+    component::DispatchTable m_dispatch;
+    component::EventSinks m_sinks;
+
+    // The owner thread's stand-in for the control's window: hand-overs from
+    // the reception thread are queued to it.
+    QObject* m_window = nullptr;
+    QPointer<QWidget> m_face;
+
+    // Connection state.
+    TerminalLink m_link;
+    QString m_portName;
+    std::recursive_timed_mutex m_lock;
+    bool m_lockCreated = false;
+    std::atomic<int> m_lockWaiters{0};
+    QFile m_registerFile;
+    int m_status = 0;
+
+    // Reception thread and its hand-over to the owner thread.
+    std::thread m_reception;
+    std::atomic<bool> m_stop{false};
+    std::mutex m_handOverMutex;
+    std::condition_variable m_handOverDone;
+    quint64 m_handOverSerial = 0;
+    quint64 m_pendingHandOver = 0; // 0: none
+
+    // Indexed properties.
+    std::array<QString, kRecordEntries> m_cardArr;
+    std::array<QString, kRecordEntries> m_dateArr;
+    std::array<QString, kRecordEntries> m_timeArr;
+    std::array<QString, kRecordEntries> m_actionArr;
+    std::array<QString, kRecordEntries> m_termNoArr;
+    std::array<QString, kEepromEntries> m_eepromLoc;
+
+    // Properties.
+    QString m_asciiFileName;
+    QString m_currDaytype;
+    QString m_currWeektype;
+    QString m_dayOfWeek;
+    qint16 m_errCode = 0;
+    QString m_firmware;
+    qint16 m_idtCurrRx = 0;
+    QString m_idtElement;
+    QString m_idtNum;
+    qint16 m_idtPrevRx = -1;
+    QString m_inBuffer;
+    QString m_rtc;
+    QString m_termMessage;
+    qint32 m_total = 0;
+    bool m_workOnLine = true;
+    bool m_ready = true;
+    qint32 m_baudRate = 9600;
+
+    // Base-class persistent state: the extent in HIMETRIC units.
+    qint32 m_extentX = 1270;
+    qint32 m_extentY = 1270;
+
+    mutable bool m_dirty = false;
+    std::function<QDateTime()> m_clock;
+    std::function<void(int)> m_statusListener;
+};
+
+} // namespace rk40
