@@ -1,0 +1,65 @@
+#include "ConfigPage.h"
+
+#include "CRK40TKPropPage.h"
+#include "FieldCodes.h"
+#include "Pictures.h"
+#include "Resources.h"
+
+#include <QFrame>
+#include <QLabel>
+
+CConfigPage::CConfigPage(int dialogId, CRK40TKPropPage* reader1, QWidget* parent)
+    : CPropertyPage(dialogId, resources::dialogText(dialogId, 0), parent), m_reader1(reader1), m_units(font())
+{
+    setObjectName(QString::number(dialogId));
+}
+
+CRK40Comm& CConfigPage::comm() const { return m_reader1->comm(); }
+
+QString CConfigPage::field(int address, int selector) const
+{
+    return fields::GetRegisterField(comm(), address, selector);
+}
+
+void CConfigPage::storeWord(int address, std::uint16_t value)
+{
+    comm().setWord(address, fields::formatWord(value));
+}
+
+QString CConfigPage::text(int controlId) const { return resources::dialogText(dialogId(), controlId); }
+
+void CConfigPage::setTemplateSize(int width, int height)
+{
+    setMinimumSize(m_units.size(width, height));
+    resize(minimumSize());
+}
+
+QLabel* CConfigPage::addLabel(int controlId, int x, int y, int w, int h, Qt::Alignment align)
+{
+    auto* label = new QLabel(text(controlId), this);
+    label->setObjectName(QString::number(controlId));
+    label->setAlignment(align);
+    label->setGeometry(m_units.rect(x, y, w, h));
+    return label;
+}
+
+QLabel* CConfigPage::addPicture(int bitmapId, int x, int y, int w, int h)
+{
+    auto* label = new QLabel(this);
+    label->setObjectName(QStringLiteral("bitmap%1").arg(bitmapId));
+    const QRect r = m_units.rect(x, y, w, h);
+    label->setGeometry(r);
+    label->setAlignment(Qt::AlignCenter);
+    label->setPixmap(pictures::picture(bitmapId, r.size()));
+    return label;
+}
+
+QFrame* CConfigPage::addFrame(int x, int y, int w, int h)
+{
+    auto* frame = new QFrame(this);
+    frame->setFrameShape(QFrame::Box);
+    frame->setFrameShadow(QFrame::Sunken);
+    frame->setGeometry(m_units.rect(x, y, w, h));
+    frame->lower();
+    return frame;
+}

@@ -1,0 +1,302 @@
+// The cycling fields: stepping with Up and Down, the popup menus, and the
+// click that neither moves the caret nor takes the focus.
+
+#include "CyclingEdit.h"
+#include "PopupDriver.h"
+#include "Resources.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QScreen>
+#include <QSignalSpy>
+#include <QTest>
+#include <QVBoxLayout>
+#include <map>
+
+using testpages::answerNextPopup;
+
+namespace {
+
+enum Kind { Action, Relay1, Relay2, Led };
+
+CCyclingEdit* make(Kind kind, QWidget* parent)
+{
+    switch (kind) {
+    case Action: return new CActionEdit(1054, parent);
+    case Relay1: return new CConditionEdit(1040, 1, parent);
+    case Relay2: return new CConditionEdit(1042, 2, parent);
+    case Led: return new CLEDEdit(1196, parent);
+    }
+    return nullptr;
+}
+
+class Translation : public resources::ILanguageProvider {
+public:
+    std::map<resources::Key, QString> texts;
+    QString lookup(const resources::Key& key) const override
+    {
+        auto it = texts.find(key);
+        return it == texts.end() ? QString() : it->second;
+    }
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(Kind)
+
+class TestCyclingEdit : public QObject {
+    Q_OBJECT
+    QWidget* m_window = nullptr;
+    QLineEdit* m_other = nullptr;
+
+private slots:
+    void init()
+    {
+        m_window = new QWidget;
+        auto* layout = new QVBoxLayout(m_window);
+        m_other = new QLineEdit(m_window);
+        layout->addWidget(m_other);
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window));
+    }
+    void cleanup()
+    {
+        delete m_window;
+        m_window = nullptr;
+        resources::setLanguageProvider(nullptr);
+        QVERIFY(!QApplication::activePopupWidget());
+    }
+
+    void stepping_data()
+    {
+        QTest::addColumn<Kind>("kind");
+        QTest::addColumn<QString>("start");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<QString>("expected");
+
+        QTest::newRow("action down wraps") << Action << "On - MAX" << int(Qt::Key_Down) << "No effect";
+        QTest::newRow("action up wraps") << Action << "No effect" << int(Qt::Key_Up) << "On - MAX";
+        QTest::newRow("action down") << Action << "No effect" << int(Qt::Key_Down) << "Off";
+        QTest::newRow("action up") << Action << "On - 5 sec" << int(Qt::Key_Up) << "Off";
+        QTest::newRow("relay 2 down wraps") << Relay2 << "S2 = E2" << int(Qt::Key_Down) << "Always";
+        QTest::newRow("relay 2 down") << Relay2 << "Always" << int(Qt::Key_Down) << "S2 = 0";
+        QTest::newRow("relay 1 up wraps") << Relay1 << "Always" << int(Qt::Key_Up) << "S1 = E1";
+        QTest::newRow("relay 1 down") << Relay1 << "S1 = 0" << int(Qt::Key_Down) << "S1 = 1";
+        QTest::newRow("relay 1 field with relay 2 text") << Relay1 << "S2 = 0" << int(Qt::Key_Down) << "S2 = 0";
+        QTest::newRow("relay 2 field with relay 1 text") << Relay2 << "S1 = E1" << int(Qt::Key_Up) << "S1 = E1";
+        QTest::newRow("action field with condition text") << Action << "Always" << int(Qt::Key_Down) << "Always";
+        QTest::newRow("LED down") << Led << "---___------" << int(Qt::Key_Down) << "---___------";
+        QTest::newRow("LED up") << Led << "__--____" << int(Qt::Key_Up) << "__--____";
+        QTest::newRow("action other key") << Action << "Off" << int(Qt::Key_Right) << "Off";
+        QTest::newRow("action letter") << Action << "Off" << int(Qt::Key_A) << "Off";
+    }
+    void stepping()
+    {
+        QFETCH(Kind, kind);
+        QFETCH(QString, start);
+        QFETCH(int, key);
+        QFETCH(QString, expected);
+
+        CCyclingEdit* edit = make(kind, m_window);
+        edit->setText(start);
+        edit->show();
+        QSignalSpy changes(edit, &QLineEdit::textChanged);
+        QTest::keyClick(edit, Qt::Key(key));
+        QCOMPARE(edit->text(), expected);
+        QCOMPARE(changes.size(), expected == start ? 0 : 1);
+        QVERIFY(!QApplication::activePopupWidget());
+    }
+
+    void fullCycle()
+    {
+        auto* edit = new CConditionEdit(1049, 2, m_window);
+        QStringList seen;
+        for (int i = 0; i < 4; ++i) {
+            QTest::keyClick(edit, Qt::Key_Down);
+            seen << edit->text();
+        }
+        QCOMPARE(seen, QStringList({"S2 = 0", "S2 = 1", "S2 = E2", "Always"}));
+    }
+
+    void menus_data()
+    {
+        QTest::addColumn<Kind>("kind");
+        QTest::addColumn<int>("button");
+        QTest::addColumn<QString>("menu");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QList<int>>("commands");
+        QTest::addColumn<QStringList>("texts");
+
+        const QList<int> actionCmds{32782, 32783, 32784, 32785};
+        const QStringList actionTexts{"&No effect", "&Off", "On - &5 sec.", "On - &Max"};
+        QTest::newRow("action left") << Action << int(Qt::LeftButton) << "133" << "Relay Action" << actionCmds << actionTexts;
+        QTest::newRow("action right") << Action << int(Qt::RightButton) << "133" << "Relay Action" << actionCmds << actionTexts;
+        QTest::newRow("relay 1 left") << Relay1 << int(Qt::LeftButton) << "131" << "Relay1 Condition"
+                                      << QList<int>{32774, 32775, 32776, 32777}
+                                      << QStringList{"&Always", "S1 = &0", "S1 = &1", "S1 = &E1"};
+        QTest::newRow("relay 2 right") << Relay2 << int(Qt::RightButton) << "132" << "Relay2 Condition"
+                                       << QList<int>{32778, 32779, 32780, 32781}
+                                       << QStringList{"&Always", "S2 = &0", "S2 = &1", "S2 = &E2"};
+        const QList<int> ledCmds{32786, 32787, 32790, 32788};
+        const QStringList ledTexts{"---___------", "---_---------", "__------__", "__--____"};
+        QTest::newRow("LED left") << Led << int(Qt::LeftButton) << "140" << "LED States" << ledCmds << ledTexts;
+        QTest::newRow("LED right") << Led << int(Qt::RightButton) << "140" << "LED States" << ledCmds << ledTexts;
+    }
+    void menus()
+    {
+        QFETCH(Kind, kind);
+        QFETCH(int, button);
+        QFETCH(QString, menu);
+        QFETCH(QString, title);
+        QFETCH(QList<int>, commands);
+        QFETCH(QStringList, texts);
+
+        CCyclingEdit* edit = make(kind, m_window);
+        edit->show();
+        const QString before = edit->text();
+        QSignalSpy changes(edit, &QLineEdit::textChanged);
+        auto seen = answerNextPopup(0);
+        QTest::mouseClick(edit, Qt::MouseButton(button), {}, edit->rect().center());
+        QVERIFY(seen->shown);
+        QCOMPARE(seen->menuName, menu);
+        QCOMPARE(seen->title, title);
+        QCOMPARE(seen->commands, commands);
+        QCOMPARE(seen->texts, texts);
+        // Closed without a choice: nothing changes.
+        QCOMPARE(edit->text(), before);
+        QCOMPARE(changes.size(), 0);
+    }
+
+    void menuChoice_data()
+    {
+        QTest::addColumn<Kind>("kind");
+        QTest::addColumn<int>("command");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("On - &5 sec.") << Action << 32784 << "On - 5 sec";
+        QTest::newRow("On - &Max") << Action << 32785 << "On - MAX";
+        QTest::newRow("S1 = &0") << Relay1 << 32775 << "S1 = 0";
+        QTest::newRow("S1 = &E1") << Relay1 << 32777 << "S1 = E1";
+        QTest::newRow("S2 = &E2") << Relay2 << 32781 << "S2 = E2";
+        QTest::newRow("LED 32790") << Led << 32790 << "__------__";
+        QTest::newRow("LED 32788") << Led << 32788 << "__--____";
+    }
+    void menuChoice()
+    {
+        QFETCH(Kind, kind);
+        QFETCH(int, command);
+        QFETCH(QString, expected);
+        CCyclingEdit* edit = make(kind, m_window);
+        edit->show();
+        QSignalSpy changes(edit, &QLineEdit::textChanged);
+        auto seen = answerNextPopup(command);
+        QTest::mouseClick(edit, Qt::LeftButton, {}, edit->rect().center());
+        QVERIFY(seen->shown);
+        QCOMPARE(edit->text(), expected);
+        QCOMPARE(changes.size(), 1);
+    }
+
+    void repeatedChoiceStillSignals()
+    {
+        // The page stores at every choice, also one that keeps the text.
+        auto* edit = new CActionEdit(1041, m_window);
+        edit->show();
+        QSignalSpy changes(edit, &QLineEdit::textChanged);
+        auto seen = answerNextPopup(32782);
+        QTest::mouseClick(edit, Qt::RightButton, {}, edit->rect().center());
+        QVERIFY(seen->shown);
+        QCOMPARE(edit->text(), QStringLiteral("No effect"));
+        QCOMPARE(changes.size(), 1);
+    }
+
+    void foreignCommandIgnored()
+    {
+        auto* edit = new CConditionEdit(1040, 1, m_window);
+        QVERIFY(!edit->OnCommand(32781));  // relay 2's command
+        QVERIFY(!edit->OnCommand(32784));  // an action command
+        QCOMPARE(edit->text(), QStringLiteral("Always"));
+        QVERIFY(edit->OnCommand(32777));
+        QCOMPARE(edit->text(), QStringLiteral("S1 = E1"));
+    }
+
+    void menuOpensAtCursor()
+    {
+        auto* edit = new CActionEdit(1041, m_window);
+        edit->show();
+        const QRect screen = edit->screen()->availableGeometry();
+        const QPoint at = screen.topLeft() + QPoint(40, 50);
+        QCursor::setPos(at);
+        auto seen = answerNextPopup(0);
+        // Wherever the click lands in the box, the menu goes to the cursor.
+        QTest::mouseClick(edit, Qt::LeftButton, {}, QPoint(2, 2));
+        QVERIFY(seen->shown);
+        QCOMPARE(seen->pos, at);
+    }
+
+    void clickTakesNoFocusAndNoCaret()
+    {
+        auto* edit = new CActionEdit(1041, m_window);
+        m_window->layout()->addWidget(edit);
+        edit->setText("On - 5 sec");
+        edit->setCursorPosition(0);
+        m_other->setFocus();
+        QApplication::setActiveWindow(m_window);
+        QTRY_VERIFY(m_other->hasFocus());
+        for (auto button : {Qt::LeftButton, Qt::RightButton}) {
+            auto seen = answerNextPopup(0);
+            QTest::mouseClick(edit, button, {}, QPoint(edit->width() - 4, edit->height() / 2));
+            QVERIFY(seen->shown);
+            // The window's focus child is still the other box (the popup
+            // itself holds the keyboard while it runs).
+            QVERIFY(!edit->hasFocus());
+            QCOMPARE(m_window->focusWidget(), static_cast<QWidget*>(m_other));
+            QCOMPARE(edit->cursorPosition(), 0);
+            QVERIFY(!edit->hasSelectedText());
+        }
+        QCOMPARE(edit->focusPolicy(), Qt::TabFocus);  // still a tab stop
+        QVERIFY(edit->isReadOnly());
+    }
+
+    void looks_data()
+    {
+        QTest::addColumn<Kind>("kind");
+        QTest::addColumn<QColor>("background");
+        QTest::newRow("action") << Action << QColor(255, 255, 255);
+        QTest::newRow("condition 1") << Relay1 << QColor(255, 255, 210);
+        QTest::newRow("condition 2") << Relay2 << QColor(255, 255, 210);
+        QTest::newRow("LED") << Led << QColor(255, 255, 255);
+    }
+    void looks()
+    {
+        QFETCH(Kind, kind);
+        QFETCH(QColor, background);
+        CCyclingEdit* edit = make(kind, m_window);
+        edit->resize(120, 24);
+        edit->show();
+        QCOMPARE(edit->palette().color(QPalette::Active, QPalette::Base), background);
+        QCOMPARE(edit->palette().color(QPalette::Active, QPalette::Text), QColor(Qt::black));
+        // What is painted: the background colour inside the frame.
+        const QImage shot = edit->grab().toImage();
+        QCOMPARE(QColor(shot.pixel(shot.width() - 6, shot.height() / 2)), background);
+    }
+
+    void followsLanguage()
+    {
+        auto tr = std::make_shared<Translation>();
+        tr->texts[{resources::Kind::String, 115, 0}] = "Ki";
+        tr->texts[{resources::Kind::Menu, 133, 32783}] = "&Ki";
+        resources::setLanguageProvider(tr);
+        auto* edit = new CActionEdit(1041, m_window);
+        edit->show();
+        QTest::keyClick(edit, Qt::Key_Down);
+        QCOMPARE(edit->text(), QStringLiteral("Ki"));
+        QTest::keyClick(edit, Qt::Key_Down);
+        QCOMPARE(edit->text(), QStringLiteral("On - 5 sec"));
+        auto seen = answerNextPopup(32783);
+        QTest::mouseClick(edit, Qt::LeftButton, {}, edit->rect().center());
+        QCOMPARE(seen->texts.value(1), QStringLiteral("&Ki"));
+        QCOMPARE(edit->text(), QStringLiteral("Ki"));
+    }
+};
+
+QTEST_MAIN(TestCyclingEdit)
+#include "tst_cyclingedit.moc"
