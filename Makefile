@@ -17,7 +17,7 @@ build: deps
 	@cmake --build $(BUILD) -j $(JOBS)
 
 test: build
-	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 300 -j $(JOBS)
 
 run: build
 	@scripts/run-demo $(BUILD)
