@@ -6,6 +6,8 @@ static QVariant classify(const QString& word, bool quoted)
 {
     if (quoted)
         return word;
+    if (word == "TRUE" || word == "FALSE")
+        return word == "TRUE";
     bool ok = false;
     qlonglong n = 0;
     QString body = word;

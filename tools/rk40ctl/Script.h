@@ -8,7 +8,8 @@
 //   face FILE.png [W H]      save the control's face as a picture
 //   # ...                    comment
 // Arguments are integers (decimal, or 0x hexadecimal, optionally negative)
-// or texts (bare words, or in double quotes with \" and \\ escapes).
+// or texts (bare words, or in double quotes with \" and \\ escapes); the bare
+// words TRUE and FALSE are BOOL values.
 
 #include <QString>
 #include <QVariant>

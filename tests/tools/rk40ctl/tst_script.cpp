@@ -22,6 +22,7 @@ private slots:
         QTest::newRow("quoted text") << "put TermMessage \"Good \\\"day\\\"\"" << int(ScriptLine::Kind::Put) << "TermMessage" << QVariantList{QString("Good \"day\"")};
         QTest::newRow("quoted digits stay text") << "put EepromLoc 10 \"8000\"" << int(ScriptLine::Kind::Put) << "EepromLoc" << QVariantList{10LL, QString("8000")};
         QTest::newRow("bare text") << "TxDayType 1abcdefgh" << int(ScriptLine::Kind::Call) << "TxDayType" << QVariantList{QString("1abcdefgh")};
+        QTest::newRow("BOOL words") << "put WorkOnLine FALSE" << int(ScriptLine::Kind::Put) << "WorkOnLine" << QVariantList{false};
         QTest::newRow("comment") << "  # ReadEEPR 10" << int(ScriptLine::Kind::Empty) << "" << QVariantList{};
         QTest::newRow("blank") << "   " << int(ScriptLine::Kind::Empty) << "" << QVariantList{};
         QTest::newRow("wait") << "wait 250" << int(ScriptLine::Kind::Wait) << "" << QVariantList{250LL};
