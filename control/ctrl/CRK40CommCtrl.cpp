@@ -392,6 +392,12 @@ void CRK40CommCtrl::receptionLoop()
     }
 }
 
+bool CRK40CommCtrl::handOverPending() const
+{
+    std::lock_guard lock(m_handOverMutex);
+    return m_pendingHandOver != 0;
+}
+
 void CRK40CommCtrl::handOver()
 {
     std::unique_lock lock(m_handOverMutex);

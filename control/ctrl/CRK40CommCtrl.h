@@ -77,6 +77,9 @@ public:
     QString portName() const { return m_portName; }
     QString portDevicePath() const { return m_link.devicePath(); }
     bool receptionRunning() const { return m_reception.joinable(); }
+    // Whether the reception thread is waiting for the owner thread to take
+    // a block it has seen starting.
+    bool handOverPending() const;
     // The clock used for dates (year expansion) and the clock copy.
     void setClock(std::function<QDateTime()> clock) { m_clock = std::move(clock); }
     // Called whenever the status bits change (the face repaints).
@@ -127,7 +130,7 @@ private:
     // Reception thread and its hand-over to the owner thread.
     std::thread m_reception;
     std::atomic<bool> m_stop{false};
-    std::mutex m_handOverMutex;
+    mutable std::mutex m_handOverMutex;
     std::condition_variable m_handOverDone;
     quint64 m_handOverSerial = 0;
     quint64 m_pendingHandOver = 0; // 0: none
