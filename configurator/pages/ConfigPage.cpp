@@ -38,6 +38,8 @@ QLabel* CConfigPage::addLabel(int controlId, int x, int y, int w, int h, Qt::Ali
 {
     auto* label = new QLabel(text(controlId), this);
     label->setObjectName(QString::number(controlId));
+    // Texts such as "<Up>" are words, not markup.
+    label->setTextFormat(Qt::PlainText);
     label->setAlignment(align);
     label->setGeometry(m_units.rect(x, y, w, h));
     return label;

@@ -6,4 +6,6 @@
 #include "CLEDPropPage.h"
 #include "CRK40TKPropPage.h"
 #include "CRandomPP.h"
+#include "CyclingEdit.h"
 #include "EventPages.h"
+#include "FieldCodes.h"

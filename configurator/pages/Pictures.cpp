@@ -129,12 +129,14 @@ void drawDoorContact(QPainter& p)
     // Magnet on the door, switch on the frame right above it.
     p.setPen(QPen(QColor(60, 60, 60), 1));
     p.setBrush(QColor(250, 250, 250));
-    p.drawRoundedRect(QRectF(36, 14.5, 14, 5), 1.5, 1.5);
-    p.drawRoundedRect(QRectF(36, 6.5, 14, 5), 1.5, 1.5);
-    p.setPen(QPen(QColor(200, 30, 30), 1.2));
-    p.drawLine(QPointF(40, 16.5), QPointF(46, 16.5));
+    p.drawRoundedRect(QRectF(34, 14, 18, 6), 1.5, 1.5);  // magnet
+    p.drawRoundedRect(QRectF(34, 5, 18, 6), 1.5, 1.5);   // switch
+    p.setPen(QPen(QColor(200, 30, 30), 1.4));
+    p.drawLine(QPointF(38, 17), QPointF(48, 17));
+    p.setPen(QPen(QColor(30, 30, 30), 1));
+    p.drawLine(QPointF(38, 8), QPointF(48, 8));
     // Cable from the switch to a terminal.
-    QPainterPath cable(QPointF(50, 9));
+    QPainterPath cable(QPointF(52, 8));
     cable.cubicTo(QPointF(62, 9), QPointF(60, 24), QPointF(72, 24));
     p.setPen(QPen(QColor(30, 30, 30), 1.6));
     p.setBrush(Qt::NoBrush);
@@ -142,15 +144,11 @@ void drawDoorContact(QPainter& p)
     p.setPen(QPen(QColor(40, 40, 40), 1));
     p.setBrush(QColor(235, 235, 235));
     p.drawRoundedRect(QRectF(72, 18, 10, 12), 2, 2);
-    // Field lines between magnet and switch.
-    p.setPen(QPen(QColor(0, 0, 220), 0.8, Qt::DashLine));
-    p.drawArc(QRectF(31, 8, 8, 10), 90 * 16, 180 * 16);
-    p.drawArc(QRectF(47, 8, 8, 10), -90 * 16, 180 * 16);
 }
 
 void drawExitButton(QPainter& p)
 {
-    // Logical box 64 x 80: a wall plate with a round green button and a
+    // Logical box 66 x 80: a wall plate with a round green button and a
     // hand whose forefinger presses it from below right.
     const QRectF plate(2, 2, 48, 48);
     QLinearGradient pg(plate.topLeft(), plate.bottomRight());
@@ -176,8 +174,9 @@ void drawExitButton(QPainter& p)
 
     // The hand, drawn along an axis from the fingertip down to the wrist.
     p.save();
-    p.translate(c.x() + 3, c.y() + 4);
+    p.translate(c.x() + 2, c.y() + 3);
     p.rotate(-35);
+    p.scale(0.78, 0.78);
     const QColor skin(244, 198, 160);
     const QPen outline(QColor(150, 90, 55), 1.2);
     p.setPen(outline);
@@ -235,7 +234,7 @@ QPixmap picture(int bitmapId, const QSize& size)
         return c.finish();
     }
     case kExitButton: {
-        Canvas c(size, {64, 80});
+        Canvas c(size, {66, 80});
         drawExitButton(c.painter);
         return c.finish();
     }

@@ -1,0 +1,81 @@
+#pragma once
+
+// The eight pages over a fake control, as the main sheet makes them.
+
+#include "FakeControl.h"
+#include "Pages.h"
+#include "PopupDriver.h"
+
+#include <QCheckBox>
+#include <QTest>
+#include <memory>
+
+namespace testpages {
+
+struct PageSet {
+    std::shared_ptr<FakeState> state = std::make_shared<FakeState>();
+    std::unique_ptr<CRK40TKPropPage> reader1;
+    std::unique_ptr<CTK2PropPage> reader2;
+    std::unique_ptr<CTK3PropPage> reader3;
+    std::unique_ptr<CTK4PropPage> reader4;
+    std::unique_ptr<CRK40SensPropPage> sensors;
+    std::unique_ptr<CRK40EgressPropPage> egress;
+    std::unique_ptr<CLEDPropPage> led;
+    std::unique_ptr<CRandomPP> random;
+
+    PageSet()
+    {
+        reader1 = std::make_unique<CRK40TKPropPage>(std::make_unique<FakeControl>(state));
+        reader2 = std::make_unique<CTK2PropPage>(*reader1);
+        reader3 = std::make_unique<CTK3PropPage>(*reader1);
+        reader4 = std::make_unique<CTK4PropPage>(*reader1);
+        sensors = std::make_unique<CRK40SensPropPage>(*reader1);
+        egress = std::make_unique<CRK40EgressPropPage>(*reader1);
+        led = std::make_unique<CLEDPropPage>(*reader1);
+        random = std::make_unique<CRandomPP>(*reader1);
+    }
+    ~PageSet()
+    {
+        // Pages after the first go before the one that holds the control.
+        random.reset();
+        led.reset();
+        egress.reset();
+        sensors.reset();
+        reader4.reset();
+        reader3.reset();
+        reader2.reset();
+        reader1.reset();
+    }
+
+    std::vector<CPropertyPage*> pages() const
+    {
+        return {reader1.get(), reader2.get(), reader3.get(), reader4.get(),
+                sensors.get(), egress.get(), led.get(), random.get()};
+    }
+    CPropertyPage* page(int dialogId) const
+    {
+        for (CPropertyPage* p : pages())
+            if (p->dialogId() == dialogId)
+                return p;
+        return nullptr;
+    }
+    QString word(int address) const { return state->eeprom[static_cast<std::size_t>(address)]; }
+    void setWord(int address, const QString& text) { state->eeprom[static_cast<std::size_t>(address)] = text; }
+};
+
+template <typename T>
+T* control(QWidget* page, int id)
+{
+    return page->findChild<T*>(QString::number(id));
+}
+
+// Clicks a field and picks a command from its popup. Returns false when no
+// popup came.
+inline bool chooseFromMenu(QWidget* field, int command)
+{
+    auto seen = answerNextPopup(command);
+    QTest::mouseClick(field, Qt::LeftButton, {}, field->rect().center());
+    return seen->shown;
+}
+
+} // namespace testpages

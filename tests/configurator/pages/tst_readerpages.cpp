@@ -1,0 +1,282 @@
+// The reader pages: loading rows from the image, storing one row word at
+// every change, and the Reader 1 page as host of the control.
+
+#include "PageFixture.h"
+#include "RecordingPrompter.h"
+#include "TestEnvironment.h"
+
+#include <QFile>
+#include <QLineEdit>
+#include <QTest>
+
+using namespace testpages;
+
+class TestReaderPages : public QObject {
+    Q_OBJECT
+private slots:
+    void cleanup()
+    {
+        CRK40TKPropPage::setControlFactory({});
+        QVERIFY(!QApplication::activePopupWidget());
+    }
+
+    void reader1Initialisation()
+    {
+        auto state = std::make_shared<FakeState>();
+        state->eeprom[38] = "ABCD";
+        state->eeprom[39] = "1E05";
+        state->eeprom[10] = "1234";
+        CRK40TKPropPage page(std::make_unique<FakeControl>(state));
+        QVERIFY(!state->workOnLine);
+        for (int a = 10; a <= 37; ++a)
+            QCOMPARE(state->eeprom[static_cast<std::size_t>(a)], QStringLiteral("0000"));
+        QCOMPARE(state->eeprom[38], QStringLiteral("ABCD"));
+        QCOMPARE(state->eeprom[39], QStringLiteral("1E05"));
+        QCOMPARE(page.portText(), QStringLiteral("Not selected."));
+        QCOMPARE(page.remoteSelection().address, 0u);
+        QVERIFY(page.remoteSelection().name.isEmpty());
+        QVERIFY(!page.reusePort());
+        QCOMPARE(page.objectName(), QStringLiteral("206"));
+        QCOMPARE(page.title(), QStringLiteral("Reader &1"));
+
+        // The transfer area is there and hidden.
+        page.show();
+        for (int id : {1124, 1232, 1233, 1234}) {
+            QWidget* w = control<QWidget>(&page, id);
+            QVERIFY2(w, qPrintable(QString::number(id)));
+            QVERIFY(!w->isVisible());
+        }
+        QCOMPARE(control<QLineEdit>(&page, 1124)->text(), QStringLiteral("Not selected."));
+        page.setRemoteText("gate (10.0.0.1), COM2");
+        QCOMPARE(page.remoteText(), QStringLiteral("gate (10.0.0.1), COM2"));
+    }
+
+    void freshStartShowsClearedRows()
+    {
+        PageSet set;
+        for (CPropertyPage* p : {static_cast<CPropertyPage*>(set.reader1.get()), static_cast<CPropertyPage*>(set.reader2.get()),
+                                 static_cast<CPropertyPage*>(set.reader3.get()), static_cast<CPropertyPage*>(set.reader4.get())}) {
+            p->OnSetActive();
+            QCOMPARE(p->findChildren<CActionEdit*>().size(), 16);
+            QCOMPARE(p->findChildren<CConditionEdit*>().size(), 8);
+            for (auto* e : p->findChildren<CActionEdit*>())
+                QCOMPARE(e->text(), QStringLiteral("No effect"));
+            for (auto* e : p->findChildren<CConditionEdit*>())
+                QCOMPARE(e->text(), QStringLiteral("Always"));
+            for (auto* b : p->findChildren<QCheckBox*>())
+                QVERIFY(!b->isChecked());
+        }
+        QVERIFY(set.state->puts.size() == 28);  // only the clearing of 10..37
+    }
+
+    void singleChange_data()
+    {
+        QTest::addColumn<int>("dialog");
+        QTest::addColumn<int>("id");
+        QTest::addColumn<QString>("how");  // "down", "up", "click", or a menu command
+        QTest::addColumn<int>("word");
+        QTest::addColumn<QString>("value");
+
+        QTest::newRow("TB1 relay 2 action Down") << 206 << 1054 << "down" << 11 << "0004";
+        QTest::newRow("T1 relay 1 action Up") << 206 << 1039 << "up" << 10 << "0003";
+        QTest::newRow("TC1 relay 2 If Down") << 206 << 1065 << "down" << 34 << "1000";
+        QTest::newRow("TA1 relay 4 action menu") << 206 << 1051 << "32785" << 30 << "00C0";
+        QTest::newRow("TC2 registration") << 209 << 1094 << "click" << 35 << "0100";
+        QTest::newRow("T2 relay 3 On - 5 sec") << 209 << 1069 << "32784" << 12 << "0020";
+        QTest::newRow("TB3 relay 1 If S1 = 1") << 210 << 1115 << "32776" << 15 << "0400";
+        QTest::newRow("TC3 relay 2 If S2 = 1") << 210 << 1118 << "32780" << 36 << "2000";
+        QTest::newRow("TA4 relay 1 If S1 = E1") << 211 << 1304 << "32777" << 33 << "0600";
+        QTest::newRow("T4 registration") << 211 << 1267 << "click" << 16 << "0100";
+        QTest::newRow("TB4 relay 2 action Off") << 211 << 1244 << "32783" << 17 << "0004";
+        QTest::newRow("repeat of the current text") << 211 << 1248 << "32782" << 37 << "0000";
+    }
+    void singleChange()
+    {
+        QFETCH(int, dialog);
+        QFETCH(int, id);
+        QFETCH(QString, how);
+        QFETCH(int, word);
+        QFETCH(QString, value);
+
+        PageSet set;
+        CPropertyPage* page = set.page(dialog);
+        page->show();
+        page->OnSetActive();
+        QWidget* w = control<QWidget>(page, id);
+        QVERIFY(w);
+        set.state->puts.clear();
+        if (how == "down")
+            QTest::keyClick(w, Qt::Key_Down);
+        else if (how == "up")
+            QTest::keyClick(w, Qt::Key_Up);
+        else if (how == "click")
+            QTest::mouseClick(w, Qt::LeftButton, {}, w->rect().center());
+        else
+            QVERIFY(chooseFromMenu(w, how.toInt()));
+
+        // Exactly one store, of this row's word only.
+        QCOMPARE(set.state->puts.size(), std::size_t(1));
+        QCOMPARE(set.state->puts[0].first, word);
+        QCOMPARE(set.state->puts[0].second, value);
+        QVERIFY(static_cast<CConfigPage*>(page)->isModified());
+    }
+
+    void twoConditionsInOneRow()
+    {
+        PageSet set;
+        set.reader4->show();
+        QVERIFY(chooseFromMenu(control<QWidget>(set.reader4.get(), 1304), 32777));
+        QCOMPARE(set.word(33), QStringLiteral("0600"));
+        QVERIFY(chooseFromMenu(control<QWidget>(set.reader4.get(), 1332), 32779));
+        QCOMPARE(set.word(33), QStringLiteral("1600"));
+    }
+
+    void changeKeepsOtherRows()
+    {
+        PageSet set;
+        set.setWord(10, "0155");
+        set.setWord(30, "8AAA");  // foreign bits in the other rows stay
+        set.setWord(11, "7FFF");
+        set.setWord(34, "0800");
+        set.reader1->OnSetActive();
+        set.state->puts.clear();
+        QTest::keyClick(control<QWidget>(set.reader1.get(), 1041), Qt::Key_Down);  // T1 relay 2
+        QCOMPARE(set.state->puts.size(), std::size_t(1));
+        QCOMPARE(set.word(10), QStringLiteral("0159"));
+        QCOMPARE(set.word(30), QStringLiteral("8AAA"));
+        QCOMPARE(set.word(11), QStringLiteral("7FFF"));
+        QCOMPARE(set.word(34), QStringLiteral("0800"));
+    }
+
+    void bit15LoadsAndIsCleared()
+    {
+        PageSet set;
+        set.setWord(10, "8155");
+        set.setWord(30, "0155");
+        set.reader1->OnSetActive();
+        auto* page = set.reader1.get();
+        for (int id : {1039, 1041, 1043, 1044, 1046, 1048, 1050, 1051})
+            QCOMPARE(control<CActionEdit>(page, id)->text(), QStringLiteral("Off"));
+        for (int id : {1045, 1052})
+            QVERIFY(control<QCheckBox>(page, id)->isChecked());
+        for (int id : {1040, 1042, 1047, 1049})
+            QCOMPARE(control<CConditionEdit>(page, id)->text(), QStringLiteral("Always"));
+        QTest::keyClick(control<QWidget>(page, 1039), Qt::Key_Down);
+        QCOMPARE(set.word(10), QStringLiteral("0156"));
+    }
+
+    void loadingStoresNothing()
+    {
+        PageSet set;
+        set.setWord(12, "3FFF");
+        set.setWord(31, "1234");
+        set.setWord(35, "8100");
+        set.state->puts.clear();
+        set.reader2->OnSetActive();
+        set.reader2->LoadFields();
+        QCOMPARE(set.state->puts.size(), std::size_t(0));
+        QCOMPARE(control<CActionEdit>(set.reader2.get(), 1067)->text(), QStringLiteral("On - MAX"));
+        QCOMPARE(control<CConditionEdit>(set.reader2.get(), 1083)->text(), QStringLiteral("S1 = E1"));
+        QCOMPARE(control<CConditionEdit>(set.reader2.get(), 1084)->text(), QStringLiteral("S2 = E2"));
+        QVERIFY(control<QCheckBox>(set.reader2.get(), 1094)->isChecked());
+        QVERIFY(!control<QCheckBox>(set.reader2.get(), 1092)->isChecked());
+    }
+
+    void activationReloads()
+    {
+        PageSet set;
+        auto* field = control<CActionEdit>(set.reader3.get(), 1103);  // TB3 relay 1
+        QCOMPARE(field->text(), QStringLiteral("No effect"));
+        set.setWord(15, "0002");  // changed behind the page's back (a file load)
+        QCOMPARE(field->text(), QStringLiteral("No effect"));
+        set.reader3->OnSetActive();
+        QCOMPARE(field->text(), QStringLiteral("On - 5 sec"));
+        // Registration follows the image both ways.
+        set.setWord(15, "0100");
+        set.reader3->OnSetActive();
+        QVERIFY(control<QCheckBox>(set.reader3.get(), 1121)->isChecked());
+        set.setWord(15, "0000");
+        set.reader3->OnSetActive();
+        QVERIFY(!control<QCheckBox>(set.reader3.get(), 1121)->isChecked());
+    }
+
+    void conditionFieldsKnowTheirRelay()
+    {
+        // Which relay each If field conditions, as listed for the menus
+        // 131 (relay 1) and 132 (relay 2).
+        const QList<int> relay1{1040, 1047, 1062, 1064, 1083, 1085, 1087, 1089, 1111, 1113, 1115, 1117, 1302, 1304, 1306, 1309,
+                                1327, 1330, 1339, 1342, 1344, 1346, 1348, 1350, 1358, 1360, 1362, 1363};
+        const QList<int> relay2{1042, 1049, 1063, 1065, 1084, 1086, 1088, 1090, 1112, 1114, 1116, 1118, 1321, 1324, 1332, 1335,
+                                1333, 1336, 1352, 1354, 1356, 1357, 1359, 1361, 1364, 1365, 1366, 1367};
+        PageSet set;
+        int fields = 0;
+        for (CPropertyPage* p : set.pages()) {
+            for (auto* e : p->findChildren<CConditionEdit*>()) {
+                const int id = e->objectName().toInt();
+                const int expected = relay1.contains(id) ? 1 : relay2.contains(id) ? 2 : 0;
+                QVERIFY2(expected, qPrintable(e->objectName()));
+                QCOMPARE(e->relay(), expected);
+                QCOMPARE(e->menuId(), expected == 1 ? 131 : 132);
+                ++fields;
+            }
+        }
+        QCOMPARE(fields, relay1.size() + relay2.size());
+    }
+
+    void destroyClosesThePort()
+    {
+        auto state = std::make_shared<FakeState>();
+        {
+            CRK40TKPropPage page(std::make_unique<FakeControl>(state));
+            QCOMPARE(state->destroyCalls, 0);
+        }
+        QCOMPARE(state->destroyCalls, 1);
+        QVERIFY(!state->alive);
+    }
+
+    void defaultConstructorUsesFactory()
+    {
+        auto state = std::make_shared<FakeState>();
+        CRK40TKPropPage::setControlFactory([state] { return std::make_unique<FakeControl>(state); });
+        CRK40TKPropPage page;
+        QVERIFY(page.comm().isCreated());
+        QCOMPARE(state->eeprom[37], QStringLiteral("0000"));
+    }
+
+    void missingControlIsReportedOnce()
+    {
+        testsupport::RecordingPrompter prompter;
+        CRK40TKPropPage::setControlFactory([] { return std::unique_ptr<component::IDispatchControl>(); });
+        CRK40TKPropPage page;
+        QVERIFY(!page.comm().isCreated());
+        QVERIFY(prompter.messages.empty());
+        page.OnSetActive();
+        QCOMPARE(prompter.messages.size(), std::size_t(1));
+        QCOMPARE(prompter.messages[0].look, ui::Look::Stop);
+        page.OnSetActive();
+        QCOMPARE(prompter.messages.size(), std::size_t(1));
+        // Still usable as a page: a change goes nowhere, without harm.
+        QTest::keyClick(control<QWidget>(&page, 1039), Qt::Key_Down);
+        QCOMPARE(control<CActionEdit>(&page, 1039)->text(), QStringLiteral("Off"));
+    }
+
+    void realControlFromRegistry()
+    {
+        testsupport::TestEnvironment env;
+        if (!QFile::exists(testsupport::TestEnvironment::controlModulePath()))
+            QSKIP("the control module is not built");
+        QString error;
+        QVERIFY2(env.registerControl(&error), qPrintable(error));
+        CRK40TKPropPage page;
+        QVERIFY2(page.comm().isCreated(), qPrintable(page.controlError()));
+        const auto online = page.comm().control()->invoke(CRK40Comm::kWorkOnLine, component::InvokeKind::PropertyGet);
+        QVERIFY(online.ok());
+        QCOMPARE(online.value.toBool(), false);
+        QCOMPARE(page.comm().GetEepromLoc(10), QStringLiteral("0000"));
+        QTest::keyClick(control<QWidget>(&page, 1054), Qt::Key_Down);
+        QCOMPARE(page.comm().GetEepromLoc(11), QStringLiteral("0004"));
+    }
+};
+
+QTEST_MAIN(TestReaderPages)
+#include "tst_readerpages.moc"
