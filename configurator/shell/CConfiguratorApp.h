@@ -1,0 +1,57 @@
+#pragma once
+
+// The application object: start-up (profile, program folder, languages,
+// sockets), the main sheet run modally as the only window, and shutdown.
+
+#include "CRK40CnfPS.h"
+
+#include <QString>
+
+#include <functional>
+
+class CConfiguratorApp {
+public:
+    CConfiguratorApp();
+    ~CConfiguratorApp();
+    CConfiguratorApp(const CConfiguratorApp&) = delete;
+    CConfiguratorApp& operator=(const CConfiguratorApp&) = delete;
+
+    // Runs the program: start-up, the modal sheet, shutdown. Returns the
+    // process exit code (non-zero when the sheet could not be run).
+    int Run();
+
+    // The start-up steps up to the sheet: profile, program folder, language
+    // search, sockets. Run() calls it first.
+    void InitInstance();
+    // Makes the main sheet (not yet initialised or shown).
+    std::unique_ptr<CRK40CnfPS> CreateSheet();
+    // Clean-up after the sheet: sockets.
+    void ExitInstance();
+
+    QString programFolder() const { return m_programFolder; }
+
+    // The language search of the start-up: given the program folder, finds
+    // the language libraries, loads the chosen one and returns whether one
+    // was loaded. Without a search the program runs with its own texts and
+    // says nothing.
+    using LanguageSearch = std::function<bool(const QString& programFolder)>;
+    void setLanguageSearch(LanguageSearch search) { m_languageSearch = std::move(search); }
+    // Fills the Languages popup of the sheet.
+    void setLanguageMenuBuilder(CRK40CnfPS::LanguageMenuBuilder builder) { m_languageMenu = std::move(builder); }
+    // The network dialog for the Remote commands.
+    void setNetworkDialogRunner(CRK40CnfPS::NetworkDialogRunner runner) { m_networkDialog = std::move(runner); }
+    // The pages of the sheet (tests).
+    void setPageFactory(PageFactory factory) { m_pageFactory = std::move(factory); }
+
+private:
+    bool startSockets();
+    void cleanupSockets();
+
+    QString m_programFolder;
+    bool m_socketsStarted = false;
+    bool m_initialised = false;
+    LanguageSearch m_languageSearch;
+    CRK40CnfPS::LanguageMenuBuilder m_languageMenu;
+    CRK40CnfPS::NetworkDialogRunner m_networkDialog;
+    PageFactory m_pageFactory = defaultPages();
+};

@@ -1,0 +1,456 @@
+#include "CRK40CnfPS.h"
+
+#include "AboutBox.h"
+#include "ActFile.h"
+#include "AppIcon.h"
+#include "AppPaths.h"
+#include "CommandIds.h"
+#include "PasswordChecksum.h"
+#include "PasswordDialogs.h"
+#include "Profile.h"
+#include "PropertyPage.h"
+#include "Prompt.h"
+#include "Resources.h"
+
+#include <QAction>
+#include <QDir>
+#include <QApplication>
+#include <QFile>
+#include <QFileDialog>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLoggingCategory>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+Q_LOGGING_CATEGORY(lcSheet, "termset.sheet")
+
+namespace {
+
+QString str(int id) { return resources::loadString(id); }
+
+// printf-style "%s" placeholders of the string table, filled in order.
+QString fill(QString text, std::initializer_list<QString> args)
+{
+    for (const QString& a : args) {
+        const qsizetype at = text.indexOf(QLatin1String("%s"));
+        if (at < 0)
+            break;
+        text.replace(at, 2, a);
+    }
+    return text;
+}
+
+const QString kFileFilter = QStringLiteral("RK-40 Config Files (*.act)");
+
+// Restores the cursor however the scope is left.
+struct WaitCursor {
+    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+};
+
+} // namespace
+
+CRK40CnfPS::CRK40CnfPS(const PageFactory& factory, QWidget* parent) : QDialog(parent)
+{
+    setObjectName(QStringLiteral("CRK40CnfPS"));
+    setWindowTitle(str(102));
+    setWindowIcon(appIcon());
+    setWindowFlag(Qt::WindowMinimizeButtonHint, true);
+    setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(7, 7, 7, 7);
+    layout->setSpacing(7);
+
+    m_tabs = new QTabWidget(this);
+    m_tabs->setObjectName(QStringLiteral("tabs"));
+    layout->addWidget(m_tabs, 1);
+
+    SheetPages made = factory ? factory(this) : SheetPages{};
+    m_pages = std::move(made.pages);
+    m_image = made.image;
+    m_comm = made.comm;
+    m_reader1 = made.reader1;
+    m_controlError = made.controlError;
+    for (CPropertyPage* page : m_pages)
+        m_tabs->addTab(page, page->title());
+    m_tabs->setCurrentIndex(0);
+    connect(m_tabs, &QTabWidget::currentChanged, this, &CRK40CnfPS::onTabChanged);
+
+    auto* strip = new QWidget(this);
+    strip->setObjectName(QStringLiteral("strip"));
+    buildStrip(strip);
+    layout->addWidget(strip);
+
+    buildMenu();
+    layout->setMenuBar(menuBar());
+}
+
+CRK40CnfPS::~CRK40CnfPS() = default;
+
+bool CRK40CnfPS::hasControl() const { return m_image != nullptr && m_controlError.isEmpty(); }
+
+void CRK40CnfPS::buildStrip(QWidget* strip)
+{
+    // One row: the grey frame with "Last read:" and its value, "Apply To
+    // Last" beside it, and the sheet's one button, "Exit", at the right.
+    auto* row = new QHBoxLayout(strip);
+    row->setContentsMargins(3, 0, 0, 0);
+    row->setSpacing(10);
+
+    m_frame = new QFrame(strip);
+    m_frame->setObjectName(QString::number(cmd::kFrame));
+    m_frame->setFrameShape(QFrame::Box);
+    m_frame->setFrameShadow(QFrame::Plain);
+    QPalette pal = m_frame->palette();
+    pal.setColor(QPalette::WindowText, QColor(128, 128, 128));
+    m_frame->setPalette(pal);
+    m_frame->setFixedSize(350, 23);
+
+    QFont bold = font();
+    bold.setBold(true);
+    m_lastReadLabel = new QLabel(str(160), m_frame);
+    m_lastReadLabel->setObjectName(QString::number(cmd::kLastReadLabel));
+    m_lastReadLabel->setFont(bold);
+    m_lastReadLabel->setGeometry(4, 3, 108, 18);
+    m_lastReadValue = new QLabel(str(161), m_frame);
+    m_lastReadValue->setObjectName(QString::number(cmd::kLastReadValue));
+    m_lastReadValue->setFont(bold);
+    m_lastReadValue->setGeometry(114, 3, 232, 18);
+    row->addWidget(m_frame);
+
+    m_applyButton = new QPushButton(str(162), strip);
+    m_applyButton->setObjectName(QString::number(cmd::kApplyToLast));
+    m_applyButton->setFixedSize(140, 23);
+    m_applyButton->setAutoDefault(false);
+    m_applyButton->setEnabled(false);
+    connect(m_applyButton, &QPushButton::clicked, this, [this] { runCommand(cmd::kApplyToLast); });
+    row->addWidget(m_applyButton);
+    row->addStretch(1);
+
+    m_exitButton = new QPushButton(str(152), strip);
+    m_exitButton->setObjectName(QString::number(cmd::kExitButton));
+    m_exitButton->setMinimumSize(75, 23);
+    m_exitButton->setAutoDefault(false);
+    connect(m_exitButton, &QPushButton::clicked, this, &QDialog::reject);
+    row->addWidget(m_exitButton);
+
+    // The COM port and remote-terminal captions: kept up to date by the
+    // transfers but never shown.
+    auto hidden = [&](int id, const QString& text) {
+        auto* label = new QLabel(text, strip);
+        label->setObjectName(QString::number(id));
+        label->hide();
+        return label;
+    };
+    hidden(cmd::kComPortLabel, str(154));
+    m_comPortValue = hidden(cmd::kComPortValue, str(151));
+    hidden(cmd::kRemoteLabel, str(155));
+    m_remoteValue = hidden(cmd::kRemoteValue, str(156));
+}
+
+QAction* CRK40CnfPS::addCommand(QMenu* menu, int commandId, bool enabled)
+{
+    QAction* a = menu->addAction(resources::menuText(cmd::kMainMenu, commandId));
+    a->setData(commandId);
+    a->setObjectName(QString::number(commandId));
+    a->setEnabled(enabled);
+    connect(a, &QAction::triggered, this, [this, commandId] { runCommand(commandId); });
+    m_actions[commandId] = a;
+    return a;
+}
+
+void CRK40CnfPS::buildMenu()
+{
+    auto* bar = new QMenuBar(this);
+    bar->setObjectName(QStringLiteral("menu%1").arg(cmd::kMainMenu));
+    auto popup = [&](QMenu* into, int key) {
+        QMenu* m = into ? into->addMenu(resources::menuText(cmd::kMainMenu, key))
+                        : bar->addMenu(resources::menuText(cmd::kMainMenu, key));
+        m->setObjectName(QStringLiteral("popup%1").arg(key));
+        return m;
+    };
+
+    QMenu* file = popup(nullptr, cmd::kPopupFile);
+    addCommand(file, cmd::kEnterPassword, false);
+    addCommand(file, cmd::kChangePassword);
+    file->addSeparator();
+    addCommand(file, cmd::kFileLoad);
+    addCommand(file, cmd::kFileSaveAs);
+    addCommand(file, cmd::kSaveAsDefault);
+    file->addSeparator();
+    addCommand(file, cmd::kExit);
+
+    m_configurationMenu = popup(nullptr, cmd::kPopupConfiguration);
+    QMenu* serial = popup(m_configurationMenu, cmd::kPopupSerial);
+    addCommand(serial, cmd::kSerialStatus);
+    addCommand(serial, cmd::kSerialRead);
+    addCommand(serial, cmd::kSerialWrite, false);
+    QMenu* remote = popup(m_configurationMenu, cmd::kPopupRemote);
+    addCommand(remote, cmd::kRemoteStatus);
+    addCommand(remote, cmd::kRemoteRead);
+    addCommand(remote, cmd::kRemoteWrite, false);
+    m_configurationMenu->addSeparator();
+    addCommand(m_configurationMenu, cmd::kClear);
+    addCommand(m_configurationMenu, cmd::kRestoreDefaults);
+    m_configurationMenu->addSeparator();
+    addCommand(m_configurationMenu, cmd::kApplyToLast);
+
+    QMenu* help = popup(nullptr, cmd::kPopupHelp);
+    addCommand(help, cmd::kAbout);
+}
+
+QMenuBar* CRK40CnfPS::menuBar() const { return findChild<QMenuBar*>(QStringLiteral("menu149")); }
+
+QAction* CRK40CnfPS::action(int commandId) const
+{
+    const auto it = m_actions.find(commandId);
+    return it == m_actions.end() ? nullptr : it->second;
+}
+
+void CRK40CnfPS::OnInitDialog()
+{
+    if (m_initialised)
+        return;
+    m_initialised = true;
+
+    if (!m_pages.empty())
+        m_pages[static_cast<std::size_t>(m_activeIndex)]->OnSetActive();
+
+    if (Profile().param1(0) == 0)
+        ui::prompter().message(this, str(174), ui::Look::Information);
+
+    if (!LoadDefaultFile())
+        ClearImage();
+
+    setApplyToLastEnabled(false);
+
+    if ((Profile().param1(0) & 0xFFFF) != 0) {
+        OnEnterPassword();
+        action(cmd::kEnterPassword)->setEnabled(!m_unlocked);
+        action(cmd::kChangePassword)->setEnabled(m_unlocked);
+    }
+
+    m_languagesMenu = m_configurationMenu->addMenu(QStringLiteral("Languages"));
+    m_languagesMenu->setObjectName(QStringLiteral("popupLanguages"));
+    if (m_languageMenuBuilder)
+        m_languageMenuBuilder(m_languagesMenu, *this);
+}
+
+void CRK40CnfPS::runCommand(int commandId)
+{
+    switch (commandId) {
+    case cmd::kEnterPassword: OnEnterPassword(); break;
+    case cmd::kChangePassword: OnChangePassword(); break;
+    case cmd::kFileLoad: OnFileLoad(); break;
+    case cmd::kFileSaveAs: OnFileSaveAs(); break;
+    case cmd::kSaveAsDefault: OnSaveAsDefault(); break;
+    case cmd::kExit: reject(); break;
+    case cmd::kClear: OnClear(); break;
+    case cmd::kRestoreDefaults: OnRestoreDefaults(); break;
+    case cmd::kApplyToLast: OnApplyToLast(); break;
+    case cmd::kAbout: OnAbout(); break;
+    case cmd::kRemoteStatus:
+    case cmd::kRemoteRead:
+    case cmd::kRemoteWrite:
+        if (m_networkDialog)
+            m_networkDialog(*this, commandId == cmd::kRemoteRead ? 0 : commandId == cmd::kRemoteWrite ? 1 : 2);
+        else
+            notAvailable();
+        break;
+    default:
+        notAvailable();
+        break;
+    }
+}
+
+void CRK40CnfPS::notAvailable() { ui::prompter().message(this, str(190)); }
+
+void CRK40CnfPS::onTabChanged(int index)
+{
+    if (m_revertingTab || index < 0 || static_cast<std::size_t>(index) >= m_pages.size())
+        return;
+    if (index == m_activeIndex)
+        return;
+    // The page being left may refuse (an entry it cannot accept).
+    CPropertyPage* leaving = m_pages[static_cast<std::size_t>(m_activeIndex)];
+    if (!leaving->OnKillActive()) {
+        m_revertingTab = true;
+        m_tabs->setCurrentIndex(m_activeIndex);
+        m_revertingTab = false;
+        return;
+    }
+    m_activeIndex = index;
+    m_pages[static_cast<std::size_t>(index)]->OnSetActive();
+}
+
+void CRK40CnfPS::RefreshActivePage()
+{
+    if (m_activeIndex >= 0 && static_cast<std::size_t>(m_activeIndex) < m_pages.size())
+        m_pages[static_cast<std::size_t>(m_activeIndex)]->LoadFields();
+}
+
+void CRK40CnfPS::EnableWriteCommands()
+{
+    if (m_lastTerminal.valid)
+        setApplyToLastEnabled(true);
+    action(cmd::kSerialWrite)->setEnabled(true);
+    action(cmd::kRemoteWrite)->setEnabled(true);
+}
+
+void CRK40CnfPS::setLastReadText(const QString& text) { m_lastReadValue->setText(text); }
+QString CRK40CnfPS::lastReadText() const { return m_lastReadValue->text(); }
+void CRK40CnfPS::setRemoteTerminalText(const QString& text) { m_remoteValue->setText(text); }
+
+void CRK40CnfPS::setApplyToLastEnabled(bool enabled)
+{
+    m_applyButton->setEnabled(enabled);
+    action(cmd::kApplyToLast)->setEnabled(enabled);
+}
+
+bool CRK40CnfPS::isApplyToLastEnabled() const { return m_applyButton->isEnabled(); }
+
+void CRK40CnfPS::AppendTransferLog(int serialPort, const QString& address, int tcpPort)
+{
+    const translog::TransferLog log(apppaths::transferLogPath(), m_logClock);
+    QString error;
+    if (!log.append(serialPort, address, tcpPort, &error)) {
+        qCWarning(lcSheet) << "transfer log" << log.path() << ":" << error;
+        ui::prompter().message(this, fill(str(194), {QDir::toNativeSeparators(log.path()), error}), ui::Look::Stop);
+    }
+}
+
+// --- Password ---
+
+void CRK40CnfPS::OnEnterPassword()
+{
+    // One dialog object for every attempt: after a wrong password it opens
+    // again with the text typed before.
+    CPasswordDlg dlg(this);
+    for (;;) {
+        if (ui::prompter().exec(dlg) != QDialog::Accepted) {
+            ui::prompter().message(this, str(167));
+            return;
+        }
+        // Only the low 16 bits of the stored value can ever match a checksum.
+        const int stored = Profile().param1(1) & 0xFFFF;
+        if (password::checksumOf(dlg.password()) == stored)
+            break;
+        ui::prompter().message(this, str(166), ui::Look::Stop);
+    }
+    EnableWriteCommands();
+    action(cmd::kEnterPassword)->setEnabled(false);
+    action(cmd::kChangePassword)->setEnabled(true);
+    m_unlocked = true;
+}
+
+void CRK40CnfPS::OnChangePassword()
+{
+    CNewPasswordDlg dlg(this);
+    if (ui::prompter().exec(dlg) != QDialog::Accepted)
+        return;
+    // The dialog's OK accepts only a confirmed password that can be stored.
+    if (!CNewPasswordDlg::isAcceptable(dlg.newPassword(), dlg.confirmation()))
+        return;
+    Profile().setParam1(password::checksumOf(dlg.newPassword()));
+    EnableWriteCommands();
+    m_unlocked = true;
+}
+
+// --- Files ---
+
+bool CRK40CnfPS::loadImageFrom(const QString& path, bool reportOpenFailure)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (reportOpenFailure)
+            ui::prompter().message(this, fill(str(192), {QDir::toNativeSeparators(path)}), ui::Look::Stop);
+        return false;
+    }
+    const act::LoadResult result = act::loadImage(file, *m_image);
+    file.close();
+    if (!result.ok) {
+        qCInfo(lcSheet) << path << "line" << result.invalidLine << ":" << result.reason;
+        ui::prompter().message(this, str(131));
+    }
+    RefreshActivePage();
+    return true;
+}
+
+bool CRK40CnfPS::LoadDefaultFile() { return loadImageFrom(apppaths::defaultConfigPath(), false); }
+
+void CRK40CnfPS::ClearImage()
+{
+    for (int a = image::kFirstWord; a <= image::kLastWord; ++a)
+        m_image->setWord(a, QStringLiteral("0000"));
+    RefreshActivePage();
+}
+
+void CRK40CnfPS::OnFileLoad()
+{
+    QFileDialog dlg(this, QString(), QString(), kFileFilter);
+    dlg.setObjectName(QStringLiteral("fileOpen"));
+    dlg.setAcceptMode(QFileDialog::AcceptOpen);
+    dlg.setFileMode(QFileDialog::ExistingFile);
+    dlg.setDefaultSuffix(QStringLiteral("act"));
+    if (ui::prompter().exec(dlg) != QDialog::Accepted || dlg.selectedFiles().isEmpty())
+        return;
+    loadImageFrom(dlg.selectedFiles().constFirst(), true);
+}
+
+void CRK40CnfPS::OnFileSaveAs()
+{
+    QFileDialog dlg(this, QString(), QString(), kFileFilter);
+    dlg.setObjectName(QStringLiteral("fileSave"));
+    dlg.setAcceptMode(QFileDialog::AcceptSave);
+    dlg.setFileMode(QFileDialog::AnyFile);
+    dlg.setDefaultSuffix(QStringLiteral("act"));
+    dlg.setOption(QFileDialog::DontConfirmOverwrite, true);
+    dlg.selectFile(QStringLiteral("config"));
+    if (ui::prompter().exec(dlg) != QDialog::Accepted || dlg.selectedFiles().isEmpty())
+        return;
+    const QString path = dlg.selectedFiles().constFirst();
+    QString error;
+    bool saved = false;
+    {
+        WaitCursor wait;
+        saved = act::saveImageFile(path, *m_image, &error);
+    }
+    if (!saved) {
+        qCWarning(lcSheet) << "save" << path << ":" << error;
+        ui::prompter().message(this, fill(str(193), {QDir::toNativeSeparators(path)}), ui::Look::Stop);
+    }
+}
+
+void CRK40CnfPS::OnSaveAsDefault()
+{
+    QString error;
+    if (!act::saveImageFile(apppaths::defaultConfigPath(), *m_image, &error)) {
+        qCWarning(lcSheet) << "save default" << apppaths::defaultConfigPath() << ":" << error;
+        ui::prompter().message(this, str(164), ui::Look::Stop);
+        return;
+    }
+    ui::prompter().message(this, str(163), ui::Look::Information);
+}
+
+void CRK40CnfPS::OnRestoreDefaults()
+{
+    if (!LoadDefaultFile())
+        ClearImage();
+}
+
+// --- Help ---
+
+void CRK40CnfPS::OnAbout()
+{
+    CAboutBox box(this);
+    ui::prompter().exec(box);
+}
+
+void CRK40CnfPS::OnApplyToLast() { notAvailable(); }

@@ -1,0 +1,43 @@
+#pragma once
+
+// Every access to the per-user application profile: company "Veltrona",
+// application "Termset", section "Settings". On Linux the profile is an INI
+// file under the user's configuration folder.
+
+#include <QString>
+
+#include <memory>
+
+class QSettings;
+
+class Profile {
+public:
+    static constexpr int kDefaultIpPort = 15027;
+
+    // The user's profile, or the file set with useFile.
+    Profile();
+    ~Profile();
+    Profile(const Profile&) = delete;
+    Profile& operator=(const Profile&) = delete;
+
+    // "Param1": the password checksum, 0 meaning none was ever set. The
+    // default differs by reader (0 for the start-up test, 1 for the check).
+    int param1(int defaultValue) const;
+    void setParam1(int checksum);
+
+    // "Language": the name of the chosen language library.
+    QString language() const;
+    void setLanguage(const QString& name);
+
+    // "IPPort": the TCP port of the remote gateway.
+    int ipPort() const;
+    void setIpPort(int port);
+
+    // Makes every Profile use this INI file instead of the user's profile
+    // (tests); an empty path restores the user's profile.
+    static void useFile(const QString& path);
+    static QString overrideFile();
+
+private:
+    std::unique_ptr<QSettings> m_settings;
+};

@@ -1,0 +1,65 @@
+#pragma once
+
+// A private world for one sheet test: HOME and the component registry in a
+// temporary folder with the control registered, the profile in an INI file
+// there, a program folder of its own, and a prompter that records every
+// message and answers every dialog.
+
+#include "AppPaths.h"
+#include "Profile.h"
+#include "RecordingPrompter.h"
+#include "TestEnvironment.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QTest>
+
+struct SheetFixture {
+    testsupport::TestEnvironment env;
+    testsupport::RecordingPrompter prompter;
+    QString registerError;
+    bool registered = false;
+
+    SheetFixture()
+    {
+        registered = env.registerControl(&registerError);
+        QDir(env.root()).mkpath(QStringLiteral("program"));
+        apppaths::setProgramFolder(env.path(QStringLiteral("program")));
+        Profile::useFile(env.path(QStringLiteral("profile.ini")));
+    }
+    ~SheetFixture()
+    {
+        Profile::useFile({});
+        apppaths::setProgramFolder({});
+    }
+    SheetFixture(const SheetFixture&) = delete;
+    SheetFixture& operator=(const SheetFixture&) = delete;
+
+    QString programFile(const QString& name) const { return env.path(QStringLiteral("program/") + name); }
+
+    void writeProgramFile(const QString& name, const QByteArray& data) const
+    {
+        QFile f(programFile(name));
+        if (!f.open(QIODevice::WriteOnly))
+            qFatal("cannot write %s", qPrintable(f.fileName()));
+        f.write(data);
+    }
+
+    QByteArray readFile(const QString& path) const
+    {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+
+    // Messages as "look:text" for compact comparisons.
+    QStringList messages() const
+    {
+        QStringList out;
+        for (const auto& m : prompter.messages) {
+            const char* look = m.look == ui::Look::Information ? "info" : m.look == ui::Look::Stop ? "stop" : "plain";
+            out << QString::fromLatin1(look) + QLatin1Char(':') + m.text;
+        }
+        return out;
+    }
+};

@@ -1,0 +1,314 @@
+// Configuration files: the line format, loading rules and safe saving.
+
+#include "ActFile.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <map>
+
+namespace {
+
+// A register image in memory (the files need nothing else).
+class MemoryImage : public image::IRegisterImage {
+public:
+    QString word(int address) const override
+    {
+        const auto it = words.find(address);
+        return it == words.end() ? QString() : it->second;
+    }
+    void setWord(int address, const QString& text) override
+    {
+        words[address] = text;
+        ++stores;
+    }
+    void fill(const QString& text)
+    {
+        for (int a = image::kFirstWord; a <= image::kLastWord; ++a)
+            words[a] = text;
+    }
+    std::map<int, QString> words;
+    int stores = 0;
+};
+
+act::LoadResult load(const QByteArray& data, image::IRegisterImage& image)
+{
+    QBuffer buffer;
+    buffer.setData(data);
+    buffer.open(QIODevice::ReadOnly);
+    return act::loadImage(buffer, image);
+}
+
+QByteArray clearedFile()
+{
+    QByteArray out;
+    for (int a = 10; a <= 39; ++a)
+        out += QByteArray::number(a) + " 0000\r\n";
+    return out;
+}
+
+} // namespace
+
+class TestActFile : public QObject {
+    Q_OBJECT
+private slots:
+    void saveAfterClear()
+    {
+        MemoryImage img;
+        img.fill("0000");
+        const QByteArray out = act::formatImage(img);
+        QCOMPARE(out, clearedFile());
+        QVERIFY(out.startsWith("10 0000\r\n"));
+        QVERIFY(out.endsWith("39 0000\r\n"));
+        QCOMPARE(out.count('\n'), 30);
+    }
+
+    void lowerCaseLoadsAsTextSavesUpper()
+    {
+        MemoryImage img;
+        img.fill("0000");
+        QVERIFY(load("10 abcd\n", img).ok);
+        QCOMPARE(img.word(10), QString("abcd"));
+        QVERIFY(act::formatImage(img).startsWith("10 ABCD\r\n11 0000\r\n"));
+    }
+
+    void wordsWithoutNumberSaveAsZero()
+    {
+        MemoryImage img;
+        img.fill("1234");
+        img.words[38] = "";
+        img.words.erase(39);
+        const QByteArray out = act::formatImage(img);
+        QVERIFY(out.endsWith("37 1234\r\n38 0000\r\n39 0000\r\n"));
+    }
+
+    void scanWord_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("value");  // -1: no number
+        QTest::newRow("four digits") << "BFFF" << 0xBFFF;
+        QTest::newRow("lower case") << "abcd" << 0xABCD;
+        QTest::newRow("short") << "1F" << 0x1F;
+        QTest::newRow("first four of five") << "12345" << 0x1234;
+        QTest::newRow("leading blanks") << "  0042" << 0x42;
+        QTest::newRow("stops at non-digit") << "12G4" << 0x12;
+        QTest::newRow("empty") << "" << -1;
+        QTest::newRow("letters") << "xyz" << -1;
+        QTest::newRow("sign") << "-1" << -1;
+    }
+    void scanWord()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, value);
+        const auto v = act::scanWord(text);
+        QCOMPARE(v ? int(*v) : -1, value);
+    }
+
+    void invalidLineStopsAfterEarlierLines_data()
+    {
+        QTest::addColumn<QByteArray>("badLine");
+        QTest::newRow("word 40") << QByteArray("40 1234");
+        QTest::newRow("word 9") << QByteArray("9 1234");
+        QTest::newRow("word 0") << QByteArray("00 1234");
+        QTest::newRow("negative value") << QByteArray("15 -1");
+        QTest::newRow("negative address") << QByteArray("-5 1234");
+        QTest::newRow("value missing") << QByteArray("15");
+        QTest::newRow("value not hex") << QByteArray("15 zz");
+        QTest::newRow("five digits") << QByteArray("15 12345");
+        QTest::newRow("hex prefix") << QByteArray("15 0x12");
+        QTest::newRow("plus sign") << QByteArray("15 +12");
+        QTest::newRow("three-digit address") << QByteArray("100 1234");
+        QTest::newRow("address glued to value") << QByteArray("15abcd");
+        QTest::newRow("nul in value") << QByteArray("15 12\0" "3", 8);
+        QTest::newRow("very long line") << QByteArray("15 1234") + QByteArray(5000, ' ');
+    }
+    void invalidLineStopsAfterEarlierLines()
+    {
+        QFETCH(QByteArray, badLine);
+        MemoryImage img;
+        img.fill("0000");
+        const QByteArray file = "10 1111\r\n12 2222\r\n" + badLine + "\r\n13 3333\r\n";
+        const act::LoadResult r = load(file, img);
+        QVERIFY(!r.ok);
+        QCOMPARE(r.invalidLine, 3);
+        QCOMPARE(img.word(10), QString("1111"));
+        QCOMPARE(img.word(12), QString("2222"));
+        QCOMPARE(img.word(13), QString("0000"));  // after the bad line: ignored
+        QCOMPARE(img.word(15), QString("0000"));
+    }
+
+    void acceptedLines_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<int>("address");
+        QTest::addColumn<QString>("stored");
+        QTest::newRow("LF only") << QByteArray("20 1234\n") << 20 << "1234";
+        QTest::newRow("no final line end") << QByteArray("20 1234") << 20 << "1234";
+        QTest::newRow("blanks and tabs") << QByteArray("  20 \t 1234  \r\n") << 20 << "1234";
+        QTest::newRow("trailing text ignored") << QByteArray("20 1234 remark\n") << 20 << "1234";
+        QTest::newRow("short value kept as text") << QByteArray("20 7\n") << 20 << "7";
+        QTest::newRow("byte order mark") << QByteArray("\xEF\xBB\xBF" "20 1234\n") << 20 << "1234";
+        QTest::newRow("blank line skipped") << QByteArray("11 0001\n\n20 1234\n") << 20 << "1234";
+        QTest::newRow("text line skipped") << QByteArray("11 0001\nremark\n20 1234\n") << 20 << "1234";
+        QTest::newRow("later value wins") << QByteArray("20 1111\n20 2222\n") << 20 << "2222";
+    }
+    void acceptedLines()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(int, address);
+        QFETCH(QString, stored);
+        MemoryImage img;
+        img.fill("0000");
+        const act::LoadResult r = load(file, img);
+        QVERIFY2(r.ok, qPrintable(r.reason));
+        QCOMPARE(img.word(address), stored);
+    }
+
+    void singleLineChangesOnlyItsWord()
+    {
+        MemoryImage img;
+        img.fill("AAAA");
+        QVERIFY(load("20 1234\r\n", img).ok);
+        for (int a = 10; a <= 39; ++a)
+            QCOMPARE(img.word(a), a == 20 ? QString("1234") : QString("AAAA"));
+    }
+
+    void outOfOrderLoadsLikeOrdered()
+    {
+        QByteArray ordered, reversed;
+        QList<QByteArray> lines;
+        for (int a = 10; a <= 39; ++a)
+            lines << QByteArray::number(a) + " " + QByteArray::number(0x1000 + a * 7, 16).toUpper() + "\r\n";
+        for (const auto& l : lines)
+            ordered += l;
+        for (auto it = lines.crbegin(); it != lines.crend(); ++it)
+            reversed += *it;
+        MemoryImage a, b;
+        QVERIFY(load(ordered, a).ok);
+        QVERIFY(load(reversed, b).ok);
+        QCOMPARE(a.words, b.words);
+        QCOMPARE(act::formatImage(a), ordered);
+    }
+
+    void firstLineWithoutWordIsRefused_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::newRow("empty first line") << QByteArray("\n10 1234\n");
+        QTest::newRow("text") << QByteArray("hello\n10 1234\n");
+        QTest::newRow("binary garbage") << QByteArray("\x89PNG\r\n\x1a\n\x00\x00\x00\rIHDR", 16);
+    }
+    void firstLineWithoutWordIsRefused()
+    {
+        QFETCH(QByteArray, file);
+        MemoryImage img;
+        img.fill("0000");
+        const act::LoadResult r = load(file, img);
+        QVERIFY(!r.ok);
+        QCOMPARE(r.invalidLine, 1);
+        QCOMPARE(img.stores, 0);
+    }
+
+    void emptyFileChangesNothing()
+    {
+        MemoryImage img;
+        img.fill("0000");
+        QVERIFY(load("", img).ok);
+        QCOMPARE(img.stores, 0);
+    }
+
+    void randomGarbageNeverChangesMoreThanTheLinesBefore()
+    {
+        // Random bytes: whatever the loader does, every word it stores must
+        // come from a complete valid line before the first invalid one.
+        quint32 seed = 20261206;
+        for (int round = 0; round < 200; ++round) {
+            QByteArray data(1 + int(seed % 3000), '\0');
+            for (char& c : data) {
+                seed = seed * 1664525u + 1013904223u;
+                c = char(seed >> 24);
+            }
+            if (round % 2)
+                data.prepend("10 1234\n");
+            MemoryImage img;
+            img.fill("0000");
+            const act::LoadResult r = load(data, img);
+            for (const auto& [address, text] : img.words) {
+                QVERIFY(address >= 10 && address <= 39);
+                QVERIFY2(text.size() >= 1 && text.size() <= 4, qPrintable(text));
+                QVERIFY(act::scanWord(text).has_value());
+            }
+            if (!r.ok && r.invalidLine == 1)
+                QCOMPARE(img.stores, 0);
+            if (round % 2)
+                QVERIFY(r.invalidLine != 1);
+        }
+    }
+
+    void bigFileWithGarbageIsRefusedQuickly()
+    {
+        QTemporaryDir dir;
+        QFile f(dir.filePath("big.act"));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("10 1234\r\n");
+        f.write(QByteArray(10 * 1024 * 1024, 'x'));
+        f.close();
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        MemoryImage img;
+        img.fill("0000");
+        const act::LoadResult r = act::loadImage(f, img);
+        QVERIFY(!r.ok);
+        QCOMPARE(r.invalidLine, 2);
+        QCOMPARE(img.word(10), QString("1234"));
+    }
+
+    void bigFileOfValidLinesLoads()
+    {
+        QTemporaryDir dir;
+        QFile f(dir.filePath("big.act"));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        const QByteArray block = clearedFile();
+        for (qint64 written = 0; written < 10 * 1024 * 1024; written += block.size())
+            f.write(block);
+        f.write("39 BEEF\r\n");
+        f.close();
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        MemoryImage img;
+        const act::LoadResult r = act::loadImage(f, img);
+        QVERIFY(r.ok);
+        QCOMPARE(img.word(39), QString("BEEF"));
+        QCOMPARE(img.stores, 30);  // each word stored once, whatever the length
+    }
+
+    void saveReplacesWholeFileAndKeepsItOnFailure()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("config.act");
+        QFile old(path);
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write(QByteArray(4000, 'o'));
+        old.close();
+
+        MemoryImage img;
+        img.fill("0000");
+        QVERIFY(act::saveImageFile(path, img));
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), clearedFile());
+        f.close();
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"config.act"});  // no temporary left
+
+        // A target that cannot be replaced (a folder): refused, nothing changes.
+        QVERIFY(QDir(dir.path()).mkdir("folder.act"));
+        QString error;
+        QVERIFY(!act::saveImageFile(dir.filePath("folder.act"), img, &error));
+        QVERIFY(!error.isEmpty());
+        QVERIFY(QFileInfo(dir.filePath("folder.act")).isDir());
+        QVERIFY(!act::saveImageFile(dir.filePath("missing/sub/x.act"), img));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"config.act"});
+    }
+};
+
+QTEST_GUILESS_MAIN(TestActFile)
+#include "tst_act_file.moc"
