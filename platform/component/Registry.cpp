@@ -260,7 +260,8 @@ QString modulePathOf(const void* addressInModule)
 static QLibrary* loadModule(const QString& path, QString* error)
 {
     static std::mutex mutex;
-    static std::map<QString, QLibrary*> loaded;
+    // Never destroyed, so the libraries stay reachable until the very end.
+    static auto& loaded = *new std::map<QString, QLibrary*>;
     std::lock_guard lock(mutex);
     const QString canonical = QFileInfo(path).absoluteFilePath();
     if (auto it = loaded.find(canonical); it != loaded.end())
