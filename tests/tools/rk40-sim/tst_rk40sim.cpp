@@ -1,0 +1,692 @@
+// The terminal simulator, driven from the PC side of the pseudo-terminal
+// with raw bytes: golden frames, the status block layout, on-line blocks,
+// the faults and the command-line program.
+
+#include "rk40sim/Terminal.h"
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+using namespace rk40sim;
+using namespace std::chrono_literals;
+
+namespace {
+
+// Generous: the machine may be slow and busy; these only end failed tests.
+constexpr int kAnswerMs = 3000;
+// How long "nothing arrives" is watched.
+constexpr int kQuietMs = 200;
+
+QByteArray bytes(const std::vector<std::uint8_t>& v)
+{
+    return QByteArray(reinterpret_cast<const char*>(v.data()), static_cast<qsizetype>(v.size()));
+}
+
+QByteArray withSum(const QByteArray& data)
+{
+    return data + char(checksum(reinterpret_cast<const std::uint8_t*>(data.constData()), static_cast<std::size_t>(data.size())));
+}
+
+// The PC's end of the line: the slave side opened raw, as the control does.
+class PcPort {
+public:
+    explicit PcPort(const std::string& path)
+    {
+        m_fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (m_fd >= 0) {
+            termios t{};
+            ::tcgetattr(m_fd, &t);
+            ::cfmakeraw(&t);
+            t.c_cflag |= CLOCAL | CREAD;
+            ::cfsetspeed(&t, B9600);
+            ::tcsetattr(m_fd, TCSANOW, &t);
+        }
+    }
+    ~PcPort()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    bool isOpen() const { return m_fd >= 0; }
+
+    void write(const QByteArray& data)
+    {
+        qsizetype done = 0;
+        while (done < data.size()) {
+            const ssize_t n = ::write(m_fd, data.constData() + done, static_cast<size_t>(data.size() - done));
+            if (n <= 0)
+                return;
+            done += n;
+        }
+    }
+
+    // Up to `n` bytes, or fewer when nothing more comes within `ms`.
+    QByteArray read(qsizetype n, int ms = kAnswerMs)
+    {
+        QByteArray out;
+        QElapsedTimer timer;
+        timer.start();
+        while (out.size() < n) {
+            const int left = ms - static_cast<int>(timer.elapsed());
+            if (left <= 0)
+                break;
+            pollfd p{m_fd, POLLIN, 0};
+            if (::poll(&p, 1, left) <= 0)
+                break;
+            char buf[1024];
+            const ssize_t got = ::read(m_fd, buf, static_cast<size_t>(std::min<qsizetype>(n - out.size(), sizeof buf)));
+            if (got <= 0) {
+                m_hungUp = true;
+                break;
+            }
+            out.append(buf, got);
+        }
+        return out;
+    }
+    bool quiet(int ms = kQuietMs) { return read(1, ms).isEmpty(); }
+    bool hungUp() const { return m_hungUp; }
+
+    // SOH, the opening ACK, the letter twice.
+    bool open(char letter)
+    {
+        write(QByteArray(1, char(SOH)));
+        if (read(1) != QByteArray(1, char(ACK)))
+            return false;
+        write(QByteArray(2, letter));
+        return true;
+    }
+
+private:
+    int m_fd = -1;
+    bool m_hungUp = false;
+};
+
+// Decodes a status block as the PC does: three texts, each behind three
+// skipped bytes and ended by CR (or the end of the block).
+QStringList statusTexts(const QByteArray& block)
+{
+    QStringList texts;
+    qsizetype pos = 3;
+    for (int i = 0; i < 3 && pos <= block.size(); ++i) {
+        qsizetype cr = block.indexOf('\r', pos);
+        if (cr < 0)
+            cr = block.size();
+        texts << QString::fromLatin1(block.mid(pos, cr - pos));
+        pos = cr + 4;
+    }
+    return texts;
+}
+
+} // namespace
+
+class TestRk40Sim : public QObject {
+    Q_OBJECT
+
+private slots:
+    void checksumExamples_data()
+    {
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<int>("sum");
+        QTest::newRow("abc") << QByteArray("abc") << 0x60;
+        QTest::newRow("address 10") << QByteArray("0A") << 0x71;
+        QTest::newRow("write 10 8000") << QByteArray("0A8000") << 0x79;
+        QTest::newRow("empty") << QByteArray() << 0x20;
+    }
+    void checksumExamples()
+    {
+        QFETCH(QByteArray, data);
+        QFETCH(int, sum);
+        QCOMPARE(int(checksum(data.toStdString())), sum);
+    }
+
+    void readRegister_data()
+    {
+        QTest::addColumn<bool>("lower");
+        QTest::addColumn<QByteArray>("answer");
+        // Lead byte, four digits, checksum over the digits.
+        QTest::newRow("upper") << false << QByteArray("\x06" "ABCD" "\x24");
+        QTest::newRow("lower") << true << QByteArray("\x06" "abcd" "\x24");
+    }
+    void readRegister()
+    {
+        QFETCH(bool, lower);
+        QFETCH(QByteArray, answer);
+        Terminal terminal;
+        terminal.setWord(10, 0xABCD);
+        terminal.setLowerCaseHex(lower);
+        PcPort pc(terminal.slavePath());
+        QVERIFY(pc.isOpen());
+        QVERIFY(pc.open('a'));
+        pc.write(QByteArray("\x30\x41\x71"));
+        QCOMPARE(pc.read(6), answer);
+        QVERIFY(pc.quiet());
+        QCOMPARE(bytes(terminal.received()), QByteArray("\x01" "aa" "\x30\x41\x71"));
+        QCOMPARE(terminal.commandCount('a'), 1);
+    }
+
+    void registerRequestRefused_data()
+    {
+        QTest::addColumn<char>("letter");
+        QTest::addColumn<QByteArray>("request");
+        QTest::newRow("read, wrong checksum") << 'a' << QByteArray("0A\x70");
+        QTest::newRow("read, not a digit") << 'a' << withSum("0G");
+        QTest::newRow("write, wrong checksum") << 'b' << QByteArray("0A8000\x78");
+        QTest::newRow("write, not a digit") << 'b' << withSum("0A80X0");
+    }
+    void registerRequestRefused()
+    {
+        QFETCH(char, letter);
+        QFETCH(QByteArray, request);
+        Terminal terminal;
+        terminal.setWord(10, 0x1111);
+        PcPort pc(terminal.slavePath());
+        QVERIFY(pc.open(letter));
+        pc.write(request);
+        QCOMPARE(pc.read(1), QByteArray(1, char(NAK)));
+        QVERIFY(pc.quiet());
+        QCOMPARE(terminal.word(10), 0x1111);
+    }
+
+    void writeRegister()
+    {
+        Terminal terminal;
+        PcPort pc(terminal.slavePath());
+        QVERIFY(pc.open('b'));
+        pc.write(QByteArray("\x30\x41\x38\x30\x30\x30\x79"));
+        QCOMPARE(pc.read(1), QByteArray(1, char(ACK)));
+        QCOMPARE(terminal.word(10), 0x8000);
+        // Read back what was written.
+        QVERIFY(pc.open('a'));
+        pc.write(withSum("0A"));
+        QCOMPARE(pc.read(6), QByteArray("\x06" "8000" "\x28"));
+        QCOMPARE(terminal.commandCount('b'), 1);
+        QCOMPARE(terminal.openingCount(), 2);
+    }
+
+    void statusBlock()
+    {
+        Terminal terminal;
+        terminal.setStatus("V6.29/2", "08.01.03307:09", "0042");
+        PcPort pc(terminal.slavePath());
+        QVERIFY(pc.open('S'));
+        const QByteArray block = pc.read(46);
+        QCOMPARE(block.size(), 46);
+        QVERIFY(pc.quiet());
+        QCOMPARE(statusTexts(block), (QStringList{"V6.29/2", "08.01.03307:09", "0042"}));
+        QCOMPARE(block.at(3 + 7), '\r');
+        QCOMPARE(block.mid(3 + 7 + 4, 14), QByteArray("08.01.03307:09"));
+        QCOMPARE(block.at(3 + 7 + 4 + 8), '3');  // weekday character
+        QVERIFY(!block.contains('\0'));
+
+        // Texts too long for the block are cut at 46 bytes.
+        terminal.setFirmware(std::string(60, 'F'));
+        QVERIFY(pc.open('S'));
+        const QByteArray cut = pc.read(46);
+        QCOMPARE(cut, QByteArray("FW:") + QByteArray(43, 'F'));
+        QVERIFY(pc.quiet());
+    }
+
+    void clockText()
+    {
+        Terminal terminal;
+        PcPort pc(terminal.slavePath());
+        QVERIFY(pc.open('D'));
+        pc.write(withSum("05.01.03007:09"));
+        QCOMPARE(pc.read(1), QByteArray(1, char(ACK)));
+        QCOMPARE(terminal.lastClockText(), std::string("05.01.03007:09"));
+        QVERIFY(pc.open('S'));
+        QCOMPARE(statusTexts(pc.read(46)).value(1), QString("05.01.03007:09"));
+
+        QVERIFY(pc.open('D'));
+        pc.write(QByteArray("06.01.03107:09") + char(0x20));
+        QCOMPARE(pc.read(1), QByteArray(1, char(NAK)));
+        QCOMPARE(terminal.lastClockText(), std::string("05.01.03007:09"));
+    }
+
+    void textMessage()
+    {
+        Terminal terminal;
+        PcPort pc(terminal.slavePath());
+        const QByteArray text = QByteArray("'Bar dan!").leftJustified(24, ' ');
+        QVERIFY(pc.open('x'));
+        pc.write(withSum(text));
+        QCOMPARE(pc.read(1), QByteArray(1, char(ACK)));
+        QCOMPARE(QByteArray::fromStdString(terminal.lastMessage()), text);
+        QCOMPARE(terminal.lastMessageLetter(), 'x');
+        QVERIFY(pc.open('M'));
+        QVERIFY(pc.quiet());
+        QTRY_VERIFY(terminal.lastMessage().empty());
+        QCOMPARE(terminal.commandCount('M'), 1);
+    }
+
+    void identificationTable()
+    {
+        Terminal terminal;
+        PcPort pc(terminal.slavePath());
+        // AddIDElement("0123456789ABCD", 5) as it travels.
+        QCOMPARE(Terminal::reverseIdBytes("0123456789ABCD"), std::string("CDAB8967452301"));
+        QVERIFY(pc.open('i'));
+        pc.write(withSum(QByteArray("CDAB8967452301" "05" "\x03")));
+        QCOMPARE(pc.read(2), QByteArray("\x06" "0"));
+        terminal.addIdElement("11111111111111", 0x1F);
+        QCOMPARE(terminal.idTable(), (std::vector<IdElement>{{"CDAB8967452301", 5}, {"11111111111111", 0x1F}}));
+
+        // Upload: refused once, so it comes again; then the next; then EOT.
+        const QByteArray first = QByteArray("1/CDAB896745230105" "\x03") + char(checksum("1/CDAB896745230105"));
+        QVERIFY(pc.open('s'));
+        QCOMPARE(pc.read(first.size()), first);
+        pc.write(QByteArray(1, char(NAK)));
+        QTRY_COMPARE(terminal.lastUploadAnswer(), NAK);
+        QVERIFY(pc.open('s'));
+        QCOMPARE(pc.read(first.size()).left(18), QByteArray("1/CDAB896745230105"));
+        pc.write(QByteArray(1, char(ACK)));
+        QTRY_COMPARE(terminal.lastUploadAnswer(), ACK);
+        QVERIFY(pc.open('s'));
+        QCOMPARE(pc.read(20).left(18), QByteArray("2/111111111111111F"));
+        pc.write(QByteArray(1, char(ACK)));
+        QVERIFY(pc.open('s'));
+        QCOMPARE(pc.read(1), QByteArray(1, char(EOT)));
+        QVERIFY(pc.quiet());
+        pc.write(QByteArray(1, char(ACK)));
+        QTRY_COMPARE(terminal.lastUploadAnswer(), ACK);
+        // "r" starts the upload again from the first element.
+        QVERIFY(pc.open('r'));
+        QVERIFY(pc.open('s'));
+        QCOMPARE(pc.read(20).left(18), QByteArray("1/CDAB896745230105"));
+        pc.write(QByteArray(1, char(ACK)));
+
+        // KillIDElement with access 0x25 sends 85; then "j" and "k".
+        QVERIFY(pc.open('e'));
+        pc.write(withSum(QByteArray("CDAB8967452301" "85" "\x03")));
+        QCOMPARE(pc.read(2), QByteArray("\x06" "0"));
+        QCOMPARE(terminal.idTable().size(), std::size_t(1));
+        terminal.setIdtNumText("0815");
+        QVERIFY(pc.open('j'));
+        QCOMPARE(pc.read(5), QByteArray("0815\r"));
+        QVERIFY(pc.open('k'));
+        QVERIFY(terminal.waitForCommand('k', 1, 3s));
+        QTRY_VERIFY(terminal.idTable().empty());
+
+        // A frame with a bad checksum is refused; one with bad digits gets "1".
+        QVERIFY(pc.open('i'));
+        pc.write(QByteArray("CDAB8967452301" "05" "\x03") + char(0x7F));
+        QCOMPARE(pc.read(1), QByteArray(1, char(NAK)));
+        QVERIFY(pc.quiet());
+        QVERIFY(pc.open('i'));
+        pc.write(withSum(QByteArray("CDAB89674523ZZ" "05" "\x03")));
+        QCOMPARE(pc.read(2), QByteArray("\x06" "1"));
+        QVERIFY(terminal.idTable().empty());
+    }
+
+    void calendarTypes()
+    {
+        Terminal terminal;
+        PcPort pc(terminal.slavePath());
+        QVERIFY(pc.open('t'));
+        pc.write(withSum(QByteArray("3MONDAY 0800-1600" "\x03")));
+        QCOMPARE(pc.read(2), QByteArray("\x06" "0"));
+        QVERIFY(pc.open('u'));
+        pc.write(withSum(QByteArray("1WEEK A" "\x03")));
+        QCOMPARE(pc.read(2), QByteArray("\x06" "0"));
+        QCOMPARE(terminal.receivedDayTypes(), std::vector<std::string>{"3MONDAY 0800-1600"});
+        QCOMPARE(terminal.receivedWeekTypes(), std::vector<std::string>{"1WEEK A"});
+
+        terminal.queueDayTypeRecord("5DAYTYPE5");
+        QVERIFY(pc.open('w'));
+        QCOMPARE(pc.read(1), QByteArray(1, char(EOT)));
+        pc.write(QByteArray(1, char(ACK)));
+        QVERIFY(pc.open('v'));
+        QCOMPARE(pc.read(11), QByteArray("5DAYTYPE5\x03") + char(checksum("5DAYTYPE5")));
+        pc.write(QByteArray(1, char(ACK)));
+        QTRY_COMPARE(terminal.lastUploadAnswer(), ACK);
+        QVERIFY(pc.open('v'));
+        QCOMPARE(pc.read(1), QByteArray(1, char(EOT)));
+        QVERIFY(pc.quiet());
+    }
+
+    void openingOnlyCommands()
+    {
+        Terminal terminal;
+        PcPort pc(terminal.slavePath());
+        for (char letter : {'k', 'M', 'P', 'r', 'T', 'T'}) {
+            QVERIFY(pc.open(letter));
+            QVERIFY(terminal.waitForCommand(letter, 1, 3s));
+        }
+        QVERIFY(pc.quiet());
+        QVERIFY(terminal.waitForCommand('T', 2, 3s));
+        QCOMPARE(terminal.openingCount(), 6);
+    }
+
+    void faults_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<int>("param");
+        QTest::addColumn<char>("letter");
+        QTest::addColumn<QByteArray>("frame");
+        QTest::addColumn<QByteArray>("answer");  // after the opening ACK
+        QTest::addColumn<QByteArray>("normal");  // the next time
+
+        const QByteArray read10 = withSum("0A");
+        const QByteArray write10 = withSum("0A8000");
+        const QByteArray add = withSum(QByteArray("CDAB8967452301" "05" "\x03"));
+        const QByteArray readAnswer("\x06" "1234" "\x24");
+        const QByteArray statusAnswer = bytes(Terminal().statusBlock());
+        QTest::newRow("silence") << int(Fault::Silence) << -1 << 'a' << read10 << QByteArray() << readAnswer;
+        QTest::newRow("nak write") << int(Fault::Nak) << -1 << 'b' << write10 << QByteArray("\x15") << QByteArray("\x06");
+        QTest::newRow("nak status") << int(Fault::Nak) << -1 << 'S' << QByteArray() << QByteArray("\x15") << statusAnswer;
+        QTest::newRow("other byte") << int(Fault::OtherByte) << -1 << 'b' << write10 << QByteArray("X") << QByteArray("\x06");
+        QTest::newRow("other byte given") << int(Fault::OtherByte) << int('?') << 'b' << write10 << QByteArray("?") << QByteArray("\x06");
+        QTest::newRow("bad checksum") << int(Fault::BadChecksum) << -1 << 'a' << read10 << QByteArray("\x06" "1234" "\x25") << readAnswer;
+        QTest::newRow("result 1") << int(Fault::ResultOne) << -1 << 'i' << add << QByteArray("\x06" "1") << QByteArray("\x06" "0");
+        QTest::newRow("result other") << int(Fault::ResultOther) << -1 << 'i' << add << QByteArray("\x06" "7") << QByteArray("\x06" "0");
+        QTest::newRow("no result") << int(Fault::NoResult) << -1 << 'i' << add << QByteArray("\x06") << QByteArray("\x06" "0");
+        QTest::newRow("truncate") << int(Fault::Truncate) << 3 << 'a' << read10 << readAnswer.left(3) << readAnswer;
+        QTest::newRow("garbage") << int(Fault::Garbage) << 2 << 'b' << write10 << QByteArray("#?\x06") << QByteArray("\x06");
+        QTest::newRow("pause") << int(Fault::Pause) << 400 << 'a' << read10 << readAnswer << readAnswer;
+        QTest::newRow("pause confirmed") << int(Fault::Pause) << 400 << 'i' << add << QByteArray("\x06" "0") << QByteArray("\x06" "0");
+        QTest::newRow("other command untouched") << int(Fault::Nak) << -1 << 'a' << read10 << readAnswer << readAnswer;
+    }
+    void faults()
+    {
+        QFETCH(int, kind);
+        QFETCH(int, param);
+        QFETCH(char, letter);
+        QFETCH(QByteArray, frame);
+        QFETCH(QByteArray, answer);
+        QFETCH(QByteArray, normal);
+        Terminal terminal;
+        terminal.setWord(10, 0x1234);
+        PcPort pc(terminal.slavePath());
+        // The last row aims the fault at another letter.
+        const bool elsewhere = QByteArray(QTest::currentDataTag()) == "other command untouched";
+        terminal.injectFault({Fault::Kind(kind), param, elsewhere ? 'b' : letter});
+        QVERIFY(pc.open(letter));
+        pc.write(frame);
+        QCOMPARE(pc.read(answer.size()), answer);
+        QVERIFY(pc.quiet());
+        // Once only: the same command goes through next time.
+        QVERIFY(pc.open(letter));
+        pc.write(frame);
+        QCOMPARE(pc.read(normal.size()), normal);
+    }
+
+    void openingFaults()
+    {
+        Terminal terminal;
+        PcPort pc(terminal.slavePath());
+        terminal.injectFault({Fault::SilenceOnOpen});
+        terminal.injectFault({Fault::NakOnOpen}, 2);
+        pc.write(QByteArray(1, char(SOH)));
+        QVERIFY(pc.quiet());
+        for (int i = 0; i < 2; ++i) {
+            pc.write(QByteArray(1, char(SOH)));
+            QCOMPARE(pc.read(1), QByteArray(1, char(NAK)));
+        }
+        QVERIFY(pc.open('T'));
+        QVERIFY(terminal.waitForCommand('T', 1, 3s));
+        QCOMPARE(terminal.openingCount(), 4);
+    }
+
+    void faultCounts()
+    {
+        Terminal terminal;
+        PcPort pc(terminal.slavePath());
+        terminal.injectFault({Fault::Nak, -1, 'b'}, kPersistent);
+        for (int i = 0; i < 3; ++i) {
+            QVERIFY(pc.open('b'));
+            pc.write(withSum("0A8000"));
+            QCOMPARE(pc.read(1), QByteArray(1, char(NAK)));
+        }
+        terminal.clearFaults();
+        terminal.injectFault({Fault::Truncate, 0, 'b'}, 2);
+        for (int i = 0; i < 2; ++i) {
+            QVERIFY(pc.open('b'));
+            pc.write(withSum("0A8000"));
+            QVERIFY(pc.quiet());
+        }
+        QVERIFY(pc.open('b'));
+        pc.write(withSum("0A8000"));
+        QCOMPARE(pc.read(1), QByteArray(1, char(ACK)));
+    }
+
+    void newCommandBreaksIn()
+    {
+        // The PC gives up half-way through a frame and opens the next command.
+        Terminal terminal;
+        terminal.setWord(0x0A, 0x4321);
+        PcPort pc(terminal.slavePath());
+        QVERIFY(pc.open('b'));
+        pc.write("0A8");
+        QVERIFY(pc.open('a'));
+        pc.write(withSum("0A"));
+        QCOMPARE(pc.read(6).mid(1, 4), QByteArray("4321"));
+        QCOMPARE(terminal.commandCount('b'), 1);
+    }
+
+    void disconnect()
+    {
+        auto terminal = std::make_unique<Terminal>();
+        terminal->setWord(10, 0x1234);
+        PcPort pc(terminal->slavePath());
+        terminal->injectFault({Fault::Disconnect, 3});
+        QVERIFY(pc.open('a'));
+        pc.write(withSum("0A"));
+        QCOMPARE(pc.read(6), QByteArray("\x06" "12"));
+        QTRY_VERIFY(!terminal->connected());
+        QVERIFY(pc.read(1, 500).isEmpty());
+        QVERIFY(pc.hungUp());
+        terminal->sendOnlineBlock('S', {"050130930C0001234A3"});
+        QVERIFY(terminal->waitBlockDone(3s));
+        QCOMPARE(terminal->lastBlockAnswer(), BlockAnswer::None);
+        terminal.reset();  // must not hang or crash
+    }
+
+    void onlineBlockS()
+    {
+        Terminal terminal;
+        PcPort pc(terminal.slavePath());
+        const std::vector<std::string> records{"050130930C0001234A3", "06012101520000ABCD1"};
+        terminal.sendOnlineBlock('S', records);
+        QByteArray data = "050130930C0001234A3\r06012101520000ABCD1\r";
+        const QByteArray summed = QByteArray("050130930C0001234A306012101520000ABCD1");
+        const QByteArray expected = QByteArray("\x01S\x02") + data + '\x03' + char(checksum(summed.toStdString()));
+        QCOMPARE(pc.read(expected.size()), expected);
+        QCOMPARE(terminal.lastBlockAnswer(), BlockAnswer::Pending);
+        pc.write(QByteArray(1, char(ACK)));
+        QVERIFY(terminal.waitBlockDone(3s));
+        QCOMPARE(terminal.lastBlockAnswer(), BlockAnswer::Ack);
+        QCOMPARE(terminal.blocksSent(), 1);
+    }
+
+    void onlineBlockVWaitsForAck()
+    {
+        Terminal terminal;
+        PcPort pc(terminal.slavePath());
+        terminal.sendOnlineBlock('V', {"050130930C0001234A3"});
+        QCOMPARE(pc.read(2), QByteArray("\x01V"));
+        QVERIFY(pc.quiet());  // no STX before the PC's ACK
+        pc.write(QByteArray(1, char(ACK)));
+        const QByteArray body = pc.read(23);
+        QCOMPARE(body.left(2), QByteArray("\x02" "0"));
+        QCOMPARE(body.at(21), '\x03');
+        pc.write(QByteArray(1, char(NAK)));
+        QVERIFY(terminal.waitBlockDone(3s));
+        QCOMPARE(terminal.lastBlockAnswer(), BlockAnswer::Nak);
+    }
+
+    void onlineBlockUnanswered()
+    {
+        Terminal terminal;
+        PcPort pc(terminal.slavePath());
+        BlockOptions options;
+        options.answerTimeout = 300ms;
+        terminal.sendOnlineBlock('S', {"050130930C0001234A3"}, options);
+        QVERIFY(terminal.waitBlockDone(5s));
+        QCOMPARE(terminal.lastBlockAnswer(), BlockAnswer::None);
+        QCOMPARE(pc.read(25).left(3), QByteArray("\x01S\x02"));
+    }
+
+    void malformedBlocks_data()
+    {
+        QTest::addColumn<int>("variant");
+        QTest::addColumn<QByteArray>("expected");
+        const QByteArray rec = "050130930C0001234A3";
+        const char sum = char(checksum(rec.toStdString()));
+        QTest::newRow("bad checksum") << 0 << QByteArray("\x01S\x02" + rec + "\r\x03" + char(sum ^ 1));
+        QTest::newRow("kind byte") << 1 << QByteArray("\x01Q\x02" + rec + "\r\x03" + sum);
+        QTest::newRow("no STX") << 2 << QByteArray("\x01S" + rec + "\r\x03" + sum);
+        QTest::newRow("stop") << 3 << QByteArray("\x01S\x02" + rec.left(7));
+        QTest::newRow("high bytes") << 4 << QByteArray("\x01S\x02" + rec.left(5) + "\x80\xA5\xFF" + rec.mid(5) + "\r\x03" + sum);
+        QTest::newRow("control bytes")
+            << 5 << QByteArray("\x01S\x02" + rec.left(5) + QByteArray("\x01\x02\x04\x06\x0A\x0C") + rec.mid(5) + "\r\x03" + sum);
+    }
+    void malformedBlocks()
+    {
+        QFETCH(int, variant);
+        QFETCH(QByteArray, expected);
+        Terminal terminal;
+        PcPort pc(terminal.slavePath());
+        BlockOptions o;
+        o.answerTimeout = 200ms;
+        switch (variant) {
+        case 0: o.badChecksum = true; break;
+        case 1: o.kindByte = 'Q'; break;
+        case 2: o.omitStx = true; break;
+        case 3: o.stopAfter = 7; break;
+        case 4: o.highBytes = true; break;
+        case 5: o.controlBytes = true; break;
+        }
+        terminal.sendOnlineBlock('S', {"050130930C0001234A3"}, o);
+        QCOMPARE(pc.read(expected.size()), expected);
+        QVERIFY(pc.quiet());
+        QVERIFY(terminal.waitBlockDone(5s));
+    }
+
+    void overlongBlock()
+    {
+        BlockOptions o;
+        o.extraData = 1001;
+        const std::vector<std::uint8_t> body = onlineBlockBody({"050130930C0001234A3"}, o);
+        QCOMPARE(body.size(), std::size_t(1 + 20 + 1001 + 2));
+        QCOMPARE(body[body.size() - 2], ETX);
+        // The checksum covers the extra data but not the CR.
+        std::vector<std::uint8_t> covered(body.begin() + 1, body.end() - 2);
+        covered.erase(covered.begin() + 19);
+        QCOMPARE(body.back(), checksum(covered.data(), covered.size()));
+    }
+
+    void blockWaitsForIdleLine()
+    {
+        Terminal terminal;
+        terminal.setWord(10, 0x0BAD);
+        PcPort pc(terminal.slavePath());
+        QVERIFY(pc.open('a'));  // the terminal now waits for the address
+        terminal.sendOnlineBlock('S', {"050130930C0001234A3"});
+        QVERIFY(pc.quiet());
+        pc.write(withSum("0A"));
+        QCOMPARE(pc.read(6), QByteArray("\x06" "0BAD") + char(checksum("0BAD")));
+        QCOMPARE(pc.read(3), QByteArray("\x01S\x02"));
+        pc.read(30, 500);
+        pc.write(QByteArray(1, char(ACK)));
+        QVERIFY(terminal.waitBlockDone(3s));
+        QCOMPARE(terminal.lastBlockAnswer(), BlockAnswer::Ack);
+    }
+
+    void commandAbortsBlock()
+    {
+        // A PC that is not listening opens a command instead of answering.
+        Terminal terminal;
+        PcPort pc(terminal.slavePath());
+        terminal.sendOnlineBlock('V', {"050130930C0001234A3"});
+        QCOMPARE(pc.read(2), QByteArray("\x01V"));
+        QVERIFY(pc.open('T'));
+        QVERIFY(terminal.waitBlockDone(3s));
+        QCOMPARE(terminal.lastBlockAnswer(), BlockAnswer::Other);
+        QCOMPARE(terminal.lastBlockAnswerByte(), SOH);
+        QVERIFY(terminal.waitForCommand('T', 1, 3s));
+    }
+
+    void wireTiming()
+    {
+        // Only a lower bound: 1 + 1 + 2 + 46 bytes at 9600 baud take 52 ms.
+        Terminal terminal;
+        terminal.setWireTiming(9600);
+        PcPort pc(terminal.slavePath());
+        QElapsedTimer timer;
+        timer.start();
+        QVERIFY(pc.open('S'));
+        QCOMPARE(pc.read(46).size(), 46);
+        QVERIFY2(timer.elapsed() >= 50, qPrintable(QString::number(timer.elapsed())));
+    }
+
+    void program()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString link = dir.filePath("COM1");
+        QProcess sim;
+        sim.start(RK40_SIM_PATH, {"--link", link});
+        QVERIFY(sim.waitForStarted());
+        QVERIFY(sim.waitForReadyRead(5000));
+        const QByteArray device = sim.readLine().trimmed();
+        QVERIFY(device.startsWith("/dev/"));
+        QCOMPARE(QFile::symLinkTarget(link), QString::fromLatin1(device));
+
+        auto command = [&](const QByteArray& line) {
+            sim.write(line + '\n');
+            QByteArray out;
+            while (!out.endsWith("ok\n") && !out.contains("error:")) {
+                if (!sim.waitForReadyRead(5000))
+                    break;
+                out += sim.readAll();
+            }
+            return out;
+        };
+        QCOMPARE(command("word 10 8000"), QByteArray("ok\n"));
+        QCOMPARE(command("word 0x0B ABCD"), QByteArray("ok\n"));
+        QVERIFY(command("word 300 1").startsWith("error:"));
+        QCOMPARE(command("fault nak 1 1 letter=b"), QByteArray("ok\n"));
+        QVERIFY(command("fault bogus").startsWith("error:"));
+        const QByteArray dump = command("dump");
+        QVERIFY2(dump.startsWith("10 8000\n11 ABCD\n12 0000\n"), dump.constData());
+        QCOMPARE(dump.count('\n'), 31);
+
+        PcPort pc(link.toStdString());
+        QVERIFY(pc.open('a'));
+        pc.write(withSum("0B"));
+        QCOMPARE(pc.read(6).mid(1, 4), QByteArray("ABCD"));
+        QVERIFY(pc.open('b'));
+        pc.write(withSum("0A0001"));
+        QCOMPARE(pc.read(1), QByteArray(1, char(NAK)));
+
+        sim.write("quit\n");
+        QVERIFY(sim.waitForFinished(5000));
+        QCOMPARE(sim.exitCode(), 0);
+        QVERIFY(!QFileInfo(link).isSymLink());
+    }
+
+    void programServes()
+    {
+        QProcess sim;
+        sim.start(RK40_SIM_PATH, {"--serve"});
+        QVERIFY(sim.waitForReadyRead(5000));
+        const QByteArray device = sim.readLine().trimmed();
+        PcPort pc(device.toStdString());
+        QVERIFY(pc.open('T'));
+        sim.terminate();
+        QVERIFY(sim.waitForFinished(5000));
+        QCOMPARE(sim.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(sim.exitCode(), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRk40Sim)
+#include "tst_rk40sim.moc"
