@@ -1,0 +1,36 @@
+#pragma once
+
+// The control's About box (dialog 1): the icon, the name and version of the
+// control and one line about what it does, with an OK button.
+
+#include <QDialog>
+
+#include <functional>
+
+namespace rk40::face {
+
+class CRK40CommAboutBox final : public QDialog {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(CRK40CommAboutBox)
+
+public:
+    static constexpr int kDialogId = 1;
+    // Object names of the parts, for tests and language tools.
+    static constexpr const char* kIconName = "icon";
+    static constexpr const char* kTitleName = "title";
+    static constexpr const char* kSecondLineName = "secondLine";
+    static constexpr const char* kOkName = "IDOK";
+
+    explicit CRK40CommAboutBox(QWidget* parent = nullptr);
+    ~CRK40CommAboutBox() override;
+
+    // How modal dialogs of the control are run: by default QDialog::exec().
+    // Tests put in a runner that answers the dialog instead of blocking.
+    // An empty function restores the default. Returns the previous runner.
+    using ModalRunner = std::function<int(QDialog&)>;
+    static ModalRunner setModalRunner(ModalRunner runner);
+    // Runs `dialog` through the current runner; returns its result.
+    static int runModal(QDialog& dialog);
+};
+
+} // namespace rk40::face

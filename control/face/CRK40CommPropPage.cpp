@@ -1,0 +1,28 @@
+#include "CRK40CommPropPage.h"
+
+#include "FaceTexts.h"
+
+#include <QLabel>
+#include <QVBoxLayout>
+
+namespace rk40::face {
+
+CRK40CommPropPage::CRK40CommPropPage(QWidget* parent) : QWidget(parent)
+{
+    setObjectName(QString::number(kDialogId));
+    setWindowTitle(faceString(str::General));
+
+    auto* placeholder = new QLabel(propPagePlaceholder(), this);
+    placeholder->setObjectName(QLatin1String(kPlaceholderName));
+    placeholder->setWordWrap(true);
+    placeholder->setAlignment(Qt::AlignCenter);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addStretch();
+    layout->addWidget(placeholder);
+    layout->addStretch();
+}
+
+CRK40CommPropPage::~CRK40CommPropPage() = default;
+
+} // namespace rk40::face

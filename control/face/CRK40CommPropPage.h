@@ -1,0 +1,23 @@
+#pragma once
+
+// The control's property page (dialog 100): caption "General" and one
+// placeholder text. The control has no property a user sets here, so the
+// page has no fields and no state.
+
+#include <QWidget>
+
+namespace rk40::face {
+
+class CRK40CommPropPage final : public QWidget {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(CRK40CommPropPage)
+
+public:
+    static constexpr int kDialogId = 100;
+    static constexpr const char* kPlaceholderName = "placeholder";
+
+    explicit CRK40CommPropPage(QWidget* parent = nullptr);
+    ~CRK40CommPropPage() override;
+};
+
+} // namespace rk40::face

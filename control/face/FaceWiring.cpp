@@ -1,0 +1,36 @@
+#include "FaceWiring.h"
+
+#include "CRK40CommAboutBox.h"
+#include "CRK40CommFace.h"
+#include "CRK40CommPropPage.h"
+
+namespace rk40::face {
+
+CRK40CommFace* createFace(QWidget* parent, int statusBits, std::function<void()> onClick,
+                          std::function<void()> onDoubleClick)
+{
+    auto* face = new CRK40CommFace(parent);
+    face->setStatus(statusBits);
+    face->setClickHandler(std::move(onClick));
+    face->setDoubleClickHandler(std::move(onDoubleClick));
+    return face;
+}
+
+void showStatus(QWidget* face, int statusBits)
+{
+    if (auto* f = qobject_cast<CRK40CommFace*>(face))
+        f->setStatus(statusBits);
+}
+
+void showAboutBox(QWidget* parent)
+{
+    CRK40CommAboutBox box(parent ? parent->window() : nullptr);
+    CRK40CommAboutBox::runModal(box);
+}
+
+QWidget* createPropertyPage(QWidget* parent)
+{
+    return new CRK40CommPropPage(parent);
+}
+
+} // namespace rk40::face

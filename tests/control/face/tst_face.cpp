@@ -1,0 +1,424 @@
+// The control's face, About box and property page: rendered pixels at a few
+// characteristic places of each status picture, click handling, texts.
+
+#include "CRK40CommAboutBox.h"
+#include "CRK40CommFace.h"
+#include "CRK40CommPropPage.h"
+#include "FaceTexts.h"
+#include "FaceWiring.h"
+#include "StatusPictures.h"
+
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QTimer>
+#include <QtTest>
+
+using namespace rk40::face;
+
+namespace {
+
+// Places on the 48 x 48 design grid that tell the pictures apart.
+constexpr QPointF kOnCable(26.0, 21.0);          // the cable's lowest point
+constexpr QPointF kCableCrossLeft(22.5, 22.5);   // lower arms of the cable's
+constexpr QPointF kCableCrossRight(29.5, 22.5);  // cross, clear of the cable
+constexpr QPointF kOnFolder(14.5, 43.5);         // folder front, clear of its cross
+constexpr QPointF kFolderCrossLeft(20.0, 42.5);  // lower arms of the folder's
+constexpr QPointF kFolderCrossRight(28.0, 42.5); // cross, on the folder front
+
+QColor sample(const QImage& image, QPointF gridPoint)
+{
+    const int x = static_cast<int>(gridPoint.x() * image.width() / kPictureGrid);
+    const int y = static_cast<int>(gridPoint.y() * image.height() / kPictureGrid);
+    return image.pixelColor(x, y);
+}
+
+bool isRed(const QColor& c)
+{
+    return c.red() > 180 && c.green() < 90 && c.blue() < 90;
+}
+
+bool isYellow(const QColor& c)
+{
+    return c.red() > 200 && c.green() > 150 && c.blue() < 110;
+}
+
+bool isWhite(const QColor& c)
+{
+    return c.red() > 245 && c.green() > 245 && c.blue() > 245;
+}
+
+QString describe(const QColor& c)
+{
+    return c.name();
+}
+
+QImage render(QWidget& w, QSize size)
+{
+    w.resize(size);
+    return w.grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+// Checks the characteristic places of the picture for `status` in `image`.
+void checkPicture(const QImage& image, int status)
+{
+    const bool portOpen = status & 2;
+    const bool fileOpen = status & 1;
+    if (portOpen) {
+        const QColor cable = sample(image, kOnCable);
+        QVERIFY2(isRed(cable), qPrintable("cable expected, found " + describe(cable)));
+    }
+    for (QPointF p : {kCableCrossLeft, kCableCrossRight}) {
+        const QColor c = sample(image, p);
+        if (portOpen)
+            QVERIFY2(isWhite(c), qPrintable("no cable cross expected, found " + describe(c)));
+        else
+            QVERIFY2(isRed(c), qPrintable("cable cross expected, found " + describe(c)));
+    }
+    const QColor folder = sample(image, kOnFolder);
+    QVERIFY2(isYellow(folder), qPrintable("folder " + describe(folder)));
+    for (QPointF p : {kFolderCrossLeft, kFolderCrossRight}) {
+        const QColor c = sample(image, p);
+        if (fileOpen)
+            QVERIFY2(isYellow(c), qPrintable("no folder cross expected, found " + describe(c)));
+        else
+            QVERIFY2(isRed(c), qPrintable("folder cross expected, found " + describe(c)));
+    }
+}
+
+bool allWhite(const QImage& image)
+{
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            if (!isWhite(image.pixelColor(x, y)))
+                return false;
+        }
+    }
+    return true;
+}
+
+class PaintCounter : public QObject {
+public:
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* e) override
+    {
+        if (e->type() == QEvent::Paint)
+            ++paints;
+        return false;
+    }
+};
+
+} // namespace
+
+class TestFace : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    void cleanup() { QVERIFY(QApplication::topLevelWidgets().isEmpty()); }
+
+    void pictureForStatus_data();
+    void pictureForStatus();
+    void statusPictures_data();
+    void statusPictures();
+    void otherValuesPaintWhite_data();
+    void otherValuesPaintWhite();
+    void pictureIsStretchedOverTheBounds();
+    void statusSequenceOfAConnection();
+    void statusChangeRepaints();
+    void clicks();
+    void smallPictures();
+    void aboutBox();
+    void aboutBoxRunsThroughTheModalRunner();
+    void propertyPage();
+    void texts();
+    void saveScreens();
+};
+
+void TestFace::pictureForStatus_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<int>("picture");
+    QTest::newRow("both open") << 3 << 202;
+    QTest::newRow("file only") << 1 << 203;
+    QTest::newRow("port only") << 2 << 204;
+    QTest::newRow("nothing open") << 0 << 205;
+    QTest::newRow("4") << 4 << 0;
+    QTest::newRow("-1") << -1 << 0;
+}
+
+void TestFace::pictureForStatus()
+{
+    QFETCH(int, status);
+    QFETCH(int, picture);
+    QCOMPARE(rk40::face::pictureForStatus(status), picture);
+}
+
+void TestFace::statusPictures_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QSize>("size");
+    for (int status : {3, 1, 2, 0}) {
+        for (QSize size : {QSize(96, 96), QSize(48, 48), QSize(200, 200)}) {
+            const QByteArray name = QByteArray::number(status) + " at " + QByteArray::number(size.width());
+            QTest::newRow(name.constData()) << status << size;
+        }
+    }
+}
+
+void TestFace::statusPictures()
+{
+    QFETCH(int, status);
+    QFETCH(QSize, size);
+    CRK40CommFace face;
+    face.setStatus(status);
+    checkPicture(render(face, size), status);
+    // The image the module hands out is the same picture.
+    checkPicture(statusPicture(rk40::face::pictureForStatus(status), size), status);
+}
+
+void TestFace::otherValuesPaintWhite_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::newRow("7") << 7;
+    QTest::newRow("4") << 4;
+    QTest::newRow("-1") << -1;
+}
+
+void TestFace::otherValuesPaintWhite()
+{
+    QFETCH(int, status);
+    CRK40CommFace face;
+    face.setStatus(status);
+    QVERIFY(allWhite(render(face, QSize(96, 96))));
+    QVERIFY(statusPicture(rk40::face::pictureForStatus(status)).isNull());
+}
+
+void TestFace::pictureIsStretchedOverTheBounds()
+{
+    // The picture fills the bounds on each axis on its own: the places
+    // sampled are scaled by width and height separately, which a picture
+    // that kept its proportions (centred, with white bands) would fail.
+    CRK40CommFace face;
+    face.setStatus(3);
+    const QImage wide = render(face, QSize(192, 96));
+    checkPicture(wide, 3);
+    const QImage tall = render(face, QSize(60, 180));
+    checkPicture(tall, 3);
+}
+
+void TestFace::statusSequenceOfAConnection()
+{
+    // A fresh control shows nothing open; a successful InitTerminal opens
+    // both; DestroyTerminal closes the port (the register file goes too, but
+    // the status keeps its bit and the picture shows the file open).
+    QWidget host;
+    QPointer<CRK40CommFace> face = createFace(&host, 0, {}, {});
+    QVERIFY(face);
+    QCOMPARE(face->parentWidget(), &host);
+    QCOMPARE(face->status(), 0);
+    checkPicture(render(*face, QSize(96, 96)), 0);
+
+    showStatus(face, 3);
+    checkPicture(render(*face, QSize(96, 96)), 3);
+
+    showStatus(face, 1);
+    checkPicture(render(*face, QSize(96, 96)), 1);
+
+    // Harmless on anything that is not a face.
+    showStatus(&host, 3);
+    showStatus(nullptr, 3);
+}
+
+void TestFace::statusChangeRepaints()
+{
+    CRK40CommFace face;
+    face.resize(96, 96);
+    face.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&face));
+    PaintCounter counter;
+    face.installEventFilter(&counter);
+    QCoreApplication::processEvents();
+    const int before = counter.paints;
+    face.setStatus(3);
+    QTRY_VERIFY(counter.paints > before);
+    const int afterOpen = counter.paints;
+    face.setStatus(7);
+    QTRY_VERIFY(counter.paints > afterOpen);
+    face.close();
+}
+
+void TestFace::clicks()
+{
+    int clicks = 0;
+    int doubleClicks = 0;
+    QWidget host;
+    CRK40CommFace* face = createFace(&host, 3, [&] { ++clicks; }, [&] { ++doubleClicks; });
+    face->resize(96, 96);
+
+    QTest::mouseClick(face, Qt::LeftButton);
+    QCOMPARE(clicks, 1);
+    QCOMPARE(doubleClicks, 0);
+
+    // A double-click as the window system delivers it: one click, then the
+    // double-click, and no click for the second release.
+    QTest::mousePress(face, Qt::LeftButton);
+    QTest::mouseRelease(face, Qt::LeftButton);
+    QTest::mousePress(face, Qt::LeftButton);
+    QTest::mouseDClick(face, Qt::LeftButton);
+    QTest::mouseRelease(face, Qt::LeftButton);
+    QCOMPARE(clicks, 2);
+    QCOMPARE(doubleClicks, 1);
+
+    // The same without the second press.
+    QTest::mouseClick(face, Qt::LeftButton);
+    QTest::mouseDClick(face, Qt::LeftButton);
+    QTest::mouseRelease(face, Qt::LeftButton);
+    QCOMPARE(clicks, 3);
+    QCOMPARE(doubleClicks, 2);
+
+    // Released away from the face: no click. Other buttons: no click.
+    QTest::mousePress(face, Qt::LeftButton);
+    QTest::mouseRelease(face, Qt::LeftButton, {}, QPoint(200, 200));
+    QTest::mouseClick(face, Qt::RightButton);
+    QCOMPARE(clicks, 3);
+    QCOMPARE(doubleClicks, 2);
+
+    // Without handlers nothing happens.
+    CRK40CommFace bare;
+    bare.resize(20, 20);
+    QTest::mouseClick(&bare, Qt::LeftButton);
+    QTest::mouseDClick(&bare, Qt::LeftButton);
+}
+
+void TestFace::smallPictures()
+{
+    const QPixmap toolbox = toolboxBitmap();
+    QCOMPARE(toolbox.size(), QSize(16, 15));
+    const QImage t = toolbox.toImage();
+    bool red = false;
+    bool yellow = false;
+    for (int y = 0; y < t.height(); ++y) {
+        for (int x = 0; x < t.width(); ++x) {
+            red = red || isRed(t.pixelColor(x, y));
+            yellow = yellow || isYellow(t.pixelColor(x, y));
+        }
+    }
+    QVERIFY(red);
+    QVERIFY(yellow);
+
+    const QIcon icon = controlIcon();
+    QVERIFY(!icon.isNull());
+    QCOMPARE(icon.pixmap(32, 32).size(), QSize(32, 32));
+}
+
+void TestFace::aboutBox()
+{
+    CRK40CommAboutBox box;
+    QCOMPARE(box.objectName(), QStringLiteral("1"));
+    QCOMPARE(box.windowTitle(), QStringLiteral("About RK40Comm Control"));
+    auto* title = box.findChild<QLabel*>(QLatin1String(CRK40CommAboutBox::kTitleName));
+    QVERIFY(title);
+    QCOMPARE(title->text(), QStringLiteral("RK40Comm Control, Version 1.0"));
+    auto* second = box.findChild<QLabel*>(QLatin1String(CRK40CommAboutBox::kSecondLineName));
+    QVERIFY(second);
+    QVERIFY(!second->text().isEmpty());
+    auto* icon = box.findChild<QLabel*>(QLatin1String(CRK40CommAboutBox::kIconName));
+    QVERIFY(icon);
+    QVERIFY(!icon->pixmap().isNull());
+    auto* ok = box.findChild<QPushButton*>(QLatin1String(CRK40CommAboutBox::kOkName));
+    QVERIFY(ok);
+    QCOMPARE(ok->text(), QStringLiteral("OK"));
+    QVERIFY(box.isModal());
+}
+
+void TestFace::aboutBoxRunsThroughTheModalRunner()
+{
+    // With a runner the box is answered without blocking.
+    QStringList seen;
+    auto previous = CRK40CommAboutBox::setModalRunner([&](QDialog& d) {
+        seen << d.objectName() << d.windowTitle();
+        return int(QDialog::Accepted);
+    });
+    QWidget host;
+    showAboutBox(&host);
+    showAboutBox(nullptr);
+    QCOMPARE(seen, (QStringList{"1", "About RK40Comm Control", "1", "About RK40Comm Control"}));
+
+    // Without one it runs modally until the user presses OK.
+    CRK40CommAboutBox::setModalRunner({});
+    bool pressed = false;
+    QTimer::singleShot(0, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (auto* box = qobject_cast<CRK40CommAboutBox*>(w)) {
+                QVERIFY(box->isVisible());
+                QTest::mouseClick(box->findChild<QPushButton*>(QLatin1String(CRK40CommAboutBox::kOkName)),
+                                  Qt::LeftButton);
+                pressed = true;
+            }
+        }
+    });
+    showAboutBox(nullptr);
+    QVERIFY(pressed);
+    CRK40CommAboutBox::setModalRunner(std::move(previous));
+}
+
+void TestFace::propertyPage()
+{
+    QWidget host;
+    QWidget* page = createPropertyPage(&host);
+    QVERIFY(qobject_cast<CRK40CommPropPage*>(page));
+    QCOMPARE(page->parentWidget(), &host);
+    QCOMPARE(page->objectName(), QStringLiteral("100"));
+    QCOMPARE(page->windowTitle(), QStringLiteral("General"));
+    const auto labels = page->findChildren<QLabel*>();
+    QCOMPARE(labels.size(), 1);
+    QVERIFY(!labels.front()->text().isEmpty());
+    // No fields: nothing but the one text.
+    QCOMPARE(page->findChildren<QWidget*>().size(), 1);
+}
+
+void TestFace::texts()
+{
+    QCOMPARE(faceString(str::ControlName), QStringLiteral("RK40Comm Control"));
+    QCOMPARE(faceString(str::PropPageName), QStringLiteral("RK40Comm Property Page"));
+    QCOMPARE(faceString(str::General), QStringLiteral("General"));
+    QVERIFY(faceString(3).isEmpty());
+}
+
+void TestFace::saveScreens()
+{
+    // Pictures for a person to look at: set RK40_FACE_SCREENS to a folder.
+    const QString dir = qEnvironmentVariable("RK40_FACE_SCREENS");
+    if (dir.isEmpty())
+        QSKIP("RK40_FACE_SCREENS not set");
+    QVERIFY(QDir().mkpath(dir));
+    const QDir out(dir);
+    for (int status : {3, 1, 2, 0}) {
+        const int id = rk40::face::pictureForStatus(status);
+        for (int side : {48, 96, 192}) {
+            const QString name = QStringLiteral("status%1-bitmap%2-%3.png").arg(status).arg(id).arg(side);
+            QVERIFY(statusPicture(id, QSize(side, side)).save(out.filePath(name)));
+        }
+    }
+    QVERIFY(toolboxBitmap().scaled(64, 60).save(out.filePath("toolbox-x4.png")));
+    QVERIFY(toolboxBitmap().save(out.filePath("toolbox.png")));
+    QVERIFY(controlIcon().pixmap(32, 32).save(out.filePath("icon32.png")));
+    {
+        CRK40CommAboutBox box;
+        box.adjustSize();
+        QVERIFY(box.grab().save(out.filePath("aboutbox.png")));
+    }
+    {
+        CRK40CommPropPage page;
+        page.resize(250, 110);
+        QVERIFY(page.grab().save(out.filePath("proppage.png")));
+    }
+}
+
+QTEST_MAIN(TestFace)
+#include "tst_face.moc"
