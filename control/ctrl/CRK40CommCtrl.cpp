@@ -263,6 +263,15 @@ void CRK40CommCtrl::registerHandlers()
     m_dispatch.onMethod(dispid::WriteEEPR, [this](const QVariantList& a) {
         return i2(WriteEEPR(a.at(0).value<qint16>(), a.at(1).value<qint32>()));
     });
+
+    m_dispatch.onMethod(dispid::GetStatus, [this](const QVariantList&) { return i2(GetStatus()); });
+    m_dispatch.onMethod(dispid::PCTimeCopy, [this](const QVariantList&) { return i2(PCTimeCopy()); });
+    m_dispatch.onMethod(dispid::TxDayType, [this](const QVariantList& a) { return i2(TxDayType(a.at(0).toString())); });
+    m_dispatch.onMethod(dispid::TxWeekType, [this](const QVariantList& a) { return i2(TxWeekType(a.at(0).toString())); });
+    m_dispatch.onMethod(dispid::RxDayType, [this](const QVariantList&) { return i2(RxDayType()); });
+    m_dispatch.onMethod(dispid::RxWeekType, [this](const QVariantList&) { return i2(RxWeekType()); });
+    m_dispatch.onMethod(dispid::SendMessage, [this](const QVariantList& a) { return i2(SendMessage(a.at(0).value<qint16>())); });
+    m_dispatch.onMethod(dispid::EraseMessage, [this](const QVariantList&) { return i2(EraseMessage()); });
 }
 
 QWidget* CRK40CommCtrl::createFace(QWidget* /*parent*/)
@@ -501,6 +510,154 @@ qint16 CRK40CommCtrl::WriteEEPR(qint16 address, qint32 contents)
     case protocol::WriteAnswer::Other: return res::kRegisterOtherAnswer;
     }
     return res::kRegisterOtherAnswer;
+}
+
+// ---------------------------------------------------------------------------
+// Common command steps
+
+std::optional<qint16> CRK40CommCtrl::beginCommand(char letter, qint16 lockFailure)
+{
+    if (!acquireExchange())
+        return lockFailure;
+    const int opened = m_link.OpenCommand(letter);
+    if (opened != res::kOk) {
+        releaseExchange();
+        return static_cast<qint16>(opened);
+    }
+    return std::nullopt;
+}
+
+qint16 CRK40CommCtrl::openingOnly(char letter)
+{
+    if (auto failure = beginCommand(letter))
+        return *failure;
+    releaseExchange();
+    return res::kOk;
+}
+
+void CRK40CommCtrl::storeSequence(const TerminalLink::Sequence& sequence)
+{
+    m_idtCurrRx = sequence.current;
+    if (m_idtPrevRx != sequence.previous) {
+        m_idtPrevRx = sequence.previous;
+        markDirty(); // a persisted property changed
+    }
+}
+
+QString CRK40CommCtrl::localString(int id) const
+{
+    return controlString(id, m_language.value_or(uiLanguage()));
+}
+
+// ---------------------------------------------------------------------------
+// Status, clock, calendar types and terminal messages
+
+qint16 CRK40CommCtrl::GetStatus()
+{
+    if (auto failure = beginCommand(protocol::command::Status))
+        return *failure;
+    const int received = m_link.ReceiveStatusBlock();
+    std::array<std::uint8_t, protocol::kStatusBlockLength> block{};
+    std::copy_n(m_link.frame().begin(), block.size(), block.begin());
+    releaseExchange();
+
+    if (received == 1 && std::find(block.begin(), block.end(), protocol::NAK) != block.end())
+        return res::kStatusRefused;
+    // The texts are taken as they come, even when bytes are missing.
+    const auto texts = protocol::splitStatusBlock(std::span<const std::uint8_t>(block.data(), std::size_t(received)));
+    m_firmware = fromBytes(texts.firmware);
+    m_dayOfWeek = localString(protocol::weekdayStringId(texts.clock));
+    m_rtc = fromBytes(protocol::clockWithoutWeekday(texts.clock));
+    m_inBuffer = fromBytes(texts.inBuffer);
+    return res::kOk;
+}
+
+qint16 CRK40CommCtrl::PCTimeCopy()
+{
+    const QDateTime now = m_clock();
+    protocol::LocalTime t;
+    t.year = now.date().year();
+    t.month = now.date().month();
+    t.day = now.date().day();
+    t.dayOfWeek = now.date().dayOfWeek() % 7; // Qt counts Monday 1 .. Sunday 7
+    t.hour = now.time().hour();
+    t.minute = now.time().minute();
+    const std::string text = protocol::clockText(t);
+
+    if (auto failure = beginCommand(protocol::command::ClockCopy))
+        return *failure;
+    m_link.loadFrame(text);
+    const int sent = m_link.SendAcknowledgedText(text.size());
+    releaseExchange();
+    return sent == res::kOk ? res::kOk : res::kClockNotTaken;
+}
+
+qint16 CRK40CommCtrl::sendTypeText(char letter, const QString& text)
+{
+    const std::string bytes = toBytes(text);
+    // Longer texts are refused whole rather than cut: the terminal would
+    // take a cut day or week type as a valid one.
+    if (bytes.size() > protocol::kMaxTextLength)
+        return res::kFrameWriteFailed;
+    const std::string frame = bytes + static_cast<char>(protocol::ETX);
+    if (auto failure = beginCommand(letter))
+        return *failure;
+    m_link.loadFrame(frame);
+    const int sent = m_link.SendConfirmedFrame(frame.size());
+    releaseExchange();
+    return static_cast<qint16>(sent);
+}
+
+qint16 CRK40CommCtrl::TxDayType(const QString& day)
+{
+    return sendTypeText(protocol::command::SendDayType, day);
+}
+
+qint16 CRK40CommCtrl::TxWeekType(const QString& week)
+{
+    return sendTypeText(protocol::command::SendWeekType, week);
+}
+
+qint16 CRK40CommCtrl::receivePlainRecord(char letter, QString* into)
+{
+    if (auto failure = beginCommand(letter))
+        return *failure;
+    TerminalLink::Sequence sequence{m_idtPrevRx, m_idtCurrRx};
+    std::string record;
+    const int received = m_link.ReceiveRecord(protocol::RecordKind::Plain, sequence, &record);
+    releaseExchange();
+    storeSequence(sequence);
+    if (received == res::kOk)
+        *into = fromBytes(record);
+    return static_cast<qint16>(received);
+}
+
+qint16 CRK40CommCtrl::RxDayType()
+{
+    return receivePlainRecord(protocol::command::ReceiveDayType, &m_currDaytype);
+}
+
+qint16 CRK40CommCtrl::RxWeekType()
+{
+    return receivePlainRecord(protocol::command::ReceiveWeekType, &m_currWeektype);
+}
+
+qint16 CRK40CommCtrl::SendMessage(qint16 cmd)
+{
+    const std::string text = protocol::messageText(toBytes(m_termMessage));
+    if (auto failure = beginCommand(static_cast<char>(cmd & 0xFF)))
+        return *failure;
+    m_link.loadFrame(text);
+    const int sent = m_link.SendAcknowledgedText(text.size());
+    releaseExchange();
+    if (sent == res::kOk)
+        return res::kOk;
+    return sent == res::kTextNak ? res::kMessageRefused : res::kMessageNotSent;
+}
+
+qint16 CRK40CommCtrl::EraseMessage()
+{
+    return openingOnly(protocol::command::EraseMessage);
 }
 
 } // namespace rk40

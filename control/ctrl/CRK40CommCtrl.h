@@ -7,6 +7,7 @@
 // blocks the terminal starts and hands each one over to the owner thread.
 
 #include "DispatchTable.h"
+#include "Strings.h"
 #include "TerminalLink.h"
 #include "TypeLibrary.h"
 
@@ -22,6 +23,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 class QObject;
@@ -72,6 +74,23 @@ public:
     qint16 ReadEEPR(qint16 address);
     qint16 WriteEEPR(qint16 address, qint32 contents);
 
+    // ---- Status, clock, calendar types and terminal messages ----
+    // GetStatus: 0, 12 (lone NAK), or the opening's 1 / -1.
+    qint16 GetStatus();
+    // PCTimeCopy: 0, 3 (the clock text was not taken), or the opening's code.
+    qint16 PCTimeCopy();
+    // TxDayType / TxWeekType: the confirmed frame's result; a text longer
+    // than 1000 characters is refused with -20 before anything is sent.
+    qint16 TxDayType(const QString& day);
+    qint16 TxWeekType(const QString& week);
+    // RxDayType / RxWeekType: the record upload's result.
+    qint16 RxDayType();
+    qint16 RxWeekType();
+    // SendMessage: 0 (ACK), 3 (other answer), 2 (no answer, or the text
+    // could not be written), or the opening's code.
+    qint16 SendMessage(qint16 cmd);
+    qint16 EraseMessage();
+
     // ---- State for the face, the module and tests ----
     int statusBits() const { return m_status; }
     QString portName() const { return m_portName; }
@@ -82,6 +101,9 @@ public:
     bool handOverPending() const;
     // The clock used for dates (year expansion) and the clock copy.
     void setClock(std::function<QDateTime()> clock) { m_clock = std::move(clock); }
+    // The language of the weekday names; without one, the session's
+    // user-interface language decides.
+    void setLanguage(std::optional<Language> language) { m_language = language; }
     // Called whenever the status bits change (the face repaints).
     void setStatusListener(std::function<void(int)> listener) { m_statusListener = std::move(listener); }
 
@@ -106,6 +128,15 @@ private:
     void handOver();
     void onGetMessage(quint64 handOverId);
     void handleOnlineBlock();
+
+    // Lock and command opening; on failure returns the member's code (the
+    // lock failed: lockFailure; the opening failed: its 1 or -1).
+    std::optional<qint16> beginCommand(char letter, qint16 lockFailure = result::kLockFailed);
+    qint16 openingOnly(char letter);
+    qint16 sendTypeText(char letter, const QString& text);
+    qint16 receivePlainRecord(char letter, QString* into);
+    void storeSequence(const TerminalLink::Sequence& sequence);
+    QString localString(int id) const;
 
     static QString fromBytes(std::string_view bytes);
     static std::string toBytes(const QString& text);
@@ -168,6 +199,7 @@ private:
 
     mutable bool m_dirty = false;
     std::function<QDateTime()> m_clock;
+    std::optional<Language> m_language;
     std::function<void(int)> m_statusListener;
 };
 

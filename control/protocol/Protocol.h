@@ -60,6 +60,7 @@ inline constexpr std::size_t kMaxBlockDataBytes = 1000; // an on-line block of m
 inline constexpr std::size_t kEventRecordLength = 19;  // characters of one event record
 inline constexpr std::size_t kEventRecordStride = 20;  // the record and its LF in the frame buffer
 inline constexpr std::size_t kMessageLength = 24;      // terminal message text
+inline constexpr std::size_t kMaxTextLength = 1000;    // day-type and week-type texts sent
 inline constexpr std::size_t kClockTextLength = 14;
 inline constexpr std::size_t kIdentifierDigits = 14;
 inline constexpr std::size_t kStatusBlockLength = 46;

@@ -54,6 +54,13 @@ inline constexpr int kRegisterWriteFailed = -2;
 inline constexpr int kRegisterSilence = -3;
 inline constexpr int kRegisterBadArgument = -4;  // address outside 0..255 or value outside 0..65535
 
+// Status, clock and message members.
+inline constexpr int kStatusRefused = 12;       // the terminal answered the status request with a lone NAK
+inline constexpr int kClockNotTaken = 3;        // the clock text was not acknowledged (any failure)
+inline constexpr int kMessageNotSent = 2;       // the message went unanswered or could not be written
+inline constexpr int kMessageRefused = 3;       // the message was answered with something other than ACK
+inline constexpr int kLockFailed = 1;           // exchange lock unavailable (most members)
+
 // Words for an on-line block's ErrCode.
 std::string_view describeBlockResult(int code);
 

@@ -57,6 +57,9 @@ private slots:
     void recordArrayPuts_data();
     void recordArrayPuts();
 
+    void languageOfTheWeekdayNames_data();
+    void languageOfTheWeekdayNames();
+
     void registerFileInMissingFolder();
     void portHeldByAnotherProgram();
     void unsupportedBaudRate();
@@ -300,6 +303,29 @@ void TestControl::recordArrayPuts()
     putAt(c, dispid::ActionArr, 4, "F"); // E4, kept by a value above 15
     QVERIFY(component::succeeded(putAt(c, member, 4, value)));
     QTEST(getAt(c, member, 4).toString(), "stored");
+}
+
+void TestControl::languageOfTheWeekdayNames_data()
+{
+    QTest::addColumn<QStringList>("uiLanguages");
+    QTest::addColumn<QString>("wednesday");
+    QTest::newRow("English") << QStringList{"en-GB"} << "Wednesday";
+    QTest::newRow("Hungarian") << QStringList{"hu-HU", "en"} << "Szerda";
+    QTest::newRow("Croatian") << QStringList{"hr_HR"} << "Sreda";
+    QTest::newRow("Serbian Latin") << QStringList{"sr-Latn-RS"} << "Sreda";
+    QTest::newRow("first known one") << QStringList{"de-DE", "hu"} << "Szerda";
+    QTest::newRow("none known") << QStringList{"de-DE", "fr"} << "Wednesday";
+    QTest::newRow("nothing") << QStringList{} << "Wednesday";
+}
+
+void TestControl::languageOfTheWeekdayNames()
+{
+    QFETCH(QStringList, uiLanguages);
+    const Language language = languageFor(uiLanguages);
+    QTEST(controlString(103, language), "wednesday");
+    QCOMPARE(controlString(1, language), QString("RK40Comm Control"));
+    QCOMPARE(controlString(100, language), QString("General"));
+    QVERIFY(controlString(109, language).isEmpty());
 }
 
 void TestControl::registerFileInMissingFolder()

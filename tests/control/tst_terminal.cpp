@@ -45,6 +45,22 @@ private slots:
     void onlineBlocks();
     void onlineBlockOf32Records();
 
+    void status_data();
+    void status();
+    void statusRefusedOrUnanswered();
+    void clockCopy_data();
+    void clockCopy();
+    void clockCopyFailures();
+    void sendTypes_data();
+    void sendTypes();
+    void sendTypeTooLong();
+    void receiveTypes_data();
+    void receiveTypes();
+    void sequenceNumbersAreShared();
+    void message_data();
+    void message();
+    void eraseMessage();
+
 private:
     std::unique_ptr<TestEnvironment> m_env;
     std::unique_ptr<rk40sim::Terminal> m_sim;
@@ -200,6 +216,232 @@ void TestTerminal::onlineBlockOf32Records()
     QCOMPARE(get(*m_ctrl, dispid::Total).toInt(), 32);
     QVERIFY(m_sim->waitBlockDone(std::chrono::seconds(5)));
     QCOMPARE(m_sim->lastBlockAnswer(), rk40sim::BlockAnswer::Ack);
+}
+
+void TestTerminal::status_data()
+{
+    QTest::addColumn<QString>("clock");
+    QTest::addColumn<int>("language");
+    QTest::addColumn<QString>("rtc");
+    QTest::addColumn<QString>("dayOfWeek");
+    QTest::newRow("English") << "08.01.03307:09" << int(Language::English) << "08.01.03 07:09" << "Wednesday";
+    QTest::newRow("Hungarian") << "08.01.03307:09" << int(Language::Hungarian) << "08.01.03 07:09" << "Szerda";
+    QTest::newRow("Croatian") << "08.01.03307:09" << int(Language::Croatian) << "08.01.03 07:09" << "Sreda";
+    QTest::newRow("Sunday") << "05.01.03007:09" << int(Language::English) << "05.01.03 07:09" << "Sunday";
+    QTest::newRow("Hungarian Monday") << "06.01.03107:09" << int(Language::Hungarian) << "06.01.03 07:09" << "Hétfő";
+    QTest::newRow("letter at 8") << "08.01.03X07:09" << int(Language::English) << "08.01.03 07:09" << "Error";
+    QTest::newRow("Croatian error") << "08.01.03907:09" << int(Language::Croatian) << "08.01.03 07:09" << "Pogresan";
+}
+
+void TestTerminal::status()
+{
+    QFETCH(QString, clock);
+    QFETCH(int, language);
+    m_sim->setStatus("RK40 V6.29", clock.toStdString(), "0012");
+    m_ctrl->setLanguage(Language(language));
+    QVERIFY(openControl(false));
+    QCOMPARE(call(*m_ctrl, dispid::GetStatus).toInt(), 0);
+    QCOMPARE(bytes(m_sim->received()), QByteArray("\x01SS"));
+    QCOMPARE(get(*m_ctrl, dispid::Firmware).toString(), QString("RK40 V6.29"));
+    QTEST(get(*m_ctrl, dispid::RTC).toString(), "rtc");
+    QTEST(get(*m_ctrl, dispid::DayOfWeek).toString(), "dayOfWeek");
+    QCOMPARE(get(*m_ctrl, dispid::InBuffer).toString(), QString("0012"));
+}
+
+void TestTerminal::statusRefusedOrUnanswered()
+{
+    m_ctrl->setLanguage(Language::English);
+    QCOMPARE(call(*m_ctrl, dispid::GetStatus).toInt(), 1); // no InitTerminal yet
+    QVERIFY(openControl(false));
+    QCOMPARE(call(*m_ctrl, dispid::GetStatus).toInt(), 0);
+
+    m_sim->setStatus("OTHER", "09.01.03407:10", "9999");
+    m_sim->injectFault({Fault::Nak, -1, 'S'});
+    QCOMPARE(call(*m_ctrl, dispid::GetStatus).toInt(), 12);
+    QCOMPARE(get(*m_ctrl, dispid::Firmware).toString(), QString("RK40 V6.29"));
+    QCOMPARE(get(*m_ctrl, dispid::DayOfWeek).toString(), QString("Wednesday"));
+
+    m_sim->injectFault({Fault::SilenceOnOpen});
+    QCOMPARE(call(*m_ctrl, dispid::GetStatus).toInt(), 1);
+    QCOMPARE(get(*m_ctrl, dispid::RTC).toString(), QString("08.01.03 07:09"));
+
+    // Only 20 bytes come: decoded as far as they go.
+    m_sim->injectFault({Fault::Truncate, 20, 'S'});
+    QCOMPARE(call(*m_ctrl, dispid::GetStatus).toInt(), 0);
+    QCOMPARE(get(*m_ctrl, dispid::Firmware).toString(), QString("OTHER"));
+    QVERIFY(QString("09.01.03 07:10").startsWith(get(*m_ctrl, dispid::RTC).toString()));
+    QCOMPARE(get(*m_ctrl, dispid::InBuffer).toString(), QString());
+
+    call(*m_ctrl, dispid::DestroyTerminal);
+    m_sim->clearReceived();
+    QCOMPARE(call(*m_ctrl, dispid::GetStatus).toInt(), -1);
+    QCOMPARE(bytes(m_sim->received()), QByteArray());
+}
+
+void TestTerminal::clockCopy_data()
+{
+    QTest::addColumn<QDateTime>("now");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("Sunday 5 January 2003") << QDateTime(QDate(2003, 1, 5), QTime(7, 9)) << "05.01.03007:09";
+    QTest::newRow("1999") << QDateTime(QDate(1999, 12, 31), QTime(23, 59)) << "31.12.99523:59";
+    QTest::newRow("Saturday") << QDateTime(QDate(2024, 3, 2), QTime(0, 0)) << "02.03.24600:00";
+}
+
+void TestTerminal::clockCopy()
+{
+    QFETCH(QDateTime, now);
+    QFETCH(QString, text);
+    m_ctrl->setClock([now] { return now; });
+    QVERIFY(openControl(false));
+    QCOMPARE(call(*m_ctrl, dispid::PCTimeCopy).toInt(), 0);
+    QCOMPARE(QString::fromStdString(m_sim->lastClockText()), text);
+    QCOMPARE(bytes(m_sim->received()), "\x01" "DD" + withChecksum(text.toLatin1()));
+}
+
+void TestTerminal::clockCopyFailures()
+{
+    QVERIFY(openControl(false));
+    for (Fault::Kind kind : {Fault::Nak, Fault::Silence, Fault::OtherByte}) {
+        m_sim->injectFault({kind, -1, 'D'});
+        QCOMPARE(call(*m_ctrl, dispid::PCTimeCopy).toInt(), 3);
+    }
+    m_sim->injectFault({Fault::SilenceOnOpen});
+    QCOMPARE(call(*m_ctrl, dispid::PCTimeCopy).toInt(), 1);
+}
+
+void TestTerminal::sendTypes_data()
+{
+    QTest::addColumn<int>("fault");
+    QTest::addColumn<int>("result");
+    QTest::newRow("done") << -1 << 0;
+    QTest::newRow("result 1") << int(Fault::ResultOne) << -3;
+    QTest::newRow("other result") << int(Fault::ResultOther) << -5;
+    QTest::newRow("NAK") << int(Fault::Nak) << -2;
+    QTest::newRow("other answer") << int(Fault::OtherByte) << -10;
+    QTest::newRow("no answer") << int(Fault::Silence) << -1;
+}
+
+void TestTerminal::sendTypes()
+{
+    QFETCH(int, fault);
+    QFETCH(int, result);
+    QVERIFY(openControl(false));
+    if (fault >= 0)
+        m_sim->injectFault({Fault::Kind(fault)}, 2);
+    QCOMPARE(call(*m_ctrl, dispid::TxDayType, {QString("3D0800-1600")}).toInt(), result);
+    QCOMPARE(call(*m_ctrl, dispid::TxWeekType, {QString("4W1111100")}).toInt(), result);
+    QCOMPARE(bytes(m_sim->received()),
+             "\x01tt" + withChecksum("3D0800-1600\x03") + "\x01uu" + withChecksum("4W1111100\x03"));
+    if (result == 0) {
+        QCOMPARE(m_sim->receivedDayTypes(), std::vector<std::string>{"3D0800-1600"});
+        QCOMPARE(m_sim->receivedWeekTypes(), std::vector<std::string>{"4W1111100"});
+    }
+}
+
+void TestTerminal::sendTypeTooLong()
+{
+    QVERIFY(openControl(false));
+    QCOMPARE(call(*m_ctrl, dispid::TxDayType, {QString(1001, 'd')}).toInt(), -20);
+    QCOMPARE(bytes(m_sim->received()), QByteArray());
+    QCOMPARE(call(*m_ctrl, dispid::TxWeekType, {QString(1000, 'w')}).toInt(), 0);
+    QCOMPARE(m_sim->receivedWeekTypes().at(0).size(), std::size_t(1000));
+}
+
+void TestTerminal::receiveTypes_data()
+{
+    QTest::addColumn<QString>("record"); // empty: nothing queued
+    QTest::addColumn<int>("fault");
+    QTest::addColumn<int>("result");
+    QTest::addColumn<int>("answer");
+    QTest::newRow("new record") << "5D0800-1600" << -1 << 0 << 0x06;
+    QTest::newRow("nothing to send") << "" << -1 << 4 << 0x06;
+    QTest::newRow("eight bytes") << "5D0800-1" << -1 << 10 << 0x15;
+    QTest::newRow("nine bytes") << "5D0800-16" << -1 << 0 << 0x06;
+    QTest::newRow("bad checksum") << "5D0800-1600" << int(Fault::BadChecksum) << 96 << 0x15;
+    QTest::newRow("stops after four") << "5D0800-1600" << int(Fault::Truncate) << 254 << 0x15;
+}
+
+void TestTerminal::receiveTypes()
+{
+    QFETCH(QString, record);
+    QFETCH(int, fault);
+    QFETCH(int, result);
+    QFETCH(int, answer);
+    QVERIFY(openControl(false));
+    for (int member : {int(dispid::RxDayType), int(dispid::RxWeekType)}) {
+        const bool day = member == dispid::RxDayType;
+        put(*m_ctrl, dispid::IDTPrevRx, i2(-1));
+        put(*m_ctrl, day ? dispid::CurrDaytype : dispid::CurrWeektype, "old");
+        if (!record.isEmpty())
+            day ? m_sim->queueDayTypeRecord(record.toStdString()) : m_sim->queueWeekTypeRecord(record.toStdString());
+        if (fault >= 0)
+            m_sim->injectFault({Fault::Kind(fault), fault == Fault::Truncate ? 4 : -1, day ? 'v' : 'w'});
+        QCOMPARE(call(*m_ctrl, member).toInt(), result);
+        // The PC's answer is the last byte it sent.
+        QTRY_COMPARE(bytes(m_sim->received()).right(1), QByteArray(1, char(answer)));
+        m_sim->clearReceived();
+        QCOMPARE(get(*m_ctrl, day ? dispid::CurrDaytype : dispid::CurrWeektype).toString(), result == 0 ? record : "old");
+        if (result == 0) {
+            QCOMPARE(get(*m_ctrl, dispid::IDTPrevRx).toInt(), 5);
+            QCOMPARE(get(*m_ctrl, dispid::IDTCurrRx).toInt(), 5);
+        }
+        m_sim->clearFaults();
+    }
+}
+
+void TestTerminal::sequenceNumbersAreShared()
+{
+    QVERIFY(openControl(false));
+    put(*m_ctrl, dispid::IDTPrevRx, i2(12));
+    m_sim->queueDayTypeRecord("9D0800-1600");
+    QCOMPARE(call(*m_ctrl, dispid::RxDayType).toInt(), 100); // already taken
+    QTRY_COMPARE(bytes(m_sim->received()).right(1), QByteArray("\x06"));
+    QCOMPARE(get(*m_ctrl, dispid::IDTCurrRx).toInt(), 9);
+    QCOMPARE(get(*m_ctrl, dispid::IDTPrevRx).toInt(), 12);
+    QVERIFY(get(*m_ctrl, dispid::CurrDaytype).toString().isEmpty());
+}
+
+void TestTerminal::message_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("fault");
+    QTest::addColumn<int>("result");
+    QTest::addColumn<QString>("sent");
+    QTest::newRow("default padded") << QString() << -1 << 0 << "'Bar dan!               ";
+    QTest::newRow("30 characters cut") << "123456789012345678901234567890" << -1 << 0 << "123456789012345678901234";
+    QTest::newRow("NAK") << "Hi" << int(Fault::Nak) << 3 << "";
+    QTest::newRow("other answer") << "Hi" << int(Fault::OtherByte) << 3 << "";
+    QTest::newRow("no answer") << "Hi" << int(Fault::Silence) << 2 << "";
+}
+
+void TestTerminal::message()
+{
+    QFETCH(QString, text);
+    QFETCH(int, fault);
+    QFETCH(QString, sent);
+    QVERIFY(openControl(false));
+    if (!text.isNull())
+        put(*m_ctrl, dispid::TermMessage, text);
+    if (fault >= 0)
+        m_sim->injectFault({Fault::Kind(fault)});
+    QTEST(call(*m_ctrl, dispid::SendMessage, {i2('m')}).toInt(), "result");
+    if (!sent.isEmpty()) {
+        QCOMPARE(QString::fromStdString(m_sim->lastMessage()), sent);
+        QCOMPARE(m_sim->lastMessageLetter(), 'm');
+        QCOMPARE(bytes(m_sim->received()), "\x01mm" + withChecksum(sent.toLatin1()));
+    }
+}
+
+void TestTerminal::eraseMessage()
+{
+    QCOMPARE(call(*m_ctrl, dispid::EraseMessage).toInt(), 1);
+    QVERIFY(openControl(false));
+    QCOMPARE(call(*m_ctrl, dispid::SendMessage, {i2('m')}).toInt(), 0);
+    QCOMPARE(call(*m_ctrl, dispid::EraseMessage).toInt(), 0);
+    QVERIFY(m_sim->waitForCommand('M', 1, std::chrono::seconds(5)));
+    QCOMPARE(m_sim->lastMessage(), std::string());
+    m_sim->injectFault({Fault::NakOnOpen});
+    QCOMPARE(call(*m_ctrl, dispid::EraseMessage).toInt(), 1);
 }
 
 QTEST_MAIN(TestTerminal)
