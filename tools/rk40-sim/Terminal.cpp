@@ -53,6 +53,18 @@ constexpr int kTimeout = -1;
 constexpr int kStopped = -2;
 constexpr int kWoken = -3;
 
+// Sleeps until `deadline` with sub-millisecond accuracy: the kernel sleep
+// ends a little early and the rest is waited out by yielding.
+void sleepUntil(Clock::time_point deadline)
+{
+    constexpr auto kSpin = 150us;
+    const auto now = Clock::now();
+    if (deadline - now > kSpin)
+        std::this_thread::sleep_for(deadline - now - kSpin);
+    while (Clock::now() < deadline)
+        std::this_thread::yield();
+}
+
 bool isHexDigit(std::uint8_t b) { return std::isxdigit(b) != 0; }
 
 int hexValue(std::uint8_t b)
@@ -405,8 +417,10 @@ int Terminal::Impl::readByte(Clock::time_point deadline, bool wakeReturns)
     inbuf.pop_front();
     const auto t = byteTime();
     if (t != Clock::duration::zero()) {
+        // The byte has arrived when its stop bit is through, and no earlier
+        // than one byte time after the one before it.
         rxWire = std::max(at, rxWire) + t;
-        std::this_thread::sleep_until(rxWire);
+        sleepUntil(rxWire);
     }
     return b;
 }
@@ -462,13 +476,21 @@ bool Terminal::Impl::send(const std::vector<std::uint8_t>& bytes)
     const auto t = byteTime();
     if (t == Clock::duration::zero())
         return writeRaw(bytes.data(), bytes.size());
+    // The line becomes free for us when our last byte and the PC's last
+    // byte are through, on the simulated clock. Late wake-ups of this thread
+    // are not added to it; only a line idle for longer than a byte time
+    // starts from the real clock again.
+    auto at = std::max(txWire, rxWire);
+    const auto now = Clock::now();
+    if (now - at > t)
+        at = now;
     for (std::uint8_t b : bytes) {
-        // A byte reaches the PC when its stop bit is through: one byte time
-        // after the line became free. Absolute deadlines keep the pace exact.
-        txWire = std::max(Clock::now(), txWire) + t;
-        std::this_thread::sleep_until(txWire);
+        // A byte reaches the PC when its stop bit is through.
+        at += t;
+        sleepUntil(at);
         if (stop || !writeRaw(&b, 1))
             return false;
+        txWire = at;
     }
     return true;
 }

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <iostream>
 #include <optional>
 #include <sstream>
@@ -27,7 +28,7 @@ using rk40sim::Fault;
 using rk40sim::Terminal;
 
 const char* const kUsage =
-    "usage: rk40-sim [--link PATH] [--wire-timing BAUD] [--serve]\n"
+    "usage: rk40-sim [--link PATH] [--wire-timing BAUD] [--script FILE] [--serve]\n"
     "\n"
     "Simulates an RK-40 terminal on a pseudo-terminal. The first line on standard\n"
     "output is the device to open. Without --serve, commands are read from standard\n"
@@ -36,6 +37,7 @@ const char* const kUsage =
     "\n"
     "  --link PATH         make PATH a symbolic link to the device (replaces a link)\n"
     "  --wire-timing BAUD  pace the line as a real one at BAUD (8N1)\n"
+    "  --script FILE       run the commands of FILE before announcing the device\n"
     "  --serve             read no commands; run until SIGTERM or SIGINT\n"
     "  --help              this text\n"
     "\n"
@@ -127,9 +129,14 @@ class Shell {
 public:
     explicit Shell(Terminal& terminal) : m_terminal(terminal) {}
 
+    // Output goes to `out` from now on (nullptr: discarded).
+    void setOutput(std::ostream* out) { m_out = out; }
+    std::string lastError() const { return m_lastError; }
+
     // Runs one command line; false for "quit".
     bool execute(const std::string& line)
     {
+        m_lastError.clear();
         const std::vector<std::string> w = tokens(line);
         if (w.empty() || w[0][0] == '#')
             return true;
@@ -142,7 +149,8 @@ public:
         }
         if (quit)
             return false;
-        std::cout << (error.empty() ? std::string("ok") : "error: " + error) << std::endl;
+        m_lastError = error;
+        out() << (error.empty() ? std::string("ok") : "error: " + error) << std::endl;
         return true;
     }
 
@@ -156,7 +164,7 @@ private:
             return {};
         }
         if (cmd == "help") {
-            std::cout << kUsage;
+            out() << kUsage;
             return {};
         }
         if (cmd == "word") {
@@ -175,12 +183,12 @@ private:
             const auto addr = args == 1 ? number(w[1], 0) : std::nullopt;
             if (!addr || *addr < 0 || *addr > 255)
                 return "usage: get ADDR (0..255)";
-            std::cout << *addr << ' ' << hex4(m_terminal.word(static_cast<int>(*addr))) << '\n';
+            out() << *addr << ' ' << hex4(m_terminal.word(static_cast<int>(*addr))) << '\n';
             return {};
         }
         if (cmd == "dump") {
             for (int a = 10; a <= 39; ++a)
-                std::cout << a << ' ' << hex4(m_terminal.word(a)) << '\n';
+                out() << a << ' ' << hex4(m_terminal.word(a)) << '\n';
             return {};
         }
         if (cmd == "status") {
@@ -222,7 +230,7 @@ private:
             for (const auto& e : m_terminal.idTable()) {
                 char acc[4];
                 std::snprintf(acc, sizeof acc, "%02X", e.access);
-                std::cout << e.wireId << ' ' << acc << '\n';
+                out() << e.wireId << ' ' << acc << '\n';
             }
             return {};
         }
@@ -252,39 +260,39 @@ private:
             return {};
         }
         if (cmd == "show") {
-            std::cout << "clock " << m_terminal.lastClockText() << '\n';
+            out() << "clock " << m_terminal.lastClockText() << '\n';
             const char letter = m_terminal.lastMessageLetter();
-            std::cout << "message " << (letter ? std::string(1, letter) : std::string("-")) << " \""
+            out() << "message " << (letter ? std::string(1, letter) : std::string("-")) << " \""
                       << m_terminal.lastMessage() << "\"\n";
             for (const auto& t : m_terminal.receivedDayTypes())
-                std::cout << "daytype " << t << '\n';
+                out() << "daytype " << t << '\n';
             for (const auto& t : m_terminal.receivedWeekTypes())
-                std::cout << "weektype " << t << '\n';
+                out() << "weektype " << t << '\n';
             return {};
         }
         if (cmd == "counts") {
-            std::cout << "openings " << m_terminal.openingCount() << '\n';
+            out() << "openings " << m_terminal.openingCount() << '\n';
             for (int c = 1; c < 256; ++c) {
                 const int n = m_terminal.commandCount(static_cast<char>(c));
                 if (n > 0) {
                     if (c > 0x20 && c < 0x7F)
-                        std::cout << static_cast<char>(c) << ' ' << n << '\n';
+                        out() << static_cast<char>(c) << ' ' << n << '\n';
                     else
-                        std::cout << "0x" << std::hex << c << std::dec << ' ' << n << '\n';
+                        out() << "0x" << std::hex << c << std::dec << ' ' << n << '\n';
                 }
             }
             return {};
         }
         if (cmd == "received") {
             const auto bytes = m_terminal.received();
-            std::string out;
+            std::string dump;
             for (std::size_t i = 0; i < bytes.size(); ++i) {
                 char b[4];
                 std::snprintf(b, sizeof b, "%02X", bytes[i]);
-                out += b;
-                out += (i % 16 == 15 || i + 1 == bytes.size()) ? '\n' : ' ';
+                dump += b;
+                dump += (i % 16 == 15 || i + 1 == bytes.size()) ? '\n' : ' ';
             }
-            std::cout << out;
+            out() << dump;
             return {};
         }
         if (cmd == "clear-received") {
@@ -377,17 +385,22 @@ private:
         m_terminal.sendOnlineBlock(kind, records, options);
         m_terminal.waitBlockDone(options.answerTimeout * 3 + std::chrono::seconds(30));
         const BlockAnswer a = m_terminal.lastBlockAnswer();
-        std::cout << "answer " << answerName(a);
+        out() << "answer " << answerName(a);
         if (a == BlockAnswer::Other) {
             char b[8];
             std::snprintf(b, sizeof b, " 0x%02X", m_terminal.lastBlockAnswerByte());
-            std::cout << b;
+            out() << b;
         }
-        std::cout << '\n';
+        out() << '\n';
         return {};
     }
 
+    std::ostream& out() { return m_out ? *m_out : m_discard; }
+
     Terminal& m_terminal;
+    std::ostream* m_out = &std::cout;
+    std::ostream m_discard{nullptr};
+    std::string m_lastError;
 };
 
 bool makeLink(const std::string& link, const std::string& target)
@@ -421,6 +434,7 @@ void removeLink(const std::string& link, const std::string& target)
 int main(int argc, char** argv)
 {
     std::string link;
+    std::string script;
     int baud = 0;
     bool serve = false;
     for (int i = 1; i < argc; ++i) {
@@ -431,6 +445,8 @@ int main(int argc, char** argv)
         }
         if (a == "--serve") {
             serve = true;
+        } else if (a == "--script" && i + 1 < argc) {
+            script = argv[++i];
         } else if (a == "--link" && i + 1 < argc) {
             link = argv[++i];
         } else if (a == "--wire-timing" && i + 1 < argc) {
@@ -469,13 +485,29 @@ int main(int argc, char** argv)
     }
     terminal->setWireTiming(baud);
     const std::string device = terminal->slavePath();
+    // The script runs before the device is announced, so that a reader of
+    // the first line finds the terminal set up.
+    Shell shell(*terminal);
+    bool running = true;
+    if (!script.empty()) {
+        std::ifstream in(script);
+        if (!in) {
+            std::cerr << "rk40-sim: cannot read " << script << '\n';
+            return 1;
+        }
+        shell.setOutput(nullptr);
+        std::string line;
+        for (int number = 1; running && std::getline(in, line); ++number) {
+            running = shell.execute(line);
+            if (!shell.lastError().empty())
+                std::cerr << "rk40-sim: " << script << ':' << number << ": " << shell.lastError() << '\n';
+        }
+        shell.setOutput(&std::cout);
+    }
     if (!link.empty() && !makeLink(link, device))
         return 1;
     std::cout << device << std::endl;
-
-    Shell shell(*terminal);
     std::string pending;
-    bool running = true;
     while (running) {
         pollfd p[2] = {{g_signalPipe[0], POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
         const int r = ::poll(p, serve ? 1 : 2, -1);

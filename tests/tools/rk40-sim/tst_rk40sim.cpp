@@ -675,12 +675,21 @@ private slots:
 
     void programServes()
     {
+        QTemporaryDir dir;
+        QFile script(dir.filePath("setup.txt"));
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write("# demo terminal\nword 10 C0DE\nstatus \"RK40 DEMO\" 01.02.03407:08 7\n");
+        script.close();
         QProcess sim;
-        sim.start(RK40_SIM_PATH, {"--serve"});
+        sim.start(RK40_SIM_PATH, {"--serve", "--script", script.fileName()});
         QVERIFY(sim.waitForReadyRead(5000));
         const QByteArray device = sim.readLine().trimmed();
         PcPort pc(device.toStdString());
-        QVERIFY(pc.open('T'));
+        QVERIFY(pc.open('a'));
+        pc.write(withSum("0A"));
+        QCOMPARE(pc.read(6).mid(1, 4), QByteArray("C0DE"));
+        QVERIFY(pc.open('S'));
+        QCOMPARE(statusTexts(pc.read(46)), (QStringList{"RK40 DEMO", "01.02.03407:08", "7"}));
         sim.terminate();
         QVERIFY(sim.waitForFinished(5000));
         QCOMPARE(sim.exitStatus(), QProcess::NormalExit);
