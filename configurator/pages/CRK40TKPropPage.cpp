@@ -3,7 +3,6 @@
 #include "Pictures.h"
 #include "Registry.h"
 #include "Resources.h"
-#include "Prompt.h"
 
 #include <QFrame>
 #include <QLabel>
@@ -50,7 +49,6 @@ constexpr int kPortLabelId = 2041;
 constexpr int kRemoteCaptionId = 1234;
 constexpr int kRemoteIconId = 1233;
 constexpr int kNotSelectedString = 151;
-constexpr int kControlFailedString = 61714;
 
 CRK40TKPropPage::ControlFactory& controlFactory()
 {
@@ -105,8 +103,13 @@ CRK40TKPropPage::CRK40TKPropPage(std::unique_ptr<component::IDispatchControl> co
 CRK40TKPropPage::CRK40TKPropPage(MadeControl made, QWidget* parent)
     : CReaderPage(1, this, parent), m_comm(std::move(made.control)), m_controlError(made.error)
 {
-    if (!m_comm.isCreated() && m_controlError.isEmpty())
-        m_controlError = QStringLiteral("no control was given");
+    if (!m_comm.isCreated()) {
+        // The sheet tells the user (it cannot run without the image); the
+        // page stays usable, its stores going nowhere.
+        if (m_controlError.isEmpty())
+            m_controlError = QStringLiteral("no control was given");
+        qWarning("Reader 1 page without the communication control: %s", qPrintable(m_controlError));
+    }
     buildTransferArea();
 
     // A transfer opens the port for its own exchanges only: no reception
@@ -171,15 +174,6 @@ void CRK40TKPropPage::setRemoteText(const QString& text)
 {
     if (m_remoteLabel)
         m_remoteLabel->setText(text);
-}
-
-void CRK40TKPropPage::OnSetActive()
-{
-    CReaderPage::OnSetActive();
-    if (!m_comm.isCreated() && !m_failureReported) {
-        m_failureReported = true;
-        ui::prompter().message(this, resources::loadString(kControlFailedString).arg(m_controlError), ui::Look::Stop);
-    }
 }
 
 // ---------------------------------------------------------------------------

@@ -67,7 +67,8 @@ public:
 
     CRK40Comm& comm() { return m_comm; }
     const CRK40Comm& comm() const { return m_comm; }
-    // Why the control could not be made; empty when it was.
+    // Why the control could not be made; empty when it was. The page does
+    // not report it: whoever shows the pages decides what to do without it.
     QString controlError() const { return m_controlError; }
 
     RemoteSelection& remoteSelection() { return m_remote; }
@@ -83,10 +84,6 @@ public:
     bool reusePort() const { return m_reusePort; }
     void setReusePort(bool reuse) { m_reusePort = reuse; }
 
-    // Reloads the fields; the first time, also reports a control that could
-    // not be made.
-    void OnSetActive() override;
-
 private:
     struct MadeControl {
         std::unique_ptr<component::IDispatchControl> control;
@@ -98,7 +95,6 @@ private:
 
     CRK40Comm m_comm;
     QString m_controlError;
-    bool m_failureReported = false;
     RemoteSelection m_remote;
     QString m_portText;
     bool m_reusePort = false;
