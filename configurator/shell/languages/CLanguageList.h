@@ -7,6 +7,7 @@
 
 #include "LanguageLibrary.h"
 
+#include <QMetaObject>
 #include <QPointer>
 #include <QString>
 
@@ -90,6 +91,7 @@ private:
     int m_loadedIndex = -1;
     std::shared_ptr<resources::LibraryLanguage> m_loaded;
     QPointer<QMenu> m_popup;
+    std::vector<QMetaObject::Connection> m_connections;
     bool m_ownsPopup = false;
     std::function<void(const QString&)> m_store;
 };

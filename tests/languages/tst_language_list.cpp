@@ -1,0 +1,324 @@
+// The language list: the start-up search of a program folder, the loaded
+// library as the source of texts, the Languages popup and choosing.
+
+#include "CLanguageList.h"
+#include "LanguageTestSupport.h"
+#include "RecordingPrompter.h"
+#include "Resources.h"
+#include "TestEnvironment.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QMenu>
+#include <QTest>
+
+using langtest::ProgramFolder;
+using langtest::testLibrary;
+
+namespace {
+const QString kEnglish175 = QStringLiteral("In order for the new language to take effect, you need to restart application.");
+const QString kTwinA175 = QStringLiteral("Twin A: restart to use the new language.");
+const QString kTwinB175 = QStringLiteral("Twin B: restart to use the new language.");
+const QString kOther175 = QStringLiteral("Other: restart to use the new language.");
+const QString kNoLanguage = QStringLiteral("Twin");
+
+QStringList names(const CLanguageList& list)
+{
+    QStringList out;
+    for (const auto& e : list.entries())
+        out << e.fileName + QLatin1Char('=') + e.languageName;
+    return out;
+}
+
+// Item texts of a popup with a '*' after the checked ones.
+QStringList items(const QMenu* menu)
+{
+    QStringList out;
+    for (const QAction* a : menu->actions())
+        out << a->text() + (a->isChecked() ? QStringLiteral("*") : QString());
+    return out;
+}
+} // namespace
+
+class TestLanguageList : public QObject {
+    Q_OBJECT
+private slots:
+    void cleanup();
+
+    void emptyFolderKeepsEnglish();
+    void skipsFilesThatAreNoLanguageLibrary_data();
+    void skipsFilesThatAreNoLanguageLibrary();
+    void sameNameTwiceLoadsTheLastOne();
+    void profileNamesAMissingLanguage();
+    void comparisonIsExact();
+    void choosingKeepsTextsAndMovesTheCheckMark();
+    void menuIsRebuiltAndAppendedLast();
+    void textsALibraryLacksComeFromEnglish();
+    void keepsTheFirstHundred();
+    void destroyingTheListRestoresEnglish();
+};
+
+void TestLanguageList::cleanup()
+{
+    // A failed test must not leave its library in use for the next one.
+    resources::setLanguageProvider(nullptr);
+}
+
+void TestLanguageList::emptyFolderKeepsEnglish()
+{
+    testsupport::TestEnvironment env;
+    ProgramFolder folder;
+    QVERIFY(folder.write(QStringLiteral("readme.txt"), "not a library"));
+    CLanguageList list;
+    QVERIFY(!list.Search(folder.path(), QStringLiteral("English")));
+    QCOMPARE(list.count(), 0);
+    QVERIFY(!list.isLoaded());
+    QCOMPARE(list.loadedIndex(), -1);
+    QVERIFY(!resources::languageProvider());
+    QCOMPARE(resources::loadString(175), kEnglish175);
+
+    QMenu configuration;
+    configuration.addAction(QStringLiteral("&Apply To Last"));
+    QMenu* languages = list.AppendMenu(&configuration, nullptr);
+    QCOMPARE(configuration.actions().last()->menu(), languages);
+    QCOMPARE(configuration.actions().last()->text(), QStringLiteral("Languages"));
+    QVERIFY(languages->actions().isEmpty());
+    QVERIFY(!list.OnCommand(CLanguageList::kFirstCommand, nullptr));
+}
+
+void TestLanguageList::skipsFilesThatAreNoLanguageLibrary_data()
+{
+    QTest::addColumn<QString>("source");  // empty: random bytes
+    QTest::addColumn<QString>("as");
+
+    QTest::newRow("random bytes") << QString() << QStringLiteral("Broken.so");
+    QTest::newRow("no export") << testLibrary(QStringLiteral("NoExport.so")) << QStringLiteral("NoExport.so");
+    QTest::newRow("empty name") << testLibrary(QStringLiteral("EmptyName.so")) << QStringLiteral("EmptyName.so");
+    QTest::newRow("null name") << testLibrary(QStringLiteral("NullName.so")) << QStringLiteral("NullName.so");
+    QTest::newRow("control module") << testsupport::TestEnvironment::controlModulePath() << QStringLiteral("libRK40COMM.so");
+    QTest::newRow("empty file") << QStringLiteral("-") << QStringLiteral("Empty.so");
+}
+
+void TestLanguageList::skipsFilesThatAreNoLanguageLibrary()
+{
+    QFETCH(QString, source);
+    QFETCH(QString, as);
+    testsupport::TestEnvironment env;
+    testsupport::RecordingPrompter prompter;
+    ProgramFolder folder;
+    if (source.isEmpty())
+        QVERIFY(folder.writeRandom(as, 20000));
+    else if (source == QLatin1String("-"))
+        QVERIFY(folder.write(as, {}));
+    else if (!QFile::exists(source))
+        QSKIP("the library for this row was not built");
+    else
+        QVERIFY(folder.copy(source, as));
+    // Language libraries before and after the bad file: the search goes on.
+    QVERIFY(folder.copy(testLibrary(QStringLiteral("Other.so")), QStringLiteral("A-Other.so")));
+    QVERIFY(folder.copy(testLibrary(QStringLiteral("Twin-A.so")), QStringLiteral("Z-Twin.so")));
+
+    CLanguageList list;
+    QVERIFY(list.Search(folder.path(), QStringLiteral("Twin")));
+    QCOMPARE(names(list), (QStringList{QStringLiteral("A-Other.so=Other"), QStringLiteral("Z-Twin.so=Twin")}));
+    QCOMPARE(list.loadedIndex(), 1);
+    QCOMPARE(resources::loadString(175), kTwinA175);
+    QVERIFY(prompter.messages.empty());
+}
+
+void TestLanguageList::sameNameTwiceLoadsTheLastOne()
+{
+    testsupport::TestEnvironment env;
+    ProgramFolder folder;
+    QVERIFY(folder.copy(testLibrary(QStringLiteral("Twin-A.so")), QStringLiteral("Twin-1.so")));
+    QVERIFY(folder.copy(testLibrary(QStringLiteral("Other.so")), QStringLiteral("Twin-2.so")));
+    QVERIFY(folder.copy(testLibrary(QStringLiteral("Twin-B.so")), QStringLiteral("Twin-3.so")));
+
+    CLanguageList list;
+    QVERIFY(list.Search(folder.path(), QStringLiteral("Twin")));
+    QCOMPARE(names(list), (QStringList{QStringLiteral("Twin-1.so=Twin"), QStringLiteral("Twin-2.so=Other"),
+                                       QStringLiteral("Twin-3.so=Twin")}));
+    QCOMPARE(list.loadedIndex(), 2);
+    QCOMPARE(resources::loadString(175), kTwinB175);
+    QCOMPARE(resources::dialogText(206, 0), QStringLiteral("Twin B page"));
+
+    QMenu configuration;
+    QMenu* languages = list.AppendMenu(&configuration, nullptr);
+    QCOMPARE(items(languages), (QStringList{QStringLiteral("Twin*"), QStringLiteral("Other"), QStringLiteral("Twin*")}));
+    QCOMPARE(languages->actions().at(0)->data().toInt(), 37376);
+    QCOMPARE(languages->actions().at(2)->data().toInt(), 37378);
+    QVERIFY(list.IsChecked(37376));
+    QVERIFY(!list.IsChecked(37377));
+    QVERIFY(list.IsChecked(37378));
+    QVERIFY(!list.IsChecked(37379));
+}
+
+void TestLanguageList::profileNamesAMissingLanguage()
+{
+    testsupport::TestEnvironment env;
+    ProgramFolder folder;
+    QVERIFY(folder.copy(testLibrary(QStringLiteral("Twin-A.so")), QStringLiteral("Twin-A.so")));
+    QVERIFY(folder.copy(testLibrary(QStringLiteral("Other.so")), QStringLiteral("Other.so")));
+
+    CLanguageList list;
+    QVERIFY(!list.Search(folder.path(), QStringLiteral("Deutsch")));
+    QCOMPARE(list.count(), 2);
+    QVERIFY(!list.isLoaded());
+    QVERIFY(!resources::languageProvider());
+    QCOMPARE(resources::loadString(175), kEnglish175);
+    QCOMPARE(list.currentLanguage(), QStringLiteral("Deutsch"));
+
+    QMenu configuration;
+    QMenu* languages = list.AppendMenu(&configuration, nullptr);
+    QCOMPARE(items(languages), (QStringList{QStringLiteral("Other"), QStringLiteral("Twin")}));
+}
+
+void TestLanguageList::comparisonIsExact()
+{
+    testsupport::TestEnvironment env;
+    ProgramFolder folder;
+    QVERIFY(folder.copy(testLibrary(QStringLiteral("Twin-A.so")), QStringLiteral("Twin-A.so")));
+    for (const QString& near : {QStringLiteral("twin"), QStringLiteral("Twin "), QStringLiteral("TWIN")}) {
+        CLanguageList list;
+        QVERIFY2(!list.Search(folder.path(), near), qPrintable(near));
+        QVERIFY(!list.IsChecked(37376));
+    }
+}
+
+void TestLanguageList::choosingKeepsTextsAndMovesTheCheckMark()
+{
+    testsupport::TestEnvironment env;
+    testsupport::RecordingPrompter prompter;
+    ProgramFolder folder;
+    QVERIFY(folder.copy(testLibrary(QStringLiteral("Other.so")), QStringLiteral("Other.so")));
+    QVERIFY(folder.copy(testLibrary(QStringLiteral("Twin-B.so")), QStringLiteral("Twin-B.so")));
+
+    QStringList stored;
+    CLanguageList list;
+    list.setNameStore([&](const QString& name) { stored << name; });
+    QVERIFY(list.Search(folder.path(), QStringLiteral("Twin")));
+    QWidget owner;
+    QMenu configuration;
+    QMenu* languages = list.AppendMenu(&configuration, &owner);
+    QCOMPARE(items(languages), (QStringList{QStringLiteral("Other"), QStringLiteral("Twin*")}));
+
+    // Through the menu item, as the user chooses.
+    list.action(37376)->trigger();
+    QCOMPARE(stored, QStringList{QStringLiteral("Other")});
+    QCOMPARE(list.currentLanguage(), QStringLiteral("Other"));
+    QCOMPARE(prompter.messages.size(), std::size_t(1));
+    QCOMPARE(prompter.messages[0].text, kTwinB175);  // the language still in use
+    QCOMPARE(prompter.messages[0].look, ui::Look::Information);
+    QCOMPARE(items(languages), (QStringList{QStringLiteral("Other*"), QStringLiteral("Twin")}));
+    // The texts change only at the next start.
+    QCOMPARE(resources::loadString(175), kTwinB175);
+    QCOMPARE(list.loadedIndex(), 1);
+
+    // The same choice again: stored and told all the same.
+    QVERIFY(list.OnCommand(37376, &owner));
+    QCOMPARE(stored, (QStringList{QStringLiteral("Other"), QStringLiteral("Other")}));
+    QCOMPARE(prompter.messages.size(), std::size_t(2));
+
+    // Back to the language in use; the popup shows it when opened.
+    QVERIFY(list.OnCommand(37377, &owner));
+    emit languages->aboutToShow();
+    QCOMPARE(items(languages), (QStringList{QStringLiteral("Other"), QStringLiteral("Twin*")}));
+
+    // Commands outside the entries do nothing.
+    QVERIFY(!list.OnCommand(37378, &owner));
+    QVERIFY(!list.OnCommand(37375, &owner));
+    QVERIFY(!list.OnCommand(32771, &owner));
+    QCOMPARE(prompter.messages.size(), std::size_t(3));
+}
+
+void TestLanguageList::menuIsRebuiltAndAppendedLast()
+{
+    testsupport::TestEnvironment env;
+    ProgramFolder folder;
+    QVERIFY(folder.copy(testLibrary(QStringLiteral("Other.so")), QStringLiteral("Other.so")));
+    CLanguageList list;
+    list.Search(folder.path(), QStringLiteral("English"));
+
+    QMenu configuration;
+    configuration.addAction(QStringLiteral("&Clear"));
+    QPointer<QMenu> first = list.AppendMenu(&configuration, nullptr);
+    QMenu* second = list.AppendMenu(&configuration, nullptr);
+    QVERIFY(!first);  // the previous popup is gone
+    QCOMPARE(configuration.actions().size(), 2);
+    QCOMPARE(configuration.actions().last()->menu(), second);
+    QCOMPARE(items(second), QStringList{QStringLiteral("Other")});
+
+    // A popup made by the caller is filled in place.
+    QMenu own(QStringLiteral("Languages"));
+    own.addAction(QStringLiteral("stale"));
+    list.FillMenu(&own, nullptr);
+    QCOMPARE(items(&own), QStringList{QStringLiteral("Other")});
+    QCOMPARE(own.actions().first()->objectName(), QStringLiteral("37376"));
+}
+
+void TestLanguageList::textsALibraryLacksComeFromEnglish()
+{
+    testsupport::TestEnvironment env;
+    ProgramFolder folder;
+    QVERIFY(folder.copy(testLibrary(QStringLiteral("NameOnly.so")), QStringLiteral("NameOnly.so")));
+    {
+        CLanguageList list;
+        QVERIFY(list.Search(folder.path(), QStringLiteral("Name Only")));
+        QCOMPARE(resources::loadString(175), kEnglish175);
+        QCOMPARE(resources::loadString(102), QStringLiteral("Veltrona Termset"));
+    }
+    QVERIFY(folder.copy(testLibrary(QStringLiteral("Twin-B.so")), QStringLiteral("Twin-B.so")));
+    CLanguageList list;
+    QVERIFY(list.Search(folder.path(), QStringLiteral("Twin")));
+    QCOMPARE(resources::loadString(102), QStringLiteral("Veltrona Termset"));
+    QCOMPARE(resources::menuText(149, 2), QStringLiteral("Twin B configuration"));
+    QCOMPARE(resources::menuText(149, 1), QStringLiteral("&File"));
+    // An empty text in a library is a text, not a gap.
+    QVERIFY(!resources::loadString(190).isNull());
+    QCOMPARE(resources::loadString(190), QString());
+}
+
+void TestLanguageList::keepsTheFirstHundred()
+{
+    testsupport::TestEnvironment env;
+    ProgramFolder folder;
+    for (int i = 0; i <= CLanguageList::kCapacity; ++i)
+        QVERIFY(folder.copy(testLibrary(QStringLiteral("Other.so")), QStringLiteral("lang%1.so").arg(i, 3, 10, QLatin1Char('0'))));
+    // Found after the hundredth: not listed, so not loaded either.
+    QVERIFY(folder.copy(testLibrary(QStringLiteral("Twin-A.so")), QStringLiteral("zz-Twin.so")));
+
+    CLanguageList list;
+    QVERIFY(!list.Search(folder.path(), kNoLanguage));
+    QCOMPARE(list.count(), CLanguageList::kCapacity);
+    QCOMPARE(list.entries().front().fileName, QStringLiteral("lang000.so"));
+    QCOMPARE(list.entries().back().fileName, QStringLiteral("lang099.so"));
+
+    QMenu configuration;
+    QMenu* languages = list.AppendMenu(&configuration, nullptr);
+    QCOMPARE(languages->actions().size(), CLanguageList::kCapacity);
+    QCOMPARE(languages->actions().last()->data().toInt(), 37475);
+}
+
+void TestLanguageList::destroyingTheListRestoresEnglish()
+{
+    testsupport::TestEnvironment env;
+    ProgramFolder folder;
+    QVERIFY(folder.copy(testLibrary(QStringLiteral("Twin-A.so")), QStringLiteral("Twin-A.so")));
+    auto list = std::make_unique<CLanguageList>();
+    QVERIFY(list->Search(folder.path(), QStringLiteral("Twin")));
+    QCOMPARE(resources::loadString(175), kTwinA175);
+    // The search runs once per run.
+    QVERIFY(list->Search(folder.path(), QStringLiteral("Other")));
+    QCOMPARE(list->count(), 1);
+
+    QMenu configuration;
+    QMenu* languages = list->AppendMenu(&configuration, nullptr);
+    Q_UNUSED(languages);
+    list.reset();
+    QVERIFY(!resources::languageProvider());
+    QCOMPARE(resources::loadString(175), kEnglish175);
+    QCOMPARE(configuration.actions().size(), 0);  // the popup went with the list
+}
+
+QTEST_MAIN(TestLanguageList)
+#include "tst_language_list.moc"
