@@ -462,8 +462,14 @@ bool Terminal::Impl::writeRaw(const std::uint8_t* p, std::size_t n)
         if (w < 0 && errno == EINTR)
             continue;
         if (w < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            pollfd pf{master, POLLOUT, 0};
-            if (::poll(&pf, 1, kWriteRoomTimeoutMs) > 0)
+            // The PC is not reading; wait for room, but not past a stop.
+            const auto until = Clock::now() + std::chrono::milliseconds(kWriteRoomTimeoutMs);
+            bool room = false;
+            while (!stop && !room && Clock::now() < until) {
+                pollfd pf{master, POLLOUT, 0};
+                room = ::poll(&pf, 1, 50) > 0 && (pf.revents & POLLOUT);
+            }
+            if (room)
                 continue;
         }
         return false;  // the PC does not take bytes: drop the rest
