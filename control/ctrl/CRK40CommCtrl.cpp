@@ -264,6 +264,17 @@ void CRK40CommCtrl::registerHandlers()
         return i2(WriteEEPR(a.at(0).value<qint16>(), a.at(1).value<qint32>()));
     });
 
+    m_dispatch.onMethod(dispid::AddIDElement, [this](const QVariantList& a) {
+        return i2(AddIDElement(a.at(0).toString(), a.at(1).value<qint16>()));
+    });
+    m_dispatch.onMethod(dispid::KillIDElement, [this](const QVariantList& a) {
+        return i2(KillIDElement(a.at(0).toString(), a.at(1).value<qint16>()));
+    });
+    m_dispatch.onMethod(dispid::KillIDT, [this](const QVariantList&) { return i2(KillIDT()); });
+    m_dispatch.onMethod(dispid::TakeIDTNum, [this](const QVariantList&) { return i2(TakeIDTNum()); });
+    m_dispatch.onMethod(dispid::RxIDTElement, [this](const QVariantList&) { return i2(RxIDTElement()); });
+    m_dispatch.onMethod(dispid::ResetCurrTx, [this](const QVariantList&) { return i2(ResetCurrTx()); });
+
     m_dispatch.onMethod(dispid::GetStatus, [this](const QVariantList&) { return i2(GetStatus()); });
     m_dispatch.onMethod(dispid::PCTimeCopy, [this](const QVariantList&) { return i2(PCTimeCopy()); });
     m_dispatch.onMethod(dispid::TxDayType, [this](const QVariantList& a) { return i2(TxDayType(a.at(0).toString())); });
@@ -547,6 +558,74 @@ void CRK40CommCtrl::storeSequence(const TerminalLink::Sequence& sequence)
 QString CRK40CommCtrl::localString(int id) const
 {
     return controlString(id, m_language.value_or(uiLanguage()));
+}
+
+// ---------------------------------------------------------------------------
+// Identification table
+
+qint16 CRK40CommCtrl::sendIdElement(char letter, const QString& ibutton, int accessByte)
+{
+    const auto frame = protocol::idElementFrame(toBytes(ibutton), accessByte);
+    if (!frame)
+        return res::kIdArgumentRefused;
+    if (auto failure = beginCommand(letter))
+        return *failure;
+    m_link.loadFrame(*frame);
+    const int sent = m_link.SendConfirmedFrame(frame->size());
+    releaseExchange();
+    return static_cast<qint16>(sent);
+}
+
+qint16 CRK40CommCtrl::AddIDElement(const QString& ibutton, qint16 abyte)
+{
+    return sendIdElement(protocol::command::AddIdElement, ibutton, abyte);
+}
+
+qint16 CRK40CommCtrl::KillIDElement(const QString& ibutton, qint16 abyte)
+{
+    if (abyte < 0 || abyte > 0xFF)
+        return res::kIdArgumentRefused;
+    return sendIdElement(protocol::command::KillIdElement, ibutton, protocol::killAccessByte(abyte));
+}
+
+qint16 CRK40CommCtrl::KillIDT()
+{
+    return openingOnly(protocol::command::KillIdTable);
+}
+
+qint16 CRK40CommCtrl::ResetCurrTx()
+{
+    return openingOnly(protocol::command::ResetCurrentTx);
+}
+
+qint16 CRK40CommCtrl::TakeIDTNum()
+{
+    if (auto failure = beginCommand(protocol::command::TakeIdtNumber))
+        return *failure;
+    std::string line;
+    const int received = m_link.ReceiveTextLine(&line);
+    releaseExchange();
+    if (received == res::kOk)
+        m_idtNum = fromBytes(line);
+    return static_cast<qint16>(received);
+}
+
+qint16 CRK40CommCtrl::RxIDTElement()
+{
+    if (auto failure = beginCommand(protocol::command::ReceiveIdElement))
+        return *failure;
+    TerminalLink::Sequence sequence{m_idtPrevRx, m_idtCurrRx};
+    std::string record;
+    const int received = m_link.ReceiveRecord(protocol::RecordKind::Identification, sequence, &record);
+    releaseExchange();
+    storeSequence(sequence);
+    if (received != res::kOk)
+        return static_cast<qint16>(received);
+    if (const auto element = protocol::decodeIdElement(record)) {
+        m_idtElement = fromBytes(element->identifier);
+        m_currWeektype = QStringLiteral("%1").arg(element->accessByte, 2, 10, QLatin1Char('0'));
+    }
+    return res::kOk;
 }
 
 // ---------------------------------------------------------------------------

@@ -74,6 +74,20 @@ public:
     qint16 ReadEEPR(qint16 address);
     qint16 WriteEEPR(qint16 address, qint32 contents);
 
+    // ---- Identification table ----
+    // AddIDElement / KillIDElement: the confirmed frame's result; -6 when the
+    // identifier is not 14 hexadecimal digits or the access byte is outside
+    // 0..255 (nothing is sent); 1 without an exchange lock.
+    qint16 AddIDElement(const QString& ibutton, qint16 abyte);
+    qint16 KillIDElement(const QString& ibutton, qint16 abyte);
+    qint16 KillIDT();
+    // TakeIDTNum: 0 with the line in IDTNum, -10 when no CR came.
+    qint16 TakeIDTNum();
+    // RxIDTElement: the record upload's result; a new element goes to
+    // IDTElement (container order) and CurrWeektype (access byte, "%02d").
+    qint16 RxIDTElement();
+    qint16 ResetCurrTx();
+
     // ---- Status, clock, calendar types and terminal messages ----
     // GetStatus: 0, 12 (lone NAK), or the opening's 1 / -1.
     qint16 GetStatus();
@@ -133,6 +147,7 @@ private:
     // lock failed: lockFailure; the opening failed: its 1 or -1).
     std::optional<qint16> beginCommand(char letter, qint16 lockFailure = result::kLockFailed);
     qint16 openingOnly(char letter);
+    qint16 sendIdElement(char letter, const QString& ibutton, int accessByte);
     qint16 sendTypeText(char letter, const QString& text);
     qint16 receivePlainRecord(char letter, QString* into);
     void storeSequence(const TerminalLink::Sequence& sequence);

@@ -4,13 +4,13 @@
 // property page. Each is one call, so the control needs nothing else from
 // this library.
 
+#include "CRK40CommFace.h"
+
 #include <QWidget>
 
 #include <functional>
 
 namespace rk40::face {
-
-class CRK40CommFace;
 
 // A new face parented to `parent` (the container's widget), showing
 // `statusBits`. `onClick` and `onDoubleClick` (either may be empty) run on

@@ -62,11 +62,22 @@ std::size_t TerminalLink::writeFrame(std::size_t n)
     return m_device.write(m_frame.data(), std::min(n, m_frame.size()));
 }
 
+void TerminalLink::discardPendingInput()
+{
+    // Only the input is discarded. Output already written is let go: a
+    // write returns before its bytes are on the wire, and discarding the
+    // transmit queue would cut off the tail of the previous command (the
+    // letters of a command that is only an opening, sent just before).
+    for (std::size_t i = 0; i < kMaxBytesPerExchange; ++i)
+        if (m_device.readByte(std::chrono::milliseconds(0)) < 0)
+            return;
+}
+
 int TerminalLink::OpenCommand(char letter)
 {
     if (!m_device.isOpen())
         return res::kPortClosed;
-    m_device.purge();
+    discardPendingInput();
     WriteByte(SOH);
     if (ReadByte(kStandardAttempts) != ACK)
         return res::kNotReady;

@@ -68,8 +68,8 @@ public:
     // Writes one byte; the outcome is ignored.
     void WriteByte(std::uint8_t byte);
 
-    // Command opening: discards pending input and output, sends SOH, expects
-    // ACK within 200 attempts and sends the letter twice.
+    // Command opening: discards pending input, sends SOH, expects ACK
+    // within 200 attempts and sends the letter twice.
     // Returns 0 (letter sent), 1 (no ACK), -1 (no port open).
     int OpenCommand(char letter);
 
@@ -128,6 +128,7 @@ public:
 
 private:
     std::size_t writeFrame(std::size_t n);
+    void discardPendingInput();
     void pauseAfterEmptyAttempt();
 
     serial::SerialDevice m_device;

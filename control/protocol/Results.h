@@ -61,6 +61,9 @@ inline constexpr int kMessageNotSent = 2;       // the message went unanswered o
 inline constexpr int kMessageRefused = 3;       // the message was answered with something other than ACK
 inline constexpr int kLockFailed = 1;           // exchange lock unavailable (most members)
 
+// Identification table members.
+inline constexpr int kIdArgumentRefused = -6;   // identifier not 14 hexadecimal digits, or access byte outside 0..255
+
 // Words for an on-line block's ErrCode.
 std::string_view describeBlockResult(int code);
 

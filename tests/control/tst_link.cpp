@@ -53,6 +53,7 @@ private slots:
     void openingSendsSohThenLetterTwice_data();
     void openingSendsSohThenLetterTwice();
     void openingDiscardsStaleInput();
+    void openingKeepsThePreviousCommandsTail();
     void confirmedFrame_data();
     void confirmedFrame();
     void confirmedFrameResultAfterPauses();
@@ -147,6 +148,17 @@ void TestLink::openingDiscardsStaleInput()
     QTest::qSleep(50);
     m_peer->expect(1).send(b(ACK));
     QCOMPARE(m_link->OpenCommand('r'), 0);
+}
+
+void TestLink::openingKeepsThePreviousCommandsTail()
+{
+    // A command that is only an opening, followed at once by the next one:
+    // its letters must still reach the terminal.
+    m_peer->expect(1).send(b(ACK)).expect(3).send(b(ACK));
+    QCOMPARE(m_link->OpenCommand('k'), 0);
+    QCOMPARE(m_link->OpenCommand('a'), 0);
+    QVERIFY(m_peer->waitReceived(6));
+    COMPARE_BYTES(m_peer->received(), QByteArray("\x01kk\x01" "aa"));
 }
 
 void TestLink::confirmedFrame_data()

@@ -45,6 +45,16 @@ private slots:
     void onlineBlocks();
     void onlineBlockOf32Records();
 
+    void addAndKillElements();
+    void elementArgumentsRefused_data();
+    void elementArgumentsRefused();
+    void elementCommandsWithoutLock();
+    void elementFrameFailure();
+    void killWholeTable();
+    void tableNumber();
+    void receiveElements();
+    void elementAfterDayTypeUpload();
+
     void status_data();
     void status();
     void statusRefusedOrUnanswered();
@@ -216,6 +226,141 @@ void TestTerminal::onlineBlockOf32Records()
     QCOMPARE(get(*m_ctrl, dispid::Total).toInt(), 32);
     QVERIFY(m_sim->waitBlockDone(std::chrono::seconds(5)));
     QCOMPARE(m_sim->lastBlockAnswer(), rk40sim::BlockAnswer::Ack);
+}
+
+void TestTerminal::addAndKillElements()
+{
+    QVERIFY(openControl(false));
+    QCOMPARE(call(*m_ctrl, dispid::AddIDElement, {QString("0123456789ABCD"), i2(5)}).toInt(), 0);
+    QCOMPARE(bytes(m_sim->received()), "\x01ii" + withChecksum("CDAB896745230105\x03"));
+    QCOMPARE(m_sim->idTable(), (std::vector<rk40sim::IdElement>{{"CDAB8967452301", 5}}));
+
+    m_sim->clearReceived();
+    QCOMPARE(call(*m_ctrl, dispid::AddIDElement, {QString("1111111111111F"), i2(255)}).toInt(), 0);
+    QCOMPARE(bytes(m_sim->received()), "\x01ii" + withChecksum("1F111111111111FF\x03"));
+
+    m_sim->clearReceived();
+    QCOMPARE(call(*m_ctrl, dispid::KillIDElement, {QString("0123456789ABCD"), i2(0x25)}).toInt(), 0);
+    QCOMPARE(bytes(m_sim->received()), "\x01" "ee" + withChecksum("CDAB896745230185\x03"));
+    m_sim->clearReceived();
+    QCOMPARE(call(*m_ctrl, dispid::KillIDElement, {QString("1111111111111F"), i2(0)}).toInt(), 0);
+    QCOMPARE(bytes(m_sim->received()), "\x01" "ee" + withChecksum("1F11111111111180\x03"));
+    QVERIFY(m_sim->idTable().empty());
+}
+
+void TestTerminal::elementArgumentsRefused_data()
+{
+    QTest::addColumn<QString>("ibutton");
+    QTest::addColumn<int>("abyte");
+    QTest::newRow("13 digits") << "0123456789ABC" << 5;
+    QTest::newRow("15 digits") << "0123456789ABCDE" << 5;
+    QTest::newRow("not hexadecimal") << "0123456789ABCG" << 5;
+    QTest::newRow("empty") << "" << 5;
+    QTest::newRow("access 256") << "0123456789ABCD" << 256;
+    QTest::newRow("access -1") << "0123456789ABCD" << -1;
+}
+
+void TestTerminal::elementArgumentsRefused()
+{
+    QFETCH(QString, ibutton);
+    QFETCH(int, abyte);
+    QVERIFY(openControl(false));
+    QCOMPARE(call(*m_ctrl, dispid::AddIDElement, {ibutton, i2(abyte)}).toInt(), -6);
+    QCOMPARE(call(*m_ctrl, dispid::KillIDElement, {ibutton, i2(abyte)}).toInt(), -6);
+    QCOMPARE(bytes(m_sim->received()), QByteArray());
+}
+
+void TestTerminal::elementCommandsWithoutLock()
+{
+    // Before InitTerminal every member fails at the lock and sends nothing.
+    QCOMPARE(call(*m_ctrl, dispid::AddIDElement, {QString("0123456789ABCD"), i2(5)}).toInt(), 1);
+    QCOMPARE(call(*m_ctrl, dispid::KillIDElement, {QString("0123456789ABCD"), i2(5)}).toInt(), 1);
+    for (int member : {dispid::KillIDT, dispid::TakeIDTNum, dispid::RxIDTElement, dispid::ResetCurrTx,
+                       dispid::RxDayType, dispid::RxWeekType, dispid::PCTimeCopy, dispid::EraseMessage})
+        QCOMPARE(call(*m_ctrl, member).toInt(), 1);
+    QCOMPARE(call(*m_ctrl, dispid::TxDayType, {QString("1")}).toInt(), 1);
+    QCOMPARE(call(*m_ctrl, dispid::SendMessage, {i2('m')}).toInt(), 1);
+    QCOMPARE(bytes(m_sim->received()), QByteArray());
+}
+
+void TestTerminal::elementFrameFailure()
+{
+    QVERIFY(openControl(false));
+    m_sim->injectFault({Fault::ResultOne, -1, 'i'});
+    QCOMPARE(call(*m_ctrl, dispid::AddIDElement, {QString("0123456789ABCD"), i2(5)}).toInt(), -3);
+    m_sim->injectFault({Fault::Silence, -1, 'e'});
+    QCOMPARE(call(*m_ctrl, dispid::KillIDElement, {QString("0123456789ABCD"), i2(5)}).toInt(), -1);
+    m_sim->injectFault({Fault::SilenceOnOpen});
+    QCOMPARE(call(*m_ctrl, dispid::AddIDElement, {QString("0123456789ABCD"), i2(5)}).toInt(), 1);
+}
+
+void TestTerminal::killWholeTable()
+{
+    m_sim->addIdElement("CDAB8967452301", 1);
+    m_sim->addIdElement("1F111111111111", 2);
+    QVERIFY(openControl(false));
+    QCOMPARE(call(*m_ctrl, dispid::KillIDT).toInt(), 0);
+    QVERIFY(m_sim->waitForCommand('k', 1, std::chrono::seconds(5)));
+    QVERIFY(m_sim->idTable().empty());
+    QCOMPARE(bytes(m_sim->received()), QByteArray("\x01kk"));
+}
+
+void TestTerminal::tableNumber()
+{
+    QVERIFY(openControl(false));
+    m_sim->setIdtNumText("IDT 0042");
+    QCOMPARE(call(*m_ctrl, dispid::TakeIDTNum).toInt(), 0);
+    QCOMPARE(get(*m_ctrl, dispid::IDTNum).toString(), QString("IDT 0042"));
+    m_sim->injectFault({Fault::Silence, -1, 'j'});
+    QCOMPARE(call(*m_ctrl, dispid::TakeIDTNum).toInt(), -10);
+    m_sim->injectFault({Fault::Truncate, 3, 'j'});
+    QCOMPARE(call(*m_ctrl, dispid::TakeIDTNum).toInt(), -10);
+    QCOMPARE(get(*m_ctrl, dispid::IDTNum).toString(), QString("IDT 0042"));
+}
+
+void TestTerminal::receiveElements()
+{
+    m_sim->addIdElement("CDAB8967452301", 0x1F);
+    m_sim->setSequenceBase(12);
+    QVERIFY(openControl(false));
+    put(*m_ctrl, dispid::IDTPrevRx, i2(11));
+    QCOMPARE(call(*m_ctrl, dispid::RxIDTElement).toInt(), 0);
+    QCOMPARE(get(*m_ctrl, dispid::IDTElement).toString(), QString("0123456789ABCD"));
+    QCOMPARE(get(*m_ctrl, dispid::CurrWeektype).toString(), QString("31"));
+    QCOMPARE(get(*m_ctrl, dispid::IDTCurrRx).toInt(), 12);
+    QCOMPARE(get(*m_ctrl, dispid::IDTPrevRx).toInt(), 12);
+    QTRY_COMPARE(bytes(m_sim->received()).right(1), QByteArray("\x06"));
+
+    // No more elements.
+    QCOMPARE(call(*m_ctrl, dispid::RxIDTElement).toInt(), 4);
+
+    // From the start again: the same element is already taken.
+    put(*m_ctrl, dispid::IDTElement, "old");
+    QCOMPARE(call(*m_ctrl, dispid::ResetCurrTx).toInt(), 0);
+    QVERIFY(m_sim->waitForCommand('r', 1, std::chrono::seconds(5)));
+    QCOMPARE(get(*m_ctrl, dispid::IDTPrevRx).toInt(), 12);
+    QCOMPARE(call(*m_ctrl, dispid::RxIDTElement).toInt(), 100);
+    QCOMPARE(get(*m_ctrl, dispid::IDTElement).toString(), QString("old"));
+    QTRY_COMPARE(bytes(m_sim->received()).right(1), QByteArray("\x06"));
+
+    // A bad checksum is refused and changes nothing.
+    put(*m_ctrl, dispid::IDTPrevRx, i2(-1));
+    QCOMPARE(call(*m_ctrl, dispid::ResetCurrTx).toInt(), 0);
+    m_sim->injectFault({Fault::BadChecksum, -1, 's'});
+    QCOMPARE(call(*m_ctrl, dispid::RxIDTElement).toInt(), 96);
+    QCOMPARE(get(*m_ctrl, dispid::IDTElement).toString(), QString("old"));
+    QCOMPARE(get(*m_ctrl, dispid::IDTPrevRx).toInt(), -1);
+}
+
+void TestTerminal::elementAfterDayTypeUpload()
+{
+    QVERIFY(openControl(false));
+    m_sim->queueDayTypeRecord("5D0800-1600");
+    QCOMPARE(call(*m_ctrl, dispid::RxDayType).toInt(), 0);
+    m_sim->addIdElement("CDAB8967452301", 1);
+    m_sim->setSequenceBase(5);
+    QCOMPARE(call(*m_ctrl, dispid::RxIDTElement).toInt(), 100);
+    QVERIFY(get(*m_ctrl, dispid::IDTElement).toString().isEmpty());
 }
 
 void TestTerminal::status_data()

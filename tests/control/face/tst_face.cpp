@@ -7,6 +7,7 @@
 #include "FaceTexts.h"
 #include "FaceWiring.h"
 #include "StatusPictures.h"
+#include "FacePixels.h"
 
 #include <QApplication>
 #include <QDialogButtonBox>
@@ -19,76 +20,9 @@
 #include <QtTest>
 
 using namespace rk40::face;
+using namespace facetest;
 
 namespace {
-
-// Places on the 48 x 48 design grid that tell the pictures apart.
-constexpr QPointF kOnCable(26.0, 21.0);          // the cable's lowest point
-constexpr QPointF kCableCrossLeft(22.5, 22.5);   // lower arms of the cable's
-constexpr QPointF kCableCrossRight(29.5, 22.5);  // cross, clear of the cable
-constexpr QPointF kOnFolder(14.5, 43.5);         // folder front, clear of its cross
-constexpr QPointF kFolderCrossLeft(20.0, 42.5);  // lower arms of the folder's
-constexpr QPointF kFolderCrossRight(28.0, 42.5); // cross, on the folder front
-
-QColor sample(const QImage& image, QPointF gridPoint)
-{
-    const int x = static_cast<int>(gridPoint.x() * image.width() / kPictureGrid);
-    const int y = static_cast<int>(gridPoint.y() * image.height() / kPictureGrid);
-    return image.pixelColor(x, y);
-}
-
-bool isRed(const QColor& c)
-{
-    return c.red() > 180 && c.green() < 90 && c.blue() < 90;
-}
-
-bool isYellow(const QColor& c)
-{
-    return c.red() > 200 && c.green() > 150 && c.blue() < 110;
-}
-
-bool isWhite(const QColor& c)
-{
-    return c.red() > 245 && c.green() > 245 && c.blue() > 245;
-}
-
-QString describe(const QColor& c)
-{
-    return c.name();
-}
-
-QImage render(QWidget& w, QSize size)
-{
-    w.resize(size);
-    return w.grab().toImage().convertToFormat(QImage::Format_RGB32);
-}
-
-// Checks the characteristic places of the picture for `status` in `image`.
-void checkPicture(const QImage& image, int status)
-{
-    const bool portOpen = status & 2;
-    const bool fileOpen = status & 1;
-    if (portOpen) {
-        const QColor cable = sample(image, kOnCable);
-        QVERIFY2(isRed(cable), qPrintable("cable expected, found " + describe(cable)));
-    }
-    for (QPointF p : {kCableCrossLeft, kCableCrossRight}) {
-        const QColor c = sample(image, p);
-        if (portOpen)
-            QVERIFY2(isWhite(c), qPrintable("no cable cross expected, found " + describe(c)));
-        else
-            QVERIFY2(isRed(c), qPrintable("cable cross expected, found " + describe(c)));
-    }
-    const QColor folder = sample(image, kOnFolder);
-    QVERIFY2(isYellow(folder), qPrintable("folder " + describe(folder)));
-    for (QPointF p : {kFolderCrossLeft, kFolderCrossRight}) {
-        const QColor c = sample(image, p);
-        if (fileOpen)
-            QVERIFY2(isYellow(c), qPrintable("no folder cross expected, found " + describe(c)));
-        else
-            QVERIFY2(isRed(c), qPrintable("folder cross expected, found " + describe(c)));
-    }
-}
 
 bool allWhite(const QImage& image)
 {
@@ -176,9 +110,9 @@ void TestFace::statusPictures()
     QFETCH(QSize, size);
     CRK40CommFace face;
     face.setStatus(status);
-    checkPicture(render(face, size), status);
+    CHECK_PICTURE(render(face, size), status);
     // The image the module hands out is the same picture.
-    checkPicture(statusPicture(rk40::face::pictureForStatus(status), size), status);
+    CHECK_PICTURE(statusPicture(rk40::face::pictureForStatus(status), size), status);
 }
 
 void TestFace::otherValuesPaintWhite_data()
@@ -206,9 +140,9 @@ void TestFace::pictureIsStretchedOverTheBounds()
     CRK40CommFace face;
     face.setStatus(3);
     const QImage wide = render(face, QSize(192, 96));
-    checkPicture(wide, 3);
+    CHECK_PICTURE(wide, 3);
     const QImage tall = render(face, QSize(60, 180));
-    checkPicture(tall, 3);
+    CHECK_PICTURE(tall, 3);
 }
 
 void TestFace::statusSequenceOfAConnection()
@@ -221,13 +155,13 @@ void TestFace::statusSequenceOfAConnection()
     QVERIFY(face);
     QCOMPARE(face->parentWidget(), &host);
     QCOMPARE(face->status(), 0);
-    checkPicture(render(*face, QSize(96, 96)), 0);
+    CHECK_PICTURE(render(*face, QSize(96, 96)), 0);
 
     showStatus(face, 3);
-    checkPicture(render(*face, QSize(96, 96)), 3);
+    CHECK_PICTURE(render(*face, QSize(96, 96)), 3);
 
     showStatus(face, 1);
-    checkPicture(render(*face, QSize(96, 96)), 1);
+    CHECK_PICTURE(render(*face, QSize(96, 96)), 1);
 
     // Harmless on anything that is not a face.
     showStatus(&host, 3);
