@@ -108,9 +108,10 @@ void CRK40CnfPS::buildStrip(QWidget* strip)
     m_frame->setObjectName(QString::number(cmd::kFrame));
     m_frame->setFrameShape(QFrame::Box);
     m_frame->setFrameShadow(QFrame::Plain);
-    QPalette pal = m_frame->palette();
-    pal.setColor(QPalette::WindowText, QColor(128, 128, 128));
-    m_frame->setPalette(pal);
+    const QPalette textPalette = m_frame->palette();
+    QPalette framePalette = textPalette;
+    framePalette.setColor(QPalette::WindowText, QColor(128, 128, 128));
+    m_frame->setPalette(framePalette);
     m_frame->setFixedSize(350, 23);
 
     QFont bold = font();
@@ -118,10 +119,12 @@ void CRK40CnfPS::buildStrip(QWidget* strip)
     m_lastReadLabel = new QLabel(str(160), m_frame);
     m_lastReadLabel->setObjectName(QString::number(cmd::kLastReadLabel));
     m_lastReadLabel->setFont(bold);
+    m_lastReadLabel->setPalette(textPalette);
     m_lastReadLabel->setGeometry(4, 3, 108, 18);
     m_lastReadValue = new QLabel(str(161), m_frame);
     m_lastReadValue->setObjectName(QString::number(cmd::kLastReadValue));
     m_lastReadValue->setFont(bold);
+    m_lastReadValue->setPalette(textPalette);
     m_lastReadValue->setGeometry(114, 3, 232, 18);
     row->addWidget(m_frame);
 
@@ -256,6 +259,12 @@ void CRK40CnfPS::runCommand(int commandId)
     case cmd::kRestoreDefaults: OnRestoreDefaults(); break;
     case cmd::kApplyToLast: OnApplyToLast(); break;
     case cmd::kAbout: OnAbout(); break;
+    case cmd::kSerialStatus: ShowStatus(); break;
+    case cmd::kSerialRead:
+        ReadConfiguration();
+        RefreshActivePage();
+        break;
+    case cmd::kSerialWrite: WriteConfiguration(); break;
     case cmd::kRemoteStatus:
     case cmd::kRemoteRead:
     case cmd::kRemoteWrite:
@@ -452,5 +461,3 @@ void CRK40CnfPS::OnAbout()
     CAboutBox box(this);
     ui::prompter().exec(box);
 }
-
-void CRK40CnfPS::OnApplyToLast() { notAvailable(); }

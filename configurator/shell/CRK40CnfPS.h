@@ -14,6 +14,8 @@
 #include <map>
 #include <vector>
 
+class CPortDlg;
+class CProgressDlg;
 class CPropertyPage;
 class CRK40Comm;
 class CRK40TKPropPage;
@@ -84,6 +86,12 @@ public:
     void OnAbout();
     void OnApplyToLast();
 
+    // Serial commands: the terminal's status, reading the image from a
+    // terminal and writing it into one. Each reports its outcome itself.
+    void ShowStatus();
+    void ReadConfiguration();
+    void WriteConfiguration();
+
     // Loads "default.act" from the program folder. Returns true when the
     // file could be opened, whatever its lines held (an invalid line is
     // reported), false otherwise (without a message).
@@ -116,6 +124,10 @@ public:
     using LanguageMenuBuilder = std::function<void(QMenu* languages, CRK40CnfPS& sheet)>;
     void setLanguageMenuBuilder(LanguageMenuBuilder builder) { m_languageMenuBuilder = std::move(builder); }
 
+signals:
+    // A serial transfer has shown its progress window (tests follow it).
+    void transferProgressShown(CProgressDlg* progress);
+
 private:
     void buildMenu();
     void buildStrip(QWidget* strip);
@@ -123,6 +135,9 @@ private:
     void onTabChanged(int index);
     void notAvailable();
     bool loadImageFrom(const QString& path, bool reportOpenFailure);
+    // The serial port box of the Reader 1 page and the hidden caption 107.
+    void setPortText(const QString& text);
+    bool reusePort() const;
 
     std::vector<CPropertyPage*> m_pages;
     image::IRegisterImage* m_image = nullptr;

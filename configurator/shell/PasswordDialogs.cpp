@@ -9,6 +9,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include <algorithm>
+
 namespace {
 
 QLineEdit* makePasswordEdit(QWidget* parent, int id, const QRect& r)
@@ -24,6 +26,8 @@ void makeLabel(QWidget* parent, const QString& text, const QRect& r)
 {
     auto* label = new QLabel(text, parent);
     label->setGeometry(r);
+    // The desktop's font may be wider than the dialog font: never clip.
+    label->resize(std::max(r.width(), label->sizeHint().width()), r.height());
 }
 
 void makeButtons(QDialog* dialog, const DialogUnits& du, int dialogId, int top)

@@ -1,0 +1,253 @@
+// The main sheet's serial commands and Apply To Last: dialogs around the
+// window-less transfer of SerialTransfer.
+
+#include "CRK40CnfPS.h"
+
+#include "AppPaths.h"
+#include "CRK40TKPropPage.h"
+#include "Prompt.h"
+#include "Resources.h"
+#include "SerialTransfer.h"
+#include "TransferDialogs.h"
+
+#ifdef TERMSET_HAVE_REMOTE
+#include "RemoteTerminal.h"
+#endif
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QLabel>
+#include <QThread>
+
+#include <functional>
+
+namespace {
+
+QString str(int id) { return resources::loadString(id); }
+
+QString comText(int comNumber) { return QStringLiteral("COM%1").arg(comNumber); }
+
+// The progress window drives the transfer: its Cancel (confirmed by a
+// question) stops it, every word steps the bar, and the pauses keep the
+// window painting.
+class ProgressObserver : public serialxfer::ITransferObserver {
+public:
+    ProgressObserver(CProgressDlg& progress, int cancelQuestion, std::function<void(int)> opened)
+        : m_progress(progress), m_question(cancelQuestion), m_opened(std::move(opened))
+    {
+    }
+    void portOpened(int comNumber) override
+    {
+        if (m_opened)
+            m_opened(comNumber);
+    }
+    bool stopRequested() override
+    {
+        if (!m_progress.CheckCancelButton())
+            return false;
+        return ui::prompter().askYesNo(&m_progress, str(m_question));
+    }
+    void wordDone(int) override { m_progress.StepIt(); }
+    void pause(std::chrono::milliseconds duration) override
+    {
+        const QDeadlineTimer deadline(duration);
+        while (!deadline.hasExpired()) {
+            QApplication::processEvents(QEventLoop::AllEvents, 5);
+            const qint64 left = deadline.remainingTime();
+            if (left > 0)
+                QThread::msleep(static_cast<unsigned long>(std::min<qint64>(left, 5)));
+        }
+    }
+
+private:
+    CProgressDlg& m_progress;
+    int m_question;
+    std::function<void(int)> m_opened;
+};
+
+// Restores the cursor however the scope is left.
+struct WaitCursor {
+    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+};
+
+} // namespace
+
+void CRK40CnfPS::setPortText(const QString& text)
+{
+    m_comPortValue->setText(text);
+    if (m_reader1)
+        m_reader1->setPortText(text);
+}
+
+bool CRK40CnfPS::reusePort() const { return m_reader1 && m_reader1->reusePort(); }
+
+void CRK40CnfPS::ShowStatus()
+{
+    if (!m_comm)
+        return notAvailable();
+    CPortDlg dlg(this);
+    if (ui::prompter().exec(dlg) != QDialog::Accepted)
+        return;
+    const serialxfer::PortChoice port{dlg.portIndex(), dlg.baud()};
+    serialxfer::SerialTransfer transfer(*m_comm, m_lastTerminal, nullptr);
+    serialxfer::StatusOutcome out;
+    {
+        WaitCursor wait;
+        out = transfer.status(port);
+    }
+    switch (out.status) {
+    case serialxfer::StatusOutcome::PortFailed:
+        setPortText(str(151));
+        ui::prompter().message(this, QStringLiteral("ERROR"));
+        break;
+    case serialxfer::StatusOutcome::Busy:
+        setPortText(comText(out.comNumber));
+        ui::prompter().message(this, str(110));
+        setPortText(str(151));
+        break;
+    case serialxfer::StatusOutcome::Ok: {
+        setPortText(comText(out.comNumber));
+        QString text = str(111);
+        for (const QString& value : {out.firmware, out.rtc, out.inBuffer}) {
+            const qsizetype at = text.indexOf(QLatin1String("%s"));
+            if (at >= 0)
+                text.replace(at, 2, value);
+        }
+        ui::prompter().message(this, text, ui::Look::Information);
+        break;
+    }
+    }
+}
+
+void CRK40CnfPS::ReadConfiguration()
+{
+    if (!m_comm)
+        return notAvailable();
+    CProgressDlg progress(104, this);
+    progress.SetStatus(str(107));
+    progress.SetRange(0, image::kWordCount);
+    progress.SetPos(0);
+    emit transferProgressShown(&progress);
+
+    CPortDlg dlg(&progress);
+    if (ui::prompter().exec(dlg) != QDialog::Accepted)
+        return;
+    const serialxfer::PortChoice port{dlg.portIndex(), dlg.baud()};
+
+    ProgressObserver observer(progress, 106, [this](int com) {
+        setPortText(comText(com));
+        setLastReadText(comText(com));
+        if (m_unlocked)
+            setApplyToLastEnabled(true);
+    });
+    serialxfer::SerialTransfer transfer(*m_comm, m_lastTerminal, nullptr);
+    const serialxfer::Outcome out = transfer.read(port, observer);
+    progress.Close();
+
+    switch (out.status) {
+    case serialxfer::Outcome::PortFailed:
+        setPortText(str(151));
+        setLastReadText(str(151));
+        setApplyToLastEnabled(false);
+        break;
+    case serialxfer::Outcome::WordFailed:
+        ui::prompter().message(this, str(132), ui::Look::Stop);
+        setPortText(str(151));
+        setLastReadText(str(151));
+        setApplyToLastEnabled(false);
+        break;
+    case serialxfer::Outcome::Cancelled:
+        break;
+    case serialxfer::Outcome::Done:
+        if (m_reader1)
+            m_reader1->LoadFields();
+        break;
+    }
+}
+
+void CRK40CnfPS::WriteConfiguration()
+{
+    if (!m_comm)
+        return notAvailable();
+    const bool reuse = reusePort();
+    CProgressDlg progress(105, this);
+    progress.SetStatus(str(108));
+    progress.SetRange(0, image::kWordCount);
+    progress.SetPos(0);
+    emit transferProgressShown(&progress);
+
+    std::optional<serialxfer::PortChoice> port;
+    if (!reuse) {
+        CPortDlg dlg(&progress);
+        if (ui::prompter().exec(dlg) != QDialog::Accepted)
+            return;
+        port = serialxfer::PortChoice{dlg.portIndex(), dlg.baud()};
+    }
+
+    ProgressObserver observer(progress, 109, [this, reuse](int com) {
+        if (!reuse)
+            setPortText(comText(com));
+    });
+    const translog::TransferLog log(apppaths::transferLogPath(), m_logClock);
+    serialxfer::SerialTransfer transfer(*m_comm, m_lastTerminal, &log);
+    const serialxfer::Outcome out = transfer.write(port, observer);
+    progress.Close();
+
+    switch (out.status) {
+    case serialxfer::Outcome::PortFailed:
+        setPortText(str(151));
+        break;
+    case serialxfer::Outcome::WordFailed:
+        ui::prompter().message(this, str(132), ui::Look::Stop);
+        setPortText(str(151));
+        setLastReadText(str(151));
+        setApplyToLastEnabled(false);
+        break;
+    case serialxfer::Outcome::Cancelled:
+        break;
+    case serialxfer::Outcome::Done:
+        if (!out.logged && !out.logError.isEmpty()) {
+            QString text = str(194);
+            text.replace(text.indexOf(QLatin1String("%s")), 2, QDir::toNativeSeparators(log.path()));
+            text.replace(text.indexOf(QLatin1String("%s")), 2, out.logError);
+            ui::prompter().message(this, text, ui::Look::Stop);
+        }
+        break;
+    }
+}
+
+void CRK40CnfPS::OnApplyToLast()
+{
+    if (!m_lastTerminal.valid) {
+        ui::prompter().message(this, str(165));
+        return;
+    }
+    if (!m_lastTerminal.remote) {
+        if (!m_comm || !m_reader1)
+            return notAvailable();
+        // The write skips its port dialog and uses the port opened here; a
+        // port that does not open makes the first word fail, which the write
+        // reports.
+        m_reader1->setReusePort(true);
+        serialxfer::SerialTransfer(*m_comm, m_lastTerminal, nullptr).openRecordPort();
+        WriteConfiguration();
+        m_reader1->setReusePort(false);
+        return;
+    }
+#ifdef TERMSET_HAVE_REMOTE
+    const LastTerminal record = m_lastTerminal;
+    const int r = remote::WriteRemoteConfig(record.address, record.tcpPort, record.serialPort, *m_image);
+    if (r != 0) {
+        ui::prompter().message(this, str(146).replace(QLatin1String("%d"), QString::number(r)));
+        return;
+    }
+    AppendTransferLog(record.serialPort, record.address, record.tcpPort);
+    ui::prompter().message(this, str(158), ui::Look::Information);
+#else
+    notAvailable();
+#endif
+}

@@ -1,0 +1,145 @@
+#include "SerialTransfer.h"
+
+#include "ActFile.h"
+#include "CRK40Comm.h"
+#include "RegisterImage.h"
+
+#include <thread>
+
+namespace serialxfer {
+
+void ITransferObserver::pause(std::chrono::milliseconds duration) { std::this_thread::sleep_for(duration); }
+
+quint16 wireValue(int address, const QString& text)
+{
+    const quint16 v = act::scanWord(text).value_or(0);
+    if (address >= image::kFirstWord && address <= image::kLastRowWord)
+        return static_cast<quint16>((v & 0x3FFFu) | 0x8000u);
+    return v;
+}
+
+SerialTransfer::SerialTransfer(CRK40Comm& comm, LastTerminal& record, const translog::TransferLog* log)
+    : m_comm(comm), m_record(record), m_log(log)
+{
+}
+
+bool SerialTransfer::open(const PortChoice& port)
+{
+    m_comm.SetBaudRate(port.baud);
+    return m_comm.InitTerminal(static_cast<short>(port.comNumber() - 1));
+}
+
+template <typename Call>
+short SerialTransfer::withAttempts(ITransferObserver& observer, Call call)
+{
+    short result = call();
+    for (int attempt = 1; result != 0 && attempt < kAttempts; ++attempt) {
+        observer.pause(kRetryDelay);
+        result = call();
+    }
+    return result;
+}
+
+Outcome SerialTransfer::read(const PortChoice& port, ITransferObserver& observer)
+{
+    Outcome out;
+    out.comNumber = port.comNumber();
+    m_record.baudRate = port.baud;
+    if (!open(port)) {
+        m_record.valid = false;
+        out.status = Outcome::PortFailed;
+        return out;
+    }
+    m_record.valid = true;
+    m_record.remote = false;
+    m_record.serialPort = static_cast<quint8>(out.comNumber);
+    observer.portOpened(out.comNumber);
+
+    for (int a = image::kFirstWord; a <= image::kLastWord; ++a) {
+        if (observer.stopRequested()) {
+            m_comm.DestroyTerminal();
+            out.status = Outcome::Cancelled;
+            return out;
+        }
+        const short result = withAttempts(observer, [&] { return m_comm.ReadEEPR(static_cast<short>(a)); });
+        if (result != 0) {
+            m_record.valid = false;
+            m_comm.DestroyTerminal();
+            out.status = Outcome::WordFailed;
+            out.failedAddress = a;
+            out.lastResult = result;
+            return out;
+        }
+        ++out.wordsDone;
+        observer.wordDone(a);
+    }
+    m_comm.DestroyTerminal();
+    return out;
+}
+
+bool SerialTransfer::openRecordPort()
+{
+    m_comm.SetBaudRate(m_record.baudRate);
+    return m_comm.InitTerminal(static_cast<short>(m_record.serialPort) - 1);
+}
+
+Outcome SerialTransfer::write(const std::optional<PortChoice>& port, ITransferObserver& observer)
+{
+    Outcome out;
+    if (port) {
+        out.comNumber = port->comNumber();
+        if (!open(*port)) {
+            out.status = Outcome::PortFailed;
+            return out;
+        }
+    } else {
+        out.comNumber = m_record.serialPort;
+    }
+    observer.portOpened(out.comNumber);
+
+    for (int a = image::kFirstWord; a <= image::kLastWord; ++a) {
+        if (observer.stopRequested()) {
+            m_comm.DestroyTerminal();
+            out.status = Outcome::Cancelled;
+            return out;
+        }
+        const quint16 value = wireValue(a, m_comm.word(a));
+        const short result = withAttempts(observer, [&] { return m_comm.WriteEEPR(static_cast<short>(a), value); });
+        if (result != 0) {
+            m_record.valid = false;
+            m_comm.DestroyTerminal();
+            out.status = Outcome::WordFailed;
+            out.failedAddress = a;
+            out.lastResult = result;
+            return out;
+        }
+        ++out.wordsDone;
+        observer.wordDone(a);
+        observer.pause(kWordPause);
+    }
+    m_comm.DestroyTerminal();
+    if (m_log)
+        out.logged = m_log->append(out.comNumber, QStringLiteral("None"), 0, &out.logError);
+    return out;
+}
+
+StatusOutcome SerialTransfer::status(const PortChoice& port)
+{
+    StatusOutcome out;
+    out.comNumber = port.comNumber();
+    if (!open(port)) {
+        out.status = StatusOutcome::PortFailed;
+        return out;
+    }
+    if (m_comm.GetStatus() != 0) {
+        out.status = StatusOutcome::Busy;
+    } else {
+        out.firmware = m_comm.GetFirmware();
+        out.rtc = m_comm.GetRtc();
+        out.inBuffer = m_comm.GetInBuffer();
+    }
+    m_comm.DestroyTerminal();
+    return out;
+}
+
+} // namespace serialxfer

@@ -1,0 +1,118 @@
+#pragma once
+
+// Moving the register image between the control and a terminal on a local
+// serial port, without any window: the word loop with its attempts and
+// pauses, the last-terminal record and the transfer log. The serial
+// commands of the main sheet drive it with their dialogs; a command-line
+// program can drive it with an observer of its own.
+
+#include "LastTerminal.h"
+#include "TransferLog.h"
+
+#include <QString>
+
+#include <chrono>
+#include <optional>
+
+class CRK40Comm;
+
+namespace serialxfer {
+
+constexpr int kAttempts = 3;                               // per word
+constexpr std::chrono::milliseconds kRetryDelay{100};     // before each repeated attempt
+constexpr std::chrono::milliseconds kWordPause{25};       // after each written word
+constexpr int kBaudRates[3] = {2400, 4800, 9600};
+
+// Which port and speed: port index 0..9 for COM1..COM10 (-1, "none could be
+// selected", is taken as COM1, as the control does), baud 2400, 4800 or 9600.
+struct PortChoice {
+    int portIndex = -1;
+    int baud = 9600;
+    // The COM number the choice opens (1..10).
+    int comNumber() const { return portIndex >= 0 && portIndex <= 9 ? portIndex + 1 : 1; }
+};
+
+// The value a word goes out with: words 10..37 with bit 14 cleared and bit 15
+// set, words 38 and 39 unchanged. A word whose text holds no hexadecimal
+// number (an entry nothing has set) counts as 0.
+quint16 wireValue(int address, const QString& text);
+
+// What a transfer tells its driver and asks it.
+class ITransferObserver {
+public:
+    virtual ~ITransferObserver() = default;
+    // The port is open (read: the record now names it).
+    virtual void portOpened(int /*comNumber*/) {}
+    // Asked before each word; true ends the transfer (the user confirmed).
+    virtual bool stopRequested() { return false; }
+    // A word was read or written.
+    virtual void wordDone(int /*address*/) {}
+    // Waits between attempts and after written words. The default sleeps.
+    virtual void pause(std::chrono::milliseconds duration);
+};
+
+struct Outcome {
+    enum Status {
+        Done,        // every word moved
+        Cancelled,   // stopped by the driver; the words before stay moved
+        PortFailed,  // InitTerminal failed; nothing moved
+        WordFailed,  // a word failed every attempt; the words before stay moved
+    };
+    Status status = Done;
+    int comNumber = 0;       // the port used (1..10)
+    int failedAddress = 0;   // WordFailed: the word
+    int wordsDone = 0;
+    short lastResult = 0;    // WordFailed: the control's last result code
+    bool logged = false;     // write Done: the transfer log line was written
+    QString logError;        // write Done: why the log line could not be written
+};
+
+struct StatusOutcome {
+    enum Status { Ok, PortFailed, Busy };
+    Status status = Ok;
+    int comNumber = 0;
+    QString firmware, rtc, inBuffer;
+};
+
+class SerialTransfer {
+public:
+    // comm: the control holding the image; record: the program's
+    // last-terminal record; log: where successful writes are logged (may be
+    // null: nothing is logged).
+    SerialTransfer(CRK40Comm& comm, LastTerminal& record, const translog::TransferLog* log);
+
+    // Reads words 10..39 into the image. Stores the baud rate in the record
+    // at once; when the port opens, the record names it (valid, serial);
+    // a port that does not open or a word that fails every attempt clears
+    // the record's validity; a cancel leaves it valid. The port is closed on
+    // every path.
+    Outcome read(const PortChoice& port, ITransferObserver& observer);
+
+    // Writes words 10..39 (see wireValue). With a port, opens it first (the
+    // record is not changed); without one, uses the port the caller has
+    // already opened for the record's terminal (Apply To Last). A word that
+    // fails every attempt clears the record's validity. On success the
+    // transfer log gains one line. The port is closed on every path.
+    Outcome write(const std::optional<PortChoice>& port, ITransferObserver& observer);
+
+    // Opens the record's port at its baud rate for write(std::nullopt). The
+    // result is returned for information: a port that did not open makes
+    // the first word fail, which write reports.
+    bool openRecordPort();
+
+    // Asks the terminal for its status. Changes neither the image nor the
+    // record. The port is closed on every path.
+    StatusOutcome status(const PortChoice& port);
+
+private:
+    bool open(const PortChoice& port);
+    // One word with its attempts; returns the last result (0: success).
+    template <typename Call>
+    short withAttempts(ITransferObserver& observer, Call call);
+
+    CRK40Comm& m_comm;
+    LastTerminal& m_record;
+    const translog::TransferLog* m_log;
+};
+
+} // namespace serialxfer
