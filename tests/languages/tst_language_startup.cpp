@@ -1,0 +1,319 @@
+// Termset's start with language libraries in its program folder: the
+// message without a library, the texts of the chosen library on the pages,
+// menus and messages, the Languages popup, and the cycling fields storing
+// the same words in every language.
+
+#include "AppPaths.h"
+#include "CConfiguratorApp.h"
+#include "CLanguageList.h"
+#include "CRK40CnfPS.h"
+#include "CyclingEdit.h"
+#include "LanguageTestSupport.h"
+#include "PropertyPage.h"
+#include "Profile.h"
+#include "RecordingPrompter.h"
+#include "RegisterImage.h"
+#include "Resources.h"
+#include "TestEnvironment.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QMenu>
+#include <QMenuBar>
+#include <QTabWidget>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+const QString kNoLanguage = QStringLiteral("No languages found, or no default language library found.\nUsing English.");
+const QString kShipped[] = {QStringLiteral("Termset-English.so"), QStringLiteral("Termset-Magyar.so"),
+                            QStringLiteral("Termset-Hrvatski.so")};
+
+// One start of Termset in a world of its own, up to the initialised sheet.
+struct Start {
+    testsupport::TestEnvironment env;
+    testsupport::RecordingPrompter prompter;
+    langtest::ProgramFolder folder;
+    std::unique_ptr<CConfiguratorApp> app;
+    CLanguageList ownList;
+    CLanguageList* list = nullptr;
+    std::unique_ptr<CRK40CnfPS> sheet;
+
+    // `language`: the profile value "Language" (null: not set).
+    // `libraries`: the shipped libraries to put into the program folder.
+    bool run(const QString& language, const QStringList& libraries)
+    {
+        QString error;
+        if (!env.registerControl(&error)) {
+            qWarning("control not registered: %s", qPrintable(error));
+            return false;
+        }
+        for (const QString& lib : libraries)
+            if (!folder.copy(langtest::builtLibrary(lib), lib))
+                return false;
+        apppaths::setProgramFolder(folder.path());
+        Profile::useFile(env.path(QStringLiteral("profile.ini")));
+        if (!language.isNull())
+            Profile().setLanguage(language);
+
+        app = std::make_unique<CConfiguratorApp>();
+        list = &attach(*app);
+        app->InitInstance();
+        sheet = app->CreateSheet();
+        if (!sheet->hasControl()) {
+            qWarning("no control: %s", qPrintable(sheet->controlError()));
+            return false;
+        }
+        sheet->show();
+        sheet->OnInitDialog();
+        return true;
+    }
+
+    ~Start()
+    {
+        sheet.reset();
+        if (app)
+            app->ExitInstance();
+        app.reset();
+        resources::setLanguageProvider(nullptr);
+        Profile::useFile({});
+        apppaths::setProgramFolder({});
+    }
+
+    // The application object's own language list where it has one;
+    // otherwise this test's, connected as the application connects it.
+    template <typename App>
+    CLanguageList& attach(App& a)
+    {
+        if constexpr (requires { a.languageList(); }) {
+            return a.languageList();
+        } else {
+            ownList.setNameStore([](const QString& name) { Profile().setLanguage(name); });
+            a.setLanguageSearch([this](const QString& programFolder) {
+                return ownList.Search(programFolder, Profile().language());
+            });
+            a.setLanguageMenuBuilder([this](QMenu* languages, CRK40CnfPS& s) { ownList.FillMenu(languages, &s); });
+            return ownList;
+        }
+    }
+
+    QStringList messageTexts() const { return prompter.messageTexts(); }
+
+    QStringList languageItems() const
+    {
+        QStringList out;
+        if (QMenu* m = sheet->languagesMenu()) {
+            emit m->aboutToShow();
+            for (const QAction* a : m->actions())
+                out << a->text() + (a->isChecked() ? QStringLiteral("*") : QString());
+        }
+        return out;
+    }
+
+    QStringList tabTitles() const
+    {
+        QStringList out;
+        for (int i = 0; i < sheet->tabs()->count(); ++i)
+            out << sheet->tabs()->tabText(i);
+        return out;
+    }
+
+    QStringList menuBarTexts() const
+    {
+        QStringList out;
+        for (const QAction* a : sheet->menuBar()->actions())
+            out << a->text();
+        return out;
+    }
+
+    // The same edits whatever the language: steps on the Reader 1 page, menu
+    // choices on the LED page. Returns the words 10..39 afterwards.
+    QStringList editAndReadWords()
+    {
+        auto* reader1 = sheet->pages().at(0);
+        const auto fields = reader1->findChildren<CCyclingEdit*>();
+        for (qsizetype k = 0; k < fields.size(); ++k) {
+            for (qsizetype n = 0; n <= k % 3; ++n)
+                QTest::keyClick(fields[k], k % 2 ? Qt::Key_Down : Qt::Key_Up);
+        }
+        sheet->tabs()->setCurrentIndex(6);  // LED
+        const auto leds = sheet->pages().at(6)->findChildren<CCyclingEdit*>();
+        for (qsizetype k = 0; k < leds.size(); ++k) {
+            const auto items = leds[k]->menuItems();
+            leds[k]->OnCommand(items[static_cast<std::size_t>(k) % items.size()].command);
+        }
+        sheet->tabs()->setCurrentIndex(0);
+        QStringList words;
+        for (int a = image::kFirstWord; a <= image::kLastWord; ++a)
+            words << sheet->registerImage().word(a);
+        return words;
+    }
+};
+
+} // namespace
+
+class TestLanguageStartup : public QObject {
+    Q_OBJECT
+private slots:
+    void withoutLibrarySaysSoAndRunsInEnglish();
+    void shippedLibrariesStartInEnglishWithoutMessage();
+    void profileNamingAMissingLanguage();
+    void hungarianStart();
+    void choosingShowsTheMessageInTheLanguageInUse();
+    void cyclingFieldsStoreTheSameWordsInEveryLanguage();
+    void screenshots_data();
+    void screenshots();
+};
+
+void TestLanguageStartup::withoutLibrarySaysSoAndRunsInEnglish()
+{
+    Start start;
+    QVERIFY(start.run(QString(), {}));
+    const QStringList messages = start.messageTexts();
+    QVERIFY(!messages.isEmpty());
+    QCOMPARE(messages.first(), kNoLanguage);
+    QCOMPARE(start.prompter.messages.front().look, ui::Look::Plain);
+    QVERIFY(!resources::languageProvider());
+    QCOMPARE(start.sheet->windowTitle(), QStringLiteral("Veltrona Termset"));
+    QCOMPARE(start.tabTitles().first(), QStringLiteral("Reader &1"));
+    QVERIFY(start.sheet->languagesMenu());
+    QCOMPARE(start.sheet->languagesMenu()->title(), QStringLiteral("Languages"));
+    QVERIFY(start.languageItems().isEmpty());
+}
+
+void TestLanguageStartup::shippedLibrariesStartInEnglishWithoutMessage()
+{
+    Start start;
+    QStringList libs(std::begin(kShipped), std::end(kShipped));
+    // The control module sits beside them, as in the real program folder.
+    QVERIFY(start.folder.copy(testsupport::TestEnvironment::controlModulePath(), QStringLiteral("libRK40COMM.so")));
+    QVERIFY(start.run(QString(), libs));
+    QVERIFY(!start.messageTexts().contains(kNoLanguage));
+    QCOMPARE(start.languageItems(),
+             (QStringList{QStringLiteral("English*"), QStringLiteral("Hrvatski"), QStringLiteral("Magyar")}));
+    QCOMPARE(start.tabTitles().first(), QStringLiteral("Reader &1"));
+    QCOMPARE(start.list->entries()[static_cast<std::size_t>(start.list->loadedIndex())].fileName,
+             QStringLiteral("Termset-English.so"));
+}
+
+void TestLanguageStartup::profileNamingAMissingLanguage()
+{
+    Start start;
+    QVERIFY(start.run(QStringLiteral("Deutsch"), {kShipped[0], kShipped[1]}));
+    QCOMPARE(start.messageTexts().value(0), kNoLanguage);
+    QCOMPARE(start.languageItems(), (QStringList{QStringLiteral("English"), QStringLiteral("Magyar")}));
+    QCOMPARE(start.sheet->windowTitle(), QStringLiteral("Veltrona Termset"));
+}
+
+void TestLanguageStartup::hungarianStart()
+{
+    Start start;
+    QVERIFY(start.run(QStringLiteral("Magyar"), QStringList(std::begin(kShipped), std::end(kShipped))));
+    const auto magyar = resources::LibraryLanguage::load(langtest::builtLibrary(QStringLiteral("Termset-Magyar.so")));
+    QVERIFY(magyar);
+    auto hu = [&](resources::Kind kind, int id, int sub) { return magyar->lookup({kind, id, sub}); };
+    using resources::Kind;
+
+    // No "using English" message; the no-password notice in Hungarian.
+    QCOMPARE(start.messageTexts(), QStringList{hu(Kind::String, 174, 0)});
+    QVERIFY(hu(Kind::String, 174, 0) != resources::englishTable().at({Kind::String, 174, 0}));
+
+    QCOMPARE(start.sheet->windowTitle(), hu(Kind::String, 102, 0));
+    QCOMPARE(start.tabTitles(), (QStringList{hu(Kind::Dialog, 206, 0), hu(Kind::Dialog, 209, 0), hu(Kind::Dialog, 210, 0),
+                                             hu(Kind::Dialog, 211, 0), hu(Kind::Dialog, 208, 0), hu(Kind::Dialog, 207, 0),
+                                             hu(Kind::Dialog, 212, 0), hu(Kind::Dialog, 141, 0)}));
+    QCOMPARE(start.menuBarTexts(), (QStringList{hu(Kind::Menu, 149, 1), hu(Kind::Menu, 149, 2), hu(Kind::Menu, 149, 3)}));
+    QCOMPARE(start.sheet->action(32799)->text(), hu(Kind::Menu, 149, 32799));
+    QVERIFY(start.sheet->action(32799)->text() != QStringLiteral("&Clear"));
+    QCOMPARE(start.languageItems(),
+             (QStringList{QStringLiteral("English"), QStringLiteral("Hrvatski"), QStringLiteral("Magyar*")}));
+
+    // The field texts of the Reader 1 page and the hint below its grid.
+    const auto fields = start.sheet->pages().at(0)->findChildren<CCyclingEdit*>();
+    QVERIFY(!fields.isEmpty());
+    for (const CCyclingEdit* f : fields)
+        QVERIFY2(f->stepList().contains(f->text()), qPrintable(f->text()));
+    QVERIFY(start.sheet->pages().at(0)->findChild<QWidget*>(QStringLiteral("2030")));
+}
+
+void TestLanguageStartup::choosingShowsTheMessageInTheLanguageInUse()
+{
+    Start start;
+    QVERIFY(start.run(QStringLiteral("Magyar"), QStringList(std::begin(kShipped), std::end(kShipped))));
+    const QString hungarian175 = resources::loadString(175);
+    QVERIFY(hungarian175 != resources::englishTable().at({resources::Kind::String, 175, 0}));
+    start.prompter.messages.clear();
+
+    QAction* english = start.list->action(37376);
+    QVERIFY(english);
+    QCOMPARE(english->text(), QStringLiteral("English"));
+    english->trigger();
+    QCOMPARE(start.messageTexts(), QStringList{hungarian175});
+    QCOMPARE(start.prompter.messages.front().look, ui::Look::Information);
+    QCOMPARE(Profile().language(), QStringLiteral("English"));
+    QCOMPARE(start.languageItems(),
+             (QStringList{QStringLiteral("English*"), QStringLiteral("Hrvatski"), QStringLiteral("Magyar")}));
+    // Still Hungarian until the next start.
+    QCOMPARE(resources::loadString(175), hungarian175);
+}
+
+void TestLanguageStartup::cyclingFieldsStoreTheSameWordsInEveryLanguage()
+{
+    QStringList english, shown;
+    for (const QString& language : {QStringLiteral("English"), QStringLiteral("Magyar"), QStringLiteral("Hrvatski")}) {
+        Start start;
+        QVERIFY(start.run(language, QStringList(std::begin(kShipped), std::end(kShipped))));
+        QCOMPARE(start.list->currentLanguage(), language);
+        QVERIFY(start.list->isLoaded());
+        const QStringList words = start.editAndReadWords();
+        QCOMPARE(words.size(), image::kWordCount);
+        if (english.isEmpty()) {
+            english = words;
+            // The edits did change the rows of Reader 1 and the LED word.
+            QVERIFY2(words.first() != QStringLiteral("0000"), qPrintable(words.join(' ')));
+            QVERIFY2(words.at(image::kLedWord - image::kFirstWord) != QStringLiteral("0000"), qPrintable(words.join(' ')));
+        } else {
+            QCOMPARE(words, english);
+        }
+        shown << start.sheet->pages().at(0)->findChildren<CCyclingEdit*>().value(0)->text();
+    }
+    // The fields did show the texts of each language.
+    QCOMPARE(QSet<QString>(shown.begin(), shown.end()).size(), 3);
+}
+
+void TestLanguageStartup::screenshots_data()
+{
+    QTest::addColumn<QString>("language");
+    for (const char* l : {"English", "Magyar", "Hrvatski"})
+        QTest::newRow(l) << QString::fromLatin1(l);
+}
+
+// Pictures of a page in each language, for people to look at. Only when
+// TERMSET_SCREENSHOT_DIR names a folder.
+void TestLanguageStartup::screenshots()
+{
+    const QString dir = qEnvironmentVariable("TERMSET_SCREENSHOT_DIR");
+    if (dir.isEmpty())
+        QSKIP("TERMSET_SCREENSHOT_DIR is not set");
+    QFETCH(QString, language);
+    Start start;
+    QVERIFY(start.run(language, QStringList(std::begin(kShipped), std::end(kShipped))));
+    start.sheet->resize(start.sheet->sizeHint().expandedTo(start.sheet->size()));
+    for (int tab : {0, 4, 7}) {
+        start.sheet->tabs()->setCurrentIndex(tab);
+        QApplication::processEvents();
+        const QString file = QStringLiteral("%1/%2-page%3.png").arg(dir, language).arg(tab + 1);
+        QVERIFY2(start.sheet->grab().save(file), qPrintable(file));
+    }
+    // The Configuration menu with the Languages popup.
+    QMenu* configuration = start.sheet->menuBar()->actions().at(1)->menu();
+    configuration->popup(start.sheet->mapToGlobal(QPoint(40, 20)));
+    QApplication::processEvents();
+    QVERIFY(configuration->grab().save(QStringLiteral("%1/%2-menu.png").arg(dir, language)));
+    configuration->close();
+}
+
+QTEST_MAIN(TestLanguageStartup)
+#include "tst_language_startup.moc"
