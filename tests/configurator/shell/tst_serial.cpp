@@ -1,0 +1,428 @@
+// Serial status, read, write and Apply To Last end to end: the sheet with its
+// real pages and control, the control on a pseudo-terminal, the terminal
+// simulator at the far end (COM3).
+
+#include "SheetFixture.h"
+
+#include "CRK40CnfPS.h"
+#include "CRK40TKPropPage.h"
+#include "CommandIds.h"
+#include "PasswordDialogs.h"
+#include "Resources.h"
+#include "SerialDevice.h"
+#include "SerialTransfer.h"
+#include "TransferDialogs.h"
+
+#include <rk40sim/Terminal.h>
+
+#include <QAction>
+#include <QComboBox>
+#include <QPushButton>
+#include <QRadioButton>
+
+#include <memory>
+
+namespace {
+
+QString str(int id) { return resources::loadString(id); }
+
+constexpr int kCom = 3;  // the simulator's COM number
+
+// Chooses a port (index 0..9) and a baud index in the port dialog.
+std::function<int(QDialog&)> choosePort(int index, int baudIndex = 2, QStringList* notes = nullptr)
+{
+    return [=](QDialog& d) {
+        auto& dlg = dynamic_cast<CPortDlg&>(d);
+        if (notes) {
+            *notes << QString("proposed baud %1").arg(dlg.baudList()->currentText());
+            for (int i = 0; i < 10; ++i)
+                if (dlg.radio(i)->isEnabled())
+                    *notes << QString("enabled COM%1").arg(i + 1);
+            *notes << QString("selected %1").arg(dlg.portIndex());
+        }
+        dlg.radio(index)->click();
+        dlg.baudList()->setCurrentIndex(baudIndex);
+        return int(QDialog::Accepted);
+    };
+}
+
+QString hex(quint16 v) { return QString::asprintf("%04X", v); }
+
+} // namespace
+
+class TestSerial : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<SheetFixture> f;
+    std::unique_ptr<rk40sim::Terminal> sim;
+    std::unique_ptr<CRK40CnfPS> sheet;
+
+    void unlock()
+    {
+        f->prompter.dialogHandlers.push_back([](QDialog& d) {
+            dynamic_cast<CNewPasswordDlg&>(d).setTexts("pw", "pw");
+            d.accept();
+            return d.result();
+        });
+        sheet->action(cmd::kChangePassword)->trigger();
+        QVERIFY(sheet->isUnlocked());
+    }
+
+    void setImage(int address, const QString& text) { sheet->registerImage().setWord(address, text); }
+    QString image(int address) const { return sheet->registerImage().word(address); }
+
+    // Runs fn(progress) after every step of the next transfer.
+    void onStep(std::function<void(CProgressDlg&, int)> fn)
+    {
+        connect(sheet.get(), &CRK40CnfPS::transferProgressShown, this, [fn](CProgressDlg* p) {
+            connect(p, &CProgressDlg::stepped, p, [p, fn](int pos) { fn(*p, pos); });
+        });
+    }
+
+    quint16 act_value(int a) const { return quint16(image(a).toUInt(nullptr, 16)); }
+
+    QString logText() const { return QString::fromLatin1(f->readFile(f->programFile("log"))); }
+
+private slots:
+    void init()
+    {
+        f = std::make_unique<SheetFixture>();
+        QVERIFY2(f->registered, qPrintable(f->registerError));
+        sim = std::make_unique<rk40sim::Terminal>();
+        // COM3 is the simulator; every other name points nowhere.
+        for (int n = 1; n <= 10; ++n)
+            qputenv(qPrintable(QString("RK40_COM%1").arg(n)),
+                    n == kCom ? QByteArray(sim->slavePath().c_str()) : f->env.path("no-device").toLocal8Bit());
+        sheet = std::make_unique<CRK40CnfPS>();
+        sheet->OnInitDialog();
+        sheet->show();
+        f->prompter.messages.clear();
+    }
+    void cleanup()
+    {
+        sheet.reset();
+        sim.reset();
+        f.reset();
+        for (int n = 1; n <= 10; ++n)
+            qunsetenv(qPrintable(QString("RK40_COM%1").arg(n)));
+        for (QWidget* w : QApplication::topLevelWidgets())
+            QVERIFY2(!w->isVisible(), qPrintable(w->objectName()));
+    }
+
+    void wireValues_data()
+    {
+        QTest::addColumn<int>("address");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("wire");
+        QTest::newRow("row, bit 14 set") << 10 << "4001" << 0x8001;
+        QTest::newRow("row, all bits") << 37 << "FFFF" << 0xBFFF;
+        QTest::newRow("row, zero") << 20 << "0000" << 0x8000;
+        QTest::newRow("LED unchanged") << 38 << "FFFF" << 0xFFFF;
+        QTest::newRow("random unchanged") << 39 << "C123" << 0xC123;
+        QTest::newRow("LED never set") << 38 << "" << 0x0000;
+        QTest::newRow("random never set") << 39 << "" << 0x0000;
+    }
+    void wireValues()
+    {
+        QFETCH(int, address);
+        QFETCH(QString, text);
+        QFETCH(int, wire);
+        QCOMPARE(int(serialxfer::wireValue(address, text)), wire);
+    }
+
+    void writeThenReadGivesTheImageBack()
+    {
+        unlock();
+        f->prompter.messages.clear();
+        for (int a = 10; a <= 39; ++a)
+            setImage(a, hex(quint16(0x1111 * (a % 16) + a)));
+        setImage(10, "FFFF");
+        setImage(11, "4000");
+        setImage(38, "FFFF");
+        setImage(39, "");  // nothing set it
+        sim->setWord(39, 0xFFFF);
+
+        QStringList notes;
+        bool disabledDuring = true;
+        QString lastPercent;
+        onStep([&](CProgressDlg& p, int) {
+            disabledDuring = disabledDuring && !sheet->isEnabled();
+            lastPercent = p.percentText();
+        });
+        f->prompter.dialogHandlers.push_back(choosePort(kCom - 1, 2, &notes));
+        sheet->action(cmd::kSerialWrite)->trigger();
+        QVERIFY(f->prompter.messages.empty());
+        QCOMPARE(notes, (QStringList{"proposed baud 9600", "enabled COM3", "selected 2"}));
+        QVERIFY(disabledDuring);
+        QVERIFY(sheet->isEnabled());
+        QCOMPARE(lastPercent, QString("100%"));
+
+        for (int a = 10; a <= 39; ++a)
+            QCOMPARE(hex(sim->word(a)), hex(serialxfer::wireValue(a, image(a))));
+        QCOMPARE(sim->word(10), quint16(0xBFFF));
+        QCOMPARE(sim->word(11), quint16(0x8000));
+        QCOMPARE(sim->word(38), quint16(0xFFFF));
+        QCOMPARE(sim->word(39), quint16(0x0000));
+        QCOMPARE(logText().count("\r\n"), 1);
+        QVERIFY(logText().endsWith("   COM_PORT: 03   REMOTE: None:00000\r\n"));
+        QCOMPARE(sheet->lastReadText(), str(161));  // a write does not name the terminal read
+
+        // Read it back into a cleared image.
+        sheet->action(cmd::kClear)->trigger();
+        f->prompter.dialogHandlers.push_back(choosePort(kCom - 1));
+        sheet->action(cmd::kSerialRead)->trigger();
+        QVERIFY(f->prompter.messages.empty());
+        for (int a = 10; a <= 39; ++a) {
+            const quint16 v = act_value(a);
+            QCOMPARE(v, sim->word(a));
+            if (a <= 37)
+                QCOMPARE(v & 0xC000, 0x8000);
+        }
+        QCOMPARE(sheet->lastReadText(), QString("COM3"));
+        QCOMPARE(sheet->reader1()->portText(), QString("COM3"));
+        QVERIFY(sheet->isApplyToLastEnabled());
+        QCOMPARE(logText().count("\r\n"), 1);  // reads are not logged
+    }
+
+    void readWhileLockedThenUnlock()
+    {
+        f->prompter.dialogHandlers.push_back(choosePort(kCom - 1, 1));
+        sheet->action(cmd::kSerialRead)->trigger();
+        QCOMPARE(sheet->lastReadText(), QString("COM3"));
+        QVERIFY(!sheet->isApplyToLastEnabled());
+        QVERIFY(sheet->lastTerminal().valid);
+        QCOMPARE(sheet->lastTerminal().baudRate, 4800);
+        QCOMPARE(int(sheet->lastTerminal().serialPort), 3);
+        unlock();
+        QVERIFY(sheet->isApplyToLastEnabled());
+        QVERIFY(sheet->action(cmd::kApplyToLast)->isEnabled());
+    }
+
+    void applyToLastReusesThePortWithoutDialog()
+    {
+        unlock();
+        f->prompter.dialogHandlers.push_back(choosePort(kCom - 1, 0));
+        sheet->action(cmd::kSerialRead)->trigger();
+        QVERIFY(sheet->isApplyToLastEnabled());
+        setImage(25, "1234");
+        f->prompter.dialogs.clear();
+        f->prompter.messages.clear();
+        QTest::mouseClick(sheet->applyToLastButton(), Qt::LeftButton);
+        QVERIFY(f->prompter.dialogs.isEmpty());  // no port dialog
+        QVERIFY(f->prompter.messages.empty());
+        QCOMPARE(sim->word(25), quint16(0x9234));
+        QVERIFY(logText().endsWith("   COM_PORT: 03   REMOTE: None:00000\r\n"));
+        QVERIFY(!sheet->reader1()->reusePort());
+    }
+
+    void applyToLastWithoutTerminal()
+    {
+        sheet->OnApplyToLast();
+        QCOMPARE(f->prompter.messages.size(), std::size_t(1));
+        QCOMPARE(f->prompter.messages[0].text, str(165));
+    }
+
+    void oneFailedAttemptGoesOn()
+    {
+        unlock();
+        f->prompter.messages.clear();
+        setImage(10, "0001");
+        sim->injectFault({rk40sim::Fault::Nak, -1, 'b'}, 1);
+        f->prompter.dialogHandlers.push_back(choosePort(kCom - 1));
+        sheet->action(cmd::kSerialWrite)->trigger();
+        QVERIFY(f->prompter.messages.empty());
+        QCOMPARE(sim->word(10), quint16(0x8001));
+        QCOMPARE(sim->word(39), quint16(0));
+
+        sim->setWord(12, 0x8123);
+        sim->injectFault({rk40sim::Fault::BadChecksum, -1, 'a'}, 1);
+        f->prompter.dialogHandlers.push_back(choosePort(kCom - 1));
+        sheet->action(cmd::kSerialRead)->trigger();
+        QVERIFY(f->prompter.messages.empty());
+        QCOMPARE(image(12), QString("8123"));
+    }
+
+    void threeFailuresEndTheWrite()
+    {
+        unlock();
+        f->prompter.dialogHandlers.push_back(choosePort(kCom - 1));
+        sheet->action(cmd::kSerialRead)->trigger();
+        QVERIFY(sheet->isApplyToLastEnabled());
+        f->prompter.messages.clear();
+
+        sim->injectFault({rk40sim::Fault::Nak, -1, 'b'}, rk40sim::kPersistent);
+        f->prompter.dialogHandlers.push_back(choosePort(kCom - 1));
+        sheet->action(cmd::kSerialWrite)->trigger();
+        QCOMPARE(f->prompter.messages.size(), std::size_t(1));
+        QCOMPARE(f->prompter.messages[0].text, str(132));
+        QCOMPARE(f->prompter.messages[0].look, ui::Look::Stop);
+        QCOMPARE(sim->commandCount('b'), 3);  // three attempts at word 10, then nothing
+        QCOMPARE(sheet->lastReadText(), str(151));
+        QVERIFY(!sheet->lastTerminal().valid);
+        QVERIFY(!sheet->isApplyToLastEnabled());
+        QVERIFY(!sheet->action(cmd::kApplyToLast)->isEnabled());
+        QVERIFY(logText().isEmpty());
+        QVERIFY(sheet->isEnabled());
+
+        // The port was closed: another program can have it.
+        serial::SerialDevice other;
+        QCOMPARE(other.open(QString::fromStdString(sim->slavePath()), 9600), serial::OpenResult::Ok);
+    }
+
+    void cancelReadAtWord20_data()
+    {
+        QTest::addColumn<bool>("answer");
+        QTest::newRow("Yes stops") << true;
+        QTest::newRow("No goes on") << false;
+    }
+    void cancelReadAtWord20()
+    {
+        QFETCH(bool, answer);
+        for (int a = 10; a <= 39; ++a) {
+            sim->setWord(a, quint16(0x8000 + a));
+            setImage(a, "0000");
+        }
+        onStep([](CProgressDlg& p, int pos) {
+            if (pos == 10)  // words 10..19 are done
+                p.cancelButton()->click();
+        });
+        f->prompter.answers.push_back(answer);
+        f->prompter.dialogHandlers.push_back(choosePort(kCom - 1));
+        sheet->action(cmd::kSerialRead)->trigger();
+        QCOMPARE(f->prompter.questions, QStringList{str(106)});
+        QVERIFY(f->prompter.messages.empty());
+        for (int a = 10; a <= 39; ++a)
+            QCOMPARE(image(a), a < 20 || !answer ? hex(quint16(0x8000 + a)) : QString("0000"));
+        QVERIFY(sheet->lastTerminal().valid);
+        QCOMPARE(sheet->lastReadText(), QString("COM3"));
+        QVERIFY(sheet->isEnabled());
+    }
+
+    void cancelWrite()
+    {
+        unlock();
+        for (int a = 10; a <= 39; ++a)
+            setImage(a, "0001");
+        onStep([](CProgressDlg& p, int pos) {
+            if (pos == 5)
+                p.close();  // the close box cancels like the button
+        });
+        f->prompter.dialogHandlers.push_back(choosePort(kCom - 1));
+        sheet->action(cmd::kSerialWrite)->trigger();
+        QCOMPARE(f->prompter.questions, QStringList{str(109)});
+        QCOMPARE(sim->word(14), quint16(0x8001));
+        QCOMPARE(sim->word(15), quint16(0));
+        QVERIFY(logText().isEmpty());
+    }
+
+    void portHeldByAnotherProgramIsDisabled()
+    {
+        serial::SerialDevice other;
+        QCOMPARE(other.open(QString::fromStdString(sim->slavePath()), 9600), serial::OpenResult::Ok);
+        int index = 99;
+        bool com3Enabled = true;
+        f->prompter.dialogHandlers.push_back([&](QDialog& d) {
+            auto& dlg = dynamic_cast<CPortDlg&>(d);
+            index = dlg.portIndex();
+            com3Enabled = dlg.radio(kCom - 1)->isEnabled();
+            return int(QDialog::Rejected);
+        });
+        sheet->action(cmd::kSerialStatus)->trigger();
+        QVERIFY(!com3Enabled);
+        QCOMPARE(index, -1);
+        QVERIFY(f->prompter.messages.empty());
+    }
+
+    void writeWhosePortCannotOpenChangesNothing()
+    {
+        unlock();
+        f->prompter.dialogHandlers.push_back(choosePort(kCom - 1));
+        sheet->action(cmd::kSerialRead)->trigger();
+        QVERIFY(sheet->isApplyToLastEnabled());
+        f->prompter.messages.clear();
+
+        // The port is taken between the dialog and the opening.
+        serial::SerialDevice other;
+        f->prompter.dialogHandlers.push_back([&](QDialog& d) {
+            choosePort(kCom - 1)(d);
+            other.open(QString::fromStdString(sim->slavePath()), 9600);
+            return int(QDialog::Accepted);
+        });
+        sheet->action(cmd::kSerialWrite)->trigger();
+        QVERIFY(other.isOpen());
+        QVERIFY(f->prompter.messages.empty());
+        QCOMPARE(sheet->lastReadText(), QString("COM3"));
+        QVERIFY(sheet->isApplyToLastEnabled());
+        QVERIFY(sheet->lastTerminal().valid);
+        QCOMPARE(sheet->reader1()->portText(), str(151));
+        QVERIFY(logText().isEmpty());
+    }
+
+    void readWhosePortCannotOpen()
+    {
+        serial::SerialDevice other;
+        f->prompter.dialogHandlers.push_back([&](QDialog& d) {
+            choosePort(kCom - 1)(d);
+            other.open(QString::fromStdString(sim->slavePath()), 9600);
+            return int(QDialog::Accepted);
+        });
+        sheet->action(cmd::kSerialRead)->trigger();
+        QVERIFY(f->prompter.messages.empty());
+        QCOMPARE(sheet->lastReadText(), str(151));
+        QVERIFY(!sheet->lastTerminal().valid);
+    }
+
+    void disconnectMidTransfer_data()
+    {
+        QTest::addColumn<int>("command");
+        QTest::addColumn<char>("letter");
+        QTest::newRow("write") << cmd::kSerialWrite << 'b';
+        QTest::newRow("read") << cmd::kSerialRead << 'a';
+    }
+    void disconnectMidTransfer()
+    {
+        QFETCH(int, command);
+        QFETCH(char, letter);
+        unlock();
+        f->prompter.messages.clear();
+        rk40sim::Terminal* terminal = sim.get();
+        onStep([=](CProgressDlg&, int pos) {
+            if (pos == 7)
+                terminal->injectFault({rk40sim::Fault::Disconnect, -1, letter}, 1);
+        });
+        f->prompter.dialogHandlers.push_back(choosePort(kCom - 1));
+        sheet->action(command)->trigger();
+        QCOMPARE(f->prompter.messages.size(), std::size_t(1));
+        QCOMPARE(f->prompter.messages[0].text, str(132));
+        QVERIFY(!sim->connected());
+        QVERIFY(!sheet->lastTerminal().valid);
+        QVERIFY(sheet->isEnabled());
+    }
+
+    void status()
+    {
+        sim->setStatus("RK40 V6.29", "08.01.03307:09", "0005");
+        QStringList notes;
+        f->prompter.dialogHandlers.push_back(choosePort(kCom - 1, 0));
+        sheet->action(cmd::kSerialStatus)->trigger();
+        QCOMPARE(f->prompter.messages.size(), std::size_t(1));
+        const auto& m = f->prompter.messages[0];
+        QCOMPARE(m.text, QString("Firmware: RK40 V6.29\n Time: 08.01.03 07:09\n Buffered: 0005"));
+        QCOMPARE(m.look, ui::Look::Information);
+        QCOMPARE(sheet->reader1()->portText(), QString("COM3"));
+        QCOMPARE(sheet->lastReadText(), str(161));
+        QVERIFY(!sheet->lastTerminal().valid);
+
+        // The next dialog proposes 9600 again.
+        f->prompter.messages.clear();
+        f->prompter.dialogHandlers.push_back(choosePort(kCom - 1, 2, &notes));
+        sim->injectFault({rk40sim::Fault::Nak, -1, 'S'}, rk40sim::kPersistent);
+        sheet->action(cmd::kSerialStatus)->trigger();
+        QCOMPARE(notes.value(0), QString("proposed baud 9600"));
+        QCOMPARE(f->prompter.messageTexts(), QStringList{str(110)});
+        QCOMPARE(sheet->reader1()->portText(), str(151));
+    }
+};
+
+QTEST_MAIN(TestSerial)
+#include "tst_serial.moc"
