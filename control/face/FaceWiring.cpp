@@ -2,7 +2,7 @@
 
 #include "CRK40CommAboutBox.h"
 #include "CRK40CommFace.h"
-#include "CRK40CommPropPage.h"
+#include "CRK40CommPropPageWidget.h"
 
 namespace rk40::face {
 

@@ -3,7 +3,7 @@
 
 #include "CRK40CommAboutBox.h"
 #include "CRK40CommFace.h"
-#include "CRK40CommPropPage.h"
+#include "CRK40CommPropPageWidget.h"
 #include "FaceTexts.h"
 #include "FaceWiring.h"
 #include "StatusPictures.h"

@@ -6,6 +6,7 @@
 #include "CRK40CommCtrl.h"
 #include "CRK40CommFace.h"
 #include "CRK40CommPropPage.h"
+#include "CRK40CommPropPageWidget.h"
 #include "ControlTestSupport.h"
 #include "FacePixels.h"
 #include "PtyPeer.h"

@@ -1,4 +1,4 @@
-#include "CRK40CommPropPage.h"
+#include "CRK40CommPropPageWidget.h"
 
 #include "FaceTexts.h"
 

@@ -1,8 +1,8 @@
 #pragma once
 
-// The control's property page (dialog 100): caption "General" and one
-// placeholder text. The control has no property a user sets here, so the
-// page has no fields and no state.
+// The widget of the control's property page (dialog 100): caption "General"
+// and one placeholder text. The control has no property a user sets here,
+// so the page has no fields and no state.
 
 #include <QWidget>
 
