@@ -53,16 +53,12 @@ constexpr int kTimeout = -1;
 constexpr int kStopped = -2;
 constexpr int kWoken = -3;
 
-// Sleeps until `deadline` with sub-millisecond accuracy: the kernel sleep
-// ends a little early and the rest is waited out by yielding.
+// Sleeps until `deadline`. The service thread runs with a timer slack of a
+// microsecond, so this is accurate to the scheduler's wake-up latency; the
+// callers chain absolute deadlines, so that latency never adds up.
 void sleepUntil(Clock::time_point deadline)
 {
-    constexpr auto kSpin = 150us;
-    const auto now = Clock::now();
-    if (deadline - now > kSpin)
-        std::this_thread::sleep_for(deadline - now - kSpin);
-    while (Clock::now() < deadline)
-        std::this_thread::yield();
+    std::this_thread::sleep_until(deadline);
 }
 
 bool isHexDigit(std::uint8_t b) { return std::isxdigit(b) != 0; }

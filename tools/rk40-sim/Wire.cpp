@@ -65,11 +65,9 @@ std::vector<std::uint8_t> onlineBlockBody(const std::vector<std::string>& record
     if (options.stopAfter >= 0 && static_cast<std::size_t>(options.stopAfter) < data.size())
         data.resize(static_cast<std::size_t>(options.stopAfter));  // the PC meets silence
 
-    std::vector<std::uint8_t> body;
     if (!options.omitStx)
-        body.push_back(STX);
-    body.insert(body.end(), data.begin(), data.end());
-    return body;
+        data.insert(data.begin(), STX);
+    return data;
 }
 
 namespace {
