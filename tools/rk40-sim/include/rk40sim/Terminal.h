@@ -10,6 +10,7 @@
 // that owns the line: a command exchange and an on-line block never overlap.
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -46,7 +47,7 @@ struct Fault {
         ResultOne,        // confirmed frame: ACK, then result character "1"
         ResultOther,      // confirmed frame: ACK, then result character `param` (default '7')
         NoResult,         // confirmed frame: ACK, then no result character
-        Truncate,         // the answer stops after `param` bytes
+        Truncate,         // the answer stops after `param` bytes (default 0)
         Garbage,          // `param` printable garbage bytes before the answer (default 3)
         Pause,            // a pause of `param` ms in the middle of the answer
         Disconnect,       // the pseudo-terminal is closed after `param` bytes of the
