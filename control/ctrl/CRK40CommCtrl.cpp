@@ -3,6 +3,9 @@
 #include "ComPorts.h"
 #include "PropertyBag.h"
 
+#include "Prompt.h"
+
+#include <QApplication>
 #include <QCoreApplication>
 #include <QLoggingCategory>
 #include <QObject>
@@ -70,11 +73,14 @@ InvokeResult CRK40CommCtrl::invoke(int dispid, InvokeKind kind, const QVariantLi
 void CRK40CommCtrl::advise(component::IEventSink* sink)
 {
     m_sinks.advise(sink);
+    if (sink && std::find(m_advised.begin(), m_advised.end(), sink) == m_advised.end())
+        m_advised.push_back(sink);
 }
 
 void CRK40CommCtrl::unadvise(component::IEventSink* sink)
 {
     m_sinks.unadvise(sink);
+    m_advised.erase(std::remove(m_advised.begin(), m_advised.end(), sink), m_advised.end());
 }
 
 void CRK40CommCtrl::fire(int eventId, const QVariantList& args)
@@ -275,6 +281,9 @@ void CRK40CommCtrl::registerHandlers()
     m_dispatch.onMethod(dispid::RxIDTElement, [this](const QVariantList&) { return i2(RxIDTElement()); });
     m_dispatch.onMethod(dispid::ResetCurrTx, [this](const QVariantList&) { return i2(ResetCurrTx()); });
 
+    m_dispatch.onMethod(dispid::TakeData, [this](const QVariantList&) { return i2(TakeData()); });
+    m_dispatch.onMethod(dispid::ReconstructData, [this](const QVariantList&) { return i2(ReconstructData()); });
+
     m_dispatch.onMethod(dispid::GetStatus, [this](const QVariantList&) { return i2(GetStatus()); });
     m_dispatch.onMethod(dispid::PCTimeCopy, [this](const QVariantList&) { return i2(PCTimeCopy()); });
     m_dispatch.onMethod(dispid::TxDayType, [this](const QVariantList& a) { return i2(TxDayType(a.at(0).toString())); });
@@ -456,21 +465,108 @@ void CRK40CommCtrl::handleOnlineBlock()
     if (!acquireExchange())
         return;
     if (!m_ready) {
+        // Neither read nor answered: the terminal tries again later.
         releaseExchange();
         return;
     }
     int records = m_total;
     const int code = m_link.ReceiveOnlineBlock(&records);
-    m_total = records;
+    if (records != m_total) {
+        m_total = records;
+        markDirty(); // a persisted property changed
+    }
     m_link.WriteByte(code == res::kOk ? protocol::ACK : protocol::NAK);
+    const std::string data = code == res::kOk ? std::string(m_link.frameText(0)) : std::string();
     releaseExchange();
+
     if (code != res::kOk) {
+        qCInfo(lcControl) << "on-line block refused:" << code << QString::fromLatin1(res::describeBlockResult(code).data());
         m_errCode = static_cast<qint16>(code);
         fire(eventid::ErrMessage);
         return;
     }
+
+    storeRecords(data);
+
+    const bool locked = m_registerFileLock.lock(m_registerFileLockWait);
+    if (locked) {
+        if (!appendToRegisterFile(data))
+            reportRegisterFileError();
+    } else {
+        qCWarning(lcControl) << "the register file lock" << RegisterFileLock::lockFilePath()
+                             << "could not be had; the block was not written";
+    }
+    // Fired while the lock is held: other instances append after the
+    // container has dealt with this block.
+    fire(eventid::RxRegs, {i2(static_cast<qint16>(std::clamp(m_total, 0, 32767)))});
+    if (locked)
+        m_registerFileLock.unlock();
     m_errCode = 0;
-    fire(eventid::RxRegs, {i2(static_cast<qint16>(std::clamp(m_total, -32768, 32767)))});
+}
+
+void CRK40CommCtrl::storeRecords(std::string_view data)
+{
+    // Records are the LF-ended lines of the block; the arrays hold the first
+    // 32 of them, further ones are counted and written but not kept here.
+    const int year = m_clock().date().year();
+    int i = 0;
+    std::size_t pos = 0;
+    while (i < kRecordEntries && i < m_total && pos < data.size()) {
+        const std::size_t lf = data.find('\n', pos);
+        const std::size_t end = lf == std::string_view::npos ? data.size() : lf;
+        const std::string_view line = data.substr(pos, std::min(end - pos, protocol::kEventRecordLength));
+        const protocol::EventRecord r = protocol::decodeEventRecord(line, year);
+        const auto at = static_cast<std::size_t>(i);
+        m_cardArr.at(at) = fromBytes(r.card);
+        m_actionArr.at(at) = fromBytes(r.action);
+        m_timeArr.at(at) = fromBytes(r.time);
+        m_dateArr.at(at) = fromBytes(r.date);
+        m_termNoArr.at(at) = fromBytes(r.terminalNumber);
+        ++i;
+        if (lf == std::string_view::npos)
+            break;
+        pos = lf + 1;
+    }
+}
+
+bool CRK40CommCtrl::appendToRegisterFile(std::string_view data)
+{
+    if (!m_registerFile.isOpen())
+        return false;
+    // One line per record, each ended by CR LF.
+    QByteArray lines;
+    lines.reserve(static_cast<qsizetype>(data.size() + data.size() / 19 + 2));
+    for (char c : data) {
+        if (c == '\n')
+            lines += "\r\n";
+        else
+            lines += c;
+    }
+    if (!lines.isEmpty() && !lines.endsWith("\r\n"))
+        lines += "\r\n";
+    // The file is open in append mode: every write lands at its current
+    // end, also when another instance has written since it was opened.
+    if (m_registerFile.write(lines) != lines.size())
+        return false;
+    return m_registerFile.flush();
+}
+
+void CRK40CommCtrl::reportRegisterFileError()
+{
+    const QString text = QString::fromLatin1(kRegisterFileErrorText);
+    qCWarning(lcControl) << "cannot append to the register file" << m_registerFile.fileName() << ":"
+                         << m_registerFile.errorString();
+    m_registerFile.unsetError();
+    // The stock error notification. A container listening to the control's
+    // events gets it and tells the user itself; without one the control
+    // shows the text.
+    const auto scode = kRegisterFileErrorScode;
+    if (!m_advised.empty()) {
+        fire(eventid::Error, {i2(static_cast<qint16>(scode & 0xFFFF)), text, QVariant::fromValue<qint32>(scode),
+                              QStringLiteral("RK40Comm")});
+    } else if (qobject_cast<QApplication*>(QCoreApplication::instance())) {
+        ui::prompter().message(m_face.data(), text, ui::Look::Stop, controlString(1, Language::English));
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -732,6 +828,16 @@ qint16 CRK40CommCtrl::SendMessage(qint16 cmd)
     if (sent == res::kOk)
         return res::kOk;
     return sent == res::kTextNak ? res::kMessageRefused : res::kMessageNotSent;
+}
+
+qint16 CRK40CommCtrl::TakeData()
+{
+    return openingOnly(protocol::command::TakeData);
+}
+
+qint16 CRK40CommCtrl::ReconstructData()
+{
+    return openingOnly(protocol::command::ReconstructData);
 }
 
 qint16 CRK40CommCtrl::EraseMessage()

@@ -7,6 +7,7 @@
 // blocks the terminal starts and hands each one over to the owner thread.
 
 #include "DispatchTable.h"
+#include "RegisterFileLock.h"
 #include "Strings.h"
 #include "TerminalLink.h"
 #include "TypeLibrary.h"
@@ -25,6 +26,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <vector>
 
 class QObject;
 class QWidget;
@@ -105,6 +107,18 @@ public:
     qint16 SendMessage(qint16 cmd);
     qint16 EraseMessage();
 
+    // ---- Event data collection ----
+    // TakeData / ReconstructData: the opening's outcome (0, 1, -1).
+    qint16 TakeData();
+    qint16 ReconstructData();
+
+    // The stock error notification of a failed register file append.
+    static constexpr qint32 kRegisterFileErrorScode = static_cast<qint32>(0x800A003Au);
+    static constexpr const char* kRegisterFileErrorText = "Slog nije upisan";
+    // How long an accepted block waits for the machine-wide register file
+    // lock before it gives the append up.
+    void setRegisterFileLockWait(std::chrono::milliseconds wait) { m_registerFileLockWait = wait; }
+
     // ---- State for the face, the module and tests ----
     int statusBits() const { return m_status; }
     QString portName() const { return m_portName; }
@@ -142,6 +156,9 @@ private:
     void handOver();
     void onGetMessage(quint64 handOverId);
     void handleOnlineBlock();
+    void storeRecords(std::string_view data);
+    bool appendToRegisterFile(std::string_view data);
+    void reportRegisterFileError();
 
     // Lock and command opening; on failure returns the member's code (the
     // lock failed: lockFailure; the opening failed: its 1 or -1).
@@ -158,6 +175,7 @@ private:
 
     component::DispatchTable m_dispatch;
     component::EventSinks m_sinks;
+    std::vector<component::IEventSink*> m_advised; // the same sinks, to know whether any listens
 
     // The owner thread's stand-in for the control's window: hand-overs from
     // the reception thread are queued to it.
@@ -171,6 +189,8 @@ private:
     bool m_lockCreated = false;
     std::atomic<int> m_lockWaiters{0};
     QFile m_registerFile;
+    RegisterFileLock m_registerFileLock;
+    std::chrono::milliseconds m_registerFileLockWait{10000};
     int m_status = 0;
 
     // Reception thread and its hand-over to the owner thread.

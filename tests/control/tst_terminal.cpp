@@ -8,8 +8,18 @@
 
 #include <rk40sim/Terminal.h>
 
+#include "RecordingPrompter.h"
+#include "RegisterFileLock.h"
+
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QTest>
+
+#include <fcntl.h>
+#include <thread>
+#include <sys/file.h>
+#include <unistd.h>
 
 using namespace rk40;
 using namespace testsupport;
@@ -55,6 +65,16 @@ private slots:
     void receiveElements();
     void elementAfterDayTypeUpload();
 
+    void blockDecodedIntoArraysAndFile();
+    void yearDigitsAndSources();
+    void recordsBeyondTheArrays();
+    void refusedBlockLeavesArraysAndFile();
+    void registerFileWriteFailure();
+    void registerFileWriteFailureWithoutListener();
+    void registerFileLockIsWaitedFor();
+    void registerFileLockNotObtained();
+    void takeAndReconstructData();
+
     void status_data();
     void status();
     void statusRefusedOrUnanswered();
@@ -77,7 +97,15 @@ private:
     std::unique_ptr<CRK40CommCtrl> m_ctrl;
     RecordingSink m_sink;
     bool openControl(bool online);
+    QByteArray registerFile() const;
+    void removeRegisterFile() const { QFile::remove(m_env->path("reg.txt")); }
 };
+
+QByteArray TestTerminal::registerFile() const
+{
+    QFile f(m_env->path("reg.txt"));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
 
 void TestTerminal::initTestCase()
 {
@@ -361,6 +389,180 @@ void TestTerminal::elementAfterDayTypeUpload()
     m_sim->setSequenceBase(5);
     QCOMPARE(call(*m_ctrl, dispid::RxIDTElement).toInt(), 100);
     QVERIFY(get(*m_ctrl, dispid::IDTElement).toString().isEmpty());
+}
+
+void TestTerminal::blockDecodedIntoArraysAndFile()
+{
+    removeRegisterFile();
+    QVERIFY(openControl(true));
+    m_sim->sendOnlineBlock('S', {"050130930C0001234A3", "06012101520000ABCD1"});
+    QTRY_COMPARE_WITH_TIMEOUT(m_sink.count(eventid::RxRegs), 1, 10000);
+    QCOMPARE(get(*m_ctrl, dispid::Total).toInt(), 2);
+    QCOMPARE(getAt(*m_ctrl, dispid::DateArr, 0).toString(), QString("05.01.03"));
+    QCOMPARE(getAt(*m_ctrl, dispid::TimeArr, 0).toString(), QString("09:30"));
+    QCOMPARE(getAt(*m_ctrl, dispid::ActionArr, 0).toString(), QString("E1"));
+    QCOMPARE(getAt(*m_ctrl, dispid::CardArr, 0).toString(), QString("0001234A"));
+    QCOMPARE(getAt(*m_ctrl, dispid::TermNoArr, 0).toString(), QString("03"));
+    QCOMPARE(getAt(*m_ctrl, dispid::DateArr, 1).toString(), QString("06.01.02"));
+    QCOMPARE(getAt(*m_ctrl, dispid::TimeArr, 1).toString(), QString("10:15"));
+    QCOMPARE(getAt(*m_ctrl, dispid::ActionArr, 1).toString(), QString("T3"));
+    QCOMPARE(getAt(*m_ctrl, dispid::CardArr, 1).toString(), QString("0000ABCD"));
+    QCOMPARE(getAt(*m_ctrl, dispid::TermNoArr, 1).toString(), QString("01"));
+    QCOMPARE(registerFile(), QByteArray("050130930C0001234A3\r\n06012101520000ABCD1\r\n"));
+
+    // The next block is appended; entries beyond it keep their contents.
+    m_sim->sendOnlineBlock('V', {"07013120040000FFFF2"});
+    QTRY_COMPARE_WITH_TIMEOUT(m_sink.count(eventid::RxRegs), 2, 10000);
+    QCOMPARE(m_sink.events.back().args, QVariantList({i2(1)}));
+    QCOMPARE(getAt(*m_ctrl, dispid::ActionArr, 0).toString(), QString("S1O"));
+    QCOMPARE(getAt(*m_ctrl, dispid::CardArr, 1).toString(), QString("0000ABCD"));
+    QCOMPARE(registerFile(),
+             QByteArray("050130930C0001234A3\r\n06012101520000ABCD1\r\n07013120040000FFFF2\r\n"));
+    QCOMPARE(get(*m_ctrl, dispid::ErrCode).toInt(), 0);
+    call(*m_ctrl, dispid::DestroyTerminal);
+}
+
+void TestTerminal::yearDigitsAndSources()
+{
+    QVERIFY(openControl(true));
+    m_sim->sendOnlineBlock('S', {"010140000B000000011", "01013000000000000F2"});
+    QTRY_COMPARE_WITH_TIMEOUT(m_sink.count(eventid::RxRegs), 1, 10000);
+    QCOMPARE(getAt(*m_ctrl, dispid::DateArr, 0).toString(), QString("01.01.94"));
+    QCOMPARE(getAt(*m_ctrl, dispid::ActionArr, 0).toString(), QString("S4Z"));
+    QCOMPARE(getAt(*m_ctrl, dispid::DateArr, 1).toString(), QString("01.01.03"));
+    QCOMPARE(getAt(*m_ctrl, dispid::ActionArr, 1).toString(), QString("T1"));
+}
+
+void TestTerminal::recordsBeyondTheArrays()
+{
+    removeRegisterFile();
+    QVERIFY(openControl(true));
+    std::vector<std::string> records;
+    for (int i = 0; i < 40; ++i)
+        records.push_back(eventRecord(i));
+    m_sim->sendOnlineBlock('S', records);
+    QTRY_COMPARE_WITH_TIMEOUT(m_sink.count(eventid::RxRegs), 1, 10000);
+    QCOMPARE(get(*m_ctrl, dispid::Total).toInt(), 40);
+    QCOMPARE(m_sink.events.back().args, QVariantList({i2(40)}));
+    QCOMPARE(getAt(*m_ctrl, dispid::CardArr, 31).toString(), QString("00000031"));
+    QCOMPARE(registerFile().count("\r\n"), 40);
+    QVERIFY(registerFile().endsWith(QByteArray::fromStdString(eventRecord(39)) + "\r\n"));
+}
+
+void TestTerminal::refusedBlockLeavesArraysAndFile()
+{
+    removeRegisterFile();
+    QVERIFY(openControl(true));
+    putAt(*m_ctrl, dispid::CardArr, 0, "old");
+    rk40sim::BlockOptions bad;
+    bad.badChecksum = true;
+    m_sim->sendOnlineBlock('S', {"050130930C0001234A3"}, bad);
+    QTRY_COMPARE_WITH_TIMEOUT(m_sink.count(eventid::ErrMessage), 1, 10000);
+    QCOMPARE(get(*m_ctrl, dispid::ErrCode).toInt(), 96);
+    QCOMPARE(getAt(*m_ctrl, dispid::CardArr, 0).toString(), QString("old"));
+    QCOMPARE(registerFile(), QByteArray());
+    QCOMPARE(m_sink.count(eventid::RxRegs), 0);
+}
+
+void TestTerminal::registerFileWriteFailure()
+{
+    put(*m_ctrl, dispid::WorkOnLine, true);
+    put(*m_ctrl, dispid::AsciiFileName, "/dev/full");
+    QVERIFY(call(*m_ctrl, dispid::InitTerminal, {i2(0)}).toBool());
+    m_sim->sendOnlineBlock('S', {"050130930C0001234A3"});
+    QTRY_COMPARE_WITH_TIMEOUT(m_sink.count(eventid::RxRegs), 1, 10000);
+    // The arrays are filled, the notification came before RxRegs.
+    QCOMPARE(getAt(*m_ctrl, dispid::CardArr, 0).toString(), QString("0001234A"));
+    QCOMPARE(m_sink.count(eventid::Error), 1);
+    const FiredEvent& error = m_sink.events.front();
+    QCOMPARE(error.dispid, int(eventid::Error));
+    QCOMPARE(error.args.at(1).toString(), QString("Slog nije upisan"));
+    QCOMPARE(error.args.at(2).toInt(), int(0x800A003Au));
+    QCOMPARE(get(*m_ctrl, dispid::ErrCode).toInt(), 0);
+}
+
+void TestTerminal::registerFileWriteFailureWithoutListener()
+{
+    RecordingPrompter prompter;
+    m_ctrl->unadvise(&m_sink);
+    put(*m_ctrl, dispid::AsciiFileName, "/dev/full");
+    QVERIFY(call(*m_ctrl, dispid::InitTerminal, {i2(0)}).toBool());
+    m_sim->sendOnlineBlock('S', {"050130930C0001234A3"});
+    QTRY_COMPARE_WITH_TIMEOUT(prompter.messageTexts(), QStringList{"Slog nije upisan"}, 10000);
+    QCOMPARE(prompter.messages.front().look, ui::Look::Stop);
+    QCOMPARE(getAt(*m_ctrl, dispid::CardArr, 0).toString(), QString("0001234A"));
+}
+
+namespace {
+// The register file lock held through a descriptor of its own, as another
+// program would hold it.
+struct HeldRegisterFileLock {
+    HeldRegisterFileLock()
+    {
+        const QByteArray path = RegisterFileLock::lockFilePath().toLocal8Bit();
+        fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        held = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    }
+    ~HeldRegisterFileLock()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    void release() { ::flock(fd, LOCK_UN); }
+    int fd = -1;
+    bool held = false;
+};
+} // namespace
+
+void TestTerminal::registerFileLockIsWaitedFor()
+{
+    removeRegisterFile();
+    HeldRegisterFileLock other;
+    QVERIFY(other.held);
+    QVERIFY(openControl(true));
+    m_sim->sendOnlineBlock('S', {"050130930C0001234A3"});
+    QElapsedTimer t;
+    t.start();
+    std::thread releaser([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+        other.release();
+    });
+    QTRY_COMPARE_WITH_TIMEOUT(m_sink.count(eventid::RxRegs), 1, 10000);
+    releaser.join();
+    QVERIFY2(t.elapsed() >= 900, qPrintable(QString::number(t.elapsed())));
+    QCOMPARE(registerFile(), QByteArray("050130930C0001234A3\r\n"));
+    // The terminal had its ACK before the wait.
+    QVERIFY(m_sim->waitBlockDone(std::chrono::seconds(5)));
+    QCOMPARE(m_sim->lastBlockAnswer(), rk40sim::BlockAnswer::Ack);
+}
+
+void TestTerminal::registerFileLockNotObtained()
+{
+    removeRegisterFile();
+    HeldRegisterFileLock other;
+    QVERIFY(other.held);
+    m_ctrl->setRegisterFileLockWait(std::chrono::milliseconds(200));
+    QVERIFY(openControl(true));
+    m_sim->sendOnlineBlock('S', {"050130930C0001234A3"});
+    QTRY_COMPARE_WITH_TIMEOUT(m_sink.count(eventid::RxRegs), 1, 10000);
+    QCOMPARE(registerFile(), QByteArray());
+    QCOMPARE(getAt(*m_ctrl, dispid::CardArr, 0).toString(), QString("0001234A"));
+}
+
+void TestTerminal::takeAndReconstructData()
+{
+    QCOMPARE(call(*m_ctrl, dispid::TakeData).toInt(), 1);
+    QCOMPARE(call(*m_ctrl, dispid::ReconstructData).toInt(), 1);
+    QVERIFY(openControl(false));
+    QCOMPARE(call(*m_ctrl, dispid::TakeData).toInt(), 0);
+    QCOMPARE(call(*m_ctrl, dispid::ReconstructData).toInt(), 0);
+    QVERIFY(m_sim->waitForCommand('P', 1, std::chrono::seconds(5)));
+    QCOMPARE(m_sim->commandCount('T'), 1);
+    QCOMPARE(bytes(m_sim->received()), QByteArray("\x01TT\x01PP"));
+    m_sim->injectFault({Fault::SilenceOnOpen});
+    QCOMPARE(call(*m_ctrl, dispid::TakeData).toInt(), 1);
+    call(*m_ctrl, dispid::DestroyTerminal);
+    QCOMPARE(call(*m_ctrl, dispid::ReconstructData).toInt(), -1);
 }
 
 void TestTerminal::status_data()
