@@ -301,6 +301,7 @@ void TestLanguageStartup::screenshots()
     Start start;
     QVERIFY(start.run(language, QStringList(std::begin(kShipped), std::end(kShipped))));
     start.sheet->resize(start.sheet->sizeHint().expandedTo(start.sheet->size()));
+    start.editAndReadWords();  // every kind of field text on show
     for (int tab : {0, 4, 7}) {
         start.sheet->tabs()->setCurrentIndex(tab);
         QApplication::processEvents();
