@@ -1,6 +1,7 @@
 #include "CConfiguratorApp.h"
 
 #include "AppPaths.h"
+#include "Profile.h"
 #include "Prompt.h"
 #include "Resources.h"
 
@@ -11,7 +12,14 @@
 #include <winsock2.h>
 #endif
 
-CConfiguratorApp::CConfiguratorApp() = default;
+CConfiguratorApp::CConfiguratorApp()
+{
+    m_languages.setNameStore([](const QString& name) { Profile().setLanguage(name); });
+    m_languageSearch = [this](const QString& programFolder) {
+        return m_languages.Search(programFolder, Profile().language());
+    };
+    m_languageMenu = [this](QMenu* languages, CRK40CnfPS& sheet) { m_languages.FillMenu(languages, &sheet); };
+}
 
 CConfiguratorApp::~CConfiguratorApp()
 {

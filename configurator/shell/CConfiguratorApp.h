@@ -3,6 +3,9 @@
 // The application object: start-up (profile, program folder, languages,
 // sockets), the main sheet run modally as the only window, and shutdown.
 
+#include <QMenu>  // CLanguageList keeps a QPointer<QMenu>
+
+#include "CLanguageList.h"
 #include "CRK40CnfPS.h"
 
 #include <QString>
@@ -30,9 +33,14 @@ public:
 
     QString programFolder() const { return m_programFolder; }
 
+    // The language libraries found at start-up and the one in use; freed
+    // with the application object.
+    CLanguageList& languageList() { return m_languages; }
+
     // The language search of the start-up: given the program folder, finds
     // the language libraries, loads the chosen one and returns whether one
-    // was loaded. Without a search the program runs with its own texts and
+    // was loaded (by default: the language list's search for the profile's
+    // language). Without a search the program runs with its own texts and
     // says nothing.
     using LanguageSearch = std::function<bool(const QString& programFolder)>;
     void setLanguageSearch(LanguageSearch search) { m_languageSearch = std::move(search); }
@@ -47,6 +55,7 @@ private:
     bool startSockets();
     void cleanupSockets();
 
+    CLanguageList m_languages;  // first member: outlives everything else
     QString m_programFolder;
     bool m_socketsStarted = false;
     bool m_initialised = false;
