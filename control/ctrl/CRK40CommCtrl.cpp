@@ -5,7 +5,13 @@
 
 #include "Prompt.h"
 
+#include "StatusFace.h"
+
 #include <QApplication>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QGridLayout>
+#include <QLabel>
 #include <QCoreApplication>
 #include <QLoggingCategory>
 #include <QObject>
@@ -281,6 +287,10 @@ void CRK40CommCtrl::registerHandlers()
     m_dispatch.onMethod(dispid::RxIDTElement, [this](const QVariantList&) { return i2(RxIDTElement()); });
     m_dispatch.onMethod(dispid::ResetCurrTx, [this](const QVariantList&) { return i2(ResetCurrTx()); });
 
+    m_dispatch.onMethod(dispid::AboutBox, [this](const QVariantList&) {
+        AboutBox();
+        return QVariant();
+    });
     m_dispatch.onMethod(dispid::TakeData, [this](const QVariantList&) { return i2(TakeData()); });
     m_dispatch.onMethod(dispid::ReconstructData, [this](const QVariantList&) { return i2(ReconstructData()); });
 
@@ -294,9 +304,36 @@ void CRK40CommCtrl::registerHandlers()
     m_dispatch.onMethod(dispid::EraseMessage, [this](const QVariantList&) { return i2(EraseMessage()); });
 }
 
-QWidget* CRK40CommCtrl::createFace(QWidget* /*parent*/)
+QWidget* CRK40CommCtrl::createFace(QWidget* parent)
 {
-    return nullptr;
+    // One face per control; a new one replaces the old.
+    delete m_face.data();
+    auto* face = new StatusFace([this] { return m_status; }, parent);
+    face->onClick = [this] { fire(eventid::Click); };
+    face->onDoubleClick = [this] { fire(eventid::DblClick); };
+    m_face = face;
+    return face;
+}
+
+void CRK40CommCtrl::AboutBox()
+{
+    if (!qobject_cast<QApplication*>(QCoreApplication::instance()))
+        return;
+    QDialog dialog(m_face.data());
+    dialog.setObjectName(QStringLiteral("1"));
+    dialog.setWindowTitle(QStringLiteral("About RK40Comm Control"));
+    auto* layout = new QGridLayout(&dialog);
+    auto* icon = new QLabel(&dialog);
+    StatusFace picture([] { return 3; });
+    picture.resize(32, 32);
+    icon->setPixmap(picture.grab());
+    layout->addWidget(icon, 0, 0, 2, 1, Qt::AlignTop);
+    layout->addWidget(new QLabel(QStringLiteral("RK40Comm Control, Version 1.0"), &dialog), 0, 1);
+    layout->addWidget(new QLabel(QStringLiteral("Terminal protocol version 6.29"), &dialog), 1, 1);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, &dialog);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    layout->addWidget(buttons, 2, 0, 1, 2);
+    ui::prompter().exec(dialog);
 }
 
 void CRK40CommCtrl::setStatus(int bits)

@@ -107,6 +107,9 @@ public:
     qint16 SendMessage(qint16 cmd);
     qint16 EraseMessage();
 
+    // Shows the About box (modal) when the process has a widget application.
+    void AboutBox();
+
     // ---- Event data collection ----
     // TakeData / ReconstructData: the opening's outcome (0, 1, -1).
     qint16 TakeData();
