@@ -141,6 +141,8 @@ bool CLanguageList::IsChecked(int commandId) const
     return m_entries[static_cast<std::size_t>(index)].languageName == m_current;
 }
 
+QMenu* CLanguageList::popup() const { return m_popup.data(); }
+
 QAction* CLanguageList::action(int commandId) const
 {
     if (!m_popup)

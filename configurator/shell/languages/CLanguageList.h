@@ -78,7 +78,8 @@ public:
     // The entry whose library is loaded, or -1.
     int loadedIndex() const { return m_loadedIndex; }
     bool isLoaded() const { return m_loaded != nullptr; }
-    QMenu* popup() const { return m_popup; }
+    // The Languages popup, or nullptr before it is made or once it is gone.
+    QMenu* popup() const;
     QAction* action(int commandId) const;
 
 private:
