@@ -10,7 +10,9 @@
 #include "SerialTransfer.h"
 #include "TransferDialogs.h"
 
-#ifdef TERMSET_HAVE_REMOTE
+#if defined(TERMSET_HAVE_REMOTE) && __has_include("ApplyToLastRemote.h")
+#include "ApplyToLastRemote.h"
+#elif defined(TERMSET_HAVE_REMOTE)
 #include "RemoteTerminal.h"
 #endif
 
@@ -238,7 +240,9 @@ void CRK40CnfPS::OnApplyToLast()
         m_reader1->setReusePort(false);
         return;
     }
-#ifdef TERMSET_HAVE_REMOTE
+#if defined(TERMSET_HAVE_REMOTE) && __has_include("ApplyToLastRemote.h")
+    remote::applyToLastRemote(*this);
+#elif defined(TERMSET_HAVE_REMOTE)
     const LastTerminal record = m_lastTerminal;
     const int r = remote::WriteRemoteConfig(record.address, record.tcpPort, record.serialPort, *m_image);
     if (r != 0) {
