@@ -4,6 +4,7 @@
 #include "Profile.h"
 #include "Prompt.h"
 #include "Resources.h"
+#include "TextFormat.h"
 
 #include <QApplication>
 #include <QDir>
@@ -68,10 +69,8 @@ int CConfiguratorApp::Run()
         if (!sheet->hasControl()) {
             // Without the control there is no register image to edit.
             const QString module = QDir::toNativeSeparators(m_programFolder + QStringLiteral("libRK40COMM.so"));
-            QString text = resources::loadString(191);
-            text.replace(text.indexOf(QLatin1String("%s")), 2, sheet->controlError());
-            text.replace(text.indexOf(QLatin1String("%s")), 2, module);
-            ui::prompter().message(nullptr, text, ui::Look::Stop);
+            ui::prompter().message(nullptr, fillText(resources::loadString(191), {sheet->controlError(), module}),
+                                   ui::Look::Stop);
             code = 1;
         } else {
             sheet->show();

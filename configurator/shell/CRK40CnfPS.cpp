@@ -11,6 +11,7 @@
 #include "PropertyPage.h"
 #include "Prompt.h"
 #include "Resources.h"
+#include "TextFormat.h"
 
 #include <QAction>
 #include <QDir>
@@ -31,18 +32,6 @@ Q_LOGGING_CATEGORY(lcSheet, "termset.sheet")
 namespace {
 
 QString str(int id) { return resources::loadString(id); }
-
-// printf-style "%s" placeholders of the string table, filled in order.
-QString fill(QString text, std::initializer_list<QString> args)
-{
-    for (const QString& a : args) {
-        const qsizetype at = text.indexOf(QLatin1String("%s"));
-        if (at < 0)
-            break;
-        text.replace(at, 2, a);
-    }
-    return text;
-}
 
 const QString kFileFilter = QStringLiteral("RK-40 Config Files (*.act)");
 
@@ -331,7 +320,7 @@ void CRK40CnfPS::AppendTransferLog(int serialPort, const QString& address, int t
     QString error;
     if (!log.append(serialPort, address, tcpPort, &error)) {
         qCWarning(lcSheet) << "transfer log" << log.path() << ":" << error;
-        ui::prompter().message(this, fill(str(194), {QDir::toNativeSeparators(log.path()), error}), ui::Look::Stop);
+        ui::prompter().message(this, fillText(str(194), {QDir::toNativeSeparators(log.path()), error}), ui::Look::Stop);
     }
 }
 
@@ -379,7 +368,7 @@ bool CRK40CnfPS::loadImageFrom(const QString& path, bool reportOpenFailure)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         if (reportOpenFailure)
-            ui::prompter().message(this, fill(str(192), {QDir::toNativeSeparators(path)}), ui::Look::Stop);
+            ui::prompter().message(this, fillText(str(192), {QDir::toNativeSeparators(path)}), ui::Look::Stop);
         return false;
     }
     const act::LoadResult result = act::loadImage(file, *m_image);
@@ -433,7 +422,7 @@ void CRK40CnfPS::OnFileSaveAs()
     }
     if (!saved) {
         qCWarning(lcSheet) << "save" << path << ":" << error;
-        ui::prompter().message(this, fill(str(193), {QDir::toNativeSeparators(path)}), ui::Look::Stop);
+        ui::prompter().message(this, fillText(str(193), {QDir::toNativeSeparators(path)}), ui::Look::Stop);
     }
 }
 

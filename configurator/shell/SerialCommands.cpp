@@ -8,6 +8,7 @@
 #include "Prompt.h"
 #include "Resources.h"
 #include "SerialTransfer.h"
+#include "TextFormat.h"
 #include "TransferDialogs.h"
 
 #if defined(TERMSET_HAVE_REMOTE) && __has_include("ApplyToLastRemote.h")
@@ -113,13 +114,7 @@ void CRK40CnfPS::ShowStatus()
         break;
     case serialxfer::StatusOutcome::Ok: {
         setPortText(comText(out.comNumber));
-        QString text = str(111);
-        for (const QString& value : {out.firmware, out.rtc, out.inBuffer}) {
-            const qsizetype at = text.indexOf(QLatin1String("%s"));
-            if (at >= 0)
-                text.replace(at, 2, value);
-        }
-        ui::prompter().message(this, text, ui::Look::Information);
+        ui::prompter().message(this, fillText(str(111), {out.firmware, out.rtc, out.inBuffer}), ui::Look::Information);
         break;
     }
     }
@@ -213,10 +208,8 @@ void CRK40CnfPS::WriteConfiguration()
         break;
     case serialxfer::Outcome::Done:
         if (!out.logged && !out.logError.isEmpty()) {
-            QString text = str(194);
-            text.replace(text.indexOf(QLatin1String("%s")), 2, QDir::toNativeSeparators(log.path()));
-            text.replace(text.indexOf(QLatin1String("%s")), 2, out.logError);
-            ui::prompter().message(this, text, ui::Look::Stop);
+            ui::prompter().message(this, fillText(str(194), {QDir::toNativeSeparators(log.path()), out.logError}),
+                                   ui::Look::Stop);
         }
         break;
     }
@@ -246,7 +239,7 @@ void CRK40CnfPS::OnApplyToLast()
     const LastTerminal record = m_lastTerminal;
     const int r = remote::WriteRemoteConfig(record.address, record.tcpPort, record.serialPort, *m_image);
     if (r != 0) {
-        ui::prompter().message(this, str(146).replace(QLatin1String("%d"), QString::number(r)));
+        ui::prompter().message(this, fillText(str(146), {QString::number(r)}));
         return;
     }
     AppendTransferLog(record.serialPort, record.address, record.tcpPort);

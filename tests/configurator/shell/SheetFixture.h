@@ -21,9 +21,9 @@ struct SheetFixture {
     QString registerError;
     bool registered = false;
 
-    SheetFixture()
+    explicit SheetFixture(bool withControl = true)
     {
-        registered = env.registerControl(&registerError);
+        registered = withControl && env.registerControl(&registerError);
         QDir(env.root()).mkpath(QStringLiteral("program"));
         apppaths::setProgramFolder(env.path(QStringLiteral("program")));
         Profile::useFile(env.path(QStringLiteral("profile.ini")));

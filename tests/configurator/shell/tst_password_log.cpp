@@ -4,6 +4,7 @@
 #include "AboutBox.h"
 #include "PasswordChecksum.h"
 #include "Profile.h"
+#include "TextFormat.h"
 #include "TransferLog.h"
 
 #include <QFile>
@@ -152,6 +153,28 @@ private slots:
         QVERIFY(f.open(QIODevice::ReadOnly));
         QVERIFY(f.readAll().contains("[Settings]"));
         Profile::useFile({});
+    }
+
+    void fillText_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("filled");
+        QTest::newRow("status") << "Firmware: %s\n Time: %s\n Buffered: %s" << QStringList{"F", "T", "B"}
+                                << "Firmware: F\n Time: T\n Buffered: B";
+        QTest::newRow("number") << "Writing error: %d" << QStringList{"-1"} << "Writing error: -1";
+        QTest::newRow("fewer placeholders") << "No %s here" << QStringList{"a", "b"} << "No a here";
+        QTest::newRow("none") << "Plain" << QStringList{"a"} << "Plain";
+        QTest::newRow("argument with a placeholder") << "%s and %s" << QStringList{"%s", "x"} << "%s and x";
+        QTest::newRow("percent at the end") << "100%" << QStringList{"a"} << "100%";
+    }
+    void fillText()
+    {
+        QFETCH(QString, text);
+        QFETCH(QStringList, args);
+        QFETCH(QString, filled);
+        QCOMPARE(args.size() == 1 ? ::fillText(text, {args[0]}) : ::fillText(text, {args[0], args.value(1), args.value(2)}),
+                 filled);
     }
 
     void versionText_data()

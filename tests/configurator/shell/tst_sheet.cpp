@@ -3,6 +3,7 @@
 
 #include "SheetFixture.h"
 
+#include "CConfiguratorApp.h"
 #include "CRK40CnfPS.h"
 #include "CRK40TKPropPage.h"
 #include "CommandIds.h"
@@ -504,6 +505,20 @@ private slots:
         QCOMPARE(f->prompter.dialogs.last(), QString("100"));
         QCOMPARE(title, QString("About Termset"));
         QCOMPARE(version, QString("1.4.0"));
+    }
+
+    void programWithoutControlSaysSoAndEnds()
+    {
+        f.reset();
+        f = std::make_unique<SheetFixture>(false);
+        CConfiguratorApp app;
+        QCOMPARE(app.Run(), 1);
+        const QStringList texts = f->prompter.messageTexts();
+        QCOMPARE(texts.size(), 2);
+        QCOMPARE(texts[0], QString("No languages found, or no default language library found.\nUsing English."));
+        QVERIFY2(texts[1].startsWith("The communication control RK40COMM cannot be created:"), qPrintable(texts[1]));
+        QCOMPARE(f->prompter.messages[1].look, ui::Look::Stop);
+        QVERIFY(f->prompter.dialogs.isEmpty());
     }
 
     void remoteCommandsWithoutNetworkDialog()
