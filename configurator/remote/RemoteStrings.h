@@ -20,5 +20,7 @@ inline constexpr int kNotSelected = 151;       // "Not selected."
 inline constexpr int kReadDone = 157;          // "Configuration read successfully."
 inline constexpr int kWriteDone = 158;         // "Configuration written successfully."
 inline constexpr int kStatusFormat = 159;      // the status box text
+inline constexpr int kNoTerminal = 165;        // "No terminal selected."
+inline constexpr int kPortRange = 61713;       // "Enter a whole number from %1 to %2."
 
 } // namespace remote::strings

@@ -1,0 +1,134 @@
+#include "NetworkActions.h"
+
+#include "Profile.h"
+#include "Prompt.h"
+#include "RemoteStrings.h"
+#include "RemoteTrace.h"
+#include "Resources.h"
+#include "SheetServices.h"
+
+#include <QThread>
+
+namespace remote {
+
+namespace {
+
+QString str(int id) { return resources::loadString(id); }
+
+} // namespace
+
+QString selectionText(const QString& name, const QString& addressText, int serialPort)
+{
+    return QStringLiteral("%1 (%2), COM%3").arg(name, addressText).arg(serialPort);
+}
+
+NetworkActions::NetworkActions(ISheetServices& sheet, Selection& selection, SelectionDisplay display,
+                               QWidget* owner)
+    : m_sheet(sheet), m_selection(selection), m_display(std::move(display)), m_owner(owner)
+{
+}
+
+QWidget* NetworkActions::owner() const { return m_owner ? m_owner.data() : m_sheet.sheetWindow(); }
+
+int NetworkActions::run(NetworkMode mode, const RemoteTarget& target)
+{
+    remember(target);
+    switch (mode) {
+    case NetworkMode::Read: return read(target);
+    case NetworkMode::Write: return write(target);
+    case NetworkMode::Status: return status(target);
+    }
+    return -1;
+}
+
+void NetworkActions::remember(const RemoteTarget& target)
+{
+    Profile().setIpPort(target.tcpPort);
+    m_selection.name = target.name;
+    m_selection.address = target.address;
+    m_selection.port = target.tcpPort;
+    m_selection.serialPort = target.serialPort;
+
+    const QString text = selectionText(target.name, target.addressText, target.serialPort);
+    if (m_display)
+        m_display(text);
+    m_sheet.setRemoteTerminalText(text);
+}
+
+void NetworkActions::startAttempt()
+{
+    m_sheet.setLastReadText(str(strings::kNotSelected));
+    m_sheet.lastTerminal().valid = false;
+    m_sheet.setApplyToLastEnabled(false);
+}
+
+void NetworkActions::recordSuccess(const RemoteTarget& target)
+{
+    m_sheet.setLastReadText(selectionText(target.name, target.addressText, target.serialPort));
+    if (m_sheet.isUnlocked())
+        m_sheet.setApplyToLastEnabled(true);
+    LastTerminal& record = m_sheet.lastTerminal();
+    record.valid = true;
+    record.remote = true;
+    record.serialPort = target.serialPort;
+    record.address = target.addressText;
+    record.tcpPort = target.tcpPort;
+}
+
+template <typename Request>
+int NetworkActions::withRetries(Request&& request)
+{
+    int result = -1;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        if (attempt > 0)
+            QThread::msleep(static_cast<unsigned long>(m_retryPause.count()));
+        startAttempt();
+        result = request();
+        if (result == 0)
+            break;
+        qCDebug(lcRemote) << "attempt" << attempt + 1 << "failed with" << result;
+    }
+    return result;
+}
+
+int NetworkActions::read(const RemoteTarget& target)
+{
+    const int result = withRetries([&] {
+        return ReadRemoteConfig(target.addressText, target.tcpPort, target.serialPort, m_sheet.registerImage(),
+                                m_limits);
+    });
+    if (result != 0) {
+        ui::prompter().message(owner(), formatText(str(strings::kReadError), {result}), ui::Look::Stop);
+        return result;
+    }
+    recordSuccess(target);
+    m_sheet.RefreshActivePage();
+    ui::prompter().message(owner(), str(strings::kReadDone), ui::Look::Information);
+    return 0;
+}
+
+int NetworkActions::write(const RemoteTarget& target)
+{
+    const int result = withRetries([&] {
+        return WriteRemoteConfig(target.addressText, target.tcpPort, target.serialPort, m_sheet.registerImage(),
+                                 m_limits);
+    });
+    if (result != 0) {
+        ui::prompter().message(owner(), formatText(str(strings::kWriteError), {result}), ui::Look::Stop);
+        return result;
+    }
+    recordSuccess(target);
+    m_sheet.AppendTransferLog(target.serialPort, target.addressText, target.tcpPort);
+    ui::prompter().message(owner(), str(strings::kWriteDone), ui::Look::Information);
+    return 0;
+}
+
+int NetworkActions::status(const RemoteTarget& target)
+{
+    const int result = GetRemoteStatus(target.addressText, target.tcpPort, target.serialPort, owner(), m_limits);
+    if (result != 0)
+        ui::prompter().message(owner(), formatText(str(strings::kStatusError), {result}));
+    return result;
+}
+
+} // namespace remote
