@@ -19,14 +19,16 @@ struct LanguageProbe {
 };
 
 // Loads the library at `path`, asks it for its language name and unloads it
-// again. A file that does not load, lacks the export or gives no name (null
-// or empty) yields isLanguage == false; nothing is reported.
+// again (a library this process had loaded already stays loaded). A file
+// that does not load, lacks the export or gives no name (null or empty)
+// yields isLanguage == false; nothing is reported.
 LanguageProbe probeLanguageLibrary(const QString& path);
 
 class LibraryLanguage final : public ILanguageProvider {
 public:
-    // Loads the library at `path` for good. Returns nullptr when it does not
-    // load or is no language library.
+    // Loads the library at `path` for as long as the provider lives; asked
+    // again for the same file while it lives, returns the same provider.
+    // Returns nullptr when it does not load or is no language library.
     static std::shared_ptr<LibraryLanguage> load(const QString& path);
 
     ~LibraryLanguage() override;
@@ -46,6 +48,9 @@ private:
     QString m_name;
     using TextFunction = const char* (*)(int, int, int);
     TextFunction m_text = nullptr;
+    QString m_path;           // canonical path, the key among the live providers
+    bool m_ownsLoad = false;  // loaded by us, so ours to unload
+    bool m_listed = false;    // among the live providers
 };
 
 } // namespace resources
