@@ -9,6 +9,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QLibrary>
 #include <QMenu>
 #include <QTest>
 
@@ -56,6 +57,7 @@ private slots:
     void textsALibraryLacksComeFromEnglish();
     void keepsTheFirstHundred();
     void destroyingTheListRestoresEnglish();
+    void librariesInUseStayLoaded();
 };
 
 void TestLanguageList::cleanup()
@@ -318,6 +320,40 @@ void TestLanguageList::destroyingTheListRestoresEnglish()
     QVERIFY(!resources::languageProvider());
     QCOMPARE(resources::loadString(175), kEnglish175);
     QCOMPARE(configuration.actions().size(), 0);  // the popup went with the list
+}
+
+// QLibrary objects of one file share one handle: neither the search nor a
+// second user of a language library may unload it from under its holder.
+void TestLanguageList::librariesInUseStayLoaded()
+{
+    testsupport::TestEnvironment env;
+    ProgramFolder folder;
+    QVERIFY(folder.copy(testLibrary(QStringLiteral("Other.so")), QStringLiteral("Other.so")));
+    QVERIFY(folder.copy(testLibrary(QStringLiteral("NoExport.so")), QStringLiteral("NoExport.so")));
+
+    // Held by someone else (as the component layer holds the control module).
+    QLibrary holder(folder.file(QStringLiteral("NoExport.so")));
+    QVERIFY(holder.load());
+    QLibrary other(folder.file(QStringLiteral("Other.so")));
+    QVERIFY(other.load());
+    {
+        CLanguageList list;
+        QVERIFY(list.Search(folder.path(), QStringLiteral("Other")));
+    }
+    QVERIFY(holder.isLoaded());
+    QVERIFY(holder.resolve("GetLanguageName"));
+    QVERIFY(other.isLoaded());
+    QVERIFY(other.resolve("GetLanguageNameForTermset"));
+    holder.unload();
+    other.unload();
+
+    // One provider per file while it lives.
+    auto first = resources::LibraryLanguage::load(folder.file(QStringLiteral("Other.so")));
+    auto second = resources::LibraryLanguage::load(folder.path() + QStringLiteral("./Other.so"));
+    QVERIFY(first);
+    QCOMPARE(first, second);
+    first.reset();
+    QCOMPARE(second->lookup({resources::Kind::String, 175, 0}), kOther175);
 }
 
 QTEST_MAIN(TestLanguageList)

@@ -13,13 +13,16 @@
 #include "Profile.h"
 #include "RecordingPrompter.h"
 #include "RegisterImage.h"
+#include "Registry.h"
 #include "Resources.h"
 #include "TestEnvironment.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QDialog>
 #include <QMenu>
 #include <QMenuBar>
+#include <QProcess>
 #include <QTabWidget>
 #include <QTest>
 
@@ -43,10 +46,31 @@ struct Start {
 
     // `language`: the profile value "Language" (null: not set).
     // `libraries`: the shipped libraries to put into the program folder.
-    bool run(const QString& language, const QStringList& libraries)
+    // `control`: where the control module is registered from.
+    enum class Control {
+        BuildFolder,        // the built module, outside the program folder
+        ProgramFolder,      // a copy in the program folder, registered (and so loaded) by this process
+        ProgramFolderTool,  // a copy in the program folder, registered by regctl: first loaded by the search
+    };
+    bool run(const QString& language, const QStringList& libraries, Control control = Control::BuildFolder)
     {
         QString error;
-        if (!env.registerControl(&error)) {
+        const QString module = folder.file(QStringLiteral("libRK40COMM.so"));
+        if (control != Control::BuildFolder
+            && !folder.copy(testsupport::TestEnvironment::controlModulePath(), QStringLiteral("libRK40COMM.so")))
+            return false;
+        if (control == Control::ProgramFolder) {
+            if (!component::succeeded(component::registerModule(module, false, &error))) {
+                qWarning("control not registered from the program folder: %s", qPrintable(error));
+                return false;
+            }
+        } else if (control == Control::ProgramFolderTool) {
+            const int code = QProcess::execute(langtest::builtLibrary(QStringLiteral("regctl")), {module});
+            if (code != 0) {
+                qWarning("regctl %s: exit code %d", qPrintable(module), code);
+                return false;
+            }
+        } else if (!env.registerControl(&error)) {
             qWarning("control not registered: %s", qPrintable(error));
             return false;
         }
@@ -158,6 +182,7 @@ class TestLanguageStartup : public QObject {
     Q_OBJECT
 private slots:
     void withoutLibrarySaysSoAndRunsInEnglish();
+    void shippedLibrariesStartInEnglishWithoutMessage_data();
     void shippedLibrariesStartInEnglishWithoutMessage();
     void profileNamingAMissingLanguage();
     void hungarianStart();
@@ -183,13 +208,26 @@ void TestLanguageStartup::withoutLibrarySaysSoAndRunsInEnglish()
     QVERIFY(start.languageItems().isEmpty());
 }
 
+void TestLanguageStartup::shippedLibrariesStartInEnglishWithoutMessage_data()
+{
+    QTest::addColumn<int>("control");
+    QTest::newRow("control module elsewhere") << int(Start::Control::BuildFolder);
+    QTest::newRow("control module in the folder, in use") << int(Start::Control::ProgramFolder);
+    if (QFile::exists(langtest::builtLibrary(QStringLiteral("regctl"))))
+        QTest::newRow("control module in the folder, not yet loaded") << int(Start::Control::ProgramFolderTool);
+}
+
 void TestLanguageStartup::shippedLibrariesStartInEnglishWithoutMessage()
 {
+    QFETCH(int, control);
     Start start;
     QStringList libs(std::begin(kShipped), std::end(kShipped));
-    // The control module sits beside them, as in the real program folder.
-    QVERIFY(start.folder.copy(testsupport::TestEnvironment::controlModulePath(), QStringLiteral("libRK40COMM.so")));
-    QVERIFY(start.run(QString(), libs));
+    // Where the control module sits beside them, as in the real program
+    // folder, the search looks at it before the sheet creates the control.
+    QVERIFY(start.run(QString(), libs, Start::Control(control)));
+    QVERIFY(start.sheet->hasControl());
+    start.sheet->registerImage().setWord(20, QStringLiteral("1234"));
+    QCOMPARE(start.sheet->registerImage().word(20), QStringLiteral("1234"));
     QVERIFY(!start.messageTexts().contains(kNoLanguage));
     QCOMPARE(start.languageItems(),
              (QStringList{QStringLiteral("English*"), QStringLiteral("Hrvatski"), QStringLiteral("Magyar")}));
@@ -236,6 +274,15 @@ void TestLanguageStartup::hungarianStart()
     for (const CCyclingEdit* f : fields)
         QVERIFY2(f->stepList().contains(f->text()), qPrintable(f->text()));
     QVERIFY(start.sheet->pages().at(0)->findChild<QWidget*>(QStringLiteral("2030")));
+
+    // Dialogs: the About box.
+    QString aboutTitle;
+    start.prompter.dialogHandlers.push_back([&](QDialog& d) {
+        aboutTitle = d.windowTitle();
+        return int(QDialog::Rejected);
+    });
+    start.sheet->OnAbout();
+    QCOMPARE(aboutTitle, hu(Kind::Dialog, 100, 0));
 }
 
 void TestLanguageStartup::choosingShowsTheMessageInTheLanguageInUse()
