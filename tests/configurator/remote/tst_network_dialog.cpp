@@ -19,6 +19,8 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QAbstractItemView>
+#include <QPainter>
 #include <QPushButton>
 #include <QTest>
 
@@ -754,24 +756,64 @@ void TestNetworkDialog::modeOfCommands()
     QVERIFY(m_prompter->dialogs.isEmpty());
 }
 
+namespace {
+
+// The dialog as a window manager would frame it: its title above it, and
+// an open list painted where it drops down.
+QImage framed(QWidget& dialog, QWidget* popup = nullptr)
+{
+    const int bar = dialog.fontMetrics().height() + 10;
+    QRect area(dialog.mapToGlobal(QPoint(0, 0)), dialog.size());
+    if (popup)
+        area |= popup->geometry();
+    QImage out(area.width() + 2, area.height() + bar + 2, QImage::Format_ARGB32);
+    out.fill(QColor(0x50, 0x50, 0x50));
+    QPainter painter(&out);
+    painter.fillRect(QRect(1, 1, dialog.width(), bar), QColor(0x2b, 0x57, 0x9a));
+    painter.setPen(Qt::white);
+    QFont bold = dialog.font();
+    bold.setBold(true);
+    painter.setFont(bold);
+    painter.drawText(QRect(9, 1, dialog.width() - 16, bar), Qt::AlignVCenter | Qt::AlignLeft, dialog.windowTitle());
+    const QPoint origin(1 - area.left(), 1 + bar - area.top());
+    painter.drawPixmap(origin + dialog.mapToGlobal(QPoint(0, 0)), dialog.grab());
+    if (popup)
+        painter.drawPixmap(origin + popup->geometry().topLeft(), popup->grab());
+    return out;
+}
+
+} // namespace
+
 void TestNetworkDialog::screens()
 {
     const QString dir = qEnvironmentVariable("TERMSET_SCREENSHOT_DIR");
+    auto save = [&](const QImage& image, const char* name) {
+        QVERIFY(!image.isNull());
+        if (dir.isEmpty())
+            return;
+        QDir().mkpath(dir);
+        QVERIFY(image.save(QDir(dir).filePath(QString::fromLatin1(name))));
+    };
     rememberLoopback(2);
+    const char* names[] = {"network-read.png", "network-write.png", "network-status.png"};
     for (int mode = 0; mode <= 2; ++mode) {
         CNetworkDlg dlg(static_cast<NetworkMode>(mode), *m_sheet, *m_page);
         dlg.setDiscoverySources(m_options.discovery);
+        dlg.move(40, 40);
         dlg.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dlg));
         // Every control lies inside the dialog.
         for (QWidget* child : dlg.findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
             QVERIFY2(dlg.rect().contains(child->geometry()), qPrintable(child->objectName()));
-        const QImage image = dlg.grab().toImage();
-        QVERIFY(!image.isNull());
-        if (!dir.isEmpty()) {
-            QDir().mkpath(dir);
-            const char* names[] = {"network-read.png", "network-write.png", "network-status.png"};
-            QVERIFY(image.save(QDir(dir).filePath(QString::fromLatin1(names[mode]))));
+        save(framed(dlg), names[mode]);
+
+        if (mode == 0) {
+            // The computer list dropped down.
+            dlg.computerList()->showPopup();
+            QWidget* popup = dlg.computerList()->view()->window();
+            QVERIFY(popup->isVisible());
+            save(framed(dlg, popup), "network-computer-list.png");
+            dlg.computerList()->hidePopup();
         }
     }
 }
