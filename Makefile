@@ -5,7 +5,7 @@ FUZZ_BUILD    ?= build-fuzz
 JOBS          ?= $(shell nproc)
 FUZZ_SECONDS  ?= 60
 
-.PHONY: all deps build test run bench fuzz clean
+.PHONY: all deps build test run bench fuzz fuzz-smoke fuzz-build clean
 
 all: build
 
@@ -18,6 +18,7 @@ build: deps
 
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 300 -j $(JOBS)
+	@$(MAKE) --no-print-directory fuzz-smoke
 
 run: build
 	@scripts/run-demo $(BUILD)
@@ -27,10 +28,16 @@ bench: deps
 	@cmake --build $(RELEASE_BUILD) -j $(JOBS)
 	@scripts/run-bench $(RELEASE_BUILD)
 
-fuzz: deps
-	@CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRK40_FUZZ=ON >/dev/null
-	@cmake --build $(FUZZ_BUILD) -j $(JOBS)
+fuzz: fuzz-build
 	@scripts/run-fuzz $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
+# Every harness for a few seconds, so that they keep building and running.
+fuzz-smoke: fuzz-build
+	@scripts/run-fuzz $(FUZZ_BUILD) 3
+
+fuzz-build: deps
+	@CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRK40_FUZZ=ON >/dev/null
+	@cmake --build $(FUZZ_BUILD) -j $(JOBS) --target rk40_fuzzers
 
 clean:
 	rm -rf $(BUILD) $(RELEASE_BUILD) $(FUZZ_BUILD)

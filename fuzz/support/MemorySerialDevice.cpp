@@ -1,0 +1,106 @@
+// A stand-in for the POSIX serial device, linked into the fuzz harnesses in
+// place of platform/serial/SerialDevice.cpp: same class, same header, but
+// reads come from fuzzline::feed() and writes are recorded.
+
+#include "MemoryLine.h"
+#include "SerialDevice.h"
+
+#include <utility>
+
+namespace fuzzline {
+namespace {
+struct Line {
+    std::vector<std::uint8_t> input;
+    std::size_t pos = 0;
+    std::vector<std::uint8_t> output;
+    std::size_t attempts = 0;
+};
+Line& line()
+{
+    static Line l;
+    return l;
+}
+} // namespace
+
+void feed(std::span<const std::uint8_t> bytes)
+{
+    Line& l = line();
+    l.input.assign(bytes.begin(), bytes.end());
+    l.pos = 0;
+    l.output.clear();
+    l.attempts = 0;
+}
+
+const std::vector<std::uint8_t>& written() { return line().output; }
+std::size_t remaining() { return line().input.size() - line().pos; }
+std::size_t attempts() { return line().attempts; }
+
+} // namespace fuzzline
+
+namespace serial {
+
+SerialDevice::~SerialDevice() { close(); }
+
+SerialDevice::SerialDevice(SerialDevice&& other) noexcept
+    : m_fd(std::exchange(other.m_fd, -1)), m_failed(other.m_failed), m_path(std::move(other.m_path))
+{
+}
+
+SerialDevice& SerialDevice::operator=(SerialDevice&& other) noexcept
+{
+    if (this != &other) {
+        m_fd = std::exchange(other.m_fd, -1);
+        m_failed = other.m_failed;
+        m_path = std::move(other.m_path);
+    }
+    return *this;
+}
+
+OpenResult SerialDevice::open(const QString& path, int)
+{
+    m_fd = 0;
+    m_failed = false;
+    m_path = path;
+    return OpenResult::Ok;
+}
+
+bool SerialDevice::close()
+{
+    const bool wasOpen = m_fd >= 0;
+    m_fd = -1;
+    return wasOpen;
+}
+
+void SerialDevice::purge()
+{
+    auto& l = fuzzline::line();
+    l.pos = l.input.size();
+}
+
+int SerialDevice::readByte(std::chrono::milliseconds)
+{
+    auto& l = fuzzline::line();
+    ++l.attempts;
+    if (m_fd < 0 || l.pos >= l.input.size())
+        return -1;
+    return l.input[l.pos++];
+}
+
+bool SerialDevice::waitReadable(std::chrono::milliseconds)
+{
+    const auto& l = fuzzline::line();
+    return m_fd >= 0 && l.pos < l.input.size();
+}
+
+std::size_t SerialDevice::write(const std::uint8_t* data, std::size_t size)
+{
+    if (m_fd < 0)
+        return 0;
+    auto& l = fuzzline::line();
+    l.output.insert(l.output.end(), data, data + size);
+    return size;
+}
+
+bool canOpen(const QString&) { return true; }
+
+} // namespace serial
