@@ -14,6 +14,7 @@
 #include <cstring>
 #include <deque>
 #include <mutex>
+#include <random>
 #include <stdexcept>
 #include <thread>
 
@@ -145,6 +146,7 @@ struct Terminal::Impl {
         std::uint8_t header;
         std::vector<std::uint8_t> body;
         BlockOptions options;
+        std::vector<std::string> records;
     };
 
     // --- shared state, under `mutex` ---
@@ -174,12 +176,20 @@ struct Terminal::Impl {
     BlockAnswer blockAnswer = BlockAnswer::Pending;
     std::uint8_t blockAnswerByte = 0;
     int blocksSent = 0;
+    std::vector<Terminal::SentBlock> history;
+    std::optional<LineNoise> noise;
+    std::mt19937_64 noiseRng;
+    LineNoiseCounts noiseCounts;
+    std::optional<Flood> flood;
+    std::mt19937_64 floodRng;
+    Clock::time_point nextFloodAt{};
 
     // --- set once, or atomic ---
     std::string slave;
     std::atomic<int> baud{0};
     std::atomic<bool> stop{false};
     std::atomic<bool> isConnected{true};
+    std::atomic<bool> disconnectRequested{false};
     int wakeRead = -1;
     int wakeWrite = -1;
     std::thread thread;
@@ -191,6 +201,7 @@ struct Terminal::Impl {
     std::optional<std::uint8_t> pushback;
     Clock::time_point rxWire{};
     Clock::time_point txWire{};
+    Terminal::SentBlock running;  // the block being served
 
     Impl();
     ~Impl();
@@ -208,6 +219,9 @@ struct Terminal::Impl {
 
     // Writing to the PC.
     bool writeRaw(const std::uint8_t* p, std::size_t n);
+    bool writeWire(const std::uint8_t* p, std::size_t n);
+    std::vector<std::uint8_t> damage(const std::uint8_t* p, std::size_t n, bool toPc);
+    bool disconnectIfAsked();
     bool send(const std::vector<std::uint8_t>& bytes);
     bool deliver(const Plan& plan, std::vector<std::uint8_t> answer);
     void disconnect();
@@ -228,6 +242,7 @@ struct Terminal::Impl {
     void serveBlock(Block block);
     void finishBlock(BlockAnswer answer, std::uint8_t byte);
     void failQueuedBlocks();
+    Block makeFloodBlockLocked();
 
     std::vector<std::uint8_t> statusBlockLocked() const;
 };
@@ -311,6 +326,8 @@ void Terminal::Impl::run()
     prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);  // wire pacing wants sub-millisecond sleeps
 #endif
     while (!stop) {
+        disconnectIfAsked();
+        std::optional<Clock::time_point> floodAt;
         if (master < 0) {
             failQueuedBlocks();
         } else if (!pushback && inbuf.empty() && !inputPending()) {
@@ -321,14 +338,26 @@ void Terminal::Impl::run()
                     next = std::move(blocks.front());
                     blocks.pop_front();
                     blockRunning = true;
+                } else if (flood && Clock::now() >= nextFloodAt) {
+                    next = makeFloodBlockLocked();
+                    blockRunning = true;
+                    blockAnswer = BlockAnswer::Pending;
+                } else if (flood) {
+                    floodAt = nextFloodAt;
                 }
             }
             if (next) {
                 serveBlock(std::move(*next));
+                std::lock_guard lock(mutex);
+                if (flood)
+                    nextFloodAt = Clock::now() + flood->gap;
                 continue;
             }
         }
-        const int b = readByte(Clock::now() + 1s, true);
+        auto deadline = Clock::now() + 1s;
+        if (floodAt)
+            deadline = std::min(deadline, *floodAt);
+        const int b = readByte(deadline, true);
         if (b == SOH)
             serveCommand();
         // Anything else between exchanges is ignored (it is in received()).
@@ -368,6 +397,8 @@ bool Terminal::Impl::fillInput(Clock::time_point deadline, bool wakeReturns, boo
             char drain[64];
             while (::read(wakeRead, drain, sizeof drain) > 0) {
             }
+            if (disconnectIfAsked())
+                return false;
             if (wakeReturns || stop) {
                 woken = true;
                 return false;
@@ -382,9 +413,12 @@ bool Terminal::Impl::fillInput(Clock::time_point deadline, bool wakeReturns, boo
                     std::lock_guard lock(mutex);
                     rx.insert(rx.end(), buf, buf + n);
                 }
-                for (ssize_t i = 0; i < n; ++i)
-                    inbuf.emplace_back(buf[i], at);
-                return true;
+                // What the line lets through of it.
+                for (std::uint8_t b : damage(buf, static_cast<std::size_t>(n), false))
+                    inbuf.emplace_back(b, at);
+                if (!inbuf.empty())
+                    return true;
+                continue;  // all of it lost on the way: keep waiting
             }
         } else if (count == 2 && (p[1].revents & (POLLHUP | POLLERR))) {
             // Nobody holds the slave side (cannot happen while `keep` is open);
@@ -442,7 +476,60 @@ bool Terminal::Impl::readFrame(std::size_t n, std::vector<std::uint8_t>& out)
 // ---------------------------------------------------------------------------
 // Writing
 
+// Sends bytes over the line, which may damage them on the way.
 bool Terminal::Impl::writeRaw(const std::uint8_t* p, std::size_t n)
+{
+    if (disconnectIfAsked())
+        return false;
+    const std::vector<std::uint8_t> wire = damage(p, n, true);
+    return writeWire(wire.data(), wire.size());
+}
+
+std::vector<std::uint8_t> Terminal::Impl::damage(const std::uint8_t* p, std::size_t n, bool toPc)
+{
+    std::lock_guard lock(mutex);
+    if (!noise || !(toPc ? noise->toPc : noise->fromPc))
+        return std::vector<std::uint8_t>(p, p + n);
+    std::uniform_int_distribution<int> chance(0, 999'999);
+    std::uniform_int_distribution<int> anyByte(0, 255);
+    std::uniform_int_distribution<int> flip(1, 255);
+    auto hit = [&](int ppm) { return ppm > 0 && chance(noiseRng) < ppm; };
+    std::vector<std::uint8_t> out;
+    out.reserve(n + 4);
+    for (std::size_t i = 0; i < n; ++i) {
+        std::uint8_t b = p[i];
+        ++noiseCounts.bytes;
+        if (hit(noise->insertPpm)) {
+            out.push_back(static_cast<std::uint8_t>(anyByte(noiseRng)));
+            ++noiseCounts.inserted;
+        }
+        if (hit(noise->dropPpm)) {
+            ++noiseCounts.dropped;
+            continue;
+        }
+        if (hit(noise->corruptPpm)) {
+            b = static_cast<std::uint8_t>(b ^ flip(noiseRng));
+            ++noiseCounts.corrupted;
+        }
+        out.push_back(b);
+        if (hit(noise->duplicatePpm)) {
+            out.push_back(b);
+            ++noiseCounts.duplicated;
+        }
+    }
+    return out;
+}
+
+bool Terminal::Impl::disconnectIfAsked()
+{
+    if (!disconnectRequested.exchange(false))
+        return false;
+    if (master >= 0)
+        disconnect();
+    return true;
+}
+
+bool Terminal::Impl::writeWire(const std::uint8_t* p, std::size_t n)
 {
     std::size_t done = 0;
     while (done < n && master >= 0) {
@@ -936,6 +1023,9 @@ void Terminal::Impl::finishBlock(BlockAnswer answer, std::uint8_t byte)
 {
     {
         std::lock_guard lock(mutex);
+        running.answer = answer;
+        history.push_back(std::move(running));
+        running = {};
         blockAnswer = answer;
         blockAnswerByte = byte;
         blockRunning = false;
@@ -947,6 +1037,7 @@ void Terminal::Impl::finishBlock(BlockAnswer answer, std::uint8_t byte)
 void Terminal::Impl::failQueuedBlocks()
 {
     std::lock_guard lock(mutex);
+    flood.reset();  // nobody to send to any more
     if (blocks.empty())
         return;
     blocks.clear();
@@ -955,8 +1046,32 @@ void Terminal::Impl::failQueuedBlocks()
     changed.notify_all();
 }
 
+// A block of well-formed event records: ddmmy hhmm source card terminal.
+Terminal::Impl::Block Terminal::Impl::makeFloodBlockLocked()
+{
+    const Flood& f = *flood;
+    const int low = std::clamp(f.minRecords, 1, 50);
+    const int high = std::clamp(f.maxRecords, low, 50);
+    const int count = std::uniform_int_distribution<int>(low, high)(floodRng);
+    auto pick = [&](int from, int to) { return std::uniform_int_distribution<int>(from, to)(floodRng); };
+    std::vector<std::string> records;
+    for (int i = 0; i < count; ++i) {
+        char r[32];
+        std::snprintf(r, sizeof r, "%02d%02d%d%02d%02d%X%08X%d", pick(1, 28), pick(1, 12), pick(0, 9), pick(0, 23),
+                      pick(0, 59), pick(0, 15), static_cast<unsigned>(floodRng() & 0xFFFFFFFFu), pick(0, 9));
+        records.emplace_back(r);
+    }
+    const char kind = f.kind == 'S' || f.kind == 'V' ? f.kind : (pick(0, 1) ? 'V' : 'S');
+    BlockOptions options;
+    options.answerTimeout = f.answerTimeout;
+    return Block{kind, static_cast<std::uint8_t>(kind), onlineBlockBody(records, options), options, records};
+}
+
 void Terminal::Impl::serveBlock(Block block)
 {
+    running = {};
+    running.kind = block.kind;
+    running.records = block.records;
     if (!send({SOH, block.header})) {
         finishBlock(BlockAnswer::None, 0);
         return;
@@ -1205,7 +1320,7 @@ void Terminal::clearFaults()
 void Terminal::sendOnlineBlock(char kind, const std::vector<std::string>& records, BlockOptions options)
 {
     Impl::Block block{kind, options.kindByte.value_or(static_cast<std::uint8_t>(kind)),
-                      onlineBlockBody(records, options), options};
+                      onlineBlockBody(records, options), options, records};
     {
         std::lock_guard lock(d->mutex);
         d->blocks.push_back(std::move(block));
@@ -1237,6 +1352,67 @@ int Terminal::blocksSent() const
 {
     std::lock_guard lock(d->mutex);
     return d->blocksSent;
+}
+
+std::vector<Terminal::SentBlock> Terminal::blockHistory() const
+{
+    std::lock_guard lock(d->mutex);
+    return d->history;
+}
+
+void Terminal::clearBlockHistory()
+{
+    std::lock_guard lock(d->mutex);
+    d->history.clear();
+}
+
+void Terminal::setLineNoise(const LineNoise& noise)
+{
+    std::lock_guard lock(d->mutex);
+    d->noise = noise;
+    d->noiseRng.seed(noise.seed);
+    d->noiseCounts = {};
+}
+
+void Terminal::clearLineNoise()
+{
+    std::lock_guard lock(d->mutex);
+    d->noise.reset();
+}
+
+LineNoiseCounts Terminal::lineNoiseCounts() const
+{
+    std::lock_guard lock(d->mutex);
+    return d->noiseCounts;
+}
+
+void Terminal::startFlood(const Flood& flood)
+{
+    {
+        std::lock_guard lock(d->mutex);
+        d->flood = flood;
+        d->floodRng.seed(flood.seed);
+        d->nextFloodAt = Clock::now();
+    }
+    d->wake();
+}
+
+void Terminal::stopFlood()
+{
+    std::lock_guard lock(d->mutex);
+    d->flood.reset();
+}
+
+bool Terminal::flooding() const
+{
+    std::lock_guard lock(d->mutex);
+    return d->flood.has_value();
+}
+
+void Terminal::disconnectNow()
+{
+    d->disconnectRequested = true;
+    d->wake();
 }
 
 }  // namespace rk40sim

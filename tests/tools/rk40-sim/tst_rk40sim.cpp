@@ -489,6 +489,144 @@ private slots:
         terminal.reset();  // must not hang or crash
     }
 
+    // The damage of a noisy line: all or nothing of one kind, and the same
+    // damage again for the same seed.
+    void lineNoise_data()
+    {
+        QTest::addColumn<int>("kind");  // 0 drop, 1 duplicate, 2 corrupt, 3 insert
+        QTest::addColumn<QByteArray>("expected");
+        QTest::newRow("drop") << 0 << QByteArray();
+        QTest::newRow("duplicate") << 1 << QByteArray("\x06\x06" "1122334455");
+        QTest::newRow("corrupt") << 2 << QByteArray();
+        QTest::newRow("insert") << 3 << QByteArray();
+    }
+
+    void lineNoise()
+    {
+        QFETCH(int, kind);
+        QFETCH(QByteArray, expected);
+        Terminal terminal;
+        terminal.setWord(10, 0x1234);
+        PcPort pc(terminal.slavePath());
+        LineNoise noise;
+        noise.seed = 7;
+        (kind == 0 ? noise.dropPpm : kind == 1 ? noise.duplicatePpm : kind == 2 ? noise.corruptPpm : noise.insertPpm) =
+            1'000'000;
+        terminal.setLineNoise(noise);
+        pc.write(QByteArray(1, char(SOH)));
+        if (kind == 0) {
+            QVERIFY(pc.quiet());  // the ACK is lost
+            QCOMPARE(terminal.lineNoiseCounts().dropped, 1u);
+            return;
+        }
+        const QByteArray first = pc.read(kind == 1 ? 2 : kind == 3 ? 2 : 1);
+        if (kind == 1) {
+            QCOMPARE(first, QByteArray("\x06\x06"));
+        } else if (kind == 2) {
+            QCOMPARE(first.size(), 1);
+            QVERIFY(first[0] != char(ACK));
+        } else {
+            QCOMPARE(first.size(), 2);
+            QCOMPARE(first[1], char(ACK));
+        }
+        const LineNoiseCounts counts = terminal.lineNoiseCounts();
+        QCOMPARE(counts.bytes, 1u);
+        QCOMPARE(counts.damaged(), 1u);
+        Q_UNUSED(expected);
+    }
+
+    void lineNoiseRepeatsWithItsSeed()
+    {
+        auto run = [](std::uint64_t seed) {
+            Terminal terminal;
+            PcPort pc(terminal.slavePath());
+            LineNoise noise;
+            noise.seed = seed;
+            noise.corruptPpm = 100'000;
+            noise.duplicatePpm = 100'000;
+            noise.dropPpm = 100'000;
+            noise.insertPpm = 100'000;
+            terminal.setLineNoise(noise);
+            std::vector<std::string> records;
+            for (int i = 0; i < 20; ++i)
+                records.push_back("050130930C0001234A3");
+            BlockOptions options;
+            options.answerTimeout = 100ms;
+            terminal.sendOnlineBlock('S', records, options);
+            const QByteArray got = pc.read(1000, 1500);
+            terminal.waitBlockDone(5s);
+            return std::make_pair(got, terminal.lineNoiseCounts().damaged());
+        };
+        const auto a = run(42);
+        const auto b = run(42);
+        const auto c = run(43);
+        QCOMPARE(a.first, b.first);
+        QVERIFY(a.second > 0);
+        QVERIFY(a.first != c.first);
+    }
+
+    // Noise on what the PC sends: the terminal sees the damaged request and
+    // refuses it.
+    void noiseFromPc()
+    {
+        Terminal terminal;
+        PcPort pc(terminal.slavePath());
+        QVERIFY(pc.open('a'));
+        LineNoise noise;
+        noise.toPc = false;
+        noise.fromPc = true;
+        noise.corruptPpm = 1'000'000;
+        terminal.setLineNoise(noise);
+        pc.write(withSum("0A"));
+        QVERIFY(pc.read(1) != QByteArray("\x06"));  // a NAK or nothing, never the answer
+        QCOMPARE(bytes(terminal.received()).right(3), withSum("0A"));  // received() keeps what was sent
+    }
+
+    void flood()
+    {
+        Terminal terminal;
+        PcPort pc(terminal.slavePath());
+        Flood flood;
+        flood.seed = 3;
+        flood.minRecords = 2;
+        flood.maxRecords = 5;
+        flood.answerTimeout = 2s;
+        terminal.startFlood(flood);
+        QVERIFY(terminal.flooding());
+        // Take three blocks and acknowledge each one.
+        for (int i = 0; i < 3; ++i) {
+            QByteArray block;
+            while (!block.endsWith('\x03')) {
+                const QByteArray b = pc.read(1);
+                QVERIFY2(!b.isEmpty(), "the flood stopped");
+                block += b;
+            }
+            block += pc.read(1);  // checksum
+            QCOMPARE(block.left(3), QByteArray("\x01S\x02"));
+            pc.write(QByteArray(1, char(ACK)));
+        }
+        QTRY_VERIFY(terminal.blockHistory().size() >= 3);
+        terminal.stopFlood();
+        QVERIFY(terminal.waitBlockDone(5s));
+        const auto history = terminal.blockHistory();
+        for (std::size_t i = 0; i < 3; ++i) {
+            QCOMPARE(history[i].answer, BlockAnswer::Ack);
+            QVERIFY(history[i].records.size() >= 2 && history[i].records.size() <= 5);
+            for (const std::string& r : history[i].records)
+                QCOMPARE(r.size(), std::size_t(19));
+        }
+    }
+
+    void disconnectNow()
+    {
+        Terminal terminal;
+        PcPort pc(terminal.slavePath());
+        terminal.disconnectNow();
+        QTRY_VERIFY(!terminal.connected());
+        QVERIFY(pc.read(1, 500).isEmpty());
+        QVERIFY(pc.hungUp());
+    }
+
     void onlineBlockS()
     {
         Terminal terminal;

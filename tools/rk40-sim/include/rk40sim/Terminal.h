@@ -75,6 +75,43 @@ struct BlockOptions {
     std::chrono::milliseconds answerTimeout{3000}; // wait for the PC's ACK/NAK
 };
 
+// Damage done by the line itself, byte by byte, as a noisy or loose cable
+// would do it. Each rate is per byte, in parts per million (0: never). The
+// damage comes from a generator seeded with `seed`, so a run with the same
+// seed and the same traffic damages the same bytes again.
+struct LineNoise {
+    std::uint64_t seed = 1;
+    int corruptPpm = 0;    // the byte arrives as another random byte
+    int dropPpm = 0;       // the byte is lost
+    int duplicatePpm = 0;  // the byte arrives twice
+    int insertPpm = 0;     // a random byte arrives before it
+    bool toPc = true;      // damage what the terminal sends
+    bool fromPc = false;   // damage what the PC sends, before the terminal reads it
+};
+
+// What the line did so far (since setLineNoise).
+struct LineNoiseCounts {
+    std::uint64_t bytes = 0;  // bytes that went through a noisy direction
+    std::uint64_t corrupted = 0;
+    std::uint64_t dropped = 0;
+    std::uint64_t duplicated = 0;
+    std::uint64_t inserted = 0;
+    std::uint64_t damaged() const { return corrupted + dropped + duplicated + inserted; }
+};
+
+// A terminal that sends on-line blocks one after the other for as long as
+// the flood runs, each as soon as the line is idle and the previous one is
+// answered (or its answer timed out). The records are well-formed event
+// records made from a generator seeded with `seed`.
+struct Flood {
+    std::uint64_t seed = 1;
+    int minRecords = 1;
+    int maxRecords = 32;          // at most 50 (1000 data bytes)
+    char kind = 'S';              // 'S', 'V', or 0: either, at random
+    std::chrono::milliseconds gap{0};  // pause between blocks
+    std::chrono::milliseconds answerTimeout{3000};
+};
+
 // What the PC answered to the last on-line block.
 enum class BlockAnswer {
     Pending,   // nothing sent yet, or still in progress
@@ -185,6 +222,32 @@ public:
     // Waits until no block is queued or running; false on time-out.
     bool waitBlockDone(std::chrono::milliseconds timeout) const;
     int blocksSent() const;
+
+    // Every on-line block sent so far, in order, with its records and the
+    // PC's answer (kept until clearBlockHistory).
+    struct SentBlock {
+        char kind = 'S';
+        std::vector<std::string> records;
+        BlockAnswer answer = BlockAnswer::Pending;
+    };
+    std::vector<SentBlock> blockHistory() const;
+    void clearBlockHistory();
+
+    // Noise on the line from now on (replaces earlier noise, resets the
+    // counts); clearLineNoise() makes the line clean again.
+    void setLineNoise(const LineNoise& noise);
+    void clearLineNoise();
+    LineNoiseCounts lineNoiseCounts() const;
+
+    // Starts or stops a flood of on-line blocks. Blocks queued with
+    // sendOnlineBlock go first.
+    void startFlood(const Flood& flood);
+    void stopFlood();
+    bool flooding() const;
+
+    // Closes the pseudo-terminal now, between or during exchanges: the PC's
+    // port vanishes as with the Disconnect fault. connected() turns false.
+    void disconnectNow();
 
 private:
     struct Impl;
