@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -47,6 +48,35 @@ void sendAll(int fd, const char* data, qsizetype length)
         data += sent;
         length -= sent;
     }
+}
+
+// Closes with a reset instead of an orderly end: unsent and unread bytes are
+// dropped and the peer's next receive fails with ECONNRESET.
+void resetConnection(int fd)
+{
+    const linger hard{1, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+}
+
+// The reply grown to `size` bytes: its data repeated before the final full
+// stop (or zeros when it has no data).
+QByteArray oversized(const QByteArray& reply, int size)
+{
+    if (size <= reply.size())
+        return reply;
+    QByteArray head = reply.left(32);
+    QByteArray data = reply.mid(32);
+    const bool stop = data.endsWith('.');
+    if (stop)
+        data.chop(1);
+    if (data.isEmpty())
+        data = "0";
+    QByteArray out = head;
+    while (out.size() < size - 1)
+        out += data;
+    out.truncate(size - 1);
+    out += stop ? '.' : data.at(0);
+    return out;
 }
 
 } // namespace
@@ -316,6 +346,20 @@ void GatewaySimulator::serve()
 
 void GatewaySimulator::handle(int connection)
 {
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_queue.empty() && m_queue.front().mode == Mode::ResetOnAccept) {
+            m_queue.pop_front();
+            m_requests.append(QByteArray());
+            resetConnection(connection);
+            return;
+        }
+        if (m_queue.empty() && m_default.mode == Mode::ResetOnAccept) {
+            m_requests.append(QByteArray());
+            resetConnection(connection);
+            return;
+        }
+    }
     // Read the request up to its full stop.
     QByteArray text;
     char buffer[1024];
@@ -360,6 +404,9 @@ void GatewaySimulator::handle(int connection)
         reply = answer(text);
     }
 
+    if (behaviour.oversize > 0)
+        reply = oversized(reply, behaviour.oversize);
+
     const int cut = std::max(behaviour.cut, 1);
     switch (behaviour.mode) {
     case Mode::Normal:
@@ -386,6 +433,32 @@ void GatewaySimulator::handle(int connection)
     case Mode::Silent:
         waitForClose(connection);
         return;
+    case Mode::Reset:
+        sendAll(connection, reply.constData(), std::clamp<qsizetype>(behaviour.cut, 0, reply.size()));
+        // Let the bytes leave before the reset drops whatever is still queued.
+        if (behaviour.cut > 0 && !pause(std::chrono::milliseconds(50)))
+            return;
+        resetConnection(connection);
+        return;
+    case Mode::ResetOnAccept:
+        resetConnection(connection);
+        return;
+    case Mode::HalfClose:
+        sendAll(connection, reply.constData(),
+                behaviour.cut < 0 ? reply.size() : std::min<qsizetype>(behaviour.cut, reply.size()));
+        ::shutdown(connection, SHUT_WR);
+        waitForClose(connection);
+        return;
+    case Mode::Dribble: {
+        const int on = 1;
+        ::setsockopt(connection, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        for (qsizetype at = 0; at < reply.size(); ++at) {
+            if (at > 0 && !pause(behaviour.delay))
+                return;
+            sendAll(connection, reply.constData() + at, 1);
+        }
+        break;
+    }
     }
     if (behaviour.keepOpen)
         waitForClose(connection);

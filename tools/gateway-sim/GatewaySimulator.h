@@ -59,6 +59,11 @@ enum class Mode {
     Empty,   // close without sending anything
     Silent,  // send nothing and keep the connection open
     Raw,     // send `raw` instead of the reply
+    Reset,   // the first `cut` bytes of the reply (0: none), then a reset (RST)
+    ResetOnAccept, // a reset at once, before the request is read
+    HalfClose, // the first `cut` bytes (-1: all), then no more sending (FIN),
+               // reading on until the client closes
+    Dribble, // the reply one byte at a time, `delay` apart
 };
 
 struct Behaviour {
@@ -68,6 +73,9 @@ struct Behaviour {
     std::chrono::milliseconds delay{0};
     QByteArray raw;
     bool keepOpen = false;               // after replying, wait for the client to close
+    // Not 0: the reply is made this many bytes long by repeating its data
+    // before the closing full stop (a reply larger than the client's buffer).
+    int oversize = 0;
 };
 
 // A request text taken apart. ok is false when it does not have the shape

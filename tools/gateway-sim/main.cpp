@@ -5,7 +5,9 @@
 // Commands on standard input, one a line, change how the next replies go:
 //   ok                      normal replies
 //   error CODE              reply with this result code
-//   fault MODE [CUT] [MS]   MODE: normal short split slow empty silent
+//   fault MODE [CUT] [MS]   MODE: normal short split slow empty silent reset
+//                           reset-on-accept half-close dribble
+//   oversize BYTES          replies grown to BYTES (0: as they are)
 //   keep-open on|off        keep connections open after replying
 //   ports 1,2,3             the serial ports
 //   word PORT ADDR VALUE    set a word of a terminal (decimal)
@@ -51,6 +53,8 @@ bool parseMode(const QString& name, Mode* mode)
     static const std::pair<const char*, Mode> modes[] = {
         {"normal", Mode::Normal}, {"short", Mode::Short}, {"split", Mode::Split},
         {"slow", Mode::Slow},     {"empty", Mode::Empty}, {"silent", Mode::Silent},
+        {"reset", Mode::Reset},   {"reset-on-accept", Mode::ResetOnAccept},
+        {"half-close", Mode::HalfClose}, {"dribble", Mode::Dribble},
     };
     for (const auto& [text, value] : modes) {
         if (name == QLatin1String(text)) {
@@ -84,6 +88,9 @@ bool runCommands(GatewaySimulator& simulator, Behaviour behaviour)
                 behaviour.cut = words[2].toInt(&good);
             if (good && words.size() >= 4)
                 behaviour.delay = std::chrono::milliseconds(words[3].toInt(&good));
+        } else if (command == QLatin1String("oversize") && words.size() == 2) {
+            behaviour.oversize = words[1].toInt(&good);
+            good = good && behaviour.oversize >= 0;
         } else if (command == QLatin1String("keep-open") && words.size() == 2) {
             behaviour.keepOpen = words[1] == QLatin1String("on");
         } else if (command == QLatin1String("ports") && words.size() == 2) {

@@ -6,6 +6,7 @@
 #include <QTest>
 
 #include <arpa/inet.h>
+#include <cerrno>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -36,6 +37,46 @@ QByteArray exchange(quint16 port, const QByteArray& text)
     return reply;
 }
 
+// Like exchange(), and tells how the connection ended: 0 for an orderly
+// close, otherwise the receive error (ECONNRESET for a reset). `pieces`
+// counts the receives that brought data.
+struct Ending {
+    QByteArray reply;
+    int error = 0;
+    int pieces = 0;
+    bool couldSendAfterEnd = false;
+};
+Ending exchangeEnding(quint16 port, const QByteArray& text)
+{
+    Ending e;
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+        ::send(fd, text.constData(), static_cast<size_t>(text.size()), MSG_NOSIGNAL);
+        timeval limit{20, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        char buffer[1024];
+        for (;;) {
+            const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
+            if (got < 0) {
+                e.error = errno;
+                break;
+            }
+            if (got == 0)
+                break;
+            e.reply.append(buffer, got);
+            ++e.pieces;
+        }
+        // After an orderly end of the gateway's sending, its side may still read.
+        e.couldSendAfterEnd = e.error == 0 && ::send(fd, "x", 1, MSG_NOSIGNAL) == 1;
+    }
+    ::close(fd);
+    return e;
+}
+
 QByteArray writeRequest(char port, const QByteArray& body, const char* length = nullptr)
 {
     const QByteArray size = length ? QByteArray(length) : QByteArray::number(body.size() + 1).rightJustified(7, '0');
@@ -64,6 +105,7 @@ private slots:
     void answers();
     void writeChangesTheTerminal();
     void statusColumns();
+    void connectionFaults();
     void program();
 };
 
@@ -162,6 +204,57 @@ void TestGatewaySim::statusColumns()
     simulator.setTerminal(1, terminal);
     const QByteArray reply = simulator.answer("VeTr 1 0000000 plok 1 STAT.");
     QCOMPARE(reply.mid(32), QByteArray("05:04 06.12.26 6 0017 06.29 00003 00001 00255."));
+}
+
+void TestGatewaySim::connectionFaults()
+{
+    GatewaySimulator simulator;
+    QVERIFY(simulator.start());
+    const QByteArray request = "VeTr 1 0000000 plok 1 gEPT.";
+    const QByteArray normal = simulator.answer(request);
+    QCOMPARE(normal.size(), 32 + 30 * 11 + 1);
+
+    Behaviour reset;
+    reset.mode = Mode::Reset;
+    reset.cut = 10;
+    simulator.pushBehaviour(reset);
+    Ending e = exchangeEnding(simulator.port(), request);
+    QCOMPARE(e.error, ECONNRESET);
+    QVERIFY(e.reply.size() <= 10);
+    QCOMPARE(e.reply, normal.left(e.reply.size()));
+
+    Behaviour onAccept;
+    onAccept.mode = Mode::ResetOnAccept;
+    simulator.pushBehaviour(onAccept);
+    e = exchangeEnding(simulator.port(), request);
+    QVERIFY(e.reply.isEmpty());
+    QVERIFY2(e.error == ECONNRESET || e.error == EPIPE, qPrintable(QString::number(e.error)));
+
+    Behaviour half;
+    half.mode = Mode::HalfClose;
+    half.cut = 40;
+    simulator.pushBehaviour(half);
+    e = exchangeEnding(simulator.port(), request);
+    QCOMPARE(e.error, 0);
+    QCOMPARE(e.reply, normal.left(40));
+    QVERIFY(e.couldSendAfterEnd);
+
+    Behaviour dribble;
+    dribble.mode = Mode::Dribble;
+    dribble.delay = std::chrono::milliseconds(2);
+    simulator.pushBehaviour(dribble);
+    e = exchangeEnding(simulator.port(), request);
+    QCOMPARE(e.reply, normal);
+    QVERIFY2(e.pieces > 20, qPrintable(QString::number(e.pieces)));  // many small pieces
+
+    Behaviour big;
+    big.oversize = 10000;
+    simulator.pushBehaviour(big);
+    e = exchangeEnding(simulator.port(), request);
+    QCOMPARE(e.reply.size(), 10000);
+    QVERIFY(e.reply.startsWith(normal.left(normal.size() - 1)));
+    QVERIFY(e.reply.endsWith('.'));
+    QCOMPARE(e.reply.count('.'), 1);
 }
 
 void TestGatewaySim::program()
