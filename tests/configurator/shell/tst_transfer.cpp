@@ -1,0 +1,214 @@
+// The serial transfer without any window, as a command-line program runs it:
+// the control made from the registry, the terminal simulator on COM3, an
+// observer that records what the transfer asks for.
+
+#include "AppPaths.h"
+#include "CRK40Comm.h"
+#include "SerialTransfer.h"
+#include "TestEnvironment.h"
+
+#include <rk40sim/Terminal.h>
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QTest>
+
+#include <memory>
+
+using namespace std::chrono_literals;
+using serialxfer::Outcome;
+
+namespace {
+
+constexpr int kCom = 3;
+
+struct RecordingObserver : serialxfer::ITransferObserver {
+    std::vector<int> pauses;  // milliseconds asked for, in order
+    std::vector<int> words;
+    std::vector<int> opened;
+    int stopAt = -1;          // address before which to stop
+    int asked = 0;
+    int next = 10;
+
+    void portOpened(int com) override { opened.push_back(com); }
+    bool stopRequested() override
+    {
+        ++asked;
+        return next == stopAt;
+    }
+    void wordDone(int address) override
+    {
+        words.push_back(address);
+        next = address + 1;
+    }
+    void pause(std::chrono::milliseconds d) override { pauses.push_back(int(d.count())); }
+
+    int count(int ms) const { return int(std::count(pauses.begin(), pauses.end(), ms)); }
+};
+
+QString hex(quint16 v) { return QString::asprintf("%04X", v); }
+
+} // namespace
+
+class TestTransfer : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<testsupport::TestEnvironment> env;
+    std::unique_ptr<rk40sim::Terminal> sim;
+    std::unique_ptr<CRK40Comm> comm;
+    std::unique_ptr<translog::TransferLog> log;
+    LastTerminal record;
+
+    serialxfer::SerialTransfer transfer() { return serialxfer::SerialTransfer(*comm, record, log.get()); }
+    static serialxfer::PortChoice com3(int baud = 9600) { return {kCom - 1, baud}; }
+    QByteArray logBytes() const
+    {
+        QFile f(log->path());
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+
+private slots:
+    void init()
+    {
+        env = std::make_unique<testsupport::TestEnvironment>();
+        QString error;
+        QVERIFY2(env->registerControl(&error), qPrintable(error));
+        sim = std::make_unique<rk40sim::Terminal>();
+        qputenv("RK40_COM3", sim->slavePath().c_str());
+        comm = std::make_unique<CRK40Comm>();
+        QVERIFY2(comm->Create(), qPrintable(comm->errorText()));
+        comm->SetWorkOnLine(false);
+        log = std::make_unique<translog::TransferLog>(env->path("log"),
+                                                      [] { return QDateTime(QDate(2026, 12, 6), QTime(5, 4, 31)); });
+        record = {};
+        for (int a = 10; a <= 39; ++a)
+            comm->setWord(a, "0000");
+    }
+    void cleanup()
+    {
+        comm.reset();
+        sim.reset();
+        env.reset();
+        qunsetenv("RK40_COM3");
+    }
+
+    void writeAllWords()
+    {
+        for (int a = 10; a <= 39; ++a)
+            comm->setWord(a, hex(quint16(0x0101 * a)));
+        comm->setWord(38, "");
+        RecordingObserver obs;
+        const Outcome out = transfer().write(com3(), obs);
+        QCOMPARE(out.status, Outcome::Done);
+        QCOMPARE(out.wordsDone, 30);
+        QCOMPARE(out.comNumber, 3);
+        QVERIFY(out.logged);
+        QCOMPARE(obs.opened, std::vector<int>{3});
+        QCOMPARE(obs.asked, 30);
+        QCOMPARE(obs.pauses, std::vector<int>(30, 25));  // after every word, no repeats
+        for (int a = 10; a <= 37; ++a)
+            QCOMPARE(hex(sim->word(a)), hex(quint16((0x0101 * a & 0x3FFF) | 0x8000)));
+        QCOMPARE(sim->word(38), quint16(0));
+        QCOMPARE(sim->word(39), quint16(0x0101 * 39));
+        QCOMPARE(logBytes(), QByteArray("06.12.2026. 05:04:31   COM_PORT: 03   REMOTE: None:00000\r\n"));
+        QVERIFY(!record.valid);  // a write does not make a last terminal
+    }
+
+    void repeatedAttemptsAreSpacedAndCounted()
+    {
+        sim->injectFault({rk40sim::Fault::Nak, -1, 'b'}, 2);
+        RecordingObserver obs;
+        Outcome out = transfer().write(com3(), obs);
+        QCOMPARE(out.status, Outcome::Done);
+        QCOMPARE(obs.count(100), 2);
+        QCOMPARE(std::vector<int>(obs.pauses.begin(), obs.pauses.begin() + 3), (std::vector<int>{100, 100, 25}));
+        QCOMPARE(sim->commandCount('b'), 32);
+
+        record.valid = true;
+        sim->injectFault({rk40sim::Fault::Nak, -1, 'b'}, rk40sim::kPersistent);
+        RecordingObserver failing;
+        out = transfer().write(com3(), failing);
+        QCOMPARE(out.status, Outcome::WordFailed);
+        QCOMPARE(out.failedAddress, 10);
+        QVERIFY(out.lastResult != 0);
+        QCOMPARE(failing.pauses, (std::vector<int>{100, 100}));
+        QCOMPARE(sim->commandCount('b'), 35);
+        QVERIFY(!record.valid);
+        QCOMPARE(logBytes().count('\n'), 1);  // only the first, successful write
+    }
+
+    void readSetsTheRecord()
+    {
+        for (int a = 10; a <= 39; ++a)
+            sim->setWord(a, quint16(0x8000 | a));
+        RecordingObserver obs;
+        const Outcome out = transfer().read(com3(2400), obs);
+        QCOMPARE(out.status, Outcome::Done);
+        QVERIFY(obs.pauses.empty());  // a read waits only before repeated attempts
+        for (int a = 10; a <= 39; ++a)
+            QCOMPARE(comm->word(a), hex(quint16(0x8000 | a)));
+        QVERIFY(record.valid);
+        QVERIFY(!record.remote);
+        QCOMPARE(int(record.serialPort), 3);
+        QCOMPARE(record.baudRate, 2400);
+        QVERIFY(logBytes().isEmpty());
+    }
+
+    void cancelledReadKeepsWordsAndRecord()
+    {
+        for (int a = 10; a <= 39; ++a)
+            sim->setWord(a, 0x1234);
+        RecordingObserver obs;
+        obs.stopAt = 20;
+        const Outcome out = transfer().read(com3(), obs);
+        QCOMPARE(out.status, Outcome::Cancelled);
+        QCOMPARE(out.wordsDone, 10);
+        for (int a = 10; a <= 39; ++a)
+            QCOMPARE(comm->word(a), a < 20 ? QString("1234") : QString("0000"));
+        QVERIFY(record.valid);
+    }
+
+    void portThatDoesNotOpen()
+    {
+        record = {true, false, 3, 9600, {}, 0};
+        RecordingObserver obs;
+        const Outcome write = transfer().write(serialxfer::PortChoice{4, 4800}, obs);  // COM5 maps nowhere
+        QCOMPARE(write.status, Outcome::PortFailed);
+        QVERIFY(record.valid);  // a write leaves the record alone
+        QCOMPARE(record.baudRate, 9600);
+        const Outcome read = transfer().read(serialxfer::PortChoice{4, 4800}, obs);
+        QCOMPARE(read.status, Outcome::PortFailed);
+        QVERIFY(!record.valid);
+        QCOMPARE(record.baudRate, 4800);  // kept as soon as the port was chosen
+        QVERIFY(obs.opened.empty());
+        QCOMPARE(sim->openingCount(), 0);
+    }
+
+    void writeToTheRecordedPort()
+    {
+        record = {true, false, 3, 4800, {}, 0};
+        comm->setWord(39, "00AA");
+        auto t = transfer();
+        QVERIFY(t.openRecordPort());
+        RecordingObserver obs;
+        const Outcome out = t.write(std::nullopt, obs);
+        QCOMPARE(out.status, Outcome::Done);
+        QCOMPARE(sim->word(39), quint16(0x00AA));
+        QVERIFY(logBytes().contains("COM_PORT: 03"));
+    }
+
+    void status()
+    {
+        sim->setStatus("RK40 V6.29", "08.01.03307:09", "0042");
+        serialxfer::StatusOutcome out = transfer().status(com3());
+        QCOMPARE(out.status, serialxfer::StatusOutcome::Ok);
+        QCOMPARE(out.firmware, QString("RK40 V6.29"));
+        QCOMPARE(out.inBuffer, QString("0042"));
+        QVERIFY(!record.valid);
+        out = transfer().status(serialxfer::PortChoice{4, 9600});
+        QCOMPARE(out.status, serialxfer::StatusOutcome::PortFailed);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestTransfer)
+#include "tst_transfer.moc"
