@@ -131,7 +131,8 @@ StatusOutcome SerialTransfer::status(const PortChoice& port)
         out.status = StatusOutcome::PortFailed;
         return out;
     }
-    if (m_comm.GetStatus() != 0) {
+    out.result = m_comm.GetStatus();
+    if (out.result != 0) {
         out.status = StatusOutcome::Busy;
     } else {
         out.firmware = m_comm.GetFirmware();

@@ -71,6 +71,7 @@ struct StatusOutcome {
     enum Status { Ok, PortFailed, Busy };
     Status status = Ok;
     int comNumber = 0;
+    short result = 0;        // Busy: the control's result code of GetStatus
     QString firmware, rtc, inBuffer;
 };
 

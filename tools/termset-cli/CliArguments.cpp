@@ -1,0 +1,323 @@
+#include "CliArguments.h"
+
+#include "RemoteProtocol.h"
+
+#include <map>
+
+namespace termsetcli {
+
+namespace {
+
+bool allDigits(const QString& text)
+{
+    if (text.isEmpty())
+        return false;
+    for (const QChar c : text)
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return false;
+    return true;
+}
+
+std::optional<Command> commandOf(const QString& word)
+{
+    static const std::map<QString, Command> commands{
+        {QStringLiteral("read"), Command::Read},   {QStringLiteral("write"), Command::Write},
+        {QStringLiteral("status"), Command::Status}, {QStringLiteral("ports"), Command::Ports},
+        {QStringLiteral("show"), Command::Show},   {QStringLiteral("diff"), Command::Diff},
+    };
+    const auto it = commands.find(word);
+    if (it == commands.end())
+        return std::nullopt;
+    return it->second;
+}
+
+// The options that take a value.
+const QStringList& valueOptions()
+{
+    static const QStringList options{
+        QStringLiteral("--port"),          QStringLiteral("--baud"),     QStringLiteral("--remote"),
+        QStringLiteral("--serial"),        QStringLiteral("-o"),         QStringLiteral("--output"),
+        QStringLiteral("--password-file"), QStringLiteral("--language"), QStringLiteral("--log"),
+    };
+    return options;
+}
+
+QString commandName(Command c)
+{
+    switch (c) {
+    case Command::Read: return QStringLiteral("read");
+    case Command::Write: return QStringLiteral("write");
+    case Command::Status: return QStringLiteral("status");
+    case Command::Ports: return QStringLiteral("ports");
+    case Command::Show: return QStringLiteral("show");
+    case Command::Diff: return QStringLiteral("diff");
+    case Command::Help: return QStringLiteral("--help");
+    case Command::Version: return QStringLiteral("--version");
+    }
+    return {};
+}
+
+ParseResult failure(const QString& message) { return ParseResult{std::nullopt, message}; }
+
+} // namespace
+
+std::optional<int> parsePortName(const QString& text)
+{
+    QString digits = text;
+    if (digits.startsWith(QLatin1String("COM"), Qt::CaseInsensitive))
+        digits = digits.mid(3);
+    if (!allDigits(digits) || digits.size() > 2)
+        return std::nullopt;
+    const int n = digits.toInt();
+    if (n < 1 || n > 10)
+        return std::nullopt;
+    return n - 1;
+}
+
+std::optional<int> parseBaud(const QString& text)
+{
+    for (const int rate : {2400, 4800, 9600})
+        if (text == QString::number(rate))
+            return rate;
+    return std::nullopt;
+}
+
+bool parseRemote(const QString& text, QString* host, quint16* tcpPort, QString* error)
+{
+    QString address = text;
+    quint16 port = 0;
+    const qsizetype colon = text.indexOf(QLatin1Char(':'));
+    if (colon >= 0) {
+        address = text.left(colon);
+        const std::optional<quint16> p = remote::parseTcpPort(text.mid(colon + 1));
+        if (!p) {
+            *error = QStringLiteral("the gateway's TCP port must be a number from %1 to %2: %3")
+                         .arg(remote::kMinTcpPort)
+                         .arg(remote::kMaxTcpPort)
+                         .arg(text.mid(colon + 1));
+            return false;
+        }
+        port = *p;
+    }
+    // The requests go to a dotted address, never to a looked-up name.
+    const QStringList parts = address.split(QLatin1Char('.'));
+    bool dotted = parts.size() == 4;
+    for (const QString& part : parts)
+        dotted = dotted && allDigits(part) && part.size() <= 3 && part.toInt() <= 255;
+    if (!dotted) {
+        *error = QStringLiteral("the gateway must be given as a dotted IPv4 address such as 192.0.2.7: %1").arg(address);
+        return false;
+    }
+    *host = address;
+    *tcpPort = port;
+    return true;
+}
+
+ParseResult parseArguments(const QStringList& args)
+{
+    Arguments out;
+    std::optional<Command> command;
+    QStringList positional;
+    bool havePort = false, haveBaud = false, haveRemote = false, haveSerial = false, haveOutput = false,
+         havePassword = false;
+    bool help = false, version = false;
+
+    bool optionsEnded = false;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        QString arg = args[i];
+        if (optionsEnded || arg == QLatin1String("-") || !arg.startsWith(QLatin1Char('-'))) {
+            if (!command && !optionsEnded) {
+                command = commandOf(arg);
+                if (!command)
+                    return failure(QStringLiteral("unknown command: %1").arg(arg));
+            } else {
+                positional << arg;
+            }
+            continue;
+        }
+        if (arg == QLatin1String("--")) {
+            optionsEnded = true;
+            continue;
+        }
+        if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
+            help = true;
+            continue;
+        }
+        if (arg == QLatin1String("--version")) {
+            version = true;
+            continue;
+        }
+        QString value;
+        bool inlineValue = false;
+        const qsizetype eq = arg.indexOf(QLatin1Char('='));
+        if (arg.startsWith(QLatin1String("--")) && eq > 0) {
+            value = arg.mid(eq + 1);
+            arg = arg.left(eq);
+            inlineValue = true;
+        }
+        if (!valueOptions().contains(arg))
+            return failure(QStringLiteral("unknown option: %1").arg(arg));
+        if (!inlineValue) {
+            if (i + 1 >= args.size())
+                return failure(QStringLiteral("%1 needs a value").arg(arg));
+            value = args[++i];
+        }
+
+        auto once = [&](bool& seen) {
+            const bool first = !seen;
+            seen = true;
+            return first;
+        };
+        if (arg == QLatin1String("--port")) {
+            if (!once(havePort))
+                return failure(QStringLiteral("--port given twice"));
+            const std::optional<int> index = parsePortName(value);
+            if (!index)
+                return failure(QStringLiteral("--port takes COM1 to COM10: %1").arg(value));
+            out.target.portIndex = *index;
+        } else if (arg == QLatin1String("--baud")) {
+            if (!once(haveBaud))
+                return failure(QStringLiteral("--baud given twice"));
+            const std::optional<int> baud = parseBaud(value);
+            if (!baud)
+                return failure(QStringLiteral("--baud takes 2400, 4800 or 9600: %1").arg(value));
+            out.target.baud = *baud;
+        } else if (arg == QLatin1String("--remote")) {
+            if (!once(haveRemote))
+                return failure(QStringLiteral("--remote given twice"));
+            QString error;
+            if (!parseRemote(value, &out.target.host, &out.target.tcpPort, &error))
+                return failure(error);
+        } else if (arg == QLatin1String("--serial")) {
+            if (!once(haveSerial))
+                return failure(QStringLiteral("--serial given twice"));
+            if (!allDigits(value) || value.size() > 3 || value.toInt() > 255)
+                return failure(QStringLiteral("--serial takes the gateway's serial port number, 0 to 255: %1").arg(value));
+            out.target.serialPort = value.toInt();
+        } else if (arg == QLatin1String("-o") || arg == QLatin1String("--output")) {
+            if (!once(haveOutput))
+                return failure(QStringLiteral("-o given twice"));
+            if (value.isEmpty())
+                return failure(QStringLiteral("-o needs a file name"));
+            out.output = value;
+        } else if (arg == QLatin1String("--password-file")) {
+            if (!once(havePassword))
+                return failure(QStringLiteral("--password-file given twice"));
+            if (value.isEmpty())
+                return failure(QStringLiteral("--password-file needs a file name"));
+            out.passwordFile = value;
+        } else if (arg == QLatin1String("--language")) {
+            if (value.isEmpty())
+                return failure(QStringLiteral("--language needs a language name"));
+            out.language = value;
+        } else if (arg == QLatin1String("--log")) {
+            if (value.isEmpty())
+                return failure(QStringLiteral("--log needs a file name"));
+            out.logFile = value;
+        }
+    }
+
+    if (help) {
+        out.command = Command::Help;
+        return ParseResult{out, {}};
+    }
+    if (version) {
+        out.command = Command::Version;
+        return ParseResult{out, {}};
+    }
+    if (!command)
+        return failure(QStringLiteral("no command given"));
+    out.command = *command;
+    const QString name = commandName(out.command);
+
+    // How many file names each command takes.
+    qsizetype wanted = 0;
+    switch (out.command) {
+    case Command::Write: wanted = 1; break;
+    case Command::Show: wanted = 1; break;
+    case Command::Diff: wanted = 2; break;
+    default: break;
+    }
+    if (positional.size() != wanted) {
+        if (wanted == 0)
+            return failure(QStringLiteral("%1 takes no file name: %2").arg(name, positional.first()));
+        return failure(QStringLiteral("%1 takes %2 file name%3").arg(name).arg(wanted).arg(wanted == 1 ? "" : "s"));
+    }
+    out.files = positional;
+
+    const bool transfer = out.command == Command::Read || out.command == Command::Write
+                          || out.command == Command::Status;
+    if (transfer) {
+        if (havePort && haveRemote)
+            return failure(QStringLiteral("%1 takes either --port or --remote, not both").arg(name));
+        if (!havePort && !haveRemote)
+            return failure(QStringLiteral("%1 needs --port COMn or --remote HOST[:PORT] --serial N").arg(name));
+        if (haveRemote && !haveSerial)
+            return failure(QStringLiteral("--remote needs --serial N, the gateway's serial port of the terminal"));
+        if (havePort && haveSerial)
+            return failure(QStringLiteral("--serial belongs to --remote"));
+        if (haveRemote && haveBaud)
+            return failure(QStringLiteral("--baud belongs to --port"));
+        out.target.remote = haveRemote;
+    } else if (out.command == Command::Ports) {
+        if (!haveRemote)
+            return failure(QStringLiteral("ports needs --remote HOST[:PORT]"));
+        if (havePort || haveBaud || haveSerial)
+            return failure(QStringLiteral("ports takes only --remote"));
+        out.target.remote = true;
+    } else if (havePort || haveBaud || haveRemote || haveSerial) {
+        return failure(QStringLiteral("%1 works on files and takes no port or gateway").arg(name));
+    }
+    if (haveOutput && out.command != Command::Read)
+        return failure(QStringLiteral("-o belongs to read"));
+    if (havePassword && out.command != Command::Write)
+        return failure(QStringLiteral("--password-file belongs to write"));
+    return ParseResult{out, {}};
+}
+
+QString helpText()
+{
+    return QStringLiteral(
+        "usage: termset-cli COMMAND [OPTIONS]\n"
+        "Reads, writes and describes RK-40 terminal configurations (.act files)\n"
+        "with the same transfers, texts and transfer log as Termset.\n"
+        "\n"
+        "Commands:\n"
+        "  read   TARGET [-o FILE.act]     read the terminal's configuration into FILE.act\n"
+        "                                  (standard output without -o, or with -o -)\n"
+        "  write  FILE.act TARGET          write FILE.act into the terminal (asks for the\n"
+        "         [--password-file FILE]   password, or takes the first line of FILE)\n"
+        "  status TARGET                   show the terminal's status\n"
+        "  ports  --remote HOST[:PORT]     list the gateway's serial ports, one a line\n"
+        "  show   FILE.act                 describe the configuration page by page\n"
+        "  diff   A.act B.act              list the fields that differ\n"
+        "\n"
+        "TARGET is a terminal on a local serial port or behind a remote gateway:\n"
+        "  --port COMn [--baud 2400|4800|9600]   COM1 to COM10, 9600 baud unless given\n"
+        "  --remote HOST[:PORT] --serial N       the gateway's dotted IPv4 address and TCP\n"
+        "                                        port (default: Termset's, 15027 unless\n"
+        "                                        changed) and its serial port N\n"
+        "\n"
+        "Options:\n"
+        "  --language NAME   show texts in this language (default: Termset's choice)\n"
+        "  --log FILE        append the transfer log line of a write to FILE instead of\n"
+        "                    the file \"log\" in the program folder\n"
+        "  --help, --version\n"
+        "\n"
+        "Writing needs the password set in Termset (File, Change Password).\n"
+        "Progress is shown on standard error when it is a terminal; Ctrl-C stops a\n"
+        "serial transfer after the current word.\n"
+        "\n"
+        "Exit status:\n"
+        "  0    done; diff: the configurations are the same\n"
+        "  1    diff: the configurations differ\n"
+        "  2    wrong command line, or the language is not found\n"
+        "  3    transfer failure: port not opened, terminal not answering or busy,\n"
+        "       gateway error or connection failure (the message gives the result code)\n"
+        "  4    a file cannot be read or written, or holds invalid configuration data\n"
+        "  5    no password set, none given, or a wrong one\n"
+        "  6    the communication control RK40COMM cannot be created (run regctl)\n"
+        "  130  a serial transfer was interrupted\n");
+}
+
+} // namespace termsetcli

@@ -1,0 +1,79 @@
+#pragma once
+
+// The command line of termset-cli, taken apart without touching anything:
+// no file, port, profile or terminal is looked at here.
+//
+//   termset-cli read   TARGET [-o FILE.act]
+//   termset-cli write  FILE.act TARGET [--password-file FILE]
+//   termset-cli status TARGET
+//   termset-cli ports  --remote HOST[:PORT]
+//   termset-cli show   FILE.act
+//   termset-cli diff   A.act B.act
+// with TARGET either --port COMn [--baud 2400|4800|9600] or
+// --remote HOST[:PORT] --serial N. Everywhere: --language NAME, --log FILE,
+// --help, --version. Options may stand before or after the file names, as
+// "--name value" or "--name=value"; "--" ends the options.
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace termsetcli {
+
+// Exit statuses of the program.
+enum ExitStatus : int {
+    kExitOk = 0,
+    kExitDiffers = 1,       // diff: the configurations differ
+    kExitUsage = 2,         // the command line is wrong
+    kExitTransfer = 3,      // the terminal or the gateway failed
+    kExitFile = 4,          // a file cannot be read or written, or holds invalid data
+    kExitPassword = 5,      // no password set, none given, or a wrong one
+    kExitControl = 6,       // the communication control cannot be created
+    kExitInterrupted = 130, // a transfer was stopped by an interrupt (Ctrl-C)
+};
+
+enum class Command { Read, Write, Status, Ports, Show, Diff, Help, Version };
+
+// Where a transfer goes.
+struct Target {
+    bool remote = false;
+    // Local serial port.
+    int portIndex = 0;        // 0..9 for COM1..COM10
+    int baud = 9600;          // 2400, 4800 or 9600
+    // Remote gateway.
+    QString host;             // dotted IPv4 address
+    quint16 tcpPort = 0;      // 0: not given (the profile's "IPPort" is used)
+    int serialPort = -1;      // the gateway's serial port, 0..255; -1: not given
+};
+
+struct Arguments {
+    Command command = Command::Help;
+    QStringList files;        // write: 1, show: 1, diff: 2
+    QString output;           // read: the file to write; empty or "-": standard output
+    Target target;
+    QString passwordFile;     // write: take the password from this file's first line
+    QString language;         // the language to show texts in; empty: the profile's
+    QString logFile;          // the transfer log to append to; empty: the program folder's
+};
+
+struct ParseResult {
+    std::optional<Arguments> arguments;  // set when the command line is usable
+    QString error;                       // otherwise: what is wrong, in one line
+};
+
+// Parses the arguments after the program name.
+ParseResult parseArguments(const QStringList& args);
+
+// "COM1".."COM10" (any case) or "1".."10": the port index 0..9.
+std::optional<int> parsePortName(const QString& text);
+// "2400", "4800" or "9600".
+std::optional<int> parseBaud(const QString& text);
+// A dotted IPv4 address with four decimal parts 0..255, optionally followed
+// by ":PORT" with PORT 1024..65535 (the ports the network dialog accepts).
+bool parseRemote(const QString& text, QString* host, quint16* tcpPort, QString* error);
+
+// The text of --help.
+QString helpText();
+
+} // namespace termsetcli

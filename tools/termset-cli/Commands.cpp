@@ -1,0 +1,611 @@
+#include "Commands.h"
+
+#include "ActFile.h"
+#include "AppPaths.h"
+#include "CRK40Comm.h"
+#include "ComPorts.h"
+#include "ConfigText.h"
+#include "ConsolePrompter.h"
+#include "LastTerminal.h"
+#include "MemoryImage.h"
+#include "PasswordChecksum.h"
+#include "Profile.h"
+#include "RemoteProtocol.h"
+#include "RemoteStrings.h"
+#include "RemoteTerminal.h"
+#include "Resources.h"
+#include "SerialTransfer.h"
+#include "TransferLog.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QThread>
+
+#include <csignal>
+#include <set>
+#include <cstdio>
+#include <termios.h>
+#include <unistd.h>
+
+namespace termsetcli {
+
+namespace {
+
+// String table identifiers of the texts used here.
+namespace text {
+constexpr int kReadingActivity = 107;    // "Reading configuration..."
+constexpr int kWritingActivity = 108;    // "Writing configuration to the RK-40"
+constexpr int kBusy = 110;               // "Terminal busy!"
+constexpr int kStatus = 111;             // "Firmware: %s\n Time: %s\n Buffered: %s"
+constexpr int kInvalidData = 131;        // "Invalid configuration data!"
+constexpr int kTransmissionError = 132;  // "An error occured during transmission. Try again!"
+constexpr int kWrongPassword = 166;      // "Wrong password."
+constexpr int kPasswordNotEntered = 167; // "... until you enter the password."
+constexpr int kNoPasswordSet = 174;      // "... until you set the password. ..."
+constexpr int kNoControl = 191;          // "The communication control RK40COMM cannot be created: ..."
+constexpr int kCannotOpen = 192;         // "Unable to open the file \"%s\"."
+constexpr int kCannotWrite = 193;        // "Unable to write the file \"%s\". ..."
+constexpr int kLogFailed = 194;          // "The configuration was written, but the transfer log ..."
+constexpr int kPasswordDialog = 150;     // dialog "Password", static 65535 "Enter password:"
+constexpr int kPasswordPrompt = 65535;
+} // namespace text
+
+// A remote read or write is tried this often, this far apart, as the network
+// dialog does.
+constexpr int kRemoteAttempts = 3;
+constexpr std::chrono::milliseconds kRemoteRetryPause{100};
+
+// Password prompts on a terminal before giving up.
+constexpr int kPasswordTries = 3;
+
+QString str(int id) { return resources::loadString(id); }
+QString fmt(int id, const std::vector<remote::FormatArg>& args) { return remote::formatText(str(id), args); }
+
+QString comName(int comNumber) { return QStringLiteral("COM%1").arg(comNumber); }
+
+bool isTerminal(int fd) { return ::isatty(fd) == 1; }
+
+// ---------------------------------------------------------------- interrupts
+
+volatile std::sig_atomic_t g_interrupted = 0;
+
+extern "C" void onInterrupt(int signal)
+{
+    if (g_interrupted) {
+        // A second interrupt does not wait for the transfer.
+        std::signal(signal, SIG_DFL);
+        std::raise(signal);
+        return;
+    }
+    g_interrupted = 1;
+}
+
+// While it lives, Ctrl-C (and SIGTERM) asks the transfer to stop before its
+// next word instead of killing the program with the port open.
+class InterruptGuard {
+public:
+    InterruptGuard()
+    {
+        g_interrupted = 0;
+        struct sigaction action {};
+        action.sa_handler = onInterrupt;
+        sigemptyset(&action.sa_mask);
+        ::sigaction(SIGINT, &action, &m_oldInt);
+        ::sigaction(SIGTERM, &action, &m_oldTerm);
+    }
+    ~InterruptGuard()
+    {
+        ::sigaction(SIGINT, &m_oldInt, nullptr);
+        ::sigaction(SIGTERM, &m_oldTerm, nullptr);
+    }
+    InterruptGuard(const InterruptGuard&) = delete;
+    InterruptGuard& operator=(const InterruptGuard&) = delete;
+
+private:
+    struct sigaction m_oldInt {};
+    struct sigaction m_oldTerm {};
+};
+
+// ---------------------------------------------------------------- progress
+
+// Shows the transfer's activity and percentage on standard error when that
+// is a terminal, as the progress window does: "%d%c" of the words done.
+class ConsoleObserver final : public serialxfer::ITransferObserver {
+public:
+    explicit ConsoleObserver(int activityString)
+        : m_activity(str(activityString)), m_show(isTerminal(STDERR_FILENO))
+    {
+    }
+    ~ConsoleObserver() override { finish(); }
+    ConsoleObserver(const ConsoleObserver&) = delete;
+    ConsoleObserver& operator=(const ConsoleObserver&) = delete;
+
+    void portOpened(int) override { draw(); }
+    bool stopRequested() override { return g_interrupted != 0; }
+    void wordDone(int) override
+    {
+        ++m_done;
+        draw();
+    }
+    // Ends the progress line.
+    void finish()
+    {
+        if (m_drawn)
+            std::fputs("\n", stderr);
+        m_drawn = false;
+    }
+
+private:
+    void draw()
+    {
+        if (!m_show)
+            return;
+        const int percent = m_done * 100 / image::kWordCount;
+        const QByteArray line = (QStringLiteral("\r") + m_activity + QStringLiteral(" %1%").arg(percent)).toLocal8Bit();
+        std::fputs(line.constData(), stderr);
+        std::fflush(stderr);
+        m_drawn = true;
+    }
+
+    QString m_activity;
+    bool m_show;
+    bool m_drawn = false;
+    int m_done = 0;
+};
+
+// ---------------------------------------------------------------- files
+
+// Loads a configuration file ("-": standard input) into a cleared image.
+int loadFile(const QString& path, MemoryImage& image, ConsolePrompter& prompter)
+{
+    image.clear();
+    QFile file;
+    const bool opened = path == QLatin1String("-") ? file.open(stdin, QIODevice::ReadOnly)
+                                                   : (file.setFileName(path), file.open(QIODevice::ReadOnly));
+    if (!opened) {
+        prompter.complain(fmt(text::kCannotOpen, {QDir::toNativeSeparators(path)}) + QLatin1Char(' ')
+                          + file.errorString());
+        return kExitFile;
+    }
+    // A pipe cannot be read by lines as a file can (its end is not known
+    // until the writer closes it): take it whole first.
+    act::LoadResult result;
+    if (file.isSequential()) {
+        QBuffer buffer;
+        buffer.setData(file.readAll());
+        buffer.open(QIODevice::ReadOnly);
+        result = act::loadImage(buffer, image);
+    } else {
+        result = act::loadImage(file, image);
+    }
+    if (!result.ok) {
+        prompter.complain(QStringLiteral("%1 (%2, line %3: %4)")
+                              .arg(str(text::kInvalidData), QDir::toNativeSeparators(path))
+                              .arg(result.invalidLine)
+                              .arg(result.reason));
+        return kExitFile;
+    }
+    return kExitOk;
+}
+
+// Writes the image's thirty lines to the file ("-" or empty: standard output).
+int saveFile(const QString& path, const image::IRegisterImage& image, ConsolePrompter& prompter)
+{
+    if (path.isEmpty() || path == QLatin1String("-")) {
+        const QByteArray lines = act::formatImage(image);
+        const bool ok = std::fwrite(lines.constData(), 1, static_cast<std::size_t>(lines.size()), stdout)
+                            == static_cast<std::size_t>(lines.size())
+                        && std::fflush(stdout) == 0;
+        if (!ok) {
+            prompter.complain(fmt(text::kCannotWrite, {QStringLiteral("-")}));
+            return kExitFile;
+        }
+        return kExitOk;
+    }
+    QString error;
+    if (!act::saveImageFile(path, image, &error)) {
+        prompter.complain(fmt(text::kCannotWrite, {QDir::toNativeSeparators(path)}) + QLatin1Char('\n') + error);
+        return kExitFile;
+    }
+    return kExitOk;
+}
+
+// ---------------------------------------------------------------- password
+
+// Reads one line from the terminal on standard input with echo off.
+std::optional<QString> readHidden(const QString& prompt)
+{
+    const QByteArray p = prompt.toLocal8Bit();
+    std::fputs(p.constData(), stderr);
+    std::fflush(stderr);
+    termios old {};
+    const bool haveTerm = ::tcgetattr(STDIN_FILENO, &old) == 0;
+    if (haveTerm) {
+        termios silent = old;
+        silent.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &silent);
+    }
+    QByteArray line;
+    bool complete = false;
+    for (;;) {
+        char c = 0;
+        const ssize_t n = ::read(STDIN_FILENO, &c, 1);
+        if (n <= 0)
+            break;   // end of input or an interrupt
+        if (c == '\n') {
+            complete = true;
+            break;
+        }
+        line += c;
+    }
+    if (haveTerm)
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &old);
+    std::fputs("\n", stderr);
+    if (!complete && line.isEmpty())
+        return std::nullopt;
+    if (line.endsWith('\r'))
+        line.chop(1);
+    return QString::fromLocal8Bit(line);
+}
+
+// Unlocks writing as Termset does: a password must have been set, and the
+// one given must have the stored checksum.
+int checkPassword(const Arguments& args, ConsolePrompter& prompter)
+{
+    const Profile profile;
+    // As at Termset's start: 0 (or nothing) in the low 16 bits means no
+    // password was ever set.
+    if ((profile.param1(0) & 0xFFFF) == 0) {
+        prompter.complain(str(text::kNoPasswordSet));
+        return kExitPassword;
+    }
+    const int stored = profile.param1(1);
+
+    if (!args.passwordFile.isEmpty()) {
+        QFile file(args.passwordFile);
+        if (!file.open(QIODevice::ReadOnly)) {
+            prompter.complain(fmt(text::kCannotOpen, {QDir::toNativeSeparators(args.passwordFile)}) + QLatin1Char(' ')
+                              + file.errorString());
+            return kExitFile;
+        }
+        QByteArray line = file.readLine(4096);
+        while (line.endsWith('\n') || line.endsWith('\r'))
+            line.chop(1);
+        if (password::checksumOf(QString::fromUtf8(line)) != stored) {
+            prompter.complain(str(text::kWrongPassword));
+            return kExitPassword;
+        }
+        return kExitOk;
+    }
+
+    if (!isTerminal(STDIN_FILENO)) {
+        prompter.complain(str(text::kPasswordNotEntered)
+                          + QStringLiteral("\nGive it with --password-file FILE, or run the command on a terminal."));
+        return kExitPassword;
+    }
+    const QString prompt = resources::dialogText(text::kPasswordDialog, text::kPasswordPrompt) + QLatin1Char(' ');
+    for (int attempt = 0; attempt < kPasswordTries; ++attempt) {
+        const std::optional<QString> typed = readHidden(prompt);
+        if (!typed) {
+            prompter.complain(str(text::kPasswordNotEntered));
+            return kExitPassword;
+        }
+        if (password::checksumOf(*typed) == stored)
+            return kExitOk;
+        prompter.complain(str(text::kWrongPassword));
+    }
+    return kExitPassword;
+}
+
+// ---------------------------------------------------------------- serial
+
+// Creates the control through the registry, as the Reader 1 page does, with
+// its on-line mode off.
+int createControl(CRK40Comm& comm, ConsolePrompter& prompter)
+{
+    if (!comm.Create()) {
+        const QString module = QDir::toNativeSeparators(apppaths::programFolder() + QStringLiteral("libRK40COMM.so"));
+        prompter.complain(fmt(text::kNoControl, {comm.errorText(), module}));
+        return kExitControl;
+    }
+    comm.SetWorkOnLine(false);
+    return kExitOk;
+}
+
+serialxfer::PortChoice portChoice(const Target& target) { return {target.portIndex, target.baud}; }
+
+QString portFailure(int comNumber)
+{
+    return QStringLiteral("ERROR: %1 (%2) cannot be opened.")
+        .arg(comName(comNumber), QDir::toNativeSeparators(serial::comDevicePath(comNumber)));
+}
+
+// The message of a transfer that did not complete; the exit status.
+int reportOutcome(const serialxfer::Outcome& out, ConsolePrompter& prompter)
+{
+    switch (out.status) {
+    case serialxfer::Outcome::Done:
+        return kExitOk;
+    case serialxfer::Outcome::Cancelled:
+        prompter.complain(QStringLiteral("interrupted after %1 of %2 words.").arg(out.wordsDone).arg(image::kWordCount));
+        return kExitInterrupted;
+    case serialxfer::Outcome::PortFailed:
+        prompter.complain(portFailure(out.comNumber));
+        return kExitTransfer;
+    case serialxfer::Outcome::WordFailed:
+        prompter.complain(QStringLiteral("%1 (%2, word %3, result code %4)")
+                              .arg(str(text::kTransmissionError), comName(out.comNumber))
+                              .arg(out.failedAddress)
+                              .arg(out.lastResult));
+        return kExitTransfer;
+    }
+    return kExitTransfer;
+}
+
+QString logPath(const Arguments& args)
+{
+    return args.logFile.isEmpty() ? apppaths::transferLogPath() : args.logFile;
+}
+
+void reportLogFailure(const QString& path, const QString& error, ConsolePrompter& prompter)
+{
+    prompter.complain(fmt(text::kLogFailed, {QDir::toNativeSeparators(path), error}));
+}
+
+void reportDone(int doneString, ConsolePrompter& prompter)
+{
+    // Scripts want silence; a person at a terminal is told.
+    if (isTerminal(STDERR_FILENO))
+        prompter.complain(str(doneString));
+}
+
+int serialRead(const Arguments& args, ConsolePrompter& prompter)
+{
+    CRK40Comm comm;
+    if (const int status = createControl(comm, prompter); status != kExitOk)
+        return status;
+    for (int a = image::kFirstWord; a <= image::kLastWord; ++a)
+        comm.setWord(a, QStringLiteral("0000"));
+
+    LastTerminal record;
+    serialxfer::SerialTransfer transfer(comm, record, nullptr);
+    serialxfer::Outcome out;
+    {
+        InterruptGuard interrupts;
+        ConsoleObserver observer(text::kReadingActivity);
+        out = transfer.read(portChoice(args.target), observer);
+    }
+    if (const int status = reportOutcome(out, prompter); status != kExitOk)
+        return status;   // nothing is written from a read that did not complete
+    if (const int status = saveFile(args.output, comm, prompter); status != kExitOk)
+        return status;
+    reportDone(remote::strings::kReadDone, prompter);
+    return kExitOk;
+}
+
+int serialWrite(const Arguments& args, const MemoryImage& image, ConsolePrompter& prompter)
+{
+    CRK40Comm comm;
+    if (const int status = createControl(comm, prompter); status != kExitOk)
+        return status;
+    for (int a = image::kFirstWord; a <= image::kLastWord; ++a)
+        comm.setWord(a, image.word(a));
+
+    LastTerminal record;
+    const translog::TransferLog log(logPath(args));
+    serialxfer::SerialTransfer transfer(comm, record, &log);
+    serialxfer::Outcome out;
+    {
+        InterruptGuard interrupts;
+        ConsoleObserver observer(text::kWritingActivity);
+        out = transfer.write(portChoice(args.target), observer);
+    }
+    if (const int status = reportOutcome(out, prompter); status != kExitOk)
+        return status;
+    // The write itself succeeded; a log that cannot be written is reported
+    // but does not turn it into a failure.
+    if (!out.logged)
+        reportLogFailure(log.path(), out.logError, prompter);
+    reportDone(remote::strings::kWriteDone, prompter);
+    return kExitOk;
+}
+
+int serialStatus(const Arguments& args, ConsolePrompter& prompter)
+{
+    CRK40Comm comm;
+    if (const int status = createControl(comm, prompter); status != kExitOk)
+        return status;
+    LastTerminal record;
+    const serialxfer::StatusOutcome out =
+        serialxfer::SerialTransfer(comm, record, nullptr).status(portChoice(args.target));
+    switch (out.status) {
+    case serialxfer::StatusOutcome::PortFailed:
+        prompter.complain(portFailure(out.comNumber));
+        return kExitTransfer;
+    case serialxfer::StatusOutcome::Busy:
+        prompter.complain(QStringLiteral("%1 (%2, result code %3)")
+                              .arg(str(text::kBusy), comName(out.comNumber))
+                              .arg(out.result));
+        return kExitTransfer;
+    case serialxfer::StatusOutcome::Ok:
+        break;
+    }
+    prompter.message(nullptr, fmt(text::kStatus, {out.firmware, out.rtc, out.inBuffer}), ui::Look::Information, {});
+    return kExitOk;
+}
+
+// ---------------------------------------------------------------- remote
+
+quint16 gatewayPort(const Target& target)
+{
+    if (target.tcpPort != 0)
+        return target.tcpPort;
+    const int port = Profile().ipPort();
+    return remote::tcpPortInRange(port) ? static_cast<quint16>(port) : remote::kDefaultGatewayPort;
+}
+
+template <typename Request>
+int withRemoteRetries(Request&& request)
+{
+    int result = -1;
+    for (int attempt = 0; attempt < kRemoteAttempts; ++attempt) {
+        if (attempt > 0)
+            QThread::msleep(static_cast<unsigned long>(kRemoteRetryPause.count()));
+        result = request();
+        if (result == 0)
+            break;
+    }
+    return result;
+}
+
+QString gatewayName(const Target& target, quint16 tcpPort, int serialPort)
+{
+    QString name = QStringLiteral("%1:%2").arg(target.host).arg(tcpPort);
+    if (serialPort >= 0)
+        name += QStringLiteral(", COM%1").arg(serialPort);
+    return name;
+}
+
+int remoteRead(const Arguments& args, ConsolePrompter& prompter)
+{
+    const Target& t = args.target;
+    const quint16 port = gatewayPort(t);
+    const auto serialPort = static_cast<quint8>(t.serialPort);
+    MemoryImage image;
+    image.clear();
+    const int result = withRemoteRetries([&] { return remote::ReadRemoteConfig(t.host, port, serialPort, image); });
+    if (result != 0) {
+        prompter.complain(QStringLiteral("%1 (%2)").arg(fmt(remote::strings::kReadError, {result}),
+                                                        gatewayName(t, port, t.serialPort)));
+        return kExitTransfer;
+    }
+    if (const int status = saveFile(args.output, image, prompter); status != kExitOk)
+        return status;
+    reportDone(remote::strings::kReadDone, prompter);
+    return kExitOk;
+}
+
+int remoteWrite(const Arguments& args, const MemoryImage& image, ConsolePrompter& prompter)
+{
+    const Target& t = args.target;
+    const quint16 port = gatewayPort(t);
+    const auto serialPort = static_cast<quint8>(t.serialPort);
+    const int result = withRemoteRetries([&] { return remote::WriteRemoteConfig(t.host, port, serialPort, image); });
+    if (result != 0) {
+        prompter.complain(QStringLiteral("%1 (%2)").arg(fmt(remote::strings::kWriteError, {result}),
+                                                        gatewayName(t, port, t.serialPort)));
+        return kExitTransfer;
+    }
+    const translog::TransferLog log(logPath(args));
+    QString error;
+    if (!log.append(t.serialPort, t.host, port, &error))
+        reportLogFailure(log.path(), error, prompter);
+    reportDone(remote::strings::kWriteDone, prompter);
+    return kExitOk;
+}
+
+int remoteStatus(const Arguments& args, ConsolePrompter& prompter)
+{
+    const Target& t = args.target;
+    const quint16 port = gatewayPort(t);
+    // On success the status text comes as an information message, which the
+    // console prompter prints on standard output.
+    const int result = remote::GetRemoteStatus(t.host, port, static_cast<quint8>(t.serialPort), nullptr);
+    if (result != 0) {
+        prompter.complain(QStringLiteral("%1 (%2)").arg(fmt(remote::strings::kStatusError, {result}),
+                                                        gatewayName(t, port, t.serialPort)));
+        return kExitTransfer;
+    }
+    return kExitOk;
+}
+
+int remotePorts(const Arguments& args, ConsolePrompter& prompter)
+{
+    const Target& t = args.target;
+    const quint16 port = gatewayPort(t);
+    std::set<quint8> ports;
+    const int result = remote::GetRemotePorts(t.host, port, ports);
+    if (result != 0) {
+        prompter.complain(QStringLiteral("%1 (%2, result code %3)")
+                              .arg(str(remote::strings::kPortListError), gatewayName(t, port, -1))
+                              .arg(result));
+        return kExitTransfer;
+    }
+    QString lines;
+    for (const quint8 p : ports)
+        lines += QString::number(p) + QLatin1Char('\n');
+    const QByteArray bytes = lines.toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stdout);
+    std::fflush(stdout);
+    return kExitOk;
+}
+
+// ---------------------------------------------------------------- files only
+
+void print(const QString& text)
+{
+    const QByteArray bytes = text.toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stdout);
+    std::fflush(stdout);
+}
+
+int show(const Arguments& args, ConsolePrompter& prompter)
+{
+    MemoryImage image;
+    if (const int status = loadFile(args.files.at(0), image, prompter); status != kExitOk)
+        return status;
+    print(showText(image));
+    return kExitOk;
+}
+
+int diff(const Arguments& args, ConsolePrompter& prompter)
+{
+    MemoryImage a, b;
+    if (const int status = loadFile(args.files.at(0), a, prompter); status != kExitOk)
+        return status;
+    if (const int status = loadFile(args.files.at(1), b, prompter); status != kExitOk)
+        return status;
+    const QStringList lines = diffLines(a, b);
+    if (lines.isEmpty())
+        return kExitOk;
+    print(lines.join(QLatin1Char('\n')) + QLatin1Char('\n'));
+    return kExitDiffers;
+}
+
+int write(const Arguments& args, ConsolePrompter& prompter)
+{
+    // The file first: nothing is asked for a file that cannot be written.
+    MemoryImage image;
+    if (const int status = loadFile(args.files.at(0), image, prompter); status != kExitOk)
+        return status;
+    if (const int status = checkPassword(args, prompter); status != kExitOk)
+        return status;
+    return args.target.remote ? remoteWrite(args, image, prompter) : serialWrite(args, image, prompter);
+}
+
+} // namespace
+
+int runCommand(const Arguments& args, ConsolePrompter& prompter)
+{
+    switch (args.command) {
+    case Command::Read:
+        return args.target.remote ? remoteRead(args, prompter) : serialRead(args, prompter);
+    case Command::Write:
+        return write(args, prompter);
+    case Command::Status:
+        return args.target.remote ? remoteStatus(args, prompter) : serialStatus(args, prompter);
+    case Command::Ports:
+        return remotePorts(args, prompter);
+    case Command::Show:
+        return show(args, prompter);
+    case Command::Diff:
+        return diff(args, prompter);
+    case Command::Help:
+    case Command::Version:
+        break;
+    }
+    return kExitUsage;
+}
+
+} // namespace termsetcli

@@ -1,0 +1,56 @@
+#include "ConsolePrompter.h"
+
+#include <QDialog>
+
+#include <cstdio>
+
+namespace termsetcli {
+
+namespace {
+
+void writeTo(std::FILE* stream, const QString& text)
+{
+    const QByteArray bytes = text.toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stream);
+    std::fflush(stream);
+}
+
+QString withLineEnd(const QString& text)
+{
+    return text.endsWith(QLatin1Char('\n')) ? text : text + QLatin1Char('\n');
+}
+
+} // namespace
+
+QString complaintLine(const QString& text) { return withLineEnd(QStringLiteral("termset-cli: ") + text); }
+
+ConsolePrompter::ConsolePrompter()
+    : ConsolePrompter([](const QString& t) { writeTo(stdout, t); }, [](const QString& t) { writeTo(stderr, t); })
+{
+}
+
+ConsolePrompter::ConsolePrompter(Sink out, Sink err) : m_out(std::move(out)), m_err(std::move(err)) {}
+
+void ConsolePrompter::message(QWidget*, const QString& text, ui::Look look, const QString&)
+{
+    if (look == ui::Look::Information)
+        m_out(withLineEnd(text));
+    else
+        complain(text);
+}
+
+bool ConsolePrompter::askYesNo(QWidget*, const QString& text, const QString&)
+{
+    complain(text + QStringLiteral(" No."));
+    return false;
+}
+
+int ConsolePrompter::exec(QDialog& dialog)
+{
+    complain(QStringLiteral("cannot show the dialog \"%1\" here.").arg(dialog.windowTitle()));
+    return QDialog::Rejected;
+}
+
+void ConsolePrompter::complain(const QString& text) const { m_err(complaintLine(text)); }
+
+} // namespace termsetcli

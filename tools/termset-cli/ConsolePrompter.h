@@ -1,0 +1,44 @@
+#pragma once
+
+// The prompter of the console program: nothing ever opens a window.
+//
+// A message with the information look is a result that the program was asked
+// for (the status of a remote terminal is shown that way), so it goes to
+// standard output as it stands. Every other message is a complaint and goes
+// to standard error, after the program's name. Questions are answered No (a
+// script cannot be asked), and so is every dialog.
+
+#include "Prompt.h"
+
+#include <QString>
+
+#include <functional>
+
+namespace termsetcli {
+
+class ConsolePrompter final : public ui::Prompter {
+public:
+    using Sink = std::function<void(const QString& text)>;
+
+    // Writes to the process's standard output and standard error.
+    ConsolePrompter();
+    // Writes to the given sinks (tests).
+    ConsolePrompter(Sink out, Sink err);
+
+    void message(QWidget* parent, const QString& text, ui::Look look, const QString& title) override;
+    bool askYesNo(QWidget* parent, const QString& text, const QString& title) override;
+    int exec(QDialog& dialog) override;
+
+    // A complaint on standard error: "termset-cli: text".
+    void complain(const QString& text) const;
+
+private:
+    Sink m_out;
+    Sink m_err;
+};
+
+// The line written for a complaint: the program's name, a colon, the text and
+// a line end (a text that ends in a line end gets no second one).
+QString complaintLine(const QString& text);
+
+} // namespace termsetcli
