@@ -7,11 +7,17 @@
 #include "AboutBox.h"
 #include "CRK40CnfPS.h"
 #include "PasswordDialogs.h"
+#include "TransferDialogs.h"
 
 #include <QMenu>
 #include <QMenuBar>
 #include <QPainter>
+#include <QRadioButton>
 #include <QTabWidget>
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
 
 class TestScreens : public QObject {
     Q_OBJECT
@@ -95,6 +101,53 @@ private slots:
         save(newPassword.grab().toImage(), "new-password.png");
         CAboutBox about;
         save(about.grab().toImage(), "about.png");
+    }
+
+    void transferDialogs()
+    {
+        // COM2 and COM5 are pseudo-terminals; the other names point nowhere,
+        // so no real device is touched.
+        std::vector<int> masters;
+        for (int n = 1; n <= 10; ++n) {
+            QByteArray path = f->env.path("none").toLocal8Bit();
+            if (n == 2 || n == 5) {
+                const int fd = posix_openpt(O_RDWR | O_NOCTTY);
+                QVERIFY(fd >= 0 && grantpt(fd) == 0 && unlockpt(fd) == 0);
+                masters.push_back(fd);
+                path = ptsname(fd);
+            }
+            qputenv(qPrintable(QString("RK40_COM%1").arg(n)), path);
+        }
+        {
+            CPortDlg port;
+            QCOMPARE(port.portIndex(), 1);
+            QVERIFY(!port.radio(0)->isEnabled());
+            QVERIFY(port.radio(4)->isEnabled());
+            save(port.grab().toImage(), "port.png");
+        }
+        for (int fd : masters)
+            ::close(fd);
+        for (int n = 1; n <= 10; ++n)
+            qunsetenv(qPrintable(QString("RK40_COM%1").arg(n)));
+
+        QWidget owner;
+        owner.show();
+        CProgressDlg progress(105, &owner);
+        QVERIFY(!owner.isEnabled());
+        QVERIFY(progress.isEnabled());
+        progress.SetStatus("Writing configuration to the RK-40");
+        progress.SetRange(0, 30);
+        progress.SetPos(0);
+        QCOMPARE(progress.percentText(), QString("0%"));
+        for (int i = 0; i < 11; ++i)
+            progress.StepIt();
+        QCOMPARE(progress.percentText(), QString("36%"));
+        save(progress.grab().toImage(), "progress.png");
+        for (int i = 0; i < 19; ++i)
+            progress.StepIt();
+        QCOMPARE(progress.percentText(), QString("100%"));
+        progress.Close();
+        QVERIFY(owner.isEnabled());
     }
 };
 
