@@ -5,13 +5,9 @@
 
 #include "Prompt.h"
 
-#include "StatusFace.h"
+#include "FaceWiring.h"
 
 #include <QApplication>
-#include <QDialog>
-#include <QDialogButtonBox>
-#include <QGridLayout>
-#include <QLabel>
 #include <QCoreApplication>
 #include <QLoggingCategory>
 #include <QObject>
@@ -308,39 +304,21 @@ QWidget* CRK40CommCtrl::createFace(QWidget* parent)
 {
     // One face per control; a new one replaces the old.
     delete m_face.data();
-    auto* face = new StatusFace([this] { return m_status; }, parent);
-    face->onClick = [this] { fire(eventid::Click); };
-    face->onDoubleClick = [this] { fire(eventid::DblClick); };
-    m_face = face;
-    return face;
+    m_face = face::createFace(parent, m_status, [this] { fire(eventid::Click); }, [this] { fire(eventid::DblClick); });
+    return m_face;
 }
 
 void CRK40CommCtrl::AboutBox()
 {
     if (!qobject_cast<QApplication*>(QCoreApplication::instance()))
         return;
-    QDialog dialog(m_face.data());
-    dialog.setObjectName(QStringLiteral("1"));
-    dialog.setWindowTitle(QStringLiteral("About RK40Comm Control"));
-    auto* layout = new QGridLayout(&dialog);
-    auto* icon = new QLabel(&dialog);
-    StatusFace picture([] { return 3; });
-    picture.resize(32, 32);
-    icon->setPixmap(picture.grab());
-    layout->addWidget(icon, 0, 0, 2, 1, Qt::AlignTop);
-    layout->addWidget(new QLabel(QStringLiteral("RK40Comm Control, Version 1.0"), &dialog), 0, 1);
-    layout->addWidget(new QLabel(QStringLiteral("Terminal protocol version 6.29"), &dialog), 1, 1);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, &dialog);
-    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
-    layout->addWidget(buttons, 2, 0, 1, 2);
-    ui::prompter().exec(dialog);
+    face::showAboutBox(m_face.data());
 }
 
 void CRK40CommCtrl::setStatus(int bits)
 {
     m_status = bits;
-    if (m_face)
-        m_face->update();
+    face::showStatus(m_face, bits);
     if (m_statusListener)
         m_statusListener(bits);
 }

@@ -1,7 +1,7 @@
 #include "CRK40CommPropPage.h"
 
-#include <QLabel>
-#include <QVBoxLayout>
+#include "FaceWiring.h"
+
 #include <QWidget>
 
 #include <atomic>
@@ -29,15 +29,7 @@ int CRK40CommPropPage::liveObjects()
 
 QWidget* CRK40CommPropPage::createPageWidget(QWidget* parent)
 {
-    auto* page = new QWidget(parent);
-    page->setObjectName(QString::number(kDialogId));
-    page->setWindowTitle(QStringLiteral("General"));
-    auto* layout = new QVBoxLayout(page);
-    auto* placeholder = new QLabel(QStringLiteral("The RK40Comm control has no properties to set here."), page);
-    placeholder->setWordWrap(true);
-    layout->addWidget(placeholder);
-    layout->addStretch();
-    return page;
+    return face::createPropertyPage(parent);
 }
 
 } // namespace rk40

@@ -9,19 +9,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include <utility>
-
 namespace rk40::face {
-
-namespace {
-
-CRK40CommAboutBox::ModalRunner& modalRunner()
-{
-    static CRK40CommAboutBox::ModalRunner runner;
-    return runner;
-}
-
-} // namespace
 
 CRK40CommAboutBox::CRK40CommAboutBox(QWidget* parent) : QDialog(parent)
 {
@@ -70,18 +58,5 @@ CRK40CommAboutBox::CRK40CommAboutBox(QWidget* parent) : QDialog(parent)
 
 CRK40CommAboutBox::~CRK40CommAboutBox() = default;
 
-CRK40CommAboutBox::ModalRunner CRK40CommAboutBox::setModalRunner(ModalRunner runner)
-{
-    return std::exchange(modalRunner(), std::move(runner));
-}
-
-int CRK40CommAboutBox::runModal(QDialog& dialog)
-{
-    // A copy, so a runner that replaces itself keeps running.
-    const ModalRunner runner = modalRunner();
-    if (runner)
-        return runner(dialog);
-    return dialog.exec();
-}
 
 } // namespace rk40::face

@@ -5,8 +5,6 @@
 
 #include <QDialog>
 
-#include <functional>
-
 namespace rk40::face {
 
 class CRK40CommAboutBox final : public QDialog {
@@ -24,13 +22,6 @@ public:
     explicit CRK40CommAboutBox(QWidget* parent = nullptr);
     ~CRK40CommAboutBox() override;
 
-    // How modal dialogs of the control are run: by default QDialog::exec().
-    // Tests put in a runner that answers the dialog instead of blocking.
-    // An empty function restores the default. Returns the previous runner.
-    using ModalRunner = std::function<int(QDialog&)>;
-    static ModalRunner setModalRunner(ModalRunner runner);
-    // Runs `dialog` through the current runner; returns its result.
-    static int runModal(QDialog& dialog);
 };
 
 } // namespace rk40::face

@@ -4,6 +4,8 @@
 #include "CRK40CommFace.h"
 #include "CRK40CommPropPageWidget.h"
 
+#include "Prompt.h"
+
 namespace rk40::face {
 
 CRK40CommFace* createFace(QWidget* parent, int statusBits, std::function<void()> onClick,
@@ -25,7 +27,7 @@ void showStatus(QWidget* face, int statusBits)
 void showAboutBox(QWidget* parent)
 {
     CRK40CommAboutBox box(parent ? parent->window() : nullptr);
-    CRK40CommAboutBox::runModal(box);
+    ui::prompter().exec(box);
 }
 
 QWidget* createPropertyPage(QWidget* parent)

@@ -5,7 +5,6 @@
 #include "ControlTestSupport.h"
 #include "PropertyBag.h"
 #include "RecordingPrompter.h"
-#include "StatusFace.h"
 #include "PtyPeer.h"
 #include "SerialDevice.h"
 #include "TestEnvironment.h"
@@ -86,9 +85,6 @@ private slots:
     void destructorEndsThreadAndPort();
     void idleReceptionUsesLittleCpu();
 
-    void faceShowsTheStatus();
-    void faceClicks();
-    void aboutBox();
 
 private:
     void pointComTo(int com, const QString& path) { qputenv(qPrintable(QString("RK40_COM%1").arg(com)), path.toLocal8Bit()); }
@@ -658,61 +654,6 @@ void TestControl::idleReceptionUsesLittleCpu()
     // Polling waits in poll() and sleeps; a busy loop would use a whole core.
     QVERIFY2(used < 0.5, qPrintable(QString("%1 s of CPU in 1 s").arg(used)));
     call(c, dispid::DestroyTerminal);
-}
-
-void TestControl::faceShowsTheStatus()
-{
-    QCOMPARE(StatusFace::pictureFor(3), 202);
-    QCOMPARE(StatusFace::pictureFor(1), 203);
-    QCOMPARE(StatusFace::pictureFor(2), 204);
-    QCOMPARE(StatusFace::pictureFor(0), 205);
-    QCOMPARE(StatusFace::pictureFor(7), 0);
-
-    PtyPeer peer;
-    QWidget container;
-    CRK40CommCtrl c;
-    auto* face = qobject_cast<StatusFace*>(c.createFace(&container));
-    QVERIFY(face);
-    QCOMPARE(face->parentWidget(), &container);
-    face->resize(96, 96);
-    QCOMPARE(face->picture(), 205);
-    const QImage closed = face->grab().toImage();
-    QCOMPARE(closed.pixelColor(1, 1), QColor(Qt::white));
-
-    QVERIFY(open(c, peer, false));
-    QCOMPARE(face->picture(), 202);
-    QVERIFY(face->grab().toImage() != closed);
-    call(c, dispid::DestroyTerminal);
-    QCOMPARE(face->picture(), 203);
-}
-
-void TestControl::faceClicks()
-{
-    QWidget container;
-    CRK40CommCtrl c;
-    RecordingSink sink;
-    c.advise(&sink);
-    QWidget* face = c.createFace(&container);
-    face->resize(48, 48);
-    QTest::mouseClick(face, Qt::LeftButton);
-    QTest::mouseDClick(face, Qt::LeftButton);
-    QVERIFY(sink.count(eventid::Click) >= 1);
-    QCOMPARE(sink.count(eventid::DblClick), 1);
-    c.unadvise(&sink);
-}
-
-void TestControl::aboutBox()
-{
-    RecordingPrompter prompter;
-    QString caption;
-    prompter.dialogHandlers.push_back([&](QDialog& d) {
-        caption = d.windowTitle();
-        return int(QDialog::Accepted);
-    });
-    CRK40CommCtrl c;
-    QVERIFY(c.invoke(dispid::AboutBox, InvokeKind::Method).ok());
-    QCOMPARE(prompter.dialogs, QStringList{"1"});
-    QCOMPARE(caption, QString("About RK40Comm Control"));
 }
 
 QTEST_MAIN(TestControl)

@@ -2,6 +2,7 @@
 // characteristic places of each status picture, click handling, texts.
 
 #include "CRK40CommAboutBox.h"
+#include "RecordingPrompter.h"
 #include "CRK40CommFace.h"
 #include "CRK40CommPropPageWidget.h"
 #include "FaceTexts.h"
@@ -67,7 +68,7 @@ private slots:
     void clicks();
     void smallPictures();
     void aboutBox();
-    void aboutBoxRunsThroughTheModalRunner();
+    void aboutBoxRunsThroughThePrompter();
     void propertyPage();
     void texts();
     void saveScreens();
@@ -270,21 +271,24 @@ void TestFace::aboutBox()
     QVERIFY(box.isModal());
 }
 
-void TestFace::aboutBoxRunsThroughTheModalRunner()
+void TestFace::aboutBoxRunsThroughThePrompter()
 {
-    // With a runner the box is answered without blocking.
+    // Through a test prompter the box is answered without blocking.
     QStringList seen;
-    auto previous = CRK40CommAboutBox::setModalRunner([&](QDialog& d) {
-        seen << d.objectName() << d.windowTitle();
-        return int(QDialog::Accepted);
-    });
-    QWidget host;
-    showAboutBox(&host);
-    showAboutBox(nullptr);
+    {
+        testsupport::RecordingPrompter prompter;
+        for (int i = 0; i < 2; ++i)
+            prompter.dialogHandlers.push_back([&](QDialog& d) {
+                seen << d.objectName() << d.windowTitle();
+                return int(QDialog::Accepted);
+            });
+        QWidget host;
+        showAboutBox(&host);
+        showAboutBox(nullptr);
+    }
     QCOMPARE(seen, (QStringList{"1", "About RK40Comm Control", "1", "About RK40Comm Control"}));
 
-    // Without one it runs modally until the user presses OK.
-    CRK40CommAboutBox::setModalRunner({});
+    // The interactive prompter runs it modally until the user presses OK.
     bool pressed = false;
     QTimer::singleShot(0, [&] {
         for (QWidget* w : QApplication::topLevelWidgets()) {
@@ -298,7 +302,6 @@ void TestFace::aboutBoxRunsThroughTheModalRunner()
     });
     showAboutBox(nullptr);
     QVERIFY(pressed);
-    CRK40CommAboutBox::setModalRunner(std::move(previous));
 }
 
 void TestFace::propertyPage()

@@ -3,6 +3,7 @@
 // the property page object builds the "General" page.
 
 #include "CRK40CommAboutBox.h"
+#include "RecordingPrompter.h"
 #include "CRK40CommCtrl.h"
 #include "CRK40CommFace.h"
 #include "CRK40CommPropPage.h"
@@ -117,18 +118,19 @@ void TestFaceControl::clicksFireEvents()
 
 void TestFaceControl::aboutBox()
 {
+    testsupport::RecordingPrompter prompter;
     QStringList shown;
-    auto previous = face::CRK40CommAboutBox::setModalRunner([&](QDialog& d) {
-        shown << d.windowTitle();
-        return int(QDialog::Accepted);
-    });
+    for (int i = 0; i < 2; ++i)
+        prompter.dialogHandlers.push_back([&](QDialog& d) {
+            shown << d.windowTitle();
+            return int(QDialog::Accepted);
+        });
     CRK40CommCtrl c;
     // With and without a face.
     QVERIFY(c.invoke(dispid::AboutBox, component::InvokeKind::Method).ok());
     QWidget host;
     QVERIFY(faceOf(c, host));
     QVERIFY(c.invoke(dispid::AboutBox, component::InvokeKind::Method).ok());
-    face::CRK40CommAboutBox::setModalRunner(std::move(previous));
     QCOMPARE(shown, (QStringList{"About RK40Comm Control", "About RK40Comm Control"}));
 }
 
