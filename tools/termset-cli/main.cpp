@@ -51,7 +51,7 @@ int main(int argc, char** argv)
     // The libraries' diagnostic traces would repeat what the messages say;
     // QT_LOGGING_RULES still switches them on.
     if (qEnvironmentVariableIsEmpty("QT_LOGGING_RULES"))
-        QLoggingCategory::setFilterRules(QStringLiteral("termset.*=false\nrk40.*=false"));
+        QLoggingCategory::setFilterRules(QStringLiteral("termset.*=false\nrk40comm.*=false"));
 
     ConsolePrompter prompter;
     ui::setPrompter(&prompter);

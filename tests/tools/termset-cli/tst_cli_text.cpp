@@ -1,0 +1,303 @@
+// termset-cli without a terminal: the command line, the configuration in
+// words and the differences between two configurations, and that the words
+// are the pages' own.
+
+#include "CliArguments.h"
+#include "ConfigText.h"
+#include "MemoryImage.h"
+
+#include "EventPages.h"
+#include "FieldCodes.h"
+#include "Pages.h"
+#include "Resources.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QTest>
+
+using namespace termsetcli;
+
+Q_DECLARE_METATYPE(termsetcli::Command)
+
+namespace {
+
+MemoryImage cleared()
+{
+    MemoryImage image;
+    image.clear();
+    return image;
+}
+
+QString hex(quint16 v) { return fields::formatWord(v); }
+
+// A language that replaces a few texts, as a language library does.
+class TestLanguage final : public resources::ILanguageProvider {
+public:
+    QString lookup(const resources::Key& key) const override
+    {
+        if (key.kind == resources::Kind::String && key.id == 114)
+            return QStringLiteral("Nincs hatás");
+        if (key.kind == resources::Kind::Dialog && key.id == 206 && key.sub == 0)
+            return QStringLiteral("Olvasó &1");
+        if (key.kind == resources::Kind::Dialog && key.id == 206 && key.sub == 2023)
+            return QStringLiteral("TB1x");
+        return {};
+    }
+};
+
+} // namespace
+
+class CliTextTest : public QObject {
+    Q_OBJECT
+private slots:
+    void parsesCommandLines_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<Command>("command");
+        QTest::addColumn<bool>("remote");
+        QTest::addColumn<int>("portIndex");
+        QTest::addColumn<int>("baud");
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<int>("tcpPort");
+        QTest::addColumn<int>("serialPort");
+        QTest::addColumn<QStringList>("files");
+
+        QTest::newRow("serial read to a file")
+            << QStringList{"read", "--port", "COM3", "-o", "x.act"} << Command::Read << false << 2 << 9600 << ""
+            << 0 << -1 << QStringList{};
+        QTest::newRow("serial write, options after and before, = form")
+            << QStringList{"--baud=4800", "write", "a.act", "--port", "com10"} << Command::Write << false << 9 << 4800
+            << "" << 0 << -1 << QStringList{"a.act"};
+        QTest::newRow("bare port number")
+            << QStringList{"status", "--port", "1", "--baud", "2400"} << Command::Status << false << 0 << 2400 << ""
+            << 0 << -1 << QStringList{};
+        QTest::newRow("remote read with a TCP port")
+            << QStringList{"read", "--remote", "192.0.2.7:16000", "--serial", "2"} << Command::Read << true << 0
+            << 9600 << "192.0.2.7" << 16000 << 2 << QStringList{};
+        QTest::newRow("remote status without a TCP port")
+            << QStringList{"status", "--remote", "10.1.2.3", "--serial", "0"} << Command::Status << true << 0 << 9600
+            << "10.1.2.3" << 0 << 0 << QStringList{};
+        QTest::newRow("ports") << QStringList{"ports", "--remote", "127.0.0.1:15027"} << Command::Ports << true << 0
+                               << 9600 << "127.0.0.1" << 15027 << -1 << QStringList{};
+        QTest::newRow("diff") << QStringList{"diff", "a.act", "b.act"} << Command::Diff << false << 0 << 9600 << ""
+                              << 0 << -1 << QStringList{"a.act", "b.act"};
+        QTest::newRow("file names after --") << QStringList{"show", "--", "--odd.act"} << Command::Show << false << 0
+                                             << 9600 << "" << 0 << -1 << QStringList{"--odd.act"};
+        QTest::newRow("help wins") << QStringList{"write", "--help"} << Command::Help << false << 0 << 9600 << "" << 0
+                                   << -1 << QStringList{};
+        QTest::newRow("version") << QStringList{"--version"} << Command::Version << false << 0 << 9600 << "" << 0
+                                 << -1 << QStringList{};
+    }
+    void parsesCommandLines()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(Command, command);
+        const ParseResult r = parseArguments(args);
+        QVERIFY2(r.arguments.has_value(), qPrintable(r.error));
+        const Arguments& a = *r.arguments;
+        QCOMPARE(a.command, command);
+        if (command == Command::Help || command == Command::Version)
+            return;
+        QTEST(a.target.remote, "remote");
+        QTEST(a.target.portIndex, "portIndex");
+        QTEST(a.target.baud, "baud");
+        QTEST(a.target.host, "host");
+        QTEST(int(a.target.tcpPort), "tcpPort");
+        QTEST(a.target.serialPort, "serialPort");
+        QTEST(a.files, "files");
+    }
+
+    void refusesWrongCommandLines_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("complaint");
+        QTest::newRow("nothing") << QStringList{} << "no command";
+        QTest::newRow("unknown command") << QStringList{"erase"} << "unknown command";
+        QTest::newRow("unknown option") << QStringList{"show", "a.act", "--colour"} << "unknown option";
+        QTest::newRow("missing value") << QStringList{"read", "--port"} << "needs a value";
+        QTest::newRow("COM11") << QStringList{"read", "--port", "COM11"} << "COM1 to COM10";
+        QTest::newRow("odd baud rate") << QStringList{"read", "--port", "COM1", "--baud", "19200"} << "2400";
+        QTest::newRow("no target") << QStringList{"status"} << "--port";
+        QTest::newRow("both targets") << QStringList{"read", "--port", "COM1", "--remote", "127.0.0.1", "--serial", "1"}
+                                      << "not both";
+        QTest::newRow("remote without serial") << QStringList{"read", "--remote", "127.0.0.1"} << "--serial";
+        QTest::newRow("host name") << QStringList{"read", "--remote", "gateway.example", "--serial", "1"} << "dotted";
+        QTest::newRow("address part over 255") << QStringList{"ports", "--remote", "10.0.0.256"} << "dotted";
+        QTest::newRow("TCP port too low") << QStringList{"ports", "--remote", "127.0.0.1:80"} << "1024";
+        QTest::newRow("serial port over 255") << QStringList{"read", "--remote", "127.0.0.1", "--serial", "256"}
+                                              << "0 to 255";
+        QTest::newRow("write without file") << QStringList{"write", "--port", "COM1"} << "1 file name";
+        QTest::newRow("diff with one file") << QStringList{"diff", "a.act"} << "2 file names";
+        QTest::newRow("read with a file name") << QStringList{"read", "x.act", "--port", "COM1"} << "no file name";
+        QTest::newRow("show with a port") << QStringList{"show", "a.act", "--port", "COM1"} << "no port";
+        QTest::newRow("password for a read") << QStringList{"read", "--port", "COM1", "--password-file", "p"}
+                                             << "belongs to write";
+        QTest::newRow("output for a write") << QStringList{"write", "a.act", "--port", "COM1", "-o", "b"}
+                                            << "belongs to read";
+        QTest::newRow("ports with serial") << QStringList{"ports", "--remote", "127.0.0.1", "--serial", "1"}
+                                           << "only --remote";
+        QTest::newRow("port twice") << QStringList{"read", "--port", "COM1", "--port", "COM2"} << "twice";
+    }
+    void refusesWrongCommandLines()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, complaint);
+        const ParseResult r = parseArguments(args);
+        QVERIFY(!r.arguments.has_value());
+        QVERIFY2(r.error.contains(complaint), qPrintable(r.error));
+    }
+
+    void clearedImageHasNoEffectAndAlways()
+    {
+        const std::vector<FieldText> all = describeFields(cleared());
+        // 26 rows of 7 fields, 4 LEDs of 2 lights, frequency and 4 contacts.
+        QCOMPARE(int(all.size()), 28 * 7 + 8 + 5);
+        int actions = 0, conditions = 0;
+        for (const FieldText& f : all) {
+            if (f.column.endsWith(QLatin1String("Action"))) {
+                QCOMPARE(f.value, QString("No effect"));
+                ++actions;
+            } else if (f.column.endsWith(QLatin1String("If"))) {
+                QCOMPARE(f.value, QString("Always"));
+                ++conditions;
+            }
+        }
+        QCOMPARE(actions, 28 * 4);
+        QCOMPARE(conditions, 28 * 2);
+
+        const QString text = showText(cleared());
+        QVERIFY(text.startsWith("Reader 1\n"));
+        for (const char* title : {"\nReader 2\n", "\nReader 3\n", "\nReader 4\n", "\nSensors\n", "\nEgress\n",
+                                  "\nLED\n", "\nRandom\n"})
+            QVERIFY2(text.contains(title), title);
+        QVERIFY(text.contains("  TB1  No effect  Always  No effect  Always  No effect  No effect  FALSE\n"));
+        QVERIFY(text.contains("  LED 1  ---___------  ---___------\n"));
+        QVERIFY(!text.contains("On - "));
+        QVERIFY(!text.contains(" S1 = ") && !text.contains(" S2 = "));
+    }
+
+    void diffNamesRowColumnAndTexts_data()
+    {
+        QTest::addColumn<int>("address");
+        QTest::addColumn<quint16>("before");
+        QTest::addColumn<quint16>("after");
+        QTest::addColumn<QStringList>("lines");
+        QTest::newRow("word 11 bits 2-3") << 11 << quint16(0x0000) << quint16(0x0004)
+                                          << QStringList{"Reader 1, TB1, RELAY 2 Action: No effect -> Off"};
+        QTest::newRow("two fields of TA4") << 33 << quint16(0x0000) << quint16(0x1600)
+                                           << QStringList{"Reader 4, TA4, RELAY1 If: Always -> S1 = E1",
+                                                          "Reader 4, TA4, RELAY 2 If: Always -> S2 = 0"};
+        QTest::newRow("registration of sensor 2 closed")
+            << 21 << quint16(0x0080) << quint16(0x0180)
+            << QStringList{"Sensors, 2 Closed, Registration: FALSE -> TRUE"};
+        QTest::newRow("egress 4 relay 4") << 29 << quint16(0x00C0) << quint16(0x0040)
+                                          << QStringList{"Egress, 4, RELAY 4 Action: On - MAX -> Off"};
+        QTest::newRow("LED 1 green") << 38 << quint16(0x0000) << quint16(0xC000)
+                                     << QStringList{"LED, LED 1, green: ---___------ -> __--____"};
+        QTest::newRow("frequency and a touch contact")
+            << 39 << quint16(0x1E05) << quint16(0x1F01)
+            << QStringList{"Random, Random output for RELAY 4, Frequency: 30 -> 31",
+                           "Random, Random output for RELAY 4, TK3: 1 -> 0"};
+        // Bits that belong to no field: a read-back row word carries bit 15.
+        QTest::newRow("bits 11, 14 and 15 of a row") << 10 << quint16(0x0155) << quint16(0xC955) << QStringList{};
+        QTest::newRow("bits 4-7 of the random word") << 39 << quint16(0x0100) << quint16(0x01F0) << QStringList{};
+    }
+    void diffNamesRowColumnAndTexts()
+    {
+        QFETCH(int, address);
+        QFETCH(quint16, before);
+        QFETCH(quint16, after);
+        QFETCH(QStringList, lines);
+        MemoryImage a = cleared(), b = cleared();
+        a.setWord(address, hex(before));
+        b.setWord(address, hex(after));
+        QCOMPARE(diffLines(a, b), lines);
+        QVERIFY(diffLines(b, b).isEmpty());
+    }
+
+    void fieldsNameTheirWord()
+    {
+        for (const FieldText& f : describeFields(cleared())) {
+            QVERIFY(f.address >= 10 && f.address <= 39);
+            if (f.page == QLatin1String("LED"))
+                QCOMPARE(f.address, 38);
+            if (f.page == QLatin1String("Random"))
+                QCOMPARE(f.address, 39);
+        }
+        // Every row word is described exactly once per column.
+        std::map<int, int> perWord;
+        for (const FieldText& f : describeFields(cleared()))
+            ++perWord[f.address];
+        for (int a = 10; a <= 37; ++a)
+            QCOMPARE(perWord[a], 7);
+    }
+
+    void textsFollowTheLanguage()
+    {
+        resources::setLanguageProvider(std::make_shared<TestLanguage>());
+        MemoryImage b = cleared();
+        b.setWord(11, "0004");
+        const QStringList lines = diffLines(cleared(), b);
+        const QString text = showText(cleared());
+        resources::setLanguageProvider(nullptr);
+        QCOMPARE(lines, QStringList{"Olvasó 1, TB1x, RELAY 2 Action: Nincs hatás -> Off"});
+        QVERIFY(text.startsWith("Olvasó 1\n"));
+        QVERIFY(text.contains("  TB1x  Nincs hatás"));
+    }
+
+    void mnemonicsAreDropped_data()
+    {
+        QTest::addColumn<QString>("in");
+        QTest::addColumn<QString>("out");
+        QTest::newRow("reader") << "Reader &1" << "Reader 1";
+        QTest::newRow("leading") << "&Sensors" << "Sensors";
+        QTest::newRow("doubled") << "A && B" << "A & B";
+        QTest::newRow("trailing") << "End&" << "End";
+    }
+    void mnemonicsAreDropped()
+    {
+        QFETCH(QString, in);
+        QTEST(withoutMnemonic(in), "out");
+    }
+
+    // The layout described is the pages' own: the same words in the same
+    // order, and the labels it names exist on the page.
+    void layoutMatchesThePages()
+    {
+        CRK40TKPropPage reader1(std::unique_ptr<component::IDispatchControl>{});
+        CTK2PropPage reader2(reader1);
+        CTK3PropPage reader3(reader1);
+        CTK4PropPage reader4(reader1);
+        CRK40SensPropPage sensors(reader1);
+        CRK40EgressPropPage egress(reader1);
+        const std::vector<CRowPage*> pages{&reader1, &reader2, &reader3, &reader4, &sensors, &egress};
+        const std::vector<PageLayout>& layouts = rowPageLayouts();
+        QCOMPARE(layouts.size(), pages.size());
+        for (std::size_t p = 0; p < pages.size(); ++p) {
+            const PageLayout& layout = layouts[p];
+            QCOMPARE(layout.dialogId, pages[p]->objectName().toInt());
+            std::vector<int> words;
+            for (const RowLayout& row : layout.rows) {
+                words.push_back(row.word);
+                if (row.labelId != 0) {
+                    auto* label = pages[p]->findChild<QLabel*>(QString::number(row.labelId));
+                    QVERIFY2(label, qPrintable(QString("page %1 label %2").arg(layout.dialogId).arg(row.labelId)));
+                    QCOMPARE(label->text(), resources::dialogText(layout.dialogId, row.labelId));
+                }
+            }
+            QCOMPARE(words, pages[p]->rowWords());
+            for (const int id : {2001, 2002, 2003, 2004, 2005, 2011, 2012, 2013, 2014, 2015, 2016})
+                QVERIFY2(pages[p]->findChild<QLabel*>(QString::number(id)),
+                         qPrintable(QString("page %1 header %2").arg(layout.dialogId).arg(id)));
+        }
+        CLEDPropPage led(reader1);
+        for (const int id : {2101, 2102, 2103, 2104})
+            QVERIFY(led.findChild<QWidget*>(QString::number(id)));
+        CRandomPP random(reader1);
+        for (const int id : {2201, 2202, 2204, 1221, 1222, 1223, 1224})
+            QVERIFY2(random.findChild<QWidget*>(QString::number(id)), qPrintable(QString::number(id)));
+    }
+};
+
+QTEST_MAIN(CliTextTest)
+#include "tst_cli_text.moc"
