@@ -36,18 +36,33 @@ int number(QByteArrayView digits)
     return value;
 }
 
-void sendAll(int fd, const char* data, qsizetype length)
+// False when the client is gone (the rest of a reply is then not worth
+// waiting for).
+bool sendAll(int fd, const char* data, qsizetype length)
 {
     while (length > 0) {
         const ssize_t sent = ::send(fd, data, static_cast<size_t>(length), MSG_NOSIGNAL);
         if (sent <= 0) {
             if (sent < 0 && errno == EINTR)
                 continue;
-            return;
+            return false;
         }
         data += sent;
         length -= sent;
     }
+    return true;
+}
+
+// Whether the client has closed its side (or reset the connection).
+bool clientGone(int fd)
+{
+    pollfd entry{fd, POLLIN, 0};
+    if (::poll(&entry, 1, 0) <= 0)
+        return false;
+    if (entry.revents & (POLLHUP | POLLERR))
+        return true;
+    char byte;
+    return ::recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) <= 0;
 }
 
 // Closes with a reset instead of an orderly end: unsent and unread bytes are
@@ -418,9 +433,10 @@ void GatewaySimulator::handle(int connection)
         return;   // closed at once
     case Mode::Split:
         for (qsizetype at = 0; at < reply.size(); at += cut) {
-            if (at > 0 && !pause(behaviour.delay))
+            if (at > 0 && (!pause(behaviour.delay) || clientGone(connection)))
                 return;
-            sendAll(connection, reply.constData() + at, std::min<qsizetype>(cut, reply.size() - at));
+            if (!sendAll(connection, reply.constData() + at, std::min<qsizetype>(cut, reply.size() - at)))
+                return;
         }
         break;
     case Mode::Slow:
@@ -453,9 +469,10 @@ void GatewaySimulator::handle(int connection)
         const int on = 1;
         ::setsockopt(connection, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
         for (qsizetype at = 0; at < reply.size(); ++at) {
-            if (at > 0 && !pause(behaviour.delay))
+            if (at > 0 && (!pause(behaviour.delay) || clientGone(connection)))
                 return;
-            sendAll(connection, reply.constData() + at, 1);
+            if (!sendAll(connection, reply.constData() + at, 1))
+                return;
         }
         break;
     }

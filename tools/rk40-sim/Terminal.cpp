@@ -17,6 +17,7 @@
 #include <random>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -1364,6 +1365,12 @@ void Terminal::clearBlockHistory()
 {
     std::lock_guard lock(d->mutex);
     d->history.clear();
+}
+
+std::vector<Terminal::SentBlock> Terminal::takeBlockHistory()
+{
+    std::lock_guard lock(d->mutex);
+    return std::exchange(d->history, {});
 }
 
 void Terminal::setLineNoise(const LineNoise& noise)

@@ -232,6 +232,9 @@ public:
     };
     std::vector<SentBlock> blockHistory() const;
     void clearBlockHistory();
+    // The history so far, emptied in the same step (nothing is lost between
+    // reading and clearing).
+    std::vector<SentBlock> takeBlockHistory();
 
     // Noise on the line from now on (replaces earlier noise, resets the
     // counts); clearLineNoise() makes the line clean again.
