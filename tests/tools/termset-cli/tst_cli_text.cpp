@@ -4,6 +4,7 @@
 
 #include "CliArguments.h"
 #include "ConfigText.h"
+#include "ConsolePrompter.h"
 #include "MemoryImage.h"
 
 #include "EventPages.h"
@@ -258,6 +259,20 @@ private slots:
     {
         QFETCH(QString, in);
         QTEST(withoutMnemonic(in), "out");
+    }
+
+    void consolePromptsNeverWait()
+    {
+        QString out, err;
+        ConsolePrompter prompter([&](const QString& t) { out += t; }, [&](const QString& t) { err += t; });
+        prompter.message(nullptr, "Time:\t\t05:04", ui::Look::Information, "Status");
+        prompter.message(nullptr, "Wrong password.", ui::Look::Stop, {});
+        prompter.message(nullptr, "SOCKET ERROR function 'Connect()' Error code: 111", ui::Look::Plain, {});
+        QVERIFY(!prompter.askYesNo(nullptr, "Cancel reading?", {}));
+        QCOMPARE(out, QString("Time:\t\t05:04\n"));
+        QCOMPARE(err, QString("termset-cli: Wrong password.\n"
+                              "termset-cli: SOCKET ERROR function 'Connect()' Error code: 111\n"
+                              "termset-cli: Cancel reading? No.\n"));
     }
 
     // The layout described is the pages' own: the same words in the same

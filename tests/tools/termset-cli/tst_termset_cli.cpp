@@ -224,6 +224,31 @@ private slots:
         QCOMPARE(terminal.word(10), quint16(0x1234));
     }
 
+    void interruptStopsAWriteBetweenWords()
+    {
+        rk40sim::Terminal terminal;
+        terminal.setWireTiming(2400);   // long enough to be stopped half-way
+        qputenv("RK40_COM1", QByteArray::fromStdString(terminal.slavePath()));
+        writeFile(path("in.act"), actFile(sampleWords()));
+
+        QProcess p;
+        p.start(testsupport::TestEnvironment::programFolder() + "/termset-cli",
+                {"write", path("in.act"), "--port", "COM1", "--password-file", path("pw"), "--log", path("log")});
+        QVERIFY(p.waitForStarted(30000));
+        QVERIFY(terminal.waitForCommand('b', 2, std::chrono::seconds(60)));
+        p.terminate();
+        QVERIFY(p.waitForFinished(60000));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 130);
+        QVERIFY(QString::fromUtf8(p.readAllStandardError()).contains("interrupted after"));
+        // The words before the stop are in the terminal, the rest is not,
+        // and an incomplete write is not logged.
+        QVERIFY(terminal.commandCount('b') < 30);
+        QCOMPARE(terminal.word(10), sampleWords()[0]);
+        QCOMPARE(terminal.word(39), quint16(0));
+        QVERIFY(!QFile::exists(path("log")));
+    }
+
     void portThatDoesNotOpen()
     {
         qputenv("RK40_COM2", path("no-such-device").toLocal8Bit());
