@@ -194,6 +194,17 @@ private slots:
         QCOMPARE(status.out, QString("Firmware: RK40 V6.29\n Time: 08.01.03 07:09\n Buffered: 0005\n"));
     }
 
+    void busyTerminalStatus()
+    {
+        rk40sim::Terminal terminal;
+        terminal.injectFault({rk40sim::Fault::Nak, -1, 'S'}, rk40sim::kPersistent);
+        qputenv("RK40_COM1", QByteArray::fromStdString(terminal.slavePath()));
+        const Run status = runCli({"status", "--port", "COM1"});
+        QCOMPARE(status.status, 3);
+        QVERIFY2(status.err.contains("Terminal busy! (COM1, result code "), qPrintable(status.err));
+        QVERIFY(status.out.isEmpty());
+    }
+
     void silentTerminalFailsTheTransfer_data()
     {
         QTest::addColumn<QStringList>("args");
