@@ -1,0 +1,141 @@
+// Two programs, each with its own control and terminal, append on-line
+// blocks to one register file at the same time: every block must land whole,
+// none lost, none interleaved with the other's.
+
+#include "TestEnvironment.h"
+
+#include "rk40sim/Terminal.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QTest>
+
+#include <map>
+#include <thread>
+
+namespace {
+
+constexpr int kRecordsPerBlock = 20;
+constexpr auto kRunFor = std::chrono::seconds(4);
+
+// ddmmy hhmm source card(8) terminal: the card names the terminal, the
+// block and the record, so that the file can be checked line by line.
+std::string record(char terminal, int block, int index)
+{
+    char card[9];
+    std::snprintf(card, sizeof card, "%c%03d%04d", terminal, block % 1000, index);
+    return std::string("06012") + "1015" + "2" + card + "1";
+}
+
+} // namespace
+
+class RegisterFileProcessesTest : public QObject {
+    Q_OBJECT
+private slots:
+    void twoProgramsAppendWholeBlocks()
+    {
+        testsupport::TestEnvironment env;
+        QString error;
+        QVERIFY2(env.registerControl(&error), qPrintable(error));
+        const QString file = env.path("shared-reg.txt");
+
+        rk40sim::Terminal a, b;
+        std::vector<QProcess*> programs;
+        for (auto* t : {&a, &b}) {
+            auto* p = new QProcess(this);
+            QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+            e.insert("RK40_COM1", QString::fromStdString(t->slavePath()));
+            e.insert("QT_QPA_PLATFORM", "offscreen");
+            p->setProcessEnvironment(e);
+            p->start(testsupport::TestEnvironment::programFolder() + "/rk40ctl", {});
+            QVERIFY(p->waitForStarted(30000));
+            p->write(QString("put AsciiFileName \"%1\"\nput WorkOnLine TRUE\nInitTerminal 0\nwait 60000\n")
+                         .arg(file).toUtf8());
+            programs.push_back(p);
+        }
+        // Both controls are listening once each has said InitTerminal = TRUE.
+        std::map<QProcess*, QByteArray> output;
+        auto listening = [&](QProcess* p) {
+            output[p] += p->readAllStandardOutput();
+            return output[p].contains("InitTerminal = TRUE") || p->state() != QProcess::Running;
+        };
+        for (auto* p : programs)
+            QTRY_VERIFY_WITH_TIMEOUT(listening(p), 30000);
+        for (auto* p : programs)
+            QCOMPARE(p->state(), QProcess::Running);
+
+        // Each terminal sends blocks as fast as they are taken, for a while.
+        std::map<char, int> acked;
+        auto feed = [&](rk40sim::Terminal& t, char name) {
+            const auto end = std::chrono::steady_clock::now() + kRunFor;
+            for (int block = 0; std::chrono::steady_clock::now() < end; ++block) {
+                std::vector<std::string> records;
+                for (int i = 0; i < kRecordsPerBlock; ++i)
+                    records.push_back(record(name, block, i));
+                t.sendOnlineBlock('S', records);
+                if (!t.waitBlockDone(std::chrono::seconds(20)))
+                    break;
+                if (t.lastBlockAnswer() == rk40sim::BlockAnswer::Ack)
+                    ++acked[name];
+            }
+        };
+        std::thread fa(feed, std::ref(a), 'A');
+        std::thread fb(feed, std::ref(b), 'B');
+        // The controls hand blocks to their programs' own threads; this one
+        // only has to wait.
+        fa.join();
+        fb.join();
+        // A block is acknowledged before it is appended: wait until each
+        // program has reported every acknowledged block as appended.
+        const char names[] = {'A', 'B'};
+        for (int k = 0; k < 2; ++k) {
+            QProcess* p = programs[size_t(k)];
+            auto appended = [&] {
+                output[p] += p->readAllStandardOutput();
+                return int(output[p].count("event RxRegs(")) >= acked[names[k]];
+            };
+            QTRY_VERIFY_WITH_TIMEOUT(appended(), 30000);
+        }
+        for (auto* p : programs) {
+            p->write("DestroyTerminal\n");
+            p->closeWriteChannel();
+            p->kill();  // the script is still waiting; every block is in the file
+            p->waitForFinished(30000);
+        }
+        QVERIFY(acked['A'] > 0 && acked['B'] > 0);
+
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray all = f.readAll();
+        const QList<QByteArray> lines = all.split('\n');
+        QVERIFY(all.endsWith("\r\n"));
+        std::map<char, int> blocksSeen;
+        int i = 0;
+        const int count = int(lines.size()) - 1;  // after the last CR LF
+        QCOMPARE(count, (acked['A'] + acked['B']) * kRecordsPerBlock);
+        while (i < count) {
+            // A block: kRecordsPerBlock consecutive lines of one terminal and
+            // one block number, records 0..n-1 in order.
+            const QByteArray first = lines[i];
+            QVERIFY2(first.size() == 20 && first.endsWith('\r'), first.constData());
+            const char terminal = first[10];
+            const QByteArray block = first.mid(11, 3);
+            for (int r = 0; r < kRecordsPerBlock; ++r, ++i) {
+                QVERIFY2(i < count, "a block was cut short");
+                const QByteArray line = lines[i];
+                QCOMPARE(line.size(), 20);
+                QCOMPARE(line.mid(0, 10), QByteArray("0601210152"));
+                QCOMPARE(line[10], terminal);
+                QCOMPARE(line.mid(11, 3), block);
+                QCOMPARE(line.mid(14, 4).toInt(), r);
+                QCOMPARE(line.mid(18), QByteArray("1\r"));
+            }
+            ++blocksSeen[terminal];
+        }
+        QCOMPARE(blocksSeen['A'], acked['A']);
+        QCOMPARE(blocksSeen['B'], acked['B']);
+    }
+};
+
+QTEST_GUILESS_MAIN(RegisterFileProcessesTest)
+#include "tst_regfile_processes.moc"
