@@ -20,34 +20,25 @@ bool TerminalLink::close()
     return m_device.close();
 }
 
-void TerminalLink::pauseAfterEmptyAttempt()
-{
-    // A closed or hung-up device answers at once; spend the attempt's own
-    // time as well so that the attempt budget still bounds the wait.
-    if (!m_device.isOpen() || m_device.failed()) {
-        std::this_thread::sleep_for(kAttemptTimeout + kEmptyAttemptPause);
-        return;
-    }
-    // The pause ends early when a byte arrives, so that the next attempt
-    // takes it at once instead of leaving it waiting for the rest of the
-    // pause: the budget stays the same, the answer is seen sooner.
-    const auto start = std::chrono::steady_clock::now();
-    if (m_device.waitReadable(kEmptyAttemptPause))
-        return;
-    const auto spent = std::chrono::steady_clock::now() - start;
-    if (spent < kEmptyAttemptPause)
-        std::this_thread::sleep_for(kEmptyAttemptPause - spent);
-}
-
 std::uint8_t TerminalLink::ReadByte(int attempts, const Interrupt& interrupt)
 {
+    // An attempt and the pause after an empty one are a single wait for
+    // input: a byte that arrives during either is taken at once, and silence
+    // costs the same time as before. One wake-up per attempt also keeps the
+    // on-line poll cheap.
+    constexpr auto kAttemptWithPause = kAttemptTimeout + kEmptyAttemptPause;
     for (int i = 0; i < attempts; ++i) {
         if (interrupt && interrupt())
             return 0;
-        const int byte = m_device.readByte(kAttemptTimeout);
+        const auto start = std::chrono::steady_clock::now();
+        const int byte = m_device.readByte(kAttemptWithPause);
         if (byte >= 0)
             return static_cast<std::uint8_t>(byte);
-        pauseAfterEmptyAttempt();
+        // A closed or hung-up device answers at once: spend the attempt's
+        // time anyway, so that the attempt budget still bounds the wait.
+        const auto spent = std::chrono::steady_clock::now() - start;
+        if (spent < kAttemptWithPause)
+            std::this_thread::sleep_for(kAttemptWithPause - spent);
     }
     return 0;
 }

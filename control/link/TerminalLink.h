@@ -129,7 +129,6 @@ public:
 private:
     std::size_t writeFrame(std::size_t n);
     void discardPendingInput();
-    void pauseAfterEmptyAttempt();
 
     serial::SerialDevice m_device;
     std::array<std::uint8_t, kFrameBufferSize> m_frame{};
