@@ -548,17 +548,23 @@ bool CRK40CommCtrl::appendToRegisterFile(std::string_view data)
 {
     if (!m_registerFile.isOpen())
         return false;
-    // One line per record, each ended by CR LF.
+    // One line per record, each ended by CR LF. Characters after the last
+    // record end are not a record (a record end lost on the line, which the
+    // checksum does not cover): they are not written, so that the file holds
+    // exactly the Total records reported with RxRegs.
+    const std::size_t end = data.rfind('\n');
+    const std::string_view records = end == std::string_view::npos ? std::string_view() : data.substr(0, end + 1);
+    if (records.size() < data.size())
+        qCWarning(lcControl) << "on-line block: characters after the last record end not written:"
+                             << QByteArray(data.data() + records.size(), static_cast<qsizetype>(data.size() - records.size()));
     QByteArray lines;
-    lines.reserve(static_cast<qsizetype>(data.size() + data.size() / 19 + 2));
-    for (char c : data) {
+    lines.reserve(static_cast<qsizetype>(records.size() + records.size() / 19 + 2));
+    for (char c : records) {
         if (c == '\n')
             lines += "\r\n";
         else
             lines += c;
     }
-    if (!lines.isEmpty() && !lines.endsWith("\r\n"))
-        lines += "\r\n";
     // The file is open in append mode: every write lands at its current
     // end, also when another instance has written since it was opened.
     if (m_registerFile.write(lines) != lines.size())

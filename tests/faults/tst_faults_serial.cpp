@@ -1,0 +1,389 @@
+// The control and the configurator's serial read against a terminal whose
+// line is noisy or vanishes, and under a flood of on-line blocks:
+// - a full read either brings the terminal's exact words or reports a
+//   failure; a word that differs can only be one whose damage the one-byte
+//   checksum could not see (counted and printed with the seed);
+// - no member call outlives its attempt budget;
+// - a flood keeps every accepted block whole in the register file, in order,
+//   with the heap flat.
+// Random runs print their seed; RK40_FAULT_SEED replays one. RK40_FLOOD_SECONDS
+// sets the length of the flood (default 8; the full check is 60).
+
+#include "CRK40Comm.h"
+#include "LastTerminal.h"
+#include "SerialFaultSupport.h"
+#include "SerialTransfer.h"
+#include "TestEnvironment.h"
+
+#include <rk40sim/Terminal.h>
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QTest>
+
+using namespace faults;
+using namespace std::chrono_literals;
+using rk40sim::Fault;
+
+namespace {
+
+class Recorder : public component::IEventSink {
+public:
+    void onEvent(int dispid, const QString&, const QVariantList& args) override
+    {
+        if (dispid == rk40::eventid::RxRegs) {
+            ++accepted;
+            records += args.value(0).toInt();
+        } else if (dispid == rk40::eventid::ErrMessage) {
+            ++refused;
+        }
+    }
+    int accepted = 0;
+    qint64 records = 0;
+    int refused = 0;
+};
+
+QString hex4(quint16 v) { return QStringLiteral("%1").arg(v, 4, 16, QLatin1Char('0')).toUpper(); }
+
+class QuickObserver : public serialxfer::ITransferObserver {};
+
+} // namespace
+
+class TestFaultsSerial : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<testsupport::TestEnvironment> m_env;
+    std::unique_ptr<rk40sim::Terminal> m_sim;
+    TimedControl* m_timed = nullptr;
+    std::unique_ptr<CRK40Comm> m_comm;
+
+    QString registerFilePath() const { return m_env->path("reg.txt"); }
+    QByteArray registerFile() const
+    {
+        QFile f(registerFilePath());
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+    rk40::CRK40CommCtrl& ctrl() { return m_timed->control(); }
+
+private slots:
+    void initTestCase() { m_env = std::make_unique<testsupport::TestEnvironment>(); }
+
+    void init()
+    {
+        m_sim = std::make_unique<rk40sim::Terminal>();
+        qputenv("RK40_COM1", QByteArray::fromStdString(m_sim->slavePath()));
+        auto timed = std::make_unique<TimedControl>(std::make_unique<rk40::CRK40CommCtrl>());
+        m_timed = timed.get();
+        ctrl().setClock([] { return QDateTime(QDate(2003, 1, 5), QTime(7, 9)); });
+        m_comm = std::make_unique<CRK40Comm>(std::move(timed));
+        m_comm->control()->invoke(rk40::dispid::AsciiFileName, component::InvokeKind::PropertyPut,
+                                  {registerFilePath()});
+        m_comm->SetWorkOnLine(false);
+        QFile::remove(registerFilePath());
+    }
+
+    void cleanup()
+    {
+        m_comm.reset();
+        m_sim.reset();
+    }
+
+    // Full reads over a noisy line, both ways.
+    void noisyReads()
+    {
+        const std::uint64_t seed = runSeed();
+        const int rounds = qEnvironmentVariableIntValue("RK40_FAULT_ROUNDS") > 0
+                               ? qEnvironmentVariableIntValue("RK40_FAULT_ROUNDS")
+                               : 4;
+        qInfo("noisy reads: RK40_FAULT_SEED=%llu, %d rounds", static_cast<unsigned long long>(seed), rounds);
+        std::mt19937_64 random(seed);
+        int done = 0, failed = 0, wrong = 0;
+        for (int round = 0; round < rounds; ++round) {
+            for (int a = 10; a <= 39; ++a)
+                m_sim->setWord(a, static_cast<std::uint16_t>(random()));
+            rk40sim::LineNoise noise;
+            noise.seed = random();
+            noise.corruptPpm = noise.dropPpm = noise.duplicatePpm = noise.insertPpm = 2500;
+            noise.fromPc = true;
+            m_sim->setLineNoise(noise);
+            for (int a = 10; a <= 39; ++a)
+                m_comm->setWord(a, QStringLiteral("MARK"));
+
+            LastTerminal record;
+            serialxfer::SerialTransfer transfer(*m_comm, record, nullptr);
+            QuickObserver observer;
+            const serialxfer::Outcome out = transfer.read(serialxfer::PortChoice{0, 9600}, observer);
+            const int stored = out.status == serialxfer::Outcome::Done ? 30 : out.failedAddress - 10;
+            QVERIFY2(out.status == serialxfer::Outcome::Done || out.status == serialxfer::Outcome::WordFailed,
+                     qPrintable(QStringLiteral("round %1: status %2").arg(round).arg(int(out.status))));
+            out.status == serialxfer::Outcome::Done ? ++done : ++failed;
+            for (int a = 10; a <= 39; ++a) {
+                const QString got = m_comm->word(a);
+                if (a - 10 >= stored) {
+                    // Not reached (or the word that failed): the image keeps its text.
+                    QCOMPARE(got, QStringLiteral("MARK"));
+                    continue;
+                }
+                // Reported as read: the word came over the line. It is the
+                // terminal's, or damage the checksum cannot see.
+                QVERIFY2(got != QStringLiteral("MARK"), qPrintable(QStringLiteral("word %1 reported read but not stored (seed %2)").arg(a).arg(seed)));
+                QCOMPARE(got.size(), 4);
+                if (got != hex4(m_sim->word(a))) {
+                    ++wrong;
+                    qInfo("round %d: word %d read as %s, the terminal holds %s (seed %llu)", round, a, qPrintable(got),
+                          qPrintable(hex4(m_sim->word(a))), static_cast<unsigned long long>(seed));
+                }
+            }
+            QVERIFY2(m_timed->longest(rk40::dispid::ReadEEPR) < kRegisterReadBudgetMs + kSlackMs,
+                     qPrintable(QStringLiteral("a register read took %1 ms").arg(m_timed->longest(rk40::dispid::ReadEEPR))));
+            const auto counts = m_sim->lineNoiseCounts();
+            qInfo("round %d: %s after %d words; %llu of %llu bytes damaged", round,
+                  out.status == serialxfer::Outcome::Done ? "done" : "failed", out.wordsDone,
+                  static_cast<unsigned long long>(counts.damaged()), static_cast<unsigned long long>(counts.bytes));
+        }
+        qInfo("noisy reads: %d done, %d failed, %d wrong words let through", done, failed, wrong);
+    }
+
+    // The port vanishes in the middle of an answer: the read fails within
+    // its budget, later calls fail at once, and the control closes cleanly.
+    void portVanishesMidRead()
+    {
+        for (int a = 10; a <= 39; ++a) {
+            m_sim->setWord(a, static_cast<std::uint16_t>(a * 257));
+            m_comm->setWord(a, QStringLiteral("MARK"));
+        }
+        LastTerminal record;
+        serialxfer::SerialTransfer transfer(*m_comm, record, nullptr);
+        // Ten words go through, then the 11th register read loses the line
+        // after three answer bytes.
+        int readSoFar = 0;
+        struct Cutter : serialxfer::ITransferObserver {
+            rk40sim::Terminal* sim;
+            int* count;
+            void wordDone(int) override
+            {
+                if (++*count == 10)
+                    sim->injectFault({Fault::Disconnect, 3, 'a'});
+            }
+        } cutter;
+        cutter.sim = m_sim.get();
+        cutter.count = &readSoFar;
+        QElapsedTimer timer;
+        timer.start();
+        const serialxfer::Outcome out = transfer.read(serialxfer::PortChoice{0, 9600}, cutter);
+        QCOMPARE(out.status, serialxfer::Outcome::WordFailed);
+        QCOMPARE(out.failedAddress, 20);
+        QVERIFY(!record.valid);
+        for (int a = 10; a <= 39; ++a)
+            QCOMPARE(m_comm->word(a), a < 20 ? hex4(static_cast<quint16>(a * 257)) : QStringLiteral("MARK"));
+        // Three attempts of one word, each within the register read's budget.
+        QVERIFY2(timer.elapsed() < 3 * kRegisterReadBudgetMs + kSlackMs, qPrintable(QString::number(timer.elapsed())));
+        QVERIFY(!m_sim->connected());
+    }
+
+    // Every kind of member against a line that vanishes in its answer.
+    void membersWhenThePortVanishes_data()
+    {
+        QTest::addColumn<int>("dispid");
+        QTest::addColumn<char>("letter");
+        QTest::addColumn<QVariantList>("args");
+        QTest::addColumn<int>("cut");   // answer bytes that still arrive
+        const auto i2 = [](int v) { return QVariant::fromValue<qint16>(static_cast<qint16>(v)); };
+        QTest::newRow("ReadEEPR") << int(rk40::dispid::ReadEEPR) << 'a' << QVariantList{i2(10)} << 3;
+        QTest::newRow("WriteEEPR") << int(rk40::dispid::WriteEEPR) << 'b' << QVariantList{i2(10), 5} << 0;
+        QTest::newRow("GetStatus") << int(rk40::dispid::GetStatus) << 'S' << QVariantList{} << 10;
+        QTest::newRow("TakeIDTNum") << int(rk40::dispid::TakeIDTNum) << 'j' << QVariantList{} << 2;
+        QTest::newRow("RxDayType") << int(rk40::dispid::RxDayType) << 'v' << QVariantList{} << 5;
+        QTest::newRow("RxIDTElement") << int(rk40::dispid::RxIDTElement) << 's' << QVariantList{} << 5;
+        QTest::newRow("TxDayType") << int(rk40::dispid::TxDayType) << 't' << QVariantList{QStringLiteral("1day")} << 0;
+        QTest::newRow("PCTimeCopy") << int(rk40::dispid::PCTimeCopy) << 'D' << QVariantList{} << 0;
+    }
+
+    void membersWhenThePortVanishes()
+    {
+        QFETCH(int, dispid);
+        QFETCH(char, letter);
+        QFETCH(QVariantList, args);
+        QFETCH(int, cut);
+        m_sim->queueDayTypeRecord("1Mo-Fr 08:00-16:00");
+        m_sim->addIdElement("CDAB8967452301", 0x1F);
+        m_sim->injectFault({Fault::Disconnect, cut, letter});
+        QVERIFY(m_comm->InitTerminal(0));
+        QElapsedTimer timer;
+        timer.start();
+        const auto first = m_timed->invoke(dispid, component::InvokeKind::Method, args);
+        QVERIFY(first.ok());
+        QVERIFY2(first.value.toInt() != 0 || letter == 'S', qPrintable(QString::number(first.value.toInt())));
+        QTRY_VERIFY(!m_sim->connected());
+        // Later calls find no terminal and say so within the opening's budget.
+        const auto second = m_timed->invoke(dispid, component::InvokeKind::Method, args);
+        QVERIFY(second.value.toInt() != 0);
+        // Each of these exchanges reads at most a few bytes after the
+        // opening, each within 200 attempts (the status block: 46 bytes of 10).
+        const qint64 budget = kRegisterReadBudgetMs;
+        QVERIFY2(m_timed->longest(dispid) < budget + kSlackMs, qPrintable(QString::number(m_timed->longest(dispid))));
+        m_comm->DestroyTerminal();
+    }
+
+    // On-line mode: the line vanishes while the reception thread watches it,
+    // also in the middle of a block; ending the connection does not hang.
+    void portVanishesOnline()
+    {
+        Recorder events;
+        m_comm->control()->advise(&events);
+        m_comm->SetWorkOnLine(true);
+        QVERIFY(m_comm->InitTerminal(0));
+        rk40sim::BlockOptions options;
+        options.stopAfter = 30;   // the block breaks off, then the line goes
+        m_sim->sendOnlineBlock('S', {"050130930C0001234A3", "06012101520000ABCD1"}, options);
+        QTRY_COMPARE_WITH_TIMEOUT(events.refused, 1, 10000);
+        m_sim->disconnectNow();
+        QTRY_VERIFY(!m_sim->connected());
+        QTest::qWait(300);
+        QElapsedTimer timer;
+        timer.start();
+        m_comm->DestroyTerminal();
+        QVERIFY2(timer.elapsed() < kSlackMs, qPrintable(QString::number(timer.elapsed())));
+        QVERIFY(!ctrl().receptionRunning());
+        m_comm->control()->unadvise(&events);
+    }
+
+    // A block whose data does not end with a record end (its last CR was
+    // lost on the line; CRs are not part of the checksum): the register file
+    // must still hold exactly the records the control reported.
+    void blockWithoutFinalRecordEnd()
+    {
+        Recorder events;
+        m_comm->control()->advise(&events);
+        m_comm->SetWorkOnLine(true);
+        QVERIFY(m_comm->InitTerminal(0));
+        rk40sim::BlockOptions options;
+        options.extraData = 7;   // "0123456" after the last CR, checksummed
+        m_sim->sendOnlineBlock('S', {"050130930C0001234A3"}, options);
+        QTRY_COMPARE_WITH_TIMEOUT(events.accepted + events.refused, 1, 10000);
+        m_comm->DestroyTerminal();
+        m_comm->control()->unadvise(&events);
+        const QByteArray file = registerFile();
+        QCOMPARE(qint64(file.count("\r\n")), events.records);
+        // Whatever became of the fragment, no partial record is in the file.
+        QVERIFY(!file.contains("0123456"));
+    }
+
+    // A terminal that sends block after block: every accepted block is in
+    // the register file whole and in order, refused ones are not, nothing
+    // else is, and the heap stays flat.
+    void flood_data()
+    {
+        QTest::addColumn<bool>("noisy");
+        QTest::newRow("clean line") << false;
+        QTest::newRow("noisy line") << true;
+    }
+
+    void flood()
+    {
+        QFETCH(bool, noisy);
+        const int seconds = qEnvironmentVariableIntValue("RK40_FLOOD_SECONDS") > 0
+                                ? qEnvironmentVariableIntValue("RK40_FLOOD_SECONDS")
+                                : 8;
+        const std::uint64_t seed = runSeed();
+        qInfo("flood of %d s (%s): RK40_FAULT_SEED=%llu", seconds, noisy ? "noisy" : "clean",
+              static_cast<unsigned long long>(seed));
+        Recorder events;
+        m_comm->control()->advise(&events);
+        m_comm->SetWorkOnLine(true);
+        QVERIFY(m_comm->InitTerminal(0));
+        if (noisy) {
+            // Only what the terminal sends is damaged: the PC's ACK and NAK
+            // reach the terminal as sent, so its history says what was taken.
+            rk40sim::LineNoise noise;
+            noise.seed = seed;
+            noise.corruptPpm = noise.dropPpm = noise.duplicatePpm = noise.insertPpm = 300;
+            m_sim->setLineNoise(noise);
+        }
+        rk40sim::Flood flood;
+        flood.seed = seed;
+        flood.minRecords = 1;
+        flood.maxRecords = 50;
+        flood.kind = 0;
+        flood.answerTimeout = 3s;
+        m_sim->startFlood(flood);
+
+        // The file is compared with the accepted blocks as it grows; what
+        // it holds beyond them is a block whose answer the terminal has not
+        // read yet.
+        QByteArray expected;  // accepted records not yet matched with the file
+        qint64 fileOffset = 0;
+        qint64 acceptedBlocks = 0, refusedBlocks = 0, records = 0;
+        auto check = [&](bool final) {
+            for (const auto& block : m_sim->takeBlockHistory()) {
+                if (block.answer != rk40sim::BlockAnswer::Ack) {
+                    ++refusedBlocks;
+                    continue;
+                }
+                ++acceptedBlocks;
+                records += static_cast<qint64>(block.records.size());
+                if (noisy)
+                    continue;
+                for (const std::string& r : block.records)
+                    expected += QByteArray::fromStdString(r) + "\r\n";
+            }
+            if (noisy)
+                return;   // damage may change lengths: only the line count is compared, at the end
+            QFile f(registerFilePath());
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            QVERIFY(f.seek(fileOffset));
+            const QByteArray grown = f.read(expected.size());
+            QVERIFY2(grown == expected.left(grown.size()),
+                     qPrintable(QStringLiteral("register file differs after byte %1 (seed %2)").arg(fileOffset).arg(seed)));
+            if (final)
+                QCOMPARE(grown.size(), expected.size());
+            fileOffset += grown.size();
+            expected.remove(0, grown.size());
+        };
+
+        QElapsedTimer timer;
+        timer.start();
+        std::size_t heapAfterWarmUp = 0;
+        while (timer.elapsed() < seconds * 1000) {
+            QTest::qWait(250);
+            check(false);
+            if (QTest::currentTestFailed())
+                return;
+            if (heapAfterWarmUp == 0 && timer.elapsed() > seconds * 250)
+                heapAfterWarmUp = heapInUse();
+        }
+        m_sim->stopFlood();
+        QVERIFY(QTest::qWaitFor([&] { return m_sim->waitBlockDone(0ms); }, 10000));
+        QTest::qWait(200);
+        check(true);
+        const std::size_t heapAtEnd = heapInUse();
+        m_comm->DestroyTerminal();
+        m_comm->control()->unadvise(&events);
+
+        const QList<QByteArray> lines = registerFile().split('\n');
+        const qint64 fileLines = lines.size() - 1;
+        qint64 oddLines = 0;   // not 19 characters: record ends lost or added on the way
+        for (qsizetype i = 0; i + 1 < lines.size(); ++i)
+            oddLines += lines[i].size() != 20;
+        qInfo("flood: %lld blocks accepted by the PC as the terminal saw it (%lld records), %lld refused;"
+              " %d RxRegs with %lld records; file %lld lines, %lld not of 19 characters; heap %zu -> %zu bytes",
+              acceptedBlocks, records, refusedBlocks, events.accepted, events.records, fileLines, oddLines,
+              heapAfterWarmUp, heapAtEnd);
+        QVERIFY(events.accepted > 0);
+        // Every accepted block whole: one line in the file for every record
+        // the control reported.
+        QCOMPARE(fileLines, events.records);
+        if (!noisy) {
+            QCOMPARE(qint64(events.accepted), acceptedBlocks);
+            QCOMPARE(events.records, records);
+            QCOMPARE(oddLines, 0);
+        }
+        // Flat: what grew after the warm-up is small and does not scale with
+        // the blocks taken.
+        QVERIFY2(heapAtEnd < heapAfterWarmUp + 4 * 1024 * 1024,
+                 qPrintable(QStringLiteral("heap grew from %1 to %2 bytes").arg(heapAfterWarmUp).arg(heapAtEnd)));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFaultsSerial)
+#include "tst_faults_serial.moc"
