@@ -34,11 +34,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(std::none_of(answer.begin(), answer.end(), [](std::uint8_t b) { return b == 0; }));
 
     const auto word = protocol::decodeRegisterAnswer(answer);
-    // Accepted exactly when the checksum over the four characters matches.
+    // Accepted exactly when the checksum over the four characters matches
+    // and they are hexadecimal digits.
     std::uint8_t x = 0;
-    for (std::size_t i = 1; i <= 4; ++i)
+    bool hex = true;
+    for (std::size_t i = 1; i <= 4; ++i) {
         x ^= answer[i];
-    FUZZ_CHECK(word.has_value() == (protocol::finishChecksum(x) == answer[5]));
+        const char c = static_cast<char>(answer[i]);
+        hex = hex && ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'));
+    }
+    FUZZ_CHECK(word.has_value() == (protocol::finishChecksum(x) == answer[5] && hex));
     if (word) {
         FUZZ_CHECK(word->size() == 4);
         FUZZ_CHECK(std::equal(word->begin(), word->end(), answer.begin() + 1,

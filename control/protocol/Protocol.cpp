@@ -95,6 +95,11 @@ std::optional<std::string> decodeRegisterAnswer(std::span<const std::uint8_t, kR
     const auto word = answer.subspan<1, 4>();
     if (checksum(word) != answer[5])
         return std::nullopt;
+    // The one-byte checksum misses a frame shifted by a lost or added byte
+    // often enough (the lead byte or the checksum then stands among the
+    // characters): a word is four hexadecimal digits or not a word at all.
+    if (!std::all_of(word.begin(), word.end(), [](std::uint8_t b) { return isHexDigit(static_cast<char>(b)); }))
+        return std::nullopt;
     return std::string(word.begin(), word.end());
 }
 

@@ -87,7 +87,7 @@ std::optional<std::array<std::uint8_t, 7>> registerWriteRequest(int address, lon
 
 // The answer to a register read: lead byte, four characters, checksum over
 // the four. Returns the four characters, or empty when the checksum does
-// not match.
+// not match or they are not all hexadecimal digits (either case).
 inline constexpr std::size_t kRegisterAnswerLength = 6;
 std::optional<std::string> decodeRegisterAnswer(std::span<const std::uint8_t, kRegisterAnswerLength> answer);
 

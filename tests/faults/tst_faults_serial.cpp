@@ -144,6 +144,25 @@ private slots:
         qInfo("noisy reads: %d done, %d failed, %d wrong words let through", done, failed, wrong);
     }
 
+    // A byte too many in front of a register read's answer shifts the frame:
+    // the lead byte becomes the first character of the word and the last
+    // digit stands where the checksum should. For the word 4222 the shifted
+    // frame's checksum still matches (ACK "422" checksums to "2"), so only
+    // the rule that a word is four hexadecimal digits can refuse it.
+    void shiftedAnswerIsRefused()
+    {
+        m_sim->setWord(26, 0x4222);
+        QVERIFY(m_comm->InitTerminal(0));
+        m_comm->setWord(26, QStringLiteral("MARK"));
+        m_sim->injectFault({Fault::Garbage, 1, 'a'});   // one printable byte before the answer
+        QCOMPARE(m_comm->ReadEEPR(26), short(rk40::result::kRegisterBadAnswer));
+        QCOMPARE(m_comm->word(26), QStringLiteral("MARK"));
+        // The next attempt, on a clean line, reads the word.
+        QCOMPARE(m_comm->ReadEEPR(26), short(0));
+        QCOMPARE(m_comm->word(26), QStringLiteral("4222"));
+        m_comm->DestroyTerminal();
+    }
+
     // The port vanishes in the middle of an answer: the read fails within
     // its budget, later calls fail at once, and the control closes cleanly.
     void portVanishesMidRead()
@@ -315,6 +334,10 @@ private slots:
         qint64 fileOffset = 0;
         qint64 acceptedBlocks = 0, refusedBlocks = 0, records = 0;
         auto check = [&](bool final) {
+            // The simulator's own record of the traffic would grow with the
+            // flood in this process; only the control's memory is measured.
+            m_sim->clearTransmitted();
+            m_sim->clearReceived();
             for (const auto& block : m_sim->takeBlockHistory()) {
                 if (block.answer != rk40sim::BlockAnswer::Ack) {
                     ++refusedBlocks;

@@ -491,34 +491,7 @@ std::vector<std::uint8_t> Terminal::Impl::damage(const std::uint8_t* p, std::siz
     std::lock_guard lock(mutex);
     if (!noise || !(toPc ? noise->toPc : noise->fromPc))
         return std::vector<std::uint8_t>(p, p + n);
-    std::uniform_int_distribution<int> chance(0, 999'999);
-    std::uniform_int_distribution<int> anyByte(0, 255);
-    std::uniform_int_distribution<int> flip(1, 255);
-    auto hit = [&](int ppm) { return ppm > 0 && chance(noiseRng) < ppm; };
-    std::vector<std::uint8_t> out;
-    out.reserve(n + 4);
-    for (std::size_t i = 0; i < n; ++i) {
-        std::uint8_t b = p[i];
-        ++noiseCounts.bytes;
-        if (hit(noise->insertPpm)) {
-            out.push_back(static_cast<std::uint8_t>(anyByte(noiseRng)));
-            ++noiseCounts.inserted;
-        }
-        if (hit(noise->dropPpm)) {
-            ++noiseCounts.dropped;
-            continue;
-        }
-        if (hit(noise->corruptPpm)) {
-            b = static_cast<std::uint8_t>(b ^ flip(noiseRng));
-            ++noiseCounts.corrupted;
-        }
-        out.push_back(b);
-        if (hit(noise->duplicatePpm)) {
-            out.push_back(b);
-            ++noiseCounts.duplicated;
-        }
-    }
-    return out;
+    return applyLineNoise(*noise, noiseRng, noiseCounts, p, n);
 }
 
 bool Terminal::Impl::disconnectIfAsked()

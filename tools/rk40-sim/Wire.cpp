@@ -70,6 +70,39 @@ std::vector<std::uint8_t> onlineBlockBody(const std::vector<std::string>& record
     return data;
 }
 
+std::vector<std::uint8_t> applyLineNoise(const LineNoise& noise, std::mt19937_64& random, LineNoiseCounts& counts,
+                                         const std::uint8_t* data, std::size_t size)
+{
+    std::uniform_int_distribution<int> chance(0, 999'999);
+    std::uniform_int_distribution<int> anyByte(0, 255);
+    std::uniform_int_distribution<int> flip(1, 255);
+    auto hit = [&](int ppm) { return ppm > 0 && chance(random) < ppm; };
+    std::vector<std::uint8_t> out;
+    out.reserve(size + 4);
+    for (std::size_t i = 0; i < size; ++i) {
+        std::uint8_t b = data[i];
+        ++counts.bytes;
+        if (hit(noise.insertPpm)) {
+            out.push_back(static_cast<std::uint8_t>(anyByte(random)));
+            ++counts.inserted;
+        }
+        if (hit(noise.dropPpm)) {
+            ++counts.dropped;
+            continue;
+        }
+        if (hit(noise.corruptPpm)) {
+            b = static_cast<std::uint8_t>(b ^ flip(random));
+            ++counts.corrupted;
+        }
+        out.push_back(b);
+        if (hit(noise.duplicatePpm)) {
+            out.push_back(b);
+            ++counts.duplicated;
+        }
+    }
+    return out;
+}
+
 namespace {
 
 constexpr std::array<std::pair<Fault::Kind, const char*>, 13> kFaultNames{{

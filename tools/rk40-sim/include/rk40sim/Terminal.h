@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -265,6 +266,12 @@ std::uint8_t checksum(const std::string& text);
 // the wire: STX, records each followed by CR, ETX, checksum (with the
 // variations of `options`).
 std::vector<std::uint8_t> onlineBlockBody(const std::vector<std::string>& records, const BlockOptions& options);
+
+// The damage of a noisy line applied to bytes on their way, drawing from
+// `random` and adding to `counts` (what Terminal does with setLineNoise, for
+// models of the line that run without a pseudo-terminal).
+std::vector<std::uint8_t> applyLineNoise(const LineNoise& noise, std::mt19937_64& random, LineNoiseCounts& counts,
+                                         const std::uint8_t* data, std::size_t size);
 
 // Text of a fault kind for the command line ("nak", "truncate", ...), and back.
 const char* faultName(Fault::Kind kind);

@@ -1,0 +1,65 @@
+#pragma once
+
+// Counting the outcomes of register reads over a noisy line.
+
+#include <rk40sim/Terminal.h>
+
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace noisetally {
+
+struct Tally {
+    std::uint64_t right = 0, failed = 0, wrong = 0, damaged = 0, wrongAfterShift = 0;
+    std::uint64_t reads() const { return right + failed + wrong; }
+};
+
+inline void print(const char* what, const Tally& t, double seconds)
+{
+    const double reads = static_cast<double>(t.reads());
+    std::printf("%-6s %10llu reads in %6.1f s, %llu of them damaged: %llu right, %llu failed (%.3f%%), %llu wrong "
+                "(%.2e per read, %.2e per damaged read; %llu after a lost or added byte)\n",
+                what, static_cast<unsigned long long>(t.reads()), seconds, static_cast<unsigned long long>(t.damaged),
+                static_cast<unsigned long long>(t.right), static_cast<unsigned long long>(t.failed),
+                reads > 0 ? 100.0 * static_cast<double>(t.failed) / reads : 0.0,
+                static_cast<unsigned long long>(t.wrong), reads > 0 ? static_cast<double>(t.wrong) / reads : 0.0,
+                t.damaged > 0 ? static_cast<double>(t.wrong) / static_cast<double>(t.damaged) : 0.0,
+                static_cast<unsigned long long>(t.wrongAfterShift));
+    std::fflush(stdout);
+}
+
+// Kinds of damage by letter: r replaced, l lost, d doubled, i inserted.
+inline void setKinds(rk40sim::LineNoise& noise, const QString& kinds, int ppm)
+{
+    noise.corruptPpm = kinds.contains(QLatin1Char('r')) ? ppm : 0;
+    noise.dropPpm = kinds.contains(QLatin1Char('l')) ? ppm : 0;
+    noise.duplicatePpm = kinds.contains(QLatin1Char('d')) ? ppm : 0;
+    noise.insertPpm = kinds.contains(QLatin1Char('i')) ? ppm : 0;
+}
+
+inline QString kindNames(const QString& kinds)
+{
+    QStringList names;
+    if (kinds.contains(QLatin1Char('r')))
+        names << QStringLiteral("replaced");
+    if (kinds.contains(QLatin1Char('l')))
+        names << QStringLiteral("lost");
+    if (kinds.contains(QLatin1Char('d')))
+        names << QStringLiteral("doubled");
+    if (kinds.contains(QLatin1Char('i')))
+        names << QStringLiteral("inserted");
+    return names.join(QLatin1String(", "));
+}
+
+inline std::string hex4(unsigned v)
+{
+    char b[8];
+    std::snprintf(b, sizeof b, "%04X", v & 0xFFFFu);
+    return b;
+}
+
+} // namespace noisetally
