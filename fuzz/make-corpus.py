@@ -37,6 +37,9 @@ write("register_answer", "word-8C41", bytes([10]) + answer("8C41"))
 write("register_answer", "lower-case", bytes([10]) + answer("8c41"))
 write("register_answer", "bad-checksum", bytes([39]) + answer("FFFF", False))
 write("register_answer", "silence-after-3", bytes([12]) + answer("1234")[:3])
+# One byte too many in front: the frame shifts, and for 4222 the checksum
+# still matches.
+write("register_answer", "shifted", bytes([26, ord("#")]) + answer("4222"))
 
 
 # Status block.

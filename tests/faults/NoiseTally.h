@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -15,6 +16,7 @@ namespace noisetally {
 
 struct Tally {
     std::uint64_t right = 0, failed = 0, wrong = 0, damaged = 0, wrongAfterShift = 0;
+    std::uint64_t otherCase = 0;   // among right: the value right, a letter in the other case
     std::uint64_t reads() const { return right + failed + wrong; }
 };
 
@@ -22,13 +24,13 @@ inline void print(const char* what, const Tally& t, double seconds)
 {
     const double reads = static_cast<double>(t.reads());
     std::printf("%-6s %10llu reads in %6.1f s, %llu of them damaged: %llu right, %llu failed (%.3f%%), %llu wrong "
-                "(%.2e per read, %.2e per damaged read; %llu after a lost or added byte)\n",
+                "(%.2e per read, %.2e per damaged read; %llu after a lost or added byte); %llu right in the other case\n",
                 what, static_cast<unsigned long long>(t.reads()), seconds, static_cast<unsigned long long>(t.damaged),
                 static_cast<unsigned long long>(t.right), static_cast<unsigned long long>(t.failed),
                 reads > 0 ? 100.0 * static_cast<double>(t.failed) / reads : 0.0,
                 static_cast<unsigned long long>(t.wrong), reads > 0 ? static_cast<double>(t.wrong) / reads : 0.0,
                 t.damaged > 0 ? static_cast<double>(t.wrong) / static_cast<double>(t.damaged) : 0.0,
-                static_cast<unsigned long long>(t.wrongAfterShift));
+                static_cast<unsigned long long>(t.wrongAfterShift), static_cast<unsigned long long>(t.otherCase));
     std::fflush(stdout);
 }
 
@@ -53,6 +55,17 @@ inline QString kindNames(const QString& kinds)
     if (kinds.contains(QLatin1Char('i')))
         names << QStringLiteral("inserted");
     return names.join(QLatin1String(", "));
+}
+
+// Whether two words name the same value (hexadecimal digits in either case).
+inline bool sameValue(const std::string& a, const std::string& b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
 }
 
 inline std::string hex4(unsigned v)

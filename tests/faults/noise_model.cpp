@@ -78,8 +78,9 @@ int main(int argc, char** argv)
         const auto word = rk40::protocol::decodeRegisterAnswer(frame);
         if (!word) {
             ++t.failed;
-        } else if (*word == digits) {
+        } else if (noisetally::sameValue(*word, digits)) {
             ++t.right;
+            t.otherCase += *word != digits;
         } else {
             ++t.wrong;
             t.wrongAfterShift += counts.inserted + counts.duplicated + counts.dropped > 0;

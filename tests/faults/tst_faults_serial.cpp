@@ -380,7 +380,10 @@ private slots:
         QTest::qWait(200);
         check(true);
         const std::size_t heapAtEnd = heapInUse();
+        QElapsedTimer closing;
+        closing.start();
         m_comm->DestroyTerminal();
+        QVERIFY2(closing.elapsed() < kSlackMs, qPrintable(QString::number(closing.elapsed())));
         m_comm->control()->unadvise(&events);
 
         const QList<QByteArray> lines = registerFile().split('\n');
