@@ -1,5 +1,7 @@
 #include "PropertyBag.h"
 
+#include "TextEscape.h"
+
 #include <QStringList>
 
 namespace component {
@@ -36,32 +38,6 @@ QStringList PropertyBag::names() const
     return out;
 }
 
-static QString escape(const QString& s)
-{
-    QString out;
-    for (QChar c : s) {
-        if (c == '\\') out += "\\\\";
-        else if (c == '\n') out += "\\n";
-        else if (c == '\r') out += "\\r";
-        else out += c;
-    }
-    return out;
-}
-
-static QString unescape(const QString& s)
-{
-    QString out;
-    for (qsizetype i = 0; i < s.size(); ++i) {
-        if (s[i] == '\\' && i + 1 < s.size()) {
-            const QChar n = s[++i];
-            out += n == 'n' ? QChar('\n') : n == 'r' ? QChar('\r') : n;
-        } else {
-            out += s[i];
-        }
-    }
-    return out;
-}
-
 QString PropertyBag::toText() const
 {
     QString out;
@@ -72,7 +48,7 @@ QString PropertyBag::toText() const
         case QMetaType::Short: case QMetaType::Int: case QMetaType::LongLong:
         case QMetaType::UShort: case QMetaType::UInt: case QMetaType::ULongLong:
             encoded = "i:" + value.toString(); break;
-        default: encoded = "s:" + escape(value.toString()); break;
+        default: encoded = "s:" + escapeLineText(value.toString()); break;
         }
         out += name + '=' + encoded + '\n';
     }
@@ -100,7 +76,7 @@ PropertyBag PropertyBag::fromText(const QString& text, bool* ok)
             if (!isNumber) { good = false; continue; }
             bag.write(name, n);
         } else if (kind == 's') {
-            bag.write(name, unescape(raw));
+            bag.write(name, unescapeLineText(raw));
         } else {
             good = false;
         }

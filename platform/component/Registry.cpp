@@ -1,5 +1,7 @@
 #include "Registry.h"
 
+#include "TextEscape.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -50,27 +52,6 @@ Registry::Registry(const QString& path) : m_path(path)
     load();
 }
 
-static QString escapeValue(const QString& s)
-{
-    QString out = s;
-    out.replace('\\', "\\\\").replace('\n', "\\n").replace('\r', "\\r");
-    return out;
-}
-
-static QString unescapeValue(const QString& s)
-{
-    QString out;
-    for (qsizetype i = 0; i < s.size(); ++i) {
-        if (s[i] == '\\' && i + 1 < s.size()) {
-            const QChar n = s[++i];
-            out += n == 'n' ? QChar('\n') : n == 'r' ? QChar('\r') : n;
-        } else {
-            out += s[i];
-        }
-    }
-    return out;
-}
-
 void Registry::load()
 {
     m_keys.clear();
@@ -89,7 +70,7 @@ void Registry::load()
             key = line.mid(1, line.size() - 2);
             m_keys[key];
         } else if (const qsizetype eq = line.indexOf('='); eq > 0 && !key.isEmpty()) {
-            m_keys[key][line.left(eq)] = unescapeValue(line.mid(eq + 1));
+            m_keys[key][line.left(eq)] = unescapeLineText(line.mid(eq + 1));
         }
     }
 }
@@ -149,7 +130,7 @@ bool Registry::save()
     for (const auto& [key, values] : m_keys) {
         out << '[' << key << "]\n";
         for (const auto& [name, value] : values)
-            out << name << '=' << escapeValue(value) << '\n';
+            out << name << '=' << escapeLineText(value) << '\n';
         out << '\n';
     }
     out.flush();
