@@ -29,15 +29,36 @@ bool SerialTransfer::open(const PortChoice& port)
     return m_comm.InitTerminal(static_cast<short>(port.comNumber() - 1));
 }
 
-template <typename Call>
-short SerialTransfer::withAttempts(ITransferObserver& observer, Call call)
+template <typename WordCall>
+bool SerialTransfer::moveWords(Outcome& out, ITransferObserver& observer, WordCall call,
+                               std::chrono::milliseconds pauseAfterWord)
 {
-    short result = call();
-    for (int attempt = 1; result != 0 && attempt < kAttempts; ++attempt) {
-        observer.pause(kRetryDelay);
-        result = call();
+    for (int a = image::kFirstWord; a <= image::kLastWord; ++a) {
+        if (observer.stopRequested()) {
+            m_comm.DestroyTerminal();
+            out.status = Outcome::Cancelled;
+            return false;
+        }
+        short result = call(a);
+        for (int attempt = 1; result != 0 && attempt < kAttempts; ++attempt) {
+            observer.pause(kRetryDelay);
+            result = call(a);
+        }
+        if (result != 0) {
+            m_record.valid = false;
+            m_comm.DestroyTerminal();
+            out.status = Outcome::WordFailed;
+            out.failedAddress = a;
+            out.lastResult = result;
+            return false;
+        }
+        ++out.wordsDone;
+        observer.wordDone(a);
+        if (pauseAfterWord.count() > 0)
+            observer.pause(pauseAfterWord);
     }
-    return result;
+    m_comm.DestroyTerminal();
+    return true;
 }
 
 Outcome SerialTransfer::read(const PortChoice& port, ITransferObserver& observer)
@@ -55,25 +76,8 @@ Outcome SerialTransfer::read(const PortChoice& port, ITransferObserver& observer
     m_record.serialPort = static_cast<quint8>(out.comNumber);
     observer.portOpened(out.comNumber);
 
-    for (int a = image::kFirstWord; a <= image::kLastWord; ++a) {
-        if (observer.stopRequested()) {
-            m_comm.DestroyTerminal();
-            out.status = Outcome::Cancelled;
-            return out;
-        }
-        const short result = withAttempts(observer, [&] { return m_comm.ReadEEPR(static_cast<short>(a)); });
-        if (result != 0) {
-            m_record.valid = false;
-            m_comm.DestroyTerminal();
-            out.status = Outcome::WordFailed;
-            out.failedAddress = a;
-            out.lastResult = result;
-            return out;
-        }
-        ++out.wordsDone;
-        observer.wordDone(a);
-    }
-    m_comm.DestroyTerminal();
+    moveWords(out, observer, [&](int a) { return m_comm.ReadEEPR(static_cast<short>(a)); },
+              std::chrono::milliseconds::zero());
     return out;
 }
 
@@ -97,27 +101,11 @@ Outcome SerialTransfer::write(const std::optional<PortChoice>& port, ITransferOb
     }
     observer.portOpened(out.comNumber);
 
-    for (int a = image::kFirstWord; a <= image::kLastWord; ++a) {
-        if (observer.stopRequested()) {
-            m_comm.DestroyTerminal();
-            out.status = Outcome::Cancelled;
-            return out;
-        }
-        const quint16 value = wireValue(a, m_comm.word(a));
-        const short result = withAttempts(observer, [&] { return m_comm.WriteEEPR(static_cast<short>(a), value); });
-        if (result != 0) {
-            m_record.valid = false;
-            m_comm.DestroyTerminal();
-            out.status = Outcome::WordFailed;
-            out.failedAddress = a;
-            out.lastResult = result;
-            return out;
-        }
-        ++out.wordsDone;
-        observer.wordDone(a);
-        observer.pause(kWordPause);
-    }
-    m_comm.DestroyTerminal();
+    const bool done = moveWords(
+        out, observer,
+        [&](int a) { return m_comm.WriteEEPR(static_cast<short>(a), wireValue(a, m_comm.word(a))); }, kWordPause);
+    if (!done)
+        return out;
     if (m_log)
         out.logged = m_log->append(out.comNumber, QStringLiteral("None"), 0, &out.logError);
     return out;

@@ -107,9 +107,11 @@ public:
 
 private:
     bool open(const PortChoice& port);
-    // One word with its attempts; returns the last result (0: success).
-    template <typename Call>
-    short withAttempts(ITransferObserver& observer, Call call);
+    // Moves words 10..39 one by one, each with its attempts, pausing after
+    // each when asked; closes the port at the end or at the first stop or
+    // failed word (recorded in out). Returns true when every word moved.
+    template <typename WordCall>
+    bool moveWords(Outcome& out, ITransferObserver& observer, WordCall call, std::chrono::milliseconds pauseAfterWord);
 
     CRK40Comm& m_comm;
     LastTerminal& m_record;
