@@ -28,6 +28,7 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
 #include <random>
 
 int main(int argc, char** argv)
@@ -38,16 +39,19 @@ int main(int argc, char** argv)
     std::uint64_t seed = std::random_device{}();
     QString kinds = QStringLiteral("rldi");
     const QStringList args = app.arguments();
-    for (qsizetype i = 1; i + 1 < args.size(); i += 2) {
-        if (args[i] == QLatin1String("--reads"))
-            reads = args[i + 1].toULongLong();
-        else if (args[i] == QLatin1String("--ppm"))
-            ppm = args[i + 1].toInt();
-        else if (args[i] == QLatin1String("--seed"))
-            seed = args[i + 1].toULongLong();
-        else if (args[i] == QLatin1String("--kinds"))
-            kinds = args[i + 1];
-    }
+    // The value after an option, if the option is given.
+    const auto option = [&](const char* name) -> std::optional<QString> {
+        const qsizetype at = args.indexOf(QLatin1String(name));
+        return at >= 1 && at + 1 < args.size() ? std::optional<QString>(args[at + 1]) : std::nullopt;
+    };
+    if (const auto v = option("--reads"))
+        reads = v->toULongLong();
+    if (const auto v = option("--ppm"))
+        ppm = v->toInt();
+    if (const auto v = option("--seed"))
+        seed = v->toULongLong();
+    if (const auto v = option("--kinds"))
+        kinds = *v;
     rk40sim::LineNoise noise;
     noise.seed = seed;
     noisetally::setKinds(noise, kinds, ppm);
