@@ -228,7 +228,9 @@ void TestGatewaySim::connectionFaults()
     simulator.pushBehaviour(onAccept);
     e = exchangeEnding(simulator.port(), request);
     QVERIFY(e.reply.isEmpty());
-    QVERIFY2(e.error == ECONNRESET || e.error == EPIPE, qPrintable(QString::number(e.error)));
+    // Depending on whether the request was still on its way when the reset
+    // came, the client sees the reset, a broken pipe or just the end.
+    QVERIFY2(e.error == ECONNRESET || e.error == EPIPE || e.error == 0, qPrintable(QString::number(e.error)));
 
     Behaviour half;
     half.mode = Mode::HalfClose;
