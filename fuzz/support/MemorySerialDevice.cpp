@@ -86,12 +86,6 @@ int SerialDevice::readByte(std::chrono::milliseconds)
     return l.input[l.pos++];
 }
 
-bool SerialDevice::waitReadable(std::chrono::milliseconds)
-{
-    const auto& l = fuzzline::line();
-    return m_fd >= 0 && l.pos < l.input.size();
-}
-
 std::size_t SerialDevice::write(const std::uint8_t* data, std::size_t size)
 {
     if (m_fd < 0)

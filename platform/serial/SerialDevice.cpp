@@ -151,18 +151,6 @@ int SerialDevice::readByte(std::chrono::milliseconds timeout)
     return -1;
 }
 
-bool SerialDevice::waitReadable(std::chrono::milliseconds timeout)
-{
-    if (m_fd < 0 || m_failed)
-        return false;
-    pollfd p{m_fd, POLLIN, 0};
-    int n;
-    do {
-        n = ::poll(&p, 1, static_cast<int>(timeout.count()));
-    } while (n < 0 && errno == EINTR);
-    return n > 0 && (p.revents & POLLIN);
-}
-
 std::size_t SerialDevice::write(const std::uint8_t* data, std::size_t size)
 {
     if (m_fd < 0 || m_failed)

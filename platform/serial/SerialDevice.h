@@ -45,10 +45,6 @@ public:
     // time-out (or the device reported an error or hang-up).
     int readByte(std::chrono::milliseconds timeout);
 
-    // Waits up to the time-out for input to arrive, without reading it;
-    // returns at once when input is already there. True when there is input.
-    bool waitReadable(std::chrono::milliseconds timeout);
-
     // Writes all bytes (waiting while the driver's queue is full); returns
     // the number written, less than size when the device failed.
     std::size_t write(const std::uint8_t* data, std::size_t size);
