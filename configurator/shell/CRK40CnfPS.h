@@ -129,6 +129,9 @@ signals:
     void transferProgressShown(CProgressDlg* progress);
 
 private:
+    // A word failed every attempt: string 132, the port and the last
+    // terminal are forgotten and Apply To Last is disabled.
+    void reportFailedWord();
     void buildMenu();
     void buildStrip(QWidget* strip);
     QAction* addCommand(QMenu* menu, int commandId, bool enabled = true);

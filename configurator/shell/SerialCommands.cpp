@@ -152,10 +152,7 @@ void CRK40CnfPS::ReadConfiguration()
         setApplyToLastEnabled(false);
         break;
     case serialxfer::Outcome::WordFailed:
-        ui::prompter().message(this, str(132), ui::Look::Stop);
-        setPortText(str(151));
-        setLastReadText(str(151));
-        setApplyToLastEnabled(false);
+        reportFailedWord();
         break;
     case serialxfer::Outcome::Cancelled:
         break;
@@ -164,6 +161,14 @@ void CRK40CnfPS::ReadConfiguration()
             m_reader1->LoadFields();
         break;
     }
+}
+
+void CRK40CnfPS::reportFailedWord()
+{
+    ui::prompter().message(this, str(132), ui::Look::Stop);
+    setPortText(str(151));
+    setLastReadText(str(151));
+    setApplyToLastEnabled(false);
 }
 
 void CRK40CnfPS::WriteConfiguration()
@@ -199,10 +204,7 @@ void CRK40CnfPS::WriteConfiguration()
         setPortText(str(151));
         break;
     case serialxfer::Outcome::WordFailed:
-        ui::prompter().message(this, str(132), ui::Look::Stop);
-        setPortText(str(151));
-        setLastReadText(str(151));
-        setApplyToLastEnabled(false);
+        reportFailedWord();
         break;
     case serialxfer::Outcome::Cancelled:
         break;
