@@ -2,6 +2,7 @@
 // access and the on-line reception, end to end over pseudo-terminals.
 
 #include "CRK40CommCtrl.h"
+#include "CompareBytes.h"
 #include "ControlTestSupport.h"
 #include "PropertyBag.h"
 #include "RecordingPrompter.h"
@@ -22,14 +23,6 @@ using component::InvokeKind;
 namespace {
 
 QByteArray b(char c) { return QByteArray(1, c); }
-
-#define COMPARE_BYTES(found, expected)                                                                   \
-    do {                                                                                                 \
-        const QByteArray f_ = (found), e_ = (expected);                                                  \
-        if (f_ != e_)                                                                                    \
-            QFAIL(qPrintable(QString("bytes differ\n expected %1\n found    %2")                       \
-                                 .arg(QString::fromLatin1(e_.toHex(' ')), QString::fromLatin1(f_.toHex(' '))))); \
-    } while (0)
 
 double cpuSeconds()
 {

@@ -1,6 +1,7 @@
 // The serial link's exchanges over a pseudo-terminal, against a scripted
 // far end: what goes on the wire and which result each answer gives.
 
+#include "CompareBytes.h"
 #include "PtyPeer.h"
 #include "TerminalLink.h"
 
@@ -31,14 +32,6 @@ QByteArray eventRecord(int i)
 {
     return QString("050130930C%1%2").arg(i, 8, 10, QChar('0')).arg(i % 10).toLatin1();
 }
-
-#define COMPARE_BYTES(found, expected)                                                                   \
-    do {                                                                                                 \
-        const QByteArray f_ = (found), e_ = (expected);                                                  \
-        if (f_ != e_)                                                                                    \
-            QFAIL(qPrintable(QString("bytes differ\n expected %1\n found    %2")                       \
-                                 .arg(QString::fromLatin1(e_.toHex(' ')), QString::fromLatin1(f_.toHex(' '))))); \
-    } while (0)
 
 } // namespace
 

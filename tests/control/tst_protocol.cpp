@@ -1,5 +1,6 @@
 // Frames, checksums and decoders of the terminal protocol, byte for byte.
 
+#include "CompareBytes.h"
 #include "Protocol.h"
 
 #include <QTest>
@@ -17,15 +18,6 @@ std::vector<std::uint8_t> vec(const QByteArray& a)
 {
     return std::vector<std::uint8_t>(a.begin(), a.end());
 }
-
-// Compares byte strings and prints both in hex on a mismatch.
-#define COMPARE_BYTES(found, expected)                                                                   \
-    do {                                                                                                 \
-        const QByteArray f_ = (found), e_ = (expected);                                                  \
-        if (f_ != e_)                                                                                    \
-            QFAIL(qPrintable(QString("bytes differ\n expected %1\n found    %2")                       \
-                                 .arg(QString::fromLatin1(e_.toHex(' ')), QString::fromLatin1(f_.toHex(' '))))); \
-    } while (0)
 
 } // namespace
 
