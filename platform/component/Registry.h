@@ -72,11 +72,25 @@ HRESULT unregisterTypeLib(Registry& reg, const QString& libid, const QString& ve
 HRESULT registerClass(Registry& reg, const ClassRegistration& cls);
 HRESULT unregisterClass(Registry& reg, const QString& clsid, const QString& progId);
 
+// Why the file at `path` cannot be trusted to say what code to run, or to be
+// run: empty when it can. The file, and every folder from the root down to
+// it (the folders a symbolic link leads through as well), must belong to
+// this user or to root and be writable by nobody else; a folder with the
+// sticky bit (as /tmp) may be writable by all, as there no one can replace
+// another user's entries.
+QString untrustedReason(const QString& path);
+
+// Why `modulePath` may not be loaded as code: empty when it may. It must be
+// an absolute path (a relative one would be looked up from the current
+// folder) to a module untrustedReason() accepts.
+QString moduleRefusal(const QString& modulePath);
+
 // The path of the shared object that holds the given address (dladdr).
 QString modulePathOf(const void* addressInModule);
 
 // Creates an object by class identifier ("{...}") or program identifier
-// through the registry: loads the registered module (kept loaded for the
+// through the registry: refuses a registry file or a module that another user
+// could have changed (moduleRefusal(), untrustedReason()), loads the module (kept loaded for the
 // rest of the process), asks its class factory and returns the object.
 // On failure returns nullptr and sets *hr and *error.
 std::unique_ptr<IComponent> createInstance(const QString& classOrProgId, HRESULT* hr = nullptr,
@@ -86,7 +100,8 @@ std::unique_ptr<IComponent> createInstance(const QString& classOrProgId, HRESULT
 std::unique_ptr<IDispatchControl> createControl(const QString& classOrProgId, HRESULT* hr = nullptr,
                                                 QString* error = nullptr, const Registry* registry = nullptr);
 
-// Loads a module and calls its DllRegisterServer / DllUnregisterServer.
+// Loads a module (refused as createInstance() refuses it) and calls its
+// DllRegisterServer / DllUnregisterServer.
 HRESULT registerModule(const QString& modulePath, bool unregister, QString* error = nullptr);
 
 } // namespace component
