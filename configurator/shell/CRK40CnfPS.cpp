@@ -115,6 +115,7 @@ void CRK40CnfPS::buildStrip(QWidget* strip)
     m_lastReadValue->setFont(bold);
     m_lastReadValue->setPalette(textPalette);
     m_lastReadValue->setGeometry(114, 3, 232, 18);
+    m_lastReadValue->setTextFormat(Qt::PlainText);   // may name a remote terminal
     row->addWidget(m_frame);
 
     m_applyButton = new QPushButton(str(162), strip);

@@ -76,6 +76,7 @@ CPortDlg::CPortDlg(QWidget* parent) : QDialog(parent)
     m_device->setObjectName(QString::number(kDeviceText));
     m_device->setGeometry(du.rect(75, 92, 118, 14));
     m_device->setWordWrap(false);
+    m_device->setTextFormat(Qt::PlainText);   // a device path from the environment
     showDevice();
 }
 

@@ -5,6 +5,7 @@
 #include "PropertyBag.h"
 #include "Registry.h"
 #include "TestEnvironment.h"
+#include "TextEscape.h"
 
 #include <QFile>
 #include <QTest>
@@ -72,6 +73,24 @@ private slots:
             QVERIFY(!r.error.isEmpty());
         if (dispid == 3 && r.ok())
             QCOMPARE(r.value.toInt(), 42);
+    }
+
+    void consoleTextShowsControlsAsEscapes_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("title and clear screen") << QString("\x1b]0;x\x07\x1b[2J") << QString("\\x1b]0;x\\x07\\x1b[2J");
+        QTest::newRow("lines and tabs stay") << QString("a\tb\nc\r\n") << QString("a\tb\nc\n");
+        QTest::newRow("lone carriage return") << QString("ok\rFAIL") << QString("ok\\x0dFAIL");
+        QTest::newRow("DEL and C1 CSI") << QString("a\x7f") + QChar(0x9b) << QString("a\\x7f\\x9b");
+        QTest::newRow("right-to-left override") << QString("x") + QChar(0x202e) + "y" << QString("x\\u202ey");
+        QTest::newRow("letters beyond ASCII stay") << QString::fromUtf8("Zürich") << QString::fromUtf8("Zürich");
+    }
+    void consoleTextShowsControlsAsEscapes()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, shown);
+        QCOMPARE(consoleText(text), shown);
     }
 
     void propertyBagKeepsOrderAndTypes()

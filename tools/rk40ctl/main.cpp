@@ -6,6 +6,7 @@
 
 #include "Dispatch.h"
 #include "Registry.h"
+#include "TextEscape.h"
 #include "TypeInfo.h"
 
 #include <QApplication>
@@ -23,6 +24,10 @@ namespace {
 
 using component::InvokeKind;
 
+// Values, event arguments and error texts carry what the terminal sent:
+// their control characters are printed as escapes.
+QString shown(const QString& text) { return component::consoleText(text); }
+
 constexpr int kExitUsage = 2;     // unknown member, wrong or missing argument, bad line
 constexpr int kExitFailure = 1;   // the control could not be created or a call failed otherwise
 
@@ -33,7 +38,7 @@ public:
     {
         QStringList parts;
         for (const auto& a : args)
-            parts << rk40ctl::formatValue(a);
+            parts << shown(rk40ctl::formatValue(a));
         m_out << "event " << name << '(' << parts.join(", ") << ")\n";
         m_out.flush();
     }
@@ -77,7 +82,7 @@ public:
 private:
     int usage(int lineNo, const QString& why)
     {
-        m_err << "rk40ctl: line " << lineNo << ": " << why << "\n";
+        m_err << "rk40ctl: line " << lineNo << ": " << shown(why) << "\n";
         m_err.flush();
         return kExitUsage;
     }
@@ -102,7 +107,7 @@ private:
             const bool callerFault = r.hr == DISP_E_TYPEMISMATCH || r.hr == DISP_E_BADPARAMCOUNT
                                   || r.hr == DISP_E_OVERFLOW || r.hr == DISP_E_BADINDEX
                                   || r.hr == DISP_E_MEMBERNOTFOUND;
-            m_err << "rk40ctl: line " << lineNo << ": " << (r.error.isEmpty() ? describeResult(r.hr) : r.error) << "\n";
+            m_err << "rk40ctl: line " << lineNo << ": " << shown(r.error.isEmpty() ? describeResult(r.hr) : r.error) << "\n";
             m_err.flush();
             return callerFault ? kExitUsage : kExitFailure;
         }
@@ -110,8 +115,8 @@ private:
             return 0;
         QString name = m->name;
         if (m->kind == component::MemberKind::IndexedProperty && !s.args.isEmpty())
-            name += QString("[%1]").arg(rk40ctl::formatValue(s.args.first()));
-        m_out << name << " = " << rk40ctl::formatValue(r.value) << "\n";
+            name += QString("[%1]").arg(shown(rk40ctl::formatValue(s.args.first())));
+        m_out << name << " = " << shown(rk40ctl::formatValue(r.value)) << "\n";
         m_out.flush();
         return 0;
     }
@@ -205,7 +210,7 @@ int main(int argc, char** argv)
     component::HRESULT hr = component::S_OK;
     std::unique_ptr<component::IDispatchControl> control = component::createControl(progId, &hr, &error);
     if (!control) {
-        err << "rk40ctl: " << error << "\n";
+        err << "rk40ctl: " << shown(error) << "\n";
         return kExitFailure;
     }
     control->initNew();

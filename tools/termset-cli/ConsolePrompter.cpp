@@ -1,5 +1,7 @@
 #include "ConsolePrompter.h"
 
+#include "TextEscape.h"
+
 #include <QDialog>
 
 #include <cstdio>
@@ -22,7 +24,12 @@ QString withLineEnd(const QString& text)
 
 } // namespace
 
-QString complaintLine(const QString& text) { return withLineEnd(QStringLiteral("termset-cli: ") + text); }
+// Messages carry terminal and gateway texts: their control characters are
+// shown as escapes, never sent to the console as they are.
+QString complaintLine(const QString& text)
+{
+    return withLineEnd(QStringLiteral("termset-cli: ") + component::consoleText(text));
+}
 
 ConsolePrompter::ConsolePrompter()
     : ConsolePrompter([](const QString& t) { writeTo(stdout, t); }, [](const QString& t) { writeTo(stderr, t); })
@@ -34,7 +41,7 @@ ConsolePrompter::ConsolePrompter(Sink out, Sink err) : m_out(std::move(out)), m_
 void ConsolePrompter::message(QWidget*, const QString& text, ui::Look look, const QString&)
 {
     if (look == ui::Look::Information)
-        m_out(withLineEnd(text));
+        m_out(withLineEnd(component::consoleText(text)));
     else
         complain(text);
 }

@@ -4,7 +4,7 @@
 //
 // A message with the information look is a result that the program was asked
 // for (the status of a remote terminal is shown that way), so it goes to
-// standard output as it stands. Every other message is a complaint and goes
+// standard output, with its control characters shown as escapes. Every other message is a complaint and goes
 // to standard error, after the program's name. Questions are answered No (a
 // script cannot be asked), and so is every dialog.
 
@@ -37,8 +37,8 @@ private:
     Sink m_err;
 };
 
-// The line written for a complaint: the program's name, a colon, the text and
-// a line end (a text that ends in a line end gets no second one).
+// The line written for a complaint: the program's name, a colon, the text
+// (control characters as escapes) and a line end (a text that ends in a line end gets no second one).
 QString complaintLine(const QString& text);
 
 } // namespace termsetcli
