@@ -19,6 +19,8 @@ namespace {
 
 constexpr int kMaxRequest = 8192;
 constexpr auto kRequestIdle = std::chrono::seconds(5);
+// However it trickles in, a request is complete within this time.
+constexpr auto kRequestDeadline = std::chrono::seconds(30);
 
 bool isDigits(QByteArrayView text)
 {
@@ -183,6 +185,8 @@ void GatewaySimulator::stop()
     }
     if (m_thread.joinable())
         m_thread.join();
+    // The wake-up byte stays unread, so every client thread sees it too.
+    joinClients(true);
     for (int* fd : {&m_listener, &m_wake[0], &m_wake[1]}) {
         if (*fd >= 0)
             ::close(*fd);
@@ -351,12 +355,45 @@ void GatewaySimulator::serve()
             return;
         if (entries[0].revents) {
             const int connection = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
-            if (connection < 0)
-                continue;
-            handle(connection);
-            ::close(connection);
+            if (connection >= 0)
+                startClient(connection);
         }
     }
+}
+
+void GatewaySimulator::startClient(int connection)
+{
+    joinClients(false);
+    if (static_cast<int>(m_clients.size()) >= kMaxClients) {
+        ::close(connection);
+        return;
+    }
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    std::thread thread([this, connection, done] {
+        handle(connection);
+        ::close(connection);
+        *done = true;
+    });
+    m_clients.push_back({std::move(thread), std::move(done)});
+}
+
+void GatewaySimulator::joinClients(bool all)
+{
+    for (auto it = m_clients.begin(); it != m_clients.end();) {
+        if (all || *it->done) {
+            it->thread.join();
+            it = m_clients.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+void GatewaySimulator::recordLocked(const QByteArray& request)
+{
+    m_requests.append(request);
+    if (m_requests.size() > kRequestHistory)
+        m_requests.remove(0, m_requests.size() - kRequestHistory);
 }
 
 void GatewaySimulator::handle(int connection)
@@ -365,12 +402,12 @@ void GatewaySimulator::handle(int connection)
         std::lock_guard lock(m_mutex);
         if (!m_queue.empty() && m_queue.front().mode == Mode::ResetOnAccept) {
             m_queue.pop_front();
-            m_requests.append(QByteArray());
+            recordLocked(QByteArray());
             resetConnection(connection);
             return;
         }
         if (m_queue.empty() && m_default.mode == Mode::ResetOnAccept) {
-            m_requests.append(QByteArray());
+            recordLocked(QByteArray());
             resetConnection(connection);
             return;
         }
@@ -378,9 +415,14 @@ void GatewaySimulator::handle(int connection)
     // Read the request up to its full stop.
     QByteArray text;
     char buffer[1024];
+    const auto deadline = std::chrono::steady_clock::now() + kRequestDeadline;
     while (!text.contains('.') && text.size() < kMaxRequest && !m_stopping) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            break;
         pollfd entries[2] = {{connection, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
-        const int ready = ::poll(entries, 2, static_cast<int>(std::chrono::milliseconds(kRequestIdle).count()));
+        const int ready = ::poll(entries, 2, static_cast<int>(std::min<qint64>(
+                                                 left.count(), std::chrono::milliseconds(kRequestIdle).count())));
         if (ready < 0 && errno == EINTR)
             continue;
         if (ready <= 0 || entries[1].revents)
@@ -399,7 +441,7 @@ void GatewaySimulator::handle(int connection)
     Behaviour behaviour;
     {
         std::lock_guard lock(m_mutex);
-        m_requests.append(text);
+        recordLocked(text);
         if (!m_queue.empty()) {
             behaviour = m_queue.front();
             m_queue.pop_front();

@@ -9,14 +9,18 @@
 #include <atomic>
 #include <chrono>
 #include <deque>
+#include <list>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
 
-// A remote gateway on loopback for tests and the demo. It accepts one
-// connection at a time, reads one request text ("VeTr 1 ... ."), answers it
-// from simulated terminals on its serial ports and closes the connection.
+// A remote gateway on loopback for tests and the demo. It serves each
+// connection in a thread of its own (up to kMaxClients at once, so a slow
+// client holds up no other): reads one request text ("VeTr 1 ... ."),
+// answers it from simulated terminals on its serial ports and closes the
+// connection.
 //
 // Reply layout: "VeTr 1 <length:7> plok <port char> <code:4> <command> <data>"
 // so that the result code sits in bytes 22..25 and the data starts at 32.
@@ -27,6 +31,10 @@
 namespace gatewaysim {
 
 inline constexpr quint16 kDefaultPort = 15027;
+// Connections served at the same time; one more is closed at once.
+inline constexpr int kMaxClients = 16;
+// Requests kept for requests(): the latest ones.
+inline constexpr int kRequestHistory = 256;
 
 enum ResultCode {
     kOk = 0,
@@ -118,7 +126,7 @@ public:
     // Queues a behaviour for one request; queued ones are used first.
     void pushBehaviour(const Behaviour& behaviour);
 
-    // Every request text received so far, in order.
+    // The last kRequestHistory request texts received, oldest first.
     QList<QByteArray> requests() const;
     void clearRequests();
 
@@ -128,6 +136,12 @@ public:
 private:
     void serve();
     void handle(int connection);
+    // Serves the connection in a thread of its own, or closes it when
+    // kMaxClients are being served.
+    void startClient(int connection);
+    // Joins the client threads that have ended (all of them with `all`).
+    void joinClients(bool all);
+    void recordLocked(const QByteArray& request);
     // Sleeps, returning false early when the simulator is stopping.
     bool pause(std::chrono::milliseconds duration) const;
     void waitForClose(int connection) const;
@@ -145,6 +159,12 @@ private:
     quint16 m_port = 0;
     std::atomic<bool> m_stopping{false};
     std::thread m_thread;
+
+    struct Client {
+        std::thread thread;
+        std::shared_ptr<std::atomic<bool>> done;
+    };
+    std::list<Client> m_clients;   // used by the serving thread only
 };
 
 } // namespace gatewaysim

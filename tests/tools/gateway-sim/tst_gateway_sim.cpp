@@ -3,6 +3,9 @@
 #include "GatewaySimulator.h"
 
 #include <QProcess>
+
+#include <atomic>
+#include <thread>
 #include <QTest>
 
 #include <arpa/inet.h>
@@ -106,6 +109,8 @@ private slots:
     void writeChangesTheTerminal();
     void statusColumns();
     void connectionFaults();
+    void slowClientsHoldUpNoOther();
+    void historyIsBounded();
     void program();
 };
 
@@ -257,6 +262,63 @@ void TestGatewaySim::connectionFaults()
     QVERIFY(e.reply.startsWith(normal.left(normal.size() - 1)));
     QVERIFY(e.reply.endsWith('.'));
     QCOMPARE(e.reply.count('.'), 1);
+}
+
+// Two clients trickle their requests a byte every half second; a third is
+// answered while they are still at it, and then they are answered too.
+void TestGatewaySim::slowClientsHoldUpNoOther()
+{
+    GatewaySimulator simulator;
+    QVERIFY(simulator.start());
+    const QByteArray request("VeTr 1 0000000 plok 1 STAT.");
+    std::atomic<int> finished{0};
+    QByteArray slowReplies[2];
+    std::vector<std::thread> slow;
+    for (QByteArray& reply : slowReplies) {
+        slow.emplace_back([&, port = simulator.port()] {
+            const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            sockaddr_in address{};
+            address.sin_family = AF_INET;
+            address.sin_port = htons(port);
+            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+                for (char c : request) {
+                    ::send(fd, &c, 1, MSG_NOSIGNAL);
+                    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+                }
+                timeval limit{20, 0};
+                ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+                char buffer[256];
+                ssize_t got;
+                while ((got = ::recv(fd, buffer, sizeof buffer, 0)) > 0)
+                    reply.append(buffer, got);
+            }
+            ::close(fd);
+            ++finished;
+        });
+    }
+    QTest::qWait(1000);   // both slow clients are connected and sending
+    const QByteArray quick = exchange(simulator.port(), "VeTr 1 0000000 plok 0 TEST.");
+    const int slowDone = finished;
+    for (std::thread& t : slow)
+        t.join();
+    QVERIFY2(quick.endsWith(" 0000 TEST 2,1,2."), quick.constData());
+    QCOMPARE(slowDone, 0);
+    for (const QByteArray& reply : slowReplies)
+        QVERIFY2(reply.startsWith("VeTr 1 ") && reply.mid(22, 4) == "0000", reply.constData());
+}
+
+void TestGatewaySim::historyIsBounded()
+{
+    GatewaySimulator simulator;
+    QVERIFY(simulator.start());
+    for (int i = 0; i < kRequestHistory + 10; ++i)
+        exchange(simulator.port(), QByteArray::number(i) + '.');
+    const QList<QByteArray> kept = simulator.requests();
+    QCOMPARE(kept.size(), kRequestHistory);
+    // The latest ones, oldest first.
+    QCOMPARE(kept.first(), QByteArray("10."));
+    QCOMPARE(kept.last(), QByteArray::number(kRequestHistory + 9) + '.');
 }
 
 void TestGatewaySim::program()
