@@ -147,6 +147,10 @@ ParseResult parseArguments(const QStringList& args)
             version = true;
             continue;
         }
+        if (arg == QLatin1String("--strict")) {
+            out.strict = true;
+            continue;
+        }
         QString value;
         bool inlineValue = false;
         const qsizetype eq = arg.indexOf(QLatin1Char('='));
@@ -272,6 +276,8 @@ ParseResult parseArguments(const QStringList& args)
         return failure(QStringLiteral("-o belongs to read"));
     if (havePassword && out.command != Command::Write)
         return failure(QStringLiteral("--password-file belongs to write"));
+    if (out.strict && !havePassword)
+        return failure(QStringLiteral("--strict belongs to --password-file"));
     return ParseResult{out, {}};
 }
 
@@ -287,6 +293,7 @@ QString helpText()
         "                                  (standard output without -o, or with -o -)\n"
         "  write  FILE.act TARGET          write FILE.act into the terminal (asks for the\n"
         "         [--password-file FILE]   password, or takes the first line of FILE)\n"
+        "         [--strict]               (--strict: refuse a FILE others may read)\n"
         "  status TARGET                   show the terminal's status\n"
         "  ports  --remote HOST[:PORT]     list the gateway's serial ports, one a line\n"
         "  show   FILE.act                 describe the configuration page by page\n"

@@ -4,7 +4,7 @@
 // no file, port, profile or terminal is looked at here.
 //
 //   termset-cli read   TARGET [-o FILE.act]
-//   termset-cli write  FILE.act TARGET [--password-file FILE]
+//   termset-cli write  FILE.act TARGET [--password-file FILE [--strict]]
 //   termset-cli status TARGET
 //   termset-cli ports  --remote HOST[:PORT]
 //   termset-cli show   FILE.act
@@ -53,6 +53,7 @@ struct Arguments {
     QString output;           // read: the file to write; empty or "-": standard output
     Target target;
     QString passwordFile;     // write: take the password from this file's first line
+    bool strict = false;      // write: refuse a password file that other users may read
     QString language;         // the language to show texts in; empty: the profile's
     QString logFile;          // the transfer log to append to; empty: the program folder's
 };

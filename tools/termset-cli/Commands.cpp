@@ -8,7 +8,7 @@
 #include "ConsolePrompter.h"
 #include "LastTerminal.h"
 #include "MemoryImage.h"
-#include "PasswordChecksum.h"
+#include "PasswordInput.h"
 #include "Profile.h"
 #include "RemoteProtocol.h"
 #include "RemoteStrings.h"
@@ -156,6 +156,25 @@ private:
 
 // ---------------------------------------------------------------- files
 
+// A configuration file is thirty short lines; what is far larger is not one,
+// and is not read further (standard input or a device such as /dev/zero may
+// never end).
+constexpr qint64 kMaxActBytes = 64 * 1024;
+
+// Reads the whole file into `data`, but never more than kMaxActBytes: false
+// when there is more, or on a read error.
+bool readCapped(QFile& file, QByteArray& data)
+{
+    data.clear();
+    while (data.size() <= kMaxActBytes) {
+        const QByteArray piece = file.read(kMaxActBytes + 1 - data.size());
+        if (piece.isEmpty())
+            return file.error() == QFileDevice::NoError;
+        data += piece;
+    }
+    return false;
+}
+
 // Loads a configuration file ("-": standard input) into a cleared image.
 int loadFile(const QString& path, MemoryImage& image, ConsolePrompter& prompter)
 {
@@ -168,17 +187,18 @@ int loadFile(const QString& path, MemoryImage& image, ConsolePrompter& prompter)
                           + file.errorString());
         return kExitFile;
     }
-    // A pipe cannot be read by lines as a file can (its end is not known
-    // until the writer closes it): take it whole first.
-    act::LoadResult result;
-    if (file.isSequential()) {
-        QBuffer buffer;
-        buffer.setData(file.readAll());
-        buffer.open(QIODevice::ReadOnly);
-        result = act::loadImage(buffer, image);
-    } else {
-        result = act::loadImage(file, image);
+    QBuffer buffer;
+    if (!readCapped(file, buffer.buffer())) {
+        prompter.complain(QStringLiteral("%1 (%2: %3)")
+                              .arg(str(text::kInvalidData), QDir::toNativeSeparators(path),
+                                   file.error() != QFileDevice::NoError
+                                       ? file.errorString()
+                                       : QStringLiteral("larger than %1 KiB, which no configuration is")
+                                             .arg(kMaxActBytes / 1024)));
+        return kExitFile;
     }
+    buffer.open(QIODevice::ReadOnly);
+    const act::LoadResult result = act::loadImage(buffer, image);
     if (!result.ok) {
         prompter.complain(QStringLiteral("%1 (%2, line %3: %4)")
                               .arg(str(text::kInvalidData), QDir::toNativeSeparators(path))
@@ -213,40 +233,32 @@ int saveFile(const QString& path, const image::IRegisterImage& image, ConsolePro
 
 // ---------------------------------------------------------------- password
 
-// Reads one line from the terminal on standard input with echo off.
-std::optional<QString> readHidden(const QString& prompt)
+// The password from the first line of --password-file. A file that other
+// users may read has given the password away: that is said, and with
+// --strict such a file is refused.
+int checkPasswordFile(const Arguments& args, int stored, ConsolePrompter& prompter)
 {
-    const QByteArray p = prompt.toLocal8Bit();
-    std::fputs(p.constData(), stderr);
-    std::fflush(stderr);
-    termios old {};
-    const bool haveTerm = ::tcgetattr(STDIN_FILENO, &old) == 0;
-    if (haveTerm) {
-        termios silent = old;
-        silent.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &silent);
+    SecretBytes line;
+    const PasswordFileRead read = readPasswordFile(args.passwordFile, line);
+    const QString name = QDir::toNativeSeparators(args.passwordFile);
+    if (!read.ok) {
+        prompter.complain(fmt(text::kCannotOpen, {name}) + QLatin1Char(' ') + read.error);
+        return kExitFile;
     }
-    QByteArray line;
-    bool complete = false;
-    for (;;) {
-        char c = 0;
-        const ssize_t n = ::read(STDIN_FILENO, &c, 1);
-        if (n <= 0)
-            break;   // end of input or an interrupt
-        if (c == '\n') {
-            complete = true;
-            break;
+    if (read.exposed) {
+        const QString exposed = QStringLiteral("the password file %1 can be read by other users; "
+                                               "allow only its owner (chmod 600)").arg(name);
+        if (args.strict) {
+            prompter.complain(exposed + QStringLiteral(". Refused (--strict)."));
+            return kExitPassword;
         }
-        line += c;
+        prompter.complain(QStringLiteral("warning: ") + exposed + QLatin1Char('.'));
     }
-    if (haveTerm)
-        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &old);
-    std::fputs("\n", stderr);
-    if (!complete && line.isEmpty())
-        return std::nullopt;
-    if (line.endsWith('\r'))
-        line.chop(1);
-    return QString::fromLocal8Bit(line);
+    if (!matchesChecksum(line, true, stored)) {
+        prompter.complain(str(text::kWrongPassword));
+        return kExitPassword;
+    }
+    return kExitOk;
 }
 
 // Unlocks writing as Termset does: a password must have been set, and the
@@ -262,22 +274,8 @@ int checkPassword(const Arguments& args, ConsolePrompter& prompter)
     }
     const int stored = profile.param1(1);
 
-    if (!args.passwordFile.isEmpty()) {
-        QFile file(args.passwordFile);
-        if (!file.open(QIODevice::ReadOnly)) {
-            prompter.complain(fmt(text::kCannotOpen, {QDir::toNativeSeparators(args.passwordFile)}) + QLatin1Char(' ')
-                              + file.errorString());
-            return kExitFile;
-        }
-        QByteArray line = file.readLine(4096);
-        while (line.endsWith('\n') || line.endsWith('\r'))
-            line.chop(1);
-        if (password::checksumOf(QString::fromUtf8(line)) != stored) {
-            prompter.complain(str(text::kWrongPassword));
-            return kExitPassword;
-        }
-        return kExitOk;
-    }
+    if (!args.passwordFile.isEmpty())
+        return checkPasswordFile(args, stored, prompter);
 
     if (!isTerminal(STDIN_FILENO)) {
         prompter.complain(str(text::kPasswordNotEntered)
@@ -286,12 +284,12 @@ int checkPassword(const Arguments& args, ConsolePrompter& prompter)
     }
     const QString prompt = resources::dialogText(text::kPasswordDialog, text::kPasswordPrompt) + QLatin1Char(' ');
     for (int attempt = 0; attempt < kPasswordTries; ++attempt) {
-        const std::optional<QString> typed = readHidden(prompt);
-        if (!typed) {
+        SecretBytes typed;
+        if (!readHiddenLine(prompt, typed)) {
             prompter.complain(str(text::kPasswordNotEntered));
             return kExitPassword;
         }
-        if (password::checksumOf(*typed) == stored)
+        if (matchesChecksum(typed, false, stored))
             return kExitOk;
         prompter.complain(str(text::kWrongPassword));
     }
