@@ -44,8 +44,6 @@ public:
     // Reader 1 page's remote-terminal label).
     using SelectionDisplay = std::function<void(const QString& text)>;
 
-    static constexpr int kAttempts = 3;   // read and write: the first try and two more
-    static constexpr std::chrono::milliseconds kRetryPause{100};
 
     // Messages go to owner (the dialog); without one, to the sheet's window.
     NetworkActions(ISheetServices& sheet, Selection& selection, SelectionDisplay display = {},
@@ -85,8 +83,6 @@ private:
     void startAttempt();
     // After a successful read or write.
     void recordSuccess(const RemoteTarget& target);
-    template <typename Request>
-    int withRetries(Request&& request);
     QWidget* owner() const;
 
     ISheetServices& m_sheet;

@@ -7,6 +7,7 @@
 #include "Resources.h"
 
 #include <QGuiApplication>
+#include <QThread>
 #include <QWidget>
 
 #include <arpa/inet.h>
@@ -100,8 +101,10 @@ QByteArray exchange(const QString& address, quint16 tcpPort, Request request, co
     sockaddr_in target{};
     target.sin_family = AF_INET;
     target.sin_port = htons(tcpPort);
-    const QByteArray dotted = address.toLatin1();
-    const bool usable = !address.isEmpty() && ::inet_aton(dotted.constData(), &target.sin_addr) != 0;
+    const std::optional<quint32> parsed = parseIPv4(address);
+    if (parsed)
+        target.sin_addr.s_addr = *parsed;
+    const bool usable = parsed.has_value();
 
     CBlockingSocket socket;
     try {
@@ -199,6 +202,31 @@ int GetRemoteStatus(const QString& address, quint16 tcpPort, quint8 serialPort, 
         ui::prompter().message(owner, message, ui::Look::Information,
                                resources::loadString(strings::kStatusButton));
     });
+}
+
+Attempts withRetries(const std::function<int()>& attempt, std::chrono::milliseconds pause,
+                     const std::function<bool()>& stop)
+{
+    Attempts out;
+    for (int n = 0; n < kAttempts; ++n) {
+        if (n > 0) {
+            if (stop && stop())
+                break;
+            QThread::msleep(static_cast<unsigned long>(std::max<qint64>(pause.count(), 0)));
+        }
+        out.last = attempt();
+        if (n == 0)
+            out.first = out.last;
+        if (out.last == 0)
+            break;
+        qCDebug(lcRemote) << "attempt" << n + 1 << "failed with" << out.last;
+    }
+    return out;
+}
+
+QString fillMessage(int stringId, const std::vector<FormatArg>& args)
+{
+    return formatText(resources::loadString(stringId), args);
 }
 
 } // namespace remote

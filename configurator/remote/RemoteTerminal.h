@@ -7,7 +7,9 @@
 #include <QString>
 
 #include <chrono>
+#include <functional>
 #include <set>
+#include <vector>
 
 class QWidget;
 
@@ -65,5 +67,25 @@ int GetRemotePorts(const QString& address, quint16 tcpPort, std::set<quint8>& po
 // cursor.
 int GetRemoteStatus(const QString& address, quint16 tcpPort, quint8 serialPort, QWidget* owner,
                     const Limits& limits = {});
+
+// A remote read or write is tried this often, this far apart, by every
+// front end (the network dialog and termset-cli).
+inline constexpr int kAttempts = 3;
+inline constexpr std::chrono::milliseconds kRetryPause{100};
+
+// The results of a request tried more than once.
+struct Attempts {
+    int first = -1;   // the first attempt's result
+    int last = -1;    // the last attempt's result; 0 when one succeeded
+    bool succeeded() const { return last == 0; }
+};
+
+// Runs attempt up to kAttempts times, pause apart, until it returns 0 or
+// stop (when given) says no further attempt is wanted.
+Attempts withRetries(const std::function<int()>& attempt, std::chrono::milliseconds pause = kRetryPause,
+                     const std::function<bool()>& stop = {});
+
+// A text of the string table with its %d/%s fields filled in.
+QString fillMessage(int stringId, const std::vector<FormatArg>& args);
 
 } // namespace remote

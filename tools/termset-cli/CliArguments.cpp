@@ -99,12 +99,9 @@ bool parseRemote(const QString& text, QString* host, quint16* tcpPort, QString* 
         }
         port = *p;
     }
-    // The requests go to a dotted address, never to a looked-up name.
-    const QStringList parts = address.split(QLatin1Char('.'));
-    bool dotted = parts.size() == 4;
-    for (const QString& part : parts)
-        dotted = dotted && allDigits(part) && part.size() <= 3 && part.toInt() <= 255;
-    if (!dotted) {
+    // The requests go to an address, never to a looked-up name; the address
+    // is read as Termset's network dialog reads it.
+    if (!remote::parseIPv4(address)) {
         *error = QStringLiteral("the gateway must be given as a dotted IPv4 address such as 192.0.2.7: %1").arg(address);
         return false;
     }

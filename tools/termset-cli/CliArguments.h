@@ -69,7 +69,7 @@ ParseResult parseArguments(const QStringList& args);
 std::optional<int> parsePortName(const QString& text);
 // "2400", "4800" or "9600".
 std::optional<int> parseBaud(const QString& text);
-// A dotted IPv4 address with four decimal parts 0..255, optionally followed
+// An IPv4 address as the network dialog takes it (remote::parseIPv4), optionally followed
 // by ":PORT" with PORT 1024..65535 (the ports the network dialog accepts).
 bool parseRemote(const QString& text, QString* host, quint16* tcpPort, QString* error);
 

@@ -20,7 +20,6 @@
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
-#include <QThread>
 
 #include <csignal>
 #include <set>
@@ -51,16 +50,11 @@ constexpr int kPasswordDialog = 150;     // dialog "Password", static 65535 "Ent
 constexpr int kPasswordPrompt = 65535;
 } // namespace text
 
-// A remote read or write is tried this often, this far apart, as the network
-// dialog does.
-constexpr int kRemoteAttempts = 3;
-constexpr std::chrono::milliseconds kRemoteRetryPause{100};
-
 // Password prompts on a terminal before giving up.
 constexpr int kPasswordTries = 3;
 
 QString str(int id) { return resources::loadString(id); }
-QString fmt(int id, const std::vector<remote::FormatArg>& args) { return remote::formatText(str(id), args); }
+QString fmt(int id, const std::vector<remote::FormatArg>& args) { return remote::fillMessage(id, args); }
 
 QString comName(int comNumber) { return QStringLiteral("COM%1").arg(comNumber); }
 
@@ -445,20 +439,6 @@ quint16 gatewayPort(const Target& target)
     return remote::tcpPortInRange(port) ? static_cast<quint16>(port) : remote::kDefaultGatewayPort;
 }
 
-template <typename Request>
-int withRemoteRetries(Request&& request)
-{
-    int result = -1;
-    for (int attempt = 0; attempt < kRemoteAttempts; ++attempt) {
-        if (attempt > 0)
-            QThread::msleep(static_cast<unsigned long>(kRemoteRetryPause.count()));
-        result = request();
-        if (result == 0)
-            break;
-    }
-    return result;
-}
-
 QString gatewayName(const Target& target, quint16 tcpPort, int serialPort)
 {
     QString name = QStringLiteral("%1:%2").arg(target.host).arg(tcpPort);
@@ -474,7 +454,8 @@ int remoteRead(const Arguments& args, ConsolePrompter& prompter)
     const auto serialPort = static_cast<quint8>(t.serialPort);
     MemoryImage image;
     image.clear();
-    const int result = withRemoteRetries([&] { return remote::ReadRemoteConfig(t.host, port, serialPort, image); });
+    const int result =
+        remote::withRetries([&] { return remote::ReadRemoteConfig(t.host, port, serialPort, image); }).last;
     if (result != 0) {
         prompter.complain(QStringLiteral("%1 (%2)").arg(fmt(remote::strings::kReadError, {result}),
                                                         gatewayName(t, port, t.serialPort)));
@@ -491,7 +472,8 @@ int remoteWrite(const Arguments& args, const MemoryImage& image, ConsolePrompter
     const Target& t = args.target;
     const quint16 port = gatewayPort(t);
     const auto serialPort = static_cast<quint8>(t.serialPort);
-    const int result = withRemoteRetries([&] { return remote::WriteRemoteConfig(t.host, port, serialPort, image); });
+    const int result =
+        remote::withRetries([&] { return remote::WriteRemoteConfig(t.host, port, serialPort, image); }).last;
     if (result != 0) {
         prompter.complain(QStringLiteral("%1 (%2)").arg(fmt(remote::strings::kWriteError, {result}),
                                                         gatewayName(t, port, t.serialPort)));

@@ -78,6 +78,9 @@ private slots:
         QTest::newRow("remote status without a TCP port")
             << QStringList{"status", "--remote", "10.1.2.3", "--serial", "0"} << Command::Status << true << 0 << 9600
             << "10.1.2.3" << 0 << 0 << QStringList{};
+        // The address is read as the network dialog reads it.
+        QTest::newRow("short dotted address") << QStringList{"ports", "--remote", "127.1:15027"} << Command::Ports
+                                              << true << 0 << 9600 << "127.1" << 15027 << -1 << QStringList{};
         QTest::newRow("ports") << QStringList{"ports", "--remote", "127.0.0.1:15027"} << Command::Ports << true << 0
                                << 9600 << "127.0.0.1" << 15027 << -1 << QStringList{};
         QTest::newRow("diff") << QStringList{"diff", "a.act", "b.act"} << Command::Diff << false << 0 << 9600 << ""
