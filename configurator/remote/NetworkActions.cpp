@@ -92,13 +92,15 @@ int NetworkActions::read(const RemoteTarget& target)
 
 int NetworkActions::write(const RemoteTarget& target)
 {
+    // A failed write reports what went wrong the first time; the later
+    // attempts' results are in the log.
     const Attempts attempts = withRetries([&] {
         startAttempt();
         return WriteRemoteConfig(target.addressText, target.tcpPort, target.serialPort, m_sheet.registerImage(),
                                  m_limits);
     }, m_retryPause);
     if (!attempts.succeeded()) {
-        const int result = attempts.last;
+        const int result = attempts.first;
         ui::prompter().message(owner(), fillMessage(strings::kWriteError, {result}), ui::Look::Stop);
         return result;
     }

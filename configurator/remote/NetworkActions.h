@@ -68,7 +68,7 @@ public:
     // Up to three writes, 100 ms apart, with the same record keeping as a
     // read and a transfer log line on success ("Configuration written
     // successfully."). The pages are not reloaded. Failure: "Writing error:
-    // %d" with the last result. Returns the last attempt's result.
+    // %d" with the first attempt's result, which is returned.
     int write(const RemoteTarget& target);
     // One status request; the status box is shown by the request. Failure:
     // "Status error: %d". Labels, record and "Apply To Last" stay as they are.

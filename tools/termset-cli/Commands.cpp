@@ -472,10 +472,11 @@ int remoteWrite(const Arguments& args, const MemoryImage& image, ConsolePrompter
     const Target& t = args.target;
     const quint16 port = gatewayPort(t);
     const auto serialPort = static_cast<quint8>(t.serialPort);
-    const int result =
-        remote::withRetries([&] { return remote::WriteRemoteConfig(t.host, port, serialPort, image); }).last;
-    if (result != 0) {
-        prompter.complain(QStringLiteral("%1 (%2)").arg(fmt(remote::strings::kWriteError, {result}),
+    const remote::Attempts attempts =
+        remote::withRetries([&] { return remote::WriteRemoteConfig(t.host, port, serialPort, image); });
+    if (!attempts.succeeded()) {
+        // As in Termset: the first attempt's result.
+        prompter.complain(QStringLiteral("%1 (%2)").arg(fmt(remote::strings::kWriteError, {attempts.first}),
                                                         gatewayName(t, port, t.serialPort)));
         return kExitTransfer;
     }

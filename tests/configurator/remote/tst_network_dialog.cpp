@@ -489,8 +489,8 @@ void TestNetworkDialog::retries_data()
                                                 << QStringList{"info:Configuration read successfully."};
     QTest::newRow("write succeeds at the second")
         << 1 << QList<int>{9999} << 2 << QStringList{"info:Configuration written successfully."};
-    // The last attempt's result is the one reported.
-    QTest::newRow("write fails three times") << 1 << QList<int>{3, 4, 5} << 3 << QStringList{"stop:Writing error: 5"};
+    // A write reports its first attempt's result, a read its last.
+    QTest::newRow("write fails three times") << 1 << QList<int>{3, 4, 5} << 3 << QStringList{"stop:Writing error: 3"};
     QTest::newRow("read fails three times") << 0 << QList<int>{5, 4, 3} << 3 << QStringList{"stop:Reading error: 3"};
     QTest::newRow("status is tried once") << 2 << QList<int>{9} << 1 << QStringList{"plain:Status error: 9"};
 }
