@@ -248,13 +248,11 @@ std::optional<QString> readHidden(const QString& prompt)
 int checkPassword(const Arguments& args, ConsolePrompter& prompter)
 {
     const Profile profile;
-    // As at Termset's start: 0 (or nothing) in the low 16 bits means no
-    // password was ever set.
-    if ((profile.param1(0) & 0xFFFF) == 0) {
+    const int stored = profile.param1(0);
+    if (!password::isSet(stored)) {
         prompter.complain(str(text::kNoPasswordSet));
         return kExitPassword;
     }
-    const int stored = profile.param1(1);
 
     if (!args.passwordFile.isEmpty()) {
         QFile file(args.passwordFile);
@@ -266,7 +264,7 @@ int checkPassword(const Arguments& args, ConsolePrompter& prompter)
         QByteArray line = file.readLine(4096);
         while (line.endsWith('\n') || line.endsWith('\r'))
             line.chop(1);
-        if (password::checksumOf(QString::fromUtf8(line)) != stored) {
+        if (!password::unlocks(QString::fromUtf8(line), stored)) {
             prompter.complain(str(text::kWrongPassword));
             return kExitPassword;
         }
@@ -285,7 +283,7 @@ int checkPassword(const Arguments& args, ConsolePrompter& prompter)
             prompter.complain(str(text::kPasswordNotEntered));
             return kExitPassword;
         }
-        if (password::checksumOf(*typed) == stored)
+        if (password::unlocks(*typed, stored))
             return kExitOk;
         prompter.complain(str(text::kWrongPassword));
     }

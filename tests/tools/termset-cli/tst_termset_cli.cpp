@@ -73,7 +73,7 @@ constexpr quint16 kChecksumOfSecret = 0x23D2;  // CRC-16/ARC of "secret", checke
 
 // Sets the password checksum in the private profile, as Termset's Change
 // Password does.
-void setPassword(const testsupport::TestEnvironment& env, std::optional<quint16> checksum)
+void setPassword(const testsupport::TestEnvironment& env, std::optional<int> checksum)
 {
     QDir().mkpath(env.path("config/Veltrona"));
     QByteArray ini = "[Settings]\n";
@@ -304,6 +304,19 @@ private slots:
         for (int a = 10; a <= 39; ++a)
             QCOMPARE(terminal.word(a), quint16(0));
         QVERIFY(!QFile::exists(path("log")));
+    }
+
+    void onlyTheLowSixteenBitsCount()
+    {
+        // Termset unlocks with the low 16 bits of Param1; so does the CLI.
+        setPassword(*m_env, 0x50000 | kChecksumOfSecret);
+        gatewaysim::GatewaySimulator gateway;
+        QVERIFY(gateway.start(0));
+        writeFile(path("in.act"), actFile(sampleWords()));
+        const Run run = runCli({"write", path("in.act"), "--remote", QStringLiteral("127.0.0.1:%1").arg(gateway.port()),
+                                "--serial", "1", "--password-file", path("pw"), "--log", path("log")});
+        QVERIFY2(run.status == 0, qPrintable(run.err));
+        QCOMPARE(gateway.terminal(1).eeprom[39], sampleWords()[29]);
     }
 
     void theChecksumIsTermsetsOwn()
