@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QTest>
 
 #include <optional>
@@ -182,6 +183,52 @@ private slots:
         const Run diff = runCli({"diff", path("in.act"), path("back.act")});
         QCOMPARE(diff.status, 0);
         QVERIFY(diff.out.isEmpty());
+    }
+
+    void everyReaderOfAFileSeesTheSameWords()
+    {
+        // Values of one to four hexadecimal digits in either case, as a
+        // person may write them: the serial write, the remote write and
+        // show all take each as the word it means.
+        const quint32 seed = 20261207;
+        QRandomGenerator random(seed);
+        std::array<quint16, 30> words{};
+        QByteArray file;
+        for (int i = 0; i < 30; ++i) {
+            const int digits = random.bounded(1, 5);
+            const auto value = static_cast<quint16>(random.bounded(1u << (4 * digits)));
+            words[static_cast<std::size_t>(i)] = value;
+            QByteArray text = QByteArray::number(value, 16).rightJustified(digits, '0');
+            for (char& c : text)
+                c = random.bounded(2) ? char(std::toupper(c)) : c;
+            file += QByteArray::number(i + 10) + ' ' + text + "\r\n";
+        }
+        writeFile(path("in.act"), file);
+        const QString context = QStringLiteral("seed %1:\n%2").arg(seed).arg(QString::fromLatin1(file));
+
+        rk40sim::Terminal terminal;
+        qputenv("RK40_COM1", QByteArray::fromStdString(terminal.slavePath()));
+        const Run serial = runCli({"write", path("in.act"), "--port", "COM1", "--password-file", path("pw"), "--log",
+                                   path("log")});
+        QVERIFY2(serial.status == 0, qPrintable(serial.err));
+        gatewaysim::GatewaySimulator gateway;
+        QVERIFY(gateway.start(0));
+        const Run remote = runCli({"write", path("in.act"), "--remote",
+                                   QStringLiteral("127.0.0.1:%1").arg(gateway.port()), "--serial", "1",
+                                   "--password-file", path("pw"), "--log", path("log")});
+        QVERIFY2(remote.status == 0, qPrintable(remote.err));
+        for (int a = 10; a <= 39; ++a) {
+            const quint16 v = words[static_cast<std::size_t>(a - 10)];
+            // Row words go out with bit 15 set and bit 14 clear.
+            const quint16 onWire = a <= 37 ? quint16((v & 0x3FFF) | 0x8000) : v;
+            QVERIFY2(terminal.word(a) == onWire, qPrintable(context));
+            QVERIFY2(gateway.terminal(1).eeprom[static_cast<std::size_t>(a)] == v, qPrintable(context));
+        }
+
+        writeFile(path("canonical.act"), actFile(words));
+        const Run shown = runCli({"show", path("in.act")});
+        QCOMPARE(shown.status, 0);
+        QCOMPARE(shown.out, runCli({"show", path("canonical.act")}).out);
     }
 
     void statusPrintsTheDecodedText()
