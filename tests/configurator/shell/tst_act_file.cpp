@@ -150,7 +150,7 @@ private slots:
         QTest::newRow("no final line end") << QByteArray("20 1234") << 20 << "1234";
         QTest::newRow("blanks and tabs") << QByteArray("  20 \t 1234  \r\n") << 20 << "1234";
         QTest::newRow("trailing text ignored") << QByteArray("20 1234 remark\n") << 20 << "1234";
-        QTest::newRow("short value kept as text") << QByteArray("20 7\n") << 20 << "7";
+        QTest::newRow("short value as its word") << QByteArray("20 7\n") << 20 << "0007";
         QTest::newRow("byte order mark") << QByteArray("\xEF\xBB\xBF" "20 1234\n") << 20 << "1234";
         QTest::newRow("blank line skipped") << QByteArray("11 0001\n\n20 1234\n") << 20 << "1234";
         QTest::newRow("text line skipped") << QByteArray("11 0001\nremark\n20 1234\n") << 20 << "1234";
