@@ -13,6 +13,7 @@
 #include <arpa/inet.h>
 
 #include <algorithm>
+#include <cstring>
 
 namespace remote {
 
@@ -43,15 +44,6 @@ public:
 private:
     bool m_active;
 };
-
-// Whole seconds left until the deadline, rounded up; 0 when it has passed.
-int secondsLeft(Clock::time_point deadline)
-{
-    const auto left = deadline - Clock::now();
-    if (left <= Clock::duration::zero())
-        return 0;
-    return static_cast<int>(std::chrono::ceil<std::chrono::seconds>(left).count());
-}
 
 int wholeSeconds(std::chrono::seconds limit)
 {
@@ -96,7 +88,7 @@ int run(const QString& address, quint16 tcpPort, Request request, const QByteArr
 } // namespace
 
 QByteArray exchange(const QString& address, quint16 tcpPort, Request request, const QByteArray& text,
-                    const Limits& limits)
+                    const Limits& limits, const CancelSignal* cancel)
 {
     sockaddr_in target{};
     target.sin_family = AF_INET;
@@ -107,6 +99,7 @@ QByteArray exchange(const QString& address, quint16 tcpPort, Request request, co
     const bool usable = parsed.has_value();
 
     CBlockingSocket socket;
+    socket.setCancelSignal(cancel);
     try {
         socket.Create(SOCK_STREAM);
         // A text that is not a dotted address names no host: the request
@@ -126,36 +119,61 @@ QByteArray exchange(const QString& address, quint16 tcpPort, Request request, co
             sent += accepted;
         }
 
-        // The reply may arrive in several pieces: take pieces until it is
-        // complete by its layout, the buffer is full, or the gateway closes.
+        // The reply may arrive in several pieces. It is complete when its
+        // layout says so, when the gateway closes the connection, or when
+        // nothing more came for a while once the header is in: a gateway
+        // need not end its data with a full stop.
         const int capacity = request == Request::ListPorts ? kPortListReplyCapacity : kReplyCapacity;
         QByteArray received(capacity, '\0');
         int length = 0;
         const bool bounded = limits.reply.count() > 0;
         const auto deadline = Clock::now() + limits.reply;
-        bool closed = false;
+        const char* ending = "buffer full";
         while (length < capacity) {
-            const int wait = bounded ? secondsLeft(deadline) : 0;
-            if (bounded && wait == 0)
-                throw CBlockingSocketException(op::kReceiveTimeout, 0);
-            const int count = socket.Receive(received.data() + length, capacity - length, wait);
+            auto wait = std::chrono::milliseconds(-1);
+            if (bounded) {
+                wait = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+                if (wait.count() <= 0) {
+                    ending = "time limit";
+                    break;
+                }
+            }
+            const bool headerIn = length >= kDataOffset;
+            const bool idleWait = headerIn && (wait.count() < 0 || wait > kReplySilence);
+            if (idleWait)
+                wait = kReplySilence;
+            if (!socket.WaitReadable(wait)) {
+                ending = idleWait ? "silence" : "time limit";
+                break;
+            }
+            const int count = socket.Receive(received.data() + length, capacity - length, 0);
             if (count == 0) {
-                closed = true;
+                ending = "connection closed";
                 break;
             }
             length += count;
             const QByteArrayView piece(received.constData(), length);
             const QByteArrayView reply = replyText(piece);
-            if (reply.size() < piece.size() || replyComplete(request, reply))
-                break;   // nothing after a zero byte is ever examined
+            if (reply.size() < piece.size()) {
+                ending = "zero byte";   // nothing after a zero byte is ever examined
+                break;
+            }
+            if (replyComplete(request, reply)) {
+                ending = "layout";
+                break;
+            }
         }
         socket.Close();
 
         received.truncate(length);
         const QByteArray reply = replyText(received).toByteArray();
-        if (length < capacity && !replyComplete(request, reply)) {
-            qCWarning(lcRemote) << commandWord(request) << "reply incomplete after" << length << "bytes"
-                                << (closed ? "(connection closed)" : "");
+        qCDebug(lcRemote) << commandWord(request) << "reply of" << reply.size() << "bytes ended by" << ending;
+        // Only a reply without its result code is a failure.
+        if (reply.size() < kMinReplyLength) {
+            qCWarning(lcRemote) << commandWord(request) << "reply incomplete after" << length << "bytes (" << ending
+                                << ")";
+            if (std::strcmp(ending, "time limit") == 0)
+                throw CBlockingSocketException(op::kReceiveTimeout, 0);
             throw CBlockingSocketException(op::kReceive, 0);
         }
         return reply;

@@ -37,16 +37,30 @@ struct Limits {
     std::chrono::seconds reply{20};   // from the end of the send to the complete reply
 };
 
+// Limits from whole seconds, as the profile keeps them.
+inline Limits limitsInSeconds(int connect, int send, int reply)
+{
+    return {std::chrono::seconds(connect), std::chrono::seconds(send), std::chrono::seconds(reply)};
+}
+
+// A gateway that keeps the connection open after a reply without a full
+// stop has finished it when nothing more came for this long.
+inline constexpr std::chrono::milliseconds kReplySilence{300};
+
 // One exchange without any user interface: connects to address:tcpPort,
-// sends the request text and receives the reply until it is complete by the
-// reply layout (replyComplete), the receive buffer of the request is full or
-// a zero byte arrived. Returns the reply as text (up to its first zero byte).
-// Throws CBlockingSocketException when a socket call fails, when a wait
-// exceeds its limit ("Connect", "Send timeout", "Receive timeout") and when
-// the gateway closes the connection before the reply is complete
-// ("Receive" with error number 0).
+// sends the request text and receives the reply until it is complete: by
+// its layout (replyComplete), because the gateway closed the connection,
+// because nothing came for kReplySilence once the 32-byte header was in, or
+// because the receive buffer of the request is full or a zero byte arrived.
+// A reply that got its result code (26 bytes) by the time the reply limit
+// expires is taken as it is. Returns the reply as text (up to its first zero
+// byte). Throws CBlockingSocketException when a socket call fails, when a
+// wait exceeds its limit ("Connect", "Send timeout", "Receive timeout"),
+// when the gateway closes the connection before the result code came
+// ("Receive" with error number 0) and when cancel is cancelled
+// ("Cancelled").
 QByteArray exchange(const QString& address, quint16 tcpPort, Request request, const QByteArray& text,
-                    const Limits& limits = {});
+                    const Limits& limits = {}, const CancelSignal* cancel = nullptr);
 
 // Reads the terminal's configuration words and stores each word of the reply
 // into the image (nothing is stored unless the result is 0). The caller

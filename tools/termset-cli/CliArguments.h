@@ -10,7 +10,7 @@
 //   termset-cli show   FILE.act
 //   termset-cli diff   A.act B.act
 // with TARGET either --port COMn [--baud 2400|4800|9600] or
-// --remote HOST[:PORT] --serial N. Everywhere: --language NAME, --log FILE,
+// --remote HOST[:PORT] --serial N [--timeout SECONDS]. Everywhere: --language NAME, --log FILE,
 // --help, --version. Options may stand before or after the file names, as
 // "--name value" or "--name=value"; "--" ends the options.
 
@@ -55,7 +55,10 @@ struct Arguments {
     QString passwordFile;     // write: take the password from this file's first line
     QString language;         // the language to show texts in; empty: the profile's
     QString logFile;          // the transfer log to append to; empty: the program folder's
+    int timeoutSeconds = -1;  // remote: the limit of each step; -1: the profile's
 };
+
+inline constexpr int kMaxTimeoutSeconds = 86400;
 
 struct ParseResult {
     std::optional<Arguments> arguments;  // set when the command line is usable

@@ -437,6 +437,16 @@ quint16 gatewayPort(const Target& target)
     return remote::tcpPortInRange(port) ? static_cast<quint16>(port) : remote::kDefaultGatewayPort;
 }
 
+// The time limits of a remote request: Termset's (the profile's) unless
+// --timeout gives one for every step.
+remote::Limits remoteLimits(const Arguments& args)
+{
+    if (args.timeoutSeconds >= 0)
+        return remote::limitsInSeconds(args.timeoutSeconds, args.timeoutSeconds, args.timeoutSeconds);
+    const Profile profile;
+    return remote::limitsInSeconds(profile.connectTimeout(), profile.sendTimeout(), profile.replyTimeout());
+}
+
 QString gatewayName(const Target& target, quint16 tcpPort, int serialPort)
 {
     QString name = QStringLiteral("%1:%2").arg(target.host).arg(tcpPort);
@@ -450,10 +460,11 @@ int remoteRead(const Arguments& args, ConsolePrompter& prompter)
     const Target& t = args.target;
     const quint16 port = gatewayPort(t);
     const auto serialPort = static_cast<quint8>(t.serialPort);
+    const remote::Limits limits = remoteLimits(args);
     MemoryImage image;
     image.clear();
     const int result =
-        remote::withRetries([&] { return remote::ReadRemoteConfig(t.host, port, serialPort, image); }).last;
+        remote::withRetries([&] { return remote::ReadRemoteConfig(t.host, port, serialPort, image, limits); }).last;
     if (result != 0) {
         prompter.complain(QStringLiteral("%1 (%2)").arg(fmt(remote::strings::kReadError, {result}),
                                                         gatewayName(t, port, t.serialPort)));
@@ -470,8 +481,9 @@ int remoteWrite(const Arguments& args, const MemoryImage& image, ConsolePrompter
     const Target& t = args.target;
     const quint16 port = gatewayPort(t);
     const auto serialPort = static_cast<quint8>(t.serialPort);
+    const remote::Limits limits = remoteLimits(args);
     const remote::Attempts attempts =
-        remote::withRetries([&] { return remote::WriteRemoteConfig(t.host, port, serialPort, image); });
+        remote::withRetries([&] { return remote::WriteRemoteConfig(t.host, port, serialPort, image, limits); });
     if (!attempts.succeeded()) {
         // As in Termset: the first attempt's result.
         prompter.complain(QStringLiteral("%1 (%2)").arg(fmt(remote::strings::kWriteError, {attempts.first}),
@@ -492,7 +504,7 @@ int remoteStatus(const Arguments& args, ConsolePrompter& prompter)
     const quint16 port = gatewayPort(t);
     // On success the status text comes as an information message, which the
     // console prompter prints on standard output.
-    const int result = remote::GetRemoteStatus(t.host, port, static_cast<quint8>(t.serialPort), nullptr);
+    const int result = remote::GetRemoteStatus(t.host, port, static_cast<quint8>(t.serialPort), nullptr, remoteLimits(args));
     if (result != 0) {
         prompter.complain(QStringLiteral("%1 (%2)").arg(fmt(remote::strings::kStatusError, {result}),
                                                         gatewayName(t, port, t.serialPort)));
@@ -506,7 +518,7 @@ int remotePorts(const Arguments& args, ConsolePrompter& prompter)
     const Target& t = args.target;
     const quint16 port = gatewayPort(t);
     std::set<quint8> ports;
-    const int result = remote::GetRemotePorts(t.host, port, ports);
+    const int result = remote::GetRemotePorts(t.host, port, ports, remoteLimits(args));
     if (result != 0) {
         prompter.complain(QStringLiteral("%1 (%2, result code %3)")
                               .arg(str(remote::strings::kPortListError), gatewayName(t, port, -1))

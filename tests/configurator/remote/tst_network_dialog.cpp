@@ -183,9 +183,7 @@ void TestNetworkDialog::init()
     m_options.discovery.neighbourTable = m_env->path(QStringLiteral("no-neighbours"));
     m_options.discovery.reverseLookup = false;
     m_options.discovery.ownHost = false;
-    m_options.limits.connect = std::chrono::seconds(5);
-    m_options.limits.send = std::chrono::seconds(5);
-    m_options.limits.reply = std::chrono::seconds(10);
+    m_options.limits = Limits{std::chrono::seconds(5), std::chrono::seconds(5), std::chrono::seconds(10)};
 }
 
 void TestNetworkDialog::cleanup()
@@ -700,7 +698,7 @@ void TestNetworkDialog::applyToLastAfterRemoteRead()
     m_prompter->messages.clear();
     m_page->comm().setWord(10, QStringLiteral("4321"));
 
-    QCOMPARE(applyToLastRemote(*m_sheet, m_options.limits), 0);
+    QCOMPARE(applyToLastRemote(*m_sheet, *m_options.limits), 0);
     const QList<QByteArray> requests = m_gateway->requests();
     QCOMPARE(requests.size(), 1);
     QVERIFY(requests[0].startsWith("VeTr 1 0000331 plok 2 sEPT 0010,17185;"));
@@ -716,31 +714,31 @@ void TestNetworkDialog::applyToLastRemoteFailure()
     m_prompter->messages.clear();
     m_gateway->pushBehaviour(failing(4));
 
-    QCOMPARE(applyToLastRemote(*m_sheet, m_options.limits), 4);
+    QCOMPARE(applyToLastRemote(*m_sheet, *m_options.limits), 4);
     QCOMPARE(m_gateway->requests().size(), 1);   // no retry
     QCOMPARE(messages(), QStringList{"plain:Writing error: 4"});
     QVERIFY(m_sheet->log.empty());
     // The command stays usable and works at once.
     QVERIFY(m_sheet->record.valid);
     QVERIFY(m_sheet->applyEnabled);
-    QCOMPARE(applyToLastRemote(*m_sheet, m_options.limits), 0);
+    QCOMPARE(applyToLastRemote(*m_sheet, *m_options.limits), 0);
     QCOMPARE(m_sheet->log.size(), std::size_t(1));
 
     // A gateway that went away: the socket message, then the write error.
     m_prompter->messages.clear();
     m_sheet->record.tcpPort = unusedPort();
-    QCOMPARE(applyToLastRemote(*m_sheet, m_options.limits), -1);
+    QCOMPARE(applyToLastRemote(*m_sheet, *m_options.limits), -1);
     QCOMPARE(messages(), (QStringList{refused(), "plain:Writing error: -1"}));
 }
 
 void TestNetworkDialog::applyToLastWithoutRecord()
 {
-    QCOMPARE(applyToLastRemote(*m_sheet, m_options.limits), -1);
+    QCOMPARE(applyToLastRemote(*m_sheet, *m_options.limits), -1);
     QCOMPARE(messages(), QStringList{"plain:No terminal selected."});
     // A serial record is not sent to any gateway.
     m_prompter->messages.clear();
     m_sheet->record = {true, false, 3, 9600, {}, 0};
-    QCOMPARE(applyToLastRemote(*m_sheet, m_options.limits), -1);
+    QCOMPARE(applyToLastRemote(*m_sheet, *m_options.limits), -1);
     QVERIFY(messages().isEmpty());
     QVERIFY(m_gateway->requests().isEmpty());
 }

@@ -8,6 +8,7 @@
 #include "rk40sim/Terminal.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
@@ -534,6 +535,55 @@ private slots:
         QCOMPARE(int(gateway.requests().size()), requests);
         QVERIFY(!QFile::exists(path("log")));
         QCOMPARE(gateway.terminal(1).eeprom[10], quint16(0));
+    }
+
+    void replyWithoutAFullStop_data()
+    {
+        QTest::addColumn<bool>("keepOpen");
+        QTest::newRow("gateway closes") << false;
+        QTest::newRow("gateway keeps the connection open") << true;
+    }
+    void replyWithoutAFullStop()
+    {
+        QFETCH(bool, keepOpen);
+        gatewaysim::GatewaySimulator gateway;
+        QVERIFY(gateway.start(0));
+        gatewaysim::SimTerminal t;
+        for (int a = 10; a <= 39; ++a)
+            t.eeprom[static_cast<std::size_t>(a)] = sampleWords()[static_cast<std::size_t>(a - 10)];
+        gateway.setTerminal(1, t);
+        gatewaysim::Behaviour behaviour;
+        behaviour.noFullStop = true;
+        behaviour.keepOpen = keepOpen;
+        gateway.setDefaultBehaviour(behaviour);
+
+        // The reply is complete once nothing more comes: far sooner than the
+        // limit given here, which a gateway keeping the connection open would
+        // otherwise use up on each of three attempts.
+        QElapsedTimer clock;
+        clock.start();
+        const Run read = runCli({"read", "--remote", QStringLiteral("127.0.0.1:%1").arg(gateway.port()), "--serial",
+                                 "1", "--timeout", "60", "-o", path("out.act")});
+        QVERIFY2(read.status == 0, qPrintable(read.err));
+        QVERIFY2(clock.elapsed() < 40000, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(readAll(path("out.act")), actFile(sampleWords()));
+        QCOMPARE(int(gateway.requests().size()), 1);
+    }
+
+    void timeLimitsFromTheProfile()
+    {
+        // A reply five seconds late is too late for a profile that allows one.
+        writeFile(path("config/Veltrona/Termset.conf"), "[Settings]\nReplyTimeout=1\n");
+        gatewaysim::GatewaySimulator gateway;
+        QVERIFY(gateway.start(0));
+        gatewaysim::Behaviour slow;
+        slow.mode = gatewaysim::Mode::Slow;
+        slow.delay = std::chrono::seconds(5);
+        gateway.setDefaultBehaviour(slow);
+        const Run run = runCli({"status", "--remote", QStringLiteral("127.0.0.1:%1").arg(gateway.port()), "--serial",
+                                "1"});
+        QCOMPARE(run.status, 3);
+        QVERIFY2(run.err.contains("SOCKET ERROR Receive timeout error"), qPrintable(run.err));
     }
 
     void gatewayThatIsNotThere()
