@@ -461,13 +461,24 @@ int remoteRead(const Arguments& args, ConsolePrompter& prompter)
     const quint16 port = gatewayPort(t);
     const auto serialPort = static_cast<quint8>(t.serialPort);
     const remote::Limits limits = remoteLimits(args);
+    // Every word starts empty: a word the reply does not bring stays so, and
+    // the file is written only when all thirty came.
     MemoryImage image;
-    image.clear();
     const int result =
         remote::withRetries([&] { return remote::ReadRemoteConfig(t.host, port, serialPort, image, limits); }).last;
     if (result != 0) {
         prompter.complain(QStringLiteral("%1 (%2)").arg(fmt(remote::strings::kReadError, {result}),
                                                         gatewayName(t, port, t.serialPort)));
+        return kExitTransfer;
+    }
+    QStringList missing;
+    for (int a = image::kFirstWord; a <= image::kLastWord; ++a)
+        if (image.word(a).isEmpty())
+            missing << QString::number(a);
+    if (!missing.isEmpty()) {
+        prompter.complain(QStringLiteral("%1 (%2): the reply holds no word for address %3; no file was written.")
+                              .arg(str(text::kInvalidData), gatewayName(t, port, t.serialPort),
+                                   missing.join(QStringLiteral(", "))));
         return kExitTransfer;
     }
     if (const int status = saveFile(args.output, image, prompter); status != kExitOk)

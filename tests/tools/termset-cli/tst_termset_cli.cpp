@@ -586,6 +586,34 @@ private slots:
         QVERIFY2(run.err.contains("SOCKET ERROR Receive timeout error"), qPrintable(run.err));
     }
 
+    void remoteReadWithoutAllWords_data()
+    {
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<QString>("missing");
+        QTest::newRow("no items") << QByteArray(".") << "10, 11, 12, 13";
+        QByteArray some;
+        for (int a = 10; a <= 39; ++a)
+            if (a != 12 && a != 39)
+                some += QString::asprintf("%04d,%05d;", a, a).toLatin1();
+        QTest::newRow("all but two") << some + '.' << "12, 39;";
+    }
+    void remoteReadWithoutAllWords()
+    {
+        QFETCH(QByteArray, data);
+        QFETCH(QString, missing);
+        gatewaysim::GatewaySimulator gateway;
+        QVERIFY(gateway.start(0));
+        gatewaysim::Behaviour partial;
+        partial.mode = gatewaysim::Mode::Raw;
+        partial.raw = gatewaysim::makeReply('1', 0, "gEPT", data);
+        gateway.setDefaultBehaviour(partial);
+        const Run run = runCli({"read", "--remote", QStringLiteral("127.0.0.1:%1").arg(gateway.port()), "--serial",
+                                "1", "-o", path("out.act")});
+        QCOMPARE(run.status, 3);
+        QVERIFY2(run.err.contains(missing), qPrintable(run.err));
+        QVERIFY(!QFile::exists(path("out.act")));
+    }
+
     void gatewayThatIsNotThere()
     {
         // A port on loopback that nobody listens on: the socket message,
