@@ -359,6 +359,8 @@ int serialRead(const Arguments& args, ConsolePrompter& prompter)
         return status;
     for (int a = image::kFirstWord; a <= image::kLastWord; ++a)
         comm.setWord(a, QStringLiteral("0000"));
+    if (comm.imageFailed())
+        return kExitControl;   // reported by the control's wrapper
 
     LastTerminal record;
     serialxfer::SerialTransfer transfer(comm, record, nullptr);
@@ -370,7 +372,13 @@ int serialRead(const Arguments& args, ConsolePrompter& prompter)
     }
     if (const int status = reportOutcome(out, prompter); status != kExitOk)
         return status;   // nothing is written from a read that did not complete
-    if (const int status = saveFile(args.output, comm, prompter); status != kExitOk)
+    // The words as the control holds them; a file is written only when
+    // every one could be taken.
+    MemoryImage words;
+    words.copyFrom(comm);
+    if (comm.imageFailed())
+        return kExitControl;
+    if (const int status = saveFile(args.output, words, prompter); status != kExitOk)
         return status;
     reportDone(remote::strings::kReadDone, prompter);
     return kExitOk;
@@ -383,6 +391,8 @@ int serialWrite(const Arguments& args, const MemoryImage& image, ConsolePrompter
         return status;
     for (int a = image::kFirstWord; a <= image::kLastWord; ++a)
         comm.setWord(a, image.word(a));
+    if (comm.imageFailed())
+        return kExitControl;   // nothing is written that is not the file
 
     LastTerminal record;
     const translog::TransferLog log(logPath(args));
