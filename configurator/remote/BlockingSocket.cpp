@@ -66,11 +66,12 @@ CancelSignal::~CancelSignal()
 
 void CancelSignal::cancel() noexcept
 {
+    // The flag first: a wait woken by the descriptor finds it set.
+    m_flag.store(true);
     if (m_fd >= 0) {
         const std::uint64_t one = 1;
         [[maybe_unused]] const ssize_t n = ::write(m_fd, &one, sizeof one);
     }
-    m_flag.store(true);
 }
 
 bool CancelSignal::cancelled() const noexcept { return m_flag.load(); }
@@ -144,7 +145,7 @@ int CBlockingSocket::wait(bool forWrite, int millis) const
     pollfd entries[2] = {{m_socket, static_cast<short>(forWrite ? POLLOUT : POLLIN), 0},
                          {m_cancel ? m_cancel->handle() : -1, POLLIN, 0}};
     const int ready = ::poll(entries, 2, millis);
-    if (m_cancel && m_cancel->cancelled())
+    if (entries[1].revents != 0 || (m_cancel && m_cancel->cancelled()))
         throw CBlockingSocketException(op::kCancelled, ECANCELED);
     return ready < 0 ? -1 : (entries[0].revents != 0 ? 1 : 0);
 }

@@ -75,11 +75,12 @@ void NetworkActions::recordSuccess(const RemoteTarget& target)
 
 int NetworkActions::read(const RemoteTarget& target)
 {
+    m_cancel.reset();
     const int result = withRetries([&] {
         startAttempt();
         return ReadRemoteConfig(target.addressText, target.tcpPort, target.serialPort, m_sheet.registerImage(),
-                                m_limits);
-    }, m_retryPause).last;
+                                m_limits, &m_cancel);
+    }, m_retryPause, [this] { return m_cancel.cancelled(); }).last;
     if (result != 0) {
         ui::prompter().message(owner(), fillMessage(strings::kReadError, {result}), ui::Look::Stop);
         return result;
@@ -94,11 +95,12 @@ int NetworkActions::write(const RemoteTarget& target)
 {
     // A failed write reports what went wrong the first time; the later
     // attempts' results are in the log.
+    m_cancel.reset();
     const Attempts attempts = withRetries([&] {
         startAttempt();
         return WriteRemoteConfig(target.addressText, target.tcpPort, target.serialPort, m_sheet.registerImage(),
-                                 m_limits);
-    }, m_retryPause);
+                                 m_limits, &m_cancel);
+    }, m_retryPause, [this] { return m_cancel.cancelled(); });
     if (!attempts.succeeded()) {
         const int result = attempts.first;
         ui::prompter().message(owner(), fillMessage(strings::kWriteError, {result}), ui::Look::Stop);
@@ -112,7 +114,9 @@ int NetworkActions::write(const RemoteTarget& target)
 
 int NetworkActions::status(const RemoteTarget& target)
 {
-    const int result = GetRemoteStatus(target.addressText, target.tcpPort, target.serialPort, owner(), m_limits);
+    m_cancel.reset();
+    const int result =
+        GetRemoteStatus(target.addressText, target.tcpPort, target.serialPort, owner(), m_limits, &m_cancel);
     if (result != 0)
         ui::prompter().message(owner(), fillMessage(strings::kStatusError, {result}));
     return result;

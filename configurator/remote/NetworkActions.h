@@ -85,6 +85,8 @@ private:
     void recordSuccess(const RemoteTarget& target);
     QWidget* owner() const;
 
+    // Set by the progress box's Cancel; no further attempt follows.
+    CancelSignal m_cancel;
     ISheetServices& m_sheet;
     Selection& m_selection;
     SelectionDisplay m_display;

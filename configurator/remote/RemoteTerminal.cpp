@@ -6,7 +6,12 @@
 #include "RemoteTrace.h"
 #include "Resources.h"
 
+#include <QApplication>
+#include <QEventLoop>
 #include <QGuiApplication>
+#include <QPointer>
+#include <QProgressDialog>
+#include <QTimer>
 #include <QThread>
 #include <QWidget>
 
@@ -14,6 +19,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
+#include <thread>
 
 namespace remote {
 
@@ -58,20 +65,87 @@ void showSocketError(const CBlockingSocketException& error, QWidget* parent)
     ui::prompter().message(parent, QString::fromLatin1(text), ui::Look::Plain);
 }
 
+int progressText(Request request)
+{
+    switch (request) {
+    case Request::ReadConfig: return strings::kReadTitle;
+    case Request::WriteConfig: return strings::kWriteTitle;
+    case Request::Status: return strings::kStatusTitle;
+    case Request::ListPorts: break;
+    }
+    return strings::kReadTitle;
+}
+
+// Runs the exchange, on a thread of its own under a progress box when the
+// program has windows.
+QByteArray runExchange(const QString& address, quint16 tcpPort, Request request, const QByteArray& text,
+                       const Limits& limits, CancelSignal& cancel, QWidget* parent)
+{
+    auto* app = qobject_cast<QApplication*>(QCoreApplication::instance());
+    if (!app || QThread::currentThread() != app->thread())
+        return exchange(address, tcpPort, request, text, limits, &cancel);
+
+    QByteArray reply;
+    std::optional<CBlockingSocketException> failure;
+    std::exception_ptr otherFailure;
+    QEventLoop loop;
+    std::thread worker([&] {
+        try {
+            reply = exchange(address, tcpPort, request, text, limits, &cancel);
+        } catch (const CBlockingSocketException& error) {
+            failure = error;
+        } catch (...) {
+            otherFailure = std::current_exception();
+        }
+        // Runs once the loop below runs; the loop quits only this way.
+        QMetaObject::invokeMethod(&loop, "quit", Qt::QueuedConnection);
+    });
+
+    {
+        // The Cancel text of the program's own dialogs (the password dialog's
+        // button), so that it follows the chosen language.
+        QProgressDialog box(resources::loadString(progressText(request)), resources::dialogText(150, 2), 0, 0,
+                            parent ? parent : QApplication::activeWindow());
+        box.setObjectName(QStringLiteral("remoteProgress"));
+        box.setWindowTitle(QCoreApplication::applicationName());
+        box.setWindowModality(Qt::ApplicationModal);
+        box.setAutoClose(false);
+        box.setAutoReset(false);
+        box.setMinimumDuration(static_cast<int>(kProgressDelay.count()));
+        // Cancel closes the connection: every wait of the socket ends at once.
+        QObject::connect(&box, &QProgressDialog::canceled, &box, [&cancel] {
+            qCDebug(lcRemote) << "request cancelled";
+            cancel.cancel();
+        });
+        QTimer::singleShot(kProgressDelay, &box, [&box] { box.show(); });
+        loop.exec();
+    }
+    worker.join();
+    if (otherFailure)
+        std::rethrow_exception(otherFailure);
+    if (failure)
+        throw *failure;
+    return reply;
+}
+
 // The common frame of the four operations: runs the exchange, reports a
 // failure, returns the result code; handleData runs only on result 0.
 // The wait cursor, when given, ends before anything is shown.
 template <typename HandleData>
 int run(const QString& address, quint16 tcpPort, Request request, const QByteArray& text, const Limits& limits,
-        QWidget* parent, WaitCursor* cursor, HandleData&& handleData)
+        CancelSignal* cancel, QWidget* parent, WaitCursor* cursor, HandleData&& handleData)
 {
+    CancelSignal own;
+    CancelSignal& signal = cancel ? *cancel : own;
     QByteArray reply;
     try {
-        reply = exchange(address, tcpPort, request, text, limits);
+        reply = runExchange(address, tcpPort, request, text, limits, signal, parent);
     } catch (const CBlockingSocketException& error) {
         if (cursor)
             cursor->end();
-        showSocketError(error, parent);
+        // The operator who cancelled knows; anything else is shown.
+        if (!signal.cancelled())
+            showSocketError(error, parent);
         return -1;
     }
     if (cursor)
@@ -184,10 +258,10 @@ QByteArray exchange(const QString& address, quint16 tcpPort, Request request, co
 }
 
 int ReadRemoteConfig(const QString& address, quint16 tcpPort, quint8 serialPort, image::IRegisterImage& image,
-                     const Limits& limits)
+                     const Limits& limits, CancelSignal* cancel)
 {
     WaitCursor wait;
-    return run(address, tcpPort, Request::ReadConfig, readConfigRequest(serialPort), limits, nullptr, &wait,
+    return run(address, tcpPort, Request::ReadConfig, readConfigRequest(serialPort), limits, cancel, nullptr, &wait,
                [&](QByteArrayView data) {
                    const int stored = storeConfigItems(parseConfigData(data), image);
                    qCDebug(lcRemote) << "read stored" << stored << "words";
@@ -195,26 +269,27 @@ int ReadRemoteConfig(const QString& address, quint16 tcpPort, quint8 serialPort,
 }
 
 int WriteRemoteConfig(const QString& address, quint16 tcpPort, quint8 serialPort,
-                      const image::IRegisterImage& image, const Limits& limits)
+                      const image::IRegisterImage& image, const Limits& limits, CancelSignal* cancel)
 {
     WaitCursor wait;
     const QByteArray text = writeConfigRequest(serialPort, writeConfigBody(image));
-    return run(address, tcpPort, Request::WriteConfig, text, limits, nullptr, &wait, [](QByteArrayView) {});
+    return run(address, tcpPort, Request::WriteConfig, text, limits, cancel, nullptr, &wait, [](QByteArrayView) {});
 }
 
-int GetRemotePorts(const QString& address, quint16 tcpPort, std::set<quint8>& ports, const Limits& limits)
+int GetRemotePorts(const QString& address, quint16 tcpPort, std::set<quint8>& ports, const Limits& limits,
+                   CancelSignal* cancel)
 {
-    return run(address, tcpPort, Request::ListPorts, listPortsRequest(), limits, nullptr, nullptr,
+    return run(address, tcpPort, Request::ListPorts, listPortsRequest(), limits, cancel, nullptr, nullptr,
                [&](QByteArrayView data) { ports.merge(parsePortList(data)); });
 }
 
 int GetRemoteStatus(const QString& address, quint16 tcpPort, quint8 serialPort, QWidget* owner,
-                    const Limits& limits)
+                    const Limits& limits, CancelSignal* cancel)
 {
     WaitCursor wait;
     const QByteArray text = statusRequest(serialPort);
     qCDebug(lcRemote) << "status request" << text;
-    return run(address, tcpPort, Request::Status, text, limits, owner, &wait, [&](QByteArrayView data) {
+    return run(address, tcpPort, Request::Status, text, limits, cancel, owner, &wait, [&](QByteArrayView data) {
         const QString message = statusText(parseStatus(data), resources::loadString(strings::kStatusFormat),
                                            resources::loadString(strings::kDayNames));
         ui::prompter().message(owner, message, ui::Look::Information,

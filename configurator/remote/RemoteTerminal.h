@@ -62,25 +62,39 @@ inline constexpr std::chrono::milliseconds kReplySilence{300};
 QByteArray exchange(const QString& address, quint16 tcpPort, Request request, const QByteArray& text,
                     const Limits& limits = {}, const CancelSignal* cancel = nullptr);
 
+// In a program with windows, the operations below run the exchange on a
+// thread of their own while a modal progress box (object name
+// "remoteProgress", shown after kProgressDelay) keeps the windows painted
+// and offers Cancel; Cancel ends the exchange at once and the operation
+// returns -1 without a socket message. cancel, when given, is the signal
+// the box's Cancel sets, so that a caller can see the request was cancelled
+// (and, being cancelled before, ends the request at once). Without windows
+// (termset-cli) the exchange runs on the calling thread.
+inline constexpr std::chrono::milliseconds kProgressDelay{250};
+
 // Reads the terminal's configuration words and stores each word of the reply
 // into the image (nothing is stored unless the result is 0). The caller
 // reloads whatever shows the image. Shows the wait cursor.
 int ReadRemoteConfig(const QString& address, quint16 tcpPort, quint8 serialPort, image::IRegisterImage& image,
-                     const Limits& limits = {});
+                     const Limits& limits = {},
+                    CancelSignal* cancel = nullptr);
 
 // Sends the thirty words 10..39 of the image. Shows the wait cursor.
 int WriteRemoteConfig(const QString& address, quint16 tcpPort, quint8 serialPort,
-                      const image::IRegisterImage& image, const Limits& limits = {});
+                      const image::IRegisterImage& image, const Limits& limits = {},
+                    CancelSignal* cancel = nullptr);
 
 // Adds the gateway's serial port numbers to ports (ascending, distinct).
 // Leaves the cursor to its caller.
-int GetRemotePorts(const QString& address, quint16 tcpPort, std::set<quint8>& ports, const Limits& limits = {});
+int GetRemotePorts(const QString& address, quint16 tcpPort, std::set<quint8>& ports, const Limits& limits = {},
+                    CancelSignal* cancel = nullptr);
 
 // Fetches the terminal's status and, on success, shows it in an information
 // box owned by owner (title: string 142, text: string 159). Shows the wait
 // cursor.
 int GetRemoteStatus(const QString& address, quint16 tcpPort, quint8 serialPort, QWidget* owner,
-                    const Limits& limits = {});
+                    const Limits& limits = {},
+                    CancelSignal* cancel = nullptr);
 
 // A remote read or write is tried this often, this far apart, by every
 // front end (the network dialog and termset-cli).

@@ -22,7 +22,10 @@
 #include <QAbstractItemView>
 #include <QPainter>
 #include <QPushButton>
+#include <QElapsedTimer>
+#include <QProgressDialog>
 #include <QTest>
+#include <QTimer>
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -129,6 +132,7 @@ private slots:
     void failedReadAfterAGoodOne();
     void retries_data();
     void retries();
+    void cancelEndsARequestAtOnce();
     void serialPortList_data();
     void serialPortList();
     void missingChoices();
@@ -516,6 +520,43 @@ void TestNetworkDialog::retries()
     const bool succeeded = expected.first().startsWith(QLatin1String("info:"));
     QCOMPARE(m_sheet->record.valid, succeeded && mode != 2);
     QCOMPARE(m_sheet->log.size(), std::size_t(succeeded && mode == 1 ? 1 : 0));
+}
+
+// A gateway that takes the connection and never answers: the windows stay
+// alive under the progress box, whose Cancel ends the request at once and
+// leaves out the retries.
+void TestNetworkDialog::cancelEndsARequestAtOnce()
+{
+    rememberLoopback(1);
+    Behaviour silent;
+    silent.mode = gatewaysim::Mode::Silent;
+    m_gateway->setDefaultBehaviour(silent);
+    QElapsedTimer sinceCancel;
+    bool cursorKept = false;
+    // Found and pressed by the event loop that runs while the request waits.
+    std::function<void()> pressCancel = [&] {
+        auto* box = qobject_cast<QProgressDialog*>(QApplication::activeModalWidget());
+        if (!box || box->objectName() != QLatin1String("remoteProgress") || !box->isVisible()) {
+            QTimer::singleShot(20, pressCancel);
+            return;
+        }
+        auto* cancel = box->findChild<QPushButton*>();
+        QVERIFY(cancel);
+        cursorKept = QGuiApplication::overrideCursor() && QGuiApplication::overrideCursor()->shape() == Qt::WaitCursor;
+        sinceCancel.start();
+        QTest::mouseClick(cancel, Qt::LeftButton);
+    };
+    runDialog(NetworkMode::Read, [&](CNetworkDlg& dlg) {
+        setPort(dlg, m_gateway->port());
+        QTimer::singleShot(0, pressCancel);
+        press(dlg);
+    });
+    QVERIFY(sinceCancel.isValid());
+    QVERIFY2(sinceCancel.elapsed() < 1000, qPrintable(QString::number(sinceCancel.elapsed())));
+    QVERIFY(cursorKept);
+    QCOMPARE(m_gateway->requests().size(), 1);
+    QCOMPARE(messages(), QStringList{"stop:Reading error: -1"});
+    QVERIFY(!m_sheet->record.valid);
 }
 
 void TestNetworkDialog::serialPortList_data()
