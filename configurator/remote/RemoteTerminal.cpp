@@ -18,7 +18,6 @@
 #include <arpa/inet.h>
 
 #include <algorithm>
-#include <cstring>
 #include <optional>
 #include <thread>
 
@@ -202,13 +201,15 @@ QByteArray exchange(const QString& address, quint16 tcpPort, Request request, co
         int length = 0;
         const bool bounded = limits.reply.count() > 0;
         const auto deadline = Clock::now() + limits.reply;
-        const char* ending = "buffer full";
+        const char* ending = "buffer full";   // for the log
+        bool expired = false;
         while (length < capacity) {
             auto wait = std::chrono::milliseconds(-1);
             if (bounded) {
                 wait = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
                 if (wait.count() <= 0) {
                     ending = "time limit";
+                    expired = true;
                     break;
                 }
             }
@@ -218,6 +219,7 @@ QByteArray exchange(const QString& address, quint16 tcpPort, Request request, co
                 wait = kReplySilence;
             if (!socket.WaitReadable(wait)) {
                 ending = idleWait ? "silence" : "time limit";
+                expired = !idleWait;
                 break;
             }
             const int count = socket.Receive(received.data() + length, capacity - length, 0);
@@ -246,7 +248,7 @@ QByteArray exchange(const QString& address, quint16 tcpPort, Request request, co
         if (reply.size() < kMinReplyLength) {
             qCWarning(lcRemote) << commandWord(request) << "reply incomplete after" << length << "bytes (" << ending
                                 << ")";
-            if (std::strcmp(ending, "time limit") == 0)
+            if (expired)
                 throw CBlockingSocketException(op::kReceiveTimeout, 0);
             throw CBlockingSocketException(op::kReceive, 0);
         }
