@@ -1,6 +1,6 @@
 // Configuration files: the loader over any bytes, into an image whose every
-// entry starts with a marker text. Only words 10..39 may change, each to a
-// token of one to four hexadecimal digits; the image saved and loaded again
+// entry starts with a marker text. Only words 10..39 may change, each to the
+// four-digit upper-case word of its value; the image saved and loaded again
 // gives the same file.
 //
 // Input: the file's bytes.
@@ -14,13 +14,13 @@ using fuzzsupport::MemoryImage;
 
 namespace {
 
-bool isHexToken(const QString& t)
+bool isWord(const QString& t)
 {
-    if (t.isEmpty() || t.size() > 4)
+    if (t.size() != 4)
         return false;
     for (const QChar c : t) {
         const char16_t u = c.unicode();
-        if (!((u >= '0' && u <= '9') || (u >= 'a' && u <= 'f') || (u >= 'A' && u <= 'F')))
+        if (!((u >= '0' && u <= '9') || (u >= 'A' && u <= 'F')))
             return false;
     }
     return true;
@@ -49,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (!image.changed(a))
             continue;
         FUZZ_CHECK(a >= image::kFirstWord && a <= image::kLastWord);
-        FUZZ_CHECK(isHexToken(image.word(a)));
+        FUZZ_CHECK(isWord(image.word(a)));
         ++changed;
     }
     FUZZ_CHECK(changed <= result.wordsStored);

@@ -1,5 +1,6 @@
 #include "CRK40Comm.h"
 
+#include "Prompt.h"
 #include "Registry.h"
 
 #include <QLoggingCategory>
@@ -64,26 +65,58 @@ short CRK40Comm::WriteEEPR(short address, qint32 contents)
     return shortResult(call(kWriteEEPR, InvokeKind::Method, {QVariant::fromValue<qint16>(address), contents}));
 }
 
-QString CRK40Comm::GetEepromLoc(short address) const
-{
-    return call(kEepromLoc, InvokeKind::PropertyGet, {QVariant::fromValue<qint16>(address)}).value.toString();
-}
+QString CRK40Comm::GetEepromLoc(short address) const { return word(address); }
 
-void CRK40Comm::SetEepromLoc(short address, const QString& value)
+void CRK40Comm::SetEepromLoc(short address, const QString& value) { trySetWord(address, value); }
+
+void CRK40Comm::imageCallFailed(const char* what, int address) const
 {
-    call(kEepromLoc, InvokeKind::PropertyPut, {QVariant::fromValue<qint16>(address), value});
+    m_imageFailed = true;
+    qCWarning(lcWrapper) << what << "word" << address << "failed:" << m_error;
+    // One box for a run of failures, and none while one is open (its event
+    // loop may repaint a page, which reads words again). Without a control
+    // at all its creator has told the user already.
+    if (!m_control || m_failureShown || m_reporting)
+        return;
+    m_failureShown = true;
+    m_reporting = true;
+    ui::prompter().message(nullptr,
+                           QStringLiteral("The communication control could not %1 configuration word %2: %3")
+                               .arg(QLatin1String(what))
+                               .arg(address)
+                               .arg(m_error),
+                           ui::Look::Stop);
+    m_reporting = false;
 }
 
 QString CRK40Comm::word(int address) const
 {
     if (address < 0 || address > 255)
         return {};
-    return GetEepromLoc(static_cast<short>(address));
+    const auto r = call(kEepromLoc, InvokeKind::PropertyGet, {QVariant::fromValue<qint16>(static_cast<short>(address))});
+    if (!r.ok()) {
+        imageCallFailed("read", address);
+        return {};
+    }
+    m_failureShown = false;
+    return r.value.toString();
 }
 
 void CRK40Comm::setWord(int address, const QString& text)
 {
+    trySetWord(address, text);
+}
+
+bool CRK40Comm::trySetWord(int address, const QString& text)
+{
     if (address < 0 || address > 255)
-        return;
-    SetEepromLoc(static_cast<short>(address), text);
+        return false;
+    const auto r = call(kEepromLoc, InvokeKind::PropertyPut,
+                        {QVariant::fromValue<qint16>(static_cast<short>(address)), text});
+    if (!r.ok()) {
+        imageCallFailed("store", address);
+        return false;
+    }
+    m_failureShown = false;
+    return true;
 }

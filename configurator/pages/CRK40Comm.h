@@ -57,9 +57,19 @@ public:
     QString GetEepromLoc(short address) const;
     void SetEepromLoc(short address, const QString& value);
 
-    // image::IRegisterImage over EepromLoc.
+    // image::IRegisterImage over EepromLoc. A call the control refuses is
+    // reported to the user (a message box through the prompter, once until
+    // a call succeeds again) and remembered (imageFailed); word then gives
+    // "" and setWord leaves the image as it was.
     QString word(int address) const override;
     void setWord(int address, const QString& text) override;
+    // setWord that says whether the control took the word.
+    bool trySetWord(int address, const QString& text);
+
+    // Whether a word has failed to be read or stored since the last
+    // clearImageFailure.
+    bool imageFailed() const { return m_imageFailed; }
+    void clearImageFailure() { m_imageFailed = false; }
 
     // The result a command member gives when the call itself could not be
     // made (no control, or the dispatch refused it).
@@ -67,6 +77,12 @@ public:
 
 private:
     component::InvokeResult call(int dispid, component::InvokeKind kind, const QVariantList& args = {}) const;
+    // Records and reports a refused EepromLoc call.
+    void imageCallFailed(const char* what, int address) const;
+
     std::unique_ptr<component::IDispatchControl> m_control;
     mutable QString m_error;
+    mutable bool m_imageFailed = false;
+    mutable bool m_failureShown = false;   // until a call succeeds again
+    mutable bool m_reporting = false;      // a report's message box is open
 };

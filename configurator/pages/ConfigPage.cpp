@@ -7,6 +7,7 @@
 
 #include <QFrame>
 #include <QLabel>
+#include <QTimer>
 
 CConfigPage::CConfigPage(int dialogId, CRK40TKPropPage* reader1, QWidget* parent)
     : CPropertyPage(dialogId, resources::dialogText(dialogId, 0), parent), m_reader1(reader1), m_units(font())
@@ -23,7 +24,11 @@ QString CConfigPage::field(int address, int selector) const
 
 void CConfigPage::storeWord(int address, std::uint16_t value)
 {
-    comm().setWord(address, fields::formatWord(value));
+    // A word the control did not take: the page shows the image again
+    // rather than an edit that is not in it (after the handler that made
+    // the edit has returned).
+    if (!comm().trySetWord(address, fields::formatWord(value)))
+        QTimer::singleShot(0, this, [this] { LoadFields(); });
 }
 
 QString CConfigPage::text(int controlId) const { return resources::dialogText(dialogId(), controlId); }

@@ -25,7 +25,7 @@ int applyToLastRemote(ISheetServices& sheet, const Limits& limits)
     const int result =
         WriteRemoteConfig(record.address, record.tcpPort, record.serialPort, sheet.registerImage(), limits);
     if (result != 0) {
-        ui::prompter().message(owner, formatText(resources::loadString(strings::kWriteError), {result}));
+        ui::prompter().message(owner, fillMessage(strings::kWriteError, {result}));
         return result;
     }
     sheet.AppendTransferLog(record.serialPort, record.address, record.tcpPort);

@@ -2,13 +2,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/select.h>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
 namespace remote {
@@ -17,21 +18,9 @@ namespace {
 
 constexpr int kMessageCapacity = 200;
 
-// Waits for one descriptor with the whole-second limit. Returns 1 when ready,
-// 0 when the limit expired, -1 when the wait itself failed.
-int waitFor(int fd, bool forWrite, int timeoutSeconds)
+int toMillis(int timeoutSeconds)
 {
-    if (fd >= 0 && fd < FD_SETSIZE) {
-        fd_set set;
-        FD_ZERO(&set);
-        FD_SET(fd, &set);
-        timeval limit{timeoutSeconds, 0};
-        return ::select(fd + 1, forWrite ? nullptr : &set, forWrite ? &set : nullptr, nullptr, &limit);
-    }
-    // A descriptor beyond what an fd_set can hold: the same test by poll.
-    pollfd entry{fd, static_cast<short>(forWrite ? POLLOUT : POLLIN), 0};
-    const int millis = timeoutSeconds > 2'000'000 ? 2'000'000'000 : timeoutSeconds * 1000;
-    return ::poll(&entry, 1, millis);
+    return timeoutSeconds > 2'000'000 ? 2'000'000'000 : timeoutSeconds * 1000;
 }
 
 } // namespace
@@ -67,6 +56,35 @@ bool CBlockingSocketException::GetErrorMessage(char* buffer, unsigned size, unsi
     return true;
 }
 
+CancelSignal::CancelSignal() : m_fd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
+CancelSignal::~CancelSignal()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+void CancelSignal::cancel() noexcept
+{
+    // The flag first: a wait woken by the descriptor finds it set.
+    m_flag.store(true);
+    if (m_fd >= 0) {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t n = ::write(m_fd, &one, sizeof one);
+    }
+}
+
+bool CancelSignal::cancelled() const noexcept { return m_flag.load(); }
+
+void CancelSignal::reset() noexcept
+{
+    if (m_fd >= 0) {
+        std::uint64_t value = 0;
+        [[maybe_unused]] const ssize_t n = ::read(m_fd, &value, sizeof value);
+    }
+    m_flag.store(false);
+}
+
 CBlockingSocket::~CBlockingSocket()
 {
     Close();
@@ -85,7 +103,7 @@ void CBlockingSocket::Create(int type)
 void CBlockingSocket::Connect(const sockaddr_in& address, int timeoutSeconds)
 {
     const auto* target = reinterpret_cast<const sockaddr*>(&address);
-    if (timeoutSeconds <= 0) {
+    if (timeoutSeconds <= 0 && m_cancel == nullptr) {
         int rc;
         do {
             rc = ::connect(m_socket, target, sizeof address);
@@ -104,7 +122,7 @@ void CBlockingSocket::Connect(const sockaddr_in& address, int timeoutSeconds)
     if (rc < 0 && errno != EINPROGRESS && errno != EINTR)
         throw CBlockingSocketException(op::kConnect);
     if (rc < 0) {
-        const int ready = waitFor(m_socket, true, timeoutSeconds);
+        const int ready = wait(true, timeoutSeconds > 0 ? toMillis(timeoutSeconds) : -1);
         if (ready == 0)
             throw CBlockingSocketException(op::kConnect, ETIMEDOUT);
         if (ready < 0)
@@ -120,14 +138,38 @@ void CBlockingSocket::Connect(const sockaddr_in& address, int timeoutSeconds)
         throw CBlockingSocketException(op::kConnect);
 }
 
+int CBlockingSocket::wait(bool forWrite, int millis) const
+{
+    if (m_cancel && m_cancel->cancelled())
+        throw CBlockingSocketException(op::kCancelled, ECANCELED);
+    pollfd entries[2] = {{m_socket, static_cast<short>(forWrite ? POLLOUT : POLLIN), 0},
+                         {m_cancel ? m_cancel->handle() : -1, POLLIN, 0}};
+    const int ready = ::poll(entries, 2, millis);
+    if (entries[1].revents != 0 || (m_cancel && m_cancel->cancelled()))
+        throw CBlockingSocketException(op::kCancelled, ECANCELED);
+    return ready < 0 ? -1 : (entries[0].revents != 0 ? 1 : 0);
+}
+
 bool CBlockingSocket::waitReady(bool forWrite, int timeoutSeconds) const
 {
-    if (timeoutSeconds <= 0)
+    if (timeoutSeconds <= 0 && m_cancel == nullptr)
         return true;
     // The time-out exception reports the error number of its moment; clear
     // what an earlier call may have left so that an expiry carries 0.
     errno = 0;
-    return waitFor(m_socket, forWrite, timeoutSeconds) != 0;
+    const int ready = wait(forWrite, timeoutSeconds > 0 ? toMillis(timeoutSeconds) : -1);
+    if (ready == 0)
+        errno = 0;
+    return ready != 0;
+}
+
+bool CBlockingSocket::WaitReadable(std::chrono::milliseconds limit)
+{
+    const int millis = limit.count() < 0 ? -1 : static_cast<int>(std::min<qint64>(limit.count(), 2'000'000'000));
+    const int ready = wait(false, millis);
+    if (ready < 0)
+        throw CBlockingSocketException(op::kReceive);
+    return ready > 0;
 }
 
 int CBlockingSocket::Send(const char* data, int length, int timeoutSeconds)

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <exception>
 #include <netinet/in.h>
@@ -52,7 +54,31 @@ inline constexpr const char* kSend = "Send";
 inline constexpr const char* kSendTimeout = "Send timeout";
 inline constexpr const char* kReceive = "Receive";
 inline constexpr const char* kReceiveTimeout = "Receive timeout";
+inline constexpr const char* kCancelled = "Cancelled";
 } // namespace op
+
+// A way to end the waits of a socket used by another thread: once cancel()
+// has been called, every wait of a socket watching this object ends with
+// "Cancelled" (ECANCELED). Safe to call from any thread, any number of times.
+class CancelSignal {
+public:
+    CancelSignal();
+    ~CancelSignal();
+    CancelSignal(const CancelSignal&) = delete;
+    CancelSignal& operator=(const CancelSignal&) = delete;
+
+    void cancel() noexcept;
+    bool cancelled() const noexcept;
+    // Makes it uncancelled again, for the next request.
+    void reset() noexcept;
+    // Readable once cancelled; -1 when none could be made (then cancel()
+    // still sets the flag, which the socket looks at between its waits).
+    int handle() const noexcept { return m_fd; }
+
+private:
+    int m_fd = -1;
+    std::atomic<bool> m_flag{false};
+};
 
 // One TCP socket, used by one thread for the length of one request. The
 // owner calls Close when the request ends, on every path; the destructor
@@ -91,16 +117,29 @@ public:
     // Throws "Receive timeout" or "Receive".
     int Receive(char* buffer, int capacity, int timeoutSeconds);
 
+    // Waits at most limit (a negative limit: without one) for something to
+    // read, or for the peer's close. Returns false when the limit expired.
+    // Throws "Receive" when the wait fails, "Cancelled" when cancelled.
+    bool WaitReadable(std::chrono::milliseconds limit);
+
+    // Every wait from now on also ends, with "Cancelled", when cancel is
+    // cancelled; nullptr watches nothing. The object must outlive the
+    // socket's use.
+    void setCancelSignal(const CancelSignal* cancel) noexcept { m_cancel = cancel; }
+
     // Closes the socket if one is open. Safe in any state, never throws.
     void Close() noexcept;
 
 private:
     // Waits until the socket is readable or writable. Returns false only when
     // the wait expired; a failing wait returns true so that the call that
-    // follows reports its own failure.
+    // follows reports its own failure. A cancelled wait throws.
     bool waitReady(bool forWrite, int timeoutSeconds) const;
+    // 1 ready, 0 expired, -1 failed; throws when cancelled.
+    int wait(bool forWrite, int millis) const;
 
     int m_socket = kNoSocket;
+    const CancelSignal* m_cancel = nullptr;
 };
 
 } // namespace remote

@@ -13,8 +13,6 @@
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 
-#include <arpa/inet.h>
-
 #include <algorithm>
 #include <functional>
 
@@ -74,15 +72,6 @@ QLabel* makeLabel(QWidget* parent, int id, const QRect& r, QWidget* buddy)
     // The desktop's font may be wider than the dialog font: never clip.
     label->resize(std::max(r.width(), label->sizeHint().width()), r.height());
     return label;
-}
-
-// The address a typed text stands for, converted as the requests convert
-// it; 0 when the text is no address.
-quint32 typedAddress(const QString& text)
-{
-    in_addr value{};
-    const QByteArray latin = text.toLatin1();
-    return ::inet_aton(latin.constData(), &value) != 0 ? value.s_addr : 0;
 }
 
 } // namespace
@@ -202,7 +191,7 @@ bool CNetworkDlg::addressText(QString* text, quint32* address)
         *text = dottedAddress(*address);
     } else {
         *text = m_computerText;
-        *address = m_computerText.isEmpty() ? 0 : typedAddress(m_computerText);
+        *address = parseIPv4(m_computerText).value_or(0);
     }
     return true;
 }

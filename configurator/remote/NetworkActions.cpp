@@ -7,8 +7,6 @@
 #include "Resources.h"
 #include "SheetServices.h"
 
-#include <QThread>
-
 namespace remote {
 
 namespace {
@@ -75,30 +73,16 @@ void NetworkActions::recordSuccess(const RemoteTarget& target)
     record.tcpPort = target.tcpPort;
 }
 
-template <typename Request>
-int NetworkActions::withRetries(Request&& request)
-{
-    int result = -1;
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        if (attempt > 0)
-            QThread::msleep(static_cast<unsigned long>(m_retryPause.count()));
-        startAttempt();
-        result = request();
-        if (result == 0)
-            break;
-        qCDebug(lcRemote) << "attempt" << attempt + 1 << "failed with" << result;
-    }
-    return result;
-}
-
 int NetworkActions::read(const RemoteTarget& target)
 {
+    m_cancel.reset();
     const int result = withRetries([&] {
+        startAttempt();
         return ReadRemoteConfig(target.addressText, target.tcpPort, target.serialPort, m_sheet.registerImage(),
-                                m_limits);
-    });
+                                m_limits, &m_cancel);
+    }, m_retryPause, [this] { return m_cancel.cancelled(); }).last;
     if (result != 0) {
-        ui::prompter().message(owner(), formatText(str(strings::kReadError), {result}), ui::Look::Stop);
+        ui::prompter().message(owner(), fillMessage(strings::kReadError, {result}), ui::Look::Stop);
         return result;
     }
     recordSuccess(target);
@@ -109,12 +93,17 @@ int NetworkActions::read(const RemoteTarget& target)
 
 int NetworkActions::write(const RemoteTarget& target)
 {
-    const int result = withRetries([&] {
+    // A failed write reports what went wrong the first time; the later
+    // attempts' results are in the log.
+    m_cancel.reset();
+    const Attempts attempts = withRetries([&] {
+        startAttempt();
         return WriteRemoteConfig(target.addressText, target.tcpPort, target.serialPort, m_sheet.registerImage(),
-                                 m_limits);
-    });
-    if (result != 0) {
-        ui::prompter().message(owner(), formatText(str(strings::kWriteError), {result}), ui::Look::Stop);
+                                 m_limits, &m_cancel);
+    }, m_retryPause, [this] { return m_cancel.cancelled(); });
+    if (!attempts.succeeded()) {
+        const int result = attempts.first;
+        ui::prompter().message(owner(), fillMessage(strings::kWriteError, {result}), ui::Look::Stop);
         return result;
     }
     recordSuccess(target);
@@ -125,9 +114,11 @@ int NetworkActions::write(const RemoteTarget& target)
 
 int NetworkActions::status(const RemoteTarget& target)
 {
-    const int result = GetRemoteStatus(target.addressText, target.tcpPort, target.serialPort, owner(), m_limits);
+    m_cancel.reset();
+    const int result =
+        GetRemoteStatus(target.addressText, target.tcpPort, target.serialPort, owner(), m_limits, &m_cancel);
     if (result != 0)
-        ui::prompter().message(owner(), formatText(str(strings::kStatusError), {result}));
+        ui::prompter().message(owner(), fillMessage(strings::kStatusError, {result}));
     return result;
 }
 

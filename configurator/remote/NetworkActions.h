@@ -44,8 +44,6 @@ public:
     // Reader 1 page's remote-terminal label).
     using SelectionDisplay = std::function<void(const QString& text)>;
 
-    static constexpr int kAttempts = 3;   // read and write: the first try and two more
-    static constexpr std::chrono::milliseconds kRetryPause{100};
 
     // Messages go to owner (the dialog); without one, to the sheet's window.
     NetworkActions(ISheetServices& sheet, Selection& selection, SelectionDisplay display = {},
@@ -70,7 +68,7 @@ public:
     // Up to three writes, 100 ms apart, with the same record keeping as a
     // read and a transfer log line on success ("Configuration written
     // successfully."). The pages are not reloaded. Failure: "Writing error:
-    // %d" with the last result. Returns the last attempt's result.
+    // %d" with the first attempt's result, which is returned.
     int write(const RemoteTarget& target);
     // One status request; the status box is shown by the request. Failure:
     // "Status error: %d". Labels, record and "Apply To Last" stay as they are.
@@ -85,10 +83,10 @@ private:
     void startAttempt();
     // After a successful read or write.
     void recordSuccess(const RemoteTarget& target);
-    template <typename Request>
-    int withRetries(Request&& request);
     QWidget* owner() const;
 
+    // Set by the progress box's Cancel; no further attempt follows.
+    CancelSignal m_cancel;
     ISheetServices& m_sheet;
     Selection& m_selection;
     SelectionDisplay m_display;

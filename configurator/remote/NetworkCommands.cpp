@@ -3,6 +3,7 @@
 #include "CNetworkDlg.h"
 #include "CRK40CnfPS.h"
 #include "CommandIds.h"
+#include "Profile.h"
 #include "Prompt.h"
 #include "SheetServices.h"
 
@@ -24,7 +25,9 @@ void runNetworkCommand(int mode, ISheetServices& sheet, CRK40TKPropPage& page, c
         return;
     CNetworkDlg dialog(static_cast<NetworkMode>(mode), sheet, page, sheet.sheetWindow());
     dialog.setDiscoverySources(options.discovery);
-    dialog.setLimits(options.limits);
+    const Profile profile;
+    dialog.setLimits(options.limits.value_or(
+        limitsInSeconds(profile.connectTimeout(), profile.sendTimeout(), profile.replyTimeout())));
     dialog.actions().setRetryPause(options.retryPause);
     ui::prompter().exec(dialog);
 }

@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <functional>
+#include <optional>
 
 class CRK40TKPropPage;
 class ISheetServices;
@@ -19,7 +20,8 @@ namespace remote {
 // program's.
 struct NetworkOptions {
     DiscoverySources discovery;
-    Limits limits;
+    // The time limits of the requests; without them, the profile's.
+    std::optional<Limits> limits;
     std::chrono::milliseconds retryPause{100};
 };
 

@@ -4,6 +4,8 @@
 
 #include "RemoteTrace.h"
 
+#include <arpa/inet.h>
+
 #include <algorithm>
 #include <climits>
 #include <cstdio>
@@ -366,6 +368,19 @@ QString formatText(const QString& format, const std::vector<FormatArg>& args)
         i = j;
     }
     return out;
+}
+
+std::optional<quint32> parseIPv4(const QString& text)
+{
+    // A character outside Latin-1 can be part of no address; toLatin1 would
+    // turn it into '?', which the conversion refuses as well.
+    const QByteArray latin = text.toLatin1();
+    if (text.isEmpty() || latin.contains('\0'))
+        return std::nullopt;
+    in_addr value{};
+    if (::inet_aton(latin.constData(), &value) == 0)
+        return std::nullopt;
+    return value.s_addr;
 }
 
 std::optional<quint16> parseTcpPort(const QString& text)

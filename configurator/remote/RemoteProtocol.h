@@ -139,6 +139,12 @@ struct FormatArg {
 };
 QString formatText(const QString& format, const std::vector<FormatArg>& args);
 
+// The IPv4 address a text names, in network byte order, read the way the
+// platform's address conversion reads it (dotted parts, "127.1" being
+// 127.0.0.1); nullopt when the text is no address. Host names are never
+// looked up. Every place that takes an address from a person uses this.
+std::optional<quint32> parseIPv4(const QString& text);
+
 // The TCP port typed by the user: decimal digits only, 1024..65535.
 std::optional<quint16> parseTcpPort(const QString& text);
 constexpr bool tcpPortInRange(qint64 port) { return port >= kMinTcpPort && port <= kMaxTcpPort; }

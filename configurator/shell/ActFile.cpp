@@ -81,13 +81,18 @@ ParsedLine parseLine(const QByteArray& line)
         return invalid("value missing");
     if (token.size() > 4)
         return invalid("value longer than four digits");
+    unsigned word = 0;
     for (char c : token) {
-        if (hexDigit(c) < 0)
+        const int digit = hexDigit(c);
+        if (digit < 0)
             return invalid("value is not hexadecimal");
+        word = word * 16 + static_cast<unsigned>(digit);
     }
     out.kind = LineKind::Word;
     out.address = value;
-    out.token = QString::fromLatin1(token);
+    // Stored as the word it means, so that every reader of the image (the
+    // pages, the serial write, the remote write body) sees the same value.
+    out.token = QString::asprintf("%04X", word);
     return out;
 }
 

@@ -38,7 +38,8 @@ struct LoadResult {
 //
 // A word line is: optional blanks, the address as one or two decimal digits
 // (10..39), blanks, and a value token of one to four hexadecimal digits,
-// which is stored as the text it is (so "abcd" stays "abcd"). Anything
+// which is stored as the four-digit upper-case word it means ("12" becomes
+// "0012", "abcd" becomes "ABCD"). Anything
 // after the token is ignored. A line that does not start with a number (a
 // blank line, for instance) changes nothing. A line is invalid when its address is outside 10..39 or not followed by a blank,
 // when the token is missing, or is not made of one to four hexadecimal

@@ -216,7 +216,7 @@ void CRK40CnfPS::OnInitDialog()
     if (!m_pages.empty())
         m_pages[static_cast<std::size_t>(m_activeIndex)]->OnSetActive();
 
-    if (Profile().param1(0) == 0)
+    if (!password::isSet(Profile().param1(0)))
         ui::prompter().message(this, str(174), ui::Look::Information);
 
     if (!LoadDefaultFile())
@@ -224,7 +224,7 @@ void CRK40CnfPS::OnInitDialog()
 
     setApplyToLastEnabled(false);
 
-    if ((Profile().param1(0) & 0xFFFF) != 0) {
+    if (password::isSet(Profile().param1(0))) {
         OnEnterPassword();
         action(cmd::kEnterPassword)->setEnabled(!m_unlocked);
         action(cmd::kChangePassword)->setEnabled(m_unlocked);
@@ -337,9 +337,7 @@ void CRK40CnfPS::OnEnterPassword()
             ui::prompter().message(this, str(167));
             return;
         }
-        // Only the low 16 bits of the stored value can ever match a checksum.
-        const int stored = Profile().param1(1) & 0xFFFF;
-        if (password::checksumOf(dlg.password()) == stored)
+        if (password::unlocks(dlg.password(), Profile().param1(0)))
             break;
         ui::prompter().message(this, str(166), ui::Look::Stop);
     }

@@ -25,4 +25,14 @@ quint16 checksumOf(const QString& password)
     return checksum(password.toUtf8());
 }
 
+bool isSet(int param1)
+{
+    return (static_cast<unsigned>(param1) & 0xFFFFu) != 0;
+}
+
+bool unlocks(const QString& typed, int param1)
+{
+    return isSet(param1) && checksumOf(typed) == (static_cast<unsigned>(param1) & 0xFFFFu);
+}
+
 } // namespace password

@@ -50,6 +50,17 @@ int Profile::ipPort() const
     return ok ? v : kDefaultIpPort;
 }
 
+int Profile::seconds(const char* key, int defaultValue) const
+{
+    bool ok = false;
+    const int v = m_settings->value(QLatin1String(key), defaultValue).toInt(&ok);
+    return ok && v >= 0 ? v : defaultValue;
+}
+
+int Profile::connectTimeout() const { return seconds("Settings/ConnectTimeout", kDefaultConnectTimeout); }
+int Profile::sendTimeout() const { return seconds("Settings/SendTimeout", kDefaultSendTimeout); }
+int Profile::replyTimeout() const { return seconds("Settings/ReplyTimeout", kDefaultReplyTimeout); }
+
 void Profile::setIpPort(int port)
 {
     m_settings->setValue(kIpPort, port);

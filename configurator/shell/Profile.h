@@ -33,11 +33,23 @@ public:
     int ipPort() const;
     void setIpPort(int port);
 
+    // "ConnectTimeout", "SendTimeout", "ReplyTimeout": the time limits of a
+    // remote request's steps in whole seconds (0: no limit). A value that is
+    // missing, not a number or negative gives the default.
+    static constexpr int kDefaultConnectTimeout = 10;
+    static constexpr int kDefaultSendTimeout = 10;
+    static constexpr int kDefaultReplyTimeout = 20;
+    int connectTimeout() const;
+    int sendTimeout() const;
+    int replyTimeout() const;
+
     // Makes every Profile use this INI file instead of the user's profile
     // (tests); an empty path restores the user's profile.
     static void useFile(const QString& path);
     static QString overrideFile();
 
 private:
+    int seconds(const char* key, int defaultValue) const;
+
     std::unique_ptr<QSettings> m_settings;
 };

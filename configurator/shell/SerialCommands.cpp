@@ -5,6 +5,7 @@
 
 #include "AppPaths.h"
 #include "CRK40TKPropPage.h"
+#include "Profile.h"
 #include "Prompt.h"
 #include "Resources.h"
 #include "SerialTransfer.h"
@@ -236,7 +237,9 @@ void CRK40CnfPS::OnApplyToLast()
         return;
     }
 #if defined(TERMSET_HAVE_REMOTE) && __has_include("ApplyToLastRemote.h")
-    remote::applyToLastRemote(*this);
+    const Profile profile;
+    remote::applyToLastRemote(
+        *this, remote::limitsInSeconds(profile.connectTimeout(), profile.sendTimeout(), profile.replyTimeout()));
 #elif defined(TERMSET_HAVE_REMOTE)
     const LastTerminal record = m_lastTerminal;
     const int r = remote::WriteRemoteConfig(record.address, record.tcpPort, record.serialPort, *m_image);

@@ -137,9 +137,14 @@ private slots:
             {"status", [&] { return GetRemoteStatus(kLoopback, tcp, 1, nullptr, kLimits); }},
         };
         const Expect given = expect;
+        const bool closes = behaviour.mode == Mode::HalfClose;
+        // The read items a reply cut short by a close still holds.
+        const int items = closes && behaviour.cut >= 0 ? std::clamp((behaviour.cut - 32) / 11, 0, 30) : 30;
         for (const Run& run : runs) {
             if (given == Expect::ByCut)
-                expect = behaviour.cut >= needed(QString::fromLatin1(run.name)) ? Expect::Success : Expect::Failure;
+                // A close ends any reply that has its result code.
+                expect = behaviour.cut >= (closes ? 26 : needed(QString::fromLatin1(run.name))) ? Expect::Success
+                                                                                               : Expect::Failure;
             m_boxes.texts.clear();
             m_gateway.pushBehaviour(behaviour);
             QElapsedTimer timer;
@@ -157,7 +162,7 @@ private slots:
             }
             if (QString(run.name) == QLatin1String("read")) {
                 for (int a = 0; a < 256; ++a) {
-                    const QString expected = expect == Expect::Success && a >= 10 && a <= 39
+                    const QString expected = expect == Expect::Success && a >= 10 && a < 10 + items
                                                  ? QStringLiteral("%1").arg(a * 1009, 4, 16, QLatin1Char('0')).toUpper()
                                                  : QStringLiteral("OLD");
                     QCOMPARE(image.word(a), expected);

@@ -463,6 +463,8 @@ void GatewaySimulator::handle(int connection)
 
     if (behaviour.oversize > 0)
         reply = oversized(reply, behaviour.oversize);
+    if (behaviour.noFullStop && reply.endsWith('.'))
+        reply.chop(1);
 
     const int cut = std::max(behaviour.cut, 1);
     switch (behaviour.mode) {

@@ -81,6 +81,7 @@ struct Behaviour {
     std::chrono::milliseconds delay{0};
     QByteArray raw;
     bool keepOpen = false;               // after replying, wait for the client to close
+    bool noFullStop = false;             // the reply goes without the full stop that ends its data
     // Not 0: the reply is made this many bytes long by repeating its data
     // before the closing full stop (a reply larger than the client's buffer).
     int oversize = 0;

@@ -9,6 +9,7 @@
 //                           reset-on-accept half-close dribble
 //   oversize BYTES          replies grown to BYTES (0: as they are)
 //   keep-open on|off        keep connections open after replying
+//   full-stop on|off        end reply data with a full stop (on) or not
 //   ports 1,2,3             the serial ports
 //   word PORT ADDR VALUE    set a word of a terminal (decimal)
 //   requests                print the requests received so far
@@ -93,6 +94,8 @@ bool runCommands(GatewaySimulator& simulator, Behaviour behaviour)
             good = good && behaviour.oversize >= 0;
         } else if (command == QLatin1String("keep-open") && words.size() == 2) {
             behaviour.keepOpen = words[1] == QLatin1String("on");
+        } else if (command == QLatin1String("full-stop") && words.size() == 2) {
+            behaviour.noFullStop = words[1] == QLatin1String("off");
         } else if (command == QLatin1String("ports") && words.size() == 2) {
             const std::vector<int> ports = parsePorts(words[1], &good);
             if (good)
@@ -147,7 +150,10 @@ int main(int argc, char* argv[])
                                          QStringLiteral("ms"), QStringLiteral("500"));
     const QCommandLineOption keepOpenOption(QStringLiteral("keep-open"),
                                             QStringLiteral("Keep connections open after replying."));
-    parser.addOptions({portOption, serialOption, errorOption, faultOption, cutOption, delayOption, keepOpenOption});
+    const QCommandLineOption noFullStopOption(QStringLiteral("no-full-stop"),
+                                              QStringLiteral("Send reply data without its closing full stop."));
+    parser.addOptions({portOption, serialOption, errorOption, faultOption, cutOption, delayOption, keepOpenOption,
+                       noFullStopOption});
     parser.process(app);
 
     bool ok = false;
@@ -166,6 +172,7 @@ int main(int argc, char* argv[])
     behaviour.delay = std::chrono::milliseconds(parser.value(delayOption).toInt(&ok));
     good = good && ok;
     behaviour.keepOpen = parser.isSet(keepOpenOption);
+    behaviour.noFullStop = parser.isSet(noFullStopOption);
     if (!good) {
         std::fprintf(stderr, "gateway-sim: bad option value\n");
         return 2;

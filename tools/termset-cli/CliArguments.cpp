@@ -38,6 +38,7 @@ const QStringList& valueOptions()
         QStringLiteral("--port"),          QStringLiteral("--baud"),     QStringLiteral("--remote"),
         QStringLiteral("--serial"),        QStringLiteral("-o"),         QStringLiteral("--output"),
         QStringLiteral("--password-file"), QStringLiteral("--language"), QStringLiteral("--log"),
+        QStringLiteral("--timeout"),
     };
     return options;
 }
@@ -99,12 +100,9 @@ bool parseRemote(const QString& text, QString* host, quint16* tcpPort, QString* 
         }
         port = *p;
     }
-    // The requests go to a dotted address, never to a looked-up name.
-    const QStringList parts = address.split(QLatin1Char('.'));
-    bool dotted = parts.size() == 4;
-    for (const QString& part : parts)
-        dotted = dotted && allDigits(part) && part.size() <= 3 && part.toInt() <= 255;
-    if (!dotted) {
+    // The requests go to an address, never to a looked-up name; the address
+    // is read as Termset's network dialog reads it.
+    if (!remote::parseIPv4(address)) {
         *error = QStringLiteral("the gateway must be given as a dotted IPv4 address such as 192.0.2.7: %1").arg(address);
         return false;
     }
@@ -118,7 +116,8 @@ ParseResult parseArguments(const QStringList& args)
     Arguments out;
     std::optional<Command> command;
     QStringList positional;
-    bool havePort = false, haveBaud = false, haveRemote = false, haveSerial = false, haveOutput = false,
+    bool haveTimeout = false, havePort = false, haveBaud = false, haveRemote = false, haveSerial = false,
+         haveOutput = false,
          havePassword = false;
     bool help = false, version = false;
 
@@ -214,6 +213,14 @@ ParseResult parseArguments(const QStringList& args)
             if (value.isEmpty())
                 return failure(QStringLiteral("--language needs a language name"));
             out.language = value;
+        } else if (arg == QLatin1String("--timeout")) {
+            if (!once(haveTimeout))
+                return failure(QStringLiteral("--timeout given twice"));
+            if (!allDigits(value) || value.size() > 5 || value.toInt() > kMaxTimeoutSeconds)
+                return failure(QStringLiteral("--timeout takes whole seconds, 0 (no limit) to %1: %2")
+                                   .arg(kMaxTimeoutSeconds)
+                                   .arg(value));
+            out.timeoutSeconds = value.toInt();
         } else if (arg == QLatin1String("--log")) {
             if (value.isEmpty())
                 return failure(QStringLiteral("--log needs a file name"));
@@ -274,6 +281,8 @@ ParseResult parseArguments(const QStringList& args)
     }
     if (haveOutput && out.command != Command::Read)
         return failure(QStringLiteral("-o belongs to read"));
+    if (haveTimeout && !out.target.remote)
+        return failure(QStringLiteral("--timeout belongs to --remote"));
     if (havePassword && out.command != Command::Write)
         return failure(QStringLiteral("--password-file belongs to write"));
     if (out.strict && !havePassword)
@@ -304,6 +313,9 @@ QString helpText()
         "  --remote HOST[:PORT] --serial N       the gateway's dotted IPv4 address and TCP\n"
         "                                        port (default: Termset's, 15027 unless\n"
         "                                        changed) and its serial port N\n"
+        "         [--timeout SECONDS]            the longest wait for each step of a remote\n"
+        "                                        request (default: Termset's, 10 s to connect\n"
+        "                                        and send, 20 s for the reply; 0: no limit)\n"
         "\n"
         "Options:\n"
         "  --language NAME   show texts in this language (default: Termset's choice)\n"

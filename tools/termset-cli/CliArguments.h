@@ -10,7 +10,7 @@
 //   termset-cli show   FILE.act
 //   termset-cli diff   A.act B.act
 // with TARGET either --port COMn [--baud 2400|4800|9600] or
-// --remote HOST[:PORT] --serial N. Everywhere: --language NAME, --log FILE,
+// --remote HOST[:PORT] --serial N [--timeout SECONDS]. Everywhere: --language NAME, --log FILE,
 // --help, --version. Options may stand before or after the file names, as
 // "--name value" or "--name=value"; "--" ends the options.
 
@@ -56,7 +56,10 @@ struct Arguments {
     bool strict = false;      // write: refuse a password file that other users may read
     QString language;         // the language to show texts in; empty: the profile's
     QString logFile;          // the transfer log to append to; empty: the program folder's
+    int timeoutSeconds = -1;  // remote: the limit of each step; -1: the profile's
 };
+
+inline constexpr int kMaxTimeoutSeconds = 86400;
 
 struct ParseResult {
     std::optional<Arguments> arguments;  // set when the command line is usable
@@ -70,7 +73,7 @@ ParseResult parseArguments(const QStringList& args);
 std::optional<int> parsePortName(const QString& text);
 // "2400", "4800" or "9600".
 std::optional<int> parseBaud(const QString& text);
-// A dotted IPv4 address with four decimal parts 0..255, optionally followed
+// An IPv4 address as the network dialog takes it (remote::parseIPv4), optionally followed
 // by ":PORT" with PORT 1024..65535 (the ports the network dialog accepts).
 bool parseRemote(const QString& text, QString* host, quint16* tcpPort, QString* error);
 

@@ -20,7 +20,6 @@
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
-#include <QThread>
 
 #include <csignal>
 #include <set>
@@ -51,16 +50,11 @@ constexpr int kPasswordDialog = 150;     // dialog "Password", static 65535 "Ent
 constexpr int kPasswordPrompt = 65535;
 } // namespace text
 
-// A remote read or write is tried this often, this far apart, as the network
-// dialog does.
-constexpr int kRemoteAttempts = 3;
-constexpr std::chrono::milliseconds kRemoteRetryPause{100};
-
 // Password prompts on a terminal before giving up.
 constexpr int kPasswordTries = 3;
 
 QString str(int id) { return resources::loadString(id); }
-QString fmt(int id, const std::vector<remote::FormatArg>& args) { return remote::formatText(str(id), args); }
+QString fmt(int id, const std::vector<remote::FormatArg>& args) { return remote::fillMessage(id, args); }
 
 QString comName(int comNumber) { return QStringLiteral("COM%1").arg(comNumber); }
 
@@ -266,13 +260,11 @@ int checkPasswordFile(const Arguments& args, int stored, ConsolePrompter& prompt
 int checkPassword(const Arguments& args, ConsolePrompter& prompter)
 {
     const Profile profile;
-    // As at Termset's start: 0 (or nothing) in the low 16 bits means no
-    // password was ever set.
-    if ((profile.param1(0) & 0xFFFF) == 0) {
+    const int stored = profile.param1(0);
+    if (!password::isSet(stored)) {
         prompter.complain(str(text::kNoPasswordSet));
         return kExitPassword;
     }
-    const int stored = profile.param1(1);
 
     if (!args.passwordFile.isEmpty())
         return checkPasswordFile(args, stored, prompter);
@@ -365,6 +357,8 @@ int serialRead(const Arguments& args, ConsolePrompter& prompter)
         return status;
     for (int a = image::kFirstWord; a <= image::kLastWord; ++a)
         comm.setWord(a, QStringLiteral("0000"));
+    if (comm.imageFailed())
+        return kExitControl;   // reported by the control's wrapper
 
     LastTerminal record;
     serialxfer::SerialTransfer transfer(comm, record, nullptr);
@@ -376,7 +370,13 @@ int serialRead(const Arguments& args, ConsolePrompter& prompter)
     }
     if (const int status = reportOutcome(out, prompter); status != kExitOk)
         return status;   // nothing is written from a read that did not complete
-    if (const int status = saveFile(args.output, comm, prompter); status != kExitOk)
+    // The words as the control holds them; a file is written only when
+    // every one could be taken.
+    MemoryImage words;
+    words.copyFrom(comm);
+    if (comm.imageFailed())
+        return kExitControl;
+    if (const int status = saveFile(args.output, words, prompter); status != kExitOk)
         return status;
     reportDone(remote::strings::kReadDone, prompter);
     return kExitOk;
@@ -389,6 +389,8 @@ int serialWrite(const Arguments& args, const MemoryImage& image, ConsolePrompter
         return status;
     for (int a = image::kFirstWord; a <= image::kLastWord; ++a)
         comm.setWord(a, image.word(a));
+    if (comm.imageFailed())
+        return kExitControl;   // nothing is written that is not the file
 
     LastTerminal record;
     const translog::TransferLog log(logPath(args));
@@ -443,18 +445,14 @@ quint16 gatewayPort(const Target& target)
     return remote::tcpPortInRange(port) ? static_cast<quint16>(port) : remote::kDefaultGatewayPort;
 }
 
-template <typename Request>
-int withRemoteRetries(Request&& request)
+// The time limits of a remote request: Termset's (the profile's) unless
+// --timeout gives one for every step.
+remote::Limits remoteLimits(const Arguments& args)
 {
-    int result = -1;
-    for (int attempt = 0; attempt < kRemoteAttempts; ++attempt) {
-        if (attempt > 0)
-            QThread::msleep(static_cast<unsigned long>(kRemoteRetryPause.count()));
-        result = request();
-        if (result == 0)
-            break;
-    }
-    return result;
+    if (args.timeoutSeconds >= 0)
+        return remote::limitsInSeconds(args.timeoutSeconds, args.timeoutSeconds, args.timeoutSeconds);
+    const Profile profile;
+    return remote::limitsInSeconds(profile.connectTimeout(), profile.sendTimeout(), profile.replyTimeout());
 }
 
 QString gatewayName(const Target& target, quint16 tcpPort, int serialPort)
@@ -470,12 +468,25 @@ int remoteRead(const Arguments& args, ConsolePrompter& prompter)
     const Target& t = args.target;
     const quint16 port = gatewayPort(t);
     const auto serialPort = static_cast<quint8>(t.serialPort);
+    const remote::Limits limits = remoteLimits(args);
+    // Every word starts empty: a word the reply does not bring stays so, and
+    // the file is written only when all thirty came.
     MemoryImage image;
-    image.clear();
-    const int result = withRemoteRetries([&] { return remote::ReadRemoteConfig(t.host, port, serialPort, image); });
+    const int result =
+        remote::withRetries([&] { return remote::ReadRemoteConfig(t.host, port, serialPort, image, limits); }).last;
     if (result != 0) {
         prompter.complain(QStringLiteral("%1 (%2)").arg(fmt(remote::strings::kReadError, {result}),
                                                         gatewayName(t, port, t.serialPort)));
+        return kExitTransfer;
+    }
+    QStringList missing;
+    for (int a = image::kFirstWord; a <= image::kLastWord; ++a)
+        if (image.word(a).isEmpty())
+            missing << QString::number(a);
+    if (!missing.isEmpty()) {
+        prompter.complain(QStringLiteral("%1 (%2): the reply holds no word for address %3; no file was written.")
+                              .arg(str(text::kInvalidData), gatewayName(t, port, t.serialPort),
+                                   missing.join(QStringLiteral(", "))));
         return kExitTransfer;
     }
     if (const int status = saveFile(args.output, image, prompter); status != kExitOk)
@@ -489,9 +500,12 @@ int remoteWrite(const Arguments& args, const MemoryImage& image, ConsolePrompter
     const Target& t = args.target;
     const quint16 port = gatewayPort(t);
     const auto serialPort = static_cast<quint8>(t.serialPort);
-    const int result = withRemoteRetries([&] { return remote::WriteRemoteConfig(t.host, port, serialPort, image); });
-    if (result != 0) {
-        prompter.complain(QStringLiteral("%1 (%2)").arg(fmt(remote::strings::kWriteError, {result}),
+    const remote::Limits limits = remoteLimits(args);
+    const remote::Attempts attempts =
+        remote::withRetries([&] { return remote::WriteRemoteConfig(t.host, port, serialPort, image, limits); });
+    if (!attempts.succeeded()) {
+        // As in Termset: the first attempt's result.
+        prompter.complain(QStringLiteral("%1 (%2)").arg(fmt(remote::strings::kWriteError, {attempts.first}),
                                                         gatewayName(t, port, t.serialPort)));
         return kExitTransfer;
     }
@@ -509,7 +523,7 @@ int remoteStatus(const Arguments& args, ConsolePrompter& prompter)
     const quint16 port = gatewayPort(t);
     // On success the status text comes as an information message, which the
     // console prompter prints on standard output.
-    const int result = remote::GetRemoteStatus(t.host, port, static_cast<quint8>(t.serialPort), nullptr);
+    const int result = remote::GetRemoteStatus(t.host, port, static_cast<quint8>(t.serialPort), nullptr, remoteLimits(args));
     if (result != 0) {
         prompter.complain(QStringLiteral("%1 (%2)").arg(fmt(remote::strings::kStatusError, {result}),
                                                         gatewayName(t, port, t.serialPort)));
@@ -523,7 +537,7 @@ int remotePorts(const Arguments& args, ConsolePrompter& prompter)
     const Target& t = args.target;
     const quint16 port = gatewayPort(t);
     std::set<quint8> ports;
-    const int result = remote::GetRemotePorts(t.host, port, ports);
+    const int result = remote::GetRemotePorts(t.host, port, ports, remoteLimits(args));
     if (result != 0) {
         prompter.complain(QStringLiteral("%1 (%2, result code %3)")
                               .arg(str(remote::strings::kPortListError), gatewayName(t, port, -1))

@@ -172,7 +172,7 @@ bool readHiddenLine(const QString& prompt, SecretBytes& line)
 bool matchesChecksum(const SecretBytes& password, bool utf8, int storedChecksum)
 {
     QString text = utf8 ? QString::fromUtf8(password.bytes()) : QString::fromLocal8Bit(password.bytes());
-    const bool matches = password::checksumOf(text) == storedChecksum;
+    const bool matches = password::unlocks(text, storedChecksum);
     wipe(text);
     return matches;
 }

@@ -24,6 +24,7 @@ struct FakeState {
     std::vector<std::pair<int, QString>> puts;  // every EepromLoc put, in order
     int gets = 0;
     bool alive = true;
+    bool refuseEeprom = false;   // EepromLoc gets and puts fail
 };
 
 class FakeControl : public component::IDispatchControl {
@@ -43,6 +44,8 @@ public:
     {
         using component::InvokeKind;
         if (dispid == 41) {
+            if (m_state->refuseEeprom)
+                return {component::E_FAIL, {}, QStringLiteral("refused by the fake")};
             if (args.isEmpty())
                 return {component::DISP_E_BADPARAMCOUNT, {}, QStringLiteral("index missing")};
             const int index = args[0].toInt();

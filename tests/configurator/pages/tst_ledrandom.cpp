@@ -49,6 +49,35 @@ private slots:
         QCOMPARE(set.state->puts[0].second, value);
     }
 
+    void refusedWordIsReportedAndNotShown()
+    {
+        testsupport::RecordingPrompter prompter;
+        PageSet set;
+        set.setWord(38, "0000");
+        set.led->show();
+        set.led->OnSetActive();
+        CLEDEdit* led1 = control<CLEDEdit>(set.led.get(), 1196);
+        const QString before = led1->text();
+        set.state->refuseEeprom = true;
+        QVERIFY(chooseFromMenu(led1, 32788));
+        QCOMPARE(prompter.messages.size(), std::size_t(1));
+        QCOMPARE(prompter.messages[0].look, ui::Look::Stop);
+        QVERIFY2(prompter.messages[0].text.contains("configuration word 38"), qPrintable(prompter.messages[0].text));
+        // Reading fails as well: the failure is shown once, and the page
+        // goes back to what the image gives, not the edit.
+        QTRY_COMPARE(led1->text(), before);
+        QCOMPARE(prompter.messages.size(), std::size_t(1));
+        QCOMPARE(set.word(38), QString("0000"));
+        QVERIFY(set.reader1->comm().imageFailed());
+
+        // Once the control answers again, the next failure is shown again.
+        set.state->refuseEeprom = false;
+        QCOMPARE(set.reader1->comm().word(38), QString("0000"));
+        set.state->refuseEeprom = true;
+        QCOMPARE(set.reader1->comm().word(38), QString());
+        QCOMPARE(prompter.messages.size(), std::size_t(2));
+    }
+
     void ledLoadAndKeys()
     {
         PageSet set;

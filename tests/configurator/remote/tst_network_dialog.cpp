@@ -22,7 +22,10 @@
 #include <QAbstractItemView>
 #include <QPainter>
 #include <QPushButton>
+#include <QElapsedTimer>
+#include <QProgressDialog>
 #include <QTest>
+#include <QTimer>
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -129,6 +132,7 @@ private slots:
     void failedReadAfterAGoodOne();
     void retries_data();
     void retries();
+    void cancelEndsARequestAtOnce();
     void serialPortList_data();
     void serialPortList();
     void missingChoices();
@@ -183,9 +187,7 @@ void TestNetworkDialog::init()
     m_options.discovery.neighbourTable = m_env->path(QStringLiteral("no-neighbours"));
     m_options.discovery.reverseLookup = false;
     m_options.discovery.ownHost = false;
-    m_options.limits.connect = std::chrono::seconds(5);
-    m_options.limits.send = std::chrono::seconds(5);
-    m_options.limits.reply = std::chrono::seconds(10);
+    m_options.limits = Limits{std::chrono::seconds(5), std::chrono::seconds(5), std::chrono::seconds(10)};
 }
 
 void TestNetworkDialog::cleanup()
@@ -489,8 +491,8 @@ void TestNetworkDialog::retries_data()
                                                 << QStringList{"info:Configuration read successfully."};
     QTest::newRow("write succeeds at the second")
         << 1 << QList<int>{9999} << 2 << QStringList{"info:Configuration written successfully."};
-    // The last attempt's result is the one reported.
-    QTest::newRow("write fails three times") << 1 << QList<int>{3, 4, 5} << 3 << QStringList{"stop:Writing error: 5"};
+    // A write reports its first attempt's result, a read its last.
+    QTest::newRow("write fails three times") << 1 << QList<int>{3, 4, 5} << 3 << QStringList{"stop:Writing error: 3"};
     QTest::newRow("read fails three times") << 0 << QList<int>{5, 4, 3} << 3 << QStringList{"stop:Reading error: 3"};
     QTest::newRow("status is tried once") << 2 << QList<int>{9} << 1 << QStringList{"plain:Status error: 9"};
 }
@@ -518,6 +520,43 @@ void TestNetworkDialog::retries()
     const bool succeeded = expected.first().startsWith(QLatin1String("info:"));
     QCOMPARE(m_sheet->record.valid, succeeded && mode != 2);
     QCOMPARE(m_sheet->log.size(), std::size_t(succeeded && mode == 1 ? 1 : 0));
+}
+
+// A gateway that takes the connection and never answers: the windows stay
+// alive under the progress box, whose Cancel ends the request at once and
+// leaves out the retries.
+void TestNetworkDialog::cancelEndsARequestAtOnce()
+{
+    rememberLoopback(1);
+    Behaviour silent;
+    silent.mode = gatewaysim::Mode::Silent;
+    m_gateway->setDefaultBehaviour(silent);
+    QElapsedTimer sinceCancel;
+    bool cursorKept = false;
+    // Found and pressed by the event loop that runs while the request waits.
+    std::function<void()> pressCancel = [&] {
+        auto* box = qobject_cast<QProgressDialog*>(QApplication::activeModalWidget());
+        if (!box || box->objectName() != QLatin1String("remoteProgress") || !box->isVisible()) {
+            QTimer::singleShot(20, pressCancel);
+            return;
+        }
+        auto* cancel = box->findChild<QPushButton*>();
+        QVERIFY(cancel);
+        cursorKept = QGuiApplication::overrideCursor() && QGuiApplication::overrideCursor()->shape() == Qt::WaitCursor;
+        sinceCancel.start();
+        QTest::mouseClick(cancel, Qt::LeftButton);
+    };
+    runDialog(NetworkMode::Read, [&](CNetworkDlg& dlg) {
+        setPort(dlg, m_gateway->port());
+        QTimer::singleShot(0, pressCancel);
+        press(dlg);
+    });
+    QVERIFY(sinceCancel.isValid());
+    QVERIFY2(sinceCancel.elapsed() < 1000, qPrintable(QString::number(sinceCancel.elapsed())));
+    QVERIFY(cursorKept);
+    QCOMPARE(m_gateway->requests().size(), 1);
+    QCOMPARE(messages(), QStringList{"stop:Reading error: -1"});
+    QVERIFY(!m_sheet->record.valid);
 }
 
 void TestNetworkDialog::serialPortList_data()
@@ -700,7 +739,7 @@ void TestNetworkDialog::applyToLastAfterRemoteRead()
     m_prompter->messages.clear();
     m_page->comm().setWord(10, QStringLiteral("4321"));
 
-    QCOMPARE(applyToLastRemote(*m_sheet, m_options.limits), 0);
+    QCOMPARE(applyToLastRemote(*m_sheet, *m_options.limits), 0);
     const QList<QByteArray> requests = m_gateway->requests();
     QCOMPARE(requests.size(), 1);
     QVERIFY(requests[0].startsWith("VeTr 1 0000331 plok 2 sEPT 0010,17185;"));
@@ -716,31 +755,31 @@ void TestNetworkDialog::applyToLastRemoteFailure()
     m_prompter->messages.clear();
     m_gateway->pushBehaviour(failing(4));
 
-    QCOMPARE(applyToLastRemote(*m_sheet, m_options.limits), 4);
+    QCOMPARE(applyToLastRemote(*m_sheet, *m_options.limits), 4);
     QCOMPARE(m_gateway->requests().size(), 1);   // no retry
     QCOMPARE(messages(), QStringList{"plain:Writing error: 4"});
     QVERIFY(m_sheet->log.empty());
     // The command stays usable and works at once.
     QVERIFY(m_sheet->record.valid);
     QVERIFY(m_sheet->applyEnabled);
-    QCOMPARE(applyToLastRemote(*m_sheet, m_options.limits), 0);
+    QCOMPARE(applyToLastRemote(*m_sheet, *m_options.limits), 0);
     QCOMPARE(m_sheet->log.size(), std::size_t(1));
 
     // A gateway that went away: the socket message, then the write error.
     m_prompter->messages.clear();
     m_sheet->record.tcpPort = unusedPort();
-    QCOMPARE(applyToLastRemote(*m_sheet, m_options.limits), -1);
+    QCOMPARE(applyToLastRemote(*m_sheet, *m_options.limits), -1);
     QCOMPARE(messages(), (QStringList{refused(), "plain:Writing error: -1"}));
 }
 
 void TestNetworkDialog::applyToLastWithoutRecord()
 {
-    QCOMPARE(applyToLastRemote(*m_sheet, m_options.limits), -1);
+    QCOMPARE(applyToLastRemote(*m_sheet, *m_options.limits), -1);
     QCOMPARE(messages(), QStringList{"plain:No terminal selected."});
     // A serial record is not sent to any gateway.
     m_prompter->messages.clear();
     m_sheet->record = {true, false, 3, 9600, {}, 0};
-    QCOMPARE(applyToLastRemote(*m_sheet, m_options.limits), -1);
+    QCOMPARE(applyToLastRemote(*m_sheet, *m_options.limits), -1);
     QVERIFY(messages().isEmpty());
     QVERIFY(m_gateway->requests().isEmpty());
 }

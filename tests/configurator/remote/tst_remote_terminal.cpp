@@ -273,22 +273,32 @@ void TestRemoteTerminal::incompleteReplies_data()
 {
     QTest::addColumn<int>("mode");
     QTest::addColumn<int>("cut");
-    QTest::newRow("empty reply") << int(Mode::Empty) << 0;
-    QTest::newRow("no result code") << int(Mode::Short) << 25;
-    QTest::newRow("result code only") << int(Mode::Short) << 26;
-    QTest::newRow("first piece only") << int(Mode::Short) << 200;
-    QTest::newRow("without its full stop") << int(Mode::Short) << 32 + 330;
+    QTest::addColumn<int>("stored");   // -1: the exchange fails
+    QTest::newRow("empty reply") << int(Mode::Empty) << 0 << -1;
+    QTest::newRow("no result code") << int(Mode::Short) << 25 << -1;
+    // Once the result code is in, the gateway's close ends the reply.
+    QTest::newRow("result code only") << int(Mode::Short) << 26 << 0;
+    QTest::newRow("first piece only") << int(Mode::Short) << 200 << 15;
+    QTest::newRow("without its full stop") << int(Mode::Short) << 32 + 330 << 30;
 }
 
-// A reply that ends before it is complete is a failed exchange, never a
-// success: nothing is stored and the user sees a receive error.
+// A reply that ends before its result code is a failed exchange, never a
+// success: nothing is stored and the user sees a receive error. One that
+// ends later gives the items it holds.
 void TestRemoteTerminal::incompleteReplies()
 {
     QFETCH(int, mode);
     QFETCH(int, cut);
+    QFETCH(int, stored);
     MemoryImage image = filledImage(5);
     const MemoryImage before = image;
     m_gateway->pushBehaviour(behaviour(static_cast<Mode>(mode), cut));
+    if (stored >= 0) {
+        QCOMPARE(ReadRemoteConfig(kLoopback, m_gateway->port(), 1, image), 0);
+        QCOMPARE(image.writes, stored);
+        QVERIFY(m_prompter->boxes.empty());
+        return;
+    }
     QCOMPARE(ReadRemoteConfig(kLoopback, m_gateway->port(), 1, image), -1);
     QCOMPARE(image.writes, 0);
     QVERIFY(image == before);
@@ -365,13 +375,21 @@ void TestRemoteTerminal::silentGatewayTimesOut()
     QCOMPARE(m_prompter->boxes.size(), std::size_t(1));
     QCOMPARE(m_prompter->boxes[0].text, QStringLiteral("SOCKET ERROR Receive timeout error"));
 
-    // A reply that stalls after its first piece times out the same way.
+    // One that stalls before its result code times out the same way ...
     m_prompter->boxes.clear();
-    m_gateway->setDefaultBehaviour(behaviour(Mode::Split, 100, 60'000, true));
+    m_gateway->setDefaultBehaviour(behaviour(Mode::Split, 20, 3'000, true));
     QCOMPARE(ReadRemoteConfig(kLoopback, m_gateway->port(), 1, image, limits), -1);
     QCOMPARE(image.writes, 0);
     QCOMPARE(m_prompter->boxes.size(), std::size_t(1));
     QCOMPARE(m_prompter->boxes[0].text, QStringLiteral("SOCKET ERROR Receive timeout error"));
+
+    // ... one that stalls after its header is taken as it stands.
+    m_prompter->boxes.clear();
+    limits.reply = std::chrono::seconds(60);
+    m_gateway->setDefaultBehaviour(behaviour(Mode::Split, 100, 60'000, true));
+    QCOMPARE(ReadRemoteConfig(kLoopback, m_gateway->port(), 1, image, limits), 0);
+    QCOMPARE(image.writes, 6);
+    QVERIFY(m_prompter->boxes.empty());
 }
 
 // A gateway that keeps the connection open after a whole reply: the reply is

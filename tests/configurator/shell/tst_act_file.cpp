@@ -65,13 +65,15 @@ private slots:
         QCOMPARE(out.count('\n'), 30);
     }
 
-    void lowerCaseLoadsAsTextSavesUpper()
+    void valuesLoadAsTheFourDigitWord()
     {
         MemoryImage img;
         img.fill("0000");
-        QVERIFY(load("10 abcd\n", img).ok);
-        QCOMPARE(img.word(10), QString("abcd"));
-        QVERIFY(act::formatImage(img).startsWith("10 ABCD\r\n11 0000\r\n"));
+        QVERIFY(load("10 abcd\n11 12\n12 f\n", img).ok);
+        QCOMPARE(img.word(10), QString("ABCD"));
+        QCOMPARE(img.word(11), QString("0012"));
+        QCOMPARE(img.word(12), QString("000F"));
+        QVERIFY(act::formatImage(img).startsWith("10 ABCD\r\n11 0012\r\n12 000F\r\n13 0000\r\n"));
     }
 
     void wordsWithoutNumberSaveAsZero()
@@ -148,7 +150,7 @@ private slots:
         QTest::newRow("no final line end") << QByteArray("20 1234") << 20 << "1234";
         QTest::newRow("blanks and tabs") << QByteArray("  20 \t 1234  \r\n") << 20 << "1234";
         QTest::newRow("trailing text ignored") << QByteArray("20 1234 remark\n") << 20 << "1234";
-        QTest::newRow("short value kept as text") << QByteArray("20 7\n") << 20 << "7";
+        QTest::newRow("short value as its word") << QByteArray("20 7\n") << 20 << "0007";
         QTest::newRow("byte order mark") << QByteArray("\xEF\xBB\xBF" "20 1234\n") << 20 << "1234";
         QTest::newRow("blank line skipped") << QByteArray("11 0001\n\n20 1234\n") << 20 << "1234";
         QTest::newRow("text line skipped") << QByteArray("11 0001\nremark\n20 1234\n") << 20 << "1234";

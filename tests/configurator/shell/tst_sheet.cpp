@@ -367,7 +367,7 @@ private slots:
         }
         f->prompter.dialogHandlers.push_back(chooseFile(in));
         sheet->action(cmd::kFileLoad)->trigger();
-        QCOMPARE(sheet->registerImage().word(39), QString("00ff"));
+        QCOMPARE(sheet->registerImage().word(39), QString("00FF"));
         QVERIFY(sheet->pages()[0]->findChild<QCheckBox*>("1045")->isChecked());  // refreshed
 
         QString proposed;

@@ -78,6 +78,9 @@ private slots:
         QTest::newRow("remote status without a TCP port")
             << QStringList{"status", "--remote", "10.1.2.3", "--serial", "0"} << Command::Status << true << 0 << 9600
             << "10.1.2.3" << 0 << 0 << QStringList{};
+        // The address is read as the network dialog reads it.
+        QTest::newRow("short dotted address") << QStringList{"ports", "--remote", "127.1:15027"} << Command::Ports
+                                              << true << 0 << 9600 << "127.1" << 15027 << -1 << QStringList{};
         QTest::newRow("ports") << QStringList{"ports", "--remote", "127.0.0.1:15027"} << Command::Ports << true << 0
                                << 9600 << "127.0.0.1" << 15027 << -1 << QStringList{};
         QTest::newRow("diff") << QStringList{"diff", "a.act", "b.act"} << Command::Diff << false << 0 << 9600 << ""
@@ -127,6 +130,10 @@ private slots:
         QTest::newRow("TCP port too low") << QStringList{"ports", "--remote", "127.0.0.1:80"} << "1024";
         QTest::newRow("serial port over 255") << QStringList{"read", "--remote", "127.0.0.1", "--serial", "256"}
                                               << "0 to 255";
+        QTest::newRow("time limit on a serial port") << QStringList{"status", "--port", "COM1", "--timeout", "5"}
+                                                     << "--timeout belongs to --remote";
+        QTest::newRow("time limit not a number") << QStringList{"ports", "--remote", "127.0.0.1", "--timeout", "-1"}
+                                                 << "whole seconds";
         QTest::newRow("write without file") << QStringList{"write", "--port", "COM1"} << "1 file name";
         QTest::newRow("diff with one file") << QStringList{"diff", "a.act"} << "2 file names";
         QTest::newRow("read with a file name") << QStringList{"read", "x.act", "--port", "COM1"} << "no file name";

@@ -8,8 +8,10 @@
 #include "rk40sim/Terminal.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QTest>
 
 #include <optional>
@@ -73,7 +75,7 @@ constexpr quint16 kChecksumOfSecret = 0x23D2;  // CRC-16/ARC of "secret", checke
 
 // Sets the password checksum in the private profile, as Termset's Change
 // Password does.
-void setPassword(const testsupport::TestEnvironment& env, std::optional<quint16> checksum)
+void setPassword(const testsupport::TestEnvironment& env, std::optional<int> checksum)
 {
     QDir().mkpath(env.path("config/Veltrona"));
     QByteArray ini = "[Settings]\n";
@@ -182,6 +184,52 @@ private slots:
         const Run diff = runCli({"diff", path("in.act"), path("back.act")});
         QCOMPARE(diff.status, 0);
         QVERIFY(diff.out.isEmpty());
+    }
+
+    void everyReaderOfAFileSeesTheSameWords()
+    {
+        // Values of one to four hexadecimal digits in either case, as a
+        // person may write them: the serial write, the remote write and
+        // show all take each as the word it means.
+        const quint32 seed = 20261207;
+        QRandomGenerator random(seed);
+        std::array<quint16, 30> words{};
+        QByteArray file;
+        for (int i = 0; i < 30; ++i) {
+            const int digits = random.bounded(1, 5);
+            const auto value = static_cast<quint16>(random.bounded(1u << (4 * digits)));
+            words[static_cast<std::size_t>(i)] = value;
+            QByteArray text = QByteArray::number(value, 16).rightJustified(digits, '0');
+            for (char& c : text)
+                c = random.bounded(2) ? char(std::toupper(c)) : c;
+            file += QByteArray::number(i + 10) + ' ' + text + "\r\n";
+        }
+        writeFile(path("in.act"), file);
+        const QString context = QStringLiteral("seed %1:\n%2").arg(seed).arg(QString::fromLatin1(file));
+
+        rk40sim::Terminal terminal;
+        qputenv("RK40_COM1", QByteArray::fromStdString(terminal.slavePath()));
+        const Run serial = runCli({"write", path("in.act"), "--port", "COM1", "--password-file", path("pw"), "--log",
+                                   path("log")});
+        QVERIFY2(serial.status == 0, qPrintable(serial.err));
+        gatewaysim::GatewaySimulator gateway;
+        QVERIFY(gateway.start(0));
+        const Run remote = runCli({"write", path("in.act"), "--remote",
+                                   QStringLiteral("127.0.0.1:%1").arg(gateway.port()), "--serial", "1",
+                                   "--password-file", path("pw"), "--log", path("log")});
+        QVERIFY2(remote.status == 0, qPrintable(remote.err));
+        for (int a = 10; a <= 39; ++a) {
+            const quint16 v = words[static_cast<std::size_t>(a - 10)];
+            // Row words go out with bit 15 set and bit 14 clear.
+            const quint16 onWire = a <= 37 ? quint16((v & 0x3FFF) | 0x8000) : v;
+            QVERIFY2(terminal.word(a) == onWire, qPrintable(context));
+            QVERIFY2(gateway.terminal(1).eeprom[static_cast<std::size_t>(a)] == v, qPrintable(context));
+        }
+
+        writeFile(path("canonical.act"), actFile(words));
+        const Run shown = runCli({"show", path("in.act")});
+        QCOMPARE(shown.status, 0);
+        QCOMPARE(shown.out, runCli({"show", path("canonical.act")}).out);
     }
 
     void statusPrintsTheDecodedText()
@@ -304,6 +352,19 @@ private slots:
         for (int a = 10; a <= 39; ++a)
             QCOMPARE(terminal.word(a), quint16(0));
         QVERIFY(!QFile::exists(path("log")));
+    }
+
+    void onlyTheLowSixteenBitsCount()
+    {
+        // Termset unlocks with the low 16 bits of Param1; so does the CLI.
+        setPassword(*m_env, 0x50000 | kChecksumOfSecret);
+        gatewaysim::GatewaySimulator gateway;
+        QVERIFY(gateway.start(0));
+        writeFile(path("in.act"), actFile(sampleWords()));
+        const Run run = runCli({"write", path("in.act"), "--remote", QStringLiteral("127.0.0.1:%1").arg(gateway.port()),
+                                "--serial", "1", "--password-file", path("pw"), "--log", path("log")});
+        QVERIFY2(run.status == 0, qPrintable(run.err));
+        QCOMPARE(gateway.terminal(1).eeprom[39], sampleWords()[29]);
     }
 
     void theChecksumIsTermsetsOwn()
@@ -474,6 +535,83 @@ private slots:
         QCOMPARE(int(gateway.requests().size()), requests);
         QVERIFY(!QFile::exists(path("log")));
         QCOMPARE(gateway.terminal(1).eeprom[10], quint16(0));
+    }
+
+    void replyWithoutAFullStop_data()
+    {
+        QTest::addColumn<bool>("keepOpen");
+        QTest::newRow("gateway closes") << false;
+        QTest::newRow("gateway keeps the connection open") << true;
+    }
+    void replyWithoutAFullStop()
+    {
+        QFETCH(bool, keepOpen);
+        gatewaysim::GatewaySimulator gateway;
+        QVERIFY(gateway.start(0));
+        gatewaysim::SimTerminal t;
+        for (int a = 10; a <= 39; ++a)
+            t.eeprom[static_cast<std::size_t>(a)] = sampleWords()[static_cast<std::size_t>(a - 10)];
+        gateway.setTerminal(1, t);
+        gatewaysim::Behaviour behaviour;
+        behaviour.noFullStop = true;
+        behaviour.keepOpen = keepOpen;
+        gateway.setDefaultBehaviour(behaviour);
+
+        // The reply is complete once nothing more comes: far sooner than the
+        // limit given here, which a gateway keeping the connection open would
+        // otherwise use up on each of three attempts.
+        QElapsedTimer clock;
+        clock.start();
+        const Run read = runCli({"read", "--remote", QStringLiteral("127.0.0.1:%1").arg(gateway.port()), "--serial",
+                                 "1", "--timeout", "60", "-o", path("out.act")});
+        QVERIFY2(read.status == 0, qPrintable(read.err));
+        QVERIFY2(clock.elapsed() < 40000, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(readAll(path("out.act")), actFile(sampleWords()));
+        QCOMPARE(int(gateway.requests().size()), 1);
+    }
+
+    void timeLimitsFromTheProfile()
+    {
+        // A reply five seconds late is too late for a profile that allows one.
+        writeFile(path("config/Veltrona/Termset.conf"), "[Settings]\nReplyTimeout=1\n");
+        gatewaysim::GatewaySimulator gateway;
+        QVERIFY(gateway.start(0));
+        gatewaysim::Behaviour slow;
+        slow.mode = gatewaysim::Mode::Slow;
+        slow.delay = std::chrono::seconds(5);
+        gateway.setDefaultBehaviour(slow);
+        const Run run = runCli({"status", "--remote", QStringLiteral("127.0.0.1:%1").arg(gateway.port()), "--serial",
+                                "1"});
+        QCOMPARE(run.status, 3);
+        QVERIFY2(run.err.contains("SOCKET ERROR Receive timeout error"), qPrintable(run.err));
+    }
+
+    void remoteReadWithoutAllWords_data()
+    {
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<QString>("missing");
+        QTest::newRow("no items") << QByteArray(".") << "10, 11, 12, 13";
+        QByteArray some;
+        for (int a = 10; a <= 39; ++a)
+            if (a != 12 && a != 39)
+                some += QString::asprintf("%04d,%05d;", a, a).toLatin1();
+        QTest::newRow("all but two") << some + '.' << "12, 39;";
+    }
+    void remoteReadWithoutAllWords()
+    {
+        QFETCH(QByteArray, data);
+        QFETCH(QString, missing);
+        gatewaysim::GatewaySimulator gateway;
+        QVERIFY(gateway.start(0));
+        gatewaysim::Behaviour partial;
+        partial.mode = gatewaysim::Mode::Raw;
+        partial.raw = gatewaysim::makeReply('1', 0, "gEPT", data);
+        gateway.setDefaultBehaviour(partial);
+        const Run run = runCli({"read", "--remote", QStringLiteral("127.0.0.1:%1").arg(gateway.port()), "--serial",
+                                "1", "-o", path("out.act")});
+        QCOMPARE(run.status, 3);
+        QVERIFY2(run.err.contains(missing), qPrintable(run.err));
+        QVERIFY(!QFile::exists(path("out.act")));
     }
 
     void gatewayThatIsNotThere()
