@@ -8,6 +8,7 @@
 #include "ConsolePrompter.h"
 #include "LastTerminal.h"
 #include "MemoryImage.h"
+#include "PasswordChecksum.h"
 #include "PasswordInput.h"
 #include "Profile.h"
 #include "RemoteProtocol.h"
@@ -24,7 +25,6 @@
 #include <csignal>
 #include <set>
 #include <cstdio>
-#include <termios.h>
 #include <unistd.h>
 
 namespace termsetcli {
