@@ -482,7 +482,7 @@ void CRK40CommCtrl::handleOnlineBlock()
     exchange.release();
 
     if (code != res::kOk) {
-        qCInfo(lcControl) << "on-line block refused:" << code << QString::fromLatin1(res::describeBlockResult(code).data());
+        qCInfo(lcControl) << "on-line block refused:" << code << QString::fromStdString(res::describeResult(res::Family::OnlineBlock, code));
         m_errCode = static_cast<qint16>(code);
         fire(eventid::ErrMessage);
         return;
