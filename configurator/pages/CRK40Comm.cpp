@@ -45,6 +45,7 @@ QString CRK40Comm::GetFirmware() const { return call(kFirmware, InvokeKind::Prop
 QString CRK40Comm::GetInBuffer() const { return call(kInBuffer, InvokeKind::PropertyGet).value.toString(); }
 QString CRK40Comm::GetRtc() const { return call(kRtc, InvokeKind::PropertyGet).value.toString(); }
 void CRK40Comm::SetWorkOnLine(bool on) { call(kWorkOnLine, InvokeKind::PropertyPut, {on}); }
+void CRK40Comm::SetAsciiFileName(const QString& path) { call(kAsciiFileName, InvokeKind::PropertyPut, {path}); }
 void CRK40Comm::SetBaudRate(qint32 baud) { call(kBaudRate, InvokeKind::PropertyPut, {baud}); }
 void CRK40Comm::DestroyTerminal() { call(kDestroyTerminal, InvokeKind::Method); }
 short CRK40Comm::GetStatus() { return shortResult(call(kGetStatus, InvokeKind::Method)); }

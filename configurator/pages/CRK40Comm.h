@@ -17,6 +17,7 @@ public:
 
     // DISPIDs the wrapper uses.
     enum DispId : int {
+        kAsciiFileName = 1,
         kFirmware = 6,
         kInBuffer = 11,
         kRtc = 12,
@@ -48,6 +49,9 @@ public:
     QString GetInBuffer() const;
     QString GetRtc() const;
     void SetWorkOnLine(bool on);
+    // The register file on-line blocks go to; empty: none at all (nothing
+    // is opened or created by InitTerminal).
+    void SetAsciiFileName(const QString& path);
     void SetBaudRate(qint32 baud);
     void DestroyTerminal();
     short GetStatus();

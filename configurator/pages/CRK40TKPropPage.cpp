@@ -113,8 +113,10 @@ CRK40TKPropPage::CRK40TKPropPage(MadeControl made, QWidget* parent)
     buildTransferArea();
 
     // A transfer opens the port for its own exchanges only: no reception
-    // thread.
+    // thread, and no register file (starting Termset in a shared folder
+    // opens or creates nothing there).
     m_comm.SetWorkOnLine(false);
+    m_comm.SetAsciiFileName(QString());
     for (int a = image::kFirstWord; a <= image::kLastRowWord; ++a)
         m_comm.setWord(a, QStringLiteral("0000"));
     setPortText(resources::loadString(kNotSelectedString));

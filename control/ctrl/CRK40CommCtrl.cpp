@@ -75,30 +75,16 @@ InvokeResult CRK40CommCtrl::invoke(int dispid, InvokeKind kind, const QVariantLi
 void CRK40CommCtrl::advise(component::IEventSink* sink)
 {
     m_sinks.advise(sink);
-    if (sink && std::find(m_advised.begin(), m_advised.end(), sink) == m_advised.end())
-        m_advised.push_back(sink);
 }
 
 void CRK40CommCtrl::unadvise(component::IEventSink* sink)
 {
     m_sinks.unadvise(sink);
-    m_advised.erase(std::remove(m_advised.begin(), m_advised.end(), sink), m_advised.end());
 }
 
 void CRK40CommCtrl::fire(int eventId, const QVariantList& args)
 {
     m_sinks.fire(eventId, args);
-}
-
-QString CRK40CommCtrl::fromBytes(std::string_view bytes)
-{
-    return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
-}
-
-std::string CRK40CommCtrl::toBytes(const QString& text)
-{
-    const QByteArray latin1 = text.toLatin1();
-    return std::string(latin1.constData(), static_cast<std::size_t>(latin1.size()));
 }
 
 // ---------------------------------------------------------------------------
@@ -333,9 +319,12 @@ bool CRK40CommCtrl::InitTerminal(qint16 portNum)
     if (m_reception.joinable() || m_link.isOpen() || m_registerFile.isOpen())
         DestroyTerminal();
 
-    m_registerFile.setFileName(m_asciiFileName);
-    if (!m_registerFile.open(QIODevice::WriteOnly | QIODevice::Append)) {
-        qCWarning(lcControl) << "cannot open the register file" << m_asciiFileName << ":" << m_registerFile.errorString();
+    m_codePage = CodePage::fromProfile();
+    // An empty name: a container that takes no on-line blocks (the
+    // configurator, the command line) opens and creates no file at all.
+    QString error;
+    if (!m_asciiFileName.isEmpty() && !m_registerFile.open(m_asciiFileName, &error)) {
+        qCWarning(lcControl) << "cannot open the register file" << m_asciiFileName << ":" << error;
         setStatus(0);
         return false;
     }
@@ -363,17 +352,14 @@ bool CRK40CommCtrl::InitTerminal(qint16 portNum)
 void CRK40CommCtrl::DestroyTerminal()
 {
     stopReception();
-    const bool locked = acquireExchange();
+    ExchangeGuard exchange(*this);
     if (m_link.isOpen()) {
         if (m_link.close())
             setStatus(m_status & ~kPortOpen);
         else
             qCWarning(lcControl) << "closing" << m_portName << "failed";
     }
-    if (m_registerFile.isOpen())
-        m_registerFile.close();
-    if (locked)
-        releaseExchange();
+    m_registerFile.close();
 }
 
 bool CRK40CommCtrl::acquireExchange()
@@ -477,11 +463,12 @@ void CRK40CommCtrl::onGetMessage(quint64 handOverId)
 
 void CRK40CommCtrl::handleOnlineBlock()
 {
-    if (!acquireExchange())
+    ExchangeGuard exchange(*this);
+    if (!exchange.locked())
         return;
-    if (!m_ready) {
-        // Neither read nor answered: the terminal tries again later.
-        releaseExchange();
+    if (!m_ready || !m_registerFile.isOpen()) {
+        // Neither read nor answered: the terminal tries again later. A
+        // block is only taken when there is a file to keep it in.
         return;
     }
     int records = m_total;
@@ -492,10 +479,10 @@ void CRK40CommCtrl::handleOnlineBlock()
     }
     m_link.WriteByte(code == res::kOk ? protocol::ACK : protocol::NAK);
     const std::string data = code == res::kOk ? std::string(m_link.frameText(0)) : std::string();
-    releaseExchange();
+    exchange.release();
 
     if (code != res::kOk) {
-        qCInfo(lcControl) << "on-line block refused:" << code << QString::fromLatin1(res::describeBlockResult(code).data());
+        qCInfo(lcControl) << "on-line block refused:" << code << QString::fromStdString(res::describeResult(res::Family::OnlineBlock, code));
         m_errCode = static_cast<qint16>(code);
         fire(eventid::ErrMessage);
         return;
@@ -503,20 +490,22 @@ void CRK40CommCtrl::handleOnlineBlock()
 
     storeRecords(data);
 
-    const bool locked = m_registerFileLock.lock(m_registerFileLockWait);
-    if (locked) {
-        if (!appendToRegisterFile(data))
-            reportRegisterFileError();
-    } else {
-        qCWarning(lcControl) << "the register file lock" << RegisterFileLock::lockFilePath()
-                             << "could not be had; the block was not written";
+    bool showError = false;
+    {
+        // The terminal has its ACK: the block is written whatever the wait,
+        // and a block that cannot be written is reported.
+        RegisterFileLockGuard fileLock(m_registerFile);
+        QString error = fileLock.error();
+        if (!fileLock.locked() || !appendToRegisterFile(data, &error))
+            showError = notifyRegisterFileError(error);
+        // Fired while the lock is held: other instances append after the
+        // container has dealt with this block.
+        fire(eventid::RxRegs, {i2(static_cast<qint16>(std::clamp(m_total, 0, 32767)))});
     }
-    // Fired while the lock is held: other instances append after the
-    // container has dealt with this block.
-    fire(eventid::RxRegs, {i2(static_cast<qint16>(std::clamp(m_total, 0, 32767)))});
-    if (locked)
-        m_registerFileLock.unlock();
     m_errCode = 0;
+    // The message box waits for the user: not while others wait for the lock.
+    if (showError)
+        showRegisterFileError();
 }
 
 void CRK40CommCtrl::storeRecords(std::string_view data)
@@ -544,10 +533,8 @@ void CRK40CommCtrl::storeRecords(std::string_view data)
     }
 }
 
-bool CRK40CommCtrl::appendToRegisterFile(std::string_view data)
+bool CRK40CommCtrl::appendToRegisterFile(std::string_view data, QString* error)
 {
-    if (!m_registerFile.isOpen())
-        return false;
     // One line per record, each ended by CR LF. Characters after the last
     // record end are not a record (a record end lost on the line, which the
     // checksum does not cover): they are not written, so that the file holds
@@ -557,37 +544,43 @@ bool CRK40CommCtrl::appendToRegisterFile(std::string_view data)
     if (records.size() < data.size())
         qCWarning(lcControl) << "on-line block: characters after the last record end not written:"
                              << QByteArray(data.data() + records.size(), static_cast<qsizetype>(data.size() - records.size()));
-    QByteArray lines;
-    lines.reserve(static_cast<qsizetype>(records.size() + records.size() / 19 + 2));
+    std::string lines;
+    lines.reserve(records.size() + records.size() / 19 + 2);
     for (char c : records) {
         if (c == '\n')
             lines += "\r\n";
         else
             lines += c;
     }
-    // The file is open in append mode: every write lands at its current
-    // end, also when another instance has written since it was opened.
-    if (m_registerFile.write(lines) != lines.size())
-        return false;
-    return m_registerFile.flush();
+    // One write of the whole block at the file's end: another program
+    // appending under the same lock never sees part of it, and a failed
+    // write leaves nothing behind.
+    return m_registerFile.append(lines, error);
 }
 
-void CRK40CommCtrl::reportRegisterFileError()
+bool CRK40CommCtrl::notifyRegisterFileError(const QString& reason)
 {
     const QString text = QString::fromLatin1(kRegisterFileErrorText);
-    qCWarning(lcControl) << "cannot append to the register file" << m_registerFile.fileName() << ":"
-                         << m_registerFile.errorString();
-    m_registerFile.unsetError();
-    // The stock error notification. A container listening to the control's
-    // events gets it and tells the user itself; without one the control
-    // shows the text.
+    qCWarning(lcControl) << "the block was not written to the register file" << m_registerFile.path() << ":" << reason;
+    // The stock error notification goes to every sink; the text is shown
+    // unless one of them sets CancelDisplay (it tells the user itself).
     const auto scode = kRegisterFileErrorScode;
-    if (!m_advised.empty()) {
-        fire(eventid::Error, {i2(static_cast<qint16>(scode & 0xFFFF)), text, QVariant::fromValue<qint32>(scode),
-                              QStringLiteral("RK40Comm")});
-    } else if (qobject_cast<QApplication*>(QCoreApplication::instance())) {
-        ui::prompter().message(m_face.data(), text, ui::Look::Stop, controlString(1, Language::English));
-    }
+    QVariantList args{i2(static_cast<qint16>(scode & 0xFFFF)),
+                      text,
+                      QVariant::fromValue<qint32>(scode),
+                      QStringLiteral("RK40Comm"),
+                      QString(),
+                      QVariant::fromValue<qint32>(0),
+                      QVariant(false)};
+    m_sinks.fireByRef(eventid::Error, args);
+    return !args.value(kErrorCancelDisplay).toBool();
+}
+
+void CRK40CommCtrl::showRegisterFileError()
+{
+    if (qobject_cast<QApplication*>(QCoreApplication::instance()))
+        ui::prompter().message(m_face.data(), QString::fromLatin1(kRegisterFileErrorText), ui::Look::Stop,
+                               controlString(1, Language::English));
 }
 
 // ---------------------------------------------------------------------------
@@ -597,16 +590,15 @@ qint16 CRK40CommCtrl::ReadEEPR(qint16 address)
 {
     if (address < 0 || address >= kEepromEntries)
         return res::kRegisterBadArgument;
-    if (!acquireExchange())
+    ExchangeGuard exchange(*this);
+    if (!exchange.locked())
         return res::kRegisterLockFailed;
-    if (m_link.OpenCommand(protocol::command::ReadEeprom) != res::kOk) {
-        releaseExchange();
+    if (m_link.OpenCommand(protocol::command::ReadEeprom) != res::kOk)
         return res::kRegisterNotReady;
-    }
     const int code = m_link.RegisterRead(address);
     std::array<std::uint8_t, protocol::kRegisterAnswerLength> answer{};
     std::copy_n(m_link.frame().begin(), answer.size(), answer.begin());
-    releaseExchange();
+    exchange.release();
     if (code != res::kOk)
         return static_cast<qint16>(code);
     const auto word = protocol::decodeRegisterAnswer(answer);
@@ -621,15 +613,14 @@ qint16 CRK40CommCtrl::WriteEEPR(qint16 address, qint32 contents)
 {
     if (address < 0 || address >= kEepromEntries || contents < 0 || contents > 0xFFFF)
         return res::kRegisterBadArgument;
-    if (!acquireExchange())
+    ExchangeGuard exchange(*this);
+    if (!exchange.locked())
         return res::kRegisterLockFailed;
-    if (m_link.OpenCommand(protocol::command::WriteEeprom) != res::kOk) {
-        releaseExchange();
+    if (m_link.OpenCommand(protocol::command::WriteEeprom) != res::kOk)
         return res::kRegisterNotReady;
-    }
     std::uint8_t answer = 0;
     const int code = m_link.RegisterWrite(address, contents, &answer);
-    releaseExchange();
+    exchange.release();
     if (code != res::kOk)
         return static_cast<qint16>(code);
     switch (protocol::classifyWriteAnswer(answer)) {
@@ -643,24 +634,17 @@ qint16 CRK40CommCtrl::WriteEEPR(qint16 address, qint32 contents)
 // ---------------------------------------------------------------------------
 // Common command steps
 
-std::optional<qint16> CRK40CommCtrl::beginCommand(char letter, qint16 lockFailure)
+qint16 CRK40CommCtrl::beginCommand(ExchangeGuard& exchange, char letter, qint16 lockFailure)
 {
-    if (!acquireExchange())
+    if (!exchange.locked())
         return lockFailure;
-    const int opened = m_link.OpenCommand(letter);
-    if (opened != res::kOk) {
-        releaseExchange();
-        return static_cast<qint16>(opened);
-    }
-    return std::nullopt;
+    return static_cast<qint16>(m_link.OpenCommand(letter));
 }
 
 qint16 CRK40CommCtrl::openingOnly(char letter)
 {
-    if (auto failure = beginCommand(letter))
-        return *failure;
-    releaseExchange();
-    return res::kOk;
+    ExchangeGuard exchange(*this);
+    return beginCommand(exchange, letter);
 }
 
 void CRK40CommCtrl::storeSequence(const TerminalLink::Sequence& sequence)
@@ -682,14 +666,17 @@ QString CRK40CommCtrl::localString(int id) const
 
 qint16 CRK40CommCtrl::sendIdElement(char letter, const QString& ibutton, int accessByte)
 {
-    const auto frame = protocol::idElementFrame(toBytes(ibutton), accessByte);
+    // A longer identifier (a full 16-digit one with its checksum byte) is
+    // sent by its first 14 characters; those must all be hexadecimal digits.
+    const auto frame = protocol::idElementFrame(toBytes(ibutton.left(static_cast<qsizetype>(protocol::kIdentifierDigits))), accessByte);
     if (!frame)
         return res::kIdArgumentRefused;
-    if (auto failure = beginCommand(letter))
-        return *failure;
+    ExchangeGuard exchange(*this);
+    if (const qint16 failure = beginCommand(exchange, letter))
+        return failure;
     m_link.loadFrame(*frame);
     const int sent = m_link.SendConfirmedFrame(frame->size());
-    releaseExchange();
+    exchange.release();
     return static_cast<qint16>(sent);
 }
 
@@ -700,8 +687,7 @@ qint16 CRK40CommCtrl::AddIDElement(const QString& ibutton, qint16 abyte)
 
 qint16 CRK40CommCtrl::KillIDElement(const QString& ibutton, qint16 abyte)
 {
-    if (abyte < 0 || abyte > 0xFF)
-        return res::kIdArgumentRefused;
+    // The frame carries only the low five bits: any access byte will do.
     return sendIdElement(protocol::command::KillIdElement, ibutton, protocol::killAccessByte(abyte));
 }
 
@@ -717,11 +703,12 @@ qint16 CRK40CommCtrl::ResetCurrTx()
 
 qint16 CRK40CommCtrl::TakeIDTNum()
 {
-    if (auto failure = beginCommand(protocol::command::TakeIdtNumber))
-        return *failure;
+    ExchangeGuard exchange(*this);
+    if (const qint16 failure = beginCommand(exchange, protocol::command::TakeIdtNumber))
+        return failure;
     std::string line;
     const int received = m_link.ReceiveTextLine(&line);
-    releaseExchange();
+    exchange.release();
     if (received == res::kOk)
         m_idtNum = fromBytes(line);
     return static_cast<qint16>(received);
@@ -729,12 +716,13 @@ qint16 CRK40CommCtrl::TakeIDTNum()
 
 qint16 CRK40CommCtrl::RxIDTElement()
 {
-    if (auto failure = beginCommand(protocol::command::ReceiveIdElement))
-        return *failure;
+    ExchangeGuard exchange(*this);
+    if (const qint16 failure = beginCommand(exchange, protocol::command::ReceiveIdElement))
+        return failure;
     TerminalLink::Sequence sequence{m_idtPrevRx, m_idtCurrRx};
     std::string record;
     const int received = m_link.ReceiveRecord(protocol::RecordKind::Identification, sequence, &record);
-    releaseExchange();
+    exchange.release();
     storeSequence(sequence);
     if (received != res::kOk)
         return static_cast<qint16>(received);
@@ -750,12 +738,13 @@ qint16 CRK40CommCtrl::RxIDTElement()
 
 qint16 CRK40CommCtrl::GetStatus()
 {
-    if (auto failure = beginCommand(protocol::command::Status))
-        return *failure;
+    ExchangeGuard exchange(*this);
+    if (const qint16 failure = beginCommand(exchange, protocol::command::Status))
+        return failure;
     const int received = m_link.ReceiveStatusBlock();
     std::array<std::uint8_t, protocol::kStatusBlockLength> block{};
     std::copy_n(m_link.frame().begin(), block.size(), block.begin());
-    releaseExchange();
+    exchange.release();
 
     if (received == 1 && std::find(block.begin(), block.end(), protocol::NAK) != block.end())
         return res::kStatusRefused;
@@ -780,11 +769,12 @@ qint16 CRK40CommCtrl::PCTimeCopy()
     t.minute = now.time().minute();
     const std::string text = protocol::clockText(t);
 
-    if (auto failure = beginCommand(protocol::command::ClockCopy))
-        return *failure;
+    ExchangeGuard exchange(*this);
+    if (const qint16 failure = beginCommand(exchange, protocol::command::ClockCopy))
+        return failure;
     m_link.loadFrame(text);
     const int sent = m_link.SendAcknowledgedText(text.size());
-    releaseExchange();
+    exchange.release();
     return sent == res::kOk ? res::kOk : res::kClockNotTaken;
 }
 
@@ -796,11 +786,12 @@ qint16 CRK40CommCtrl::sendTypeText(char letter, const QString& text)
     if (bytes.size() > protocol::kMaxTextLength)
         return res::kFrameWriteFailed;
     const std::string frame = bytes + static_cast<char>(protocol::ETX);
-    if (auto failure = beginCommand(letter))
-        return *failure;
+    ExchangeGuard exchange(*this);
+    if (const qint16 failure = beginCommand(exchange, letter))
+        return failure;
     m_link.loadFrame(frame);
     const int sent = m_link.SendConfirmedFrame(frame.size());
-    releaseExchange();
+    exchange.release();
     return static_cast<qint16>(sent);
 }
 
@@ -816,12 +807,13 @@ qint16 CRK40CommCtrl::TxWeekType(const QString& week)
 
 qint16 CRK40CommCtrl::receivePlainRecord(char letter, QString* into)
 {
-    if (auto failure = beginCommand(letter))
-        return *failure;
+    ExchangeGuard exchange(*this);
+    if (const qint16 failure = beginCommand(exchange, letter))
+        return failure;
     TerminalLink::Sequence sequence{m_idtPrevRx, m_idtCurrRx};
     std::string record;
     const int received = m_link.ReceiveRecord(protocol::RecordKind::Plain, sequence, &record);
-    releaseExchange();
+    exchange.release();
     storeSequence(sequence);
     if (received == res::kOk)
         *into = fromBytes(record);
@@ -841,11 +833,12 @@ qint16 CRK40CommCtrl::RxWeekType()
 qint16 CRK40CommCtrl::SendMessage(qint16 cmd)
 {
     const std::string text = protocol::messageText(toBytes(m_termMessage));
-    if (auto failure = beginCommand(static_cast<char>(cmd & 0xFF)))
-        return *failure;
+    ExchangeGuard exchange(*this);
+    if (const qint16 failure = beginCommand(exchange, static_cast<char>(cmd & 0xFF)))
+        return failure;
     m_link.loadFrame(text);
     const int sent = m_link.SendAcknowledgedText(text.size());
-    releaseExchange();
+    exchange.release();
     if (sent == res::kOk)
         return res::kOk;
     return sent == res::kTextNak ? res::kMessageRefused : res::kMessageNotSent;

@@ -7,13 +7,13 @@
 // blocks the terminal starts and hands each one over to the owner thread.
 
 #include "DispatchTable.h"
-#include "RegisterFileLock.h"
+#include "CodePage.h"
+#include "RegisterFile.h"
 #include "Strings.h"
 #include "TerminalLink.h"
 #include "TypeLibrary.h"
 
 #include <QDateTime>
-#include <QFile>
 #include <QPointer>
 #include <QString>
 
@@ -65,8 +65,12 @@ public:
     // ---- Connection ----
     // Opens the register file for appending and the port COM<portNum + 1>
     // (portNum 0..9; any other value: COM1). Returns false when either
-    // fails; statusBits() tells which (0: register file, 1: port). Called
-    // while a connection is open, it first ends that one as DestroyTerminal.
+    // fails; statusBits() tells which (0: register file, 1: port). An empty
+    // AsciiFileName means no register file: nothing is opened or created
+    // (bit 0 is set all the same) and on-line blocks are left to the
+    // terminal, as with Ready FALSE. Called while a connection is open, it
+    // first ends that one as DestroyTerminal. The code page is read from
+    // the profile here.
     bool InitTerminal(qint16 portNum);
     // Ends the reception thread, closes the port and the register file. No
     // poll or exchange reaches the port after it returns.
@@ -77,9 +81,11 @@ public:
     qint16 WriteEEPR(qint16 address, qint32 contents);
 
     // ---- Identification table ----
-    // AddIDElement / KillIDElement: the confirmed frame's result; -6 when the
-    // identifier is not 14 hexadecimal digits or the access byte is outside
-    // 0..255 (nothing is sent); 1 without an exchange lock.
+    // AddIDElement / KillIDElement: the confirmed frame's result; the first
+    // 14 characters of the identifier are sent, -6 when there are fewer or
+    // they are not all hexadecimal digits, or (AddIDElement) the access byte
+    // is outside 0..255 (nothing is sent); 1 without an exchange lock.
+    // KillIDElement sends the low five bits of any access byte.
     qint16 AddIDElement(const QString& ibutton, qint16 abyte);
     qint16 KillIDElement(const QString& ibutton, qint16 abyte);
     qint16 KillIDT();
@@ -118,9 +124,8 @@ public:
     // The stock error notification of a failed register file append.
     static constexpr qint32 kRegisterFileErrorScode = static_cast<qint32>(0x800A003Au);
     static constexpr const char* kRegisterFileErrorText = "Slog nije upisan";
-    // How long an accepted block waits for the machine-wide register file
-    // lock before it gives the append up.
-    void setRegisterFileLockWait(std::chrono::milliseconds wait) { m_registerFileLockWait = wait; }
+    // The position of the notification's by-reference CancelDisplay.
+    static constexpr int kErrorCancelDisplay = 6;
 
     // ---- State for the face, the module and tests ----
     int statusBits() const { return m_status; }
@@ -132,6 +137,8 @@ public:
     bool handOverPending() const;
     // The clock used for dates (year expansion) and the clock copy.
     void setClock(std::function<QDateTime()> clock) { m_clock = std::move(clock); }
+    // The code page of the texts from the last InitTerminal.
+    QString codePage() const { return m_codePage.name(); }
     // The language of the weekday names; without one, the session's
     // user-interface language decides.
     void setLanguage(std::optional<Language> language) { m_language = language; }
@@ -152,6 +159,26 @@ private:
     // could not be had within kLockWait.
     bool acquireExchange();
     void releaseExchange();
+    // Holds the exchange lock (when it could be had) until release() or
+    // the end of its scope.
+    class ExchangeGuard {
+    public:
+        explicit ExchangeGuard(CRK40CommCtrl& ctrl) : m_ctrl(ctrl), m_locked(ctrl.acquireExchange()) {}
+        ~ExchangeGuard() { release(); }
+        ExchangeGuard(const ExchangeGuard&) = delete;
+        ExchangeGuard& operator=(const ExchangeGuard&) = delete;
+        bool locked() const { return m_locked; }
+        void release()
+        {
+            if (m_locked)
+                m_ctrl.releaseExchange();
+            m_locked = false;
+        }
+
+    private:
+        CRK40CommCtrl& m_ctrl;
+        bool m_locked;
+    };
 
     void startReception();
     void stopReception();
@@ -160,12 +187,16 @@ private:
     void onGetMessage(quint64 handOverId);
     void handleOnlineBlock();
     void storeRecords(std::string_view data);
-    bool appendToRegisterFile(std::string_view data);
-    void reportRegisterFileError();
+    bool appendToRegisterFile(std::string_view data, QString* error);
+    // Fires the stock error notification for a block not written; true when
+    // no sink cancelled the display, so the text is still to be shown.
+    bool notifyRegisterFileError(const QString& reason);
+    void showRegisterFileError();
 
-    // Lock and command opening; on failure returns the member's code (the
-    // lock failed: lockFailure; the opening failed: its 1 or -1).
-    std::optional<qint16> beginCommand(char letter, qint16 lockFailure = result::kLockFailed);
+    // Takes the exchange lock into `exchange` and opens the command. 0 when
+    // the command is open, otherwise the member's code (no lock:
+    // lockFailure; the opening failed: its 1 or -1).
+    qint16 beginCommand(ExchangeGuard& exchange, char letter, qint16 lockFailure = result::kLockFailed);
     qint16 openingOnly(char letter);
     qint16 sendIdElement(char letter, const QString& ibutton, int accessByte);
     qint16 sendTypeText(char letter, const QString& text);
@@ -173,12 +204,12 @@ private:
     void storeSequence(const TerminalLink::Sequence& sequence);
     QString localString(int id) const;
 
-    static QString fromBytes(std::string_view bytes);
-    static std::string toBytes(const QString& text);
+    // Texts to and from the terminal, in the code page.
+    QString fromBytes(std::string_view bytes) const { return m_codePage.toUnicode(bytes); }
+    std::string toBytes(const QString& text) const { return m_codePage.fromUnicode(text); }
 
     component::DispatchTable m_dispatch;
     component::EventSinks m_sinks;
-    std::vector<component::IEventSink*> m_advised; // the same sinks, to know whether any listens
 
     // The owner thread's stand-in for the control's window: hand-overs from
     // the reception thread are queued to it.
@@ -191,9 +222,8 @@ private:
     std::recursive_timed_mutex m_lock;
     bool m_lockCreated = false;
     std::atomic<int> m_lockWaiters{0};
-    QFile m_registerFile;
-    RegisterFileLock m_registerFileLock;
-    std::chrono::milliseconds m_registerFileLockWait{10000};
+    RegisterFile m_registerFile;
+    CodePage m_codePage;
     int m_status = 0;
 
     // Reception thread and its hand-over to the owner thread.

@@ -98,7 +98,9 @@ TypeLibInfo build()
         EventInfo{eventid::RxRegs, "RxRegs", {{"recNo", I2}}},
         EventInfo{eventid::Click, "Click", {}},
         EventInfo{eventid::DblClick, "DblClick", {}},
-        EventInfo{eventid::Error, "Error", {{"Number", I2}, {"Description", S}, {"Scode", I4}, {"Source", S}}},
+        EventInfo{eventid::Error, "Error",
+                  {{"Number", I2}, {"Description", S}, {"Scode", I4}, {"Source", S}, {"HelpFile", S},
+                   {"HelpContext", I4}, {"CancelDisplay", B}}},
     };
 
     lib.coclass.name = "RK40Comm";

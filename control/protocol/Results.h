@@ -4,7 +4,7 @@
 // caller can act on; describeResult() turns one into words for a person.
 
 #include <cstdint>
-#include <string_view>
+#include <string>
 
 namespace rk40::result {
 
@@ -62,9 +62,25 @@ inline constexpr int kMessageRefused = 3;       // the message was answered with
 inline constexpr int kLockFailed = 1;           // exchange lock unavailable (most members)
 
 // Identification table members.
-inline constexpr int kIdArgumentRefused = -6;   // identifier not 14 hexadecimal digits, or access byte outside 0..255
+inline constexpr int kIdArgumentRefused = -6;   // fewer than 14 hexadecimal digits first in the identifier, or access byte outside 0..255
 
-// Words for an on-line block's ErrCode.
-std::string_view describeBlockResult(int code);
+// The same number means different things in different exchanges: a code
+// is described within its family.
+enum class Family {
+    Opening,          // the command opening (SOH, ACK, letter)
+    ConfirmedFrame,   // a frame answered by ACK and a result character
+    AcknowledgedText, // a text answered by ACK
+    RecordUpload,     // a record the terminal sends on request
+    TextLine,         // a CR-ended line the terminal sends on request
+    OnlineBlock,      // an on-line block (ErrCode)
+    Register,         // ReadEEPR, WriteEEPR
+    Status,           // GetStatus
+    ClockCopy,        // PCTimeCopy
+    Message,          // SendMessage
+    IdElement,        // AddIDElement, KillIDElement, TxDayType, TxWeekType
+};
+
+// Words for a person: what `code` means as a result of `family`.
+std::string describeResult(Family family, int code);
 
 } // namespace rk40::result

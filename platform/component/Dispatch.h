@@ -60,6 +60,11 @@ class IEventSink {
 public:
     virtual ~IEventSink() = default;
     virtual void onEvent(int dispid, const QString& name, const QVariantList& args) = 0;
+    // An event with arguments passed by reference (the stock Error's
+    // CancelDisplay): the sink may change `args`; the next sink and the
+    // control see the change. A sink that does not override it gets the
+    // event through onEvent.
+    virtual void onEventByRef(int dispid, const QString& name, QVariantList& args) { onEvent(dispid, name, args); }
 };
 
 class PropertyBag;

@@ -90,4 +90,13 @@ void EventSinks::fire(int dispid, const QVariantList& args) const
         sink->onEvent(dispid, name, args);
 }
 
+void EventSinks::fireByRef(int dispid, QVariantList& args) const
+{
+    const EventInfo* e = m_events.event(dispid);
+    const QString name = e ? e->name : QString::number(dispid);
+    const auto sinks = m_sinks;
+    for (IEventSink* sink : sinks)
+        sink->onEventByRef(dispid, name, args);
+}
+
 } // namespace component

@@ -48,6 +48,9 @@ public:
     void advise(IEventSink* sink);
     void unadvise(IEventSink* sink);
     void fire(int dispid, const QVariantList& args = {}) const;
+    // Fires an event with by-reference arguments to every sink in turn;
+    // `args` holds what the sinks left in them.
+    void fireByRef(int dispid, QVariantList& args) const;
 
 private:
     const InterfaceInfo& m_events;

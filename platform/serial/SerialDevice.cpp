@@ -1,5 +1,7 @@
 #include "SerialDevice.h"
 
+#include "BaudRate.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <linux/serial.h>
@@ -86,8 +88,10 @@ OpenResult SerialDevice::open(const QString& path, int baud)
         ::close(fd);
         return OpenResult::CannotReadSettings;
     }
-    speed_t speed{};
-    if (!speedFor(baud, speed)) {
+    // A rate without a B constant is set by number once the rest is set.
+    speed_t speed = B9600;
+    const bool listed = speedFor(baud, speed);
+    if (!listed && baud <= 0) {
         ::close(fd);
         return OpenResult::SettingsRefused;
     }
@@ -97,7 +101,8 @@ OpenResult SerialDevice::open(const QString& path, int baud)
     tio.c_iflag &= ~(IXON | IXOFF | IXANY);
     tio.c_cc[VMIN] = 0;
     tio.c_cc[VTIME] = 0;
-    if (cfsetispeed(&tio, speed) != 0 || cfsetospeed(&tio, speed) != 0 || tcsetattr(fd, TCSANOW, &tio) != 0) {
+    if (cfsetispeed(&tio, speed) != 0 || cfsetospeed(&tio, speed) != 0 || tcsetattr(fd, TCSANOW, &tio) != 0
+        || (!listed && !setBaudRateByNumber(fd, baud))) {
         ::close(fd);
         return OpenResult::SettingsRefused;
     }

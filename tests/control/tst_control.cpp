@@ -56,7 +56,7 @@ private slots:
 
     void registerFileInMissingFolder();
     void portHeldByAnotherProgram();
-    void unsupportedBaudRate();
+    void baudRateWithoutAConstant();
     void portNumbers_data();
     void portNumbers();
     void commandsBeforeInitTerminalFailAtTheLock();
@@ -348,11 +348,17 @@ void TestControl::portHeldByAnotherProgram()
     call(c, dispid::DestroyTerminal);
 }
 
-void TestControl::unsupportedBaudRate()
+void TestControl::baudRateWithoutAConstant()
 {
     PtyPeer peer;
     CRK40CommCtrl c;
+    // A rate without a B constant is passed through; only a rate the
+    // driver refuses fails.
     put(c, dispid::BaudRate, 12345);
+    QCOMPARE(open(c, peer, false), true);
+    QCOMPARE(c.statusBits(), 3);
+    call(c, dispid::DestroyTerminal);
+    put(c, dispid::BaudRate, 0);
     QCOMPARE(open(c, peer, false), false);
     QCOMPARE(c.statusBits(), 1);
 }

@@ -2,6 +2,7 @@
 
 #include "CompareBytes.h"
 #include "Protocol.h"
+#include "Results.h"
 
 #include <QTest>
 
@@ -24,6 +25,8 @@ std::vector<std::uint8_t> vec(const QByteArray& a)
 class TestProtocol : public QObject {
     Q_OBJECT
 private slots:
+    void resultWords_data();
+    void resultWords();
     void checksums_data();
     void checksums();
     void registerRequests();
@@ -367,6 +370,36 @@ void TestProtocol::eventRecord()
     const EventRecord cut = decodeEventRecord("0501", 2003);
     QCOMPARE(cut.card, std::string());
     QCOMPARE(cut.terminalNumber, std::string());
+}
+
+void TestProtocol::resultWords_data()
+{
+    using rk40::result::Family;
+    QTest::addColumn<int>("family");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("words");
+    // One number, a different meaning per family.
+    QTest::newRow("-1 opening") << int(Family::Opening) << -1 << "no port is open";
+    QTest::newRow("-1 frame") << int(Family::ConfirmedFrame) << -1 << "the terminal did not answer the frame";
+    QTest::newRow("-1 register") << int(Family::Register) << -1 << "the port is not open or busy";
+    QTest::newRow("3 clock") << int(Family::ClockCopy) << 3 << "the terminal did not take the clock";
+    QTest::newRow("3 message") << int(Family::Message) << 3 << "the terminal refused the message";
+    QTest::newRow("1 status") << int(Family::Status) << 1 << "the terminal did not answer the command opening";
+    QTest::newRow("96 record") << int(Family::RecordUpload) << 96 << "the record's checksum is wrong";
+    QTest::newRow("96 block") << int(Family::OnlineBlock) << 96 << "checksum wrong or missing";
+    QTest::newRow("record silence") << int(Family::RecordUpload) << 254
+                                    << "the terminal fell silent after 4 bytes of the record";
+    QTest::newRow("-6 element") << int(Family::IdElement) << -6 << "identifier or access byte refused; nothing was sent";
+    QTest::newRow("-3 element") << int(Family::IdElement) << -3 << "the terminal could not carry the command out";
+    QTest::newRow("-10 line") << int(Family::TextLine) << -10 << "the terminal's line did not end";
+    QTest::newRow("unknown") << int(Family::AcknowledgedText) << 7 << "unknown result 7";
+}
+
+void TestProtocol::resultWords()
+{
+    QFETCH(int, family);
+    QFETCH(int, code);
+    QTEST(QString::fromStdString(rk40::result::describeResult(rk40::result::Family(family), code)), "words");
 }
 
 QTEST_APPLESS_MAIN(TestProtocol)

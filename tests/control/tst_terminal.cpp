@@ -9,16 +9,19 @@
 #include <rk40sim/Terminal.h>
 
 #include "RecordingPrompter.h"
-#include "RegisterFileLock.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTest>
 
-#include <fcntl.h>
+#include <QDir>
+#include <QProcess>
+
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <thread>
-#include <sys/file.h>
 #include <unistd.h>
 
 using namespace rk40;
@@ -69,10 +72,14 @@ private slots:
     void yearDigitsAndSources();
     void recordsBeyondTheArrays();
     void refusedBlockLeavesArraysAndFile();
-    void registerFileWriteFailure();
-    void registerFileWriteFailureWithoutListener();
-    void registerFileLockIsWaitedFor();
-    void registerFileLockNotObtained();
+    void registerFileErrorNotification_data();
+    void registerFileErrorNotification();
+    void registerFileShortWriteIsTakenBack();
+    void registerFileLockHeldByAnotherProgram();
+    void registerFileLockIsReentrantOnItsThread();
+    void registerFileOnlyARegularFile_data();
+    void registerFileOnlyARegularFile();
+    void noRegisterFile();
     void takeAndReconstructData();
 
     void status_data();
@@ -90,6 +97,8 @@ private slots:
     void message_data();
     void message();
     void eraseMessage();
+    void textsInTheCodePage_data();
+    void textsInTheCodePage();
 
 private:
     std::unique_ptr<TestEnvironment> m_env;
@@ -119,6 +128,7 @@ void TestTerminal::init()
     m_ctrl = std::make_unique<CRK40CommCtrl>();
     m_ctrl->setClock([] { return QDateTime(QDate(2003, 1, 5), QTime(7, 9)); });
     m_sink.events.clear();
+    m_sink.onFired = nullptr;
     m_ctrl->advise(&m_sink);
 }
 
@@ -274,6 +284,16 @@ void TestTerminal::addAndKillElements()
     QCOMPARE(call(*m_ctrl, dispid::KillIDElement, {QString("1111111111111F"), i2(0)}).toInt(), 0);
     QCOMPARE(bytes(m_sim->received()), "\x01" "ee" + withChecksum("1F11111111111180\x03"));
     QVERIFY(m_sim->idTable().empty());
+
+    // A full 16-digit identifier goes by its first 14 digits; a kill takes
+    // the low five bits of any access byte.
+    m_sim->clearReceived();
+    QCOMPARE(call(*m_ctrl, dispid::AddIDElement, {QString("0123456789ABCDEF"), i2(5)}).toInt(), 0);
+    QCOMPARE(call(*m_ctrl, dispid::KillIDElement, {QString("0123456789ABCDzz"), i2(0x125)}).toInt(), 0);
+    QCOMPARE(call(*m_ctrl, dispid::KillIDElement, {QString("0123456789ABCD"), i2(-1)}).toInt(), 0);
+    QCOMPARE(bytes(m_sim->received()), "\x01ii" + withChecksum("CDAB896745230105\x03") + "\x01" "ee"
+                                           + withChecksum("CDAB896745230185\x03") + "\x01" "ee"
+                                           + withChecksum("CDAB89674523019F\x03"));
 }
 
 void TestTerminal::elementArgumentsRefused_data()
@@ -281,11 +301,9 @@ void TestTerminal::elementArgumentsRefused_data()
     QTest::addColumn<QString>("ibutton");
     QTest::addColumn<int>("abyte");
     QTest::newRow("13 digits") << "0123456789ABC" << 5;
-    QTest::newRow("15 digits") << "0123456789ABCDE" << 5;
+    QTest::newRow("16, not hexadecimal within 14") << "0123456789ABCGEF" << 5;
     QTest::newRow("not hexadecimal") << "0123456789ABCG" << 5;
     QTest::newRow("empty") << "" << 5;
-    QTest::newRow("access 256") << "0123456789ABCD" << 256;
-    QTest::newRow("access -1") << "0123456789ABCD" << -1;
 }
 
 void TestTerminal::elementArgumentsRefused()
@@ -295,6 +313,9 @@ void TestTerminal::elementArgumentsRefused()
     QVERIFY(openControl(false));
     QCOMPARE(call(*m_ctrl, dispid::AddIDElement, {ibutton, i2(abyte)}).toInt(), -6);
     QCOMPARE(call(*m_ctrl, dispid::KillIDElement, {ibutton, i2(abyte)}).toInt(), -6);
+    // An access byte outside 0..255 is refused by AddIDElement only.
+    QCOMPARE(call(*m_ctrl, dispid::AddIDElement, {QString("0123456789ABCD"), i2(256)}).toInt(), -6);
+    QCOMPARE(call(*m_ctrl, dispid::AddIDElement, {QString("0123456789ABCD"), i2(-1)}).toInt(), -6);
     QCOMPARE(bytes(m_sim->received()), QByteArray());
 }
 
@@ -464,89 +485,221 @@ void TestTerminal::refusedBlockLeavesArraysAndFile()
     QCOMPARE(m_sink.count(eventid::RxRegs), 0);
 }
 
-void TestTerminal::registerFileWriteFailure()
-{
-    put(*m_ctrl, dispid::WorkOnLine, true);
-    put(*m_ctrl, dispid::AsciiFileName, "/dev/full");
-    QVERIFY(call(*m_ctrl, dispid::InitTerminal, {i2(0)}).toBool());
-    m_sim->sendOnlineBlock('S', {"050130930C0001234A3"});
-    QTRY_COMPARE_WITH_TIMEOUT(m_sink.count(eventid::RxRegs), 1, 10000);
-    // The arrays are filled, the notification came before RxRegs.
-    QCOMPARE(getAt(*m_ctrl, dispid::CardArr, 0).toString(), QString("0001234A"));
-    QCOMPARE(m_sink.count(eventid::Error), 1);
-    const FiredEvent& error = m_sink.events.front();
-    QCOMPARE(error.dispid, int(eventid::Error));
-    QCOMPARE(error.args.at(1).toString(), QString("Slog nije upisan"));
-    QCOMPARE(error.args.at(2).toInt(), int(0x800A003Au));
-    QCOMPARE(get(*m_ctrl, dispid::ErrCode).toInt(), 0);
-}
-
-void TestTerminal::registerFileWriteFailureWithoutListener()
-{
-    RecordingPrompter prompter;
-    m_ctrl->unadvise(&m_sink);
-    put(*m_ctrl, dispid::AsciiFileName, "/dev/full");
-    QVERIFY(call(*m_ctrl, dispid::InitTerminal, {i2(0)}).toBool());
-    m_sim->sendOnlineBlock('S', {"050130930C0001234A3"});
-    QTRY_COMPARE_WITH_TIMEOUT(prompter.messageTexts(), QStringList{"Slog nije upisan"}, 10000);
-    QCOMPARE(prompter.messages.front().look, ui::Look::Stop);
-    QCOMPARE(getAt(*m_ctrl, dispid::CardArr, 0).toString(), QString("0001234A"));
-}
-
 namespace {
-// The register file lock held through a descriptor of its own, as another
-// program would hold it.
-struct HeldRegisterFileLock {
-    HeldRegisterFileLock()
+// Files of this process may grow to `bytes` only while it lives: a write
+// past the limit is cut short or fails (EFBIG) as on a full disk.
+struct FileSizeLimit {
+    explicit FileSizeLimit(rlim_t bytes)
     {
-        const QByteArray path = RegisterFileLock::lockFilePath().toLocal8Bit();
-        fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-        held = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+        std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &old);
+        const rlimit limit{bytes, old.rlim_max};
+        setrlimit(RLIMIT_FSIZE, &limit);
     }
-    ~HeldRegisterFileLock()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    void release() { ::flock(fd, LOCK_UN); }
-    int fd = -1;
-    bool held = false;
+    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &old); }
+    rlimit old{};
 };
+
+// A sink that cancels the display of the error notification.
+struct CancellingSink : RecordingSink {
+    void onEventByRef(int dispid, const QString& name, QVariantList& args) override
+    {
+        onEvent(dispid, name, args);
+        if (dispid == eventid::Error)
+            args[CRK40CommCtrl::kErrorCancelDisplay] = true;
+    }
+};
+
+int indexOf(const RecordingSink& sink, int dispid)
+{
+    for (std::size_t i = 0; i < sink.events.size(); ++i)
+        if (sink.events[i].dispid == dispid)
+            return int(i);
+    return -1;
+}
 } // namespace
 
-void TestTerminal::registerFileLockIsWaitedFor()
+void TestTerminal::registerFileErrorNotification_data()
 {
-    removeRegisterFile();
-    HeldRegisterFileLock other;
-    QVERIFY(other.held);
-    QVERIFY(openControl(true));
-    m_sim->sendOnlineBlock('S', {"050130930C0001234A3"});
-    QElapsedTimer t;
-    t.start();
-    std::thread releaser([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1000));
-        other.release();
-    });
-    QTRY_COMPARE_WITH_TIMEOUT(m_sink.count(eventid::RxRegs), 1, 10000);
-    releaser.join();
-    QVERIFY2(t.elapsed() >= 900, qPrintable(QString::number(t.elapsed())));
-    QCOMPARE(registerFile(), QByteArray("050130930C0001234A3\r\n"));
-    // The terminal had its ACK before the wait.
-    QVERIFY(m_sim->waitBlockDone(std::chrono::seconds(5)));
-    QCOMPARE(m_sim->lastBlockAnswer(), rk40sim::BlockAnswer::Ack);
+    QTest::addColumn<bool>("cancel");
+    QTest::newRow("sinks listen, none cancels") << false;
+    QTest::newRow("a sink cancels the display") << true;
 }
 
-void TestTerminal::registerFileLockNotObtained()
+void TestTerminal::registerFileErrorNotification()
+{
+    QFETCH(bool, cancel);
+    RecordingPrompter prompter;
+    CancellingSink canceller;
+    RecordingSink other;
+    if (cancel)
+        m_ctrl->advise(&canceller);
+    m_ctrl->advise(&other);
+    removeRegisterFile();
+    QVERIFY(openControl(true));
+    {
+        FileSizeLimit full(0);
+        m_sim->sendOnlineBlock('S', {"050130930C0001234A3"});
+        QTRY_COMPARE_WITH_TIMEOUT(m_sink.count(eventid::RxRegs), 1, 10000);
+    }
+    // Every sink had the notification before RxRegs; the arrays are filled.
+    for (const RecordingSink* sink : {&m_sink, &other}) {
+        QCOMPARE(sink->count(eventid::Error), 1);
+        QVERIFY(indexOf(*sink, eventid::Error) < indexOf(*sink, eventid::RxRegs));
+        const FiredEvent& error = sink->events.at(std::size_t(indexOf(*sink, eventid::Error)));
+        QCOMPARE(error.args.at(1).toString(), QString("Slog nije upisan"));
+        QCOMPARE(error.args.at(2).toInt(), int(0x800A003Au));
+    }
+    QCOMPARE(getAt(*m_ctrl, dispid::CardArr, 0).toString(), QString("0001234A"));
+    QCOMPARE(prompter.messageTexts(), cancel ? QStringList() : QStringList{"Slog nije upisan"});
+    if (!cancel)
+        QCOMPARE(prompter.messages.front().look, ui::Look::Stop);
+    QCOMPARE(registerFile(), QByteArray());
+    m_ctrl->unadvise(&canceller);
+    m_ctrl->unadvise(&other);
+}
+
+void TestTerminal::registerFileShortWriteIsTakenBack()
+{
+    RecordingPrompter prompter;
+    removeRegisterFile();
+    QVERIFY(openControl(true));
+    m_sim->sendOnlineBlock('S', {"050130930C0000001A3"});
+    QTRY_COMPARE_WITH_TIMEOUT(m_sink.count(eventid::RxRegs), 1, 10000);
+    {
+        // Room for part of the second block's 42 bytes only.
+        FileSizeLimit limit(30);
+        m_sim->sendOnlineBlock('S', {"050130930C0000002A3", "050130930C0000003A3"});
+        QTRY_COMPARE_WITH_TIMEOUT(m_sink.count(eventid::RxRegs), 2, 10000);
+    }
+    QCOMPARE(m_sink.count(eventid::Error), 1);
+    QCOMPARE(registerFile(), QByteArray("050130930C0000001A3\r\n"));
+    // Nothing of the failed block turns up with the next one.
+    m_sim->sendOnlineBlock('S', {"050130930C0000004A3"});
+    QTRY_COMPARE_WITH_TIMEOUT(m_sink.count(eventid::RxRegs), 3, 10000);
+    QCOMPARE(registerFile(), QByteArray("050130930C0000001A3\r\n050130930C0000004A3\r\n"));
+}
+
+void TestTerminal::registerFileLockHeldByAnotherProgram()
 {
     removeRegisterFile();
-    HeldRegisterFileLock other;
-    QVERIFY(other.held);
-    m_ctrl->setRegisterFileLockWait(std::chrono::milliseconds(200));
     QVERIFY(openControl(true));
+    // Another program holds the register file's lock for 15 s.
+    QProcess holder;
+    holder.start("flock", {"-x", m_env->path("reg.txt"), "-c", "echo held; exec sleep 15"});
+    QVERIFY(holder.waitForReadyRead(30000));
+    QElapsedTimer held;
+    held.start();
+
+    m_sim->sendOnlineBlock('S', {"050130930C0000001A3", "050130930C0000002A3"});
+    QTRY_COMPARE_WITH_TIMEOUT(m_sink.count(eventid::RxRegs), 1, 60000);
+    QVERIFY2(held.elapsed() >= 14000, qPrintable(QString::number(held.elapsed())));
+    QVERIFY(m_sim->waitBlockDone(std::chrono::seconds(10)));
+    QCOMPARE(m_sim->lastBlockAnswer(), rk40sim::BlockAnswer::Ack); // answered before the wait
+    m_sim->sendOnlineBlock('S', {"050130930C0000003A3"});
+    QTRY_COMPARE_WITH_TIMEOUT(m_sink.count(eventid::RxRegs), 2, 10000);
+    QCOMPARE(m_sink.count(eventid::Error), 0);
+    // Every acknowledged block, whole, once.
+    QCOMPARE(registerFile(), QByteArray("050130930C0000001A3\r\n050130930C0000002A3\r\n050130930C0000003A3\r\n"));
+    QTRY_COMPARE_WITH_TIMEOUT(holder.state(), QProcess::NotRunning, 30000);
+    QCOMPARE(holder.exitCode(), 0);
+}
+
+void TestTerminal::registerFileLockIsReentrantOnItsThread()
+{
+    // A second control of this thread, on another terminal, appending to
+    // the same file.
+    rk40sim::Terminal otherSim;
+    qputenv("RK40_COM2", QByteArray::fromStdString(otherSim.slavePath()));
+    CRK40CommCtrl other;
+    RecordingSink otherSink;
+    other.advise(&otherSink);
+    put(other, dispid::AsciiFileName, m_env->path("reg.txt"));
+    removeRegisterFile();
+    QVERIFY(openControl(true));
+    QVERIFY(call(other, dispid::InitTerminal, {i2(1)}).toBool());
+
+    // The container handles the first control's RxRegs in a nested event
+    // loop, in which the second control's block arrives.
+    m_sink.onFired = [&](int dispid) {
+        if (dispid != eventid::RxRegs)
+            return;
+        otherSim.sendOnlineBlock('S', {"050130930C0000002A3"});
+        QDeadlineTimer limit(30000);
+        while (otherSink.count(eventid::RxRegs) == 0 && !limit.hasExpired())
+            QTest::qWait(20);
+    };
+    QElapsedTimer t;
+    t.start();
+    m_sim->sendOnlineBlock('S', {"050130930C0000001A3"});
+    QTRY_COMPARE_WITH_TIMEOUT(m_sink.count(eventid::RxRegs), 1, 60000);
+    m_sink.onFired = nullptr;
+    QCOMPARE(otherSink.count(eventid::RxRegs), 1);
+    QCOMPARE(otherSink.count(eventid::Error), 0);
+    QCOMPARE(registerFile(), QByteArray("050130930C0000001A3\r\n050130930C0000002A3\r\n"));
+    QVERIFY2(t.elapsed() < 8000, qPrintable(QString::number(t.elapsed()))); // not waiting for itself
+    call(other, dispid::DestroyTerminal);
+    other.unadvise(&otherSink);
+    qunsetenv("RK40_COM2");
+}
+
+void TestTerminal::registerFileOnlyARegularFile_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("symbolic link") << "link";
+    QTest::newRow("FIFO") << "fifo";
+    QTest::newRow("folder") << "folder";
+}
+
+void TestTerminal::registerFileOnlyARegularFile()
+{
+    QFETCH(QString, kind);
+    const QString name = m_env->path("planted-reg.txt");
+    const QString target = m_env->path("target.txt");
+    QFile::remove(target);
+    if (kind == "link")
+        QVERIFY(QFile::link(target, name));
+    else if (kind == "fifo")
+        QCOMPARE(::mkfifo(QFile::encodeName(name).constData(), 0666), 0);
+    else
+        QVERIFY(QDir().mkpath(name));
+    put(*m_ctrl, dispid::AsciiFileName, name);
+    QElapsedTimer t;
+    t.start();
+    QCOMPARE(call(*m_ctrl, dispid::InitTerminal, {i2(0)}).toBool(), false);
+    QVERIFY(t.elapsed() < 5000); // no wait for a FIFO's reader
+    QCOMPARE(m_ctrl->statusBits(), 0);
+    QVERIFY(!QFile::exists(target));
+    QFile::remove(name);
+    QDir().rmdir(name);
+
+    // A file it makes is the user's alone.
+    removeRegisterFile();
+    QVERIFY(openControl(false));
+    struct stat st {};
+    QCOMPARE(::stat(QFile::encodeName(m_env->path("reg.txt")).constData(), &st), 0);
+    QCOMPARE(st.st_mode & 0777, mode_t(0600));
+}
+
+void TestTerminal::noRegisterFile()
+{
+    // An empty name: no file anywhere, members work, on-line blocks are
+    // left with the terminal.
+    const QString cwd = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(m_env->path("")));
+    const QStringList before = QDir().entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+    put(*m_ctrl, dispid::AsciiFileName, QString());
+    put(*m_ctrl, dispid::WorkOnLine, true);
+    const bool opened = call(*m_ctrl, dispid::InitTerminal, {i2(0)}).toBool();
+    QDir::setCurrent(cwd);
+    QVERIFY(opened);
+    QCOMPARE(m_ctrl->statusBits(), 3);
+    QCOMPARE(call(*m_ctrl, dispid::GetStatus).toInt(), 0);
     m_sim->sendOnlineBlock('S', {"050130930C0001234A3"});
-    QTRY_COMPARE_WITH_TIMEOUT(m_sink.count(eventid::RxRegs), 1, 10000);
-    QCOMPARE(registerFile(), QByteArray());
-    QCOMPARE(getAt(*m_ctrl, dispid::CardArr, 0).toString(), QString("0001234A"));
+    QVERIFY(m_sim->waitBlockDone(std::chrono::seconds(30)));
+    QVERIFY(m_sim->lastBlockAnswer() != rk40sim::BlockAnswer::Ack);
+    QCOMPARE(m_sink.count(eventid::RxRegs), 0);
+    QCOMPARE(QDir(m_env->path("")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), before);
 }
 
 void TestTerminal::takeAndReconstructData()
@@ -791,6 +944,42 @@ void TestTerminal::eraseMessage()
     QTRY_COMPARE(m_sim->lastMessage(), std::string());
     m_sim->injectFault({Fault::NakOnOpen});
     QCOMPARE(call(*m_ctrl, dispid::EraseMessage).toInt(), 1);
+}
+
+void TestTerminal::textsInTheCodePage_data()
+{
+    QTest::addColumn<QString>("setting"); // empty: none in the profile
+    QTest::addColumn<QString>("codePage");
+    QTest::addColumn<QByteArray>("wire");
+    QTest::newRow("default") << "" << "windows-1250" << QByteArray("Dobro do\x9Ali, \xD5");
+    QTest::newRow("ISO-8859-2") << "ISO-8859-2" << "ISO-8859-2" << QByteArray("Dobro do\xB9li, \xD5");
+    QTest::newRow("unknown name") << "no-such-page" << "windows-1250" << QByteArray("Dobro do\x9Ali, \xD5");
+}
+
+void TestTerminal::textsInTheCodePage()
+{
+    QFETCH(QString, setting);
+    QFETCH(QByteArray, wire);
+    const QString profile = m_env->path("config/Veltrona/RK40COMM.conf");
+    QFile::remove(profile);
+    if (!setting.isEmpty()) {
+        QVERIFY(QDir().mkpath(m_env->path("config/Veltrona")));
+        QFile f(profile);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("[Settings]\nCodePage=" + setting.toLatin1() + "\n");
+    }
+    QVERIFY(openControl(false));
+    QTEST(m_ctrl->codePage(), "codePage");
+    const QString text = QString::fromUtf8("Dobro došli, Ő");
+    QCOMPARE(call(*m_ctrl, dispid::TxDayType, {text}).toInt(), 0);
+    QCOMPARE(QByteArray::fromStdString(m_sim->receivedDayTypes().at(0)), wire);
+    m_sim->queueDayTypeRecord("5" + wire.toStdString());
+    QCOMPARE(call(*m_ctrl, dispid::RxDayType).toInt(), 0);
+    QCOMPARE(get(*m_ctrl, dispid::CurrDaytype).toString(), "5" + text);
+    put(*m_ctrl, dispid::TermMessage, text);
+    QCOMPARE(call(*m_ctrl, dispid::SendMessage, {i2('m')}).toInt(), 0);
+    QVERIFY(QByteArray::fromStdString(m_sim->lastMessage()).startsWith(wire));
+    QFile::remove(profile);
 }
 
 QTEST_MAIN(TestTerminal)

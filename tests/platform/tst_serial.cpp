@@ -1,10 +1,12 @@
 // Serial devices on a pseudo-terminal, and the COM name mapping.
 
+#include "BaudRate.h"
 #include "ComPorts.h"
 #include "SerialDevice.h"
 #include "TestEnvironment.h"
 
 #include <QDir>
+#include <QFile>
 #include <QSettings>
 #include <QTest>
 
@@ -67,13 +69,36 @@ private slots:
         QVERIFY(serial::canOpen(pty.slave));
     }
 
-    void refusesMissingDevicesAndOddBaudRates()
+    void refusesMissingDevicesAndRatesBelowOne()
     {
         serial::SerialDevice dev;
         QCOMPARE(dev.open("/dev/does-not-exist-rk40", 9600), serial::OpenResult::CannotOpen);
         PtyPair pty;
-        QCOMPARE(dev.open(pty.slave, 12345), serial::OpenResult::SettingsRefused);
-        QVERIFY(!dev.isOpen());
+        for (int baud : {0, -9600}) {
+            QCOMPARE(dev.open(pty.slave, baud), serial::OpenResult::SettingsRefused);
+            QVERIFY(!dev.isOpen());
+        }
+    }
+
+    void baudRatesWithoutAConstant_data()
+    {
+        QTest::addColumn<int>("baud");
+        QTest::newRow("listed") << 19200;
+        QTest::newRow("14400") << 14400;
+        QTest::newRow("12345") << 12345;
+        QTest::newRow("250000") << 250000;
+    }
+    void baudRatesWithoutAConstant()
+    {
+        QFETCH(int, baud);
+        PtyPair pty;
+        serial::SerialDevice dev;
+        QCOMPARE(dev.open(pty.slave, baud), serial::OpenResult::Ok);
+        // The driver has the rate asked for.
+        const int fd = ::open(QFile::encodeName(pty.slave).constData(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
+        QVERIFY(fd >= 0);
+        QCOMPARE(serial::baudRateOf(fd), baud);
+        ::close(fd);
     }
 
     void readsBytesAndTimesOut()

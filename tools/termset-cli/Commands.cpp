@@ -291,7 +291,7 @@ int checkPassword(const Arguments& args, ConsolePrompter& prompter)
 // ---------------------------------------------------------------- serial
 
 // Creates the control through the registry, as the Reader 1 page does, with
-// its on-line mode off.
+// its on-line mode off and no register file.
 int createControl(CRK40Comm& comm, ConsolePrompter& prompter)
 {
     if (!comm.Create()) {
@@ -300,6 +300,7 @@ int createControl(CRK40Comm& comm, ConsolePrompter& prompter)
         return kExitControl;
     }
     comm.SetWorkOnLine(false);
+    comm.SetAsciiFileName(QString());
     return kExitOk;
 }
 

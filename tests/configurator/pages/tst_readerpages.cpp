@@ -271,6 +271,10 @@ private slots:
         const auto online = page.comm().control()->invoke(CRK40Comm::kWorkOnLine, component::InvokeKind::PropertyGet);
         QVERIFY(online.ok());
         QCOMPARE(online.value.toBool(), false);
+        // No register file: InitTerminal opens or creates nothing in the
+        // current folder.
+        const auto file = page.comm().control()->invoke(CRK40Comm::kAsciiFileName, component::InvokeKind::PropertyGet);
+        QCOMPARE(file.value.toString(), QString());
         QCOMPARE(page.comm().GetEepromLoc(10), QStringLiteral("0000"));
         QTest::keyClick(control<QWidget>(&page, 1054), Qt::Key_Down);
         QCOMPARE(page.comm().GetEepromLoc(11), QStringLiteral("0004"));

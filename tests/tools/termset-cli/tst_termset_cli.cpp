@@ -232,6 +232,23 @@ private slots:
         QCOMPARE(shown.out, runCli({"show", path("canonical.act")}).out);
     }
 
+    void statusInASharedFolderTouchesNothingThere()
+    {
+        // Another user planted reg.txt pointing at a file of ours.
+        rk40sim::Terminal terminal;
+        qputenv("RK40_COM1", QByteArray::fromStdString(terminal.slavePath()));
+        QVERIFY(QDir().mkpath(path("shared")));
+        QVERIFY(QFile::link(path("victim"), path("shared/reg.txt")));
+        QProcess p;
+        p.setWorkingDirectory(path("shared"));
+        p.start(testsupport::TestEnvironment::programFolder() + "/termset-cli", {"status", "--port", "COM1"});
+        QVERIFY(p.waitForFinished(180000));
+        QCOMPARE(p.exitCode(), 0);
+        QVERIFY(!QFile::exists(path("victim")));
+        QCOMPARE(QDir(path("shared")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System),
+                 QStringList{"reg.txt"});
+    }
+
     void statusPrintsTheDecodedText()
     {
         rk40sim::Terminal terminal;
