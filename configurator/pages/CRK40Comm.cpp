@@ -37,7 +37,7 @@ std::unique_ptr<component::IDispatchControl> CRK40Comm::createRegistered(const Q
         qCWarning(lcWrapper) << "cannot register" << module << ":" << why;
         return control;
     }
-    qCInfo(lcWrapper) << "registered" << module << "for this user in" << component::Registry::defaultPath();
+    qCInfo(lcWrapper).noquote() << "registered" << module << "for this user in" << component::Registry::defaultPath();
     return component::createControl(progId, &hr, error);
 }
 

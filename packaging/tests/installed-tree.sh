@@ -41,7 +41,7 @@ case $mode in
     dpkg-deb --ctrl-tarfile "$deb" | tar -tf - | grep -q '^\./postinst$' || fail "no postinst"
     dpkg-deb -I "$deb" postinst | grep -q 'regctl --system' || fail "postinst does not register the control"
     # Errors fail; warnings are printed for whoever reads the log.
-    lintian --fail-on error --no-tag-display-limit "$deb" | tee "$tmp/lintian" || fail "lintian reports errors"
+    lintian --fail-on error --tag-display-limit 0 "$deb" | tee "$tmp/lintian" || fail "lintian reports errors"
     dpkg-deb -x "$deb" "$root"
     ;;
   *) fail "mode $mode" ;;
@@ -68,19 +68,18 @@ fi
 
 # A new user: nothing but the essentials in the environment.
 mkdir -p "$tmp/home" "$tmp/run" "$tmp/xdg" && chmod 700 "$tmp/run"
-run() {
-  env -i PATH=/usr/bin:/bin HOME="$tmp/home" XDG_RUNTIME_DIR="$tmp/run" XDG_CONFIG_DIRS="$tmp/xdg" \
-      QT_QPA_PLATFORM=offscreen ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=0}" RK40_COM1="$tmp/COM1" "$@"
-}
+# (An array, not a function: "$!" of a background run is then the program itself.)
+run=(env -i PATH=/usr/bin:/bin HOME="$tmp/home" XDG_RUNTIME_DIR="$tmp/run" XDG_CONFIG_DIRS="$tmp/xdg"
+     QT_QPA_PLATFORM=offscreen ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=0}" RK40_COM1="$tmp/COM1")
 
 printf 'word 12 1234\nword 38 C3A5\n' > "$tmp/terminal.txt"
-run "$usr/bin/rk40-sim" --serve --link "$tmp/COM1" --script "$tmp/terminal.txt" > "$tmp/sim.out" &
+"${run[@]}" "$usr/bin/rk40-sim" --serve --link "$tmp/COM1" --script "$tmp/terminal.txt" > "$tmp/sim.out" &
 pids+=($!)
 for _ in $(seq 300); do [ -e "$tmp/COM1" ] && break; sleep 0.1; done
 [ -e "$tmp/COM1" ] || fail "rk40-sim did not start"
 
 # termset-cli reads from the simulator; the control gets registered for the user.
-run "$usr/bin/termset-cli" read --port COM1 -o "$tmp/read.act" || fail "termset-cli read"
+"${run[@]}" "$usr/bin/termset-cli" read --port COM1 -o "$tmp/read.act" || fail "termset-cli read"
 grep -q '^12 1234' "$tmp/read.act" || fail "word 12 not read: $(head -5 "$tmp/read.act")"
 grep -q '^38 C3A5' "$tmp/read.act" || fail "word 38 not read"
 registry=$tmp/home/.config/Veltrona/components.ini
@@ -89,13 +88,13 @@ grep -qx "InprocServer32=$usr/lib/termset/libRK40COMM.so" "$registry" || fail "t
 # The installed program folder is shared: the transfer log goes to the user's state folder.
 printf '[Settings]\nParam1=9170\n' > "$tmp/home/.config/Veltrona/Termset.conf"  # the password "secret"
 echo secret > "$tmp/pw"
-run "$usr/bin/termset-cli" write "$tmp/read.act" --port COM1 --password-file "$tmp/pw" || fail "termset-cli write"
+"${run[@]}" "$usr/bin/termset-cli" write "$tmp/read.act" --port COM1 --password-file "$tmp/pw" || fail "termset-cli write"
 grep -q 'COM_PORT: 01   REMOTE: None:00000' "$tmp/home/.local/state/Veltrona/Termset/log" || fail "no per-user transfer log"
 [ ! -e "$usr/lib/termset/log" ] || fail "log written into the program folder"
 
 # Termset starts, finds its three language libraries and creates the control.
 rm -f "$registry"
-run env QT_LOGGING_RULES='termset.app.info=true;termset.control.info=true' "$usr/bin/Termset" > "$tmp/termset.out" 2>&1 &
+"${run[@]}" QT_LOGGING_RULES='termset.app.info=true;termset.control.info=true' "$usr/bin/Termset" > "$tmp/termset.out" 2>&1 &
 termset=$!
 pids+=($termset)
 for _ in $(seq 600); do
