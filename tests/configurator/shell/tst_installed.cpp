@@ -6,6 +6,7 @@
 
 #include "SheetFixture.h"
 
+#include "CConfiguratorApp.h"
 #include "CRK40Comm.h"
 #include "CRK40CnfPS.h"
 #include "CommandIds.h"
@@ -14,6 +15,7 @@
 
 #include <QAction>
 #include <QProcess>
+#include <QTimer>
 
 namespace {
 const QString kProgId = QString::fromLatin1(CRK40Comm::kProgId);
@@ -178,6 +180,44 @@ private slots:
         QVERIFY(!comm.Create());
         QCOMPARE(component::Registry().value("CLSID/" + clsid, "InprocServer32").toString(),
                  f->env.path("elsewhere/libRK40COMM.so"));
+    }
+
+    // "Termset FILE.act" (a double-click on the file): the file is loaded
+    // once the sheet is up, over default.act, as File, Load would.
+    void fileNamedOnTheCommandLine_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("word20");
+        QTest::addColumn<int>("stopMessages");
+        QTest::newRow("configuration file") << "open.act" << "3333" << 0;
+        QTest::newRow("missing file") << "missing.act" << "1111" << 1;  // string 192, default stays
+    }
+    void fileNamedOnTheCommandLine()
+    {
+        QFETCH(QString, file);
+        QFETCH(QString, word20);
+        QFETCH(int, stopMessages);
+        apppaths::setProgramFolder(f->env.path("program"));
+        f->writeProgramFile("default.act", "20 1111\r\n21 2222\r\n");
+        f->writeProgramFile("open.act", "20 3333\r\n");
+        CConfiguratorApp app;
+        app.setLanguageSearch({});
+        app.setStartupFile(f->programFile(file));
+        QStringList seen;
+        QTimer::singleShot(0, [&] {
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                if (auto* sheet = dynamic_cast<CRK40CnfPS*>(w); sheet && sheet->isVisible()) {
+                    seen << sheet->registerImage().word(20) << sheet->registerImage().word(21);
+                    sheet->reject();
+                }
+            }
+        });
+        QCOMPARE(app.Run(), 0);
+        QCOMPARE(seen, (QStringList{word20, "2222"}));
+        int stops = 0;
+        for (const auto& m : f->prompter.messages)
+            stops += m.look == ui::Look::Stop ? 1 : 0;
+        QCOMPARE(stops, stopMessages);
     }
 
 private:
