@@ -39,5 +39,22 @@ fuzz-build: deps
 	@CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRK40_FUZZ=ON >/dev/null
 	@cmake --build $(FUZZ_BUILD) -j $(JOBS) --target rk40_fuzzers
 
+# --- Installing and packaging -------------------------------------------
+# make install [PREFIX=/usr/local] [DESTDIR=/tmp/x]: an optimised build,
+# installed by cmake --install. make package: termset_<version>_<arch>.deb
+# in $(PACKAGE_BUILD). Both build without sanitizers in their own folder.
+PREFIX        ?= /usr/local
+PACKAGE_BUILD ?= build-package
+.PHONY: install package package-build
+package-build: deps
+	@cmake -S . -B $(PACKAGE_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
+	  -DCMAKE_INSTALL_PREFIX=$(PREFIX) >/dev/null
+	@cmake --build $(PACKAGE_BUILD) -j $(JOBS)
+install: package-build
+	@DESTDIR=$(DESTDIR) cmake --install $(PACKAGE_BUILD)
+package: package-build
+	@cd $(PACKAGE_BUILD) && cpack -G DEB
+	@ls $(PACKAGE_BUILD)/*.deb
+
 clean:
-	rm -rf $(BUILD) $(RELEASE_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(RELEASE_BUILD) $(FUZZ_BUILD) $(PACKAGE_BUILD)

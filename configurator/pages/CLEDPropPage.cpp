@@ -12,6 +12,8 @@ constexpr std::array<int, 4> kGreenIds{1196, 1197, 1091, 1095};
 constexpr std::array<int, 4> kGreenSelectors{fields::kLed1Green, fields::kLed2Green, fields::kLed3Green, fields::kLed4Green};
 constexpr std::array<int, 4> kRedSelectors{fields::kLed1Red, fields::kLed2Red, fields::kLed3Red, fields::kLed4Red};
 constexpr int kGroupId = 2101;  // 2101..2104: the groups "LED 1".."LED 4"
+constexpr int kRedText = 2105;  // colour words of the accessible names
+constexpr int kGreenText = 2106;
 
 constexpr int kGroupW = 99, kGroupH = 60;
 constexpr int kFieldW = 46, kFieldH = 12;
@@ -38,6 +40,9 @@ CLEDPropPage::CLEDPropPage(CRK40TKPropPage& reader1, QWidget* parent) : CConfigP
         m_red[i]->setGeometry(units().rect(leftX, fieldY, kFieldW, kFieldH));
         m_green[i] = new CLEDEdit(kGreenIds[i], this);
         m_green[i]->setGeometry(units().rect(rightX, fieldY, kFieldW, kFieldH));
+        // "LED, LED 1, Red": the colour is a picture above the field.
+        nameField(m_red[i], {text(kGroupId + n), text(kRedText)});
+        nameField(m_green[i], {text(kGroupId + n), text(kGreenText)});
     }
     QWidget* previous = nullptr;
     for (std::size_t i = 0; i < 4; ++i) {

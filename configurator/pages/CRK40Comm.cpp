@@ -3,6 +3,7 @@
 #include "Prompt.h"
 #include "Registry.h"
 
+#include <QFileInfo>
 #include <QLoggingCategory>
 
 Q_LOGGING_CATEGORY(lcWrapper, "termset.control")
@@ -13,10 +14,37 @@ CRK40Comm::CRK40Comm(std::unique_ptr<component::IDispatchControl> control) : m_c
 
 CRK40Comm::~CRK40Comm() = default;
 
-bool CRK40Comm::Create(const QString& progId)
+namespace {
+QString& ownModule()
+{
+    static QString path;  // set once at start-up, before any control is made
+    return path;
+}
+} // namespace
+
+void CRK40Comm::setOwnModule(const QString& modulePath) { ownModule() = modulePath; }
+
+std::unique_ptr<component::IDispatchControl> CRK40Comm::createRegistered(const QString& progId, QString* error)
 {
     component::HRESULT hr = component::S_OK;
-    m_control = component::createControl(progId, &hr, &m_error);
+    auto control = component::createControl(progId, &hr, error);
+    const QString module = ownModule();
+    // Only a class registered nowhere: a registration that names another
+    // module is the user's choice and stays.
+    if (control || hr != component::REGDB_E_CLASSNOTREG || module.isEmpty() || !QFileInfo::exists(module))
+        return control;
+    QString why;
+    if (!component::succeeded(component::registerModule(module, false, &why))) {
+        qCWarning(lcWrapper) << "cannot register" << module << ":" << why;
+        return control;
+    }
+    qCInfo(lcWrapper).noquote() << "registered" << module << "for this user in" << component::Registry::defaultPath();
+    return component::createControl(progId, &hr, error);
+}
+
+bool CRK40Comm::Create(const QString& progId)
+{
+    m_control = createRegistered(progId, &m_error);
     if (!m_control)
         qCWarning(lcWrapper) << "cannot create" << progId << ":" << m_error;
     return m_control != nullptr;

@@ -41,6 +41,16 @@ public:
     // Creates the control through the registry. Returns false and keeps the
     // reason (errorText) when it is not registered or cannot be loaded.
     bool Create(const QString& progId = QString::fromLatin1(kProgId));
+
+    // The control module that ships with the program (in its program folder),
+    // or empty. When the control's class is registered nowhere, creating it
+    // first registers this module for the current user, as an installer
+    // would, so that an unpacked or freshly installed program runs at once.
+    static void setOwnModule(const QString& modulePath);
+    // Creates a control by program identifier through the registry, with the
+    // registration above when needed. Returns nullptr with the reason in
+    // *error when it still cannot be created.
+    static std::unique_ptr<component::IDispatchControl> createRegistered(const QString& progId, QString* error);
     bool isCreated() const { return m_control != nullptr; }
     QString errorText() const { return m_error; }
     component::IDispatchControl* control() const { return m_control.get(); }

@@ -88,8 +88,7 @@ CRK40TKPropPage::MadeControl CRK40TKPropPage::makeControl()
             made.error = QStringLiteral("the control factory made no control");
         return made;
     }
-    component::HRESULT hr = component::S_OK;
-    made.control = component::createControl(QString::fromLatin1(CRK40Comm::kProgId), &hr, &made.error);
+    made.control = CRK40Comm::createRegistered(QString::fromLatin1(CRK40Comm::kProgId), &made.error);
     return made;
 }
 
@@ -152,6 +151,7 @@ void CRK40TKPropPage::buildTransferArea()
     m_portBox = new QLineEdit(this);
     m_portBox->setObjectName(QString::number(kPortBoxId));
     m_portBox->setReadOnly(true);
+    nameField(m_portBox, {text(kPortLabelId)});
     m_portBox->setGeometry(units().rect(86, 134, 60, 12));
     m_portBox->hide();
     addLabel(kRemoteCaptionId, 160, 136, 34, 9)->hide();

@@ -31,6 +31,7 @@ CRandomPP::CRandomPP(CRK40TKPropPage& reader1, QWidget* parent) : CConfigPage(kD
     m_frequency->setObjectName(QString::number(kFrequencyId));
     m_frequency->setGeometry(units().rect(70, 32, 36, 13));
     label->setBuddy(m_frequency);
+    nameField(m_frequency, {text(kFrequencyLabelId), text(kRangeLabelId)});
     addLabel(kRangeLabelId, 110, 34, 40, 10);
 
     auto* group = new QGroupBox(text(kGroupId), this);
@@ -41,6 +42,7 @@ CRandomPP::CRandomPP(CRK40TKPropPage& reader1, QWidget* parent) : CConfigPage(kD
         auto* box = new QCheckBox(text(kFirstTouchContactId + k), this);
         box->setObjectName(QString::number(kFirstTouchContactId + k));
         box->setGeometry(units().rect(30 + 40 * k, 74, 34, 10));
+        nameField(box, {text(kGroupId), text(kFirstTouchContactId + k)});
         m_touch[static_cast<std::size_t>(k)] = box;
         connect(box, &QCheckBox::clicked, this, [this] { if (!isLoading()) StoreRandom(); });
     }

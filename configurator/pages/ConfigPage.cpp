@@ -70,3 +70,31 @@ QFrame* CConfigPage::addFrame(int x, int y, int w, int h)
     frame->lower();
     return frame;
 }
+
+namespace {
+// A caption as a screen reader should say it: without the mnemonic marker
+// ("&&" is a literal ampersand) and without a trailing colon.
+QString plainText(QString text)
+{
+    text.replace(QStringLiteral("&&"), QStringLiteral("\x01"));
+    text.remove(QLatin1Char('&'));
+    text.replace(QLatin1Char('\x01'), QLatin1Char('&'));
+    text = text.trimmed();
+    if (text.endsWith(QLatin1Char(':')))
+        text.chop(1);
+    return text;
+}
+} // namespace
+
+QString CConfigPage::plainCaption() const { return plainText(text(0)); }
+
+void CConfigPage::nameField(QWidget* field, const QStringList& parts) const
+{
+    QStringList words{plainCaption()};
+    for (const QString& part : parts) {
+        const QString word = plainText(part);
+        if (!word.isEmpty())
+            words << word;
+    }
+    field->setAccessibleName(words.join(QStringLiteral(", ")));
+}

@@ -54,6 +54,12 @@ protected:
     const DialogUnits& units() const { return m_units; }
     // This dialog's text for a control (0: the caption).
     QString text(int controlId) const;
+    // The caption without its mnemonic marker ("Reader &1" -> "Reader 1"),
+    // the first part of every field's accessible name.
+    QString plainCaption() const;
+    // Gives a field the accessible name "<page>, <part>, <part>..." built from
+    // the captions around it, as a screen reader announces it.
+    void nameField(QWidget* field, const QStringList& parts) const;
     // Sets the page's size from the template size in dialog units.
     void setTemplateSize(int width, int height);
     // A static text with the control's text, named by its identifier.

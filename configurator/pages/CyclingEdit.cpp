@@ -122,6 +122,14 @@ void CCyclingEdit::contextMenuEvent(QContextMenuEvent* event)
 void CCyclingEdit::keyPressEvent(QKeyEvent* event)
 {
     const int key = event->key();
+    // Shift+F10 is the other keyboard way to a context menu (the Menu key
+    // arrives as a context menu event): the only way to an LED field's texts
+    // without a mouse.
+    if (key == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier) {
+        event->accept();
+        trackPopup(mapToGlobal(rect().bottomLeft()));
+        return;
+    }
     const QStringList list = stepList();
     if (list.isEmpty() || (key != Qt::Key_Up && key != Qt::Key_Down)) {
         QLineEdit::keyPressEvent(event);

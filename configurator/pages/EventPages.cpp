@@ -50,7 +50,11 @@ CRK40SensPropPage::CRK40SensPropPage(CRK40TKPropPage& reader1, QWidget* parent)
         addLabel(rowtext::kRowLabel + 2 * pair, 20, opened, 29, 12);
         addLabel(rowtext::kRowLabel + 2 * pair + 1, 20, closed, 29, 12);
     }
-    buildGrid(kSensorGrid, kSensorRows, kSensorRowY);
+    // The sensor's number is a picture: the names carry it as a digit.
+    QStringList captions;
+    for (int row = 0; row < 8; ++row)
+        captions << QStringLiteral("%1, %2").arg(row / 2 + 1).arg(text(rowtext::kRowLabel + row));
+    buildGrid(kSensorGrid, kSensorRows, kSensorRowY, captions);
     LoadFields();
 }
 
@@ -61,6 +65,7 @@ CRK40EgressPropPage::CRK40EgressPropPage(CRK40TKPropPage& reader1, QWidget* pare
     addPicture(pictures::kExitButton, 3, 2, 32, 40);
     for (int i = 0; i < 4; ++i)
         addPicture(pictures::kDigit1 + i, 12, kEgressRowY[static_cast<std::size_t>(i)] - 4, 16, 20);
-    buildGrid(kEgressGrid, kEgressRows, kEgressRowY);
+    buildGrid(kEgressGrid, kEgressRows, kEgressRowY,
+              {QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3"), QStringLiteral("4")});
     LoadFields();
 }

@@ -17,7 +17,8 @@ constexpr int kFrameMargin = 2;
 
 CRowPage::CRowPage(int dialogId, CRK40TKPropPage* reader1, QWidget* parent) : CConfigPage(dialogId, reader1, parent) {}
 
-void CRowPage::buildGrid(const GridSpec& g, const std::vector<RowSpec>& rows, const std::vector<int>& rowY)
+void CRowPage::buildGrid(const GridSpec& g, const std::vector<RowSpec>& rows, const std::vector<int>& rowY,
+                         const QStringList& rowCaptions)
 {
     const int lastBottom = rowY.empty() ? g.subHeaderTop + kTextHeight : rowY.back() + kFieldHeight;
     const int frameBottom = lastBottom + 4;
@@ -66,6 +67,21 @@ void CRowPage::buildGrid(const GridSpec& g, const std::vector<RowSpec>& rows, co
         hint.setHeight(std::max(hint.height(), cell.height()));
         box->setGeometry(QRect(QPoint(cell.center().x() - hint.width() / 2 + 1, cell.center().y() - hint.height() / 2 + 1), hint));
         row.registration = box;
+
+        // "Reader 1, T1, RELAY1 Action": page, row, relay and column, as the
+        // captions around the field show them.
+        const QString rowCaption = i < static_cast<std::size_t>(rowCaptions.size())
+            ? rowCaptions[static_cast<qsizetype>(i)]
+            : text(rowtext::kRowLabel + static_cast<int>(i));
+        const auto columnName = [&](int c) {
+            const int relay = c <= kR1If ? 0 : c <= kR2If ? 1 : c == kR3Action ? 2 : 3;
+            return text(rowtext::kRelayHeader + relay) + QLatin1Char(' ') + text(rowtext::kSubHeader + c);
+        };
+        for (std::size_t k = 0; k < 4; ++k)
+            nameField(row.actions[k], {rowCaption, columnName(actionCols[k])});
+        for (std::size_t k = 0; k < 2; ++k)
+            nameField(row.conditions[k], {rowCaption, columnName(ifCols[k])});
+        nameField(box, {rowCaption, text(rowtext::kRegistration)});
 
         const int word = spec.word;
         for (CActionEdit* e : row.actions)

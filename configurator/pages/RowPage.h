@@ -56,7 +56,10 @@ public:
 protected:
     CRowPage(int dialogId, CRK40TKPropPage* reader1, QWidget* parent);
     // Makes the frames, headers, fields and hint; rows[i] sits at rowY[i].
-    void buildGrid(const GridSpec& grid, const std::vector<RowSpec>& rows, const std::vector<int>& rowY);
+    // rowCaptions[i] names row i in the fields' accessible names (by default
+    // the text of the row's label).
+    void buildGrid(const GridSpec& grid, const std::vector<RowSpec>& rows, const std::vector<int>& rowY,
+                   const QStringList& rowCaptions = {});
 
 private:
     struct Row {

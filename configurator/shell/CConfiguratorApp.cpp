@@ -1,6 +1,7 @@
 #include "CConfiguratorApp.h"
 
 #include "AppPaths.h"
+#include "CRK40Comm.h"
 #include "Profile.h"
 #include "Prompt.h"
 #include "Resources.h"
@@ -8,6 +9,9 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QLoggingCategory>
+
+Q_LOGGING_CATEGORY(lcApp, "termset.app")
 
 #ifdef Q_OS_WIN
 #include <winsock2.h>
@@ -40,8 +44,15 @@ void CConfiguratorApp::InitInstance()
     QGuiApplication::setApplicationDisplayName(QStringLiteral("Termset"));
 
     m_programFolder = apppaths::programFolder();
+    CRK40Comm::setOwnModule(apppaths::controlModulePath());
 
-    if (m_languageSearch && !m_languageSearch(m_programFolder)) {
+    const bool languageLoaded = m_languageSearch && m_languageSearch(m_programFolder);
+    QStringList found;
+    for (const CLanguageList::Entry& entry : m_languages.entries())
+        found << entry.languageName;
+    qCInfo(lcApp).noquote() << "program folder" << m_programFolder << "with" << found.size()
+                            << "language libraries:" << found.join(QStringLiteral(", "));
+    if (m_languageSearch && !languageLoaded) {
         ui::prompter().message(nullptr,
                                QStringLiteral("No languages found, or no default language library found.\nUsing English."));
     }
@@ -68,13 +79,18 @@ int CConfiguratorApp::Run()
         auto sheet = CreateSheet();
         if (!sheet->hasControl()) {
             // Without the control there is no register image to edit.
-            const QString module = QDir::toNativeSeparators(m_programFolder + QStringLiteral("libRK40COMM.so"));
+            const QString module = QDir::toNativeSeparators(apppaths::controlModulePath());
             ui::prompter().message(nullptr, fillText(resources::loadString(191), {sheet->controlError(), module}),
                                    ui::Look::Stop);
             code = 1;
         } else {
+            qCInfo(lcApp) << "control created; the sheet opens";
             sheet->show();
             sheet->OnInitDialog();
+            // A file named on the command line (a double-click on a .act
+            // file) loads as File, Load would, after default.act.
+            if (!m_startupFile.isEmpty())
+                sheet->LoadFile(m_startupFile);
             sheet->exec();
         }
         // The sheet and its pages go here; the Reader 1 page closes the port.

@@ -33,6 +33,10 @@ public:
 
     QString programFolder() const { return m_programFolder; }
 
+    // A configuration file to load once the sheet is up (the program's
+    // argument), or empty.
+    void setStartupFile(const QString& path) { m_startupFile = path; }
+
     // The language libraries found at start-up and the one in use; freed
     // with the application object.
     CLanguageList& languageList() { return m_languages; }
@@ -57,6 +61,7 @@ private:
 
     CLanguageList m_languages;  // first member: outlives everything else
     QString m_programFolder;
+    QString m_startupFile;
     bool m_socketsStarted = false;
     bool m_initialised = false;
     LanguageSearch m_languageSearch;

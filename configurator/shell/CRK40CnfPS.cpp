@@ -18,6 +18,7 @@
 #include <QApplication>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -380,7 +381,7 @@ bool CRK40CnfPS::loadImageFrom(const QString& path, bool reportOpenFailure)
     return true;
 }
 
-bool CRK40CnfPS::LoadDefaultFile() { return loadImageFrom(apppaths::defaultConfigPath(), false); }
+bool CRK40CnfPS::LoadDefaultFile() { return loadImageFrom(apppaths::defaultConfigReadPath(), false); }
 
 void CRK40CnfPS::ClearImage()
 {
@@ -427,9 +428,12 @@ void CRK40CnfPS::OnFileSaveAs()
 
 void CRK40CnfPS::OnSaveAsDefault()
 {
+    const QString path = apppaths::defaultConfigPath();
+    // The user's own folder may not exist yet.
+    QDir().mkpath(QFileInfo(path).absolutePath());
     QString error;
-    if (!act::saveImageFile(apppaths::defaultConfigPath(), *m_image, &error)) {
-        qCWarning(lcSheet) << "save default" << apppaths::defaultConfigPath() << ":" << error;
+    if (!act::saveImageFile(path, *m_image, &error)) {
+        qCWarning(lcSheet) << "save default" << path << ":" << error;
         ui::prompter().message(this, str(164), ui::Look::Stop);
         return;
     }

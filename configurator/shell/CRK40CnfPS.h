@@ -79,6 +79,9 @@ public:
     void OnEnterPassword();
     void OnChangePassword();
     void OnFileLoad();
+    // File, Load without the dialog: loads the file into the image, reporting
+    // a file that cannot be opened or holds an invalid line.
+    void LoadFile(const QString& path) { loadImageFrom(path, true); }
     void OnFileSaveAs();
     void OnSaveAsDefault();
     void OnClear() { ClearImage(); }
@@ -92,7 +95,8 @@ public:
     void ReadConfiguration();
     void WriteConfiguration();
 
-    // Loads "default.act" from the program folder. Returns true when the
+    // Loads "default.act" (the user's own when the program folder is shared
+    // and the user has saved one, else the program folder's). Returns true when the
     // file could be opened, whatever its lines held (an invalid line is
     // reported), false otherwise (without a message).
     bool LoadDefaultFile();

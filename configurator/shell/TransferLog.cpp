@@ -1,6 +1,8 @@
 #include "TransferLog.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 namespace translog {
 
@@ -24,6 +26,9 @@ TransferLog::TransferLog(QString path, Clock clock) : m_path(std::move(path)), m
 bool TransferLog::append(int serialPort, const QString& address, int tcpPort, QString* error) const
 {
     const QByteArray line = formatLine(m_clock(), serialPort, address, tcpPort);
+    // The log's folder is made on the first write (a per-user state folder
+    // may not exist yet).
+    QDir().mkpath(QFileInfo(m_path).absolutePath());
     QFile file(m_path);
     // Append mode: every write lands at the current end of the file, also
     // when another program appends meanwhile. One write call per line.

@@ -16,6 +16,7 @@
 #include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace component {
 
@@ -50,6 +51,18 @@ QString Registry::defaultPath()
     if (base.isEmpty())
         base = QDir::homePath() + "/.config";
     return base + "/Veltrona/components.ini";
+}
+
+QStringList Registry::systemPaths()
+{
+    QStringList out;
+    for (const QString& dir : qEnvironmentVariable("XDG_CONFIG_DIRS").split(':', Qt::SkipEmptyParts)) {
+        if (QDir::isAbsolutePath(dir))
+            out << QDir::cleanPath(dir) + "/Veltrona/components.ini";
+    }
+    if (out.isEmpty())
+        out << "/etc/xdg/Veltrona/components.ini";
+    return out;
 }
 
 Registry::Registry(const QString& path) : m_path(path)
@@ -338,26 +351,45 @@ std::unique_ptr<IComponent> createInstance(const QString& classOrProgId, HRESULT
         if (error) *error = why;
         return nullptr;
     };
-    std::unique_ptr<Registry> own;
-    if (!registry) {
-        own = std::make_unique<Registry>();
-        registry = own.get();
+    // Without a registry given: the per-user one, then the system ones.
+    std::vector<std::unique_ptr<Registry>> own;
+    std::vector<const Registry*> registries;
+    if (registry) {
+        registries.push_back(registry);
+    } else {
+        own.push_back(std::make_unique<Registry>());
+        for (const QString& path : Registry::systemPaths())
+            own.push_back(std::make_unique<Registry>(path));
+        for (const auto& r : own)
+            registries.push_back(r.get());
     }
-    // The registry decides which code runs in this process: a file that
+    // The registries decide which code runs in this process: a file that
     // another user could have changed decides nothing.
-    if (QFile::exists(registry->path())) {
-        if (const QString why = untrustedReason(registry->path()); !why.isEmpty())
-            return fail(E_ACCESSDENIED, QString("refusing the component registry %1: %2").arg(registry->path(), why));
+    for (const Registry* r : registries) {
+        if (!QFile::exists(r->path()))
+            continue;
+        if (const QString why = untrustedReason(r->path()); !why.isEmpty())
+            return fail(E_ACCESSDENIED, QString("refusing the component registry %1: %2").arg(r->path(), why));
     }
-    QString clsid = classOrProgId;
-    if (!clsid.startsWith('{')) {
-        clsid = registry->value("ProgID/" + classOrProgId, "CLSID").toString();
-        if (clsid.isEmpty())
-            return fail(REGDB_E_CLASSNOTREG, QString("%1 is not registered (registry %2)").arg(classOrProgId, registry->path()));
+    QString clsid = classOrProgId.startsWith('{') ? classOrProgId : QString();
+    QString module;
+    for (const Registry* r : registries) {
+        const QString id = clsid.isEmpty() ? r->value("ProgID/" + classOrProgId, "CLSID").toString() : clsid;
+        if (id.isEmpty())
+            continue;
+        module = r->value("CLSID/" + id, "InprocServer32").toString();
+        if (!module.isEmpty()) {
+            clsid = id;
+            break;
+        }
     }
-    const QString module = registry->value("CLSID/" + clsid, "InprocServer32").toString();
-    if (module.isEmpty())
-        return fail(REGDB_E_CLASSNOTREG, QString("class %1 is not registered (registry %2)").arg(clsid, registry->path()));
+    if (module.isEmpty()) {
+        QStringList searched;
+        for (const Registry* r : registries)
+            searched << r->path();
+        return fail(REGDB_E_CLASSNOTREG,
+                    QString("%1 is not registered (registry %2)").arg(classOrProgId, searched.join(", ")));
+    }
 
     QString why;
     QLibrary* lib = loadModule(module, &why);

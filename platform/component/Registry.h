@@ -1,9 +1,12 @@
 #pragma once
 
-// The per-user component registry: which module implements which class, the
-// program identifiers that name classes, and the registered type libraries.
-// It is one INI file under $XDG_CONFIG_HOME (default ~/.config), so a run
-// with another HOME or XDG_CONFIG_HOME sees a registry of its own.
+// The component registry: which module implements which class, the program
+// identifiers that name classes, and the registered type libraries. The
+// per-user registry is one INI file under $XDG_CONFIG_HOME (default
+// ~/.config), so a run with another HOME or XDG_CONFIG_HOME sees a registry of
+// its own. System registries (written at install time) live at the same place
+// under each folder of $XDG_CONFIG_DIRS (default /etc/xdg); a class is looked
+// up in the per-user registry first and then in those, in order.
 //
 // Keys mirror the layout containers expect:
 //   CLSID/{clsid}: ProgID, TypeName, InprocServer32, ThreadingModel,
@@ -26,6 +29,9 @@ class Registry {
 public:
     // $XDG_CONFIG_HOME/Veltrona/components.ini, or ~/.config/... without it.
     static QString defaultPath();
+    // <dir>/Veltrona/components.ini for each absolute dir of $XDG_CONFIG_DIRS
+    // (default /etc/xdg), most important first.
+    static QStringList systemPaths();
 
     explicit Registry(const QString& path = defaultPath());
 

@@ -8,22 +8,28 @@
 namespace testsupport {
 
 TestEnvironment::TestEnvironment()
-    : m_oldHome(qgetenv("HOME")), m_oldConfig(qgetenv("XDG_CONFIG_HOME")), m_oldRuntime(qgetenv("XDG_RUNTIME_DIR"))
 {
-    QDir(m_dir.path()).mkpath("home");
-    QDir(m_dir.path()).mkpath("config");
-    QDir(m_dir.path()).mkpath("runtime");
-    qputenv("HOME", m_dir.filePath("home").toLocal8Bit());
-    qputenv("XDG_CONFIG_HOME", m_dir.filePath("config").toLocal8Bit());
-    qputenv("XDG_RUNTIME_DIR", m_dir.filePath("runtime").toLocal8Bit());
+    const std::pair<const char*, const char*> folders[] = {
+        {"HOME", "home"},          {"XDG_CONFIG_HOME", "config"}, {"XDG_CONFIG_DIRS", "sysconfig"},
+        {"XDG_DATA_HOME", "data"}, {"XDG_STATE_HOME", "state"},   {"XDG_RUNTIME_DIR", "runtime"},
+    };
+    for (const auto& [variable, folder] : folders) {
+        m_saved.emplace_back(variable, qgetenv(variable));
+        QDir(m_dir.path()).mkpath(folder);
+        qputenv(variable, m_dir.filePath(folder).toLocal8Bit());
+    }
     QStandardPaths::setTestModeEnabled(true);
 }
 
 TestEnvironment::~TestEnvironment()
 {
-    qputenv("HOME", m_oldHome);
-    qputenv("XDG_CONFIG_HOME", m_oldConfig);
-    qputenv("XDG_RUNTIME_DIR", m_oldRuntime);
+    // A variable that was not set before is unset again.
+    for (const auto& [variable, value] : m_saved) {
+        if (value.isNull())
+            qunsetenv(variable);
+        else
+            qputenv(variable, value);
+    }
 }
 
 QString TestEnvironment::controlModulePath()

@@ -1,12 +1,16 @@
 #pragma once
 
-// Gives a test a world of its own: HOME, XDG_CONFIG_HOME and XDG_RUNTIME_DIR
-// in a temporary folder (so the profile, the component registry, the COM
-// port mapping and the register-file lock are private), plus helpers to
+// Gives a test a world of its own: HOME, XDG_CONFIG_HOME, XDG_CONFIG_DIRS,
+// XDG_DATA_HOME, XDG_STATE_HOME and XDG_RUNTIME_DIR in a temporary folder (so
+// the profile, the component registries, the COM port mapping, the per-user
+// files and the register-file lock are private), plus helpers to
 // register the control module there.
 
 #include <QString>
 #include <QTemporaryDir>
+
+#include <utility>
+#include <vector>
 
 namespace testsupport {
 
@@ -30,7 +34,7 @@ public:
 
 private:
     QTemporaryDir m_dir;
-    QByteArray m_oldHome, m_oldConfig, m_oldRuntime;
+    std::vector<std::pair<const char*, QByteArray>> m_saved;  // variable, earlier value
 };
 
 } // namespace testsupport

@@ -3,6 +3,7 @@
 
 #include "AppPaths.h"
 #include "CLanguageList.h"
+#include "CRK40Comm.h"
 #include "CliArguments.h"
 #include "Commands.h"
 #include "ConsolePrompter.h"
@@ -74,6 +75,9 @@ int main(int argc, char** argv)
         return kExitOk;
     }
 
+    // Like Termset, register the control that ships beside the program when
+    // nothing is registered yet.
+    CRK40Comm::setOwnModule(apppaths::controlModulePath());
     CLanguageList languages;
     if (!chooseLanguage(languages, args.language, prompter))
         return kExitUsage;

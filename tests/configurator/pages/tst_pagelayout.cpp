@@ -4,6 +4,7 @@
 
 #include "PageFixture.h"
 
+#include <QAbstractButton>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
@@ -148,6 +149,63 @@ private slots:
             QVERIFY2(aligned, qPrintable(w->objectName() + " is off the grid"));
         }
         QVERIFY(rows->rowWords().size() * 7 == std::size_t(inputs.size()));
+    }
+
+    // Every field a user can reach has a name built from the captions
+    // around it, unique on its page, and Tab visits the fields row by row.
+    void accessibleNames_data()
+    {
+        QTest::addColumn<int>("dialogId");
+        QTest::addColumn<int>("fieldId");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("reader action") << 206 << 1039 << "Reader 1, T1, RELAY1 Action";
+        QTest::newRow("reader condition") << 211 << 1335 << "Reader 4, TC4, RELAY 2 If";
+        QTest::newRow("reader registration") << 209 << 1093 << "Reader 2, TB2, Registration";
+        QTest::newRow("sensor row") << 208 << 1336 << "Sensors, 1, Closed, RELAY 2 If";
+        QTest::newRow("egress row") << 207 << 1355 << "Egress, 4, Registration";
+        QTest::newRow("LED colour") << 212 << 1091 << "LED, LED 3, Green";
+        QTest::newRow("random frequency") << 141 << 1219 << "Random, Frequency, (0-255)";
+        QTest::newRow("touch contact") << 141 << 1223 << "Random, Active Touch Contacts, TK3";
+    }
+    void accessibleNames()
+    {
+        QFETCH(int, dialogId);
+        QFETCH(int, fieldId);
+        QFETCH(QString, name);
+        CPropertyPage* page = m_set->page(dialogId);
+        QWidget* field = control<QWidget>(page, fieldId);
+        QVERIFY(field);
+        QCOMPARE(field->accessibleName(), name);
+
+        QStringList names;
+        for (QWidget* w : page->findChildren<QWidget*>()) {
+            if (!qobject_cast<QLineEdit*>(w) && !qobject_cast<QAbstractButton*>(w))
+                continue;
+            QVERIFY2(!w->accessibleName().isEmpty(), qPrintable(w->objectName() + " has no name"));
+            QVERIFY2(!names.contains(w->accessibleName()), qPrintable(w->accessibleName() + " twice"));
+            names << w->accessibleName();
+        }
+        // Tab order: from the first field, top to bottom and left to right.
+        QList<QWidget*> fields;
+        for (QWidget* w : page->findChildren<QWidget*>())
+            if (w->focusPolicy() & Qt::TabFocus && !qobject_cast<QLabel*>(w) && w->isVisibleTo(page))
+                fields << w;
+        std::sort(fields.begin(), fields.end(), [](QWidget* a, QWidget* b) {
+            // Rows: fields whose tops lie within half a field of each other.
+            if (std::abs(a->y() - b->y()) > a->height() / 2)
+                return a->y() < b->y();
+            return a->x() < b->x();
+        });
+        // What Tab does: the next widget in the focus chain that takes Tab.
+        const auto next = [&](QWidget* w) {
+            do
+                w = w->nextInFocusChain();
+            while (!fields.contains(w) && w != page);
+            return w;
+        };
+        for (qsizetype i = 1; i < fields.size(); ++i)
+            QVERIFY2(next(fields[i - 1]) == fields[i],
+                     qPrintable(fields[i - 1]->accessibleName() + " is not followed by " + fields[i]->accessibleName()));
     }
 };
 

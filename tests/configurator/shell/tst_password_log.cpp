@@ -125,8 +125,12 @@ private slots:
     void logFailureIsReported()
     {
         QTemporaryDir dir;
+        // A plain file where the log's folder should be: no folder can be made.
+        QFile plain(dir.filePath("plain"));
+        QVERIFY(plain.open(QIODevice::WriteOnly));
+        plain.close();
         QString error;
-        const translog::TransferLog log(dir.filePath("missing/log"));
+        const translog::TransferLog log(dir.filePath("plain/log"));
         QVERIFY(!log.append(1, "None", 0, &error));
         QVERIFY(!error.isEmpty());
     }

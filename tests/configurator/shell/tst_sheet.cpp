@@ -341,7 +341,8 @@ private slots:
     {
         auto sheet = makeSheet();
         f->prompter.messages.clear();
-        apppaths::setProgramFolder(f->env.path("no/such/folder"));
+        // A folder where the file should be: it cannot be created.
+        QVERIFY(QDir().mkpath(f->programFile("default.act")));
         sheet->action(cmd::kSaveAsDefault)->trigger();
         QCOMPARE(f->messages(), QStringList{stop(164)});
     }
@@ -460,7 +461,8 @@ private slots:
                             "06.12.2026. 05:04:31   COM_PORT: 03   REMOTE: None:00000\r\n"));
         QVERIFY(f->prompter.messages.empty());
 
-        apppaths::setProgramFolder(f->env.path("gone"));
+        QVERIFY(QFile::remove(f->programFile("log")));
+        QVERIFY(QDir().mkpath(f->programFile("log")));  // a folder in the way
         sheet->AppendTransferLog(3, "None", 0);
         QCOMPARE(f->prompter.messages.size(), std::size_t(1));
         QCOMPARE(f->prompter.messages[0].look, ui::Look::Stop);

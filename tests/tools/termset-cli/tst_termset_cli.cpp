@@ -2,6 +2,7 @@
 // a private registry, against the simulated terminal on a pseudo-terminal
 // and the simulated gateway on loopback.
 
+#include "Registry.h"
 #include "TestEnvironment.h"
 
 #include "GatewaySimulator.h"
@@ -24,10 +25,11 @@ struct Run {
     QString err;
 };
 
-Run runCli(const QStringList& args, const QByteArray& input = {})
+Run runCli(const QStringList& args, const QByteArray& input = {},
+           const QString& program = testsupport::TestEnvironment::programFolder() + "/termset-cli")
 {
     QProcess p;
-    p.start(testsupport::TestEnvironment::programFolder() + "/termset-cli", args);
+    p.start(program, args);
     if (!p.waitForStarted(30000))
         return {};
     p.write(input);
@@ -470,9 +472,21 @@ private slots:
         // so that it does not restore the user's own on its way out).
         m_env.reset();
         m_env = std::make_unique<testsupport::TestEnvironment>();
-        const Run run = runCli({"status", "--port", "COM1"});
+        // A copy of the program in a folder without the control module:
+        // nothing to register, so it gives up.
+        const QString lone = path("lone/termset-cli");
+        QVERIFY(QDir().mkpath(path("lone")));
+        QVERIFY(QFile::copy(testsupport::TestEnvironment::programFolder() + "/termset-cli", lone));
+        const Run run = runCli({"status", "--port", "COM1"}, {}, lone);
         QCOMPARE(run.status, 6);
         QVERIFY2(run.err.contains("The communication control RK40COMM cannot be created"), qPrintable(run.err));
+
+        // Beside its module, the program registers it for the user and goes on.
+        rk40sim::Terminal terminal;
+        qputenv("RK40_COM1", QByteArray::fromStdString(terminal.slavePath()));
+        const Run status = runCli({"status", "--port", "COM1"});
+        QCOMPARE(status.status, 0);
+        QCOMPARE(component::Registry().value("ProgID/RK40COMM.RK40CommCtrl.1", "CLSID").isNull(), false);
     }
 
     void remoteRequests()
