@@ -2,7 +2,8 @@
 
 // Gives a test a world of its own: HOME, XDG_CONFIG_HOME and XDG_RUNTIME_DIR
 // in a temporary folder (so the profile, the component registry, the COM
-// port mapping and the register-file lock are private), plus helpers to
+// port mapping and the register-file lock are private), a lock folder for
+// the serial ports' lock files (RK40_LOCK_DIR), plus helpers to
 // register the control module there.
 
 #include <QString>
@@ -30,7 +31,7 @@ public:
 
 private:
     QTemporaryDir m_dir;
-    QByteArray m_oldHome, m_oldConfig, m_oldRuntime;
+    QByteArray m_oldHome, m_oldConfig, m_oldRuntime, m_oldLocks;
 };
 
 } // namespace testsupport
