@@ -405,7 +405,7 @@ void CRK40CommCtrl::noteRemoval()
 {
     m_removalReported = true;
     m_failureReason = QStringLiteral("%1 (%2)").arg(serial::removedReason(), m_link.devicePath());
-    qCWarning(lcControl).noquote() << m_portName << ":" << m_failureReason;
+    qCWarning(lcControl).noquote() << QStringLiteral("%1: %2").arg(m_portName, m_failureReason);
 }
 
 // ---------------------------------------------------------------------------

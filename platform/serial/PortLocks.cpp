@@ -24,6 +24,14 @@ QString canonical(const QString& devicePath)
 
 QString programOf(qint64 pid)
 {
+    // The program's file name from its command line; the kernel's name
+    // (cut at 15 characters) when that cannot be read.
+    QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
+    if (cmdline.open(QIODevice::ReadOnly)) {
+        const QByteArray first = cmdline.read(4096).split('\0').value(0);
+        if (!first.isEmpty())
+            return QFileInfo(QString::fromLocal8Bit(first)).fileName();
+    }
     QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
     if (!comm.open(QIODevice::ReadOnly))
         return {};

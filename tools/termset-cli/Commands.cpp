@@ -329,17 +329,20 @@ serialxfer::PortChoice portChoice(const Target& target)
     return {0, target.baud, true};
 }
 
-// "COM3 (/dev/pts/4)", or the bare path of a device outside the mapping.
+// "COM3", or the path of a device outside the mapping.
 QString portName(const Target& target, int comNumber)
 {
     if (!target.devicePath.isEmpty() && serial::comNumberForPath(target.devicePath) != comNumber)
         return QDir::toNativeSeparators(target.devicePath);
-    return QStringLiteral("%1 (%2)").arg(comName(comNumber), QDir::toNativeSeparators(serial::comDevicePath(comNumber)));
+    return comName(comNumber);
 }
 
 QString portFailure(const Target& target, int comNumber, const QString& reason)
 {
-    const QString text = QStringLiteral("ERROR: %1 cannot be opened").arg(portName(target, comNumber));
+    QString port = portName(target, comNumber);
+    if (port == comName(comNumber))
+        port += QStringLiteral(" (%1)").arg(QDir::toNativeSeparators(serial::comDevicePath(comNumber)));
+    const QString text = QStringLiteral("ERROR: %1 cannot be opened").arg(port);
     return reason.isEmpty() ? text + QLatin1Char('.') : text + QStringLiteral(": ") + reason;
 }
 
