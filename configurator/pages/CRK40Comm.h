@@ -53,6 +53,9 @@ public:
     static std::unique_ptr<component::IDispatchControl> createRegistered(const QString& progId, QString* error);
     bool isCreated() const { return m_control != nullptr; }
     QString errorText() const { return m_error; }
+    // Why the control's port failed, in words (open failure or removal);
+    // empty when it did not.
+    QString failureReason() const { return m_control ? m_control->failureReason() : QString(); }
     component::IDispatchControl* control() const { return m_control.get(); }
 
     QString GetFirmware() const;

@@ -135,7 +135,8 @@ signals:
 private:
     // A word failed every attempt: string 132, the port and the last
     // terminal are forgotten and Apply To Last is disabled.
-    void reportFailedWord();
+    void reportPortFailure(const QString& reason);
+    void reportFailedWord(const QString& reason = {});
     void buildMenu();
     void buildStrip(QWidget* strip);
     QAction* addCommand(QMenu* menu, int commandId, bool enabled = true);

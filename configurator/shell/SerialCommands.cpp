@@ -32,6 +32,12 @@ QString str(int id) { return resources::loadString(id); }
 
 QString comText(int comNumber) { return QStringLiteral("COM%1").arg(comNumber); }
 
+// A message followed by why the port failed, when that is known.
+QString withReason(const QString& text, const QString& reason)
+{
+    return reason.isEmpty() ? text : text + QLatin1Char('\n') + reason;
+}
+
 // The progress window drives the transfer: its Cancel (confirmed by a
 // question) stops it, every word steps the bar, and the pauses keep the
 // window painting.
@@ -106,7 +112,7 @@ void CRK40CnfPS::ShowStatus()
     switch (out.status) {
     case serialxfer::StatusOutcome::PortFailed:
         setPortText(str(151));
-        ui::prompter().message(this, QStringLiteral("ERROR"));
+        ui::prompter().message(this, withReason(QStringLiteral("ERROR"), out.reason));
         break;
     case serialxfer::StatusOutcome::Busy:
         setPortText(comText(out.comNumber));
@@ -151,9 +157,10 @@ void CRK40CnfPS::ReadConfiguration()
         setPortText(str(151));
         setLastReadText(str(151));
         setApplyToLastEnabled(false);
+        reportPortFailure(out.reason);
         break;
     case serialxfer::Outcome::WordFailed:
-        reportFailedWord();
+        reportFailedWord(out.reason);
         break;
     case serialxfer::Outcome::Cancelled:
         break;
@@ -164,9 +171,17 @@ void CRK40CnfPS::ReadConfiguration()
     }
 }
 
-void CRK40CnfPS::reportFailedWord()
+void CRK40CnfPS::reportPortFailure(const QString& reason)
 {
-    ui::prompter().message(this, str(132), ui::Look::Stop);
+    // The port dialog greys what it can see is unusable; what only the
+    // opening found out (taken meanwhile, refused settings) is told here.
+    if (!reason.isEmpty())
+        ui::prompter().message(this, reason, ui::Look::Stop);
+}
+
+void CRK40CnfPS::reportFailedWord(const QString& reason)
+{
+    ui::prompter().message(this, withReason(str(132), reason), ui::Look::Stop);
     setPortText(str(151));
     setLastReadText(str(151));
     setApplyToLastEnabled(false);
@@ -203,9 +218,10 @@ void CRK40CnfPS::WriteConfiguration()
     switch (out.status) {
     case serialxfer::Outcome::PortFailed:
         setPortText(str(151));
+        reportPortFailure(out.reason);
         break;
     case serialxfer::Outcome::WordFailed:
-        reportFailedWord();
+        reportFailedWord(out.reason);
         break;
     case serialxfer::Outcome::Cancelled:
         break;

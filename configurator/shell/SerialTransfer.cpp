@@ -40,7 +40,8 @@ bool SerialTransfer::moveWords(Outcome& out, ITransferObserver& observer, WordCa
             return false;
         }
         short result = call(a);
-        for (int attempt = 1; result != 0 && attempt < kAttempts; ++attempt) {
+        // A device that went away fails the word at once, without retries.
+        for (int attempt = 1; result != 0 && attempt < kAttempts && m_comm.failureReason().isEmpty(); ++attempt) {
             observer.pause(kRetryDelay);
             result = call(a);
         }
@@ -50,6 +51,7 @@ bool SerialTransfer::moveWords(Outcome& out, ITransferObserver& observer, WordCa
             out.status = Outcome::WordFailed;
             out.failedAddress = a;
             out.lastResult = result;
+            out.reason = m_comm.failureReason();
             return false;
         }
         ++out.wordsDone;
@@ -69,6 +71,7 @@ Outcome SerialTransfer::read(const PortChoice& port, ITransferObserver& observer
     if (!open(port)) {
         m_record.valid = false;
         out.status = Outcome::PortFailed;
+        out.reason = m_comm.failureReason();
         return out;
     }
     m_record.valid = true;
@@ -94,6 +97,7 @@ Outcome SerialTransfer::write(const std::optional<PortChoice>& port, ITransferOb
         out.comNumber = port->comNumber();
         if (!open(*port)) {
             out.status = Outcome::PortFailed;
+            out.reason = m_comm.failureReason();
             return out;
         }
     } else {
@@ -107,7 +111,8 @@ Outcome SerialTransfer::write(const std::optional<PortChoice>& port, ITransferOb
     if (!done)
         return out;
     if (m_log)
-        out.logged = m_log->append(out.comNumber, QStringLiteral("None"), 0, &out.logError);
+        out.logged = m_log->append(port && port->outsideMapping ? 0 : out.comNumber, QStringLiteral("None"), 0,
+                                   &out.logError);
     return out;
 }
 
@@ -117,11 +122,13 @@ StatusOutcome SerialTransfer::status(const PortChoice& port)
     out.comNumber = port.comNumber();
     if (!open(port)) {
         out.status = StatusOutcome::PortFailed;
+        out.reason = m_comm.failureReason();
         return out;
     }
     out.result = m_comm.GetStatus();
     if (out.result != 0) {
         out.status = StatusOutcome::Busy;
+        out.reason = m_comm.failureReason();
     } else {
         out.firmware = m_comm.GetFirmware();
         out.rtc = m_comm.GetRtc();

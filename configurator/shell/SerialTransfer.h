@@ -28,6 +28,9 @@ constexpr int kBaudRates[3] = {2400, 4800, 9600};
 struct PortChoice {
     int portIndex = -1;
     int baud = 9600;
+    // The device was given by path and is no COM name of the mapping: the
+    // transfer log names port 00.
+    bool outsideMapping = false;
     // The COM number the choice opens (1..10).
     int comNumber() const { return portIndex >= 0 && portIndex <= 9 ? portIndex + 1 : 1; }
 };
@@ -65,6 +68,7 @@ struct Outcome {
     short lastResult = 0;    // WordFailed: the control's last result code
     bool logged = false;     // write Done: the transfer log line was written
     QString logError;        // write Done: why the log line could not be written
+    QString reason;          // PortFailed, WordFailed: why the port failed, in words (may be empty)
 };
 
 struct StatusOutcome {
@@ -72,6 +76,7 @@ struct StatusOutcome {
     Status status = Ok;
     int comNumber = 0;
     short result = 0;        // Busy: the control's result code of GetStatus
+    QString reason;          // PortFailed, Busy: why the port failed, in words (may be empty)
     QString firmware, rtc, inBuffer;
 };
 
@@ -107,8 +112,8 @@ public:
 
 private:
     bool open(const PortChoice& port);
-    // Moves words 10..39 one by one, each with its attempts, pausing after
-    // each when asked; closes the port at the end or at the first stop or
+    // Moves words 10..39 one by one, each with its attempts (none more once
+    // the device is gone), pausing after each when asked; closes the port at the end or at the first stop or
     // failed word (recorded in out). Returns true when every word moved.
     template <typename WordCall>
     bool moveWords(Outcome& out, ITransferObserver& observer, WordCall call, std::chrono::milliseconds pauseAfterWord);

@@ -3,7 +3,9 @@
 #include "ComPorts.h"
 #include "DialogUnits.h"
 #include "Resources.h"
-#include "SerialDevice.h"
+#include "PortDiscovery.h"
+#include "PortStatus.h"
+#include "Prompt.h"
 #include "SerialTransfer.h"
 
 #include <QApplication>
@@ -19,65 +21,140 @@
 
 // --- CPortDlg ---
 
+namespace {
+
+// What stands beside a COM name: the device node and what it is.
+QString slotDescription(const QString& path, const QList<serial::DetectedPort>& detected)
+{
+    if (path.isEmpty())
+        return QStringLiteral("-");
+    const std::optional<serial::DetectedPort> port = serial::findDetected(detected, path);
+    if (!port)
+        return QDir::toNativeSeparators(path);
+    return QStringLiteral("%1  %2").arg(QDir::toNativeSeparators(port->info.path), port->description());
+}
+
+} // namespace
+
 CPortDlg::CPortDlg(QWidget* parent) : QDialog(parent)
 {
     setObjectName(QString::number(kDialogId));
     setWindowTitle(resources::dialogText(kDialogId, 0));
     const DialogUnits du(font());
-    setFixedSize(du.size(197, 116));
+    setFixedSize(du.size(330, 194));
 
     auto* ok = new QPushButton(resources::dialogText(kDialogId, 1), this);
     ok->setObjectName(QStringLiteral("1"));
     ok->setDefault(true);
-    ok->setGeometry(du.rect(140, 7, 50, 14));
+    ok->setGeometry(du.rect(273, 7, 50, 14));
     auto* cancel = new QPushButton(resources::dialogText(kDialogId, 2), this);
     cancel->setObjectName(QStringLiteral("2"));
-    cancel->setGeometry(du.rect(140, 26, 50, 14));
+    cancel->setGeometry(du.rect(273, 26, 50, 14));
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 
-    static constexpr int kLeft[10] = {9, 9, 9, 9, 9, 68, 68, 68, 68, 68};
-    static constexpr int kTop[10] = {11, 24, 37, 50, 62, 11, 24, 37, 50, 62};
+    // One row per COM name: the name, then its device and description.
     auto* group = new QButtonGroup(this);
-    bool selected = false;
     for (int i = 0; i < 10; ++i) {
-        const int n = i + 1;
+        const int top = 8 + 12 * i;
         auto* radio = new QRadioButton(resources::dialogText(kDialogId, kFirstRadio + i), this);
         radio->setObjectName(QString::number(kFirstRadio + i));
-        radio->setGeometry(du.rect(kLeft[i], kTop[i], i == 9 ? 50 : 35, 10));
+        radio->setGeometry(du.rect(9, top, 38, 10));
         radio->resize(std::max(radio->width(), radio->sizeHint().width()), radio->height());
         group->addButton(radio, i);
         m_radios[static_cast<std::size_t>(i)] = radio;
-
-        const QString device = serial::comDevicePath(n);
-        radio->setToolTip(QStringLiteral("COM%1 = %2 (%3)")
-                              .arg(n)
-                              .arg(QDir::toNativeSeparators(device), serial::comMappingSource(n)));
-        if (!serial::canOpen(device)) {
-            radio->setEnabled(false);
-        } else if (!selected) {
-            radio->setChecked(true);
-            selected = true;
-        }
+        auto* text = new QLabel(this);
+        text->setObjectName(QString::number(kFirstSlotText + i));
+        text->setGeometry(du.rect(50, top, 216, 10));
+        m_slotTexts[static_cast<std::size_t>(i)] = text;
         connect(radio, &QRadioButton::toggled, this, &CPortDlg::showDevice);
     }
 
     auto* label = new QLabel(resources::dialogText(kDialogId, 65535), this);
-    label->setGeometry(du.rect(8, 79, 37, 8));
+    label->setGeometry(du.rect(8, 132, 37, 8));
     label->resize(std::max(label->width(), label->sizeHint().width()), label->height());
     m_baud = new QComboBox(this);
     m_baud->setObjectName(QString::number(kBaudList));
     for (int rate : serialxfer::kBaudRates)
         m_baud->addItem(QString::number(rate));
     m_baud->setCurrentIndex(2);
-    m_baud->setGeometry(du.rect(8, 92, 62, 14));
+    m_baud->setGeometry(du.rect(8, 142, 62, 14));
 
     m_device = new QLabel(this);
     m_device->setObjectName(QString::number(kDeviceText));
-    m_device->setGeometry(du.rect(75, 92, 118, 14));
+    m_device->setGeometry(du.rect(75, 142, 248, 14));
     m_device->setWordWrap(false);
     m_device->setTextFormat(Qt::PlainText);   // a device path from the environment
+
+    auto* detectedLabel = new QLabel(resources::dialogText(kDialogId, kDetectedLabel), this);
+    detectedLabel->setObjectName(QString::number(kDetectedLabel));
+    detectedLabel->setGeometry(du.rect(8, 162, 80, 8));
+    m_detected = new QComboBox(this);
+    m_detected->setObjectName(QString::number(kDetectedList));
+    m_detected->setGeometry(du.rect(8, 173, 200, 14));
+    detectedLabel->setBuddy(m_detected);
+    m_assign = new QPushButton(resources::dialogText(kDialogId, kAssign), this);
+    m_assign->setObjectName(QString::number(kAssign));
+    m_assign->setGeometry(du.rect(213, 173, 110, 14));
+    connect(m_assign, &QPushButton::clicked, this, &CPortDlg::assignDetected);
+
+    refreshSlots();
+}
+
+void CPortDlg::refreshSlots()
+{
+    const QList<serial::DetectedPort> detected = serial::detectPorts();
+    const QString chosen = m_detected->currentData().toString();
+    m_detected->clear();
+    for (const serial::DetectedPort& port : detected)
+        m_detected->addItem(QStringLiteral("%1  %2").arg(QDir::toNativeSeparators(port.info.path), port.description()),
+                            port.stablePath());
+    m_detected->setCurrentIndex(std::max(0, m_detected->findData(chosen)));
+    m_assign->setEnabled(!detected.isEmpty());
+
+    bool selected = portIndex() >= 0 && m_radios[static_cast<std::size_t>(portIndex())]->isEnabled();
+    for (int i = 0; i < 10; ++i) {
+        const int n = i + 1;
+        QRadioButton* radio = m_radios[static_cast<std::size_t>(i)];
+        QLabel* text = m_slotTexts[static_cast<std::size_t>(i)];
+        const QString device = serial::comDevicePath(n);
+        const QString description = slotDescription(device, detected);
+        text->setText(fontMetrics().elidedText(description, Qt::ElideMiddle, text->width()));
+        // The probe opens nothing: another program's port keeps its settings.
+        const serial::PortStatus state = serial::probePort(device);
+        const QString tip = state.usable()
+                                ? QStringLiteral("COM%1 = %2 (%3)")
+                                      .arg(n)
+                                      .arg(QDir::toNativeSeparators(device), serial::comMappingSource(n))
+                                : QStringLiteral("COM%1: %2").arg(n).arg(state.reason);
+        radio->setToolTip(tip);
+        text->setToolTip(state.usable() ? description : tip);
+        radio->setEnabled(state.usable());
+        text->setEnabled(state.usable());
+        if (state.usable() && !selected) {
+            radio->setChecked(true);
+            selected = true;
+        }
+    }
     showDevice();
+}
+
+void CPortDlg::assignDetected()
+{
+    const int i = portIndex();
+    const QString path = m_detected->currentData().toString();
+    if (path.isEmpty())
+        return;
+    // No COM name chosen (all were grey): the first one takes the device.
+    const int n = i >= 0 ? i + 1 : 1;
+    if (!serial::assignComDevice(n, path)) {
+        ui::prompter().message(this, QStringLiteral("%1 cannot be written.").arg(QDir::toNativeSeparators(serial::portsFilePath())),
+                               ui::Look::Stop);
+        return;
+    }
+    refreshSlots();
+    if (m_radios[static_cast<std::size_t>(n - 1)]->isEnabled())
+        m_radios[static_cast<std::size_t>(n - 1)]->setChecked(true);
 }
 
 int CPortDlg::portIndex() const

@@ -22,10 +22,16 @@ public:
     static constexpr int kFirstRadio = 1023;  // COM1 .. COM10: 1023 .. 1032
     static constexpr int kBaudList = 1127;
     static constexpr int kDeviceText = 1128;  // which device the chosen COM name is
+    static constexpr int kDetectedLabel = 1129;
+    static constexpr int kAssign = 1130;       // assigns the detected device to the chosen COM
+    static constexpr int kDetectedList = 1131;
+    static constexpr int kFirstSlotText = 1133; // COM1 .. COM10: the device beside each, 1133 .. 1142
 
-    // Probes COM1..COM10: a port that cannot be opened right now (missing,
-    // or held by another program) is disabled; the first one that opens is
-    // selected. 9600 baud is proposed.
+    // Looks at COM1..COM10 without opening anything: a port that cannot be
+    // used right now (no device, missing, no permission, held by another
+    // program) is disabled with the reason as its tool tip; the first usable
+    // one is selected. Beside each COM name stands its device and what the
+    // system says it is. 9600 baud is proposed.
     explicit CPortDlg(QWidget* parent = nullptr);
 
     // 0..9, or -1 when no port could be selected.
@@ -35,11 +41,22 @@ public:
     int baud() const;
     QRadioButton* radio(int portIndex) const { return m_radios.at(static_cast<std::size_t>(portIndex)); }
     QComboBox* baudList() const { return m_baud; }
+    QLabel* slotText(int portIndex) const { return m_slotTexts.at(static_cast<std::size_t>(portIndex)); }
+    // The detected devices (item data: the path to store) and the button
+    // that assigns the chosen one to the chosen COM name (saved in ports.ini).
+    QComboBox* detectedList() const { return m_detected; }
+    QPushButton* assignButton() const { return m_assign; }
 
 private:
     void showDevice();
+    // Describes and probes every COM name again.
+    void refreshSlots();
+    void assignDetected();
 
     std::array<QRadioButton*, 10> m_radios{};
+    std::array<QLabel*, 10> m_slotTexts{};
+    QComboBox* m_detected = nullptr;
+    QPushButton* m_assign = nullptr;
     QComboBox* m_baud = nullptr;
     QLabel* m_device = nullptr;
 };

@@ -332,10 +332,15 @@ bool CRK40CommCtrl::InitTerminal(qint16 portNum)
     const int com = portNum >= 0 && portNum <= 9 ? portNum + 1 : 1;
     m_portName = QStringLiteral("COM%1").arg(com);
     const QString device = serial::comDevicePath(com);
+    m_failureReason.clear();
+    m_removalReported = false;
     const serial::OpenResult opened =
         device.isEmpty() ? serial::OpenResult::CannotOpen : m_link.open(device, m_baudRate);
     if (opened != serial::OpenResult::Ok) {
-        qCWarning(lcControl) << "cannot open" << m_portName << "at" << device << "result" << static_cast<int>(opened);
+        m_failureReason = device.isEmpty() ? QStringLiteral("%1: %2").arg(m_portName, serial::notAssignedReason())
+                                           : m_link.deviceStatus().reason;
+        qCWarning(lcControl).noquote() << m_portName << "cannot be opened:" << m_failureReason << "(result"
+                                       << static_cast<int>(opened) << ")";
         setStatus(kRegisterFileOpen);
         return false;
     }
@@ -375,7 +380,18 @@ bool CRK40CommCtrl::acquireExchange()
 
 void CRK40CommCtrl::releaseExchange()
 {
+    // Every member's exchange ends here: a device that went away during it
+    // is told once, in words.
+    if (m_link.deviceRemoved() && !m_removalReported)
+        noteRemoval();
     m_lock.unlock();
+}
+
+void CRK40CommCtrl::noteRemoval()
+{
+    m_removalReported = true;
+    m_failureReason = QStringLiteral("%1 (%2)").arg(serial::removedReason(), m_link.devicePath());
+    qCWarning(lcControl).noquote() << QStringLiteral("%1: %2").arg(m_portName, m_failureReason);
 }
 
 // ---------------------------------------------------------------------------
@@ -384,7 +400,11 @@ void CRK40CommCtrl::releaseExchange()
 void CRK40CommCtrl::startReception()
 {
     m_stop = false;
-    m_reception = std::thread([this] { receptionLoop(); });
+    m_receptionEnded = false;
+    m_reception = std::thread([this] {
+        receptionLoop();
+        m_receptionEnded = true;
+    });
 }
 
 void CRK40CommCtrl::stopReception()
@@ -415,11 +435,28 @@ void CRK40CommCtrl::receptionLoop()
             if (!lock.try_lock_for(kPollLockWait))
                 continue;
             byte = m_link.ReadByte(TerminalLink::kStandardAttempts, interrupt);
+            if (m_link.deviceRemoved()) {
+                // Nothing more will come: stop polling a dead descriptor
+                // and tell the container on its own thread.
+                QMetaObject::invokeMethod(m_window, [this] { onDeviceRemoved(); }, Qt::QueuedConnection);
+                return;
+            }
         }
         // Any other byte is dropped.
         if (byte == protocol::SOH && !m_stop)
             handOver();
     }
+}
+
+void CRK40CommCtrl::onDeviceRemoved()
+{
+    // The connection may have been ended (and another begun) since.
+    if (!m_link.deviceRemoved())
+        return;
+    if (!m_removalReported)
+        noteRemoval();
+    m_errCode = kErrDeviceRemoved;
+    fire(eventid::ErrMessage);
 }
 
 bool CRK40CommCtrl::handOverPending() const

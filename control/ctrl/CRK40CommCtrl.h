@@ -45,6 +45,9 @@ public:
     // How long the reception thread waits for the lock before it checks
     // whether it should stop.
     static constexpr std::chrono::milliseconds kPollLockWait{50};
+    // ErrCode of the ErrMessage fired when the device goes away while the
+    // control is on line (its reception thread has stopped).
+    static constexpr qint16 kErrDeviceRemoved = 110;
 
     CRK40CommCtrl();
     ~CRK40CommCtrl() override;
@@ -131,7 +134,12 @@ public:
     int statusBits() const { return m_status; }
     QString portName() const { return m_portName; }
     QString portDevicePath() const { return m_link.devicePath(); }
-    bool receptionRunning() const { return m_reception.joinable(); }
+    bool receptionRunning() const { return m_reception.joinable() && !m_receptionEnded.load(); }
+    // Why the port failed, in words: the last InitTerminal's open failure
+    // ("/dev/ttyUSB0 is in use by minicom (process 812)") or the device's
+    // removal since ("the device was removed (/dev/ttyUSB0)"); empty
+    // otherwise. Also logged.
+    QString failureReason() const override { return m_failureReason; }
     // Whether the reception thread is waiting for the owner thread to take
     // a block it has seen starting.
     bool handOverPending() const;
@@ -186,6 +194,8 @@ private:
     void handOver();
     void onGetMessage(quint64 handOverId);
     void handleOnlineBlock();
+    void onDeviceRemoved();
+    void noteRemoval();
     void storeRecords(std::string_view data);
     bool appendToRegisterFile(std::string_view data, QString* error);
     // Fires the stock error notification for a block not written; true when
@@ -219,6 +229,8 @@ private:
     // Connection state.
     TerminalLink m_link;
     QString m_portName;
+    QString m_failureReason;
+    bool m_removalReported = false;
     std::recursive_timed_mutex m_lock;
     bool m_lockCreated = false;
     std::atomic<int> m_lockWaiters{0};
@@ -229,6 +241,7 @@ private:
     // Reception thread and its hand-over to the owner thread.
     std::thread m_reception;
     std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_receptionEnded{false}; // the thread left its loop by itself
     mutable std::mutex m_handOverMutex;
     std::condition_variable m_handOverDone;
     quint64 m_handOverSerial = 0;

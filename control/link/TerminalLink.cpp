@@ -20,6 +20,21 @@ bool TerminalLink::close()
     return m_device.close();
 }
 
+std::chrono::milliseconds TerminalLink::exchangeDeadline(std::size_t bytes, int baud)
+{
+    const long long rate = baud > 0 ? baud : 9600;
+    const long long wireMs = static_cast<long long>(bytes) * 10 * 1000 / rate;
+    return kDeadlineFloor + std::chrono::milliseconds(kDeadlineFactor * wireMs);
+}
+
+TerminalLink::DeadlineScope::DeadlineScope(TerminalLink& link) : m_link(link)
+{
+    m_link.m_deadlinePassed = false;
+    m_link.m_deadline = std::chrono::steady_clock::now() + exchangeDeadline(kReceiveByteBudget, m_link.m_device.baud());
+}
+
+TerminalLink::DeadlineScope::~DeadlineScope() { m_link.m_deadline.reset(); }
+
 std::uint8_t TerminalLink::ReadByte(int attempts, const Interrupt& interrupt)
 {
     // An attempt and the pause after an empty one are a single wait for
@@ -30,10 +45,18 @@ std::uint8_t TerminalLink::ReadByte(int attempts, const Interrupt& interrupt)
     for (int i = 0; i < attempts; ++i) {
         if (interrupt && interrupt())
             return 0;
+        if (m_device.removed())
+            return 0;
         const auto start = std::chrono::steady_clock::now();
+        if (m_deadline && start >= *m_deadline) {
+            m_deadlinePassed = true;
+            return 0;
+        }
         const int byte = m_device.readByte(kAttemptWithPause);
         if (byte >= 0)
             return static_cast<std::uint8_t>(byte);
+        if (m_device.removed())
+            return 0;
         // A closed or hung-up device answers at once: spend the attempt's
         // time anyway, so that the attempt budget still bounds the wait.
         const auto spent = std::chrono::steady_clock::now() - start;
@@ -83,7 +106,7 @@ int TerminalLink::SendConfirmedFrame(std::size_t n)
         return res::kFrameWriteFailed;
     m_frame[n] = checksum(std::span<const std::uint8_t>(m_frame.data(), n));
     if (writeFrame(n + 1) < n + 1)
-        return res::kFrameWriteFailed;
+        return m_device.removed() ? res::kFrameNoAnswer : res::kFrameWriteFailed;
 
     const std::uint8_t answer = ReadByte(kStandardAttempts);
     if (answer == 0)
@@ -98,6 +121,8 @@ int TerminalLink::SendConfirmedFrame(std::size_t n)
     for (int i = 0; i < kResultCharacterQuickReads && outcome == 0; ++i)
         outcome = ReadByte(kStandardAttempts);
     for (int i = 0; i < kResultCharacterTries && outcome == 0; ++i) {
+        if (m_device.removed())
+            return res::kFrameNoAnswer;
         std::this_thread::sleep_for(kResultCharacterPause);
         outcome = ReadByte(kStandardAttempts);
     }
@@ -119,7 +144,7 @@ int TerminalLink::SendAcknowledgedText(std::size_t n)
     const auto end = std::find(m_frame.begin(), m_frame.begin() + static_cast<std::ptrdiff_t>(n + 1), std::uint8_t{0});
     const auto length = static_cast<std::size_t>(end - m_frame.begin());
     if (writeFrame(length) < length)
-        return res::kTextWriteFailed;
+        return m_device.removed() ? res::kTextNoAnswer : res::kTextWriteFailed;
     m_frame[0] = ReadByte(kStandardAttempts);
     if (m_frame[0] == 0)
         return res::kTextNoAnswer;
@@ -128,6 +153,7 @@ int TerminalLink::SendAcknowledgedText(std::size_t n)
 
 int TerminalLink::ReceiveRecord(RecordKind kind, Sequence& sequence, std::string* record)
 {
+    const DeadlineScope deadline(*this);
     std::size_t n = 0;
     std::size_t seen = 0;
     std::uint8_t accumulator = 0;
@@ -182,6 +208,7 @@ int TerminalLink::ReceiveRecord(RecordKind kind, Sequence& sequence, std::string
 
 int TerminalLink::ReceiveTextLine(std::string* line)
 {
+    const DeadlineScope deadline(*this);
     std::size_t n = 0;
     for (std::size_t seen = 0; seen <= kMaxBytesPerExchange; ++seen) {
         const std::uint8_t byte = ReadByte(kStandardAttempts);
@@ -213,6 +240,7 @@ int TerminalLink::ReceiveStatusBlock()
 
 int TerminalLink::ReceiveOnlineBlock(int* records, const Interrupt& interrupt)
 {
+    const DeadlineScope deadline(*this);
     int count = 0;
     auto report = [&](int code) {
         if (records)
@@ -264,7 +292,7 @@ int TerminalLink::RegisterRead(int address)
     if (!request)
         return res::kRegisterBadArgument;
     if (m_device.write(request->data(), request->size()) < request->size())
-        return res::kRegisterWriteFailed;
+        return m_device.removed() ? res::kRegisterSilence : res::kRegisterWriteFailed;
     for (std::size_t i = 0; i < kRegisterAnswerLength; ++i) {
         m_frame[i] = ReadByte(kStandardAttempts);
         if (m_frame[i] == 0)
@@ -279,7 +307,7 @@ int TerminalLink::RegisterWrite(int address, long value, std::uint8_t* answer)
     if (!request)
         return res::kRegisterBadArgument;
     if (m_device.write(request->data(), request->size()) < request->size())
-        return res::kRegisterWriteFailed;
+        return m_device.removed() ? res::kRegisterSilence : res::kRegisterWriteFailed;
     const std::uint8_t byte = ReadByte(kStandardAttempts);
     if (byte == 0)
         return res::kRegisterSilence;

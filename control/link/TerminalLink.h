@@ -19,6 +19,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -42,6 +43,16 @@ public:
     // a text line without CR) is given up after this many bytes.
     static constexpr std::size_t kMaxBytesPerExchange = 16 * 1024;
 
+    // Receiving exchanges (record, text line, on-line block) end by their
+    // deadline: kDeadlineFloor + kDeadlineFactor x the wire time of
+    // kReceiveByteBudget bytes (10 bits each) at the port's baud rate.
+    static constexpr std::size_t kReceiveByteBudget = kFrameBufferSize + 8;
+    static constexpr int kDeadlineFactor = 4;
+    static constexpr std::chrono::milliseconds kDeadlineFloor{2000};
+    // The overall deadline of an exchange receiving `bytes` at `baud` (a
+    // baud rate of 0 counts as 9600).
+    static std::chrono::milliseconds exchangeDeadline(std::size_t bytes, int baud);
+
     // Asked between read attempts; true ends the read as if nothing came.
     using Interrupt = std::function<bool()>;
 
@@ -59,11 +70,17 @@ public:
     bool close();
     bool isOpen() const { return m_device.isOpen(); }
     QString devicePath() const { return m_device.path(); }
+    // Why the last open failed, or that the device went away.
+    const serial::PortStatus& deviceStatus() const { return m_device.status(); }
+    bool deviceRemoved() const { return m_device.removed(); }
+    // Whether the last receiving exchange ran into its deadline.
+    bool deadlinePassed() const { return m_deadlinePassed; }
 
     // Up to `attempts` read attempts; returns the first byte that arrives, or
     // 0 when none came (a received 0x00 byte looks the same). A port that is
     // closed or has failed still spends the attempts' time, so a caller's
-    // loop never spins.
+    // loop never spins; one whose device was removed, or a read past the
+    // exchange's deadline, returns 0 at once.
     std::uint8_t ReadByte(int attempts, const Interrupt& interrupt = {});
     // Writes one byte; the outcome is ignored.
     void WriteByte(std::uint8_t byte);
@@ -127,11 +144,25 @@ public:
     std::string_view frameText(std::size_t pos = 0) const;
 
 private:
+    // Sets the deadline of a receiving exchange for its lifetime.
+    class DeadlineScope {
+    public:
+        explicit DeadlineScope(TerminalLink& link);
+        ~DeadlineScope();
+        DeadlineScope(const DeadlineScope&) = delete;
+        DeadlineScope& operator=(const DeadlineScope&) = delete;
+
+    private:
+        TerminalLink& m_link;
+    };
+
     std::size_t writeFrame(std::size_t n);
     void discardPendingInput();
 
     serial::SerialDevice m_device;
     std::array<std::uint8_t, kFrameBufferSize> m_frame{};
+    std::optional<std::chrono::steady_clock::time_point> m_deadline;
+    bool m_deadlinePassed = false;
 };
 
 } // namespace rk40

@@ -95,6 +95,5 @@ std::size_t SerialDevice::write(const std::uint8_t* data, std::size_t size)
     return size;
 }
 
-bool canOpen(const QString&) { return true; }
 
 } // namespace serial

@@ -106,6 +106,10 @@ public:
     // The control's face, parented to the container's widget; the control
     // keeps painting it for as long as it lives. May return nullptr.
     virtual QWidget* createFace(QWidget* parent) = 0;
+
+    // Why the control's device failed, in words (a C++ accessor beside the
+    // dispatch interface, which it leaves unchanged); empty when it did not.
+    virtual QString failureReason() const { return {}; }
 };
 
 class IClassFactory {

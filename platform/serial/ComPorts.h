@@ -4,8 +4,10 @@
 // control and the configurator and can be changed per port:
 //   1. the environment variable RK40_COM<n> (e.g. RK40_COM1=/dev/pts/7),
 //   2. the per-user file $XDG_CONFIG_HOME/Veltrona/ports.ini, section [Ports],
-//      key COM<n>,
-//   3. otherwise /dev/ttyS<n-1>.
+//      key COM<n> (a /dev/serial/by-id link where the device has one),
+//   3. otherwise the detected devices in their stable order (see
+//      detectPorts()): COM1 the first, COM2 the second, ...; a COM name
+//      beyond them maps to nothing.
 
 #include <QString>
 
@@ -15,9 +17,19 @@ constexpr int kFirstCom = 1;
 constexpr int kLastCom = 10;
 
 QString portsFilePath();
-// The device path for COM<n>, n = 1..10; empty for other n.
+// The device path for COM<n>, n = 1..10; empty for other n and for a COM
+// name with no device behind it.
 QString comDevicePath(int n);
-// Where the mapping of COM<n> came from: "environment", "ports.ini" or "default".
+// Where the mapping of COM<n> came from: "environment", "ports.ini",
+// "detected" or "none".
 QString comMappingSource(int n);
+
+// Stores a device for COM<n> in ports.ini (its by-id link when it has one).
+// False when n is out of range or the file cannot be written.
+bool assignComDevice(int n, const QString& devicePath);
+
+// The COM number whose mapping names the same device node as path (1..10),
+// or 0 when none does.
+int comNumberForPath(const QString& path);
 
 } // namespace serial

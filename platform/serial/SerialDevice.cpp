@@ -3,6 +3,7 @@
 #include "BaudRate.h"
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
@@ -52,7 +53,8 @@ SerialDevice::~SerialDevice()
 }
 
 SerialDevice::SerialDevice(SerialDevice&& other) noexcept
-    : m_fd(std::exchange(other.m_fd, -1)), m_failed(other.m_failed), m_path(std::move(other.m_path))
+    : m_fd(std::exchange(other.m_fd, -1)), m_failed(other.m_failed), m_baud(other.m_baud),
+      m_path(std::move(other.m_path)), m_status(std::move(other.m_status)), m_lockFile(std::move(other.m_lockFile))
 {
 }
 
@@ -62,7 +64,10 @@ SerialDevice& SerialDevice::operator=(SerialDevice&& other) noexcept
         close();
         m_fd = std::exchange(other.m_fd, -1);
         m_failed = other.m_failed;
+        m_baud = other.m_baud;
         m_path = std::move(other.m_path);
+        m_status = std::move(other.m_status);
+        m_lockFile = std::move(other.m_lockFile);
     }
     return *this;
 }
@@ -71,30 +76,64 @@ OpenResult SerialDevice::open(const QString& path, int baud)
 {
     close();
     m_failed = false;
+    m_status = {};
+    auto fail = [&](OpenResult result, PortProblem problem, const QString& reason) {
+        m_status = {problem, reason};
+        m_lockFile.release();
+        return result;
+    };
+    // A rate without a B constant is set by number once the rest is set.
+    speed_t speed = B9600;
+    const bool listed = speedFor(baud, speed);
+    if (!listed && baud <= 0)
+        return fail(OpenResult::SettingsRefused, PortProblem::Other,
+                    QStringLiteral("%1 baud is not offered").arg(baud));
+
+    // The serial tools' lock file first: a program that keeps to it (minicom,
+    // picocom, Qt's serial port class) may not have the device open at all
+    // between its accesses.
+    LockHolder holder;
+    if (!m_lockFile.acquire(path, &holder))
+        return fail(OpenResult::CannotOpen, PortProblem::Busy, busyReason(path, holder.text()));
+
     const QByteArray native = path.toLocal8Bit();
     const int fd = ::open(native.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return OpenResult::CannotOpen;
+    if (fd < 0) {
+        const int error = errno;
+        switch (error) {
+        case ENOENT:
+        case ENODEV:
+        case ENXIO:
+            return fail(OpenResult::CannotOpen, PortProblem::Missing, missingReason(path));
+        case EACCES:
+        case EPERM:
+            return fail(OpenResult::CannotOpen, PortProblem::NoPermission, permissionReason(path));
+        case EBUSY:
+            m_lockFile.release(); // not to be named as the holder
+            return fail(OpenResult::CannotOpen, PortProblem::Busy, busyReason(path, describeHolder(path)));
+        default:
+            return fail(OpenResult::CannotOpen, PortProblem::Other,
+                        QStringLiteral("%1 cannot be opened: %2").arg(path, QString::fromLocal8Bit(std::strerror(error))));
+        }
+    }
     // TIOCEXCL keeps other programs out, but root ignores it; the flock is
     // what two of our own processes (root or not) contend for.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         ::close(fd);
-        return OpenResult::CannotOpen;
+        m_lockFile.release(); // not to be named as the holder
+        return fail(OpenResult::CannotOpen, PortProblem::Busy, busyReason(path, describeHolder(path)));
     }
-    (void)ioctl(fd, TIOCEXCL);
 
     termios tio{};
     if (tcgetattr(fd, &tio) != 0) {
+        const bool notSerial = errno == ENOTTY || errno == EINVAL;
         ::close(fd);
-        return OpenResult::CannotReadSettings;
+        if (notSerial)
+            return fail(OpenResult::CannotOpen, PortProblem::NotSerial, notSerialReason(path));
+        return fail(OpenResult::CannotReadSettings, PortProblem::Other,
+                    QStringLiteral("the settings of %1 cannot be read").arg(path));
     }
-    // A rate without a B constant is set by number once the rest is set.
-    speed_t speed = B9600;
-    const bool listed = speedFor(baud, speed);
-    if (!listed && baud <= 0) {
-        ::close(fd);
-        return OpenResult::SettingsRefused;
-    }
+    (void)ioctl(fd, TIOCEXCL);
     cfmakeraw(&tio);
     tio.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS);
     tio.c_cflag |= CS8 | CLOCAL | CREAD;
@@ -104,10 +143,12 @@ OpenResult SerialDevice::open(const QString& path, int baud)
     if (cfsetispeed(&tio, speed) != 0 || cfsetospeed(&tio, speed) != 0 || tcsetattr(fd, TCSANOW, &tio) != 0
         || (!listed && !setBaudRateByNumber(fd, baud))) {
         ::close(fd);
-        return OpenResult::SettingsRefused;
+        return fail(OpenResult::SettingsRefused, PortProblem::Other,
+                    QStringLiteral("%1 refuses %2 baud, 8N1").arg(path).arg(baud));
     }
     requestLowLatency(fd);
     m_fd = fd;
+    m_baud = baud;
     m_path = path;
     return OpenResult::Ok;
 }
@@ -119,7 +160,15 @@ bool SerialDevice::close()
     const int fd = std::exchange(m_fd, -1);
     (void)ioctl(fd, TIOCNXCL);
     (void)flock(fd, LOCK_UN);
-    return ::close(fd) == 0;
+    const bool closed = ::close(fd) == 0;
+    m_lockFile.release();
+    return closed;
+}
+
+void SerialDevice::markRemoved()
+{
+    m_failed = true;
+    m_status = {PortProblem::Removed, removedReason()};
 }
 
 void SerialDevice::purge()
@@ -147,11 +196,18 @@ int SerialDevice::readByte(std::chrono::milliseconds timeout)
         const ssize_t got = ::read(m_fd, &byte, 1);
         if (got == 1)
             return byte;
-        if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR))
+        // Nothing to read although poll said there was: a terminal that
+        // hung up reads as end of file (a pseudo-terminal whose other side
+        // closed, an unplugged adapter), or fails with EIO.
+        if (got == 0 || (got < 0 && (errno == EIO || errno == ENXIO || errno == ENODEV)))
+            markRemoved();
+        else if (got < 0 && errno != EAGAIN && errno != EINTR)
             m_failed = true;
         return -1;
     }
-    if (p.revents & (POLLHUP | POLLERR | POLLNVAL))
+    if (p.revents & POLLHUP)
+        markRemoved();
+    else if (p.revents & (POLLERR | POLLNVAL))
         m_failed = true;
     return -1;
 }
@@ -173,17 +229,18 @@ std::size_t SerialDevice::write(const std::uint8_t* data, std::size_t size)
             pollfd p{m_fd, POLLOUT, 0};
             if (::poll(&p, 1, 1000) > 0 && !(p.revents & (POLLHUP | POLLERR | POLLNVAL)))
                 continue;
+            if (p.revents & POLLHUP) {
+                markRemoved();
+                break;
+            }
         }
-        m_failed = true;
+        if (n < 0 && (errno == EIO || errno == ENXIO || errno == ENODEV))
+            markRemoved();
+        else
+            m_failed = true;
         break;
     }
     return done;
-}
-
-bool canOpen(const QString& path)
-{
-    SerialDevice probe;
-    return probe.open(path, 9600) == OpenResult::Ok;
 }
 
 } // namespace serial

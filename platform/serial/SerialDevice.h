@@ -2,7 +2,10 @@
 
 // A serial device opened exclusively, 8N1, no flow control, with reads of
 // one byte at a time under a millisecond time-out. Move-only: it owns the
-// file descriptor and the lock on it.
+// file descriptor, the lock on it and its lock file.
+
+#include "PortLocks.h"
+#include "PortStatus.h"
 
 #include <QString>
 
@@ -28,8 +31,10 @@ public:
     SerialDevice(SerialDevice&& other) noexcept;
     SerialDevice& operator=(SerialDevice&& other) noexcept;
 
-    // Opens the device for exclusive use: TIOCEXCL against other openers and
-    // an flock, which holds for root too. Sets the baud rate, 8 data bits, no
+    // Opens the device for exclusive use: a live lock file of another
+    // program keeps us out, TIOCEXCL keeps other openers out and an flock
+    // holds for root too; while open, our own lock file names us. On
+    // failure status() says why in words. Sets the baud rate, 8 data bits, no
     // parity, one stop bit, no hardware or software flow control, raw mode,
     // and asks for the driver's low-latency mode where it has one.
     OpenResult open(const QString& path, int baud);
@@ -37,6 +42,9 @@ public:
     bool close();
     bool isOpen() const { return m_fd >= 0; }
     QString path() const { return m_path; }
+    int baud() const { return m_baud; }
+    // Why the last open failed, or that the device went away since.
+    const PortStatus& status() const { return m_status; }
 
     // Discards pending input, then pending output.
     void purge();
@@ -52,15 +60,19 @@ public:
     // Whether the device hung up or failed (e.g. a pseudo-terminal whose
     // other side closed). Cleared by open().
     bool failed() const { return m_failed; }
+    // Whether it went away: a read or write gave EIO, ENXIO or ENODEV, or
+    // poll reported a hang-up. Implies failed(). Cleared by open().
+    bool removed() const { return m_status.problem == PortProblem::Removed; }
 
 private:
+    void markRemoved();
+
     int m_fd = -1;
     bool m_failed = false;
+    int m_baud = 0;
     QString m_path;
+    PortStatus m_status;
+    PortLockFile m_lockFile;
 };
-
-// Whether the device could be opened for exclusive use right now (opens and
-// closes it again). Used to grey out ports that are missing or taken.
-bool canOpen(const QString& path);
 
 } // namespace serial

@@ -9,8 +9,11 @@
 #include <rk40sim/Terminal.h>
 
 #include "RecordingPrompter.h"
+#include "PortLocks.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QProcess>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTest>
@@ -57,6 +60,11 @@ private slots:
     void onlineBlocks_data();
     void onlineBlocks();
     void onlineBlockOf32Records();
+    void tricklingBlockEndsByItsDeadline();
+    void removalOnLine();
+    void removalDuringAnExchange_data();
+    void removalDuringAnExchange();
+    void portHeldByAnotherProcessIsNamed();
 
     void addAndKillElements();
     void elementArgumentsRefused_data();
@@ -264,6 +272,94 @@ void TestTerminal::onlineBlockOf32Records()
     QCOMPARE(get(*m_ctrl, dispid::Total).toInt(), 32);
     QVERIFY(m_sim->waitBlockDone(std::chrono::seconds(5)));
     QCOMPARE(m_sim->lastBlockAnswer(), rk40sim::BlockAnswer::Ack);
+}
+
+void TestTerminal::tricklingBlockEndsByItsDeadline()
+{
+    QVERIFY(openControl(true));
+    // A byte every 250 ms never lets the line fall silent; the block's 60
+    // bytes would take 15 s. Its deadline at 9600 baud is about 6.3 s.
+    const auto deadline = TerminalLink::exchangeDeadline(TerminalLink::kReceiveByteBudget, 9600);
+    QVERIFY(deadline < std::chrono::seconds(7));
+    rk40sim::BlockOptions o;
+    o.byteGap = std::chrono::milliseconds(250);
+    QElapsedTimer t;
+    t.start();
+    m_sim->sendOnlineBlock('S', {eventRecord(1), eventRecord(2), eventRecord(3)}, o);
+    QTRY_COMPARE_WITH_TIMEOUT(m_sink.count(eventid::ErrMessage), 1, 30000);
+    QVERIFY2(t.elapsed() >= deadline.count(), qPrintable(QString::number(t.elapsed())));
+    QCOMPARE(get(*m_ctrl, dispid::ErrCode).toInt(), 64); // as silence
+    QVERIFY(m_sim->waitBlockDone(std::chrono::seconds(30)));
+    // The whole block would have ended later than the deadline did.
+    QVERIFY(t.elapsed() >= 15000);
+}
+
+void TestTerminal::removalOnLine()
+{
+    QVERIFY(openControl(true));
+    QVERIFY(m_ctrl->receptionRunning());
+    m_sim->disconnectNow();
+    QTRY_COMPARE_WITH_TIMEOUT(m_sink.count(eventid::ErrMessage), 1, 10000);
+    QCOMPARE(get(*m_ctrl, dispid::ErrCode).toInt(), int(CRK40CommCtrl::kErrDeviceRemoved));
+    QVERIFY(!m_ctrl->receptionRunning());
+    QVERIFY(m_ctrl->failureReason().startsWith("the device was removed"));
+
+    // The device is back (a new pseudo-terminal for COM1): no restart needed.
+    m_sim = std::make_unique<rk40sim::Terminal>();
+    qputenv("RK40_COM1", QByteArray::fromStdString(m_sim->slavePath()));
+    m_sim->setWord(10, 0x8123);
+    QVERIFY(openControl(true));
+    QVERIFY(m_ctrl->failureReason().isEmpty());
+    QVERIFY(m_ctrl->receptionRunning());
+    QCOMPARE(call(*m_ctrl, dispid::ReadEEPR, {i2(10)}).toInt(), 0);
+    QCOMPARE(getAt(*m_ctrl, dispid::EepromLoc, 10).toString(), QString("8123"));
+}
+
+void TestTerminal::removalDuringAnExchange_data()
+{
+    QTest::addColumn<char>("letter");
+    QTest::addColumn<int>("dispid");
+    QTest::addColumn<int>("result");
+    // The result each member gives for an unanswered exchange.
+    QTest::newRow("ReadEEPR") << 'a' << int(dispid::ReadEEPR) << -3;
+    QTest::newRow("TxDayType") << 't' << int(dispid::TxDayType) << -1;
+}
+
+void TestTerminal::removalDuringAnExchange()
+{
+    QFETCH(char, letter);
+    QFETCH(int, dispid);
+    QVERIFY(openControl(false));
+    m_sim->injectFault({Fault::Disconnect, 1, letter});
+    const QVariantList args = letter == 'a' ? QVariantList{i2(10)} : QVariantList{QString("01000000")};
+    QElapsedTimer t;
+    t.start();
+    QTEST(call(*m_ctrl, dispid, args).toInt(), "result");
+    // Neither the attempt budget nor the wait for a result character is
+    // spent on a device that is gone (the simulator lingers up to 1 s
+    // before it closes).
+    QVERIFY2(t.elapsed() < 3000, qPrintable(QString::number(t.elapsed())));
+    QVERIFY(m_ctrl->failureReason().startsWith("the device was removed"));
+}
+
+void TestTerminal::portHeldByAnotherProcessIsNamed()
+{
+    // Another process holds COM1 with a lock file of the serial tools.
+    QProcess holder;
+    holder.start("sleep", {"60"});
+    QVERIFY(holder.waitForStarted());
+    QFile lock(QDir(qEnvironmentVariable("RK40_LOCK_DIR")).filePath(serial::lockFileName(QString::fromStdString(m_sim->slavePath()))));
+    QVERIFY(lock.open(QIODevice::WriteOnly));
+    lock.write(QByteArray::number(holder.processId()).rightJustified(10, ' ') + " minicom root\n");
+    lock.close();
+    QVERIFY(!openControl(false));
+    QCOMPARE(m_ctrl->statusBits(), 1);
+    QCOMPARE(m_ctrl->failureReason(), QString("%1 is in use by minicom (process %2)")
+                                          .arg(QString::fromStdString(m_sim->slavePath()))
+                                          .arg(holder.processId()));
+    holder.kill();
+    holder.waitForFinished();
+    QVERIFY(openControl(false));
 }
 
 void TestTerminal::addAndKillElements()

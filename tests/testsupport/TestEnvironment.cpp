@@ -11,7 +11,7 @@ TestEnvironment::TestEnvironment()
 {
     const std::pair<const char*, const char*> folders[] = {
         {"HOME", "home"},          {"XDG_CONFIG_HOME", "config"}, {"XDG_CONFIG_DIRS", "sysconfig"},
-        {"XDG_DATA_HOME", "data"}, {"XDG_STATE_HOME", "state"},   {"XDG_RUNTIME_DIR", "runtime"},
+        {"XDG_DATA_HOME", "data"}, {"XDG_STATE_HOME", "state"},   {"XDG_RUNTIME_DIR", "runtime"}, {"RK40_LOCK_DIR", "lock"},
     };
     for (const auto& [variable, folder] : folders) {
         m_saved.emplace_back(variable, qgetenv(variable));

@@ -3,7 +3,8 @@
 // Gives a test a world of its own: HOME, XDG_CONFIG_HOME, XDG_CONFIG_DIRS,
 // XDG_DATA_HOME, XDG_STATE_HOME and XDG_RUNTIME_DIR in a temporary folder (so
 // the profile, the component registries, the COM port mapping, the per-user
-// files and the register-file lock are private), plus helpers to
+// files and the register-file lock are private), a lock folder for the serial
+// ports' lock files (RK40_LOCK_DIR), plus helpers to
 // register the control module there.
 
 #include <QString>

@@ -1065,7 +1065,14 @@ void Terminal::Impl::serveBlock(Block block)
             return;
         }
     }
-    if (!send(block.body)) {
+    bool sent = true;
+    if (block.options.byteGap.count() > 0) {
+        for (std::size_t i = 0; sent && i < block.body.size(); ++i)
+            sent = interruptibleSleep(block.options.byteGap) && send({block.body[i]});
+    } else {
+        sent = send(block.body);
+    }
+    if (!sent) {
         finishBlock(BlockAnswer::None, 0);
         return;
     }

@@ -64,11 +64,15 @@ public:
             return 0;
         case rk40ctl::ScriptLine::Kind::Wait:
             wait(int(s.args.first().toLongLong()));
+            reportFailure(lineNo);
             return 0;
         case rk40ctl::ScriptLine::Kind::Face:
             return saveFace(s, lineNo);
-        default:
-            return call(s, lineNo);
+        default: {
+            const int status = call(s, lineNo);
+            reportFailure(lineNo);
+            return status;
+        }
         }
     }
 
@@ -80,6 +84,21 @@ public:
     }
 
 private:
+    // Why the control's port failed (an InitTerminal that returned FALSE, a
+    // device that went away), once for each new reason.
+    void reportFailure(int lineNo)
+    {
+        const QString reason = m_control.failureReason();
+        if (reason == m_lastFailure)
+            return;
+        m_lastFailure = reason;
+        if (reason.isEmpty())
+            return;
+        m_out.flush();
+        m_err << "rk40ctl: line " << lineNo << ": " << reason << "\n";
+        m_err.flush();
+    }
+
     int usage(int lineNo, const QString& why)
     {
         m_err << "rk40ctl: line " << lineNo << ": " << shown(why) << "\n";
@@ -148,6 +167,7 @@ private:
     QTextStream& m_err;
     std::unique_ptr<QWidget> m_host;
     QWidget* m_face = nullptr;
+    QString m_lastFailure;
 };
 
 void printHelp(QTextStream& out)

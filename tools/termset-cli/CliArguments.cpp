@@ -174,10 +174,14 @@ ParseResult parseArguments(const QStringList& args)
         if (arg == QLatin1String("--port")) {
             if (!once(havePort))
                 return failure(QStringLiteral("--port given twice"));
-            const std::optional<int> index = parsePortName(value);
-            if (!index)
-                return failure(QStringLiteral("--port takes COM1 to COM10: %1").arg(value));
-            out.target.portIndex = *index;
+            if (value.startsWith(QLatin1Char('/'))) {
+                out.target.devicePath = value;
+            } else {
+                const std::optional<int> index = parsePortName(value);
+                if (!index)
+                    return failure(QStringLiteral("--port takes COM1 to COM10 or a device path: %1").arg(value));
+                out.target.portIndex = *index;
+            }
         } else if (arg == QLatin1String("--baud")) {
             if (!once(haveBaud))
                 return failure(QStringLiteral("--baud given twice"));
@@ -262,7 +266,7 @@ ParseResult parseArguments(const QStringList& args)
         if (havePort && haveRemote)
             return failure(QStringLiteral("%1 takes either --port or --remote, not both").arg(name));
         if (!havePort && !haveRemote)
-            return failure(QStringLiteral("%1 needs --port COMn or --remote HOST[:PORT] --serial N").arg(name));
+            return failure(QStringLiteral("%1 needs --port COMn|DEVICE or --remote HOST[:PORT] --serial N").arg(name));
         if (haveRemote && !haveSerial)
             return failure(QStringLiteral("--remote needs --serial N, the gateway's serial port of the terminal"));
         if (havePort && haveSerial)
@@ -271,11 +275,10 @@ ParseResult parseArguments(const QStringList& args)
             return failure(QStringLiteral("--baud belongs to --port"));
         out.target.remote = haveRemote;
     } else if (out.command == Command::Ports) {
-        if (!haveRemote)
-            return failure(QStringLiteral("ports needs --remote HOST[:PORT]"));
+        // Without --remote: the local serial devices.
         if (havePort || haveBaud || haveSerial)
             return failure(QStringLiteral("ports takes only --remote"));
-        out.target.remote = true;
+        out.target.remote = haveRemote;
     } else if (havePort || haveBaud || haveRemote || haveSerial) {
         return failure(QStringLiteral("%1 works on files and takes no port or gateway").arg(name));
     }
@@ -304,12 +307,15 @@ QString helpText()
         "         [--password-file FILE]   password, or takes the first line of FILE)\n"
         "         [--strict]               (--strict: refuse a FILE others may read)\n"
         "  status TARGET                   show the terminal's status\n"
-        "  ports  --remote HOST[:PORT]     list the gateway's serial ports, one a line\n"
+        "  ports  [--remote HOST[:PORT]]   list the local serial devices (COM name, device,\n"
+        "                                  description, state), or the gateway's serial\n"
+        "                                  ports, one a line\n"
         "  show   FILE.act                 describe the configuration page by page\n"
         "  diff   A.act B.act              list the fields that differ\n"
         "\n"
         "TARGET is a terminal on a local serial port or behind a remote gateway:\n"
-        "  --port COMn [--baud 2400|4800|9600]   COM1 to COM10, 9600 baud unless given\n"
+        "  --port COMn [--baud 2400|4800|9600]   COM1 to COM10 or a device path such as\n"
+        "                                        /dev/ttyUSB0, 9600 baud unless given\n"
         "  --remote HOST[:PORT] --serial N       the gateway's dotted IPv4 address and TCP\n"
         "                                        port (default: Termset's, 15027 unless\n"
         "                                        changed) and its serial port N\n"

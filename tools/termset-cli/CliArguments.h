@@ -6,10 +6,10 @@
 //   termset-cli read   TARGET [-o FILE.act]
 //   termset-cli write  FILE.act TARGET [--password-file FILE [--strict]]
 //   termset-cli status TARGET
-//   termset-cli ports  --remote HOST[:PORT]
+//   termset-cli ports  [--remote HOST[:PORT]]
 //   termset-cli show   FILE.act
 //   termset-cli diff   A.act B.act
-// with TARGET either --port COMn [--baud 2400|4800|9600] or
+// with TARGET either --port COMn|DEVICE [--baud 2400|4800|9600] or
 // --remote HOST[:PORT] --serial N [--timeout SECONDS]. Everywhere: --language NAME, --log FILE,
 // --help, --version. Options may stand before or after the file names, as
 // "--name value" or "--name=value"; "--" ends the options.
@@ -40,6 +40,7 @@ struct Target {
     bool remote = false;
     // Local serial port.
     int portIndex = 0;        // 0..9 for COM1..COM10
+    QString devicePath;       // --port given as a device path ("/dev/ttyUSB0", a by-id link)
     int baud = 9600;          // 2400, 4800 or 9600
     // Remote gateway.
     QString host;             // dotted IPv4 address

@@ -6,6 +6,8 @@
 #include "ComPorts.h"
 #include "ConfigText.h"
 #include "ConsolePrompter.h"
+#include "PortDiscovery.h"
+#include "PortStatus.h"
 #include "LastTerminal.h"
 #include "MemoryImage.h"
 #include "PasswordChecksum.h"
@@ -304,16 +306,39 @@ int createControl(CRK40Comm& comm, ConsolePrompter& prompter)
     return kExitOk;
 }
 
-serialxfer::PortChoice portChoice(const Target& target) { return {target.portIndex, target.baud}; }
-
-QString portFailure(int comNumber)
+// A device given by path goes through the COM name mapped to it; one
+// outside the mapping is lent COM1 for this run (the control takes COM
+// numbers, and the environment comes first in the mapping), and the transfer
+// log names port 00 for it.
+serialxfer::PortChoice portChoice(const Target& target)
 {
-    return QStringLiteral("ERROR: %1 (%2) cannot be opened.")
-        .arg(comName(comNumber), QDir::toNativeSeparators(serial::comDevicePath(comNumber)));
+    if (target.devicePath.isEmpty())
+        return {target.portIndex, target.baud};
+    if (const int n = serial::comNumberForPath(target.devicePath); n > 0)
+        return {n - 1, target.baud};
+    qputenv("RK40_COM1", target.devicePath.toLocal8Bit());
+    return {0, target.baud, true};
+}
+
+// "COM3", or the path of a device outside the mapping.
+QString portName(const Target& target, int comNumber)
+{
+    if (!target.devicePath.isEmpty() && serial::comNumberForPath(target.devicePath) != comNumber)
+        return QDir::toNativeSeparators(target.devicePath);
+    return comName(comNumber);
+}
+
+QString portFailure(const Target& target, int comNumber, const QString& reason)
+{
+    QString port = portName(target, comNumber);
+    if (port == comName(comNumber))
+        port += QStringLiteral(" (%1)").arg(QDir::toNativeSeparators(serial::comDevicePath(comNumber)));
+    const QString text = QStringLiteral("ERROR: %1 cannot be opened").arg(port);
+    return reason.isEmpty() ? text + QLatin1Char('.') : text + QStringLiteral(": ") + reason;
 }
 
 // The message of a transfer that did not complete; the exit status.
-int reportOutcome(const serialxfer::Outcome& out, ConsolePrompter& prompter)
+int reportOutcome(const Target& target, const serialxfer::Outcome& out, ConsolePrompter& prompter)
 {
     switch (out.status) {
     case serialxfer::Outcome::Done:
@@ -322,14 +347,18 @@ int reportOutcome(const serialxfer::Outcome& out, ConsolePrompter& prompter)
         prompter.complain(QStringLiteral("interrupted after %1 of %2 words.").arg(out.wordsDone).arg(image::kWordCount));
         return kExitInterrupted;
     case serialxfer::Outcome::PortFailed:
-        prompter.complain(portFailure(out.comNumber));
+        prompter.complain(portFailure(target, out.comNumber, out.reason));
         return kExitTransfer;
-    case serialxfer::Outcome::WordFailed:
-        prompter.complain(QStringLiteral("%1 (%2, word %3, result code %4)")
-                              .arg(str(text::kTransmissionError), comName(out.comNumber))
-                              .arg(out.failedAddress)
-                              .arg(out.lastResult));
+    case serialxfer::Outcome::WordFailed: {
+        QString text = QStringLiteral("%1 (%2, word %3, result code %4)")
+                           .arg(str(text::kTransmissionError), portName(target, out.comNumber))
+                           .arg(out.failedAddress)
+                           .arg(out.lastResult);
+        if (!out.reason.isEmpty())
+            text += QStringLiteral("\n") + out.reason;
+        prompter.complain(text);
         return kExitTransfer;
+    }
     }
     return kExitTransfer;
 }
@@ -369,7 +398,7 @@ int serialRead(const Arguments& args, ConsolePrompter& prompter)
         ConsoleObserver observer(text::kReadingActivity);
         out = transfer.read(portChoice(args.target), observer);
     }
-    if (const int status = reportOutcome(out, prompter); status != kExitOk)
+    if (const int status = reportOutcome(args.target, out, prompter); status != kExitOk)
         return status;   // nothing is written from a read that did not complete
     // The words as the control holds them; a file is written only when
     // every one could be taken.
@@ -402,7 +431,7 @@ int serialWrite(const Arguments& args, const MemoryImage& image, ConsolePrompter
         ConsoleObserver observer(text::kWritingActivity);
         out = transfer.write(portChoice(args.target), observer);
     }
-    if (const int status = reportOutcome(out, prompter); status != kExitOk)
+    if (const int status = reportOutcome(args.target, out, prompter); status != kExitOk)
         return status;
     // The write itself succeeded; a log that cannot be written is reported
     // but does not turn it into a failure.
@@ -422,13 +451,17 @@ int serialStatus(const Arguments& args, ConsolePrompter& prompter)
         serialxfer::SerialTransfer(comm, record, nullptr).status(portChoice(args.target));
     switch (out.status) {
     case serialxfer::StatusOutcome::PortFailed:
-        prompter.complain(portFailure(out.comNumber));
+        prompter.complain(portFailure(args.target, out.comNumber, out.reason));
         return kExitTransfer;
-    case serialxfer::StatusOutcome::Busy:
-        prompter.complain(QStringLiteral("%1 (%2, result code %3)")
-                              .arg(str(text::kBusy), comName(out.comNumber))
-                              .arg(out.result));
+    case serialxfer::StatusOutcome::Busy: {
+        QString text = QStringLiteral("%1 (%2, result code %3)")
+                           .arg(str(text::kBusy), portName(args.target, out.comNumber))
+                           .arg(out.result);
+        if (!out.reason.isEmpty())
+            text += QStringLiteral("\n") + out.reason;
+        prompter.complain(text);
         return kExitTransfer;
+    }
     case serialxfer::StatusOutcome::Ok:
         break;
     }
@@ -554,6 +587,39 @@ int remotePorts(const Arguments& args, ConsolePrompter& prompter)
     return kExitOk;
 }
 
+// The machine's serial devices: every COM name with its device, what it is
+// and whether it can be had, then the detected devices no COM name maps to.
+int localPorts()
+{
+    const QList<serial::DetectedPort> detected = serial::detectPorts();
+    QStringList mapped;
+    QString lines;
+    auto describe = [&](const QString& path) {
+        const std::optional<serial::DetectedPort> port = serial::findDetected(detected, path);
+        const serial::PortStatus state = serial::probePort(path);
+        QString text = QDir::toNativeSeparators(port ? port->info.path : path);
+        if (port)
+            text += QLatin1Char('\t') + port->description();
+        return text + QLatin1Char('\t') + (state.usable() ? QStringLiteral("free") : state.reason);
+    };
+    for (int n = serial::kFirstCom; n <= serial::kLastCom; ++n) {
+        const QString path = serial::comDevicePath(n);
+        if (path.isEmpty())
+            continue;
+        if (const auto port = serial::findDetected(detected, path))
+            mapped << port->info.path;
+        lines += comName(n) + QLatin1Char('\t') + describe(path) + QLatin1Char('\n');
+    }
+    for (const serial::DetectedPort& port : detected) {
+        if (!mapped.contains(port.info.path))
+            lines += QStringLiteral("-\t") + describe(port.info.path) + QLatin1Char('\n');
+    }
+    const QByteArray bytes = lines.toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stdout);
+    std::fflush(stdout);
+    return kExitOk;
+}
+
 // ---------------------------------------------------------------- files only
 
 void print(const QString& text)
@@ -609,7 +675,7 @@ int runCommand(const Arguments& args, ConsolePrompter& prompter)
     case Command::Status:
         return args.target.remote ? remoteStatus(args, prompter) : serialStatus(args, prompter);
     case Command::Ports:
-        return remotePorts(args, prompter);
+        return args.target.remote ? remotePorts(args, prompter) : localPorts();
     case Command::Show:
         return show(args, prompter);
     case Command::Diff:

@@ -350,7 +350,11 @@ private slots:
         });
         sheet->action(cmd::kSerialWrite)->trigger();
         QVERIFY(other.isOpen());
-        QVERIFY(f->prompter.messages.empty());
+        // Taken after the dialog looked: the opening tells who has it.
+        const QString busy = QString("%1 is in use by tst_shell_serial (process %2)")
+                                 .arg(QString::fromStdString(sim->slavePath()))
+                                 .arg(QCoreApplication::applicationPid());
+        QCOMPARE(f->prompter.messageTexts(), QStringList{busy});
         QCOMPARE(sheet->lastReadText(), QString("COM3"));
         QVERIFY(sheet->isApplyToLastEnabled());
         QVERIFY(sheet->lastTerminal().valid);
@@ -367,7 +371,8 @@ private slots:
             return int(QDialog::Accepted);
         });
         sheet->action(cmd::kSerialRead)->trigger();
-        QVERIFY(f->prompter.messages.empty());
+        QCOMPARE(f->prompter.messages.size(), std::size_t(1));
+        QVERIFY(f->prompter.messages[0].text.contains(" is in use by tst_shell_serial (process "));
         QCOMPARE(sheet->lastReadText(), str(151));
         QVERIFY(!sheet->lastTerminal().valid);
     }
@@ -393,7 +398,9 @@ private slots:
         f->prompter.dialogHandlers.push_back(choosePort(kCom - 1));
         sheet->action(command)->trigger();
         QCOMPARE(f->prompter.messages.size(), std::size_t(1));
-        QCOMPARE(f->prompter.messages[0].text, str(132));
+        // The device went away, and the message says so.
+        QCOMPARE(f->prompter.messages[0].text,
+                 str(132) + QString("\nthe device was removed (%1)").arg(QString::fromStdString(terminal->slavePath())));
         QVERIFY(!sim->connected());
         QVERIFY(!sheet->lastTerminal().valid);
         QVERIFY(sheet->isEnabled());

@@ -5,6 +5,8 @@
 
 #include "rk40sim/Terminal.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTest>
 
@@ -102,6 +104,38 @@ private slots:
         qunsetenv("RK40_COM1");
         QVERIFY2(run.status == 0, qPrintable(run.err));
         QVERIFY2(run.out.endsWith("Firmware = \\x1b]0;owned\\x07\\x1b[2J\n"), qPrintable(run.out));
+    }
+
+    // Why the port failed, in words on standard error: an InitTerminal on a
+    // missing device, and an on-line device that goes away (ErrMessage).
+    void tellsWhyThePortFailed()
+    {
+        testsupport::TestEnvironment env;
+        QCOMPARE(runTool("regctl", {"-s", testsupport::TestEnvironment::controlModulePath()}).status, 0);
+        rk40sim::Terminal terminal;
+        qputenv("RK40_COM1", QByteArray::fromStdString(terminal.slavePath()));
+        qputenv("RK40_COM2", env.path("gone").toUtf8());
+        QProcess ctl;
+        ctl.start(testsupport::TestEnvironment::programFolder() + "/rk40ctl", QStringList{});
+        QVERIFY(ctl.waitForStarted(30000));
+        ctl.write("put AsciiFileName \"" + env.path("reg.txt").toUtf8()
+                  + "\"\nInitTerminal 1\nInitTerminal 0\nwait 5000\nget ErrCode\n");
+        ctl.closeWriteChannel();
+        // Once the control holds the port (its lock file is there), the
+        // terminal's side goes away.
+        const QString lock = QDir(qEnvironmentVariable("RK40_LOCK_DIR"))
+                                 .filePath("LCK.." + QFileInfo(QString::fromStdString(terminal.slavePath())).fileName());
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(lock), 30000);
+        terminal.disconnectNow();
+        QVERIFY(ctl.waitForFinished(120000));
+        const QString err = QString::fromUtf8(ctl.readAllStandardError());
+        QVERIFY2(err.contains(QString("line 2: %1 does not exist (is the device plugged in?)").arg(env.path("gone"))),
+                 qPrintable(err));
+        QVERIFY2(err.contains(QString("line 4: the device was removed (%1)").arg(QString::fromStdString(terminal.slavePath()))),
+                 qPrintable(err));
+        QVERIFY(QString::fromUtf8(ctl.readAllStandardOutput()).contains("event ErrMessage()\nErrCode = 110\n"));
+        qunsetenv("RK40_COM1");
+        qunsetenv("RK40_COM2");
     }
 
     void refusesUnknownMembersAndBadArguments_data()

@@ -73,6 +73,8 @@ struct BlockOptions {
     bool controlBytes = false;           // control bytes inside every record (not checksummed)
     int extraData = 0;                   // this many more data characters before ETX (checksummed)
     bool noAckWait = false;              // "V": send STX without waiting for the PC's ACK
+    std::chrono::milliseconds byteGap{0}; // trickle: this pause before every byte after the
+                                         // header (a line that never quite falls silent)
     std::chrono::milliseconds answerTimeout{3000}; // wait for the PC's ACK/NAK
 };
 

@@ -1,0 +1,181 @@
+// termset-cli and local serial devices: a device given by path, the local
+// port list, why a port cannot be had, and a device that goes away.
+
+#include "PortLocks.h"
+#include "TestEnvironment.h"
+
+#include "rk40sim/Terminal.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTest>
+
+#include <thread>
+
+namespace {
+
+struct Run {
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+Run runCli(const QStringList& args, const QString& program = {}, const QString& folder = {})
+{
+    QProcess p;
+    if (!folder.isEmpty())
+        p.setWorkingDirectory(folder);
+    const QString cli = testsupport::TestEnvironment::programFolder() + "/termset-cli";
+    if (program.isEmpty())
+        p.start(cli, args);
+    else
+        p.start(program, QStringList{"--reuid=nobody", "--regid=nogroup", "--clear-groups", cli} + args);
+    if (!p.waitForStarted(30000))
+        return {};
+    p.closeWriteChannel();
+    p.waitForFinished(180000);
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardOutput()),
+            QString::fromUtf8(p.readAllStandardError())};
+}
+
+QByteArray actFile()
+{
+    QByteArray out;
+    for (int a = 10; a <= 39; ++a)
+        out += QString::asprintf("%02d %04X\r\n", a, 0x8000u + unsigned(a)).toLatin1();
+    return out;
+}
+
+void writeFile(const QString& path, const QByteArray& data)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(data);
+}
+
+} // namespace
+
+class CliPortsTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<testsupport::TestEnvironment> m_env;
+    std::unique_ptr<rk40sim::Terminal> m_sim;
+    QString m_pty;
+
+private slots:
+    void init()
+    {
+        m_env = std::make_unique<testsupport::TestEnvironment>();
+        QString error;
+        QVERIFY2(m_env->registerControl(&error), qPrintable(error));
+        m_sim = std::make_unique<rk40sim::Terminal>();
+        m_pty = QString::fromStdString(m_sim->slavePath());
+        for (int a = 10; a <= 39; ++a)
+            m_sim->setWord(a, quint16(0x8000 + a));
+        for (int n = 1; n <= 10; ++n)
+            qputenv(qPrintable(QString("RK40_COM%1").arg(n)), m_env->path("none").toLocal8Bit());
+    }
+    void cleanup()
+    {
+        for (int n = 1; n <= 10; ++n)
+            qunsetenv(qPrintable(QString("RK40_COM%1").arg(n)));
+        m_sim.reset();
+        m_env.reset();
+    }
+
+    // The device by its path, inside the mapping (COM4) and outside it:
+    // the transfer log names COM 04 and 00.
+    void devicePathTarget_data()
+    {
+        QTest::addColumn<bool>("mapped");
+        QTest::addColumn<QString>("logPort");
+        QTest::newRow("mapped to COM4") << true << "04";
+        QTest::newRow("outside the mapping") << false << "00";
+    }
+    void devicePathTarget()
+    {
+        QFETCH(bool, mapped);
+        QFETCH(QString, logPort);
+        if (mapped)
+            qputenv("RK40_COM4", m_pty.toLocal8Bit());
+        const Run read = runCli({"read", "--port", m_pty});
+        QVERIFY2(read.status == 0, qPrintable(read.err));
+        QCOMPARE(read.out.toLatin1(), actFile());
+        writeFile(m_env->path("in.act"), actFile());
+        writeFile(m_env->path("pw"), "secret\n");
+        QDir().mkpath(m_env->path("config/Veltrona"));
+        writeFile(m_env->path("config/Veltrona/Termset.conf"), "[Settings]\nParam1=" + QByteArray::number(0x23D2) + "\n");
+        const Run write = runCli({"write", m_env->path("in.act"), "--port", m_pty, "--password-file", m_env->path("pw"),
+                                  "--log", m_env->path("log")});
+        QVERIFY2(write.status == 0, qPrintable(write.err));
+        QFile log(m_env->path("log"));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QByteArray line = log.readLine();
+        QVERIFY2(line.contains("COM_PORT: " + logPort.toLatin1() + "   REMOTE: None"), line.constData());
+    }
+
+    // Another program's live lock file: exit 3 and its name, also in the
+    // port list; a free device is listed as free.
+    void busyPortNamesItsHolder()
+    {
+        qputenv("RK40_COM2", m_pty.toLocal8Bit());
+        const Run free = runCli({"ports"});
+        QCOMPARE(free.status, 0);
+        QVERIFY2(free.out.contains(QString("COM2\t%1\tfree\n").arg(m_pty)), qPrintable(free.out));
+
+        QProcess holder;
+        holder.start("sleep", {"60"});
+        QVERIFY(holder.waitForStarted());
+        writeFile(QDir(qEnvironmentVariable("RK40_LOCK_DIR")).filePath(serial::lockFileName(m_pty)),
+                  QByteArray::number(holder.processId()).rightJustified(10, ' ') + " minicom root\n");
+        const QString busy = QString("%1 is in use by minicom (process %2)").arg(m_pty).arg(holder.processId());
+        const Run read = runCli({"read", "--port", "COM2"});
+        QCOMPARE(read.status, 3);
+        QVERIFY2(read.err.contains(QString("ERROR: COM2 (%1) cannot be opened: %2").arg(m_pty, busy)), qPrintable(read.err));
+        const Run list = runCli({"ports"});
+        QVERIFY2(list.out.contains(QString("COM2\t%1\t%2\n").arg(m_pty, busy)), qPrintable(list.out));
+        holder.kill();
+        holder.waitForFinished();
+    }
+
+    // Run as nobody, who may not open the terminal's device (made like a
+    // USB adapter: root:dialout, 0660): the message names the group and the
+    // fix.
+    void noPermissionNamesTheGroup()
+    {
+        if (::geteuid() != 0)
+            QSKIP("needs root to run a program as nobody");
+        for (const QString& dir : {m_env->root(), m_env->path("home"), m_env->path("config"), m_env->path("lock")})
+            QFile::setPermissions(dir, QFile::permissions(dir) | QFile::ReadOther | QFile::ExeOther | QFile::WriteOther);
+        QProcess::execute("chmod", {"-R", "o+rX", m_env->root()});
+        QCOMPARE(QProcess::execute("chown", {"root:dialout", m_pty}), 0);
+        QCOMPARE(QProcess::execute("chmod", {"0660", m_pty}), 0);
+        // In a folder nobody can write to, as the control's register file
+        // is opened there first.
+        const Run read = runCli({"read", "--port", m_pty}, "setpriv", m_env->root());
+        QCOMPARE(read.status, 3);
+        QVERIFY2(read.err.contains(QString("no permission to open %1, which belongs to the group dialout: add yourself "
+                                           "to the group dialout and log in again")
+                                       .arg(m_pty)),
+                 qPrintable(read.err));
+    }
+
+    // The terminal's side closes in the middle of a read: exit 3 and the
+    // removal in the message (bench_removal times it).
+    void removalMidRead()
+    {
+        std::thread vanish([this] {
+            if (m_sim->waitForCommand('a', 12, std::chrono::seconds(120)))
+                m_sim->disconnectNow();
+        });
+        const Run read = runCli({"read", "--port", m_pty});
+        vanish.join();
+        QCOMPARE(read.status, 3);
+        QVERIFY2(read.err.contains(QString("the device was removed (%1)").arg(m_pty)), qPrintable(read.err));
+        QVERIFY(read.out.isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(CliPortsTest)
+#include "tst_cli_ports.moc"
