@@ -4,8 +4,11 @@ RELEASE_BUILD ?= build-release
 FUZZ_BUILD    ?= build-fuzz
 JOBS          ?= $(shell nproc)
 FUZZ_SECONDS  ?= 60
+COVERAGE_BUILD ?= build-coverage
+MUTANTS_BUILD  ?= build-mutants
+SCREENSHOT_DIR ?= screenshots
 
-.PHONY: all deps build test run bench fuzz fuzz-smoke fuzz-build clean
+.PHONY: all deps build test run bench fuzz fuzz-smoke fuzz-build clean coverage mutants lines
 
 all: build
 
@@ -39,5 +42,17 @@ fuzz-build: deps
 	@CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRK40_FUZZ=ON >/dev/null
 	@cmake --build $(FUZZ_BUILD) -j $(JOBS) --target rk40_fuzzers
 
+# Product and test lines (C++ and Python, neither blank nor comment-only).
+lines:
+	@scripts/line-count
+
+# Line and branch coverage per product folder, from an instrumented build.
+coverage: deps
+	@scripts/coverage $(COVERAGE_BUILD)
+
+# Share of small faults in the pure modules that the tests catch.
+mutants: deps
+	@/usr/bin/python3 scripts/mutants --build $(MUTANTS_BUILD)
+
 clean:
-	rm -rf $(BUILD) $(RELEASE_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(RELEASE_BUILD) $(FUZZ_BUILD) $(COVERAGE_BUILD) $(MUTANTS_BUILD)
