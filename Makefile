@@ -16,7 +16,7 @@ deps:
 	@scripts/install-deps
 
 build: deps
-	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DRK40_SANITIZE=ON >/dev/null
+	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DRK40_SANITIZE=ON -DRK40_BENCH=ON >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS)
 
 test: build
@@ -27,8 +27,8 @@ run: build
 	@scripts/run-demo $(BUILD)
 
 bench: deps
-	@cmake -S . -B $(RELEASE_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DRK40_BENCH=ON >/dev/null
-	@cmake --build $(RELEASE_BUILD) -j $(JOBS)
+	@cmake -S . -B $(RELEASE_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DRK40_BENCH=ON -DBUILD_TESTING=OFF >/dev/null
+	@cmake --build $(RELEASE_BUILD) -j $(JOBS) --target benchmarks
 	@scripts/run-bench $(RELEASE_BUILD)
 
 fuzz: fuzz-build

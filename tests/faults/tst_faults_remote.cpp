@@ -79,6 +79,11 @@ int needed(const QString& request)
 
 } // namespace
 
+// Declared before the tables that carry them: a metatype declared after its
+// first use is an error wherever the template is instantiated first.
+Q_DECLARE_METATYPE(Behaviour)
+Q_DECLARE_METATYPE(Expect)
+
 class TestFaultsRemote : public QObject {
     Q_OBJECT
 
@@ -212,9 +217,6 @@ private slots:
         QCOMPARE(GetRemotePorts(kLoopback, m_gateway.port(), ports, kLimits), 0);
     }
 };
-
-Q_DECLARE_METATYPE(Behaviour)
-Q_DECLARE_METATYPE(Expect)
 
 QTEST_GUILESS_MAIN(TestFaultsRemote)
 #include "tst_faults_remote.moc"
