@@ -8,7 +8,7 @@ COVERAGE_BUILD ?= build-coverage
 MUTANTS_BUILD  ?= build-mutants
 SCREENSHOT_DIR ?= screenshots
 
-.PHONY: all deps build test run bench fuzz fuzz-smoke fuzz-build clean coverage mutants lines
+.PHONY: all deps build test run bench fuzz fuzz-smoke fuzz-build clean coverage mutants screenshots lines
 
 all: build
 
@@ -53,6 +53,11 @@ coverage: deps
 # Share of small faults in the pure modules that the tests catch.
 mutants: deps
 	@/usr/bin/python3 scripts/mutants --build $(MUTANTS_BUILD)
+
+# Pictures of the windows, pages and faces for a person to look at; they
+# assert nothing beyond being drawn, so they are not part of the tests.
+screenshots: build
+	@scripts/screenshots $(BUILD) $(SCREENSHOT_DIR)
 
 clean:
 	rm -rf $(BUILD) $(RELEASE_BUILD) $(FUZZ_BUILD) $(COVERAGE_BUILD) $(MUTANTS_BUILD)

@@ -786,11 +786,12 @@ QImage framed(QWidget& dialog, QWidget* popup = nullptr)
 
 void TestNetworkDialog::screens()
 {
+    // Pictures for a person to look at (make screenshots).
     const QString dir = qEnvironmentVariable("TERMSET_SCREENSHOT_DIR");
+    if (dir.isEmpty())
+        QSKIP("TERMSET_SCREENSHOT_DIR is not set");
     auto save = [&](const QImage& image, const char* name) {
         QVERIFY(!image.isNull());
-        if (dir.isEmpty())
-            return;
         QDir().mkpath(dir);
         QVERIFY(image.save(QDir(dir).filePath(QString::fromLatin1(name))));
     };
