@@ -5,6 +5,7 @@
 #include "RemoteStrings.h"
 #include "RemoteTrace.h"
 #include "Resources.h"
+#include "WaitCursor.h"
 
 #include <QGuiApplication>
 #include <QWidget>
@@ -18,30 +19,6 @@ namespace remote {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// Shows the wait cursor for the life of the object, when there is a screen.
-class WaitCursor {
-public:
-    WaitCursor()
-        : m_active(qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr)
-    {
-        if (m_active)
-            QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-    }
-    ~WaitCursor() { end(); }
-    // Restores the cursor early, before a message box appears.
-    void end()
-    {
-        if (m_active)
-            QGuiApplication::restoreOverrideCursor();
-        m_active = false;
-    }
-    WaitCursor(const WaitCursor&) = delete;
-    WaitCursor& operator=(const WaitCursor&) = delete;
-
-private:
-    bool m_active;
-};
 
 // Whole seconds left until the deadline, rounded up; 0 when it has passed.
 int secondsLeft(Clock::time_point deadline)
@@ -70,7 +47,7 @@ void showSocketError(const CBlockingSocketException& error, QWidget* parent)
 // The wait cursor, when given, ends before anything is shown.
 template <typename HandleData>
 int run(const QString& address, quint16 tcpPort, Request request, const QByteArray& text, const Limits& limits,
-        QWidget* parent, WaitCursor* cursor, HandleData&& handleData)
+        QWidget* parent, ui::WaitCursor* cursor, HandleData&& handleData)
 {
     QByteArray reply;
     try {
@@ -165,7 +142,7 @@ QByteArray exchange(const QString& address, quint16 tcpPort, Request request, co
 int ReadRemoteConfig(const QString& address, quint16 tcpPort, quint8 serialPort, image::IRegisterImage& image,
                      const Limits& limits)
 {
-    WaitCursor wait;
+    ui::WaitCursor wait;
     return run(address, tcpPort, Request::ReadConfig, readConfigRequest(serialPort), limits, nullptr, &wait,
                [&](QByteArrayView data) {
                    const int stored = storeConfigItems(parseConfigData(data), image);
@@ -176,7 +153,7 @@ int ReadRemoteConfig(const QString& address, quint16 tcpPort, quint8 serialPort,
 int WriteRemoteConfig(const QString& address, quint16 tcpPort, quint8 serialPort,
                       const image::IRegisterImage& image, const Limits& limits)
 {
-    WaitCursor wait;
+    ui::WaitCursor wait;
     const QByteArray text = writeConfigRequest(serialPort, writeConfigBody(image));
     return run(address, tcpPort, Request::WriteConfig, text, limits, nullptr, &wait, [](QByteArrayView) {});
 }
@@ -190,7 +167,7 @@ int GetRemotePorts(const QString& address, quint16 tcpPort, std::set<quint8>& po
 int GetRemoteStatus(const QString& address, quint16 tcpPort, quint8 serialPort, QWidget* owner,
                     const Limits& limits)
 {
-    WaitCursor wait;
+    ui::WaitCursor wait;
     const QByteArray text = statusRequest(serialPort);
     qCDebug(lcRemote) << "status request" << text;
     return run(address, tcpPort, Request::Status, text, limits, owner, &wait, [&](QByteArrayView data) {

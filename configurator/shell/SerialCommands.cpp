@@ -10,6 +10,7 @@
 #include "SerialTransfer.h"
 #include "TextFormat.h"
 #include "TransferDialogs.h"
+#include "WaitCursor.h"
 
 #if defined(TERMSET_HAVE_REMOTE) && __has_include("ApplyToLastRemote.h")
 #include "ApplyToLastRemote.h"
@@ -69,14 +70,6 @@ private:
     std::function<void(int)> m_opened;
 };
 
-// Restores the cursor however the scope is left.
-struct WaitCursor {
-    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
-    WaitCursor(const WaitCursor&) = delete;
-    WaitCursor& operator=(const WaitCursor&) = delete;
-};
-
 } // namespace
 
 void CRK40CnfPS::setPortText(const QString& text)
@@ -99,7 +92,7 @@ void CRK40CnfPS::ShowStatus()
     serialxfer::SerialTransfer transfer(*m_comm, m_lastTerminal, nullptr);
     serialxfer::StatusOutcome out;
     {
-        WaitCursor wait;
+        ui::WaitCursor wait;
         out = transfer.status(port);
     }
     switch (out.status) {
