@@ -4,6 +4,7 @@
 #include "CRK40CnfPS.h"
 
 #include "AppPaths.h"
+#include "ApplyToLastRemote.h"
 #include "CRK40TKPropPage.h"
 #include "Prompt.h"
 #include "Resources.h"
@@ -11,12 +12,6 @@
 #include "TextFormat.h"
 #include "TransferDialogs.h"
 #include "WaitCursor.h"
-
-#if defined(TERMSET_HAVE_REMOTE) && __has_include("ApplyToLastRemote.h")
-#include "ApplyToLastRemote.h"
-#elif defined(TERMSET_HAVE_REMOTE)
-#include "RemoteTerminal.h"
-#endif
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -228,18 +223,5 @@ void CRK40CnfPS::OnApplyToLast()
         m_reader1->setReusePort(false);
         return;
     }
-#if defined(TERMSET_HAVE_REMOTE) && __has_include("ApplyToLastRemote.h")
     remote::applyToLastRemote(*this);
-#elif defined(TERMSET_HAVE_REMOTE)
-    const LastTerminal record = m_lastTerminal;
-    const int r = remote::WriteRemoteConfig(record.address, record.tcpPort, record.serialPort, *m_image);
-    if (r != 0) {
-        ui::prompter().message(this, fillText(str(146), {QString::number(r)}));
-        return;
-    }
-    AppendTransferLog(record.serialPort, record.address, record.tcpPort);
-    ui::prompter().message(this, str(158), ui::Look::Information);
-#else
-    notAvailable();
-#endif
 }
