@@ -1,7 +1,7 @@
 // The serial link's exchanges over a pseudo-terminal, against a scripted
 // far end: what goes on the wire and which result each answer gives.
 
-#include "CompareBytes.h"
+#include "TestBytes.h"
 #include "PtyPeer.h"
 #include "TerminalLink.h"
 

@@ -1,18 +1,15 @@
 // Frames, checksums and decoders of the terminal protocol, byte for byte.
 
-#include "CompareBytes.h"
+#include "TestBytes.h"
 #include "Protocol.h"
 
 #include <QTest>
 
 using namespace rk40::protocol;
 
-namespace {
+using testsupport::bytes;
 
-QByteArray bytes(std::span<const std::uint8_t> s)
-{
-    return QByteArray(reinterpret_cast<const char*>(s.data()), static_cast<qsizetype>(s.size()));
-}
+namespace {
 
 std::vector<std::uint8_t> vec(const QByteArray& a)
 {

@@ -34,24 +34,13 @@
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
+    const noisetally::Options options = noisetally::parseOptions(app.arguments(), "--reads");
     std::uint64_t reads = 2'000'000;
-    int ppm = 2000;
-    std::uint64_t seed = std::random_device{}();
-    QString kinds = QStringLiteral("rldi");
-    const QStringList args = app.arguments();
-    // The value after an option, if the option is given.
-    const auto option = [&](const char* name) -> std::optional<QString> {
-        const qsizetype at = args.indexOf(QLatin1String(name));
-        return at >= 1 && at + 1 < args.size() ? std::optional<QString>(args[at + 1]) : std::nullopt;
-    };
-    if (const auto v = option("--reads"))
-        reads = v->toULongLong();
-    if (const auto v = option("--ppm"))
-        ppm = v->toInt();
-    if (const auto v = option("--seed"))
-        seed = v->toULongLong();
-    if (const auto v = option("--kinds"))
-        kinds = *v;
+    if (options.extra)
+        reads = options.extra->toULongLong();
+    const int ppm = options.ppm;
+    const std::uint64_t seed = options.seed;
+    const QString kinds = options.kinds;
     rk40sim::LineNoise noise;
     noise.seed = seed;
     noisetally::setKinds(noise, kinds, ppm);

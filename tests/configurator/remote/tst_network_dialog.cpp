@@ -11,6 +11,7 @@
 #include "Profile.h"
 #include "RecordingPrompter.h"
 #include "TestEnvironment.h"
+#include "TestNetwork.h"
 #include "TestSheet.h"
 
 #include <QComboBox>
@@ -30,24 +31,12 @@
 
 using namespace remote;
 using gatewaysim::Behaviour;
+using testsupport::unusedPort;
 
 namespace {
 
 const QString kLoopback = QStringLiteral("127.0.0.1");
 const quint32 kLoopbackAddress = htonl(INADDR_LOOPBACK);
-
-quint16 unusedPort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
 
 QString refused()
 {
@@ -229,12 +218,7 @@ void TestNetworkDialog::readThroughList(int serialPort)
 
 QStringList TestNetworkDialog::messages() const
 {
-    QStringList out;
-    for (const auto& m : m_prompter->messages) {
-        const char* look = m.look == ui::Look::Information ? "info" : m.look == ui::Look::Stop ? "stop" : "plain";
-        out << QString::fromLatin1(look) + QLatin1Char(':') + m.text;
-    }
-    return out;
+    return m_prompter->lookTexts();
 }
 
 void TestNetworkDialog::rememberLoopback(quint8 serialPort)
