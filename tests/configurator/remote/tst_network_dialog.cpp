@@ -360,15 +360,10 @@ void TestNetworkDialog::writeToATypedAddress()
     QCOMPARE(m_page->remoteSelection().name, kLoopback);
 }
 
+// The status text itself is the remote link's (tst_remote_terminal); here
+// what the dialog adds: the serial port it names and what it leaves alone.
 void TestNetworkDialog::status()
 {
-    gatewaysim::SimTerminal terminal;
-    terminal.time = QStringLiteral("05:04");
-    terminal.date = QStringLiteral("06.12.26");
-    terminal.dayOfWeek = 6;
-    terminal.buffered = 3;
-    terminal.dipSwitch = 255;
-    m_gateway->setTerminal(1, terminal);
     // An earlier serial read: the status leaves it alone.
     m_sheet->record = {true, false, 3, 9600, {}, 0};
     m_sheet->lastRead = QStringLiteral("COM3");
@@ -381,8 +376,8 @@ void TestNetworkDialog::status()
         press(dlg);
     });
 
-    QCOMPARE(messages(), QStringList{QStringLiteral("info:Time:\t\t05:04\nDate:\t\t06.12.26\nDay of week:\tSunday\n"
-                                                    "Buffered:\t\t3\nVersion:\t\t06.29\nDIP switch:\tFF\n")});
+    QCOMPARE(messages().size(), 1);
+    QVERIFY(messages()[0].startsWith(QStringLiteral("info:Time:")));
     QCOMPARE(m_gateway->requests().last(), QByteArray("VeTr 1 0000000 plok 1 STAT."));
     QCOMPARE(m_sheet->lastRead, QStringLiteral("COM3"));
     QVERIFY(m_sheet->applyEnabled);
