@@ -104,4 +104,13 @@ inline Options parseOptions(const QStringList& args, const char* extraName)
     return o;
 }
 
+// The line noise the options ask for.
+inline rk40sim::LineNoise lineNoise(const Options& o)
+{
+    rk40sim::LineNoise noise;
+    noise.seed = o.seed;
+    setKinds(noise, o.kinds, o.ppm);
+    return noise;
+}
+
 } // namespace noisetally

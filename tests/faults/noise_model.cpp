@@ -38,13 +38,9 @@ int main(int argc, char** argv)
     std::uint64_t reads = 2'000'000;
     if (options.extra)
         reads = options.extra->toULongLong();
-    const int ppm = options.ppm;
     const std::uint64_t seed = options.seed;
-    const QString kinds = options.kinds;
-    rk40sim::LineNoise noise;
-    noise.seed = seed;
-    noisetally::setKinds(noise, kinds, ppm);
-    std::printf("noise: %d ppm each of %s bytes; seed %llu\n", ppm, qPrintable(noisetally::kindNames(kinds)),
+    rk40sim::LineNoise noise = noisetally::lineNoise(options);
+    std::printf("noise: %d ppm each of %s bytes; seed %llu\n", options.ppm, qPrintable(noisetally::kindNames(options.kinds)),
                 static_cast<unsigned long long>(seed));
 
     rk40::TerminalLink link;

@@ -35,14 +35,10 @@ int main(int argc, char** argv)
     double seconds = 5;
     if (options.extra)
         seconds = options.extra->toDouble();
-    const int ppm = options.ppm;
     const std::uint64_t seed = options.seed;
-    const QString kinds = options.kinds;
-    rk40sim::LineNoise noise;
-    noise.seed = seed;
-    noisetally::setKinds(noise, kinds, ppm);
+    rk40sim::LineNoise noise = noisetally::lineNoise(options);
     noise.fromPc = !app.arguments().contains(QLatin1String("--to-pc-only"));
-    std::printf("noise: %d ppm each of %s bytes, %s; seed %llu\n", ppm, qPrintable(noisetally::kindNames(kinds)),
+    std::printf("noise: %d ppm each of %s bytes, %s; seed %llu\n", options.ppm, qPrintable(noisetally::kindNames(options.kinds)),
                 noise.fromPc ? "both ways" : "to the PC only", static_cast<unsigned long long>(seed));
 
     testsupport::TestEnvironment env;
