@@ -4,8 +4,11 @@ RELEASE_BUILD ?= build-release
 FUZZ_BUILD    ?= build-fuzz
 JOBS          ?= $(shell nproc)
 FUZZ_SECONDS  ?= 60
+COVERAGE_BUILD ?= build-coverage
+MUTANTS_BUILD  ?= build-mutants
+SCREENSHOT_DIR ?= screenshots
 
-.PHONY: all deps build test run bench fuzz fuzz-smoke fuzz-build clean
+.PHONY: all deps build test run bench fuzz fuzz-smoke fuzz-build clean coverage mutants screenshots lines
 
 all: build
 
@@ -13,7 +16,7 @@ deps:
 	@scripts/install-deps
 
 build: deps
-	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DRK40_SANITIZE=ON >/dev/null
+	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DRK40_SANITIZE=ON -DRK40_BENCH=ON >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS)
 
 test: build
@@ -24,8 +27,8 @@ run: build
 	@scripts/run-demo $(BUILD)
 
 bench: deps
-	@cmake -S . -B $(RELEASE_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DRK40_BENCH=ON >/dev/null
-	@cmake --build $(RELEASE_BUILD) -j $(JOBS)
+	@cmake -S . -B $(RELEASE_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DRK40_BENCH=ON -DBUILD_TESTING=OFF >/dev/null
+	@cmake --build $(RELEASE_BUILD) -j $(JOBS) --target benchmarks
 	@scripts/run-bench $(RELEASE_BUILD)
 
 fuzz: fuzz-build
@@ -56,5 +59,22 @@ package: package-build
 	@cd $(PACKAGE_BUILD) && cpack -G DEB
 	@ls $(PACKAGE_BUILD)/*.deb
 
+# Product and test lines (C++ and Python, neither blank nor comment-only).
+lines:
+	@scripts/line-count
+
+# Line and branch coverage per product folder, from an instrumented build.
+coverage: deps
+	@scripts/coverage $(COVERAGE_BUILD)
+
+# Share of small faults in the pure modules that the tests catch.
+mutants: deps
+	@/usr/bin/python3 scripts/mutants --build $(MUTANTS_BUILD)
+
+# Pictures of the windows, pages and faces for a person to look at; they
+# assert nothing beyond being drawn, so they are not part of the tests.
+screenshots: build
+	@scripts/screenshots $(BUILD) $(SCREENSHOT_DIR)
+
 clean:
-	rm -rf $(BUILD) $(RELEASE_BUILD) $(FUZZ_BUILD) $(PACKAGE_BUILD)
+	rm -rf $(BUILD) $(RELEASE_BUILD) $(FUZZ_BUILD) $(PACKAGE_BUILD) $(COVERAGE_BUILD) $(MUTANTS_BUILD)

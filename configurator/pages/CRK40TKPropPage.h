@@ -6,6 +6,7 @@
 // the transfers (serial port text, reuse-port flag, remote selection).
 
 #include "CRK40Comm.h"
+#include "RemoteSelection.h"
 #include "RowPage.h"
 
 #include <QPointer>
@@ -41,14 +42,8 @@ public:
     static constexpr int kPortBoxId = 1124;
     static constexpr int kRemoteTextId = 1232;
 
-    // The remote terminal chosen last in the network dialog; zero or empty
-    // until one is chosen.
-    struct RemoteSelection {
-        quint32 address = 0;  // IPv4, network byte order; 0: none chosen
-        QString name;
-        quint16 port = 0;     // TCP port of the gateway
-        quint8 serialPort = 0;
-    };
+    // The remote terminal chosen last in the network dialog.
+    using RemoteSelection = ::RemoteSelection;
 
     using ControlFactory = std::function<std::unique_ptr<component::IDispatchControl>()>;
 

@@ -5,6 +5,7 @@
 #include "RemoteStrings.h"
 #include "RemoteTrace.h"
 #include "Resources.h"
+#include "WaitCursor.h"
 
 #include <QApplication>
 #include <QEventLoop>
@@ -27,29 +28,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Shows the wait cursor for the life of the object, when there is a screen.
-class WaitCursor {
-public:
-    WaitCursor()
-        : m_active(qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr)
-    {
-        if (m_active)
-            QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-    }
-    ~WaitCursor() { end(); }
-    // Restores the cursor early, before a message box appears.
-    void end()
-    {
-        if (m_active)
-            QGuiApplication::restoreOverrideCursor();
-        m_active = false;
-    }
-    WaitCursor(const WaitCursor&) = delete;
-    WaitCursor& operator=(const WaitCursor&) = delete;
-
-private:
-    bool m_active;
-};
 
 int wholeSeconds(std::chrono::seconds limit)
 {
@@ -132,7 +110,7 @@ QByteArray runExchange(const QString& address, quint16 tcpPort, Request request,
 // The wait cursor, when given, ends before anything is shown.
 template <typename HandleData>
 int run(const QString& address, quint16 tcpPort, Request request, const QByteArray& text, const Limits& limits,
-        CancelSignal* cancel, QWidget* parent, WaitCursor* cursor, HandleData&& handleData)
+        CancelSignal* cancel, QWidget* parent, ui::WaitCursor* cursor, HandleData&& handleData)
 {
     CancelSignal own;
     CancelSignal& signal = cancel ? *cancel : own;
@@ -262,7 +240,7 @@ QByteArray exchange(const QString& address, quint16 tcpPort, Request request, co
 int ReadRemoteConfig(const QString& address, quint16 tcpPort, quint8 serialPort, image::IRegisterImage& image,
                      const Limits& limits, CancelSignal* cancel)
 {
-    WaitCursor wait;
+    ui::WaitCursor wait;
     return run(address, tcpPort, Request::ReadConfig, readConfigRequest(serialPort), limits, cancel, nullptr, &wait,
                [&](QByteArrayView data) {
                    const int stored = storeConfigItems(parseConfigData(data), image);
@@ -273,7 +251,7 @@ int ReadRemoteConfig(const QString& address, quint16 tcpPort, quint8 serialPort,
 int WriteRemoteConfig(const QString& address, quint16 tcpPort, quint8 serialPort,
                       const image::IRegisterImage& image, const Limits& limits, CancelSignal* cancel)
 {
-    WaitCursor wait;
+    ui::WaitCursor wait;
     const QByteArray text = writeConfigRequest(serialPort, writeConfigBody(image));
     return run(address, tcpPort, Request::WriteConfig, text, limits, cancel, nullptr, &wait, [](QByteArrayView) {});
 }
@@ -288,7 +266,7 @@ int GetRemotePorts(const QString& address, quint16 tcpPort, std::set<quint8>& po
 int GetRemoteStatus(const QString& address, quint16 tcpPort, quint8 serialPort, QWidget* owner,
                     const Limits& limits, CancelSignal* cancel)
 {
-    WaitCursor wait;
+    ui::WaitCursor wait;
     const QByteArray text = statusRequest(serialPort);
     qCDebug(lcRemote) << "status request" << text;
     return run(address, tcpPort, Request::Status, text, limits, cancel, owner, &wait, [&](QByteArrayView data) {

@@ -12,6 +12,7 @@
 #include "Prompt.h"
 #include "Resources.h"
 #include "TextFormat.h"
+#include "WaitCursor.h"
 
 #include <QAction>
 #include <QDir>
@@ -35,14 +36,6 @@ namespace {
 QString str(int id) { return resources::loadString(id); }
 
 const QString kFileFilter = QStringLiteral("RK-40 Config Files (*.act)");
-
-// Restores the cursor however the scope is left.
-struct WaitCursor {
-    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
-    WaitCursor(const WaitCursor&) = delete;
-    WaitCursor& operator=(const WaitCursor&) = delete;
-};
 
 } // namespace
 
@@ -417,7 +410,7 @@ void CRK40CnfPS::OnFileSaveAs()
     QString error;
     bool saved = false;
     {
-        WaitCursor wait;
+        ui::WaitCursor wait;
         saved = act::saveImageFile(path, *m_image, &error);
     }
     if (!saved) {

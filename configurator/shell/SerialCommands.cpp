@@ -4,6 +4,7 @@
 #include "CRK40CnfPS.h"
 
 #include "AppPaths.h"
+#include "ApplyToLastRemote.h"
 #include "CRK40TKPropPage.h"
 #include "Profile.h"
 #include "Prompt.h"
@@ -11,12 +12,7 @@
 #include "SerialTransfer.h"
 #include "TextFormat.h"
 #include "TransferDialogs.h"
-
-#if defined(TERMSET_HAVE_REMOTE) && __has_include("ApplyToLastRemote.h")
-#include "ApplyToLastRemote.h"
-#elif defined(TERMSET_HAVE_REMOTE)
-#include "RemoteTerminal.h"
-#endif
+#include "WaitCursor.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -76,14 +72,6 @@ private:
     std::function<void(int)> m_opened;
 };
 
-// Restores the cursor however the scope is left.
-struct WaitCursor {
-    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
-    WaitCursor(const WaitCursor&) = delete;
-    WaitCursor& operator=(const WaitCursor&) = delete;
-};
-
 } // namespace
 
 void CRK40CnfPS::setPortText(const QString& text)
@@ -106,7 +94,7 @@ void CRK40CnfPS::ShowStatus()
     serialxfer::SerialTransfer transfer(*m_comm, m_lastTerminal, nullptr);
     serialxfer::StatusOutcome out;
     {
-        WaitCursor wait;
+        ui::WaitCursor wait;
         out = transfer.status(port);
     }
     switch (out.status) {
@@ -252,20 +240,7 @@ void CRK40CnfPS::OnApplyToLast()
         m_reader1->setReusePort(false);
         return;
     }
-#if defined(TERMSET_HAVE_REMOTE) && __has_include("ApplyToLastRemote.h")
     const Profile profile;
     remote::applyToLastRemote(
         *this, remote::limitsInSeconds(profile.connectTimeout(), profile.sendTimeout(), profile.replyTimeout()));
-#elif defined(TERMSET_HAVE_REMOTE)
-    const LastTerminal record = m_lastTerminal;
-    const int r = remote::WriteRemoteConfig(record.address, record.tcpPort, record.serialPort, *m_image);
-    if (r != 0) {
-        ui::prompter().message(this, fillText(str(146), {QString::number(r)}));
-        return;
-    }
-    AppendTransferLog(record.serialPort, record.address, record.tcpPort);
-    ui::prompter().message(this, str(158), ui::Look::Information);
-#else
-    notAvailable();
-#endif
 }

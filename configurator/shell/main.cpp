@@ -1,10 +1,7 @@
 #include "CConfiguratorApp.h"
+#include "NetworkCommands.h"
 
 #include <QApplication>
-
-#ifdef TERMSET_HAVE_NETDLG
-#include "NetworkCommands.h"
-#endif
 
 int main(int argc, char** argv)
 {
@@ -16,8 +13,6 @@ int main(int argc, char** argv)
         if (!arg.startsWith(QLatin1Char('-')))
             app.setStartupFile(arg);
     }
-#ifdef TERMSET_HAVE_NETDLG
     app.setNetworkDialogRunner(remote::networkDialogRunner());
-#endif
     return app.Run();
 }

@@ -2,7 +2,7 @@
 // access and the on-line reception, end to end over pseudo-terminals.
 
 #include "CRK40CommCtrl.h"
-#include "CompareBytes.h"
+#include "TestBytes.h"
 #include "ControlTestSupport.h"
 #include "PropertyBag.h"
 #include "RecordingPrompter.h"

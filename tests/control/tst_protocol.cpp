@@ -1,6 +1,6 @@
 // Frames, checksums and decoders of the terminal protocol, byte for byte.
 
-#include "CompareBytes.h"
+#include "TestBytes.h"
 #include "Protocol.h"
 #include "Results.h"
 
@@ -8,12 +8,9 @@
 
 using namespace rk40::protocol;
 
-namespace {
+using testsupport::bytes;
 
-QByteArray bytes(std::span<const std::uint8_t> s)
-{
-    return QByteArray(reinterpret_cast<const char*>(s.data()), static_cast<qsizetype>(s.size()));
-}
+namespace {
 
 std::vector<std::uint8_t> vec(const QByteArray& a)
 {

@@ -10,6 +10,8 @@
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
+#include <random>
 #include <string>
 
 namespace noisetally {
@@ -73,6 +75,42 @@ inline std::string hex4(unsigned v)
     char b[8];
     std::snprintf(b, sizeof b, "%04X", v & 0xFFFFu);
     return b;
+}
+
+// The options both measurements share: --ppm, --seed and --kinds; the
+// value of one more (--reads, --seconds) is handed back through extra.
+struct Options {
+    int ppm = 2000;
+    std::uint64_t seed = std::random_device{}();
+    QString kinds = QStringLiteral("rldi");
+    std::optional<QString> extra;
+};
+
+inline Options parseOptions(const QStringList& args, const char* extraName)
+{
+    // The value after an option, if the option is given.
+    const auto option = [&](const char* name) -> std::optional<QString> {
+        const qsizetype at = args.indexOf(QLatin1String(name));
+        return at >= 1 && at + 1 < args.size() ? std::optional<QString>(args[at + 1]) : std::nullopt;
+    };
+    Options o;
+    o.extra = option(extraName);
+    if (const auto v = option("--ppm"))
+        o.ppm = v->toInt();
+    if (const auto v = option("--seed"))
+        o.seed = v->toULongLong();
+    if (const auto v = option("--kinds"))
+        o.kinds = *v;
+    return o;
+}
+
+// The line noise the options ask for.
+inline rk40sim::LineNoise lineNoise(const Options& o)
+{
+    rk40sim::LineNoise noise;
+    noise.seed = o.seed;
+    setKinds(noise, o.kinds, o.ppm);
+    return noise;
 }
 
 } // namespace noisetally

@@ -34,28 +34,13 @@
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
+    const noisetally::Options options = noisetally::parseOptions(app.arguments(), "--reads");
     std::uint64_t reads = 2'000'000;
-    int ppm = 2000;
-    std::uint64_t seed = std::random_device{}();
-    QString kinds = QStringLiteral("rldi");
-    const QStringList args = app.arguments();
-    // The value after an option, if the option is given.
-    const auto option = [&](const char* name) -> std::optional<QString> {
-        const qsizetype at = args.indexOf(QLatin1String(name));
-        return at >= 1 && at + 1 < args.size() ? std::optional<QString>(args[at + 1]) : std::nullopt;
-    };
-    if (const auto v = option("--reads"))
-        reads = v->toULongLong();
-    if (const auto v = option("--ppm"))
-        ppm = v->toInt();
-    if (const auto v = option("--seed"))
-        seed = v->toULongLong();
-    if (const auto v = option("--kinds"))
-        kinds = *v;
-    rk40sim::LineNoise noise;
-    noise.seed = seed;
-    noisetally::setKinds(noise, kinds, ppm);
-    std::printf("noise: %d ppm each of %s bytes; seed %llu\n", ppm, qPrintable(noisetally::kindNames(kinds)),
+    if (options.extra)
+        reads = options.extra->toULongLong();
+    const std::uint64_t seed = options.seed;
+    rk40sim::LineNoise noise = noisetally::lineNoise(options);
+    std::printf("noise: %d ppm each of %s bytes; seed %llu\n", options.ppm, qPrintable(noisetally::kindNames(options.kinds)),
                 static_cast<unsigned long long>(seed));
 
     rk40::TerminalLink link;

@@ -31,29 +31,14 @@
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
+    const noisetally::Options options = noisetally::parseOptions(app.arguments(), "--seconds");
     double seconds = 5;
-    int ppm = 2000;
-    std::uint64_t seed = std::random_device{}();
-    QString kinds = QStringLiteral("rldi");
-    const QStringList args = app.arguments();
-    // The value after an option, if the option is given.
-    const auto option = [&](const char* name) -> std::optional<QString> {
-        const qsizetype at = args.indexOf(QLatin1String(name));
-        return at >= 1 && at + 1 < args.size() ? std::optional<QString>(args[at + 1]) : std::nullopt;
-    };
-    if (const auto v = option("--seconds"))
-        seconds = v->toDouble();
-    if (const auto v = option("--ppm"))
-        ppm = v->toInt();
-    if (const auto v = option("--seed"))
-        seed = v->toULongLong();
-    if (const auto v = option("--kinds"))
-        kinds = *v;
-    rk40sim::LineNoise noise;
-    noise.seed = seed;
-    noisetally::setKinds(noise, kinds, ppm);
-    noise.fromPc = !args.contains(QLatin1String("--to-pc-only"));
-    std::printf("noise: %d ppm each of %s bytes, %s; seed %llu\n", ppm, qPrintable(noisetally::kindNames(kinds)),
+    if (options.extra)
+        seconds = options.extra->toDouble();
+    const std::uint64_t seed = options.seed;
+    rk40sim::LineNoise noise = noisetally::lineNoise(options);
+    noise.fromPc = !app.arguments().contains(QLatin1String("--to-pc-only"));
+    std::printf("noise: %d ppm each of %s bytes, %s; seed %llu\n", options.ppm, qPrintable(noisetally::kindNames(options.kinds)),
                 noise.fromPc ? "both ways" : "to the PC only", static_cast<unsigned long long>(seed));
 
     testsupport::TestEnvironment env;

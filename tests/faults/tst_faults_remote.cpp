@@ -5,8 +5,8 @@
 // with the right words, or -1 with the failure shown to the user; the
 // register image changes only on success.
 
-#include "GatewaySimulator.h"
-#include "Prompt.h"
+#include "GatewayBehaviour.h"
+#include "RecordingPrompter.h"
 #include "RegisterImage.h"
 #include "RemoteTerminal.h"
 
@@ -23,18 +23,11 @@ using namespace remote;
 using gatewaysim::Behaviour;
 using gatewaysim::Mode;
 using namespace std::chrono_literals;
+using testsupport::gatewayBehaviour;
 
 namespace {
 
 const QString kLoopback = QStringLiteral("127.0.0.1");
-
-class Boxes : public ui::Prompter {
-public:
-    Boxes() { ui::setPrompter(this); }
-    ~Boxes() override { ui::setPrompter(nullptr); }
-    void message(QWidget*, const QString& text, ui::Look, const QString&) override { texts << text; }
-    QStringList texts;
-};
 
 class Image final : public image::IRegisterImage {
 public:
@@ -48,16 +41,6 @@ const Limits kLimits{2s, 2s, 3s};
 // Whatever the fault, no request may take longer than its limits together,
 // plus slack for a slow, busy machine.
 constexpr qint64 kLongestMs = (2 + 2 + 3) * 1000 + 5000;
-
-Behaviour make(Mode mode, int cut = 20, int delayMs = 0, int oversize = 0)
-{
-    Behaviour b;
-    b.mode = mode;
-    b.cut = cut;
-    b.delay = std::chrono::milliseconds(delayMs);
-    b.oversize = oversize;
-    return b;
-}
 
 // ByCut: success exactly for the requests whose reply is whole within the
 // bytes sent before the connection ends (the cut).
@@ -79,11 +62,16 @@ int needed(const QString& request)
 
 } // namespace
 
+// Declared before the tables that carry them: a metatype declared after its
+// first use is an error wherever the template is instantiated first.
+Q_DECLARE_METATYPE(Behaviour)
+Q_DECLARE_METATYPE(Expect)
+
 class TestFaultsRemote : public QObject {
     Q_OBJECT
 
     gatewaysim::GatewaySimulator m_gateway;
-    Boxes m_boxes;
+    testsupport::RecordingPrompter m_boxes;
 
 private slots:
     void initTestCase()
@@ -101,19 +89,19 @@ private slots:
     {
         QTest::addColumn<Behaviour>("behaviour");
         QTest::addColumn<Expect>("expect");
-        QTest::newRow("reset before the reply") << make(Mode::Reset, 0) << Expect::Failure;
-        QTest::newRow("reset inside the head") << make(Mode::Reset, 10) << Expect::Failure;
-        QTest::newRow("reset inside the data") << make(Mode::Reset, 60) << Expect::ByCut;
-        QTest::newRow("reset on accept") << make(Mode::ResetOnAccept) << Expect::Failure;
-        QTest::newRow("half-closed after part") << make(Mode::HalfClose, 25) << Expect::Failure;
-        QTest::newRow("half-closed inside the data") << make(Mode::HalfClose, 60) << Expect::ByCut;
-        QTest::newRow("half-closed after nothing") << make(Mode::HalfClose, 0) << Expect::Failure;
-        QTest::newRow("half-closed after all") << make(Mode::HalfClose, -1) << Expect::Success;
-        QTest::newRow("dribbled") << make(Mode::Dribble, 1, 1) << Expect::Success;
-        QTest::newRow("dribbled too slowly") << make(Mode::Dribble, 1, 400) << Expect::Failure;
-        QTest::newRow("larger than the buffer") << make(Mode::Normal, 20, 0, 10000) << Expect::Success;
-        QTest::newRow("larger, dribbled in pieces") << make(Mode::Split, 700, 5, 9000) << Expect::Success;
-        QTest::newRow("silent") << make(Mode::Silent) << Expect::Failure;
+        QTest::newRow("reset before the reply") << gatewayBehaviour(Mode::Reset, 0) << Expect::Failure;
+        QTest::newRow("reset inside the head") << gatewayBehaviour(Mode::Reset, 10) << Expect::Failure;
+        QTest::newRow("reset inside the data") << gatewayBehaviour(Mode::Reset, 60) << Expect::ByCut;
+        QTest::newRow("reset on accept") << gatewayBehaviour(Mode::ResetOnAccept) << Expect::Failure;
+        QTest::newRow("half-closed after part") << gatewayBehaviour(Mode::HalfClose, 25) << Expect::Failure;
+        QTest::newRow("half-closed inside the data") << gatewayBehaviour(Mode::HalfClose, 60) << Expect::ByCut;
+        QTest::newRow("half-closed after nothing") << gatewayBehaviour(Mode::HalfClose, 0) << Expect::Failure;
+        QTest::newRow("half-closed after all") << gatewayBehaviour(Mode::HalfClose, -1) << Expect::Success;
+        QTest::newRow("dribbled") << gatewayBehaviour(Mode::Dribble, 1, 1) << Expect::Success;
+        QTest::newRow("dribbled too slowly") << gatewayBehaviour(Mode::Dribble, 1, 400) << Expect::Failure;
+        QTest::newRow("larger than the buffer") << gatewayBehaviour(Mode::Normal, 20, 0, 10000) << Expect::Success;
+        QTest::newRow("larger, dribbled in pieces") << gatewayBehaviour(Mode::Split, 700, 5, 9000) << Expect::Success;
+        QTest::newRow("silent") << gatewayBehaviour(Mode::Silent) << Expect::Failure;
     }
 
     void requests()
@@ -145,7 +133,7 @@ private slots:
                 // A close ends any reply that has its result code.
                 expect = behaviour.cut >= (closes ? 26 : needed(QString::fromLatin1(run.name))) ? Expect::Success
                                                                                                : Expect::Failure;
-            m_boxes.texts.clear();
+            m_boxes.messages.clear();
             m_gateway.pushBehaviour(behaviour);
             QElapsedTimer timer;
             timer.start();
@@ -153,12 +141,12 @@ private slots:
             const qint64 took = timer.elapsed();
             QVERIFY2(took < kLongestMs, qPrintable(QStringLiteral("%1 took %2 ms").arg(run.name).arg(took)));
             if (expect == Expect::Success) {
-                QVERIFY2(result == 0, qPrintable(QStringLiteral("%1: %2 %3").arg(run.name).arg(result).arg(m_boxes.texts.join('|'))));
-                QVERIFY(m_boxes.texts.isEmpty() || QString(run.name) == QLatin1String("status"));
+                QVERIFY2(result == 0, qPrintable(QStringLiteral("%1: %2 %3").arg(run.name).arg(result).arg(m_boxes.messageTexts().join('|'))));
+                QVERIFY(m_boxes.messages.empty() || QString(run.name) == QLatin1String("status"));
             } else {
                 QVERIFY2(result == -1, qPrintable(QStringLiteral("%1: %2").arg(run.name).arg(result)));
-                QCOMPARE(m_boxes.texts.size(), 1);   // the failure, shown once
-                QVERIFY(m_boxes.texts[0].startsWith(QLatin1String("SOCKET ERROR")));
+                QCOMPARE(m_boxes.messages.size(), std::size_t(1));   // the failure, shown once
+                QVERIFY(m_boxes.messages[0].text.startsWith(QLatin1String("SOCKET ERROR")));
             }
             if (QString(run.name) == QLatin1String("read")) {
                 for (int a = 0; a < 256; ++a) {
@@ -194,8 +182,8 @@ private slots:
                                ? qEnvironmentVariableIntValue("RK40_FAULT_ROUNDS")
                                : 24;
         for (int i = 0; i < rounds; ++i) {
-            Behaviour b = make(modes[random() % std::size(modes)], static_cast<int>(random() % 400) - 1,
-                               static_cast<int>(random() % 3));
+            Behaviour b = gatewayBehaviour(modes[random() % std::size(modes)], static_cast<int>(random() % 400) - 1,
+                                           static_cast<int>(random() % 3));
             if (random() % 4 == 0)
                 b.oversize = 4000 + static_cast<int>(random() % 8000);
             m_gateway.pushBehaviour(b);
@@ -217,9 +205,6 @@ private slots:
         QCOMPARE(GetRemotePorts(kLoopback, m_gateway.port(), ports, kLimits), 0);
     }
 };
-
-Q_DECLARE_METATYPE(Behaviour)
-Q_DECLARE_METATYPE(Expect)
 
 QTEST_GUILESS_MAIN(TestFaultsRemote)
 #include "tst_faults_remote.moc"

@@ -1,8 +1,8 @@
 #pragma once
 
-// A prompter for tests: records every message and question, answers
-// questions from a queue (default: the given answer) and runs modal dialogs
-// through a handler instead of blocking.
+// A prompter for tests: records every message (text, look and title) and
+// question, answers questions from a queue (default: the given answer) and
+// runs modal dialogs through a handler instead of blocking.
 
 #include "Prompt.h"
 
@@ -18,14 +18,15 @@ public:
     struct Message {
         QString text;
         ui::Look look;
+        QString title;
     };
 
     RecordingPrompter() { ui::setPrompter(this); }
     ~RecordingPrompter() override { ui::setPrompter(nullptr); }
 
-    void message(QWidget*, const QString& text, ui::Look look, const QString&) override
+    void message(QWidget*, const QString& text, ui::Look look, const QString& title) override
     {
-        messages.push_back({text, look});
+        messages.push_back({text, look, title});
     }
     bool askYesNo(QWidget*, const QString& text, const QString&) override
     {
@@ -53,6 +54,18 @@ public:
         QStringList out;
         for (const auto& m : messages)
             out << m.text;
+        return out;
+    }
+
+    // Messages as "look:text" ("info:", "stop:" or "plain:"), for compact
+    // comparisons of both.
+    QStringList lookTexts() const
+    {
+        QStringList out;
+        for (const auto& m : messages) {
+            const char* look = m.look == ui::Look::Information ? "info" : m.look == ui::Look::Stop ? "stop" : "plain";
+            out << QString::fromLatin1(look) + QLatin1Char(':') + m.text;
+        }
         return out;
     }
 

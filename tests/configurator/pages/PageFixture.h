@@ -78,4 +78,15 @@ inline bool chooseFromMenu(QWidget* field, int command)
     return seen->shown;
 }
 
+// Shows a dialog's page and returns one of its fields, with the stores made
+// so far forgotten, so that a test sees only what the field does.
+inline QWidget* shownField(PageSet& set, int dialog, int id)
+{
+    CPropertyPage* page = set.page(dialog);
+    page->show();
+    page->OnSetActive();
+    set.state->puts.clear();
+    return control<QWidget>(page, id);
+}
+
 } // namespace testpages

@@ -50,12 +50,8 @@ private slots:
         QFETCH(QString, value);
 
         PageSet set;
-        CPropertyPage* page = set.page(dialog);
-        page->show();
-        page->OnSetActive();
-        QWidget* w = control<QWidget>(page, id);
+        QWidget* w = shownField(set, dialog, id);
         QVERIFY(w);
-        set.state->puts.clear();
         if (command)
             QVERIFY(chooseFromMenu(w, command));
         else

@@ -1,6 +1,6 @@
 // The pages as a user sees them: everything inside the page, no field on
 // top of another, no text cut off, headers over their columns and pictures
-// drawn. With RK40_SCREENS_DIR set, a picture of each page is saved there.
+// drawn. make screenshots saves a picture of each page.
 
 #include "PageFixture.h"
 
@@ -76,7 +76,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(page));
         const QRect area(QPoint(0, 0), page->minimumSize());
 
-        const QString dir = qEnvironmentVariable("RK40_SCREENS_DIR");
+        const QString dir = qEnvironmentVariable("TERMSET_SCREENSHOT_DIR");
         if (!dir.isEmpty()) {
             QDir().mkpath(dir);
             QVERIFY(page->grab(area).save(QDir(dir).filePath(name + ".png")));

@@ -100,12 +100,9 @@ private slots:
         QFETCH(QString, value);
 
         PageSet set;
-        CPropertyPage* page = set.page(dialog);
-        page->show();
-        page->OnSetActive();
-        QWidget* w = control<QWidget>(page, id);
+        QWidget* w = shownField(set, dialog, id);
         QVERIFY(w);
-        set.state->puts.clear();
+        CPropertyPage* page = set.page(dialog);
         if (how == "down")
             QTest::keyClick(w, Qt::Key_Down);
         else if (how == "up")

@@ -1,6 +1,7 @@
 // The blocking socket layer over loopback.
 
 #include "BlockingSocket.h"
+#include "TestNetwork.h"
 
 #include <QTest>
 
@@ -10,6 +11,7 @@
 #include <unistd.h>
 
 using namespace remote;
+using testsupport::unusedPort;
 
 namespace {
 
@@ -43,18 +45,6 @@ private:
     int m_fd = -1;
     quint16 m_port = 0;
 };
-
-// A loopback port on which nothing listens.
-quint16 unusedPort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address = loopback(0);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
 
 } // namespace
 

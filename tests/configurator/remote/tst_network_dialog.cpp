@@ -11,6 +11,7 @@
 #include "Profile.h"
 #include "RecordingPrompter.h"
 #include "TestEnvironment.h"
+#include "TestNetwork.h"
 #include "TestSheet.h"
 
 #include <QComboBox>
@@ -33,24 +34,12 @@
 
 using namespace remote;
 using gatewaysim::Behaviour;
+using testsupport::unusedPort;
 
 namespace {
 
 const QString kLoopback = QStringLiteral("127.0.0.1");
 const quint32 kLoopbackAddress = htonl(INADDR_LOOPBACK);
-
-quint16 unusedPort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
 
 QString refused()
 {
@@ -231,12 +220,7 @@ void TestNetworkDialog::readThroughList(int serialPort)
 
 QStringList TestNetworkDialog::messages() const
 {
-    QStringList out;
-    for (const auto& m : m_prompter->messages) {
-        const char* look = m.look == ui::Look::Information ? "info" : m.look == ui::Look::Stop ? "stop" : "plain";
-        out << QString::fromLatin1(look) + QLatin1Char(':') + m.text;
-    }
-    return out;
+    return m_prompter->lookTexts();
 }
 
 void TestNetworkDialog::rememberLoopback(quint8 serialPort)
@@ -378,15 +362,10 @@ void TestNetworkDialog::writeToATypedAddress()
     QCOMPARE(m_page->remoteSelection().name, kLoopback);
 }
 
+// The status text itself is the remote link's (tst_remote_terminal); here
+// what the dialog adds: the serial port it names and what it leaves alone.
 void TestNetworkDialog::status()
 {
-    gatewaysim::SimTerminal terminal;
-    terminal.time = QStringLiteral("05:04");
-    terminal.date = QStringLiteral("06.12.26");
-    terminal.dayOfWeek = 6;
-    terminal.buffered = 3;
-    terminal.dipSwitch = 255;
-    m_gateway->setTerminal(1, terminal);
     // An earlier serial read: the status leaves it alone.
     m_sheet->record = {true, false, 3, 9600, {}, 0};
     m_sheet->lastRead = QStringLiteral("COM3");
@@ -399,8 +378,8 @@ void TestNetworkDialog::status()
         press(dlg);
     });
 
-    QCOMPARE(messages(), QStringList{QStringLiteral("info:Time:\t\t05:04\nDate:\t\t06.12.26\nDay of week:\tSunday\n"
-                                                    "Buffered:\t\t3\nVersion:\t\t06.29\nDIP switch:\tFF\n")});
+    QCOMPARE(messages().size(), 1);
+    QVERIFY(messages()[0].startsWith(QStringLiteral("info:Time:")));
     QCOMPARE(m_gateway->requests().last(), QByteArray("VeTr 1 0000000 plok 1 STAT."));
     QCOMPARE(m_sheet->lastRead, QStringLiteral("COM3"));
     QVERIFY(m_sheet->applyEnabled);
@@ -825,11 +804,12 @@ QImage framed(QWidget& dialog, QWidget* popup = nullptr)
 
 void TestNetworkDialog::screens()
 {
+    // Pictures for a person to look at (make screenshots).
     const QString dir = qEnvironmentVariable("TERMSET_SCREENSHOT_DIR");
+    if (dir.isEmpty())
+        QSKIP("TERMSET_SCREENSHOT_DIR is not set");
     auto save = [&](const QImage& image, const char* name) {
         QVERIFY(!image.isNull());
-        if (dir.isEmpty())
-            return;
         QDir().mkpath(dir);
         QVERIFY(image.save(QDir(dir).filePath(QString::fromLatin1(name))));
     };

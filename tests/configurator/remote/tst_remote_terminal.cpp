@@ -1,11 +1,13 @@
 // The four remote requests end to end against the gateway simulator on
 // loopback, including replies that are short, split, slow, empty or noise.
 
-#include "GatewaySimulator.h"
+#include "GatewayBehaviour.h"
 #include "MemoryImage.h"
 #include "Prompt.h"
+#include "RecordingPrompter.h"
 #include "RemoteTerminal.h"
 #include "TestEnvironment.h"
+#include "TestNetwork.h"
 
 #include <QApplication>
 #include <QLoggingCategory>
@@ -13,47 +15,18 @@
 #include <QRandomGenerator>
 #include <QTest>
 
-#include <arpa/inet.h>
 #include <cerrno>
 #include <unistd.h>
 
 using namespace remote;
+using testsupport::gatewayBehaviour;
+using testsupport::unusedPort;
 using gatewaysim::Behaviour;
 using gatewaysim::Mode;
 
 namespace {
 
 const QString kLoopback = QStringLiteral("127.0.0.1");
-
-// Records every message box with its look and title.
-class CapturingPrompter : public ui::Prompter {
-public:
-    struct Box {
-        QString text;
-        ui::Look look;
-        QString title;
-    };
-    CapturingPrompter() { ui::setPrompter(this); }
-    ~CapturingPrompter() override { ui::setPrompter(nullptr); }
-    void message(QWidget*, const QString& text, ui::Look look, const QString& title) override
-    {
-        boxes.push_back({text, look, title});
-    }
-    std::vector<Box> boxes;
-};
-
-quint16 unusedPort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
 
 MemoryImage filledImage(int seed)
 {
@@ -62,16 +35,6 @@ MemoryImage filledImage(int seed)
         image.words[static_cast<std::size_t>(address)] =
             QStringLiteral("%1").arg((address * 2311 + seed) & 0xFFFF, 4, 16, QLatin1Char('0')).toUpper();
     return image;
-}
-
-Behaviour behaviour(Mode mode, int cut = 20, int delayMs = 0, bool keepOpen = false)
-{
-    Behaviour b;
-    b.mode = mode;
-    b.cut = cut;
-    b.delay = std::chrono::milliseconds(delayMs);
-    b.keepOpen = keepOpen;
-    return b;
 }
 
 } // namespace
@@ -104,13 +67,13 @@ private slots:
 private:
     std::unique_ptr<testsupport::TestEnvironment> m_environment;
     std::unique_ptr<gatewaysim::GatewaySimulator> m_gateway;
-    std::unique_ptr<CapturingPrompter> m_prompter;
+    std::unique_ptr<testsupport::RecordingPrompter> m_prompter;
 };
 
 void TestRemoteTerminal::init()
 {
     m_environment = std::make_unique<testsupport::TestEnvironment>();
-    m_prompter = std::make_unique<CapturingPrompter>();
+    m_prompter = std::make_unique<testsupport::RecordingPrompter>();
     m_gateway = std::make_unique<gatewaysim::GatewaySimulator>();
     QString error;
     QVERIFY2(m_gateway->start(0, &error), qPrintable(error));
@@ -140,7 +103,7 @@ void TestRemoteTerminal::readConfiguration()
     QCOMPARE(image.words[10], QStringLiteral("2B66"));   // 11110
     QCOMPARE(image.words[12], QStringLiteral("FFFF"));
     QCOMPARE(image.words[39], QStringLiteral("A941"));   // 43329
-    QVERIFY(m_prompter->boxes.empty());
+    QVERIFY(m_prompter->messages.empty());
 }
 
 void TestRemoteTerminal::writeConfiguration()
@@ -159,7 +122,7 @@ void TestRemoteTerminal::writeConfiguration()
     QCOMPARE(terminal.eeprom[10], quint16(0x0123));
     QCOMPARE(terminal.eeprom[11], quint16(0));
     QCOMPARE(terminal.eeprom[39], quint16((39 * 2311 + 7) & 0xFFFF));
-    QVERIFY(m_prompter->boxes.empty());
+    QVERIFY(m_prompter->messages.empty());
 }
 
 void TestRemoteTerminal::writeThenReadBack()
@@ -185,8 +148,8 @@ void TestRemoteTerminal::status()
     QWidget owner;
     QCOMPARE(GetRemoteStatus(kLoopback, m_gateway->port(), 10, &owner), 0);
     QCOMPARE(m_gateway->requests(), QList<QByteArray>{"VeTr 1 0000000 plok : STAT."});
-    QCOMPARE(m_prompter->boxes.size(), std::size_t(1));
-    const auto& box = m_prompter->boxes[0];
+    QCOMPARE(m_prompter->messages.size(), std::size_t(1));
+    const auto& box = m_prompter->messages[0];
     QCOMPARE(box.title, QStringLiteral("Status"));
     QCOMPARE(box.look, ui::Look::Information);
     QCOMPARE(box.text, QStringLiteral("Time:\t\t05:04\nDate:\t\t06.12.26\nDay of week:\tSunday\nBuffered:\t\t17\n"
@@ -231,7 +194,7 @@ void TestRemoteTerminal::gatewayErrorCodes()
     QCOMPARE(GetRemotePorts(kLoopback, m_gateway->port(), ports), code);
     QVERIFY(ports.empty());
     QCOMPARE(GetRemoteStatus(kLoopback, m_gateway->port(), 1, nullptr), code);
-    QVERIFY(m_prompter->boxes.empty());   // the caller reports a gateway's code
+    QVERIFY(m_prompter->messages.empty());   // the caller reports a gateway's code
 
     // The simulator's own code for a serial port without a terminal.
     m_gateway->setDefaultBehaviour({});
@@ -249,8 +212,8 @@ void TestRemoteTerminal::nothingListening()
     QCOMPARE(GetRemotePorts(kLoopback, port, ports), -1);
     QCOMPARE(GetRemoteStatus(kLoopback, port, 1, nullptr), -1);
     QVERIFY(image == before);
-    QCOMPARE(m_prompter->boxes.size(), std::size_t(4));
-    for (const auto& box : m_prompter->boxes) {
+    QCOMPARE(m_prompter->messages.size(), std::size_t(4));
+    for (const auto& box : m_prompter->messages) {
         QCOMPARE(box.text, QStringLiteral("SOCKET ERROR function 'Connect()' Error code: %1").arg(ECONNREFUSED));
         QCOMPARE(box.look, ui::Look::Plain);
     }
@@ -260,10 +223,10 @@ void TestRemoteTerminal::addressNotDotted()
 {
     MemoryImage image;
     for (const QString& address : {QStringLiteral("gateway.example"), QString(), QStringLiteral("1.2.3.4.5")}) {
-        m_prompter->boxes.clear();
+        m_prompter->messages.clear();
         QCOMPARE(ReadRemoteConfig(address, m_gateway->port(), 1, image), -1);
-        QCOMPARE(m_prompter->boxes.size(), std::size_t(1));
-        QVERIFY(m_prompter->boxes[0].text.startsWith(QStringLiteral("SOCKET ERROR function 'Connect()'")));
+        QCOMPARE(m_prompter->messages.size(), std::size_t(1));
+        QVERIFY(m_prompter->messages[0].text.startsWith(QStringLiteral("SOCKET ERROR function 'Connect()'")));
     }
     QVERIFY(m_gateway->requests().isEmpty());
     QCOMPARE(image.writes, 0);
@@ -292,30 +255,30 @@ void TestRemoteTerminal::incompleteReplies()
     QFETCH(int, stored);
     MemoryImage image = filledImage(5);
     const MemoryImage before = image;
-    m_gateway->pushBehaviour(behaviour(static_cast<Mode>(mode), cut));
+    m_gateway->pushBehaviour(gatewayBehaviour(static_cast<Mode>(mode), cut));
     if (stored >= 0) {
         QCOMPARE(ReadRemoteConfig(kLoopback, m_gateway->port(), 1, image), 0);
         QCOMPARE(image.writes, stored);
-        QVERIFY(m_prompter->boxes.empty());
+        QVERIFY(m_prompter->messages.empty());
         return;
     }
     QCOMPARE(ReadRemoteConfig(kLoopback, m_gateway->port(), 1, image), -1);
     QCOMPARE(image.writes, 0);
     QVERIFY(image == before);
-    QCOMPARE(m_prompter->boxes.size(), std::size_t(1));
-    QCOMPARE(m_prompter->boxes[0].text, QStringLiteral("SOCKET ERROR Receive error"));
+    QCOMPARE(m_prompter->messages.size(), std::size_t(1));
+    QCOMPARE(m_prompter->messages[0].text, QStringLiteral("SOCKET ERROR Receive error"));
 
     // A status cut short shows no status box, only the error.
-    m_prompter->boxes.clear();
-    m_gateway->pushBehaviour(behaviour(static_cast<Mode>(mode), std::min(cut, 60)));
+    m_prompter->messages.clear();
+    m_gateway->pushBehaviour(gatewayBehaviour(static_cast<Mode>(mode), std::min(cut, 60)));
     QCOMPARE(GetRemoteStatus(kLoopback, m_gateway->port(), 1, nullptr), -1);
-    QCOMPARE(m_prompter->boxes.size(), std::size_t(1));
-    QCOMPARE(m_prompter->boxes[0].look, ui::Look::Plain);
+    QCOMPARE(m_prompter->messages.size(), std::size_t(1));
+    QCOMPARE(m_prompter->messages[0].look, ui::Look::Plain);
 
     // The next request, answered in full, works again.
-    m_prompter->boxes.clear();
+    m_prompter->messages.clear();
     QCOMPARE(ReadRemoteConfig(kLoopback, m_gateway->port(), 1, image), 0);
-    QVERIFY(m_prompter->boxes.empty());
+    QVERIFY(m_prompter->messages.empty());
 }
 
 void TestRemoteTerminal::splitReplies_data()
@@ -337,7 +300,7 @@ void TestRemoteTerminal::splitReplies()
         terminal.eeprom[static_cast<std::size_t>(address)] = static_cast<quint16>(0xA000 + address);
     m_gateway->setTerminal(1, terminal);
     m_gateway->setSerialPorts({1, 4, 5});
-    m_gateway->setDefaultBehaviour(behaviour(Mode::Split, cut, 20, keepOpen));
+    m_gateway->setDefaultBehaviour(gatewayBehaviour(Mode::Split, cut, 20, 0, keepOpen));
 
     MemoryImage image;
     QCOMPARE(ReadRemoteConfig(kLoopback, m_gateway->port(), 1, image), 0);
@@ -350,15 +313,15 @@ void TestRemoteTerminal::splitReplies()
     QCOMPARE(ports, (std::set<quint8>{1, 4, 5}));
 
     QCOMPARE(GetRemoteStatus(kLoopback, m_gateway->port(), 1, nullptr), 0);
-    QCOMPARE(m_prompter->boxes.size(), std::size_t(1));
-    QVERIFY(m_prompter->boxes[0].text.contains(QStringLiteral("Version:\t\t06.29\n")));
+    QCOMPARE(m_prompter->messages.size(), std::size_t(1));
+    QVERIFY(m_prompter->messages[0].text.contains(QStringLiteral("Version:\t\t06.29\n")));
 
     QCOMPARE(WriteRemoteConfig(kLoopback, m_gateway->port(), 1, filledImage(0)), 0);
 }
 
 void TestRemoteTerminal::slowReply()
 {
-    m_gateway->pushBehaviour(behaviour(Mode::Slow, 0, 1500));
+    m_gateway->pushBehaviour(gatewayBehaviour(Mode::Slow, 0, 1500));
     MemoryImage image;
     QCOMPARE(ReadRemoteConfig(kLoopback, m_gateway->port(), 1, image), 0);
     QCOMPARE(image.writes, 30);
@@ -366,37 +329,37 @@ void TestRemoteTerminal::slowReply()
 
 void TestRemoteTerminal::silentGatewayTimesOut()
 {
-    m_gateway->setDefaultBehaviour(behaviour(Mode::Silent));
+    m_gateway->setDefaultBehaviour(gatewayBehaviour(Mode::Silent));
     Limits limits;
     limits.reply = std::chrono::seconds(1);
     MemoryImage image;
     QCOMPARE(ReadRemoteConfig(kLoopback, m_gateway->port(), 1, image, limits), -1);
     QCOMPARE(image.writes, 0);
-    QCOMPARE(m_prompter->boxes.size(), std::size_t(1));
-    QCOMPARE(m_prompter->boxes[0].text, QStringLiteral("SOCKET ERROR Receive timeout error"));
+    QCOMPARE(m_prompter->messages.size(), std::size_t(1));
+    QCOMPARE(m_prompter->messages[0].text, QStringLiteral("SOCKET ERROR Receive timeout error"));
 
     // One that stalls before its result code times out the same way ...
-    m_prompter->boxes.clear();
-    m_gateway->setDefaultBehaviour(behaviour(Mode::Split, 20, 3'000, true));
+    m_prompter->messages.clear();
+    m_gateway->setDefaultBehaviour(gatewayBehaviour(Mode::Split, 20, 3'000, 0, true));
     QCOMPARE(ReadRemoteConfig(kLoopback, m_gateway->port(), 1, image, limits), -1);
     QCOMPARE(image.writes, 0);
-    QCOMPARE(m_prompter->boxes.size(), std::size_t(1));
-    QCOMPARE(m_prompter->boxes[0].text, QStringLiteral("SOCKET ERROR Receive timeout error"));
+    QCOMPARE(m_prompter->messages.size(), std::size_t(1));
+    QCOMPARE(m_prompter->messages[0].text, QStringLiteral("SOCKET ERROR Receive timeout error"));
 
     // ... one that stalls after its header is taken as it stands.
-    m_prompter->boxes.clear();
+    m_prompter->messages.clear();
     limits.reply = std::chrono::seconds(60);
-    m_gateway->setDefaultBehaviour(behaviour(Mode::Split, 100, 60'000, true));
+    m_gateway->setDefaultBehaviour(gatewayBehaviour(Mode::Split, 100, 60'000, 0, true));
     QCOMPARE(ReadRemoteConfig(kLoopback, m_gateway->port(), 1, image, limits), 0);
     QCOMPARE(image.writes, 6);
-    QVERIFY(m_prompter->boxes.empty());
+    QVERIFY(m_prompter->messages.empty());
 }
 
 // A gateway that keeps the connection open after a whole reply: the reply is
 // taken as soon as it is complete, well before the (long) limit.
 void TestRemoteTerminal::replyWithoutClosing()
 {
-    m_gateway->setDefaultBehaviour(behaviour(Mode::Normal, 0, 0, true));
+    m_gateway->setDefaultBehaviour(gatewayBehaviour(Mode::Normal, 0, 0, 0, true));
     Limits limits;
     limits.reply = std::chrono::seconds(600);
     MemoryImage image;

@@ -53,13 +53,5 @@ struct SheetFixture {
     }
 
     // Messages as "look:text" for compact comparisons.
-    QStringList messages() const
-    {
-        QStringList out;
-        for (const auto& m : prompter.messages) {
-            const char* look = m.look == ui::Look::Information ? "info" : m.look == ui::Look::Stop ? "stop" : "plain";
-            out << QString::fromLatin1(look) + QLatin1Char(':') + m.text;
-        }
-        return out;
-    }
+    QStringList messages() const { return prompter.lookTexts(); }
 };

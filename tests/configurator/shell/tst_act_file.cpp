@@ -1,6 +1,7 @@
 // Configuration files: the line format, loading rules and safe saving.
 
 #include "ActFile.h"
+#include "ClearedActFile.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -41,14 +42,6 @@ act::LoadResult load(const QByteArray& data, image::IRegisterImage& image)
     return act::loadImage(buffer, image);
 }
 
-QByteArray clearedFile()
-{
-    QByteArray out;
-    for (int a = 10; a <= 39; ++a)
-        out += QByteArray::number(a) + " 0000\r\n";
-    return out;
-}
-
 } // namespace
 
 class TestActFile : public QObject {
@@ -59,7 +52,7 @@ private slots:
         MemoryImage img;
         img.fill("0000");
         const QByteArray out = act::formatImage(img);
-        QCOMPARE(out, clearedFile());
+        QCOMPARE(out, clearedActFile());
         QVERIFY(out.startsWith("10 0000\r\n"));
         QVERIFY(out.endsWith("39 0000\r\n"));
         QCOMPARE(out.count('\n'), 30);
@@ -270,7 +263,7 @@ private slots:
         QTemporaryDir dir;
         QFile f(dir.filePath("big.act"));
         QVERIFY(f.open(QIODevice::WriteOnly));
-        const QByteArray block = clearedFile();
+        const QByteArray block = clearedActFile();
         for (qint64 written = 0; written < 10 * 1024 * 1024; written += block.size())
             f.write(block);
         f.write("39 BEEF\r\n");
@@ -297,7 +290,7 @@ private slots:
         QVERIFY(act::saveImageFile(path, img));
         QFile f(path);
         QVERIFY(f.open(QIODevice::ReadOnly));
-        QCOMPARE(f.readAll(), clearedFile());
+        QCOMPARE(f.readAll(), clearedActFile());
         f.close();
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"config.act"});  // no temporary left
 

@@ -1,6 +1,6 @@
 // Pictures of the main window for review: the sheet with a menu open, the
-// password dialogs and the About box. Written to $TERMSET_SCREENSHOT_DIR when
-// it is set; otherwise only checked for being drawn.
+// password dialogs and the About box, written to $TERMSET_SCREENSHOT_DIR by
+// make screenshots. Not part of the test suite.
 
 #include "SheetFixture.h"
 

@@ -6,6 +6,7 @@
 #include "CConfiguratorApp.h"
 #include "CRK40CnfPS.h"
 #include "CRK40TKPropPage.h"
+#include "ClearedActFile.h"
 #include "CommandIds.h"
 #include "PasswordChecksum.h"
 #include "PasswordDialogs.h"
@@ -64,14 +65,6 @@ std::function<int(QDialog&)> chooseFile(const QString& path)
         dlg.selectFile(path);
         return int(QDialog::Accepted);
     };
-}
-
-QByteArray clearedFile()
-{
-    QByteArray out;
-    for (int a = 10; a <= 39; ++a)
-        out += QByteArray::number(a) + " 0000\r\n";
-    return out;
 }
 
 } // namespace
@@ -326,7 +319,7 @@ private slots:
         sheet->registerImage().setWord(10, "0100");
         sheet->action(cmd::kSaveAsDefault)->trigger();
         QCOMPARE(f->messages(), QStringList{info(163)});
-        QByteArray expected = clearedFile();
+        QByteArray expected = clearedActFile();
         expected.replace("20 0000", "20 BEEF").replace("10 0000", "10 0100");
         QCOMPARE(f->readFile(f->programFile("default.act")), expected);
 
@@ -381,7 +374,7 @@ private slots:
         });
         sheet->action(cmd::kFileSaveAs)->trigger();
         QCOMPARE(QFileInfo(proposed).completeBaseName(), QString("config"));
-        QByteArray expected = clearedFile();
+        QByteArray expected = clearedActFile();
         expected.replace("39 0000", "39 00FF").replace("10 0000", "10 0100");
         QCOMPARE(f->readFile(out), expected);
         QVERIFY(f->prompter.messages.empty());

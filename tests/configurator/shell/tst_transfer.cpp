@@ -5,6 +5,7 @@
 #include "AppPaths.h"
 #include "CRK40Comm.h"
 #include "SerialTransfer.h"
+#include "TestBytes.h"
 #include "TestEnvironment.h"
 
 #include <rk40sim/Terminal.h>
@@ -17,6 +18,8 @@
 
 using namespace std::chrono_literals;
 using serialxfer::Outcome;
+
+using testsupport::hexWord;
 
 namespace {
 
@@ -46,8 +49,6 @@ struct RecordingObserver : serialxfer::ITransferObserver {
     int count(int ms) const { return int(std::count(pauses.begin(), pauses.end(), ms)); }
 };
 
-QString hex(quint16 v) { return QString::asprintf("%04X", v); }
-
 } // namespace
 
 class TestTransfer : public QObject {
@@ -61,11 +62,7 @@ class TestTransfer : public QObject {
 
     serialxfer::SerialTransfer transfer() { return serialxfer::SerialTransfer(*comm, record, log.get()); }
     static serialxfer::PortChoice com3(int baud = 9600) { return {kCom - 1, baud}; }
-    QByteArray logBytes() const
-    {
-        QFile f(log->path());
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }
+    QByteArray logBytes() const { return testsupport::readAll(log->path()); }
 
 private slots:
     void init()
@@ -92,10 +89,31 @@ private slots:
         qunsetenv("RK40_COM3");
     }
 
+    void wireValues_data()
+    {
+        QTest::addColumn<int>("address");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("wire");
+        QTest::newRow("row, bit 14 set") << 10 << "4001" << 0x8001;
+        QTest::newRow("row, all bits") << 37 << "FFFF" << 0xBFFF;
+        QTest::newRow("row, zero") << 20 << "0000" << 0x8000;
+        QTest::newRow("LED unchanged") << 38 << "FFFF" << 0xFFFF;
+        QTest::newRow("random unchanged") << 39 << "C123" << 0xC123;
+        QTest::newRow("LED never set") << 38 << "" << 0x0000;
+        QTest::newRow("random never set") << 39 << "" << 0x0000;
+    }
+    void wireValues()
+    {
+        QFETCH(int, address);
+        QFETCH(QString, text);
+        QFETCH(int, wire);
+        QCOMPARE(int(serialxfer::wireValue(address, text)), wire);
+    }
+
     void writeAllWords()
     {
         for (int a = 10; a <= 39; ++a)
-            comm->setWord(a, hex(quint16(0x0101 * a)));
+            comm->setWord(a, hexWord(quint16(0x0101 * a)));
         comm->setWord(38, "");
         RecordingObserver obs;
         const Outcome out = transfer().write(com3(), obs);
@@ -107,7 +125,7 @@ private slots:
         QCOMPARE(obs.asked, 30);
         QCOMPARE(obs.pauses, std::vector<int>(30, 25));  // after every word, no repeats
         for (int a = 10; a <= 37; ++a)
-            QCOMPARE(hex(sim->word(a)), hex(quint16((0x0101 * a & 0x3FFF) | 0x8000)));
+            QCOMPARE(hexWord(sim->word(a)), hexWord(quint16((0x0101 * a & 0x3FFF) | 0x8000)));
         QCOMPARE(sim->word(38), quint16(0));
         QCOMPARE(sim->word(39), quint16(0x0101 * 39));
         QCOMPARE(logBytes(), QByteArray("06.12.2026. 05:04:31   COM_PORT: 03   REMOTE: None:00000\r\n"));
@@ -146,7 +164,7 @@ private slots:
         QCOMPARE(out.status, Outcome::Done);
         QVERIFY(obs.pauses.empty());  // a read waits only before repeated attempts
         for (int a = 10; a <= 39; ++a)
-            QCOMPARE(comm->word(a), hex(quint16(0x8000 | a)));
+            QCOMPARE(comm->word(a), hexWord(quint16(0x8000 | a)));
         QVERIFY(record.valid);
         QVERIFY(!record.remote);
         QCOMPARE(int(record.serialPort), 3);

@@ -329,10 +329,10 @@ void TestFace::texts()
 
 void TestFace::saveScreens()
 {
-    // Pictures for a person to look at: set RK40_FACE_SCREENS to a folder.
-    const QString dir = qEnvironmentVariable("RK40_FACE_SCREENS");
+    // Pictures for a person to look at (make screenshots).
+    const QString dir = qEnvironmentVariable("TERMSET_SCREENSHOT_DIR");
     if (dir.isEmpty())
-        QSKIP("RK40_FACE_SCREENS not set");
+        QSKIP("TERMSET_SCREENSHOT_DIR is not set");
     QVERIFY(QDir().mkpath(dir));
     const QDir out(dir);
     for (int status : {3, 1, 2, 0}) {

@@ -2,6 +2,7 @@
 // with raw bytes: golden frames, the status block layout, on-line blocks,
 // the faults and the command-line program.
 
+#include "TestBytes.h"
 #include "rk40sim/Terminal.h"
 
 #include <QElapsedTimer>
@@ -18,6 +19,8 @@
 using namespace rk40sim;
 using namespace std::chrono_literals;
 
+using testsupport::bytes;
+
 namespace {
 
 // Generous: the machine may be slow and busy; these only end failed tests.
@@ -25,9 +28,13 @@ constexpr int kAnswerMs = 3000;
 // How long "nothing arrives" is watched.
 constexpr int kQuietMs = 200;
 
-QByteArray bytes(const std::vector<std::uint8_t>& v)
+// Block options with a short answer wait, changed by one setter.
+BlockOptions options(void (*set)(BlockOptions&))
 {
-    return QByteArray(reinterpret_cast<const char*>(v.data()), static_cast<qsizetype>(v.size()));
+    BlockOptions o;
+    o.answerTimeout = 200ms;
+    set(o);
+    return o;
 }
 
 QByteArray withSum(const QByteArray& data)
@@ -126,6 +133,8 @@ QStringList statusTexts(const QByteArray& block)
 }
 
 } // namespace
+
+Q_DECLARE_METATYPE(rk40sim::BlockOptions)
 
 class TestRk40Sim : public QObject {
     Q_OBJECT
@@ -370,6 +379,7 @@ private slots:
         QTest::addColumn<int>("kind");
         QTest::addColumn<int>("param");
         QTest::addColumn<char>("letter");
+        QTest::addColumn<char>("target");    // the command the fault is aimed at
         QTest::addColumn<QByteArray>("frame");
         QTest::addColumn<QByteArray>("answer");  // after the opening ACK
         QTest::addColumn<QByteArray>("normal");  // the next time
@@ -379,35 +389,34 @@ private slots:
         const QByteArray add = withSum(QByteArray("CDAB8967452301" "05" "\x03"));
         const QByteArray readAnswer("\x06" "1234" "\x24");
         const QByteArray statusAnswer = bytes(Terminal().statusBlock());
-        QTest::newRow("silence") << int(Fault::Silence) << -1 << 'a' << read10 << QByteArray() << readAnswer;
-        QTest::newRow("nak write") << int(Fault::Nak) << -1 << 'b' << write10 << QByteArray("\x15") << QByteArray("\x06");
-        QTest::newRow("nak status") << int(Fault::Nak) << -1 << 'S' << QByteArray() << QByteArray("\x15") << statusAnswer;
-        QTest::newRow("other byte") << int(Fault::OtherByte) << -1 << 'b' << write10 << QByteArray("X") << QByteArray("\x06");
-        QTest::newRow("other byte given") << int(Fault::OtherByte) << int('?') << 'b' << write10 << QByteArray("?") << QByteArray("\x06");
-        QTest::newRow("bad checksum") << int(Fault::BadChecksum) << -1 << 'a' << read10 << QByteArray("\x06" "1234" "\x25") << readAnswer;
-        QTest::newRow("result 1") << int(Fault::ResultOne) << -1 << 'i' << add << QByteArray("\x06" "1") << QByteArray("\x06" "0");
-        QTest::newRow("result other") << int(Fault::ResultOther) << -1 << 'i' << add << QByteArray("\x06" "7") << QByteArray("\x06" "0");
-        QTest::newRow("no result") << int(Fault::NoResult) << -1 << 'i' << add << QByteArray("\x06") << QByteArray("\x06" "0");
-        QTest::newRow("truncate") << int(Fault::Truncate) << 3 << 'a' << read10 << readAnswer.left(3) << readAnswer;
-        QTest::newRow("garbage") << int(Fault::Garbage) << 2 << 'b' << write10 << QByteArray("#?\x06") << QByteArray("\x06");
-        QTest::newRow("pause") << int(Fault::Pause) << 400 << 'a' << read10 << readAnswer << readAnswer;
-        QTest::newRow("pause confirmed") << int(Fault::Pause) << 400 << 'i' << add << QByteArray("\x06" "0") << QByteArray("\x06" "0");
-        QTest::newRow("other command untouched") << int(Fault::Nak) << -1 << 'a' << read10 << readAnswer << readAnswer;
+        QTest::newRow("silence") << int(Fault::Silence) << -1 << 'a' << 'a' << read10 << QByteArray() << readAnswer;
+        QTest::newRow("nak write") << int(Fault::Nak) << -1 << 'b' << 'b' << write10 << QByteArray("\x15") << QByteArray("\x06");
+        QTest::newRow("nak status") << int(Fault::Nak) << -1 << 'S' << 'S' << QByteArray() << QByteArray("\x15") << statusAnswer;
+        QTest::newRow("other byte") << int(Fault::OtherByte) << -1 << 'b' << 'b' << write10 << QByteArray("X") << QByteArray("\x06");
+        QTest::newRow("other byte given") << int(Fault::OtherByte) << int('?') << 'b' << 'b' << write10 << QByteArray("?") << QByteArray("\x06");
+        QTest::newRow("bad checksum") << int(Fault::BadChecksum) << -1 << 'a' << 'a' << read10 << QByteArray("\x06" "1234" "\x25") << readAnswer;
+        QTest::newRow("result 1") << int(Fault::ResultOne) << -1 << 'i' << 'i' << add << QByteArray("\x06" "1") << QByteArray("\x06" "0");
+        QTest::newRow("result other") << int(Fault::ResultOther) << -1 << 'i' << 'i' << add << QByteArray("\x06" "7") << QByteArray("\x06" "0");
+        QTest::newRow("no result") << int(Fault::NoResult) << -1 << 'i' << 'i' << add << QByteArray("\x06") << QByteArray("\x06" "0");
+        QTest::newRow("truncate") << int(Fault::Truncate) << 3 << 'a' << 'a' << read10 << readAnswer.left(3) << readAnswer;
+        QTest::newRow("garbage") << int(Fault::Garbage) << 2 << 'b' << 'b' << write10 << QByteArray("#?\x06") << QByteArray("\x06");
+        QTest::newRow("pause") << int(Fault::Pause) << 400 << 'a' << 'a' << read10 << readAnswer << readAnswer;
+        QTest::newRow("pause confirmed") << int(Fault::Pause) << 400 << 'i' << 'i' << add << QByteArray("\x06" "0") << QByteArray("\x06" "0");
+        QTest::newRow("other command untouched") << int(Fault::Nak) << -1 << 'a' << 'b' << read10 << readAnswer << readAnswer;
     }
     void faults()
     {
         QFETCH(int, kind);
         QFETCH(int, param);
         QFETCH(char, letter);
+        QFETCH(char, target);
         QFETCH(QByteArray, frame);
         QFETCH(QByteArray, answer);
         QFETCH(QByteArray, normal);
         Terminal terminal;
         terminal.setWord(10, 0x1234);
         PcPort pc(terminal.slavePath());
-        // The last row aims the fault at another letter.
-        const bool elsewhere = QByteArray(QTest::currentDataTag()) == "other command untouched";
-        terminal.injectFault({Fault::Kind(kind), param, elsewhere ? 'b' : letter});
+        terminal.injectFault({Fault::Kind(kind), param, target});
         QVERIFY(pc.open(letter));
         pc.write(frame);
         QCOMPARE(pc.read(answer.size()), answer);
@@ -674,35 +683,25 @@ private slots:
 
     void malformedBlocks_data()
     {
-        QTest::addColumn<int>("variant");
+        QTest::addColumn<BlockOptions>("options");
         QTest::addColumn<QByteArray>("expected");
         const QByteArray rec = "050130930C0001234A3";
         const char sum = char(checksum(rec.toStdString()));
-        QTest::newRow("bad checksum") << 0 << QByteArray("\x01S\x02" + rec + "\r\x03" + char(sum ^ 1));
-        QTest::newRow("kind byte") << 1 << QByteArray("\x01Q\x02" + rec + "\r\x03" + sum);
-        QTest::newRow("no STX") << 2 << QByteArray("\x01S" + rec + "\r\x03" + sum);
-        QTest::newRow("stop") << 3 << QByteArray("\x01S\x02" + rec.left(7));
-        QTest::newRow("high bytes") << 4 << QByteArray("\x01S\x02" + rec.left(5) + "\x80\xA5\xFF" + rec.mid(5) + "\r\x03" + sum);
+        QTest::newRow("bad checksum") << options([](BlockOptions& o) { o.badChecksum = true; }) << QByteArray("\x01S\x02" + rec + "\r\x03" + char(sum ^ 1));
+        QTest::newRow("kind byte") << options([](BlockOptions& o) { o.kindByte = 'Q'; }) << QByteArray("\x01Q\x02" + rec + "\r\x03" + sum);
+        QTest::newRow("no STX") << options([](BlockOptions& o) { o.omitStx = true; }) << QByteArray("\x01S" + rec + "\r\x03" + sum);
+        QTest::newRow("stop") << options([](BlockOptions& o) { o.stopAfter = 7; }) << QByteArray("\x01S\x02" + rec.left(7));
+        QTest::newRow("high bytes") << options([](BlockOptions& o) { o.highBytes = true; }) << QByteArray("\x01S\x02" + rec.left(5) + "\x80\xA5\xFF" + rec.mid(5) + "\r\x03" + sum);
         QTest::newRow("control bytes")
-            << 5 << QByteArray("\x01S\x02" + rec.left(5) + QByteArray("\x01\x02\x04\x06\x0A\x0C") + rec.mid(5) + "\r\x03" + sum);
+            << options([](BlockOptions& o) { o.controlBytes = true; }) << QByteArray("\x01S\x02" + rec.left(5) + QByteArray("\x01\x02\x04\x06\x0A\x0C") + rec.mid(5) + "\r\x03" + sum);
     }
     void malformedBlocks()
     {
-        QFETCH(int, variant);
+        QFETCH(BlockOptions, options);
         QFETCH(QByteArray, expected);
         Terminal terminal;
         PcPort pc(terminal.slavePath());
-        BlockOptions o;
-        o.answerTimeout = 200ms;
-        switch (variant) {
-        case 0: o.badChecksum = true; break;
-        case 1: o.kindByte = 'Q'; break;
-        case 2: o.omitStx = true; break;
-        case 3: o.stopAfter = 7; break;
-        case 4: o.highBytes = true; break;
-        case 5: o.controlBytes = true; break;
-        }
-        terminal.sendOnlineBlock('S', {"050130930C0001234A3"}, o);
+        terminal.sendOnlineBlock('S', {"050130930C0001234A3"}, options);
         QCOMPARE(pc.read(expected.size()), expected);
         QVERIFY(pc.quiet());
         QVERIFY(terminal.waitBlockDone(5s));

@@ -1,6 +1,8 @@
 // rk40ctl end to end: registered through regctl, driving the control
 // against the simulated terminal on a pseudo-terminal.
 
+#include "RunProgram.h"
+#include "TestBytes.h"
 #include "TestEnvironment.h"
 
 #include "rk40sim/Terminal.h"
@@ -10,33 +12,9 @@
 #include <QProcess>
 #include <QTest>
 
-namespace {
-
-struct Run {
-    int status = -1;
-    QString out;
-    QString err;
-};
-
-Run runTool(const QString& tool, const QStringList& args, const QByteArray& input = {})
-{
-    QProcess p;
-    p.start(testsupport::TestEnvironment::programFolder() + "/" + tool, args);
-    if (!p.waitForStarted(30000))
-        return {};
-    p.write(input);
-    p.closeWriteChannel();
-    p.waitForFinished(120000);
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardOutput()),
-            QString::fromUtf8(p.readAllStandardError())};
-}
-
-QByteArray bytes(const std::vector<std::uint8_t>& v)
-{
-    return QByteArray(reinterpret_cast<const char*>(v.data()), qsizetype(v.size()));
-}
-
-} // namespace
+using testsupport::bytes;
+using testsupport::Run;
+using testsupport::runProgram;
 
 class Rk40ctlTest : public QObject {
     Q_OBJECT
@@ -46,17 +24,17 @@ private slots:
         testsupport::TestEnvironment env;
         const QString module = testsupport::TestEnvironment::controlModulePath();
         const QString registry = env.path("config/Veltrona/components.ini");
-        QCOMPARE(runTool("regctl", {"-s", module}).status, 0);
+        QCOMPARE(runProgram("regctl", {"-s", module}).status, 0);
         QFile f(registry);
         QVERIFY(f.open(QIODevice::ReadOnly));
         const QByteArray once = f.readAll();
         f.close();
         QVERIFY(once.contains("RK40COMM.RK40CommCtrl.1"));
-        QCOMPARE(runTool("regctl", {"-s", "-u", module}).status, 0);
+        QCOMPARE(runProgram("regctl", {"-s", "-u", module}).status, 0);
         QVERIFY(f.open(QIODevice::ReadOnly));
         QVERIFY(!f.readAll().contains("RK40COMM"));
         f.close();
-        QCOMPARE(runTool("regctl", {"-s", module}).status, 0);
+        QCOMPARE(runProgram("regctl", {"-s", module}).status, 0);
         QVERIFY(f.open(QIODevice::ReadOnly));
         QCOMPARE(f.readAll(), once);
     }
@@ -64,7 +42,7 @@ private slots:
     void readsAndWritesWordsThroughScripts()
     {
         testsupport::TestEnvironment env;
-        QCOMPARE(runTool("regctl", {"-s", testsupport::TestEnvironment::controlModulePath()}).status, 0);
+        QCOMPARE(runProgram("regctl", {"-s", testsupport::TestEnvironment::controlModulePath()}).status, 0);
         rk40sim::Terminal terminal;
         terminal.setWord(10, 0x1234);
         qputenv("RK40_COM1", QByteArray::fromStdString(terminal.slavePath()));
@@ -79,7 +57,7 @@ private slots:
             "WriteEEPR 10 32768\n"
             "DestroyTerminal\n"
             "ReadEEPR 10\n";
-        const Run run = runTool("rk40ctl", {}, script);
+        const Run run = runProgram("rk40ctl", {}, script);
         QVERIFY2(run.status == 0, qPrintable(run.err));
         QCOMPARE(run.out, QString("InitTerminal = TRUE\nReadEEPR = 0\nEepromLoc[10] = 1234\nWriteEEPR = 0\nReadEEPR = 1\n"));
         QCOMPARE(terminal.word(10), std::uint16_t(0x8000));
@@ -152,8 +130,8 @@ private slots:
         QFETCH(QByteArray, script);
         QFETCH(QString, complaint);
         testsupport::TestEnvironment env;
-        QCOMPARE(runTool("regctl", {"-s", testsupport::TestEnvironment::controlModulePath()}).status, 0);
-        const Run run = runTool("rk40ctl", {}, script);
+        QCOMPARE(runProgram("regctl", {"-s", testsupport::TestEnvironment::controlModulePath()}).status, 0);
+        const Run run = runProgram("rk40ctl", {}, script);
         QCOMPARE(run.status, 2);
         QVERIFY2(run.err.contains(complaint), qPrintable(run.err));
         QVERIFY(run.out.isEmpty());
@@ -162,8 +140,8 @@ private slots:
     void callsBeforeInitTerminalFailAtTheLock()
     {
         testsupport::TestEnvironment env;
-        QCOMPARE(runTool("regctl", {"-s", testsupport::TestEnvironment::controlModulePath()}).status, 0);
-        const Run run = runTool("rk40ctl", {}, "ReadEEPR 10\nWriteEEPR 10 32768\nget BaudRate\nget WorkOnLine\n");
+        QCOMPARE(runProgram("regctl", {"-s", testsupport::TestEnvironment::controlModulePath()}).status, 0);
+        const Run run = runProgram("rk40ctl", {}, "ReadEEPR 10\nWriteEEPR 10 32768\nget BaudRate\nget WorkOnLine\n");
         QVERIFY2(run.status == 0, qPrintable(run.err));
         QCOMPARE(run.out, QString("ReadEEPR = -1\nWriteEEPR = -1\nBaudRate = 9600\nWorkOnLine = TRUE\n"));
     }

@@ -3,6 +3,8 @@
 // and the simulated gateway on loopback.
 
 #include "Registry.h"
+#include "RunProgram.h"
+#include "TestBytes.h"
 #include "TestEnvironment.h"
 
 #include "GatewaySimulator.h"
@@ -17,32 +19,15 @@
 
 #include <optional>
 
-namespace {
+using testsupport::readAll;
+using testsupport::Run;
 
-struct Run {
-    int status = -1;
-    QString out;
-    QString err;
-};
+namespace {
 
 Run runCli(const QStringList& args, const QByteArray& input = {},
            const QString& program = testsupport::TestEnvironment::programFolder() + "/termset-cli")
 {
-    QProcess p;
-    p.start(program, args);
-    if (!p.waitForStarted(30000))
-        return {};
-    p.write(input);
-    p.closeWriteChannel();
-    p.waitForFinished(180000);
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardOutput()),
-            QString::fromUtf8(p.readAllStandardError())};
-}
-
-QByteArray readAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    return testsupport::runProgram("termset-cli", args, input);
 }
 
 void writeFile(const QString& path, const QByteArray& data)

@@ -7,11 +7,13 @@
 // showing page.
 
 #include "LastTerminal.h"
-#include "RegisterImage.h"
 
 #include <QString>
 
 class QWidget;
+namespace image {
+class IRegisterImage;
+}
 
 class ISheetServices {
 public:
