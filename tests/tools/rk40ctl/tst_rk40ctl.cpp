@@ -72,13 +72,13 @@ private slots:
     void lineTextIsPrintedEscaped()
     {
         testsupport::TestEnvironment env;
-        QCOMPARE(runTool("regctl", {"-s", testsupport::TestEnvironment::controlModulePath()}).status, 0);
+        QCOMPARE(runProgram("regctl", {"-s", testsupport::TestEnvironment::controlModulePath()}).status, 0);
         rk40sim::Terminal terminal;
         terminal.setStatus("\x1b]0;owned\x07\x1b[2J", "08.01.03307:09", "0005");
         qputenv("RK40_COM1", QByteArray::fromStdString(terminal.slavePath()));
         const QByteArray script = "put AsciiFileName \"" + env.path("reg.txt").toUtf8() + "\"\n"
                                   "put WorkOnLine FALSE\nInitTerminal 0\nGetStatus\nget Firmware\n";
-        const Run run = runTool("rk40ctl", {}, script);
+        const Run run = runProgram("rk40ctl", {}, script);
         qunsetenv("RK40_COM1");
         QVERIFY2(run.status == 0, qPrintable(run.err));
         QVERIFY2(run.out.endsWith("Firmware = \\x1b]0;owned\\x07\\x1b[2J\n"), qPrintable(run.out));
@@ -89,7 +89,7 @@ private slots:
     void tellsWhyThePortFailed()
     {
         testsupport::TestEnvironment env;
-        QCOMPARE(runTool("regctl", {"-s", testsupport::TestEnvironment::controlModulePath()}).status, 0);
+        QCOMPARE(runProgram("regctl", {"-s", testsupport::TestEnvironment::controlModulePath()}).status, 0);
         rk40sim::Terminal terminal;
         qputenv("RK40_COM1", QByteArray::fromStdString(terminal.slavePath()));
         qputenv("RK40_COM2", env.path("gone").toUtf8());
