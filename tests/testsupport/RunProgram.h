@@ -23,7 +23,8 @@ inline Run runProgram(const QString& program, const QStringList& args, const QBy
                       int timeoutMs = 180000)
 {
     QProcess p;
-    p.start(TestEnvironment::programFolder() + "/" + program, args);
+    // A bare name is one of the built programs; a path is taken as it is.
+    p.start(program.contains('/') ? program : TestEnvironment::programFolder() + "/" + program, args);
     if (!p.waitForStarted(30000))
         return {};
     p.write(input);

@@ -24,10 +24,9 @@ using testsupport::Run;
 
 namespace {
 
-Run runCli(const QStringList& args, const QByteArray& input = {},
-           const QString& program = testsupport::TestEnvironment::programFolder() + "/termset-cli")
+Run runCli(const QStringList& args, const QByteArray& input = {}, const QString& program = "termset-cli")
 {
-    return testsupport::runProgram("termset-cli", args, input);
+    return testsupport::runProgram(program, args, input);
 }
 
 void writeFile(const QString& path, const QByteArray& data)
