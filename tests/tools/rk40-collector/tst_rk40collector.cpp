@@ -275,6 +275,7 @@ private slots:
             QCOMPARE(c.stop(), 0);
             const QStringList stored = storedRaws(db), file = registerLines(reg);
             QVERIFY2(stored == file, qPrintable(QString("seed %1: %2 rows, %3 lines").arg(seed).arg(stored.size()).arg(file.size())));
+            qInfo("seed %u: %lld records stored once each", seed, static_cast<long long>(file.size()));
             QVERIFY(!file.isEmpty());
         }
     }
@@ -294,6 +295,7 @@ private slots:
             t.sendOnlineBlock('S', records(1, first, 3));
             return t.waitBlockDone(std::chrono::milliseconds(kLong)) && t.lastBlockAnswer() == rk40sim::BlockAnswer::Ack;
         };
+        QTRY_COMPARE_WITH_TIMEOUT(c.log().count(": collecting ("), 2, kLong);
         QVERIFY(send(*coming, 0));
         QVERIFY(send(steady, 100));
 
