@@ -16,6 +16,7 @@
 #include <QSet>
 #include <QStandardPaths>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
 
 #include <csignal>
@@ -137,6 +138,13 @@ public:
     {
         m_p.start("/usr/sbin/mosquitto", {"-c", m_dir + "/mosquitto.conf"});
         QVERIFY(m_p.waitForStarted(30000));
+        QTRY_VERIFY_WITH_TIMEOUT(listening(), kLong);
+    }
+    bool listening() const
+    {
+        QTcpSocket s;
+        s.connectToHost(QHostAddress::LocalHost, quint16(m_port));
+        return s.waitForConnected(1000);
     }
     void stop()
     {
@@ -350,6 +358,8 @@ private slots:
             return received;
         };
         auto probe = [&](const char* text) {
+            if (sub->state() == QProcess::NotRunning && !subscribe())
+                return false;
             QProcess::execute("/usr/bin/mosquitto_pub", {"-h", "127.0.0.1", "-p", QString::number(port), "-q", "1",
                                                          "-t", "rk40t/probe", "-m", text});
             return output().contains(text);
@@ -370,8 +380,6 @@ private slots:
         const size_t beforeRestart = storedRows(db).size();
         QTRY_VERIFY_WITH_TIMEOUT(storedRows(db).size() > beforeRestart + 20, kLong);
         broker.start();
-        if (sub->state() == QProcess::NotRunning)
-            QVERIFY(subscribe());
         QTRY_VERIFY_WITH_TIMEOUT(probe("probe-2"), kLong);
         QTest::qWait(1000);
         terminal.stopFlood();
