@@ -99,6 +99,7 @@ int main(int argc, char** argv)
         ok = ok && rateOk;
         std::printf("%-44s %8.0f records/s  (target > 400) %s\n", "flood into the SQLite store", rate,
                     rateOk ? "ok" : "UNDER");
+        std::fflush(stdout);
     }
     {
         // Four ports, nothing arrives.
@@ -121,6 +122,7 @@ int main(int argc, char** argv)
         ok = ok && idleOk;
         std::printf("%-44s %8.2f %% of one core  (target < 2 %%) %s\n", "idle collector, 4 quiet ports",
                     share * 100.0, idleOk ? "ok" : "OVER");
+        std::fflush(stdout);
     }
     return ok ? 0 : 1;
 }
