@@ -202,13 +202,18 @@ int runCollector(const QStringList& argList)
     if (mqttOptions.topicPrefix.isEmpty() || mqttOptions.topicPrefix.contains('+') || mqttOptions.topicPrefix.contains('#'))
         return usage("the MQTT topic prefix must be a plain topic (no + or #)");
 
-    if (registerFile.isEmpty() || db.isEmpty())
-        QDir().mkpath(dataFolder());
     if (registerFile.isEmpty())
         registerFile = dataFolder() + "/reg.txt";
     if (db.isEmpty())
         db = dataFolder() + "/events.sqlite";
     options.registerFile = QFileInfo(registerFile).absoluteFilePath();
+    for (const QString& file : {options.registerFile, db}) {
+        const QString folder = QFileInfo(file).absolutePath();
+        if (!QDir().mkpath(folder)) {
+            qCritical("cannot create the folder %s", qPrintable(folder));
+            return kExitFailure;
+        }
+    }
 
     collector::Store store;
     QString error;
