@@ -44,7 +44,8 @@ const char* const kUsage =
     "Commands: word ADDR VALUE, get ADDR, dump, status FIRMWARE CLOCK INBUFFER,\n"
     "firmware TEXT, clock TEXT, inbuffer TEXT, idnum TEXT, id-add WIREID ACCESS,\n"
     "id-clear, ids, daytype RECORD, weektype RECORD, fault NAME [PARAM] [TIMES|always]\n"
-    "[letter=L], clear-faults, online [OPTIONS] S|V RECORD..., wire-timing BAUD,\n"
+    "[letter=L], clear-faults, online [OPTIONS] S|V RECORD..., flood [SEED] [MAX] [GAPMS],\n"
+    "stop-flood, wire-timing BAUD,\n"
     "show, counts, received, clear-received, help, quit. See README.md.\n";
 
 int g_signalPipe[2] = {-1, -1};
@@ -252,6 +253,24 @@ private:
         }
         if (cmd == "online")
             return online(w);
+        if (cmd == "flood") {
+            // flood [SEED] [MAXRECORDS] [GAPMS]: blocks of random event records, back to back.
+            rk40sim::Flood flood;
+            const auto seed = args >= 1 ? number(w[1], 10) : std::optional<long>(1);
+            const auto most = args >= 2 ? number(w[2], 10) : std::optional<long>(32);
+            const auto gap = args >= 3 ? number(w[3], 10) : std::optional<long>(0);
+            if (args > 3 || !seed || !most || *most < 1 || *most > 50 || !gap || *gap < 0)
+                return "usage: flood [SEED] [MAXRECORDS 1..50] [GAPMS]";
+            flood.seed = static_cast<std::uint64_t>(*seed);
+            flood.maxRecords = static_cast<int>(*most);
+            flood.gap = std::chrono::milliseconds(*gap);
+            m_terminal.startFlood(flood);
+            return {};
+        }
+        if (cmd == "stop-flood") {
+            m_terminal.stopFlood();
+            return {};
+        }
         if (cmd == "wire-timing") {
             const auto baud = args == 1 ? number(w[1], 10) : std::nullopt;
             if (!baud || *baud < 0 || *baud > 4'000'000)

@@ -1,0 +1,452 @@
+// rk40-collector end to end: the program against simulated terminals on
+// pseudo-terminals (and a real mosquitto on loopback), read back through its
+// store and its register file.
+
+#include "Store.h"
+#include "TestEnvironment.h"
+
+#include "rk40sim/Terminal.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QSet>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <memory>
+
+namespace {
+
+constexpr int kLong = 90000;  // generous: two shared cores, sanitizers
+
+QString program() { return testsupport::TestEnvironment::programFolder() + "/rk40-collector"; }
+
+// The register file's records, in order (complete lines only).
+QStringList registerLines(const QString& path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    QByteArray all = f.readAll();
+    all.truncate(all.lastIndexOf('\n') + 1);
+    QStringList out;
+    for (QByteArray line : all.split('\n')) {
+        if (line.endsWith('\r'))
+            line.chop(1);
+        if (!line.isEmpty())
+            out << QString::fromLatin1(line);
+    }
+    return out;
+}
+
+std::vector<collector::EventRow> storedRows(const QString& db)
+{
+    collector::Store store;
+    QString error;
+    if (!store.openReadOnly(db, &error))
+        return {};
+    return store.query({}, &error);
+}
+
+QStringList storedRaws(const QString& db)
+{
+    QStringList out;
+    for (const auto& r : storedRows(db))
+        out << r.raw;
+    return out;
+}
+
+std::vector<std::string> records(int terminal, int first, int count)
+{
+    std::vector<std::string> out;
+    for (int i = 0; i < count; ++i) {
+        char r[32];
+        std::snprintf(r, sizeof r, "07126%02d%02d%X%08d%d", (first + i) / 60 % 24, (first + i) % 60, i % 16,
+                      first + i, terminal);
+        out.emplace_back(r);
+    }
+    return out;
+}
+
+class CollectorProcess {
+public:
+    CollectorProcess(const QStringList& args) : m_args(args) { start(); }
+    ~CollectorProcess() { stop(); }
+    void start()
+    {
+        m_p = std::make_unique<QProcess>();
+        m_p->setProcessChannelMode(QProcess::SeparateChannels);
+        m_p->start(program(), QStringList{"run"} + m_args);
+        QVERIFY(m_p->waitForStarted(30000));
+    }
+    void kill()
+    {
+        ::kill(pid_t(m_p->processId()), SIGKILL);
+        m_p->waitForFinished(30000);
+        m_log += m_p->readAllStandardError();
+    }
+    int stop()
+    {
+        if (!m_p || m_p->state() == QProcess::NotRunning)
+            return m_p ? m_p->exitCode() : -1;
+        m_p->terminate();
+        if (!m_p->waitForFinished(60000))
+            m_p->kill();
+        m_log += m_p->readAllStandardError();
+        return m_p->exitStatus() == QProcess::NormalExit ? m_p->exitCode() : -1;
+    }
+    QString log()
+    {
+        if (m_p)
+            m_log += m_p->readAllStandardError();
+        return QString::fromLocal8Bit(m_log);
+    }
+    bool running() const { return m_p && m_p->state() == QProcess::Running; }
+
+private:
+    QStringList m_args;
+    std::unique_ptr<QProcess> m_p;
+    QByteArray m_log;
+};
+
+int freePort()
+{
+    QTcpServer s;
+    s.listen(QHostAddress::LocalHost, 0);
+    return s.serverPort();
+}
+
+class Broker {
+public:
+    Broker(int port) : m_dir(m_temp.path()), m_port(port)
+    {
+        // Started as root, mosquitto runs as its own user: it must be able
+        // to keep its sessions here across the restart.
+        QFile::setPermissions(m_dir, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
+                                         | QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther);
+        QFile conf(m_dir + "/mosquitto.conf");
+        conf.open(QIODevice::WriteOnly);
+        conf.write(QString("listener %1 127.0.0.1\nallow_anonymous true\npersistence true\n"
+                           "persistence_location %2/\nlog_dest stderr\n")
+                       .arg(port).arg(m_dir).toUtf8());
+    }
+    ~Broker() { stop(); }
+    void start()
+    {
+        m_p.start("/usr/sbin/mosquitto", {"-c", m_dir + "/mosquitto.conf"});
+        QVERIFY(m_p.waitForStarted(30000));
+        QTRY_VERIFY_WITH_TIMEOUT(listening(), kLong);
+    }
+    bool listening() const
+    {
+        QTcpSocket s;
+        s.connectToHost(QHostAddress::LocalHost, quint16(m_port));
+        return s.waitForConnected(1000);
+    }
+    void stop()
+    {
+        if (m_p.state() == QProcess::NotRunning)
+            return;
+        m_p.terminate();
+        m_p.waitForFinished(30000);
+    }
+
+private:
+    QTemporaryDir m_temp;
+    QString m_dir;
+    int m_port;
+    QProcess m_p;
+};
+
+} // namespace
+
+class CollectorTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase()
+    {
+        if (!QFile::exists(program()))
+            QSKIP("rk40-collector not built");
+    }
+
+    void collectsTwoTerminalsIntoStoreAndRegisterFile()
+    {
+        testsupport::TestEnvironment env;
+        QString error;
+        QVERIFY2(env.registerControl(&error), qPrintable(error));
+        rk40sim::Terminal one, two;
+        const QString db = env.path("events.sqlite"), reg = env.path("reg.txt");
+        CollectorProcess c({"--port", QString::fromStdString(one.slavePath()), "--port",
+                            QString::fromStdString(two.slavePath()) + ":9600", "--db", db, "--register-file", reg,
+                            "--sync-clock", "03:30"});
+        // The clock is set at start.
+        QTRY_VERIFY_WITH_TIMEOUT(!one.lastClockText().empty() && !two.lastClockText().empty(), kLong);
+
+        // A block of 40 records: more than the control's arrays hold.
+        one.sendOnlineBlock('S', records(1, 0, 40));
+        QVERIFY(one.waitBlockDone(std::chrono::milliseconds(kLong)));
+        QCOMPARE(one.lastBlockAnswer(), rk40sim::BlockAnswer::Ack);
+        two.sendOnlineBlock('V', {"0712608150ABCD12342", "311272359F000000012"});
+        QVERIFY(two.waitBlockDone(std::chrono::milliseconds(kLong)));
+        QCOMPARE(two.lastBlockAnswer(), rk40sim::BlockAnswer::Ack);
+        QTRY_COMPARE_WITH_TIMEOUT(storedRows(db).size(), size_t(42), kLong);
+        QCOMPARE(c.stop(), 0);
+
+        const auto rows = storedRows(db);
+        QCOMPARE(storedRaws(db), registerLines(reg));
+        for (size_t i = 0; i < 40; ++i)
+            QCOMPARE(rows[i].port, QString::fromStdString(one.slavePath()));
+        const collector::EventRow& last = rows[41];
+        QCOMPARE(last.port, QString::fromStdString(two.slavePath()));
+        const int year = QDate::currentDate().year();
+        QCOMPARE(last.eventDate, QString("%1-12-31").arg(year - ((year % 10 - 7 + 10) % 10)));
+        QCOMPARE(last.eventTime, QString("23:59"));
+        QCOMPARE(last.source, QString("E4"));
+        QCOMPARE(last.card, QString("00000001"));
+        QCOMPARE(last.terminal, std::optional<int>(2));
+        QVERIFY(QDateTime::fromString(last.receivedAt, Qt::ISODate).timeSpec() == Qt::UTC);
+
+        // query: CSV with a header, JSON lines, filters.
+        QProcess q;
+        q.start(program(), {"query", "--db", db, "--terminal", "2", "--format", "csv"});
+        QVERIFY(q.waitForFinished(kLong));
+        QCOMPARE(q.exitCode(), 0);
+        const QString csv = QString::fromUtf8(q.readAllStandardOutput());
+        QStringList lines = csv.split("\r\n");
+        QCOMPARE(lines.size(), 4);  // header, two rows, nothing after the last CR LF
+        QCOMPARE(lines[0], QString("id,received_at,port,terminal,event_date,event_time,source,card,raw"));
+        QVERIFY2(lines[2].endsWith(QString(",2,%1,23:59,E4,00000001,311272359F000000012").arg(last.eventDate)),
+                 qPrintable(lines[2]));
+        q.start(program(), {"query", "--db", db, "--card", "ABCD1234", "--format", "json"});
+        QVERIFY(q.waitForFinished(kLong));
+        lines = QString::fromUtf8(q.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 1);
+        const QJsonObject o = QJsonDocument::fromJson(lines[0].toUtf8()).object();
+        QCOMPARE(o["source"].toString(), QString("T1"));
+        QCOMPARE(o["terminal"].toInt(), 2);
+        QCOMPARE(o["event_time"].toString(), QString("08:15"));
+    }
+
+    void refusesBadUsage_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("complaint");
+        QTest::newRow("no port") << QStringList{"run"} << "no port";
+        QTest::newRow("bad baud") << QStringList{"run", "--port", "COM1:fast"} << "baud";
+        QTest::newRow("COM11") << QStringList{"run", "--port", "COM11"} << "COM1..COM10";
+        QTest::newRow("bad clock") << QStringList{"run", "--port", "COM1", "--sync-clock", "25:00"} << "HH:MM";
+        QTest::newRow("bad format") << QStringList{"query", "--format", "xml"} << "table, csv or json";
+        QTest::newRow("bad date") << QStringList{"query", "--since", "07.12.2026"} << "YYYY-MM-DD";
+        QTest::newRow("bad source") << QStringList{"query", "--source", "X9"} << "T1";
+        QTest::newRow("unknown option") << QStringList{"query", "--colour", "red"} << "--colour";
+    }
+    void refusesBadUsage()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, complaint);
+        QProcess p;
+        p.start(program(), args);
+        QVERIFY(p.waitForFinished(kLong));
+        QCOMPARE(p.exitCode(), 2);
+        const QString err = QString::fromLocal8Bit(p.readAllStandardError());
+        QVERIFY2(err.contains(complaint), qPrintable(err));
+    }
+
+    void killedAtRandomLosesAndDoublesNothing()
+    {
+        testsupport::TestEnvironment env;
+        QString error;
+        QVERIFY2(env.registerControl(&error), qPrintable(error));
+        const QString db = env.path("events.sqlite"), reg = env.path("reg.txt");
+        rk40sim::Terminal terminal;
+        const QStringList args{"--port", QString::fromStdString(terminal.slavePath()), "--db", db,
+                               "--register-file", reg};
+        for (const quint32 seed : {QRandomGenerator::global()->generate(), 7u, 1234u}) {
+            qInfo("seed %u", seed);
+            QRandomGenerator random(seed);
+            rk40sim::Flood flood;
+            flood.seed = seed;
+            flood.answerTimeout = std::chrono::milliseconds(400);
+            terminal.startFlood(flood);
+            CollectorProcess c(args);
+            for (int kill = 0; kill < 4; ++kill) {
+                QTest::qWait(300 + int(random.bounded(1500)));
+                c.kill();
+                c.start();
+            }
+            QTest::qWait(500);
+            terminal.stopFlood();
+            QVERIFY(terminal.waitBlockDone(std::chrono::milliseconds(kLong)));
+            QTRY_COMPARE_WITH_TIMEOUT(storedRaws(db).size(), size_t(registerLines(reg).size()), kLong);
+            QCOMPARE(c.stop(), 0);
+            const QStringList stored = storedRaws(db), file = registerLines(reg);
+            QVERIFY2(stored == file, qPrintable(QString("seed %1: %2 rows, %3 lines").arg(seed).arg(stored.size()).arg(file.size())));
+            qInfo("seed %u: %lld records stored once each", seed, static_cast<long long>(file.size()));
+            QVERIFY(!file.isEmpty());
+        }
+    }
+
+    void portThatVanishesIsTakenBackWithoutRestart()
+    {
+        testsupport::TestEnvironment env;
+        QString error;
+        QVERIFY2(env.registerControl(&error), qPrintable(error));
+        const QString db = env.path("events.sqlite"), reg = env.path("reg.txt"), link = env.path("ttyRK40");
+        rk40sim::Terminal steady;
+        auto coming = std::make_unique<rk40sim::Terminal>();
+        QVERIFY(QFile::link(QString::fromStdString(coming->slavePath()), link));
+        CollectorProcess c({"--port", QString::fromStdString(steady.slavePath()), "--port", link, "--db", db,
+                            "--register-file", reg});
+        auto send = [](rk40sim::Terminal& t, int first) {
+            t.sendOnlineBlock('S', records(1, first, 3));
+            return t.waitBlockDone(std::chrono::milliseconds(kLong)) && t.lastBlockAnswer() == rk40sim::BlockAnswer::Ack;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(c.log().count(": collecting ("), 2, kLong);
+        QVERIFY(send(*coming, 0));
+        QVERIFY(send(steady, 100));
+
+        // The terminal goes away together with its device.
+        coming.reset();
+        QVERIFY(QFile::remove(link));
+        QTRY_VERIFY_WITH_TIMEOUT(c.log().contains(link + ": the terminal stopped answering"), kLong);
+        for (int i = 1; i <= 3; ++i)
+            QVERIFY(send(steady, 100 + 10 * i));  // the other port goes on
+        QTRY_VERIFY_WITH_TIMEOUT(c.log().contains(link + ": cannot be opened"), kLong);
+        QTest::qWait(4000);  // a few retries
+
+        coming = std::make_unique<rk40sim::Terminal>();
+        QVERIFY(QFile::link(QString::fromStdString(coming->slavePath()), link));
+        QTRY_VERIFY_WITH_TIMEOUT(c.log().count(link + ": collecting") == 2, kLong);
+        QVERIFY(send(*coming, 200));
+        QTRY_COMPARE_WITH_TIMEOUT(storedRows(db).size(), size_t(18), kLong);
+        QCOMPARE(c.stop(), 0);
+
+        const QString log = c.log();
+        QCOMPARE(log.count(link + ": cannot be opened"), 1);  // once per change, not per retry
+        QCOMPARE(log.count(QString::fromStdString(steady.slavePath()) + ": "), 1);  // never stopped
+        const auto rows = storedRows(db);
+        QCOMPARE(rows.back().port, link);
+        QCOMPARE(rows.back().card, QString("00000202"));
+        QCOMPARE(storedRaws(db), registerLines(reg));
+    }
+
+    void mqttDeliversEveryEventAcrossABrokerRestart()
+    {
+        testsupport::TestEnvironment env;
+        QString error;
+        QVERIFY2(env.registerControl(&error), qPrintable(error));
+        const QString db = env.path("events.sqlite"), reg = env.path("reg.txt");
+        const int port = freePort();
+        Broker broker(port);
+        broker.start();
+
+        // A subscriber with a lasting session, so that the broker keeps its
+        // messages while it reconnects.
+        QByteArray received;
+        std::unique_ptr<QProcess> sub;
+        auto subscribe = [&] {
+            if (sub) received += sub->readAllStandardOutput();
+            sub = std::make_unique<QProcess>();
+            sub->start("/usr/bin/mosquitto_sub", {"-h", "127.0.0.1", "-p", QString::number(port), "-q", "1", "-c",
+                                                  "-i", "tst-rk40-sub", "-t", "rk40t/#", "-v"});
+            return sub->waitForStarted(30000);
+        };
+        auto output = [&] {
+            received += sub->readAllStandardOutput();
+            return received;
+        };
+        auto probe = [&](const char* text) {
+            if (sub->state() == QProcess::NotRunning && !subscribe())
+                return false;
+            QProcess::execute("/usr/bin/mosquitto_pub", {"-h", "127.0.0.1", "-p", QString::number(port), "-q", "1",
+                                                         "-t", "rk40t/probe", "-m", text});
+            return output().contains(text);
+        };
+        QVERIFY(subscribe());
+        QTRY_VERIFY_WITH_TIMEOUT(probe("probe-1"), kLong);
+
+        rk40sim::Terminal terminal;
+        CollectorProcess c({"--port", QString::fromStdString(terminal.slavePath()), "--db", db, "--register-file",
+                            reg, "--mqtt", QString("127.0.0.1:%1").arg(port), "--mqtt-topic", "rk40t"});
+        auto missing = [&] {
+            QSet<qint64> ids;
+            for (const QByteArray& line : output().split('\n')) {
+                const qsizetype space = line.indexOf(' ');
+                if (space < 0 || !line.startsWith("rk40t/") || line.startsWith("rk40t/probe"))
+                    continue;
+                ids.insert(QJsonDocument::fromJson(line.mid(space + 1)).object()["id"].toInteger());
+            }
+            int absent = 0;
+            for (const auto& r : storedRows(db))
+                absent += !ids.contains(r.id);
+            return absent;
+        };
+        rk40sim::Flood flood;
+        flood.seed = 5;
+        flood.maxRecords = 8;
+        flood.gap = std::chrono::milliseconds(50);
+        terminal.startFlood(flood);
+        QTRY_VERIFY_WITH_TIMEOUT(storedRows(db).size() > 20, kLong);
+        // The broker goes when the subscriber has what was sent so far (a
+        // message the broker acknowledged and then lost in its own shutdown
+        // would be the broker's loss), and stays away while events come.
+        terminal.stopFlood();
+        QVERIFY(terminal.waitBlockDone(std::chrono::milliseconds(kLong)));
+        QTest::qWait(1000);  // the last block is acknowledged before it is stored
+        QTRY_VERIFY_WITH_TIMEOUT(storedRaws(db) == registerLines(reg), kLong);
+        QTRY_COMPARE_WITH_TIMEOUT(missing(), 0, kLong);
+        broker.stop();
+        const size_t beforeRestart = storedRows(db).size();
+        flood.seed = 6;
+        terminal.startFlood(flood);
+        QTRY_VERIFY_WITH_TIMEOUT(storedRows(db).size() > beforeRestart + 20, kLong);
+        broker.start();
+        QTRY_VERIFY_WITH_TIMEOUT(probe("probe-2"), kLong);
+        QTest::qWait(1000);
+        terminal.stopFlood();
+        QVERIFY(terminal.waitBlockDone(std::chrono::milliseconds(kLong)));
+
+        // Every stored event arrives, at least once.
+        const auto rows = storedRows(db);
+        QVERIFY(rows.size() > beforeRestart + 20);
+        if (!QTest::qWaitFor([&] { return missing() == 0; }, kLong)) {
+            collector::Store store;
+            QVERIFY(store.openReadOnly(db, &error));
+            QFAIL(qPrintable(QString("%1 events not received, %2 not acknowledged by the broker")
+                                 .arg(missing()).arg(store.pendingCount())));
+        }
+        QCOMPARE(c.stop(), 0);
+        QVERIFY2(c.log().contains("connection lost"), qPrintable(c.log()));
+
+        // The message of one event, as published.
+        const collector::EventRow& r = rows.front();
+        const QByteArray topic = QString("rk40t/%1/event ").arg(*r.terminal).toUtf8();
+        for (const QByteArray& line : output().split('\n')) {
+            if (!line.startsWith(topic))
+                continue;
+            const QJsonObject o = QJsonDocument::fromJson(line.mid(topic.size())).object();
+            if (o["id"].toInteger() != r.id)
+                continue;
+            QCOMPARE(o["raw"].toString(), r.raw);
+            QCOMPARE(o["card"].toString(), r.card);
+            QCOMPARE(o["source"].toString(), r.source);
+            QCOMPARE(o["event_date"].toString(), r.eventDate);
+            QCOMPARE(o["port"].toString(), QString::fromStdString(terminal.slavePath()));
+            sub->kill();
+            sub->waitForFinished();
+            return;
+        }
+        QFAIL("the first event's message was not found");
+    }
+};
+
+QTEST_GUILESS_MAIN(CollectorTest)
+#include "tst_rk40collector.moc"

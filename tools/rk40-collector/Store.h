@@ -1,0 +1,89 @@
+#pragma once
+
+// The event store: one SQLite file in WAL mode. Records are taken from the
+// register file by byte offset, and the offset reached is committed in the
+// same transaction as the rows, so a crash at any moment neither loses nor
+// doubles a record: whatever was not committed is read again at the next
+// start.
+
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace collector {
+
+inline constexpr int kSchemaVersion = 1;
+
+struct EventRow {
+    std::int64_t id = 0;
+    QString receivedAt;  // UTC, ISO 8601
+    QString port;        // empty: not known (appended by another program or before a crash)
+    std::optional<int> terminal;
+    QString eventDate;   // YYYY-MM-DD, empty when the record is malformed
+    QString eventTime;   // HH:MM
+    QString source;      // T1..E4
+    QString card;
+    QString raw;         // the record as it stands in the register file
+};
+
+// Decodes one register-file record (19 characters). The year digit is
+// expanded to the most recent year ending in it that is not after
+// `currentYear`. A malformed record keeps its raw text and gets empty fields.
+EventRow decodeRecord(const QByteArray& line, int currentYear);
+
+struct QueryFilter {
+    QString since;  // "YYYY-MM-DD" or "YYYY-MM-DD HH:MM"; compared with the event's date and time
+    QString until;  // inclusive; a date alone covers the whole day
+    QString card;
+    std::optional<int> terminal;
+    QString source;
+};
+
+class Store {
+public:
+    Store() = default;
+    ~Store();
+    Store(const Store&) = delete;
+    Store& operator=(const Store&) = delete;
+
+    // Opens (creating and migrating) the store for writing.
+    bool open(const QString& path, QString* error);
+    // Opens an existing store for reading only; a running collector is not
+    // disturbed (WAL readers do not block the writer).
+    bool openReadOnly(const QString& path, QString* error);
+
+    int schemaVersion() const;
+
+    // Where the register file has been read up to.
+    std::int64_t registerOffset(const QString& registerFile) const;
+
+    // Reads the register file from the committed offset and stores every
+    // complete line (CR LF or LF ended; a partly written last line waits for
+    // the next call). The last `lastBlockRecords` lines are attributed to
+    // `port`, earlier ones to no port. Rows and offset go in one transaction.
+    // Returns the number of rows added, or -1 with `error` set.
+    int ingest(const QString& registerFile, const QString& port, int lastBlockRecords, bool mqttPending,
+               QString* error);
+
+    std::vector<EventRow> query(const QueryFilter& filter, QString* error) const;
+
+    // Rows still to be published, oldest first, with an id above `afterId`.
+    std::vector<EventRow> pendingForMqtt(std::int64_t afterId, int limit) const;
+    void markPublished(std::int64_t id);
+    int pendingCount() const;
+
+private:
+    bool exec(const char* sql, QString* error) const;
+    bool migrate(QString* error);
+    QString lastError() const;
+
+    sqlite3* m_db = nullptr;
+};
+
+} // namespace collector

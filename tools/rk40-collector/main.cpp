@@ -1,0 +1,399 @@
+// rk40-collector: collects the terminals' event blocks around the clock.
+//   run    hosts one control per port in on-line mode, keeps every record
+//          of the register file in an SQLite store and optionally publishes
+//          it over MQTT;
+//   query  prints stored events.
+
+#include "Collector.h"
+#include "Mqtt.h"
+#include "Store.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSettings>
+#include <QSocketNotifier>
+#include <QTextStream>
+
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+int g_signalPipe[2] = {-1, -1};
+
+void onSignal(int)
+{
+    const char c = 1;
+    [[maybe_unused]] const auto n = ::write(g_signalPipe[1], &c, 1);
+}
+
+// Under systemd standard error goes to the journal; a "<N>" prefix gives
+// each line its priority there.
+void logHandler(QtMsgType type, const QMessageLogContext&, const QString& message)
+{
+    static const bool journal = !qEnvironmentVariableIsEmpty("JOURNAL_STREAM");
+    int priority = 6;
+    const char* label = "";
+    switch (type) {
+    case QtDebugMsg: priority = 7; break;
+    case QtInfoMsg: priority = 6; break;
+    case QtWarningMsg: priority = 4; label = "warning: "; break;
+    case QtCriticalMsg: priority = 3; label = "error: "; break;
+    case QtFatalMsg: priority = 2; label = "fatal: "; break;
+    }
+    const QByteArray text = message.toLocal8Bit();
+    if (journal)
+        std::fprintf(stderr, "<%d>%s\n", priority, text.constData());
+    else
+        std::fprintf(stderr, "rk40-collector: %s%s\n", label, text.constData());
+    std::fflush(stderr);
+    if (type == QtFatalMsg)
+        std::abort();
+}
+
+QString dataFolder()
+{
+    QString base = qEnvironmentVariable("XDG_DATA_HOME");
+    if (base.isEmpty())
+        base = QDir::homePath() + "/.local/share";
+    return base + "/Veltrona/rk40-collector";
+}
+
+void printHelp(QTextStream& out)
+{
+    out << "usage: rk40-collector run [OPTIONS]\n"
+           "       rk40-collector query [--db FILE] [FILTERS] [--format table|csv|json]\n"
+           "\n"
+           "run: collects the event blocks of every port into the register file and the store.\n"
+           "  --port PORT[:BAUD]       COM1..COM10 or a device path, baud 9600 by default; repeatable\n"
+           "  --config FILE            INI file with the settings below (the command line wins)\n"
+           "  --register-file PATH     default $XDG_DATA_HOME/Veltrona/rk40-collector/reg.txt\n"
+           "  --db FILE                default $XDG_DATA_HOME/Veltrona/rk40-collector/events.sqlite\n"
+           "  --mqtt HOST[:PORT]       publish each event to PREFIX/<terminal>/event, QoS 1\n"
+           "  --mqtt-topic PREFIX      default rk40\n"
+           "  --mqtt-user USER, --mqtt-password PASSWORD, --mqtt-cafile FILE (TLS)\n"
+           "  --sync-clock HH:MM       set every terminal's clock at start and daily at HH:MM\n"
+           "query: prints stored events, oldest first.\n"
+           "  --since WHEN, --until WHEN   YYYY-MM-DD or YYYY-MM-DD HH:MM (event date and time; inclusive)\n"
+           "  --card CARD, --terminal N, --source T1..E4\n"
+           "  --format table|csv|json      csv: RFC 4180 with a header; json: one object a line\n"
+           "Exit status: 0 done, 1 failure, 2 bad usage.\n";
+}
+
+int usage(const QString& why)
+{
+    QTextStream(stderr) << "rk40-collector: " << why << "\n(rk40-collector --help lists the options)\n";
+    return kExitUsage;
+}
+
+// "--name value" pairs after the command. Repeatable options collect all values.
+struct Args {
+    QMultiMap<QString, QString> values;
+    QString error;
+    QString value(const QString& name, const QString& fallback = {}) const { return values.value(name, fallback); }
+    bool has(const QString& name) const { return values.contains(name); }
+};
+
+Args parseArgs(const QStringList& args, const QStringList& known)
+{
+    Args a;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        QString name = args[i], value;
+        if (const qsizetype eq = name.indexOf('='); name.startsWith("--") && eq > 0) {
+            value = name.mid(eq + 1);
+            name = name.left(eq);
+        } else if (name.startsWith("--") && i + 1 < args.size()) {
+            value = args[++i];
+        } else {
+            a.error = name.startsWith("--") ? QString("%1 needs a value").arg(name) : QString("unexpected argument %1").arg(name);
+            return a;
+        }
+        if (!known.contains(name)) {
+            a.error = QString("unknown option %1").arg(name);
+            return a;
+        }
+        a.values.insert(name, value);
+    }
+    return a;
+}
+
+bool parseHostPort(const QString& text, QString* host, int* port)
+{
+    const qsizetype colon = text.lastIndexOf(':');
+    if (colon < 0) {
+        *host = text;
+        return !text.isEmpty();
+    }
+    bool ok = false;
+    *port = text.mid(colon + 1).toInt(&ok);
+    *host = text.left(colon);
+    return ok && *port > 0 && *port < 65536 && !host->isEmpty();
+}
+
+int runCollector(const QStringList& argList)
+{
+    const Args args = parseArgs(argList, {"--port", "--config", "--register-file", "--db", "--mqtt", "--mqtt-topic",
+                                          "--mqtt-user", "--mqtt-password", "--mqtt-cafile", "--sync-clock", "--progid"});
+    if (!args.error.isEmpty())
+        return usage(args.error);
+
+    // Settings from the configuration file first; the command line overrides.
+    QStringList ports;
+    QString registerFile, db, mqtt, syncClock;
+    collector::MqttOptions mqttOptions;
+    if (args.has("--config")) {
+        const QString path = args.value("--config");
+        if (!QFileInfo(path).isReadable())
+            return usage(QString("cannot read the configuration file %1").arg(path));
+        QSettings ini(path, QSettings::IniFormat);
+        if (ini.status() != QSettings::NoError)
+            return usage(QString("%1 is not a valid INI file").arg(path));
+        for (const QString& p : ini.value("collector/ports").toStringList())
+            if (!p.trimmed().isEmpty()) ports << p.trimmed();
+        registerFile = ini.value("collector/register-file").toString();
+        db = ini.value("collector/db").toString();
+        syncClock = ini.value("collector/sync-clock").toString();
+        mqtt = ini.value("mqtt/host").toString();
+        mqttOptions.topicPrefix = ini.value("mqtt/topic", mqttOptions.topicPrefix).toString();
+        mqttOptions.user = ini.value("mqtt/user").toString();
+        mqttOptions.password = ini.value("mqtt/password").toString();
+        mqttOptions.caFile = ini.value("mqtt/ca-file").toString();
+    }
+    if (args.has("--port")) {
+        ports = args.values.values("--port");
+        std::reverse(ports.begin(), ports.end());  // QMultiMap keeps the last first
+    }
+    registerFile = args.value("--register-file", registerFile);
+    db = args.value("--db", db);
+    mqtt = args.value("--mqtt", mqtt);
+    syncClock = args.value("--sync-clock", syncClock);
+    mqttOptions.topicPrefix = args.value("--mqtt-topic", mqttOptions.topicPrefix);
+    mqttOptions.user = args.value("--mqtt-user", mqttOptions.user);
+    mqttOptions.password = args.value("--mqtt-password", mqttOptions.password);
+    mqttOptions.caFile = args.value("--mqtt-cafile", mqttOptions.caFile);
+
+    collector::CollectorOptions options;
+    options.progId = args.value("--progid", options.progId);
+    if (ports.isEmpty())
+        return usage("no port to collect from: give --port or ports= in the configuration file");
+    for (const QString& p : ports) {
+        collector::PortSpec spec;
+        QString error;
+        if (!collector::parsePortSpec(p, &spec, &error))
+            return usage(error);
+        options.ports.push_back(spec);
+    }
+    if (!syncClock.isEmpty()) {
+        const QTime t = QTime::fromString(syncClock, "HH:mm");
+        if (!t.isValid())
+            return usage(QString("--sync-clock wants HH:MM, not %1").arg(syncClock));
+        options.syncClock = t;
+    }
+    if (!mqtt.isEmpty() && !parseHostPort(mqtt, &mqttOptions.host, &mqttOptions.port))
+        return usage(QString("--mqtt wants HOST[:PORT], not %1").arg(mqtt));
+    if (mqttOptions.topicPrefix.isEmpty() || mqttOptions.topicPrefix.contains('+') || mqttOptions.topicPrefix.contains('#'))
+        return usage("the MQTT topic prefix must be a plain topic (no + or #)");
+
+    if (registerFile.isEmpty())
+        registerFile = dataFolder() + "/reg.txt";
+    if (db.isEmpty())
+        db = dataFolder() + "/events.sqlite";
+    options.registerFile = QFileInfo(registerFile).absoluteFilePath();
+    for (const QString& file : {options.registerFile, db}) {
+        const QString folder = QFileInfo(file).absolutePath();
+        if (!QDir().mkpath(folder)) {
+            qCritical("cannot create the folder %s", qPrintable(folder));
+            return kExitFailure;
+        }
+    }
+
+    collector::Store store;
+    QString error;
+    if (!store.open(db, &error)) {
+        qCritical("%s", qPrintable(error));
+        return kExitFailure;
+    }
+
+    std::unique_ptr<collector::MqttPublisher> publisher;
+    if (!mqttOptions.host.isEmpty()) {
+        publisher = std::make_unique<collector::MqttPublisher>(store, mqttOptions);
+        if (!publisher->start(&error)) {
+            qCritical("%s", qPrintable(error));
+            return kExitFailure;
+        }
+    }
+
+    if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        qCritical("cannot set up signal handling");
+        return kExitFailure;
+    }
+    QSocketNotifier signalNotifier(g_signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&signalNotifier, &QSocketNotifier::activated, [] {
+        char buf[16];
+        while (::read(g_signalPipe[0], buf, sizeof buf) > 0) {}
+        QCoreApplication::quit();
+    });
+    struct sigaction sa {};
+    sa.sa_handler = onSignal;
+    sigemptyset(&sa.sa_mask);
+    for (int s : {SIGTERM, SIGINT, SIGHUP})
+        sigaction(s, &sa, nullptr);
+
+    collector::Collector coll(store, publisher.get(), options);
+    if (!coll.start(&error)) {
+        qCritical("%s", qPrintable(error));
+        return kExitFailure;
+    }
+    qInfo("collecting %lld port(s) into %s and %s%s", static_cast<long long>(options.ports.size()),
+          qPrintable(options.registerFile), qPrintable(db),
+          publisher ? qPrintable(QString(", publishing to %1:%2").arg(mqttOptions.host).arg(mqttOptions.port)) : "");
+    if (publisher)
+        publisher->pump();
+    const int rc = QCoreApplication::exec();
+    coll.stop();
+    qInfo("stopped");
+    return rc;
+}
+
+QString csvField(const QString& v)
+{
+    if (!v.contains(',') && !v.contains('"') && !v.contains('\r') && !v.contains('\n'))
+        return v;
+    QString q = v;
+    q.replace('"', "\"\"");
+    return '"' + q + '"';
+}
+
+bool normaliseWhen(QString* when)
+{
+    QString w = when->trimmed();
+    w.replace('T', ' ');
+    if (w.size() == 10 && QDate::fromString(w, "yyyy-MM-dd").isValid()) {
+        *when = w;
+        return true;
+    }
+    if (w.size() == 19)
+        w.chop(3);  // seconds: events carry minutes only
+    if (w.size() == 16 && QDateTime::fromString(w, "yyyy-MM-dd HH:mm").isValid()) {
+        *when = w;
+        return true;
+    }
+    return false;
+}
+
+int runQuery(const QStringList& argList)
+{
+    const Args args = parseArgs(argList, {"--db", "--since", "--until", "--card", "--terminal", "--source", "--format"});
+    if (!args.error.isEmpty())
+        return usage(args.error);
+    collector::QueryFilter f;
+    f.since = args.value("--since");
+    f.until = args.value("--until");
+    if (args.has("--since") && !normaliseWhen(&f.since))
+        return usage(QString("--since wants YYYY-MM-DD or YYYY-MM-DD HH:MM, not %1").arg(args.value("--since")));
+    if (args.has("--until") && !normaliseWhen(&f.until))
+        return usage(QString("--until wants YYYY-MM-DD or YYYY-MM-DD HH:MM, not %1").arg(args.value("--until")));
+    f.card = args.value("--card");
+    if (args.has("--terminal")) {
+        bool ok = false;
+        f.terminal = args.value("--terminal").toInt(&ok);
+        if (!ok)
+            return usage(QString("--terminal wants a number, not %1").arg(args.value("--terminal")));
+    }
+    f.source = args.value("--source").toUpper();
+    static const QStringList sources = {"T1", "T2", "T3", "T4", "S1O", "S1Z", "S2O", "S2Z",
+                                        "S3O", "S3Z", "S4O", "S4Z", "E1", "E2", "E3", "E4"};
+    if (args.has("--source") && !sources.contains(f.source))
+        return usage(QString("--source wants one of %1").arg(sources.join(' ')));
+    const QString format = args.value("--format", "table");
+    if (format != "table" && format != "csv" && format != "json")
+        return usage(QString("--format wants table, csv or json, not %1").arg(format));
+
+    collector::Store store;
+    QString error;
+    if (!store.openReadOnly(args.value("--db", dataFolder() + "/events.sqlite"), &error)) {
+        QTextStream(stderr) << "rk40-collector: " << error << "\n";
+        return kExitFailure;
+    }
+    const auto rows = store.query(f, &error);
+    if (!error.isEmpty()) {
+        QTextStream(stderr) << "rk40-collector: " << error << "\n";
+        return kExitFailure;
+    }
+
+    QTextStream out(stdout);
+    const QStringList header = {"id", "received_at", "port", "terminal", "event_date", "event_time", "source", "card", "raw"};
+    auto fields = [](const collector::EventRow& r) {
+        return QStringList{QString::number(r.id), r.receivedAt, r.port,
+                           r.terminal ? QString::number(*r.terminal) : QString(), r.eventDate, r.eventTime,
+                           r.source, r.card, r.raw};
+    };
+    if (format == "csv") {
+        out << header.join(',') << "\r\n";
+        for (const auto& r : rows) {
+            QStringList f = fields(r);
+            for (auto& v : f) v = csvField(v);
+            out << f.join(',') << "\r\n";
+        }
+    } else if (format == "json") {
+        for (const auto& r : rows) {
+            QJsonObject o;
+            o["id"] = qint64(r.id);
+            o["received_at"] = r.receivedAt;
+            o["port"] = r.port.isEmpty() ? QJsonValue() : QJsonValue(r.port);
+            o["terminal"] = r.terminal ? QJsonValue(*r.terminal) : QJsonValue();
+            o["event_date"] = r.eventDate.isEmpty() ? QJsonValue() : QJsonValue(r.eventDate);
+            o["event_time"] = r.eventTime.isEmpty() ? QJsonValue() : QJsonValue(r.eventTime);
+            o["source"] = r.source.isEmpty() ? QJsonValue() : QJsonValue(r.source);
+            o["card"] = r.card.isEmpty() ? QJsonValue() : QJsonValue(r.card);
+            o["raw"] = r.raw;
+            out << QJsonDocument(o).toJson(QJsonDocument::Compact) << "\n";
+        }
+    } else {
+        std::vector<QStringList> table{header};
+        for (const auto& r : rows)
+            table.push_back(fields(r));
+        std::vector<qsizetype> width(header.size(), 0);
+        for (const auto& line : table)
+            for (qsizetype i = 0; i < line.size(); ++i)
+                width[size_t(i)] = std::max(width[size_t(i)], line[i].size());
+        for (const auto& line : table) {
+            QString text;
+            for (qsizetype i = 0; i < line.size(); ++i)
+                text += (i ? "  " : "") + line[i].leftJustified(i + 1 < line.size() ? width[size_t(i)] : 0);
+            out << text << "\n";
+        }
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    qInstallMessageHandler(logHandler);
+    QCoreApplication app(argc, argv);
+    app.setApplicationName("rk40-collector");
+    QStringList args = app.arguments().mid(1);
+    if (args.isEmpty())
+        return usage("give a command: run or query");
+    const QString command = args.takeFirst();
+    if (command == "-h" || command == "--help" || command == "help") {
+        QTextStream out(stdout);
+        printHelp(out);
+        return 0;
+    }
+    if (command == "run")
+        return runCollector(args);
+    if (command == "query")
+        return runQuery(args);
+    return usage(QString("unknown command %1").arg(command));
+}
