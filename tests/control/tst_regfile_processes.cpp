@@ -103,6 +103,15 @@ private slots:
             p->waitForFinished(30000);
         }
         QVERIFY(acked['A'] > 0 && acked['B'] > 0);
+        // On a loaded machine the simulator may give up waiting for an ACK
+        // that the control did send: such a block is in the file too (a real
+        // terminal would send it again). What the controls reported as
+        // appended is what the file must hold.
+        std::map<char, int> appended;
+        for (int k = 0; k < 2; ++k) {
+            appended[names[k]] = int(output[programs[size_t(k)]].count("event RxRegs("));
+            QVERIFY(appended[names[k]] >= acked[names[k]]);
+        }
 
         QFile f(file);
         QVERIFY(f.open(QIODevice::ReadOnly));
@@ -112,7 +121,7 @@ private slots:
         std::map<char, int> blocksSeen;
         int i = 0;
         const int count = int(lines.size()) - 1;  // after the last CR LF
-        QCOMPARE(count, (acked['A'] + acked['B']) * kRecordsPerBlock);
+        QCOMPARE(count, (appended['A'] + appended['B']) * kRecordsPerBlock);
         while (i < count) {
             // A block: kRecordsPerBlock consecutive lines of one terminal and
             // one block number, records 0..n-1 in order.
@@ -132,8 +141,8 @@ private slots:
             }
             ++blocksSeen[terminal];
         }
-        QCOMPARE(blocksSeen['A'], acked['A']);
-        QCOMPARE(blocksSeen['B'], acked['B']);
+        QCOMPARE(blocksSeen['A'], appended['A']);
+        QCOMPARE(blocksSeen['B'], appended['B']);
     }
 };
 
