@@ -1,8 +1,10 @@
 #include "LanguageLibrary.h"
 
 #include "LanguageExports.h"
+#include "ModuleTrust.h"
 
 #include <QFileInfo>
+#include <QtDebug>
 
 #include <map>
 #include <mutex>
@@ -47,6 +49,12 @@ QString copyText(const char* text)
 bool loadAndName(QLibrary& library, QString& name)
 {
     if (!library.isLoaded()) {
+        // A language library is code: one that another user could have
+        // put there or changed is not loaded.
+        if (const QString why = component::moduleRefusal(library.fileName()); !why.isEmpty()) {
+            qWarning().noquote() << "language library not loaded:" << why;
+            return false;
+        }
         // Resolve everything at once: a library that needs what this
         // process lacks fails here, quietly, rather than at its first call.
         library.setLoadHints(QLibrary::ResolveAllSymbolsHint);

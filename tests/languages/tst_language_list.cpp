@@ -92,19 +92,22 @@ void TestLanguageList::skipsFilesThatAreNoLanguageLibrary_data()
 {
     QTest::addColumn<QString>("source");  // empty: random bytes
     QTest::addColumn<QString>("as");
+    QTest::addColumn<bool>("openToAll");  // the file may be changed by any user
 
-    QTest::newRow("random bytes") << QString() << QStringLiteral("Broken.so");
-    QTest::newRow("no export") << testLibrary(QStringLiteral("NoExport.so")) << QStringLiteral("NoExport.so");
-    QTest::newRow("empty name") << testLibrary(QStringLiteral("EmptyName.so")) << QStringLiteral("EmptyName.so");
-    QTest::newRow("null name") << testLibrary(QStringLiteral("NullName.so")) << QStringLiteral("NullName.so");
-    QTest::newRow("control module") << testsupport::TestEnvironment::controlModulePath() << QStringLiteral("libRK40COMM.so");
-    QTest::newRow("empty file") << QStringLiteral("-") << QStringLiteral("Empty.so");
+    QTest::newRow("random bytes") << QString() << QStringLiteral("Broken.so") << false;
+    QTest::newRow("no export") << testLibrary(QStringLiteral("NoExport.so")) << QStringLiteral("NoExport.so") << false;
+    QTest::newRow("empty name") << testLibrary(QStringLiteral("EmptyName.so")) << QStringLiteral("EmptyName.so") << false;
+    QTest::newRow("null name") << testLibrary(QStringLiteral("NullName.so")) << QStringLiteral("NullName.so") << false;
+    QTest::newRow("control module") << testsupport::TestEnvironment::controlModulePath() << QStringLiteral("libRK40COMM.so") << false;
+    QTest::newRow("empty file") << QStringLiteral("-") << QStringLiteral("Empty.so") << false;
+    QTest::newRow("writable by others") << testLibrary(QStringLiteral("Twin-B.so")) << QStringLiteral("Open.so") << true;
 }
 
 void TestLanguageList::skipsFilesThatAreNoLanguageLibrary()
 {
     QFETCH(QString, source);
     QFETCH(QString, as);
+    QFETCH(bool, openToAll);
     testsupport::TestEnvironment env;
     testsupport::RecordingPrompter prompter;
     ProgramFolder folder;
@@ -116,6 +119,8 @@ void TestLanguageList::skipsFilesThatAreNoLanguageLibrary()
         QSKIP("the library for this row was not built");
     else
         QVERIFY(folder.copy(source, as));
+    if (openToAll)
+        QVERIFY(QFile::setPermissions(folder.file(as), QFile::permissions(folder.file(as)) | QFile::WriteOther));
     // Language libraries before and after the bad file: the search goes on.
     QVERIFY(folder.copy(testLibrary(QStringLiteral("Other.so")), QStringLiteral("A-Other.so")));
     QVERIFY(folder.copy(testLibrary(QStringLiteral("Twin-A.so")), QStringLiteral("Z-Twin.so")));
