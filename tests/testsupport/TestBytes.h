@@ -10,6 +10,7 @@
 #include <QTest>
 
 #include <cstdint>
+#include <optional>
 #include <span>
 
 namespace testsupport {
@@ -21,6 +22,19 @@ inline QByteArray bytes(std::span<const std::uint8_t> s)
 
 // A register word as the terminal and the files write it: "00FF".
 inline QString hexWord(quint16 v) { return QString::asprintf("%04X", v); }
+
+// Writes the whole file, failing the test when it cannot; with permissions
+// when they are given.
+inline void writeFile(const QString& path, const QByteArray& data,
+                      std::optional<QFile::Permissions> permissions = std::nullopt)
+{
+    QFile f(path);
+    QVERIFY2(f.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(path));
+    QCOMPARE(f.write(data), data.size());
+    f.close();
+    if (permissions)
+        QVERIFY(f.setPermissions(*permissions));
+}
 
 // The whole file, or nothing when it cannot be read.
 inline QByteArray readAll(const QString& path)

@@ -2,6 +2,8 @@
 // port list, why a port cannot be had, and a device that goes away.
 
 #include "PortLocks.h"
+#include "RunProgram.h"
+#include "TestBytes.h"
 #include "TestEnvironment.h"
 
 #include "rk40sim/Terminal.h"
@@ -13,13 +15,11 @@
 
 #include <thread>
 
+using testsupport::writeFile;
+
 namespace {
 
-struct Run {
-    int status = -1;
-    QString out;
-    QString err;
-};
+using testsupport::Run;
 
 Run runCli(const QStringList& args, const QString& program = {}, const QString& folder = {})
 {
@@ -45,13 +45,6 @@ QByteArray actFile()
     for (int a = 10; a <= 39; ++a)
         out += QString::asprintf("%02d %04X\r\n", a, 0x8000u + unsigned(a)).toLatin1();
     return out;
-}
-
-void writeFile(const QString& path, const QByteArray& data)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(data);
 }
 
 } // namespace

@@ -2,6 +2,8 @@
 // gateway's texts, endless or huge input, a password file others can read
 // and an interrupted password prompt (on a pseudo-terminal).
 
+#include "RunProgram.h"
+#include "TestBytes.h"
 #include "TestEnvironment.h"
 
 #include "GatewaySimulator.h"
@@ -23,35 +25,12 @@
 
 namespace {
 
-struct Run {
-    int status = -1;
-    QString out;
-    QString err;
-};
+using testsupport::Run;
+using testsupport::writeFile;
 
 QString cliPath() { return testsupport::TestEnvironment::programFolder() + "/termset-cli"; }
 
-Run runCli(const QStringList& args, const QByteArray& input = {})
-{
-    QProcess p;
-    p.start(cliPath(), args);
-    if (!p.waitForStarted(30000))
-        return {};
-    p.write(input);
-    p.closeWriteChannel();
-    p.waitForFinished(180000);
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardOutput()),
-            QString::fromUtf8(p.readAllStandardError())};
-}
-
-void writeFile(const QString& path, const QByteArray& data, QFile::Permissions permissions)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(f.write(data), data.size());
-    f.close();
-    QVERIFY(f.setPermissions(permissions));
-}
+Run runCli(const QStringList& args, const QByteArray& input = {}) { return testsupport::runProgram(cliPath(), args, input); }
 
 QByteArray validAct()
 {

@@ -22,18 +22,13 @@
 using testsupport::readAll;
 using testsupport::Run;
 
+using testsupport::writeFile;
+
 namespace {
 
 Run runCli(const QStringList& args, const QByteArray& input = {}, const QString& program = "termset-cli")
 {
     return testsupport::runProgram(program, args, input);
-}
-
-void writeFile(const QString& path, const QByteArray& data)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(f.write(data), data.size());
 }
 
 // The lines of an .act file for the given words 10..39.
