@@ -2,8 +2,6 @@
 
 #include "Store.h"
 
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QMetaObject>
 
 #include <mosquitto.h>
@@ -133,14 +131,7 @@ void MqttPublisher::pump()
         return;
     const auto rows = m_store.pendingForMqtt(m_lastSent, int(kWindow - m_inFlight.size()));
     for (const EventRow& r : rows) {
-        QJsonObject o{{"id", qint64(r.id)}, {"received_at", r.receivedAt}, {"raw", r.raw}};
-        o["port"] = r.port.isEmpty() ? QJsonValue() : QJsonValue(r.port);
-        o["terminal"] = r.terminal ? QJsonValue(*r.terminal) : QJsonValue();
-        o["event_date"] = r.eventDate.isEmpty() ? QJsonValue() : QJsonValue(r.eventDate);
-        o["event_time"] = r.eventTime.isEmpty() ? QJsonValue() : QJsonValue(r.eventTime);
-        o["source"] = r.source.isEmpty() ? QJsonValue() : QJsonValue(r.source);
-        o["card"] = r.card.isEmpty() ? QJsonValue() : QJsonValue(r.card);
-        const QByteArray payload = QJsonDocument(o).toJson(QJsonDocument::Compact);
+        const QByteArray payload = eventJson(r);
         const QByteArray topic = QString("%1/%2/event")
                                      .arg(m_options.topicPrefix, r.terminal ? QString::number(*r.terminal) : "unknown")
                                      .toUtf8();

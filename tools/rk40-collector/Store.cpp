@@ -1,5 +1,8 @@
 #include "Store.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
+
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
@@ -391,6 +394,22 @@ int Store::pendingCount() const
 {
     Statement s(m_db, "SELECT count(*) FROM events WHERE mqtt_pending = 1");
     return s.step() == SQLITE_ROW ? int(s.int64(0)) : -1;
+}
+
+QByteArray eventJson(const EventRow& r)
+{
+    auto text = [](const QString& v) { return v.isEmpty() ? QJsonValue() : QJsonValue(v); };
+    QJsonObject o;
+    o["id"] = qint64(r.id);
+    o["received_at"] = r.receivedAt;
+    o["port"] = text(r.port);
+    o["terminal"] = r.terminal ? QJsonValue(*r.terminal) : QJsonValue();
+    o["event_date"] = text(r.eventDate);
+    o["event_time"] = text(r.eventTime);
+    o["source"] = text(r.source);
+    o["card"] = text(r.card);
+    o["raw"] = r.raw;
+    return QJsonDocument(o).toJson(QJsonDocument::Compact);
 }
 
 } // namespace collector

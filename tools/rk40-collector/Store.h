@@ -37,6 +37,10 @@ struct EventRow {
 // `currentYear`. A malformed record keeps its raw text and gets empty fields.
 EventRow decodeRecord(const QByteArray& line, int currentYear);
 
+// An event as one JSON object, as published and as `query --format json`
+// prints it; fields the record lacks are null.
+QByteArray eventJson(const EventRow& row);
+
 struct QueryFilter {
     QString since;  // "YYYY-MM-DD" or "YYYY-MM-DD HH:MM"; compared with the event's date and time
     QString until;  // inclusive; a date alone covers the whole day

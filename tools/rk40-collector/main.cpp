@@ -11,8 +11,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QSettings>
 #include <QSocketNotifier>
 #include <QTextStream>
@@ -344,19 +342,8 @@ int runQuery(const QStringList& argList)
             out << f.join(',') << "\r\n";
         }
     } else if (format == "json") {
-        for (const auto& r : rows) {
-            QJsonObject o;
-            o["id"] = qint64(r.id);
-            o["received_at"] = r.receivedAt;
-            o["port"] = r.port.isEmpty() ? QJsonValue() : QJsonValue(r.port);
-            o["terminal"] = r.terminal ? QJsonValue(*r.terminal) : QJsonValue();
-            o["event_date"] = r.eventDate.isEmpty() ? QJsonValue() : QJsonValue(r.eventDate);
-            o["event_time"] = r.eventTime.isEmpty() ? QJsonValue() : QJsonValue(r.eventTime);
-            o["source"] = r.source.isEmpty() ? QJsonValue() : QJsonValue(r.source);
-            o["card"] = r.card.isEmpty() ? QJsonValue() : QJsonValue(r.card);
-            o["raw"] = r.raw;
-            out << QJsonDocument(o).toJson(QJsonDocument::Compact) << "\n";
-        }
+        for (const auto& r : rows)
+            out << eventJson(r) << "\n";
     } else {
         std::vector<QStringList> table{header};
         for (const auto& r : rows)
