@@ -429,6 +429,11 @@ void CRK40CommCtrl::receptionLoop()
             std::this_thread::sleep_for(TerminalLink::kAttemptTimeout);
             continue;
         }
+        // While the line is quiet, wait for input without the lock and
+        // without waking every attempt: member calls go ahead meanwhile,
+        // and an idle control costs next to nothing.
+        if (!m_link.inputWaiting(kIdleWait))
+            continue;
         std::uint8_t byte = 0;
         {
             std::unique_lock lock(m_lock, std::defer_lock);

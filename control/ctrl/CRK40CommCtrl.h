@@ -45,6 +45,9 @@ public:
     // How long the reception thread waits for the lock before it checks
     // whether it should stop.
     static constexpr std::chrono::milliseconds kPollLockWait{50};
+    // The reception thread's wait for input on a quiet line; it bounds how
+    // long ending the connection waits for the thread.
+    static constexpr std::chrono::milliseconds kIdleWait{50};
     // ErrCode of the ErrMessage fired when the device goes away while the
     // control is on line (its reception thread has stopped).
     static constexpr qint16 kErrDeviceRemoved = 110;

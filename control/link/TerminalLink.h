@@ -73,6 +73,9 @@ public:
     // Why the last open failed, or that the device went away.
     const serial::PortStatus& deviceStatus() const { return m_device.status(); }
     bool deviceRemoved() const { return m_device.removed(); }
+    // Waits up to `timeout` for the terminal to send something, taking
+    // nothing (see SerialDevice::waitReadable).
+    bool inputWaiting(std::chrono::milliseconds timeout) const { return m_device.waitReadable(timeout); }
     // Whether the last receiving exchange ran into its deadline.
     bool deadlinePassed() const { return m_deadlinePassed; }
 

@@ -179,6 +179,18 @@ void SerialDevice::purge()
     (void)tcflush(m_fd, TCOFLUSH);
 }
 
+bool SerialDevice::waitReadable(std::chrono::milliseconds timeout) const
+{
+    if (m_fd < 0 || m_failed)
+        return true;
+    pollfd p{m_fd, POLLIN, 0};
+    int n;
+    do {
+        n = ::poll(&p, 1, static_cast<int>(timeout.count()));
+    } while (n < 0 && errno == EINTR);
+    return n != 0;
+}
+
 int SerialDevice::readByte(std::chrono::milliseconds timeout)
 {
     if (m_fd < 0 || m_failed)

@@ -52,6 +52,10 @@ public:
     // One read attempt: the next byte, or -1 when none arrived within the
     // time-out (or the device reported an error or hang-up).
     int readByte(std::chrono::milliseconds timeout);
+    // Waits up to `timeout` for input without taking it. True when a byte is
+    // waiting, or when the device has failed or gone (a read then says so at
+    // once); false after the time-out.
+    bool waitReadable(std::chrono::milliseconds timeout) const;
 
     // Writes all bytes (waiting while the driver's queue is full); returns
     // the number written, less than size when the device failed.
