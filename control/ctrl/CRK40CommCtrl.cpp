@@ -13,6 +13,9 @@
 #include <QObject>
 #include <QWidget>
 
+#include <type_traits>
+#include <variant>
+
 Q_LOGGING_CATEGORY(lcControl, "rk40comm.control")
 
 namespace rk40 {
@@ -90,15 +93,50 @@ void CRK40CommCtrl::fire(int eventId, const QVariantList& args)
 // ---------------------------------------------------------------------------
 // Properties and persistence
 
+struct CRK40CommCtrl::PersistentProperty {
+    const char* name;
+    int dispid;
+    component::VarType type;
+    std::variant<QString CRK40CommCtrl::*, qint32 CRK40CommCtrl::*, qint16 CRK40CommCtrl::*, bool CRK40CommCtrl::*> member;
+    QVariant defaultValue;
+};
+
+std::span<const CRK40CommCtrl::PersistentProperty> CRK40CommCtrl::persistentProperties()
+{
+    using component::VarType;
+    static const PersistentProperty properties[] = {
+        {"AsciiFileName", dispid::AsciiFileName, VarType::BStr, &CRK40CommCtrl::m_asciiFileName,
+         QString::fromLatin1(kDefaultAsciiFileName)},
+        {"Total", dispid::Total, VarType::I4, &CRK40CommCtrl::m_total, i4(0)},
+        {"TermMessage", dispid::TermMessage, VarType::BStr, &CRK40CommCtrl::m_termMessage,
+         QString::fromLatin1(kDefaultTermMessage)},
+        {"IDT_PrevRx", dispid::IDTPrevRx, VarType::I2, &CRK40CommCtrl::m_idtPrevRx, i2(kDefaultIdtPrevRx)},
+        {"WorkOnLine", dispid::WorkOnLine, VarType::Bool, &CRK40CommCtrl::m_workOnLine, QVariant(true)},
+        {"Ready", dispid::Ready, VarType::Bool, &CRK40CommCtrl::m_ready, QVariant(true)},
+        {"BaudRate", dispid::BaudRate, VarType::I4, &CRK40CommCtrl::m_baudRate, i4(kDefaultBaudRate)},
+    };
+    return properties;
+}
+
+QVariant CRK40CommCtrl::persistentValue(const PersistentProperty& property) const
+{
+    return std::visit([this](auto member) { return QVariant::fromValue(this->*member); }, property.member);
+}
+
+void CRK40CommCtrl::setPersistentValue(const PersistentProperty& property, const QVariant& value)
+{
+    std::visit(
+        [&](auto member) {
+            using Value = std::remove_reference_t<decltype(this->*member)>;
+            this->*member = value.value<Value>();
+        },
+        property.member);
+}
+
 void CRK40CommCtrl::resetProperties()
 {
-    m_asciiFileName = QString::fromLatin1(kDefaultAsciiFileName);
-    m_total = 0;
-    m_termMessage = QString::fromLatin1(kDefaultTermMessage);
-    m_idtPrevRx = kDefaultIdtPrevRx;
-    m_workOnLine = true;
-    m_ready = true;
-    m_baudRate = kDefaultBaudRate;
+    for (const PersistentProperty& property : persistentProperties())
+        setPersistentValue(property, property.defaultValue);
 }
 
 void CRK40CommCtrl::initNew()
@@ -113,13 +151,8 @@ component::HRESULT CRK40CommCtrl::save(component::PropertyBag& bag) const
     bag.write(QStringLiteral("_ExtentX"), i4(m_extentX));
     bag.write(QStringLiteral("_ExtentY"), i4(m_extentY));
     bag.write(QStringLiteral("_StockProps"), i4(0));
-    bag.write(QStringLiteral("AsciiFileName"), m_asciiFileName);
-    bag.write(QStringLiteral("Total"), i4(m_total));
-    bag.write(QStringLiteral("TermMessage"), m_termMessage);
-    bag.write(QStringLiteral("IDT_PrevRx"), i2(m_idtPrevRx));
-    bag.write(QStringLiteral("WorkOnLine"), QVariant(m_workOnLine));
-    bag.write(QStringLiteral("Ready"), QVariant(m_ready));
-    bag.write(QStringLiteral("BaudRate"), i4(m_baudRate));
+    for (const PersistentProperty& property : persistentProperties())
+        bag.write(QString::fromLatin1(property.name), persistentValue(property));
     m_dirty = false;
     return component::S_OK;
 }
@@ -139,20 +172,10 @@ component::HRESULT CRK40CommCtrl::load(const component::PropertyBag& bag)
         m_extentX = v.value<qint32>();
     if (QVariant v = read("_ExtentY", VarType::I4); v.isValid())
         m_extentY = v.value<qint32>();
-    if (QVariant v = read("AsciiFileName", VarType::BStr); v.isValid())
-        m_asciiFileName = v.toString();
-    if (QVariant v = read("Total", VarType::I4); v.isValid())
-        m_total = v.value<qint32>();
-    if (QVariant v = read("TermMessage", VarType::BStr); v.isValid())
-        m_termMessage = v.toString();
-    if (QVariant v = read("IDT_PrevRx", VarType::I2); v.isValid())
-        m_idtPrevRx = v.value<qint16>();
-    if (QVariant v = read("WorkOnLine", VarType::Bool); v.isValid())
-        m_workOnLine = v.toBool();
-    if (QVariant v = read("Ready", VarType::Bool); v.isValid())
-        m_ready = v.toBool();
-    if (QVariant v = read("BaudRate", VarType::I4); v.isValid())
-        m_baudRate = v.value<qint32>();
+    for (const PersistentProperty& property : persistentProperties()) {
+        if (QVariant v = read(property.name, property.type); v.isValid())
+            setPersistentValue(property, v);
+    }
     m_dirty = false;
     return component::S_OK;
 }
@@ -175,23 +198,14 @@ void CRK40CommCtrl::registerHandlers()
                 markDirty();
             });
     };
-    auto longInt = [this](int id, qint32* field) {
+    for (const PersistentProperty& property : persistentProperties()) {
         m_dispatch.onProperty(
-            id, [field] { return i4(*field); },
-            [this, field](const QVariant& v) {
-                *field = v.value<qint32>();
+            property.dispid, [this, &property] { return persistentValue(property); },
+            [this, &property](const QVariant& v) {
+                setPersistentValue(property, v);
                 markDirty();
             });
-    };
-    auto flag = [this](int id, bool* field) {
-        m_dispatch.onProperty(
-            id, [field] { return QVariant(*field); },
-            [this, field](const QVariant& v) {
-                *field = v.toBool();
-                markDirty();
-            });
-    };
-    text(dispid::AsciiFileName, &m_asciiFileName);
+    }
     text(dispid::CurrDaytype, &m_currDaytype);
     text(dispid::CurrWeektype, &m_currWeektype);
     text(dispid::DayOfWeek, &m_dayOfWeek);
@@ -200,14 +214,8 @@ void CRK40CommCtrl::registerHandlers()
     shortInt(dispid::IDTCurrRx, &m_idtCurrRx);
     text(dispid::IDTElement, &m_idtElement);
     text(dispid::IDTNum, &m_idtNum);
-    shortInt(dispid::IDTPrevRx, &m_idtPrevRx);
     text(dispid::InBuffer, &m_inBuffer);
     text(dispid::RTC, &m_rtc);
-    text(dispid::TermMessage, &m_termMessage);
-    longInt(dispid::Total, &m_total);
-    flag(dispid::WorkOnLine, &m_workOnLine);
-    flag(dispid::Ready, &m_ready);
-    longInt(dispid::BaudRate, &m_baudRate);
 
     // Indexed properties: the dispatch table has refused indexes outside
     // the table before these run.

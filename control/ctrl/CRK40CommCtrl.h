@@ -25,6 +25,7 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <thread>
 #include <vector>
 
@@ -162,6 +163,13 @@ public:
 private:
     void registerHandlers();
     void resetProperties();
+    // The persistent properties in the order they are saved: each one's
+    // name, type, member and default drive its dispatch handlers, save,
+    // load and reset.
+    struct PersistentProperty;
+    static std::span<const PersistentProperty> persistentProperties();
+    QVariant persistentValue(const PersistentProperty& property) const;
+    void setPersistentValue(const PersistentProperty& property, const QVariant& value);
     void setStatus(int bits);
     void markDirty() { m_dirty = true; }
     void fire(int eventId, const QVariantList& args = {});
