@@ -18,24 +18,43 @@ using namespace gatewaysim;
 
 namespace {
 
-// One exchange over loopback: sends text, reads until the gateway closes.
-QByteArray exchange(quint16 port, const QByteArray& text)
+// A socket connected to the simulator on loopback, or -1.
+int connectTo(quint16 port)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    QByteArray reply;
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0
-        && ::send(fd, text.constData(), static_cast<size_t>(text.size()), MSG_NOSIGNAL) == text.size()) {
-        timeval limit{20, 0};
-        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-        char buffer[1024];
-        ssize_t got;
-        while ((got = ::recv(fd, buffer, sizeof buffer, 0)) > 0)
-            reply.append(buffer, got);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
     }
+    return fd;
+}
+
+// Everything the gateway sends until it closes (or 20 s of silence).
+QByteArray receiveAll(int fd)
+{
+    timeval limit{20, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    QByteArray reply;
+    char buffer[1024];
+    ssize_t got;
+    while ((got = ::recv(fd, buffer, sizeof buffer, 0)) > 0)
+        reply.append(buffer, got);
+    return reply;
+}
+
+// One exchange over loopback: sends text, reads until the gateway closes.
+QByteArray exchange(quint16 port, const QByteArray& text)
+{
+    const int fd = connectTo(port);
+    if (fd < 0)
+        return {};
+    QByteArray reply;
+    if (::send(fd, text.constData(), static_cast<size_t>(text.size()), MSG_NOSIGNAL) == text.size())
+        reply = receiveAll(fd);
     ::close(fd);
     return reply;
 }
@@ -52,12 +71,8 @@ struct Ending {
 Ending exchangeEnding(quint16 port, const QByteArray& text)
 {
     Ending e;
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+    const int fd = connectTo(port);
+    if (fd >= 0) {
         ::send(fd, text.constData(), static_cast<size_t>(text.size()), MSG_NOSIGNAL);
         timeval limit{20, 0};
         ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
@@ -75,8 +90,8 @@ Ending exchangeEnding(quint16 port, const QByteArray& text)
         }
         // After an orderly end of the gateway's sending, its side may still read.
         e.couldSendAfterEnd = e.error == 0 && ::send(fd, "x", 1, MSG_NOSIGNAL) == 1;
+        ::close(fd);
     }
-    ::close(fd);
     return e;
 }
 
@@ -276,25 +291,16 @@ void TestGatewaySim::slowClientsHoldUpNoOther()
     std::vector<std::thread> slow;
     for (QByteArray& reply : slowReplies) {
         slow.emplace_back([&, port = simulator.port()] {
-            const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            sockaddr_in address{};
-            address.sin_family = AF_INET;
-            address.sin_port = htons(port);
-            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-                for (qsizetype i = 0; i < request.size(); ++i) {
-                    if (i > 0)
-                        std::this_thread::sleep_for(std::chrono::milliseconds(500));
-                    ::send(fd, request.constData() + i, 1, MSG_NOSIGNAL);
-                }
-                ++sent;
-                timeval limit{20, 0};
-                ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-                char buffer[256];
-                ssize_t got;
-                while ((got = ::recv(fd, buffer, sizeof buffer, 0)) > 0)
-                    reply.append(buffer, got);
+            const int fd = connectTo(port);
+            if (fd < 0)
+                return;
+            for (qsizetype i = 0; i < request.size(); ++i) {
+                if (i > 0)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+                ::send(fd, request.constData() + i, 1, MSG_NOSIGNAL);
             }
+            ++sent;
+            reply = receiveAll(fd);
             ::close(fd);
         });
     }
