@@ -7,6 +7,7 @@
 #include "Collector.h"
 #include "Mqtt.h"
 #include "Store.h"
+#include "TextEscape.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -47,7 +48,7 @@ void logHandler(QtMsgType type, const QMessageLogContext&, const QString& messag
     case QtCriticalMsg: priority = 3; label = "error: "; break;
     case QtFatalMsg: priority = 2; label = "fatal: "; break;
     }
-    const QByteArray text = message.toLocal8Bit();
+    const QByteArray text = component::consoleText(message).toLocal8Bit();
     if (journal)
         std::fprintf(stderr, "<%d>%s\n", priority, text.constData());
     else
@@ -329,10 +330,15 @@ int runQuery(const QStringList& argList)
 
     QTextStream out(stdout);
     const QStringList header = {"id", "received_at", "port", "terminal", "event_date", "event_time", "source", "card", "raw"};
+    // Records come from the line: their control characters are shown as
+    // escapes, not sent to the terminal (JSON escapes them itself).
     auto fields = [](const collector::EventRow& r) {
-        return QStringList{QString::number(r.id), r.receivedAt, r.port,
-                           r.terminal ? QString::number(*r.terminal) : QString(), r.eventDate, r.eventTime,
-                           r.source, r.card, r.raw};
+        QStringList f{QString::number(r.id), r.receivedAt, r.port,
+                      r.terminal ? QString::number(*r.terminal) : QString(), r.eventDate, r.eventTime,
+                      r.source, r.card, r.raw};
+        for (QString& v : f)
+            v = component::consoleText(v);
+        return f;
     };
     if (format == "csv") {
         out << header.join(',') << "\r\n";
