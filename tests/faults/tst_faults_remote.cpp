@@ -82,6 +82,7 @@ private slots:
         QTest::newRow("half-closed inside the data") << gatewayBehaviour(Mode::HalfClose, 60) << "SSSS" << 2;
         QTest::newRow("half-closed after nothing") << gatewayBehaviour(Mode::HalfClose, 0) << "FFFF" << 0;
         QTest::newRow("half-closed after all") << gatewayBehaviour(Mode::HalfClose, -1) << "SSSS" << 30;
+        QTest::newRow("late") << gatewayBehaviour(Mode::Slow, 0, 300) << "SSSS" << 30;
         QTest::newRow("dribbled") << gatewayBehaviour(Mode::Dribble, 1, 1) << "SSSS" << 30;
         QTest::newRow("dribbled too slowly") << gatewayBehaviour(Mode::Dribble, 1, 400) << "FFFF" << 0;
         QTest::newRow("larger than the buffer") << gatewayBehaviour(Mode::Normal, 20, 0, 10000) << "SSSS" << 30;

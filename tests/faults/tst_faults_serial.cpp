@@ -113,7 +113,7 @@ private slots:
                 m_sim->setWord(a, static_cast<std::uint16_t>(random()));
             rk40sim::LineNoise noise;
             noise.seed = random();
-            noise.corruptPpm = noise.dropPpm = noise.duplicatePpm = noise.insertPpm = 2500;
+            noise.corruptPpm = noise.dropPpm = noise.duplicatePpm = noise.insertPpm = 5000;
             noise.fromPc = true;
             m_sim->setLineNoise(noise);
             for (int a = 10; a <= 39; ++a)
@@ -144,6 +144,8 @@ private slots:
             // A word is tried three times, each within a register read's budget.
             QVERIFY2(observer.endOfTransfer() < 3 * kRegisterReadBudgetMs + kSlackMs,
                      qPrintable(QStringLiteral("a word took %1 ms").arg(observer.longest)));
+            qInfo("round %d: %d words read, %llu bytes damaged", round, out.wordsDone,
+                  static_cast<unsigned long long>(m_sim->lineNoiseCounts().damaged()));
         }
     }
 

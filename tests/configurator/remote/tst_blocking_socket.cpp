@@ -124,7 +124,7 @@ void TestBlockingSocket::exchange()
             && ::getsockname(server, reinterpret_cast<sockaddr*>(&address), &length) == 0);
     CBlockingSocket socket;
     socket.Create(SOCK_STREAM);
-    socket.Connect(address, 5);
+    socket.Connect(address);
     const int peer = ::accept(server, nullptr, nullptr);
     ::close(server);
     QVERIFY(peer >= 0);
