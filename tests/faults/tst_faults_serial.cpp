@@ -12,7 +12,6 @@
 #include "CRK40Comm.h"
 #include "CRK40CommCtrl.h"
 #include "LastTerminal.h"
-#include "FaultSupport.h"
 #include "SerialTransfer.h"
 #include "TestEnvironment.h"
 
@@ -23,11 +22,40 @@
 #include <QFile>
 #include <QTest>
 
-using namespace faults;
+#include <random>
+
+#include <malloc.h>
+
+extern "C" std::size_t __sanitizer_get_current_allocated_bytes() __attribute__((weak));
+
 using namespace std::chrono_literals;
 using rk40sim::Fault;
 
 namespace {
+
+// The seed of a random run: RK40_FAULT_SEED when set (to replay a failure),
+// otherwise a new one. The caller prints it.
+std::uint64_t runSeed()
+{
+    if (qEnvironmentVariableIsSet("RK40_FAULT_SEED"))
+        return qEnvironmentVariable("RK40_FAULT_SEED").toULongLong();
+    return std::random_device{}() ^ (static_cast<std::uint64_t>(std::random_device{}()) << 32);
+}
+
+// Bytes of heap in use: the sanitizer's count when it runs (it leaves out
+// the freed memory it holds back), the C library's otherwise.
+std::size_t heapInUse()
+{
+    if (__sanitizer_get_current_allocated_bytes)
+        return __sanitizer_get_current_allocated_bytes();
+    return mallinfo2().uordblks;
+}
+
+// A register read's budget as wall time: the opening, then six answer
+// bytes, 200 attempts each; an attempt waits 2 ms, an empty one 1 ms more.
+constexpr qint64 kRegisterReadBudgetMs = 7 * 200 * 3;
+// Slack on top of a budget: sanitizers, a busy machine, thread start-up.
+constexpr qint64 kSlackMs = 6000;
 
 class Recorder : public component::IEventSink {
 public:

@@ -1,5 +1,6 @@
 // The four remote requests end to end against the gateway simulator on
-// loopback, including replies that are short, split, slow, empty or noise.
+// loopback, including gateways that misbehave on the connection and replies
+// that are noise.
 
 #include "GatewayBehaviour.h"
 #include "MemoryImage.h"
@@ -7,25 +8,31 @@
 #include "RecordingPrompter.h"
 #include "RemoteTerminal.h"
 #include "TestEnvironment.h"
-#include "TestNetwork.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QLoggingCategory>
+#include <QRandomGenerator>
 #include <QScopeGuard>
 #include <QTest>
 
-#include <cerrno>
-#include <unistd.h>
+#include <functional>
+#include <random>
 
 using namespace remote;
 using testsupport::gatewayBehaviour;
-using testsupport::unusedPort;
+using namespace std::chrono_literals;
 using gatewaysim::Behaviour;
 using gatewaysim::Mode;
 
 namespace {
 
 const QString kLoopback = QStringLiteral("127.0.0.1");
+// Short limits, so that the waits that must run out do so quickly.
+const Limits kLimits{2s, 2s, 3s};
+// No request may take longer than its limits together, plus slack for a
+// slow, busy machine.
+constexpr qint64 kLongestMs = (2 + 2 + 3) * 1000 + 5000;
 
 MemoryImage filledImage(int seed)
 {
@@ -38,6 +45,10 @@ MemoryImage filledImage(int seed)
 
 } // namespace
 
+// Declared before the table that carries it: a metatype declared after its
+// first use is an error wherever the template is instantiated first.
+Q_DECLARE_METATYPE(Behaviour)
+
 class TestRemoteTerminal : public QObject {
     Q_OBJECT
 
@@ -47,15 +58,12 @@ private slots:
 
     void writeThenRead();
     void status();
-    void ports();
     void gatewayErrorCodes_data();
     void gatewayErrorCodes();
-    void nothingListening();
     void addressNotDotted();
-    void incompleteReplies_data();
-    void incompleteReplies();
-    void splitReplies_data();
-    void splitReplies();
+    void faults_data();
+    void faults();
+    void randomFaults();
     void silentGatewayTimesOut();
     void noiseReplies();
 
@@ -126,20 +134,6 @@ void TestRemoteTerminal::status()
                                       "Version:\t\t06.29\nDIP switch:\tFF\n"));
 }
 
-void TestRemoteTerminal::ports()
-{
-    m_gateway->setSerialPorts({3, 1, 2, 3});
-    std::set<quint8> ports;
-    QCOMPARE(GetRemotePorts(kLoopback, m_gateway->port(), ports), 0);
-    QCOMPARE(ports, (std::set<quint8>{1, 2, 3}));
-    QCOMPARE(m_gateway->requests(), QList<QByteArray>{"VeTr 1 0000000 plok 1 TEST."});
-
-    m_gateway->setSerialPorts({});
-    std::set<quint8> none;
-    QCOMPARE(GetRemotePorts(kLoopback, m_gateway->port(), none), 0);
-    QVERIFY(none.empty());
-}
-
 void TestRemoteTerminal::gatewayErrorCodes_data()
 {
     QTest::addColumn<int>("code");
@@ -171,24 +165,6 @@ void TestRemoteTerminal::gatewayErrorCodes()
     QCOMPARE(ReadRemoteConfig(kLoopback, m_gateway->port(), 9, image), int(gatewaysim::kNoTerminal));
 }
 
-void TestRemoteTerminal::nothingListening()
-{
-    const quint16 port = unusedPort();
-    MemoryImage image = filledImage(3);
-    const MemoryImage before = image;
-    std::set<quint8> ports;
-    QCOMPARE(ReadRemoteConfig(kLoopback, port, 1, image), -1);
-    QCOMPARE(WriteRemoteConfig(kLoopback, port, 1, image), -1);
-    QCOMPARE(GetRemotePorts(kLoopback, port, ports), -1);
-    QCOMPARE(GetRemoteStatus(kLoopback, port, 1, nullptr), -1);
-    QVERIFY(image == before);
-    QCOMPARE(m_prompter->messages.size(), std::size_t(4));
-    for (const auto& box : m_prompter->messages) {
-        QCOMPARE(box.text, QStringLiteral("SOCKET ERROR function 'Connect()' Error code: %1").arg(ECONNREFUSED));
-        QCOMPARE(box.look, ui::Look::Plain);
-    }
-}
-
 void TestRemoteTerminal::addressNotDotted()
 {
     MemoryImage image;
@@ -202,91 +178,129 @@ void TestRemoteTerminal::addressNotDotted()
     QCOMPARE(image.writes, 0);
 }
 
-void TestRemoteTerminal::incompleteReplies_data()
+void TestRemoteTerminal::faults_data()
 {
-    QTest::addColumn<int>("mode");
-    QTest::addColumn<int>("cut");
-    QTest::addColumn<int>("stored");   // -1: the exchange fails
-    QTest::newRow("empty reply") << int(Mode::Empty) << 0 << -1;
-    QTest::newRow("no result code") << int(Mode::Short) << 25 << -1;
+    QTest::addColumn<Behaviour>("behaviour");
+    // S or F for read, write, port list and status; the words a read
+    // stores; the ports listed.
+    QTest::addColumn<QString>("outcomes");
+    QTest::addColumn<int>("items");
+    QTest::addColumn<QString>("ports");
+    QTest::newRow("empty reply") << gatewayBehaviour(Mode::Empty) << "FFFF" << 0 << "";
+    QTest::newRow("closed before the result code") << gatewayBehaviour(Mode::Short, 25) << "FFFF" << 0 << "";
     // Once the result code is in, the gateway's close ends the reply.
-    QTest::newRow("result code only") << int(Mode::Short) << 26 << 0;
-    QTest::newRow("first piece only") << int(Mode::Short) << 200 << 15;
-    QTest::newRow("without its full stop") << int(Mode::Short) << 32 + 330 << 30;
+    QTest::newRow("result code only") << gatewayBehaviour(Mode::Short, 26) << "SSSS" << 0 << "";
+    QTest::newRow("first piece only") << gatewayBehaviour(Mode::Short, 200) << "SSSS" << 15 << "1,2";
+    QTest::newRow("without its full stop") << gatewayBehaviour(Mode::Short, 32 + 330) << "SSSS" << 30 << "1,2";
+    QTest::newRow("closed after, pieces of 50") << gatewayBehaviour(Mode::Split, 50, 20) << "SSSS" << 30 << "1,2";
+    QTest::newRow("kept open, pieces of 50") << gatewayBehaviour(Mode::Split, 50, 20, 0, true) << "SSSS" << 30 << "1,2";
+    QTest::newRow("kept open, pieces of 7") << gatewayBehaviour(Mode::Split, 7, 20, 0, true) << "SSSS" << 30 << "1,2";
+    QTest::newRow("kept open, result code split")
+        << gatewayBehaviour(Mode::Split, 24, 20, 0, true) << "SSSS" << 30 << "1,2";
+    QTest::newRow("late") << gatewayBehaviour(Mode::Slow, 0, 300) << "SSSS" << 30 << "1,2";
+    QTest::newRow("reset before the reply") << gatewayBehaviour(Mode::Reset, 0) << "FFFF" << 0 << "";
+    QTest::newRow("reset inside the head") << gatewayBehaviour(Mode::Reset, 10) << "FFFF" << 0 << "";
+    // 60 bytes hold a whole write result and port list, not a whole read
+    // or status.
+    QTest::newRow("reset inside the data") << gatewayBehaviour(Mode::Reset, 60) << "FSSF" << 0 << "1,2";
+    QTest::newRow("reset on accept") << gatewayBehaviour(Mode::ResetOnAccept) << "FFFF" << 0 << "";
+    QTest::newRow("half-closed after part") << gatewayBehaviour(Mode::HalfClose, 25) << "FFFF" << 0 << "";
+    QTest::newRow("half-closed inside the data") << gatewayBehaviour(Mode::HalfClose, 60) << "SSSS" << 2 << "1,2";
+    QTest::newRow("half-closed after nothing") << gatewayBehaviour(Mode::HalfClose, 0) << "FFFF" << 0 << "";
+    QTest::newRow("half-closed after all") << gatewayBehaviour(Mode::HalfClose, -1) << "SSSS" << 30 << "1,2";
+    QTest::newRow("dribbled") << gatewayBehaviour(Mode::Dribble, 1, 1) << "SSSS" << 30 << "1,2";
+    QTest::newRow("dribbled too slowly") << gatewayBehaviour(Mode::Dribble, 1, 400) << "FFFF" << 0 << "";
+    // Beyond the receive buffer the data repeats without separators: "2,1,22,1,2...".
+    QTest::newRow("larger than the buffer")
+        << gatewayBehaviour(Mode::Normal, 20, 0, 10000) << "SSSS" << 30 << "1,22";
+    QTest::newRow("larger, dribbled in pieces")
+        << gatewayBehaviour(Mode::Split, 700, 5, 9000) << "SSSS" << 30 << "1,22";
+    QTest::newRow("silent") << gatewayBehaviour(Mode::Silent) << "FFFF" << 0 << "";
 }
 
-// A reply that ends before its result code is a failed exchange, never a
-// success: nothing is stored and the user sees a receive error. One that
-// ends later gives the items it holds.
-void TestRemoteTerminal::incompleteReplies()
+// Replies cut, split, late, reset, half-closed, dribbled, oversized or
+// missing: every request ends within its limits, with 0 and what the reply
+// holds or with -1 and the failure shown once; a failed read stores nothing.
+void TestRemoteTerminal::faults()
 {
-    QFETCH(int, mode);
-    QFETCH(int, cut);
-    QFETCH(int, stored);
-    MemoryImage image = filledImage(5);
-    const MemoryImage before = image;
-    m_gateway->pushBehaviour(gatewayBehaviour(static_cast<Mode>(mode), cut));
-    if (stored >= 0) {
-        QCOMPARE(ReadRemoteConfig(kLoopback, m_gateway->port(), 1, image), 0);
-        QCOMPARE(image.writes, stored);
-        QVERIFY(m_prompter->messages.empty());
-        return;
-    }
-    QCOMPARE(ReadRemoteConfig(kLoopback, m_gateway->port(), 1, image), -1);
-    QCOMPARE(image.writes, 0);
-    QVERIFY(image == before);
-    QCOMPARE(m_prompter->messages.size(), std::size_t(1));
-    QCOMPARE(m_prompter->messages[0].text, QStringLiteral("SOCKET ERROR Receive error"));
-
-    // A status cut short shows no status box, only the error.
-    m_prompter->messages.clear();
-    m_gateway->pushBehaviour(gatewayBehaviour(static_cast<Mode>(mode), std::min(cut, 60)));
-    QCOMPARE(GetRemoteStatus(kLoopback, m_gateway->port(), 1, nullptr), -1);
-    QCOMPARE(m_prompter->messages.size(), std::size_t(1));
-    QCOMPARE(m_prompter->messages[0].look, ui::Look::Plain);
-
-    // The next request, answered in full, works again.
-    m_prompter->messages.clear();
-    QCOMPARE(ReadRemoteConfig(kLoopback, m_gateway->port(), 1, image), 0);
-    QVERIFY(m_prompter->messages.empty());
-}
-
-void TestRemoteTerminal::splitReplies_data()
-{
-    QTest::addColumn<bool>("keepOpen");
-    QTest::addColumn<int>("cut");
-    QTest::newRow("closed after, pieces of 50") << false << 50;
-    QTest::newRow("kept open, pieces of 50") << true << 50;
-    QTest::newRow("kept open, pieces of 7") << true << 7;
-    QTest::newRow("kept open, result code split") << true << 24;
-}
-
-void TestRemoteTerminal::splitReplies()
-{
-    QFETCH(bool, keepOpen);
-    QFETCH(int, cut);
+    QFETCH(Behaviour, behaviour);
+    QFETCH(QString, outcomes);
+    QFETCH(int, items);
     gatewaysim::SimTerminal terminal;
-    for (int address = 10; address <= 39; ++address)
-        terminal.eeprom[static_cast<std::size_t>(address)] = static_cast<quint16>(0xA000 + address);
+    for (int a = 10; a <= 39; ++a)
+        terminal.eeprom[static_cast<std::size_t>(a)] = static_cast<quint16>(a * 1009);
     m_gateway->setTerminal(1, terminal);
-    m_gateway->setSerialPorts({1, 4, 5});
-    m_gateway->setDefaultBehaviour(gatewayBehaviour(Mode::Split, cut, 20, 0, keepOpen));
-
     MemoryImage image;
-    QCOMPARE(ReadRemoteConfig(kLoopback, m_gateway->port(), 1, image), 0);
-    QCOMPARE(image.writes, 30);
-    QCOMPARE(image.words[10], QStringLiteral("A00A"));
-    QCOMPARE(image.words[39], QStringLiteral("A027"));
-
+    image.words.fill(QStringLiteral("OLD"));
     std::set<quint8> ports;
-    QCOMPARE(GetRemotePorts(kLoopback, m_gateway->port(), ports), 0);
-    QCOMPARE(ports, (std::set<quint8>{1, 4, 5}));
+    const quint16 tcp = m_gateway->port();
+    const std::function<int()> runs[] = {
+        [&] { return ReadRemoteConfig(kLoopback, tcp, 1, image, kLimits); },
+        // Port 2: the words written must not change what port 1 reads.
+        [&] { return WriteRemoteConfig(kLoopback, tcp, 2, image, kLimits); },
+        [&] { return GetRemotePorts(kLoopback, tcp, ports, kLimits); },
+        [&] { return GetRemoteStatus(kLoopback, tcp, 1, nullptr, kLimits); },
+    };
+    for (int run = 0; run < 4; ++run) {
+        const bool success = outcomes[run] == QLatin1Char('S');
+        m_prompter->messages.clear();
+        m_gateway->pushBehaviour(behaviour);
+        QElapsedTimer timer;
+        timer.start();
+        QCOMPARE(runs[run](), success ? 0 : -1);
+        QVERIFY2(timer.elapsed() < kLongestMs, qPrintable(QString::number(timer.elapsed())));
+        if (!success) {
+            QCOMPARE(m_prompter->messages.size(), std::size_t(1));   // the failure, shown once
+            QVERIFY(m_prompter->messages[0].text.startsWith(QLatin1String("SOCKET ERROR")));
+            QCOMPARE(m_prompter->messages[0].look, ui::Look::Plain);
+        } else {
+            QCOMPARE(m_prompter->messages.size(), std::size_t(run == 3 ? 1 : 0));   // the status box
+        }
+    }
+    QCOMPARE(image.outOfRange, 0);
+    for (int a = 0; a < 256; ++a)
+        QCOMPARE(image.words[std::size_t(a)], a >= 10 && a < 10 + items
+                                                 ? QStringLiteral("%1").arg(a * 1009, 4, 16, QLatin1Char('0')).toUpper()
+                                                 : QStringLiteral("OLD"));
+    QStringList listed;
+    for (quint8 port : ports)
+        listed << QString::number(port);
+    QTEST(listed.join(QLatin1Char(',')), "ports");
+    // The gateway is still there for the next client.
+    QCOMPARE(GetRemotePorts(kLoopback, tcp, ports, kLimits), 0);
+}
 
-    QCOMPARE(GetRemoteStatus(kLoopback, m_gateway->port(), 1, nullptr), 0);
-    QCOMPARE(m_prompter->messages.size(), std::size_t(1));
-    QVERIFY(m_prompter->messages[0].text.contains(QStringLiteral("Version:\t\t06.29\n")));
-
-    QCOMPARE(WriteRemoteConfig(kLoopback, m_gateway->port(), 1, filledImage(0)), 0);
+// A string of requests against faults chosen at random: every one ends
+// within its limits, and the gateway keeps serving.
+void TestRemoteTerminal::randomFaults()
+{
+    const quint64 seed = QRandomGenerator::global()->generate64();
+    qInfo("seed %llu", static_cast<unsigned long long>(seed));
+    std::mt19937_64 random(seed);
+    const Mode modes[] = {Mode::Normal, Mode::Short, Mode::Split, Mode::Empty, Mode::Reset,
+                          Mode::ResetOnAccept, Mode::HalfClose, Mode::Dribble};
+    MemoryImage image;
+    std::set<quint8> ports;
+    const quint16 tcp = m_gateway->port();
+    for (int i = 0; i < 24; ++i) {
+        Behaviour b = gatewayBehaviour(modes[random() % std::size(modes)], static_cast<int>(random() % 400) - 1,
+                                       static_cast<int>(random() % 3));
+        if (random() % 4 == 0)
+            b.oversize = 4000 + static_cast<int>(random() % 8000);
+        m_gateway->pushBehaviour(b);
+        QElapsedTimer timer;
+        timer.start();
+        int result = 0;
+        switch (random() % 4) {
+        case 0: result = ReadRemoteConfig(kLoopback, tcp, 1, image, kLimits); break;
+        case 1: result = WriteRemoteConfig(kLoopback, tcp, 1, image, kLimits); break;
+        case 2: result = GetRemotePorts(kLoopback, tcp, ports, kLimits); break;
+        default: result = GetRemoteStatus(kLoopback, tcp, 1, nullptr, kLimits); break;
+        }
+        QVERIFY2(timer.elapsed() < kLongestMs && (result == 0 || result == -1),
+                 qPrintable(QStringLiteral("round %1: %2 after %3 ms").arg(i).arg(result).arg(timer.elapsed())));
+    }
+    QCOMPARE(GetRemotePorts(kLoopback, tcp, ports, kLimits), 0);
 }
 
 void TestRemoteTerminal::silentGatewayTimesOut()
