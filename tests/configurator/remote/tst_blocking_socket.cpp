@@ -42,119 +42,111 @@ class TestBlockingSocket : public QObject {
     Q_OBJECT
 
 private slots:
-    void closeInAnyState();
-    void messages_data();
-    void messages();
-    void messageIntoSmallBuffer();
-    void connectRefused();
-    void exchange();
-    void errorNumberTakenAtConstruction();
-};
+    void closeInAnyState()
+    {
+        CBlockingSocket never;
+        never.Close();
+        QCOMPARE(never.handle(), CBlockingSocket::kNoSocket);
 
-void TestBlockingSocket::closeInAnyState()
-{
-    CBlockingSocket never;
-    never.Close();
-    QCOMPARE(never.handle(), CBlockingSocket::kNoSocket);
-
-    CBlockingSocket socket;
-    socket.Create(SOCK_STREAM);
-    QVERIFY(socket.handle() >= 0);
-    socket.Close();
-    QCOMPARE(socket.handle(), CBlockingSocket::kNoSocket);
-    socket.Close();
-}
-
-void TestBlockingSocket::messages_data()
-{
-    QTest::addColumn<QString>("operation");
-    QTest::addColumn<int>("code");
-    QTest::addColumn<QString>("message");
-    QTest::newRow("with code") << "Receive" << 104 << "SOCKET ERROR function 'Receive()' Error code: 104";
-    QTest::newRow("without code") << "Receive timeout" << 0 << "SOCKET ERROR Receive timeout error";
-    QTest::newRow("negative code") << "Send" << -5 << "SOCKET ERROR function 'Send()' Error code: -5";
-}
-
-void TestBlockingSocket::messages()
-{
-    QFETCH(QString, operation);
-    QFETCH(int, code);
-    const QByteArray name = operation.toLatin1();
-    const CBlockingSocketException error(name.constData(), code);
-    QTEST(error.errorMessage(), "message");
-    char buffer[200];
-    QVERIFY(error.GetErrorMessage(buffer, sizeof buffer));
-    QTEST(QString::fromLatin1(buffer), "message");
-}
-
-void TestBlockingSocket::messageIntoSmallBuffer()
-{
-    const CBlockingSocketException error(op::kReceive, 104);
-    char buffer[12];
-    std::memset(buffer, '#', sizeof buffer);
-    unsigned help = 77;
-    QVERIFY(error.GetErrorMessage(buffer, 10, &help));
-    QCOMPARE(QByteArray(buffer), QByteArray("SOCKET ER"));
-    QCOMPARE(buffer[10], '#');
-    QCOMPARE(help, 77u);
-    QVERIFY(error.GetErrorMessage(buffer, 0));   // nothing written
-    QCOMPARE(buffer[0], 'S');
-    QVERIFY(error.GetErrorMessage(buffer, 1));
-    QCOMPARE(buffer[0], '\0');
-}
-
-void TestBlockingSocket::connectRefused()
-{
-    for (int limit : {0, 5}) {
         CBlockingSocket socket;
         socket.Create(SOCK_STREAM);
-        QCOMPARE(thrown([&] { socket.Connect(loopback(unusedPort()), limit); }),
-                 QStringLiteral("Connect %1").arg(ECONNREFUSED));
+        QVERIFY(socket.handle() >= 0);
+        socket.Close();
+        QCOMPARE(socket.handle(), CBlockingSocket::kNoSocket);
+        socket.Close();
     }
-}
 
-// Sending, receiving at most the capacity in one call, a silent peer, a
-// peer that closed.
-void TestBlockingSocket::exchange()
-{
-    const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address = loopback(0);
-    socklen_t length = sizeof address;
-    QVERIFY(::bind(server, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && ::listen(server, 1) == 0
-            && ::getsockname(server, reinterpret_cast<sockaddr*>(&address), &length) == 0);
-    CBlockingSocket socket;
-    socket.Create(SOCK_STREAM);
-    socket.Connect(address);
-    const int peer = ::accept(server, nullptr, nullptr);
-    ::close(server);
-    QVERIFY(peer >= 0);
+    void messages_data()
+    {
+        QTest::addColumn<QString>("operation");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("with code") << "Receive" << 104 << "SOCKET ERROR function 'Receive()' Error code: 104";
+        QTest::newRow("without code") << "Receive timeout" << 0 << "SOCKET ERROR Receive timeout error";
+        QTest::newRow("negative code") << "Send" << -5 << "SOCKET ERROR function 'Send()' Error code: -5";
+    }
 
-    QCOMPARE(socket.Send("hello", 5, 5), 5);
-    char buffer[16] = {};
-    QCOMPARE(::recv(peer, buffer, sizeof buffer, 0), ssize_t(5));
-    QCOMPARE(QByteArray(buffer), QByteArray("hello"));
-    QCOMPARE(::send(peer, "world!", 6, 0), ssize_t(6));
-    QCOMPARE(socket.Receive(buffer, 4, 5), 4);
-    QCOMPARE(QByteArray(buffer, 4), QByteArray("worl"));
-    QCOMPARE(socket.Receive(buffer, 16, 0), 2);
+    void messages()
+    {
+        QFETCH(QString, operation);
+        QFETCH(int, code);
+        const QByteArray name = operation.toLatin1();
+        const CBlockingSocketException error(name.constData(), code);
+        QTEST(error.errorMessage(), "message");
+        char buffer[200];
+        QVERIFY(error.GetErrorMessage(buffer, sizeof buffer));
+        QTEST(QString::fromLatin1(buffer), "message");
+    }
 
-    errno = EINVAL;   // left over from something earlier: a time-out has no code
-    QCOMPARE(thrown([&] { socket.Receive(buffer, sizeof buffer, 1); }), QStringLiteral("Receive timeout 0"));
-    ::close(peer);
-    QCOMPARE(socket.Receive(buffer, sizeof buffer, 0), 0);
-}
+    void messageIntoSmallBuffer()
+    {
+        const CBlockingSocketException error(op::kReceive, 104);
+        char buffer[12];
+        std::memset(buffer, '#', sizeof buffer);
+        unsigned help = 77;
+        QVERIFY(error.GetErrorMessage(buffer, 10, &help));
+        QCOMPARE(QByteArray(buffer), QByteArray("SOCKET ER"));
+        QCOMPARE(buffer[10], '#');
+        QCOMPARE(help, 77u);
+        QVERIFY(error.GetErrorMessage(buffer, 0));   // nothing written
+        QCOMPARE(buffer[0], 'S');
+        QVERIFY(error.GetErrorMessage(buffer, 1));
+        QCOMPARE(buffer[0], '\0');
+    }
 
-void TestBlockingSocket::errorNumberTakenAtConstruction()
-{
-    errno = EPIPE;
-    const CBlockingSocketException error(op::kSend);
-    errno = 0;
-    QCOMPARE(error.errorCode(), EPIPE);
+    void connectRefused()
+    {
+        for (int limit : {0, 5}) {
+            CBlockingSocket socket;
+            socket.Create(SOCK_STREAM);
+            QCOMPARE(thrown([&] { socket.Connect(loopback(unusedPort()), limit); }),
+                     QStringLiteral("Connect %1").arg(ECONNREFUSED));
+        }
+    }
 
-    CBlockingSocket closed;   // no socket: the call itself fails
-    char buffer[4];
-    QCOMPARE(thrown([&] { closed.Receive(buffer, sizeof buffer, 0); }), QStringLiteral("Receive %1").arg(EBADF));
-}
+    // Sending, receiving at most the capacity in one call, a silent peer, a
+    // peer that closed.
+    void exchange()
+    {
+        const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address = loopback(0);
+        socklen_t length = sizeof address;
+        QVERIFY(::bind(server, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && ::listen(server, 1) == 0
+                && ::getsockname(server, reinterpret_cast<sockaddr*>(&address), &length) == 0);
+        CBlockingSocket socket;
+        socket.Create(SOCK_STREAM);
+        socket.Connect(address);
+        const int peer = ::accept(server, nullptr, nullptr);
+        ::close(server);
+        QVERIFY(peer >= 0);
+
+        QCOMPARE(socket.Send("hello", 5, 5), 5);
+        char buffer[16] = {};
+        QCOMPARE(::recv(peer, buffer, sizeof buffer, 0), ssize_t(5));
+        QCOMPARE(QByteArray(buffer), QByteArray("hello"));
+        QCOMPARE(::send(peer, "world!", 6, 0), ssize_t(6));
+        QCOMPARE(socket.Receive(buffer, 4, 5), 4);
+        QCOMPARE(QByteArray(buffer, 4), QByteArray("worl"));
+        QCOMPARE(socket.Receive(buffer, 16, 0), 2);
+
+        errno = EINVAL;   // left over from something earlier: a time-out has no code
+        QCOMPARE(thrown([&] { socket.Receive(buffer, sizeof buffer, 1); }), QStringLiteral("Receive timeout 0"));
+        ::close(peer);
+        QCOMPARE(socket.Receive(buffer, sizeof buffer, 0), 0);
+    }
+
+    void errorNumberTakenAtConstruction()
+    {
+        errno = EPIPE;
+        const CBlockingSocketException error(op::kSend);
+        errno = 0;
+        QCOMPARE(error.errorCode(), EPIPE);
+
+        CBlockingSocket closed;   // no socket: the call itself fails
+        char buffer[4];
+        QCOMPARE(thrown([&] { closed.Receive(buffer, sizeof buffer, 0); }), QStringLiteral("Receive %1").arg(EBADF));
+    }
+};
 
 QTEST_APPLESS_MAIN(TestBlockingSocket)
 #include "tst_blocking_socket.moc"

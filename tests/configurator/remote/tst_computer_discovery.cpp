@@ -46,73 +46,67 @@ class TestComputerDiscovery : public QObject {
     Q_OBJECT
 
 private slots:
-    void hostsFile();
-    void neighbourTable();
-    void discoveryFromFiles();
-    void missingSources();
-    void dottedAddresses();
-};
-
-void TestComputerDiscovery::hostsFile()
-{
-    const QList<ServerEntry> expected{
-        {address("127.0.0.1"), QStringLiteral("localhost")},
-        {address("127.0.1.1"), QStringLiteral("workshop.example")},
-        {address("192.168.10.20"), QStringLiteral("gateway-a")},
-        {address("10.0.0.6"), QStringLiteral("Gateway-B")},
-    };
-    QCOMPARE(parseHostsFile(kHosts), expected);
-    QVERIFY(parseHostsFile({}).isEmpty());
-}
-
-void TestComputerDiscovery::neighbourTable()
-{
-    const QList<quint32> expected{address("192.168.10.1"), address("192.168.10.20")};
-    QCOMPARE(parseNeighbourTable(kNeighbours), expected);
-    QVERIFY(parseNeighbourTable(kNeighbours.left(kNeighbours.indexOf('\n'))).isEmpty());
-}
-
-void TestComputerDiscovery::discoveryFromFiles()
-{
-    QTemporaryDir dir;
-    QVERIFY(writeFile(dir.filePath("hosts"), kHosts));
-    QVERIFY(writeFile(dir.filePath("arp"), kNeighbours));
-    DiscoverySources sources;
-    sources.hostsFile = dir.filePath("hosts");
-    sources.neighbourTable = dir.filePath("arp");
-    sources.reverseLookup = false;   // no name service traffic in tests
-    sources.ownHost = false;
-    const QList<ServerEntry> found = EnumerateServers(sources);
-    QCOMPARE(found.size(), 6);
-    // Neighbours without a name are offered by their address.
-    QVERIFY(found.contains(ServerEntry{address("192.168.10.1"), QStringLiteral("192.168.10.1")}));
-    // Duplicates are allowed: gateway-a is known to both sources.
-    QVERIFY(found.contains(ServerEntry{address("192.168.10.20"), QStringLiteral("gateway-a")}));
-    QVERIFY(found.contains(ServerEntry{address("192.168.10.20"), QStringLiteral("192.168.10.20")}));
-}
-
-void TestComputerDiscovery::missingSources()
-{
-    QTemporaryDir dir;
-    DiscoverySources sources;
-    sources.hostsFile = dir.filePath("no-hosts");
-    sources.neighbourTable = QString();
-    sources.reverseLookup = false;
-    sources.ownHost = false;
-    QVERIFY(EnumerateServers(sources).isEmpty());
-}
-
-void TestComputerDiscovery::dottedAddresses()
-{
-    bool ok = false;
-    QCOMPARE(parseDottedAddress(QStringLiteral(" 127.0.0.1 "), &ok), address("127.0.0.1"));
-    QVERIFY(ok);
-    QCOMPARE(dottedAddress(address("192.168.10.20")), QStringLiteral("192.168.10.20"));
-    for (const char* bad : {"gateway", "1.2.3", "256.1.1.1", ""}) {
-        QCOMPARE(parseDottedAddress(QString::fromLatin1(bad), &ok), 0u);
-        QVERIFY(!ok);
+    void hostsFile()
+    {
+        const QList<ServerEntry> expected{
+            {address("127.0.0.1"), QStringLiteral("localhost")},
+            {address("127.0.1.1"), QStringLiteral("workshop.example")},
+            {address("192.168.10.20"), QStringLiteral("gateway-a")},
+            {address("10.0.0.6"), QStringLiteral("Gateway-B")},
+        };
+        QCOMPARE(parseHostsFile(kHosts), expected);
+        QVERIFY(parseHostsFile({}).isEmpty());
     }
-}
+
+    void neighbourTable()
+    {
+        const QList<quint32> expected{address("192.168.10.1"), address("192.168.10.20")};
+        QCOMPARE(parseNeighbourTable(kNeighbours), expected);
+        QVERIFY(parseNeighbourTable(kNeighbours.left(kNeighbours.indexOf('\n'))).isEmpty());
+    }
+
+    void discoveryFromFiles()
+    {
+        QTemporaryDir dir;
+        QVERIFY(writeFile(dir.filePath("hosts"), kHosts));
+        QVERIFY(writeFile(dir.filePath("arp"), kNeighbours));
+        DiscoverySources sources;
+        sources.hostsFile = dir.filePath("hosts");
+        sources.neighbourTable = dir.filePath("arp");
+        sources.reverseLookup = false;   // no name service traffic in tests
+        sources.ownHost = false;
+        const QList<ServerEntry> found = EnumerateServers(sources);
+        QCOMPARE(found.size(), 6);
+        // Neighbours without a name are offered by their address.
+        QVERIFY(found.contains(ServerEntry{address("192.168.10.1"), QStringLiteral("192.168.10.1")}));
+        // Duplicates are allowed: gateway-a is known to both sources.
+        QVERIFY(found.contains(ServerEntry{address("192.168.10.20"), QStringLiteral("gateway-a")}));
+        QVERIFY(found.contains(ServerEntry{address("192.168.10.20"), QStringLiteral("192.168.10.20")}));
+    }
+
+    void missingSources()
+    {
+        QTemporaryDir dir;
+        DiscoverySources sources;
+        sources.hostsFile = dir.filePath("no-hosts");
+        sources.neighbourTable = QString();
+        sources.reverseLookup = false;
+        sources.ownHost = false;
+        QVERIFY(EnumerateServers(sources).isEmpty());
+    }
+
+    void dottedAddresses()
+    {
+        bool ok = false;
+        QCOMPARE(parseDottedAddress(QStringLiteral(" 127.0.0.1 "), &ok), address("127.0.0.1"));
+        QVERIFY(ok);
+        QCOMPARE(dottedAddress(address("192.168.10.20")), QStringLiteral("192.168.10.20"));
+        for (const char* bad : {"gateway", "1.2.3", "256.1.1.1", ""}) {
+            QCOMPARE(parseDottedAddress(QString::fromLatin1(bad), &ok), 0u);
+            QVERIFY(!ok);
+        }
+    }
+};
 
 QTEST_APPLESS_MAIN(TestComputerDiscovery)
 #include "tst_computer_discovery.moc"

@@ -94,32 +94,487 @@ class TestNetworkDialog : public QObject {
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
+    void init()
+    {
+        m_env = std::make_unique<testsupport::TestEnvironment>();
+        Profile::useFile(m_env->path(QStringLiteral("profile.ini")));
+        m_prompter = std::make_unique<testsupport::RecordingPrompter>();
+        m_gateway = std::make_unique<gatewaysim::GatewaySimulator>();
+        QString error;
+        QVERIFY2(m_gateway->start(0, &error), qPrintable(error));
 
-    void opening_data();
-    void opening();
-    void readFromTheList_data();
-    void readFromTheList();
-    void writeToATypedAddress();
-    void status();
-    void retries_data();
-    void retries();
-    void cancelEndsARequestAtOnce();
-    void serialPortList_data();
-    void serialPortList();
-    void missingChoices();
-    void remembersForTheNextTime();
-    void typedComputer();
-    void applyToLastFailures();
-    void modeOfCommands();
-    void screens();
+        m_state = std::make_shared<testpages::FakeState>();
+        m_page = std::make_unique<CRK40TKPropPage>(std::make_unique<testpages::FakeControl>(m_state));
+        m_sheet = std::make_unique<TestSheet>(m_page->comm());
+
+        // Gateway candidates from a hosts file of the test's own.
+        QFile hosts(m_env->path(QStringLiteral("hosts")));
+        QVERIFY(hosts.open(QIODevice::WriteOnly));
+        hosts.write("10.0.0.7 Other-Box\n127.0.0.1 GatewayOne gw\n10.0.0.8 ALPHA\n");
+        hosts.close();
+        m_options = {};
+        m_options.discovery.hostsFile = hosts.fileName();
+        m_options.discovery.neighbourTable = m_env->path(QStringLiteral("no-neighbours"));
+        m_options.discovery.reverseLookup = false;
+        m_options.discovery.ownHost = false;
+        m_options.limits = Limits{std::chrono::seconds(5), std::chrono::seconds(5), std::chrono::seconds(10)};
+    }
+
+    void cleanup()
+    {
+        m_sheet.reset();
+        m_page.reset();
+        m_gateway.reset();
+        m_prompter.reset();
+        Profile::useFile({});
+        m_env.reset();
+        QVERIFY(!QGuiApplication::overrideCursor());
+    }
+
+    void opening_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("button");
+        QTest::newRow("read") << 0 << "Read remote configuration" << "Read";
+        QTest::newRow("write") << 1 << "Write remote configuration" << "Write";
+        QTest::newRow("status") << 2 << "Get remote status" << "Status";
+    }
+
+    void opening()
+    {
+        QFETCH(int, mode);
+        // Before any remote action: empty lists and the default port.
+        runDialog(static_cast<NetworkMode>(mode), [&](CNetworkDlg& dlg) {
+            QTEST(dlg.windowTitle(), "title");
+            QTEST(dlg.actionButton()->text(), "button");
+            QVERIFY(dlg.actionButton()->isDefault());
+            QCOMPARE(dlg.computerList()->count() + dlg.serialList()->count(), 0);
+            QCOMPARE(dlg.portEdit()->text(), QStringLiteral("15027"));
+            for (int id : {1228, 1229, 1230, 1231, 2, 65535, 65534, 65533})
+                QVERIFY2(dlg.findChild<QWidget*>(QString::number(id)), qPrintable(QString::number(id)));
+            QCOMPARE(dlg.findChild<QLabel*>(QStringLiteral("65535"))->text(), QStringLiteral("&Computer name or IP number"));
+        });
+        QCOMPARE(m_prompter->dialogs, QStringList{QStringLiteral("145")});
+
+        // The stored port is offered.
+        Profile().setIpPort(20001);
+        runDialog(static_cast<NetworkMode>(mode),
+                  [&](CNetworkDlg& dlg) { QCOMPARE(dlg.portEdit()->text(), QStringLiteral("20001")); });
+        QVERIFY(messages().isEmpty());
+        QVERIFY(m_gateway->requests().isEmpty());
+    }
+
+    void readFromTheList_data()
+    {
+        QTest::addColumn<bool>("unlocked");
+        QTest::newRow("unlocked") << true;
+        QTest::newRow("locked") << false;
+    }
+
+    void readFromTheList()
+    {
+        QFETCH(bool, unlocked);
+        m_sheet->unlocked = unlocked;
+        gatewaysim::SimTerminal terminal;
+        terminal.eeprom[10] = 0xBEEF;
+        m_gateway->setTerminal(2, terminal);
+
+        runDialog(NetworkMode::Read, [&](CNetworkDlg& dlg) {
+            setPort(dlg, m_gateway->port());
+            // Names in lower case, sorted, each with its address.
+            dropDown(dlg.computerList());
+            QCOMPARE(items(dlg.computerList()), (QStringList{"alpha", "gatewayone", "other-box"}));
+            QCOMPARE(dlg.computerList()->itemData(1).toUInt(), kLoopbackAddress);
+            dlg.computerList()->setCurrentIndex(1);
+            // The gateway's ports as two digits, the first one chosen.
+            dropDown(dlg.serialList());
+            QCOMPARE(items(dlg.serialList()), (QStringList{"01", "02"}));
+            QCOMPARE(dlg.serialList()->currentIndex(), 0);
+            dlg.serialList()->setCurrentIndex(1);
+            press(dlg);
+        });
+
+        QCOMPARE(messages(), QStringList{QStringLiteral("info:Configuration read successfully.")});
+        QCOMPARE(m_gateway->requests(),
+                 (QList<QByteArray>{"VeTr 1 0000000 plok 1 TEST.", "VeTr 1 0000000 plok 2 gEPT."}));
+        QCOMPARE(m_state->eeprom[10], QStringLiteral("BEEF"));
+        QCOMPARE(m_sheet->refreshes, 1);
+
+        const QString text = QStringLiteral("gatewayone (127.0.0.1), COM2");
+        QCOMPARE(m_sheet->lastRead, text);
+        QCOMPARE(m_sheet->remoteText, text);
+        QCOMPARE(m_page->remoteText(), text);
+        QCOMPARE(m_sheet->applyEnabled, unlocked);
+        const LastTerminal& record = m_sheet->record;
+        QVERIFY(record.valid && record.remote);
+        QCOMPARE(record.serialPort, quint8(2));
+        QCOMPARE(record.address, kLoopback);
+        QCOMPARE(record.tcpPort, m_gateway->port());
+        QVERIFY(m_sheet->log.empty());
+        QCOMPARE(m_page->remoteSelection().address, kLoopbackAddress);
+        QCOMPARE(Profile().ipPort(), int(m_gateway->port()));
+    }
+
+    void writeToATypedAddress()
+    {
+        m_page->comm().setWord(10, QStringLiteral("0123"));
+        runDialog(NetworkMode::Write, [&](CNetworkDlg& dlg) {
+            setPort(dlg, m_gateway->port());
+            typeComputer(dlg, kLoopback);
+            chooseSerialPort(dlg, 1);
+            press(dlg);
+        });
+
+        QCOMPARE(messages(), QStringList{QStringLiteral("info:Configuration written successfully.")});
+        QCOMPARE(m_gateway->requests().size(), 2);   // the port list, the write
+        QCOMPARE(m_gateway->terminal(1).eeprom[10], quint16(0x0123));
+        QCOMPARE(m_sheet->log, (std::vector<TestSheet::LogLine>{{1, kLoopback, m_gateway->port()}}));
+        QCOMPARE(m_sheet->refreshes, 0);
+        QCOMPARE(m_sheet->lastRead, QStringLiteral("127.0.0.1 (127.0.0.1), COM1"));
+        QVERIFY(m_sheet->applyEnabled && m_sheet->record.valid && m_sheet->record.remote);
+        // A typed address is remembered as the address it stands for.
+        QCOMPARE(m_page->remoteSelection().address, kLoopbackAddress);
+        QCOMPARE(m_page->remoteSelection().name, kLoopback);
+    }
+
+    // The status text itself is the remote link's; here what the dialog adds:
+    // the serial port it names and what it leaves alone.
+    void status()
+    {
+        // An earlier serial read: the status leaves it alone.
+        m_sheet->record = {true, false, 3, 9600, {}, 0};
+        m_sheet->lastRead = QStringLiteral("COM3");
+        m_sheet->applyEnabled = true;
+
+        runDialog(NetworkMode::Status, [&](CNetworkDlg& dlg) {
+            setPort(dlg, m_gateway->port());
+            dropDown(dlg.computerList());
+            dlg.computerList()->setCurrentIndex(dlg.computerList()->findText(QStringLiteral("gatewayone")));
+            chooseSerialPort(dlg, 1);
+            press(dlg);
+        });
+
+        QCOMPARE(messages().size(), 1);
+        QVERIFY(messages()[0].startsWith(QStringLiteral("info:Time:")));
+        QCOMPARE(m_gateway->requests().last(), QByteArray("VeTr 1 0000000 plok 1 STAT."));
+        QCOMPARE(m_sheet->lastRead, QStringLiteral("COM3"));
+        QVERIFY(m_sheet->applyEnabled && m_sheet->record.valid && !m_sheet->record.remote);
+        QVERIFY(m_sheet->log.empty());
+        // The choice is remembered all the same.
+        QCOMPARE(m_page->remoteText(), kChosen);
+    }
+
+    void retries_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<bool>("listening");
+        QTest::addColumn<QList<int>>("codes");   // results of the gateway, one a request
+        QTest::addColumn<int>("requests");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("read succeeds at the third") << 0 << true << QList<int>{3, 3} << 3
+                                                    << QStringList{"info:Configuration read successfully."};
+        QTest::newRow("write succeeds at the second")
+            << 1 << true << QList<int>{9999} << 2 << QStringList{"info:Configuration written successfully."};
+        // A write reports its first attempt's result, a read its last.
+        QTest::newRow("write fails three times") << 1 << true << QList<int>{3, 4, 5} << 3
+                                                 << QStringList{"stop:Writing error: 3"};
+        QTest::newRow("read fails three times") << 0 << true << QList<int>{5, 4, 3} << 3
+                                                << QStringList{"stop:Reading error: 3"};
+        QTest::newRow("status is tried once") << 2 << true << QList<int>{9} << 1 << QStringList{"plain:Status error: 9"};
+        const QString r = refused();
+        QTest::newRow("read, nothing listening") << 0 << false << QList<int>{} << 0
+                                                 << QStringList{r, r, r, "stop:Reading error: -1"};
+        QTest::newRow("status, nothing listening") << 2 << false << QList<int>{} << 0
+                                                   << QStringList{r, "plain:Status error: -1"};
+    }
+
+    // After an earlier success: a failed read or write forgets the last
+    // terminal, a status leaves it alone; the choice is remembered either way.
+    void retries()
+    {
+        QFETCH(int, mode);
+        QFETCH(bool, listening);
+        QFETCH(QList<int>, codes);
+        QFETCH(QStringList, expected);
+        rememberLoopback(2);
+        const QString chosen = QStringLiteral("gatewayone (127.0.0.1), COM2");
+        m_sheet->record = {true, true, 2, 0, kLoopback, 15027};
+        m_sheet->lastRead = chosen;
+        m_sheet->applyEnabled = true;
+        for (int code : codes)
+            m_gateway->pushBehaviour(failing(code));
+        const quint16 port = listening ? m_gateway->port() : unusedPort();
+
+        runDialog(static_cast<NetworkMode>(mode), [&](CNetworkDlg& dlg) {
+            // The terminal chosen last is offered; only the port is new.
+            QCOMPARE(dlg.computerList()->currentText() + dlg.serialList()->currentText(), QStringLiteral("gatewayone02"));
+            setPort(dlg, port);
+            press(dlg);
+        });
+
+        QCOMPARE(messages(), expected);
+        const QList<QByteArray> sent = m_gateway->requests();
+        QTEST(int(sent.size()), "requests");
+        QCOMPARE(sent.count(sent.value(0)), sent.size());   // every retry repeats the request
+        const bool kept = mode == 2 || expected.first().startsWith(QLatin1String("info:"));
+        QCOMPARE(m_sheet->record.valid, kept);
+        QCOMPARE(m_sheet->applyEnabled, kept);
+        QCOMPARE(m_sheet->lastRead, kept ? chosen : QStringLiteral("Not selected."));
+        QCOMPARE(m_sheet->log.size(), std::size_t(kept && mode == 1 ? 1 : 0));
+        QCOMPARE(Profile().ipPort(), int(port));
+    }
+
+    // A gateway that takes the connection and never answers: the windows stay
+    // alive under the progress box, whose Cancel ends the request at once and
+    // leaves out the retries.
+    void cancelEndsARequestAtOnce()
+    {
+        rememberLoopback(1);
+        Behaviour silent;
+        silent.mode = gatewaysim::Mode::Silent;
+        m_gateway->setDefaultBehaviour(silent);
+        QElapsedTimer sinceCancel;
+        bool cursorKept = false;
+        // Found and pressed by the event loop that runs while the request waits.
+        std::function<void()> pressCancel = [&] {
+            auto* box = qobject_cast<QProgressDialog*>(QApplication::activeModalWidget());
+            if (!box || box->objectName() != QLatin1String("remoteProgress") || !box->isVisible()) {
+                QTimer::singleShot(20, pressCancel);
+                return;
+            }
+            auto* cancel = box->findChild<QPushButton*>();
+            QVERIFY(cancel);
+            cursorKept = QGuiApplication::overrideCursor() && QGuiApplication::overrideCursor()->shape() == Qt::WaitCursor;
+            sinceCancel.start();
+            QTest::mouseClick(cancel, Qt::LeftButton);
+        };
+        runDialog(NetworkMode::Read, [&](CNetworkDlg& dlg) {
+            setPort(dlg, m_gateway->port());
+            QTimer::singleShot(0, pressCancel);
+            press(dlg);
+        });
+        QVERIFY(sinceCancel.isValid());
+        QVERIFY2(sinceCancel.elapsed() < 1000, qPrintable(QString::number(sinceCancel.elapsed())));
+        QVERIFY(cursorKept);
+        QCOMPARE(m_gateway->requests().size(), 1);
+        QCOMPARE(messages(), QStringList{"stop:Reading error: -1"});
+        QVERIFY(!m_sheet->record.valid);
+    }
+
+    void serialPortList_data()
+    {
+        QTest::addColumn<QString>("computer");
+        QTest::addColumn<bool>("listening");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("nothing listening")
+            << kLoopback << false << 0 << QStringList{refused(), "plain:Error while getting COM ports"};
+        QTest::newRow("gateway error") << kLoopback << true << 6 << QStringList{"plain:Error while getting COM ports"};
+        QTest::newRow("no address") << QString() << true << 0 << QStringList{};
+    }
+
+    void serialPortList()
+    {
+        QFETCH(QString, computer);
+        QFETCH(bool, listening);
+        QFETCH(int, code);
+        if (code != 0)
+            m_gateway->pushBehaviour(failing(code));
+
+        runDialog(NetworkMode::Read, [&](CNetworkDlg& dlg) {
+            setPort(dlg, listening ? m_gateway->port() : unusedPort());
+            typeComputer(dlg, computer);
+            dropDown(dlg.serialList());
+            QCOMPARE(dlg.serialList()->count(), 0);
+        });
+        QTEST(messages(), "expected");
+        QCOMPARE(m_gateway->requests().size(), listening && !computer.isEmpty() ? 1 : 0);
+    }
+
+    // A port out of range (which texts are ports is the parser's), no computer,
+    // no serial port: each is named, nothing is sent or remembered.
+    void missingChoices()
+    {
+        const QString rangeMessage = QStringLiteral("plain:Enter a whole number from 1024 to 65535.");
+        runDialog(NetworkMode::Write, [&](CNetworkDlg& dlg) {
+            typeComputer(dlg, kLoopback);
+            setPort(dlg, 1023);
+            dropDown(dlg.serialList());   // not even the serial port list is asked for
+            QCOMPARE(dlg.serialList()->count(), 0);
+            dlg.serialList()->addItem(QStringLiteral("01"), 1);
+            dlg.serialList()->setCurrentIndex(0);
+            press(dlg);
+            QCOMPARE(messages(), (QStringList{rangeMessage, rangeMessage}));
+            m_prompter->messages.clear();
+            dlg.serialList()->clear();
+            setPort(dlg, m_gateway->port());
+            typeComputer(dlg, QString());
+            press(dlg);
+            typeComputer(dlg, kLoopback);
+            press(dlg);
+        });
+        QCOMPARE(messages(), (QStringList{"plain:Select or enter computer name", "plain:Select COM port"}));
+        QVERIFY(m_gateway->requests().isEmpty());
+        QCOMPARE(m_page->remoteText(), QStringLiteral("Not selected."));
+        QCOMPARE(Profile().ipPort(), 15027);
+    }
+
+    void remembersForTheNextTime()
+    {
+        runDialog(NetworkMode::Read, [&](CNetworkDlg& dlg) {
+            setPort(dlg, m_gateway->port());
+            dropDown(dlg.computerList());
+            dlg.computerList()->setCurrentIndex(1);   // gatewayone
+            chooseSerialPort(dlg, 2);
+            press(dlg);
+        });
+        m_gateway->clearRequests();
+        m_prompter->messages.clear();
+
+        runDialog(NetworkMode::Read, [&](CNetworkDlg& dlg) {
+            // The remembered terminal and port are offered, chosen.
+            QCOMPARE(items(dlg.computerList()), QStringList{"gatewayone"});
+            QCOMPARE(dlg.computerList()->currentIndex(), 0);
+            QCOMPARE(dlg.computerList()->itemData(0).toUInt(), kLoopbackAddress);
+            QCOMPARE(items(dlg.serialList()), QStringList{"02"});
+            QCOMPARE(dlg.portEdit()->text(), QString::number(m_gateway->port()));
+            press(dlg);
+            // Opening the lists replaces the offer with fresh lists; the name
+            // shown still counts as chosen.
+            dropDown(dlg.computerList());
+            QCOMPARE(dlg.computerList()->currentIndex(), 1);
+            dropDown(dlg.serialList());
+            QCOMPARE(items(dlg.serialList()), (QStringList{"01", "02"}));
+        });
+        QCOMPARE(messages(), QStringList{"info:Configuration read successfully."});
+        QCOMPARE(m_gateway->requests(),
+                 (QList<QByteArray>{"VeTr 1 0000000 plok 2 gEPT.", "VeTr 1 0000000 plok 1 TEST."}));
+    }
+
+    // Typed over the offered entry, an address counts and is offered again
+    // as such; a name is not looked up, fails at the connect step and is
+    // not offered again.
+    void typedComputer()
+    {
+        rememberLoopback(2);
+        runDialog(NetworkMode::Status, [&](CNetworkDlg& dlg) {
+            setPort(dlg, m_gateway->port());
+            typeComputer(dlg, QStringLiteral(" 127.0.0.2 "));
+            press(dlg);
+        });
+        QCOMPARE(m_page->remoteSelection().address, htonl(0x7F000002));
+        m_prompter->messages.clear();
+        runDialog(NetworkMode::Status, [&](CNetworkDlg& dlg) {
+            QCOMPARE(items(dlg.computerList()), QStringList{"127.0.0.2"});
+            QCOMPARE(dlg.computerList()->itemData(0).toUInt(), htonl(0x7F000002));
+            typeComputer(dlg, QStringLiteral("gateway.example"));
+            press(dlg);
+        });
+        QCOMPARE(messages().size(), 2);
+        QVERIFY(messages()[0].startsWith(QLatin1String("plain:SOCKET ERROR function 'Connect()'")));
+        QCOMPARE(messages()[1], QStringLiteral("plain:Status error: -1"));
+        QCOMPARE(m_page->remoteText(), QStringLiteral("gateway.example (gateway.example), COM2"));
+        runDialog(NetworkMode::Status, [&](CNetworkDlg& dlg) { QCOMPARE(dlg.computerList()->count(), 0); });
+    }
+
+    void applyToLastFailures()
+    {
+        const Limits& limits = *m_options.limits;
+        QCOMPARE(applyToLastRemote(*m_sheet, limits), -1);
+        QCOMPARE(messages(), QStringList{"plain:No terminal selected."});
+        // A serial record is not sent to any gateway.
+        m_prompter->messages.clear();
+        m_sheet->record = {true, false, 3, 9600, {}, 0};
+        QCOMPARE(applyToLastRemote(*m_sheet, limits), -1);
+        QVERIFY(messages().isEmpty());
+        QVERIFY(m_gateway->requests().isEmpty());
+
+        // A gateway's error is shown without a retry; the command stays usable.
+        m_sheet->record = {true, true, 1, 0, kLoopback, m_gateway->port()};
+        m_sheet->applyEnabled = true;
+        m_gateway->pushBehaviour(failing(4));
+        QCOMPARE(applyToLastRemote(*m_sheet, limits), 4);
+        QCOMPARE(m_gateway->requests().size(), 1);
+        QCOMPARE(messages(), QStringList{"plain:Writing error: 4"});
+        QVERIFY(m_sheet->log.empty());
+        QVERIFY(m_sheet->record.valid && m_sheet->applyEnabled);
+
+        // A gateway that went away: the socket message, then the write error.
+        m_prompter->messages.clear();
+        m_sheet->record.tcpPort = unusedPort();
+        QCOMPARE(applyToLastRemote(*m_sheet, limits), -1);
+        QCOMPARE(messages(), (QStringList{refused(), "plain:Writing error: -1"}));
+    }
+
+    void modeOfCommands()
+    {
+        QCOMPARE(networkModeOf(32791), 0);
+        QCOMPARE(networkModeOf(32792), 1);
+        QCOMPARE(networkModeOf(32793), 2);
+        QCOMPARE(networkModeOf(32772), -1);
+        // A mode that is none of the three shows nothing.
+        runNetworkCommand(3, *m_sheet, *m_page, m_options);
+        QVERIFY(m_prompter->dialogs.isEmpty());
+    }
+
+    void screens()
+    {
+        // Pictures for a person to look at (make screenshots).
+        const QString dir = qEnvironmentVariable("TERMSET_SCREENSHOT_DIR");
+        if (dir.isEmpty())
+            QSKIP("TERMSET_SCREENSHOT_DIR is not set");
+        QDir().mkpath(dir);
+        auto save = [&](QWidget* widget, const char* name) {
+            QVERIFY(widget->grab().save(QDir(dir).filePath(QString::fromLatin1(name))));
+        };
+        rememberLoopback(2);
+        const char* names[] = {"network-read.png", "network-write.png", "network-status.png"};
+        for (int mode = 0; mode <= 2; ++mode) {
+            CNetworkDlg dlg(static_cast<NetworkMode>(mode), *m_sheet, *m_page);
+            dlg.setDiscoverySources(m_options.discovery);
+            dlg.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+            // Every control lies inside the dialog.
+            for (QWidget* child : dlg.findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+                QVERIFY2(dlg.rect().contains(child->geometry()), qPrintable(child->objectName()));
+            save(&dlg, names[mode]);
+            if (mode == 0) {
+                dlg.computerList()->showPopup();   // the computer list dropped down
+                save(dlg.computerList()->view()->window(), "network-computer-list.png");
+                dlg.computerList()->hidePopup();
+            }
+        }
+    }
 
 private:
     // Runs the dialog of a Remote command once; drive works its controls.
-    void runDialog(NetworkMode mode, const std::function<void(CNetworkDlg&)>& drive);
+    void runDialog(NetworkMode mode, const std::function<void(CNetworkDlg&)>& drive)
+    {
+        bool ran = false;
+        m_prompter->dialogHandlers.push_back([&](QDialog& dialog) {
+            auto* dlg = qobject_cast<CNetworkDlg*>(&dialog);
+            if (!dlg)
+                return int(QDialog::Rejected);
+            ran = true;
+            dlg->show();
+            if (QTest::qWaitForWindowExposed(dlg))
+                drive(*dlg);
+            return int(QDialog::Rejected);
+        });
+        runNetworkCommand(static_cast<int>(mode), *m_sheet, *m_page, m_options);
+        QVERIFY(ran);
+    }
     QStringList messages() const { return m_prompter->lookTexts(); }
-    void rememberLoopback(quint8 serialPort);
+
+    void rememberLoopback(quint8 serialPort)
+    {
+        auto& selection = m_page->remoteSelection();
+        selection.address = kLoopbackAddress;
+        selection.name = QStringLiteral("gatewayone");
+        selection.port = 15027;
+        selection.serialPort = serialPort;
+    }
 
     std::unique_ptr<testsupport::TestEnvironment> m_env;
     std::unique_ptr<testsupport::RecordingPrompter> m_prompter;
@@ -129,499 +584,6 @@ private:
     std::unique_ptr<TestSheet> m_sheet;
     NetworkOptions m_options;
 };
-
-void TestNetworkDialog::init()
-{
-    m_env = std::make_unique<testsupport::TestEnvironment>();
-    Profile::useFile(m_env->path(QStringLiteral("profile.ini")));
-    m_prompter = std::make_unique<testsupport::RecordingPrompter>();
-    m_gateway = std::make_unique<gatewaysim::GatewaySimulator>();
-    QString error;
-    QVERIFY2(m_gateway->start(0, &error), qPrintable(error));
-
-    m_state = std::make_shared<testpages::FakeState>();
-    m_page = std::make_unique<CRK40TKPropPage>(std::make_unique<testpages::FakeControl>(m_state));
-    m_sheet = std::make_unique<TestSheet>(m_page->comm());
-
-    // Gateway candidates from a hosts file of the test's own.
-    QFile hosts(m_env->path(QStringLiteral("hosts")));
-    QVERIFY(hosts.open(QIODevice::WriteOnly));
-    hosts.write("10.0.0.7 Other-Box\n127.0.0.1 GatewayOne gw\n10.0.0.8 ALPHA\n");
-    hosts.close();
-    m_options = {};
-    m_options.discovery.hostsFile = hosts.fileName();
-    m_options.discovery.neighbourTable = m_env->path(QStringLiteral("no-neighbours"));
-    m_options.discovery.reverseLookup = false;
-    m_options.discovery.ownHost = false;
-    m_options.limits = Limits{std::chrono::seconds(5), std::chrono::seconds(5), std::chrono::seconds(10)};
-}
-
-void TestNetworkDialog::cleanup()
-{
-    m_sheet.reset();
-    m_page.reset();
-    m_gateway.reset();
-    m_prompter.reset();
-    Profile::useFile({});
-    m_env.reset();
-    QVERIFY(!QGuiApplication::overrideCursor());
-}
-
-void TestNetworkDialog::runDialog(NetworkMode mode, const std::function<void(CNetworkDlg&)>& drive)
-{
-    bool ran = false;
-    m_prompter->dialogHandlers.push_back([&](QDialog& dialog) {
-        auto* dlg = qobject_cast<CNetworkDlg*>(&dialog);
-        if (!dlg)
-            return int(QDialog::Rejected);
-        ran = true;
-        dlg->show();
-        if (QTest::qWaitForWindowExposed(dlg))
-            drive(*dlg);
-        return int(QDialog::Rejected);
-    });
-    runNetworkCommand(static_cast<int>(mode), *m_sheet, *m_page, m_options);
-    QVERIFY(ran);
-}
-
-void TestNetworkDialog::rememberLoopback(quint8 serialPort)
-{
-    auto& selection = m_page->remoteSelection();
-    selection.address = kLoopbackAddress;
-    selection.name = QStringLiteral("gatewayone");
-    selection.port = 15027;
-    selection.serialPort = serialPort;
-}
-
-void TestNetworkDialog::opening_data()
-{
-    QTest::addColumn<int>("mode");
-    QTest::addColumn<QString>("title");
-    QTest::addColumn<QString>("button");
-    QTest::newRow("read") << 0 << "Read remote configuration" << "Read";
-    QTest::newRow("write") << 1 << "Write remote configuration" << "Write";
-    QTest::newRow("status") << 2 << "Get remote status" << "Status";
-}
-
-void TestNetworkDialog::opening()
-{
-    QFETCH(int, mode);
-    // Before any remote action: empty lists and the default port.
-    runDialog(static_cast<NetworkMode>(mode), [&](CNetworkDlg& dlg) {
-        QTEST(dlg.windowTitle(), "title");
-        QTEST(dlg.actionButton()->text(), "button");
-        QVERIFY(dlg.actionButton()->isDefault());
-        QCOMPARE(dlg.computerList()->count() + dlg.serialList()->count(), 0);
-        QCOMPARE(dlg.portEdit()->text(), QStringLiteral("15027"));
-        for (int id : {1228, 1229, 1230, 1231, 2, 65535, 65534, 65533})
-            QVERIFY2(dlg.findChild<QWidget*>(QString::number(id)), qPrintable(QString::number(id)));
-        QCOMPARE(dlg.findChild<QLabel*>(QStringLiteral("65535"))->text(), QStringLiteral("&Computer name or IP number"));
-    });
-    QCOMPARE(m_prompter->dialogs, QStringList{QStringLiteral("145")});
-
-    // The stored port is offered.
-    Profile().setIpPort(20001);
-    runDialog(static_cast<NetworkMode>(mode),
-              [&](CNetworkDlg& dlg) { QCOMPARE(dlg.portEdit()->text(), QStringLiteral("20001")); });
-    QVERIFY(messages().isEmpty());
-    QVERIFY(m_gateway->requests().isEmpty());
-}
-
-void TestNetworkDialog::readFromTheList_data()
-{
-    QTest::addColumn<bool>("unlocked");
-    QTest::newRow("unlocked") << true;
-    QTest::newRow("locked") << false;
-}
-
-void TestNetworkDialog::readFromTheList()
-{
-    QFETCH(bool, unlocked);
-    m_sheet->unlocked = unlocked;
-    gatewaysim::SimTerminal terminal;
-    terminal.eeprom[10] = 0xBEEF;
-    m_gateway->setTerminal(2, terminal);
-
-    runDialog(NetworkMode::Read, [&](CNetworkDlg& dlg) {
-        setPort(dlg, m_gateway->port());
-        // Names in lower case, sorted, each with its address.
-        dropDown(dlg.computerList());
-        QCOMPARE(items(dlg.computerList()), (QStringList{"alpha", "gatewayone", "other-box"}));
-        QCOMPARE(dlg.computerList()->itemData(1).toUInt(), kLoopbackAddress);
-        dlg.computerList()->setCurrentIndex(1);
-        // The gateway's ports as two digits, the first one chosen.
-        dropDown(dlg.serialList());
-        QCOMPARE(items(dlg.serialList()), (QStringList{"01", "02"}));
-        QCOMPARE(dlg.serialList()->currentIndex(), 0);
-        dlg.serialList()->setCurrentIndex(1);
-        press(dlg);
-    });
-
-    QCOMPARE(messages(), QStringList{QStringLiteral("info:Configuration read successfully.")});
-    QCOMPARE(m_gateway->requests(),
-             (QList<QByteArray>{"VeTr 1 0000000 plok 1 TEST.", "VeTr 1 0000000 plok 2 gEPT."}));
-    QCOMPARE(m_state->eeprom[10], QStringLiteral("BEEF"));
-    QCOMPARE(m_sheet->refreshes, 1);
-
-    const QString text = QStringLiteral("gatewayone (127.0.0.1), COM2");
-    QCOMPARE(m_sheet->lastRead, text);
-    QCOMPARE(m_sheet->remoteText, text);
-    QCOMPARE(m_page->remoteText(), text);
-    QCOMPARE(m_sheet->applyEnabled, unlocked);
-    const LastTerminal& record = m_sheet->record;
-    QVERIFY(record.valid && record.remote);
-    QCOMPARE(record.serialPort, quint8(2));
-    QCOMPARE(record.address, kLoopback);
-    QCOMPARE(record.tcpPort, m_gateway->port());
-    QVERIFY(m_sheet->log.empty());
-    QCOMPARE(m_page->remoteSelection().address, kLoopbackAddress);
-    QCOMPARE(Profile().ipPort(), int(m_gateway->port()));
-}
-
-void TestNetworkDialog::writeToATypedAddress()
-{
-    m_page->comm().setWord(10, QStringLiteral("0123"));
-    runDialog(NetworkMode::Write, [&](CNetworkDlg& dlg) {
-        setPort(dlg, m_gateway->port());
-        typeComputer(dlg, kLoopback);
-        chooseSerialPort(dlg, 1);
-        press(dlg);
-    });
-
-    QCOMPARE(messages(), QStringList{QStringLiteral("info:Configuration written successfully.")});
-    QCOMPARE(m_gateway->requests().size(), 2);   // the port list, the write
-    QCOMPARE(m_gateway->terminal(1).eeprom[10], quint16(0x0123));
-    QCOMPARE(m_sheet->log, (std::vector<TestSheet::LogLine>{{1, kLoopback, m_gateway->port()}}));
-    QCOMPARE(m_sheet->refreshes, 0);
-    QCOMPARE(m_sheet->lastRead, QStringLiteral("127.0.0.1 (127.0.0.1), COM1"));
-    QVERIFY(m_sheet->applyEnabled && m_sheet->record.valid && m_sheet->record.remote);
-    // A typed address is remembered as the address it stands for.
-    QCOMPARE(m_page->remoteSelection().address, kLoopbackAddress);
-    QCOMPARE(m_page->remoteSelection().name, kLoopback);
-}
-
-// The status text itself is the remote link's; here what the dialog adds:
-// the serial port it names and what it leaves alone.
-void TestNetworkDialog::status()
-{
-    // An earlier serial read: the status leaves it alone.
-    m_sheet->record = {true, false, 3, 9600, {}, 0};
-    m_sheet->lastRead = QStringLiteral("COM3");
-    m_sheet->applyEnabled = true;
-
-    runDialog(NetworkMode::Status, [&](CNetworkDlg& dlg) {
-        setPort(dlg, m_gateway->port());
-        dropDown(dlg.computerList());
-        dlg.computerList()->setCurrentIndex(dlg.computerList()->findText(QStringLiteral("gatewayone")));
-        chooseSerialPort(dlg, 1);
-        press(dlg);
-    });
-
-    QCOMPARE(messages().size(), 1);
-    QVERIFY(messages()[0].startsWith(QStringLiteral("info:Time:")));
-    QCOMPARE(m_gateway->requests().last(), QByteArray("VeTr 1 0000000 plok 1 STAT."));
-    QCOMPARE(m_sheet->lastRead, QStringLiteral("COM3"));
-    QVERIFY(m_sheet->applyEnabled && m_sheet->record.valid && !m_sheet->record.remote);
-    QVERIFY(m_sheet->log.empty());
-    // The choice is remembered all the same.
-    QCOMPARE(m_page->remoteText(), kChosen);
-}
-
-void TestNetworkDialog::retries_data()
-{
-    QTest::addColumn<int>("mode");
-    QTest::addColumn<bool>("listening");
-    QTest::addColumn<QList<int>>("codes");   // results of the gateway, one a request
-    QTest::addColumn<int>("requests");
-    QTest::addColumn<QStringList>("expected");
-    QTest::newRow("read succeeds at the third") << 0 << true << QList<int>{3, 3} << 3
-                                                << QStringList{"info:Configuration read successfully."};
-    QTest::newRow("write succeeds at the second")
-        << 1 << true << QList<int>{9999} << 2 << QStringList{"info:Configuration written successfully."};
-    // A write reports its first attempt's result, a read its last.
-    QTest::newRow("write fails three times") << 1 << true << QList<int>{3, 4, 5} << 3
-                                             << QStringList{"stop:Writing error: 3"};
-    QTest::newRow("read fails three times") << 0 << true << QList<int>{5, 4, 3} << 3
-                                            << QStringList{"stop:Reading error: 3"};
-    QTest::newRow("status is tried once") << 2 << true << QList<int>{9} << 1 << QStringList{"plain:Status error: 9"};
-    const QString r = refused();
-    QTest::newRow("read, nothing listening") << 0 << false << QList<int>{} << 0
-                                             << QStringList{r, r, r, "stop:Reading error: -1"};
-    QTest::newRow("status, nothing listening") << 2 << false << QList<int>{} << 0
-                                               << QStringList{r, "plain:Status error: -1"};
-}
-
-// After an earlier success: a failed read or write forgets the last
-// terminal, a status leaves it alone; the choice is remembered either way.
-void TestNetworkDialog::retries()
-{
-    QFETCH(int, mode);
-    QFETCH(bool, listening);
-    QFETCH(QList<int>, codes);
-    QFETCH(QStringList, expected);
-    rememberLoopback(2);
-    const QString chosen = QStringLiteral("gatewayone (127.0.0.1), COM2");
-    m_sheet->record = {true, true, 2, 0, kLoopback, 15027};
-    m_sheet->lastRead = chosen;
-    m_sheet->applyEnabled = true;
-    for (int code : codes)
-        m_gateway->pushBehaviour(failing(code));
-    const quint16 port = listening ? m_gateway->port() : unusedPort();
-
-    runDialog(static_cast<NetworkMode>(mode), [&](CNetworkDlg& dlg) {
-        // The terminal chosen last is offered; only the port is new.
-        QCOMPARE(dlg.computerList()->currentText() + dlg.serialList()->currentText(), QStringLiteral("gatewayone02"));
-        setPort(dlg, port);
-        press(dlg);
-    });
-
-    QCOMPARE(messages(), expected);
-    const QList<QByteArray> sent = m_gateway->requests();
-    QTEST(int(sent.size()), "requests");
-    QCOMPARE(sent.count(sent.value(0)), sent.size());   // every retry repeats the request
-    const bool kept = mode == 2 || expected.first().startsWith(QLatin1String("info:"));
-    QCOMPARE(m_sheet->record.valid, kept);
-    QCOMPARE(m_sheet->applyEnabled, kept);
-    QCOMPARE(m_sheet->lastRead, kept ? chosen : QStringLiteral("Not selected."));
-    QCOMPARE(m_sheet->log.size(), std::size_t(kept && mode == 1 ? 1 : 0));
-    QCOMPARE(Profile().ipPort(), int(port));
-}
-
-// A gateway that takes the connection and never answers: the windows stay
-// alive under the progress box, whose Cancel ends the request at once and
-// leaves out the retries.
-void TestNetworkDialog::cancelEndsARequestAtOnce()
-{
-    rememberLoopback(1);
-    Behaviour silent;
-    silent.mode = gatewaysim::Mode::Silent;
-    m_gateway->setDefaultBehaviour(silent);
-    QElapsedTimer sinceCancel;
-    bool cursorKept = false;
-    // Found and pressed by the event loop that runs while the request waits.
-    std::function<void()> pressCancel = [&] {
-        auto* box = qobject_cast<QProgressDialog*>(QApplication::activeModalWidget());
-        if (!box || box->objectName() != QLatin1String("remoteProgress") || !box->isVisible()) {
-            QTimer::singleShot(20, pressCancel);
-            return;
-        }
-        auto* cancel = box->findChild<QPushButton*>();
-        QVERIFY(cancel);
-        cursorKept = QGuiApplication::overrideCursor() && QGuiApplication::overrideCursor()->shape() == Qt::WaitCursor;
-        sinceCancel.start();
-        QTest::mouseClick(cancel, Qt::LeftButton);
-    };
-    runDialog(NetworkMode::Read, [&](CNetworkDlg& dlg) {
-        setPort(dlg, m_gateway->port());
-        QTimer::singleShot(0, pressCancel);
-        press(dlg);
-    });
-    QVERIFY(sinceCancel.isValid());
-    QVERIFY2(sinceCancel.elapsed() < 1000, qPrintable(QString::number(sinceCancel.elapsed())));
-    QVERIFY(cursorKept);
-    QCOMPARE(m_gateway->requests().size(), 1);
-    QCOMPARE(messages(), QStringList{"stop:Reading error: -1"});
-    QVERIFY(!m_sheet->record.valid);
-}
-
-void TestNetworkDialog::serialPortList_data()
-{
-    QTest::addColumn<QString>("computer");
-    QTest::addColumn<bool>("listening");
-    QTest::addColumn<int>("code");
-    QTest::addColumn<QStringList>("expected");
-    QTest::newRow("nothing listening")
-        << kLoopback << false << 0 << QStringList{refused(), "plain:Error while getting COM ports"};
-    QTest::newRow("gateway error") << kLoopback << true << 6 << QStringList{"plain:Error while getting COM ports"};
-    QTest::newRow("no address") << QString() << true << 0 << QStringList{};
-}
-
-void TestNetworkDialog::serialPortList()
-{
-    QFETCH(QString, computer);
-    QFETCH(bool, listening);
-    QFETCH(int, code);
-    if (code != 0)
-        m_gateway->pushBehaviour(failing(code));
-
-    runDialog(NetworkMode::Read, [&](CNetworkDlg& dlg) {
-        setPort(dlg, listening ? m_gateway->port() : unusedPort());
-        typeComputer(dlg, computer);
-        dropDown(dlg.serialList());
-        QCOMPARE(dlg.serialList()->count(), 0);
-    });
-    QTEST(messages(), "expected");
-    QCOMPARE(m_gateway->requests().size(), listening && !computer.isEmpty() ? 1 : 0);
-}
-
-// A port out of range (which texts are ports is the parser's), no computer,
-// no serial port: each is named, nothing is sent or remembered.
-void TestNetworkDialog::missingChoices()
-{
-    const QString rangeMessage = QStringLiteral("plain:Enter a whole number from 1024 to 65535.");
-    runDialog(NetworkMode::Write, [&](CNetworkDlg& dlg) {
-        typeComputer(dlg, kLoopback);
-        setPort(dlg, 1023);
-        dropDown(dlg.serialList());   // not even the serial port list is asked for
-        QCOMPARE(dlg.serialList()->count(), 0);
-        dlg.serialList()->addItem(QStringLiteral("01"), 1);
-        dlg.serialList()->setCurrentIndex(0);
-        press(dlg);
-        QCOMPARE(messages(), (QStringList{rangeMessage, rangeMessage}));
-        m_prompter->messages.clear();
-        dlg.serialList()->clear();
-        setPort(dlg, m_gateway->port());
-        typeComputer(dlg, QString());
-        press(dlg);
-        typeComputer(dlg, kLoopback);
-        press(dlg);
-    });
-    QCOMPARE(messages(), (QStringList{"plain:Select or enter computer name", "plain:Select COM port"}));
-    QVERIFY(m_gateway->requests().isEmpty());
-    QCOMPARE(m_page->remoteText(), QStringLiteral("Not selected."));
-    QCOMPARE(Profile().ipPort(), 15027);
-}
-
-void TestNetworkDialog::remembersForTheNextTime()
-{
-    runDialog(NetworkMode::Read, [&](CNetworkDlg& dlg) {
-        setPort(dlg, m_gateway->port());
-        dropDown(dlg.computerList());
-        dlg.computerList()->setCurrentIndex(1);   // gatewayone
-        chooseSerialPort(dlg, 2);
-        press(dlg);
-    });
-    m_gateway->clearRequests();
-    m_prompter->messages.clear();
-
-    runDialog(NetworkMode::Read, [&](CNetworkDlg& dlg) {
-        // The remembered terminal and port are offered, chosen.
-        QCOMPARE(items(dlg.computerList()), QStringList{"gatewayone"});
-        QCOMPARE(dlg.computerList()->currentIndex(), 0);
-        QCOMPARE(dlg.computerList()->itemData(0).toUInt(), kLoopbackAddress);
-        QCOMPARE(items(dlg.serialList()), QStringList{"02"});
-        QCOMPARE(dlg.portEdit()->text(), QString::number(m_gateway->port()));
-        press(dlg);
-        // Opening the lists replaces the offer with fresh lists; the name
-        // shown still counts as chosen.
-        dropDown(dlg.computerList());
-        QCOMPARE(dlg.computerList()->currentIndex(), 1);
-        dropDown(dlg.serialList());
-        QCOMPARE(items(dlg.serialList()), (QStringList{"01", "02"}));
-    });
-    QCOMPARE(messages(), QStringList{"info:Configuration read successfully."});
-    QCOMPARE(m_gateway->requests(),
-             (QList<QByteArray>{"VeTr 1 0000000 plok 2 gEPT.", "VeTr 1 0000000 plok 1 TEST."}));
-}
-
-// A typed address is offered again as such; a typed name is not.
-void TestNetworkDialog::typedComputer()
-{
-    runDialog(NetworkMode::Status, [&](CNetworkDlg& dlg) {
-        setPort(dlg, m_gateway->port());
-        typeComputer(dlg, QStringLiteral(" 127.0.0.1 "));
-        chooseSerialPort(dlg, 2);
-        press(dlg);
-    });
-    m_prompter->messages.clear();
-
-    runDialog(NetworkMode::Read, [&](CNetworkDlg& dlg) {
-        QCOMPARE(items(dlg.computerList()), QStringList{kLoopback});
-        QCOMPARE(dlg.computerList()->itemData(0).toUInt(), kLoopbackAddress);
-        press(dlg);
-    });
-    QCOMPARE(messages(), QStringList{"info:Configuration read successfully."});
-    QCOMPARE(m_sheet->record.address, kLoopback);
-
-    // Typing over the offered entry: the typed text counts.
-    runDialog(NetworkMode::Read, [&](CNetworkDlg& dlg) {
-        typeComputer(dlg, QStringLiteral("127.0.0.2"));
-        press(dlg);
-    });
-    QCOMPARE(m_page->remoteSelection().address, htonl(0x7F000002));
-
-    // Names are not looked up: the request fails at the connect step, and
-    // nothing usable is remembered to offer again.
-    m_prompter->messages.clear();
-    runDialog(NetworkMode::Status, [&](CNetworkDlg& dlg) {
-        typeComputer(dlg, QStringLiteral("gateway.example"));
-        press(dlg);
-    });
-    QCOMPARE(messages().size(), 2);
-    QVERIFY(messages()[0].startsWith(QLatin1String("plain:SOCKET ERROR function 'Connect()'")));
-    QCOMPARE(messages()[1], QStringLiteral("plain:Status error: -1"));
-    QCOMPARE(m_page->remoteText(), QStringLiteral("gateway.example (gateway.example), COM2"));
-    runDialog(NetworkMode::Status, [&](CNetworkDlg& dlg) { QCOMPARE(dlg.computerList()->count(), 0); });
-}
-
-void TestNetworkDialog::applyToLastFailures()
-{
-    const Limits& limits = *m_options.limits;
-    QCOMPARE(applyToLastRemote(*m_sheet, limits), -1);
-    QCOMPARE(messages(), QStringList{"plain:No terminal selected."});
-    // A serial record is not sent to any gateway.
-    m_prompter->messages.clear();
-    m_sheet->record = {true, false, 3, 9600, {}, 0};
-    QCOMPARE(applyToLastRemote(*m_sheet, limits), -1);
-    QVERIFY(messages().isEmpty());
-    QVERIFY(m_gateway->requests().isEmpty());
-
-    // A gateway's error is shown without a retry; the command stays usable.
-    m_sheet->record = {true, true, 1, 0, kLoopback, m_gateway->port()};
-    m_sheet->applyEnabled = true;
-    m_gateway->pushBehaviour(failing(4));
-    QCOMPARE(applyToLastRemote(*m_sheet, limits), 4);
-    QCOMPARE(m_gateway->requests().size(), 1);
-    QCOMPARE(messages(), QStringList{"plain:Writing error: 4"});
-    QVERIFY(m_sheet->log.empty());
-    QVERIFY(m_sheet->record.valid && m_sheet->applyEnabled);
-
-    // A gateway that went away: the socket message, then the write error.
-    m_prompter->messages.clear();
-    m_sheet->record.tcpPort = unusedPort();
-    QCOMPARE(applyToLastRemote(*m_sheet, limits), -1);
-    QCOMPARE(messages(), (QStringList{refused(), "plain:Writing error: -1"}));
-}
-
-void TestNetworkDialog::modeOfCommands()
-{
-    QCOMPARE(networkModeOf(32791), 0);
-    QCOMPARE(networkModeOf(32792), 1);
-    QCOMPARE(networkModeOf(32793), 2);
-    QCOMPARE(networkModeOf(32772), -1);
-    // A mode that is none of the three shows nothing.
-    runNetworkCommand(3, *m_sheet, *m_page, m_options);
-    QVERIFY(m_prompter->dialogs.isEmpty());
-}
-
-void TestNetworkDialog::screens()
-{
-    // Pictures for a person to look at (make screenshots).
-    const QString dir = qEnvironmentVariable("TERMSET_SCREENSHOT_DIR");
-    if (dir.isEmpty())
-        QSKIP("TERMSET_SCREENSHOT_DIR is not set");
-    QDir().mkpath(dir);
-    auto save = [&](QWidget* widget, const char* name) {
-        QVERIFY(widget->grab().save(QDir(dir).filePath(QString::fromLatin1(name))));
-    };
-    rememberLoopback(2);
-    const char* names[] = {"network-read.png", "network-write.png", "network-status.png"};
-    for (int mode = 0; mode <= 2; ++mode) {
-        CNetworkDlg dlg(static_cast<NetworkMode>(mode), *m_sheet, *m_page);
-        dlg.setDiscoverySources(m_options.discovery);
-        dlg.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
-        // Every control lies inside the dialog.
-        for (QWidget* child : dlg.findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
-            QVERIFY2(dlg.rect().contains(child->geometry()), qPrintable(child->objectName()));
-        save(&dlg, names[mode]);
-        if (mode == 0) {
-            dlg.computerList()->showPopup();   // the computer list dropped down
-            save(dlg.computerList()->view()->window(), "network-computer-list.png");
-            dlg.computerList()->hidePopup();
-        }
-    }
-}
 
 QTEST_MAIN(TestNetworkDialog)
 #include "tst_network_dialog.moc"
