@@ -39,7 +39,6 @@ namespace {
 
 const QString kLoopback = QStringLiteral("127.0.0.1");
 const quint32 kLoopbackAddress = htonl(INADDR_LOOPBACK);
-const QString kChosen = QStringLiteral("gatewayone (127.0.0.1), COM1");
 
 QString refused()
 {
@@ -206,11 +205,7 @@ private slots:
         QCOMPARE(m_sheet->remoteText, text);
         QCOMPARE(m_page->remoteText(), text);
         QCOMPARE(m_sheet->applyEnabled, unlocked);
-        const LastTerminal& record = m_sheet->record;
-        QVERIFY(record.valid && record.remote);
-        QCOMPARE(record.serialPort, quint8(2));
-        QCOMPARE(record.address, kLoopback);
-        QCOMPARE(record.tcpPort, m_gateway->port());
+        QVERIFY(m_sheet->record.valid && m_sheet->record.remote);   // where Apply To Last writes: tst_network_sheet
         QVERIFY(m_sheet->log.empty());
         QCOMPARE(m_page->remoteSelection().address, kLoopbackAddress);
         QCOMPARE(Profile().ipPort(), int(m_gateway->port()));
@@ -236,33 +231,6 @@ private slots:
         // A typed address is remembered as the address it stands for.
         QCOMPARE(m_page->remoteSelection().address, kLoopbackAddress);
         QCOMPARE(m_page->remoteSelection().name, kLoopback);
-    }
-
-    // The status text itself is the remote link's; here what the dialog adds:
-    // the serial port it names and what it leaves alone.
-    void status()
-    {
-        // An earlier serial read: the status leaves it alone.
-        m_sheet->record = {true, false, 3, 9600, {}, 0};
-        m_sheet->lastRead = QStringLiteral("COM3");
-        m_sheet->applyEnabled = true;
-
-        runDialog(NetworkMode::Status, [&](CNetworkDlg& dlg) {
-            setPort(dlg, m_gateway->port());
-            dropDown(dlg.computerList());
-            dlg.computerList()->setCurrentIndex(dlg.computerList()->findText(QStringLiteral("gatewayone")));
-            chooseSerialPort(dlg, 1);
-            press(dlg);
-        });
-
-        QCOMPARE(messages().size(), 1);
-        QVERIFY(messages()[0].startsWith(QStringLiteral("info:Time:")));
-        QCOMPARE(m_gateway->requests().last(), QByteArray("VeTr 1 0000000 plok 1 STAT."));
-        QCOMPARE(m_sheet->lastRead, QStringLiteral("COM3"));
-        QVERIFY(m_sheet->applyEnabled && m_sheet->record.valid && !m_sheet->record.remote);
-        QVERIFY(m_sheet->log.empty());
-        // The choice is remembered all the same.
-        QCOMPARE(m_page->remoteText(), kChosen);
     }
 
     void retries_data()
