@@ -1,7 +1,7 @@
 // The Remote commands and Apply To Last through the real main sheet, with
 // the network dialog handed to it as its runner, as the program does: a
 // remote read from the menu, unlocking, Apply To Last to the same gateway
-// with its line in the transfer log, and a remote write from the menu.
+// with its line in the transfer log.
 
 #include "AppPaths.h"
 #include "CNetworkDlg.h"
@@ -98,23 +98,11 @@ private slots:
         QFile log(apppaths::transferLogPath());
         QVERIFY(log.open(QIODevice::ReadOnly));
         const QList<QByteArray> lines = log.readAll().split('\n');
-        log.close();
         QCOMPARE(lines.size(), 2);   // one line and the empty rest
         QVERIFY2(lines[0].endsWith(QStringLiteral("   COM_PORT: 02   REMOTE: 127.0.0.1:%1\r")
                                        .arg(m_gateway->port(), 5, 10, QLatin1Char('0'))
                                        .toLatin1()),
                  lines[0].constData());
-
-        // A remote write from the menu, to serial port 1: another line.
-        m_prompter->messages.clear();
-        queueNetworkDialog(1);
-        sheet.runCommand(cmd::kRemoteWrite);
-        QCOMPARE(m_prompter->messageTexts(), QStringList{"Configuration written successfully."});
-        QCOMPARE(m_gateway->terminal(1).eeprom[11], quint16(0x00FF));
-        QCOMPARE(sheet.lastReadText(), QStringLiteral("127.0.0.1 (127.0.0.1), COM1"));
-        QCOMPARE(sheet.lastTerminal().serialPort, quint8(1));
-        QVERIFY(log.open(QIODevice::ReadOnly));
-        QCOMPARE(log.readAll().count('\n'), 2);
     }
 
 private:
