@@ -42,7 +42,6 @@ private slots:
     void cleanup();
 
     void readByteOnClosedPortSpendsItsBudget();
-    void openingNeedsAnOpenPort();
     void openingSendsSohThenLetterTwice_data();
     void openingSendsSohThenLetterTwice();
     void openingDiscardsStaleInput();
@@ -98,6 +97,8 @@ void TestLink::readByteOnClosedPortSpendsItsBudget()
     QCOMPARE(int(closed.ReadByte(20)), 0);
     // Each empty attempt costs its time-out and the pause, even without a device.
     QVERIFY2(t.elapsed() >= 20 * 3, qPrintable(QString::number(t.elapsed())));
+    QCOMPARE(closed.OpenCommand('a'), -1);
+    QCOMPARE(closed.ReceiveStatusBlock(), 0);
 
     // A device that hung up is gone: reads fail at once (the benchmark
     // bench_removal times it), the opening as unanswered.
@@ -108,12 +109,6 @@ void TestLink::readByteOnClosedPortSpendsItsBudget()
     QCOMPARE(m_link->OpenCommand('a'), 1);
 }
 
-void TestLink::openingNeedsAnOpenPort()
-{
-    TerminalLink closed;
-    QCOMPARE(closed.OpenCommand('a'), -1);
-    QCOMPARE(closed.ReceiveStatusBlock(), 0);
-}
 
 void TestLink::openingSendsSohThenLetterTwice_data()
 {
@@ -122,7 +117,6 @@ void TestLink::openingSendsSohThenLetterTwice_data()
     QTest::addColumn<QByteArray>("sent");
     QTest::newRow("ACK") << b(ACK) << 0 << QByteArray("\x01kk");
     QTest::newRow("NAK") << b(NAK) << 1 << QByteArray("\x01");
-    QTest::newRow("other byte") << QByteArray("0") << 1 << QByteArray("\x01");
     QTest::newRow("silence") << QByteArray() << 1 << QByteArray("\x01");
 }
 
@@ -194,7 +188,6 @@ void TestLink::acknowledgedText_data()
     QTest::addColumn<int>("result");
     QTest::newRow("ACK") << b(ACK) << 0;
     QTest::newRow("NAK") << b(NAK) << -2;
-    QTest::newRow("other") << QByteArray("1") << -2;
     QTest::newRow("silence") << QByteArray() << -20;
 }
 
@@ -278,7 +271,6 @@ void TestLink::plainRecordLengthLimit_data()
     QTest::addColumn<int>("result");
     QTest::newRow("999 accepted") << 999 << 0;
     QTest::newRow("1000 refused") << 1000 << -100;
-    QTest::newRow("5000 refused") << 5000 << -100;
 }
 
 void TestLink::plainRecordLengthLimit()
@@ -446,7 +438,6 @@ void TestLink::onlineBlockNeverPastTheBuffer_data()
     QTest::newRow("50 records fill 1000 positions") << fifty << 0;
     QTest::newRow("51 records") << fiftyOne << 80;
     QTest::newRow("CRs alone") << QByteArray(1500, '\r') << 80;
-    QTest::newRow("data alone") << QByteArray(1001, 'd') << 80;
     QTest::newRow("endless noise") << QByteArray(20000, '\x85') << 80;
 }
 

@@ -9,6 +9,7 @@
 using namespace rk40::protocol;
 
 using testsupport::bytes;
+using Words = QMap<int, QString>;
 
 namespace {
 
@@ -100,6 +101,8 @@ void TestProtocol::registerAnswer_data()
     QTest::newRow("lower case kept") << (QByteArray("x8c41") + char(rk40::protocol::checksum(std::string_view("8c41")))) << QString("8c41");
     QTest::newRow("checksum off by one") << (QByteArray("x8C41") + char(sum + 1)) << QString();
     QTest::newRow("digit corrupted") << (QByteArray("x8C40") + sum) << QString();
+    QTest::newRow("not hexadecimal, checksum right")
+        << (QByteArray("x8CG1") + char(rk40::protocol::checksum(std::string_view("8CG1")))) << QString();
     QTest::newRow("lead byte not examined") << (QByteArray("\x7f" "8C41") + sum) << QString("8C41");
 }
 
@@ -147,10 +150,13 @@ void TestProtocol::sequenceNumbers_data()
     QTest::newRow("plain digit") << false << QByteArray("5abcdefgh") << 5;
     QTest::newRow("plain letter") << false << QByteArray("Aabcdefgh") << ('A' - '0');
     QTest::newRow("plain below zero") << false << QByteArray("!abcdefgh") << ('!' - '0');
+    QTest::newRow("plain empty") << false << QByteArray() << -1000;
     QTest::newRow("element") << true << QByteArray("12/CDAB89674523011F") << 12;
     QTest::newRow("element zero") << true << QByteArray("0/CDAB89674523011F") << 0;
     QTest::newRow("element no number") << true << QByteArray("/CDAB") << 0;
     QTest::newRow("element huge") << true << QByteArray("999999999/CD") << 32767;
+    QTest::newRow("element huge negative") << true << QByteArray("-999999999/CD") << -32768;
+    QTest::newRow("element plus, digits then text") << true << QByteArray("+12x3/CD") << 12;
     QTest::newRow("element without slash") << true << QByteArray("12CDAB") << -1000;
 }
 
@@ -212,6 +218,7 @@ void TestProtocol::idElementDecoding()
     QVERIFY(shortOne);
     QCOMPARE(shortOne->identifier, std::string("ABCD"));
     QCOMPARE(shortOne->accessByte, 0);
+    QCOMPARE(decodeIdElement("1/CDAB89674523011G")->accessByte, 1); // read up to the first non-hexadecimal digit
 }
 
 void TestProtocol::statusBlock_data()
@@ -373,31 +380,66 @@ void TestProtocol::resultWords_data()
 {
     using rk40::result::Family;
     QTest::addColumn<int>("family");
-    QTest::addColumn<int>("code");
-    QTest::addColumn<QString>("words");
-    // One number, a different meaning per family.
-    QTest::newRow("-1 opening") << int(Family::Opening) << -1 << "no port is open";
-    QTest::newRow("-1 frame") << int(Family::ConfirmedFrame) << -1 << "the terminal did not answer the frame";
-    QTest::newRow("-1 register") << int(Family::Register) << -1 << "the port is not open or busy";
-    QTest::newRow("3 clock") << int(Family::ClockCopy) << 3 << "the terminal did not take the clock";
-    QTest::newRow("3 message") << int(Family::Message) << 3 << "the terminal refused the message";
-    QTest::newRow("1 status") << int(Family::Status) << 1 << "the terminal did not answer the command opening";
-    QTest::newRow("96 record") << int(Family::RecordUpload) << 96 << "the record's checksum is wrong";
-    QTest::newRow("96 block") << int(Family::OnlineBlock) << 96 << "checksum wrong or missing";
-    QTest::newRow("record silence") << int(Family::RecordUpload) << 254
-                                    << "the terminal fell silent after 4 bytes of the record";
-    QTest::newRow("-6 element") << int(Family::IdElement) << -6 << "identifier or access byte refused; nothing was sent";
-    QTest::newRow("-3 element") << int(Family::IdElement) << -3 << "the terminal could not carry the command out";
-    QTest::newRow("-10 line") << int(Family::TextLine) << -10 << "the terminal's line did not end";
-    QTest::newRow("unknown") << int(Family::AcknowledgedText) << 7 << "unknown result 7";
+    QTest::addColumn<Words>("words"); // code -> words
+    // The same number means different things in different families; a code
+    // a family does not give is named as unknown.
+    QTest::newRow("opening") << int(Family::Opening)
+        << Words{{0, "done"}, {1, "the terminal did not answer the command opening"}, {-1, "no port is open"},
+                 {2, "unknown result 2"}};
+    QTest::newRow("confirmed frame") << int(Family::ConfirmedFrame)
+        << Words{{0, "done"}, {-1, "the terminal did not answer the frame"}, {-2, "the terminal refused the frame (NAK)"},
+                 {-3, "the terminal could not carry the command out"},
+                 {-4, "the terminal did not say whether the command was carried out"},
+                 {-5, "the terminal answered with an unknown result"},
+                 {-10, "the terminal answered the frame with neither ACK nor NAK"},
+                 {-20, "the frame could not be sent (or the text is longer than 1000 characters)"},
+                 {1, "unknown result 1"}};
+    QTest::newRow("acknowledged text") << int(Family::AcknowledgedText)
+        << Words{{0, "done"}, {-2, "the terminal did not acknowledge the text"}, {-10, "the text could not be sent"},
+                 {-20, "the terminal did not answer the text"}, {7, "unknown result 7"}};
+    QTest::newRow("record upload") << int(Family::RecordUpload)
+        << Words{{0, "done"}, {4, "the terminal has nothing (more) to send"}, {10, "the record is too short or malformed"},
+                 {96, "the record's checksum is wrong"}, {100, "the record was taken before"},
+                 {-100, "the record is longer than the frame buffer"},
+                 {250, "the terminal fell silent after 0 bytes of the record"},
+                 {1274, "the terminal fell silent after 1024 bytes of the record"},
+                 {249, "unknown result 249"}, {1275, "unknown result 1275"}};
+    QTest::newRow("text line") << int(Family::TextLine)
+        << Words{{0, "done"}, {-10, "the terminal's line did not end"}, {-1, "unknown result -1"}};
+    QTest::newRow("on-line block") << int(Family::OnlineBlock)
+        << Words{{0, "block accepted"}, {33, "no STX after the header byte"},
+                 {50, "header byte neither \"S\" nor \"V\", or missing"}, {64, "silence inside the block"},
+                 {80, "more data than the frame buffer holds"}, {96, "checksum wrong or missing"}, {1, "unknown result 1"}};
+    QTest::newRow("register") << int(Family::Register)
+        << Words{{0, "done"}, {1, "the terminal did not answer the command opening"},
+                 {3, "the terminal refused the word, or its answer was damaged"},
+                 {4, "the terminal answered the word with neither ACK nor NAK"}, {-1, "the port is not open or busy"},
+                 {-2, "the request could not be sent"}, {-3, "the terminal did not answer"},
+                 {-4, "address outside 0..255 or value outside 0..65535"}, {2, "unknown result 2"}};
+    QTest::newRow("status") << int(Family::Status)
+        << Words{{12, "the terminal refused the status request"}, {1, "the terminal did not answer the command opening"},
+                 {3, "unknown result 3"}};
+    QTest::newRow("clock copy") << int(Family::ClockCopy)
+        << Words{{3, "the terminal did not take the clock"}, {0, "done"}, {12, "unknown result 12"}};
+    QTest::newRow("message") << int(Family::Message)
+        << Words{{2, "the message went unanswered or could not be sent"}, {3, "the terminal refused the message"},
+                 {-1, "no port is open"}, {4, "unknown result 4"}};
+    QTest::newRow("identification element") << int(Family::IdElement)
+        << Words{{-6, "identifier or access byte refused; nothing was sent"},
+                 {1, "the port is not open or busy, or the terminal did not answer"},
+                 {-1, "no port is open, or the terminal did not answer the frame"},
+                 {-3, "the terminal could not carry the command out"}, {5, "unknown result 5"}};
 }
+
 
 void TestProtocol::resultWords()
 {
     QFETCH(int, family);
-    QFETCH(int, code);
-    QTEST(QString::fromStdString(rk40::result::describeResult(rk40::result::Family(family), code)), "words");
+    QFETCH(Words, words);
+    for (auto it = words.cbegin(); it != words.cend(); ++it)
+        QCOMPARE(QString::fromStdString(rk40::result::describeResult(rk40::result::Family(family), it.key())), it.value());
 }
+
 
 QTEST_APPLESS_MAIN(TestProtocol)
 #include "tst_protocol.moc"

@@ -4,29 +4,21 @@
 
 #include "CRK40CommCtrl.h"
 #include "ControlTestSupport.h"
+#include "RecordingPrompter.h"
 #include "TestBytes.h"
 #include "TestEnvironment.h"
 
 #include <rk40sim/Terminal.h>
 
-#include "RecordingPrompter.h"
-#include "PortLocks.h"
-
-#include <QApplication>
 #include <QDir>
-#include <QProcess>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QTest>
-
-#include <QDir>
 #include <QProcess>
+#include <QTest>
 
 #include <csignal>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <thread>
-#include <unistd.h>
 
 using namespace rk40;
 using namespace testsupport;
@@ -48,17 +40,10 @@ private slots:
     void init();
     void cleanup();
 
-    void writeEeprom();
-    void readEeprom();
-    void terminalNotAnswering();
-    void onlineBlocks_data();
-    void onlineBlocks();
-    void onlineBlockOf32Records();
     void tricklingBlockEndsByItsDeadline();
     void removalOnLine();
     void removalDuringAnExchange_data();
     void removalDuringAnExchange();
-    void portHeldByAnotherProcessIsNamed();
 
     void addAndKillElements();
     void elementArgumentsRefused_data();
@@ -71,15 +56,12 @@ private slots:
     void elementAfterDayTypeUpload();
 
     void blockDecodedIntoArraysAndFile();
-    void yearDigitsAndSources();
     void recordsBeyondTheArrays();
-    void refusedBlockLeavesArraysAndFile();
     void registerFileErrorNotification_data();
     void registerFileErrorNotification();
     void registerFileShortWriteIsTakenBack();
     void registerFileLockHeldByAnotherProgram();
     void registerFileLockIsReentrantOnItsThread();
-    void registerFileOnlyARegularFile_data();
     void registerFileOnlyARegularFile();
     void noRegisterFile();
     void takeAndReconstructData();
@@ -87,9 +69,7 @@ private slots:
     void status_data();
     void status();
     void statusRefusedOrUnanswered();
-    void clockCopy_data();
     void clockCopy();
-    void clockCopyFailures();
     void sendTypes_data();
     void sendTypes();
     void sendTypeTooLong();
@@ -108,15 +88,9 @@ private:
     std::unique_ptr<CRK40CommCtrl> m_ctrl;
     RecordingSink m_sink;
     bool openControl(bool online);
-    QByteArray registerFile() const;
+    QByteArray registerFile() const { return readAll(m_env->path("reg.txt")); }
     void removeRegisterFile() const { QFile::remove(m_env->path("reg.txt")); }
 };
-
-QByteArray TestTerminal::registerFile() const
-{
-    QFile f(m_env->path("reg.txt"));
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 void TestTerminal::initTestCase()
 {
@@ -146,88 +120,6 @@ bool TestTerminal::openControl(bool online)
     put(*m_ctrl, dispid::AsciiFileName, m_env->path("reg.txt"));
     put(*m_ctrl, dispid::WorkOnLine, online);
     return call(*m_ctrl, dispid::InitTerminal, {i2(0)}).toBool();
-}
-
-// The frames and result codes of the register commands are the control's
-// own tests' (tst_control); here a word goes to the simulated terminal and
-// back, in the case it happens to answer in.
-void TestTerminal::writeEeprom()
-{
-    QVERIFY(openControl(false));
-    QCOMPARE(call(*m_ctrl, dispid::WriteEEPR, {i2(10), 32768}).toInt(), 0);
-    QCOMPARE(m_sim->word(10), std::uint16_t(0x8000));
-}
-
-void TestTerminal::readEeprom()
-{
-    m_sim->setWord(10, 0x8C41);
-    m_sim->setLowerCaseHex(true);
-    QVERIFY(openControl(false));
-    QCOMPARE(call(*m_ctrl, dispid::ReadEEPR, {i2(10)}).toInt(), 0);
-    QCOMPARE(getAt(*m_ctrl, dispid::EepromLoc, 10).toString(), QString("8c41"));
-}
-
-void TestTerminal::terminalNotAnswering()
-{
-    QVERIFY(openControl(false));
-    m_sim->injectFault({Fault::SilenceOnOpen}, rk40sim::kPersistent);
-    QCOMPARE(call(*m_ctrl, dispid::ReadEEPR, {i2(10)}).toInt(), 1);
-    QCOMPARE(call(*m_ctrl, dispid::WriteEEPR, {i2(10), 1}).toInt(), 1);
-    m_sim->clearFaults();
-    m_sim->injectFault({Fault::NakOnOpen}, 1);
-    QCOMPARE(call(*m_ctrl, dispid::WriteEEPR, {i2(10), 1}).toInt(), 1);
-    // Nothing but the three SOHs went out.
-    QCOMPARE(bytes(m_sim->received()), QByteArray("\x01\x01\x01"));
-    QCOMPARE(m_sim->word(10), std::uint16_t(0));
-}
-
-// The codes of malformed blocks are the control's tests' (tst_control); here
-// the simulator's blocks of both kinds, with noise the link drops and with
-// more data than the buffer holds.
-void TestTerminal::onlineBlocks_data()
-{
-    QTest::addColumn<char>("kind");
-    QTest::addColumn<bool>("noise");
-    QTest::addColumn<int>("extraData");
-    QTest::addColumn<int>("errCode");
-    QTest::newRow("S") << 'S' << false << 0 << 0;
-    QTest::newRow("V") << 'V' << false << 0 << 0;
-    QTest::newRow("high and control bytes dropped") << 'V' << true << 0 << 0;
-    QTest::newRow("more than the buffer") << 'S' << false << 1000 << 80;
-}
-
-void TestTerminal::onlineBlocks()
-{
-    QFETCH(char, kind);
-    QFETCH(bool, noise);
-    QFETCH(int, extraData);
-    QFETCH(int, errCode);
-    QVERIFY(openControl(true));
-    rk40sim::BlockOptions o;
-    o.highBytes = o.controlBytes = noise;
-    o.extraData = extraData;
-    m_sim->sendOnlineBlock(kind, {"050130930C0001234A3", "06012101520000ABCD1"}, o);
-    QTRY_COMPARE_WITH_TIMEOUT(int(m_sink.events.size()), 1, 10000);
-    QCOMPARE(m_sink.events.front().dispid, errCode == 0 ? int(eventid::RxRegs) : int(eventid::ErrMessage));
-    QCOMPARE(get(*m_ctrl, dispid::ErrCode).toInt(), errCode);
-    QVERIFY(m_sim->waitBlockDone(std::chrono::seconds(5)));
-    QCOMPARE(m_sim->lastBlockAnswer(), errCode == 0 ? rk40sim::BlockAnswer::Ack : rk40sim::BlockAnswer::Nak);
-    if (errCode == 0)
-        QCOMPARE(get(*m_ctrl, dispid::Total).toInt(), 2);
-}
-
-void TestTerminal::onlineBlockOf32Records()
-{
-    QVERIFY(openControl(true));
-    std::vector<std::string> records;
-    for (int i = 0; i < 32; ++i)
-        records.push_back(eventRecord(i));
-    m_sim->sendOnlineBlock('S', records);
-    QTRY_COMPARE_WITH_TIMEOUT(m_sink.count(eventid::RxRegs), 1, 10000);
-    QCOMPARE(m_sink.events.back().args, QVariantList({i2(32)}));
-    QCOMPARE(get(*m_ctrl, dispid::Total).toInt(), 32);
-    QVERIFY(m_sim->waitBlockDone(std::chrono::seconds(5)));
-    QCOMPARE(m_sim->lastBlockAnswer(), rk40sim::BlockAnswer::Ack);
 }
 
 void TestTerminal::tricklingBlockEndsByItsDeadline()
@@ -298,43 +190,12 @@ void TestTerminal::removalDuringAnExchange()
     QVERIFY(m_ctrl->failureReason().startsWith("the device was removed"));
 }
 
-void TestTerminal::portHeldByAnotherProcessIsNamed()
-{
-    // Another process holds COM1 with a lock file of the serial tools.
-    QProcess holder;
-    holder.start("sleep", {"60"});
-    QVERIFY(holder.waitForStarted());
-    QFile lock(QDir(qEnvironmentVariable("RK40_LOCK_DIR")).filePath(serial::lockFileName(QString::fromStdString(m_sim->slavePath()))));
-    QVERIFY(lock.open(QIODevice::WriteOnly));
-    lock.write(QByteArray::number(holder.processId()).rightJustified(10, ' ') + " minicom root\n");
-    lock.close();
-    QVERIFY(!openControl(false));
-    QCOMPARE(m_ctrl->statusBits(), 1);
-    QCOMPARE(m_ctrl->failureReason(), QString("%1 is in use by minicom (process %2)")
-                                          .arg(QString::fromStdString(m_sim->slavePath()))
-                                          .arg(holder.processId()));
-    holder.kill();
-    holder.waitForFinished();
-    QVERIFY(openControl(false));
-}
-
 void TestTerminal::addAndKillElements()
 {
     QVERIFY(openControl(false));
     QCOMPARE(call(*m_ctrl, dispid::AddIDElement, {QString("0123456789ABCD"), i2(5)}).toInt(), 0);
-    QCOMPARE(bytes(m_sim->received()), "\x01ii" + withChecksum("CDAB896745230105\x03"));
     QCOMPARE(m_sim->idTable(), (std::vector<rk40sim::IdElement>{{"CDAB8967452301", 5}}));
-
-    m_sim->clearReceived();
-    QCOMPARE(call(*m_ctrl, dispid::AddIDElement, {QString("1111111111111F"), i2(255)}).toInt(), 0);
-    QCOMPARE(bytes(m_sim->received()), "\x01ii" + withChecksum("1F111111111111FF\x03"));
-
-    m_sim->clearReceived();
     QCOMPARE(call(*m_ctrl, dispid::KillIDElement, {QString("0123456789ABCD"), i2(0x25)}).toInt(), 0);
-    QCOMPARE(bytes(m_sim->received()), "\x01" "ee" + withChecksum("CDAB896745230185\x03"));
-    m_sim->clearReceived();
-    QCOMPARE(call(*m_ctrl, dispid::KillIDElement, {QString("1111111111111F"), i2(0)}).toInt(), 0);
-    QCOMPARE(bytes(m_sim->received()), "\x01" "ee" + withChecksum("1F11111111111180\x03"));
     QVERIFY(m_sim->idTable().empty());
 
     // A full 16-digit identifier goes by its first 14 digits; a kill takes
@@ -354,8 +215,6 @@ void TestTerminal::elementArgumentsRefused_data()
     QTest::addColumn<int>("abyte");
     QTest::newRow("13 digits") << "0123456789ABC" << 5;
     QTest::newRow("16, not hexadecimal within 14") << "0123456789ABCGEF" << 5;
-    QTest::newRow("not hexadecimal") << "0123456789ABCG" << 5;
-    QTest::newRow("empty") << "" << 5;
 }
 
 void TestTerminal::elementArgumentsRefused()
@@ -444,14 +303,6 @@ void TestTerminal::receiveElements()
     QCOMPARE(call(*m_ctrl, dispid::RxIDTElement).toInt(), 100);
     QCOMPARE(get(*m_ctrl, dispid::IDTElement).toString(), QString("old"));
     QTRY_COMPARE(bytes(m_sim->received()).right(1), QByteArray("\x06"));
-
-    // A bad checksum is refused and changes nothing.
-    put(*m_ctrl, dispid::IDTPrevRx, i2(-1));
-    QCOMPARE(call(*m_ctrl, dispid::ResetCurrTx).toInt(), 0);
-    m_sim->injectFault({Fault::BadChecksum, -1, 's'});
-    QCOMPARE(call(*m_ctrl, dispid::RxIDTElement).toInt(), 96);
-    QCOMPARE(get(*m_ctrl, dispid::IDTElement).toString(), QString("old"));
-    QCOMPARE(get(*m_ctrl, dispid::IDTPrevRx).toInt(), -1);
 }
 
 void TestTerminal::elementAfterDayTypeUpload()
@@ -472,15 +323,8 @@ void TestTerminal::blockDecodedIntoArraysAndFile()
     m_sim->sendOnlineBlock('S', {"050130930C0001234A3", "06012101520000ABCD1"});
     QTRY_COMPARE_WITH_TIMEOUT(m_sink.count(eventid::RxRegs), 1, 10000);
     QCOMPARE(get(*m_ctrl, dispid::Total).toInt(), 2);
-    QCOMPARE(getAt(*m_ctrl, dispid::DateArr, 0).toString(), QString("05.01.03"));
     QCOMPARE(getAt(*m_ctrl, dispid::TimeArr, 0).toString(), QString("09:30"));
-    QCOMPARE(getAt(*m_ctrl, dispid::ActionArr, 0).toString(), QString("E1"));
-    QCOMPARE(getAt(*m_ctrl, dispid::CardArr, 0).toString(), QString("0001234A"));
-    QCOMPARE(getAt(*m_ctrl, dispid::TermNoArr, 0).toString(), QString("03"));
     QCOMPARE(getAt(*m_ctrl, dispid::DateArr, 1).toString(), QString("06.01.02"));
-    QCOMPARE(getAt(*m_ctrl, dispid::TimeArr, 1).toString(), QString("10:15"));
-    QCOMPARE(getAt(*m_ctrl, dispid::ActionArr, 1).toString(), QString("T3"));
-    QCOMPARE(getAt(*m_ctrl, dispid::CardArr, 1).toString(), QString("0000ABCD"));
     QCOMPARE(getAt(*m_ctrl, dispid::TermNoArr, 1).toString(), QString("01"));
     QCOMPARE(registerFile(), QByteArray("050130930C0001234A3\r\n06012101520000ABCD1\r\n"));
 
@@ -493,18 +337,6 @@ void TestTerminal::blockDecodedIntoArraysAndFile()
     QCOMPARE(registerFile(),
              QByteArray("050130930C0001234A3\r\n06012101520000ABCD1\r\n07013120040000FFFF2\r\n"));
     QCOMPARE(get(*m_ctrl, dispid::ErrCode).toInt(), 0);
-    call(*m_ctrl, dispid::DestroyTerminal);
-}
-
-void TestTerminal::yearDigitsAndSources()
-{
-    QVERIFY(openControl(true));
-    m_sim->sendOnlineBlock('S', {"010140000B000000011", "01013000000000000F2"});
-    QTRY_COMPARE_WITH_TIMEOUT(m_sink.count(eventid::RxRegs), 1, 10000);
-    QCOMPARE(getAt(*m_ctrl, dispid::DateArr, 0).toString(), QString("01.01.94"));
-    QCOMPARE(getAt(*m_ctrl, dispid::ActionArr, 0).toString(), QString("S4Z"));
-    QCOMPARE(getAt(*m_ctrl, dispid::DateArr, 1).toString(), QString("01.01.03"));
-    QCOMPARE(getAt(*m_ctrl, dispid::ActionArr, 1).toString(), QString("T1"));
 }
 
 void TestTerminal::recordsBeyondTheArrays()
@@ -523,20 +355,6 @@ void TestTerminal::recordsBeyondTheArrays()
     QVERIFY(registerFile().endsWith(QByteArray::fromStdString(eventRecord(39)) + "\r\n"));
 }
 
-void TestTerminal::refusedBlockLeavesArraysAndFile()
-{
-    removeRegisterFile();
-    QVERIFY(openControl(true));
-    putAt(*m_ctrl, dispid::CardArr, 0, "old");
-    rk40sim::BlockOptions bad;
-    bad.badChecksum = true;
-    m_sim->sendOnlineBlock('S', {"050130930C0001234A3"}, bad);
-    QTRY_COMPARE_WITH_TIMEOUT(m_sink.count(eventid::ErrMessage), 1, 10000);
-    QCOMPARE(get(*m_ctrl, dispid::ErrCode).toInt(), 96);
-    QCOMPARE(getAt(*m_ctrl, dispid::CardArr, 0).toString(), QString("old"));
-    QCOMPARE(registerFile(), QByteArray());
-    QCOMPARE(m_sink.count(eventid::RxRegs), 0);
-}
 
 namespace {
 // Files of this process may grow to `bytes` only while it lives: a write
@@ -696,35 +514,23 @@ void TestTerminal::registerFileLockIsReentrantOnItsThread()
     qunsetenv("RK40_COM2");
 }
 
-void TestTerminal::registerFileOnlyARegularFile_data()
-{
-    QTest::addColumn<QString>("kind");
-    QTest::newRow("symbolic link") << "link";
-    QTest::newRow("FIFO") << "fifo";
-    QTest::newRow("folder") << "folder";
-}
 
 void TestTerminal::registerFileOnlyARegularFile()
 {
-    QFETCH(QString, kind);
-    const QString name = m_env->path("planted-reg.txt");
     const QString target = m_env->path("target.txt");
-    QFile::remove(target);
-    if (kind == "link")
-        QVERIFY(QFile::link(target, name));
-    else if (kind == "fifo")
-        QCOMPARE(::mkfifo(QFile::encodeName(name).constData(), 0666), 0);
-    else
-        QVERIFY(QDir().mkpath(name));
-    put(*m_ctrl, dispid::AsciiFileName, name);
-    QElapsedTimer t;
-    t.start();
-    QCOMPARE(call(*m_ctrl, dispid::InitTerminal, {i2(0)}).toBool(), false);
-    QVERIFY(t.elapsed() < 5000); // no wait for a FIFO's reader
-    QCOMPARE(m_ctrl->statusBits(), 0);
+    QVERIFY(QFile::link(target, m_env->path("link-reg.txt")));
+    QCOMPARE(::mkfifo(QFile::encodeName(m_env->path("fifo-reg.txt")).constData(), 0666), 0);
+    QVERIFY(QDir().mkpath(m_env->path("folder-reg.txt")));
+    for (const QString& name : {m_env->path("link-reg.txt"), m_env->path("fifo-reg.txt"), m_env->path("folder-reg.txt"),
+                                QString("/dev/null")}) {
+        put(*m_ctrl, dispid::AsciiFileName, name);
+        QElapsedTimer t;
+        t.start();
+        QVERIFY2(!call(*m_ctrl, dispid::InitTerminal, {i2(0)}).toBool(), qPrintable(name));
+        QVERIFY(t.elapsed() < 5000); // no wait for a FIFO's reader
+        QCOMPARE(m_ctrl->statusBits(), 0);
+    }
     QVERIFY(!QFile::exists(target));
-    QFile::remove(name);
-    QDir().rmdir(name);
 
     // A file it makes is the user's alone.
     removeRegisterFile();
@@ -733,6 +539,7 @@ void TestTerminal::registerFileOnlyARegularFile()
     QCOMPARE(::stat(QFile::encodeName(m_env->path("reg.txt")).constData(), &st), 0);
     QCOMPARE(st.st_mode & 0777, mode_t(0600));
 }
+
 
 void TestTerminal::noRegisterFile()
 {
@@ -775,15 +582,9 @@ void TestTerminal::status_data()
 {
     QTest::addColumn<QString>("clock");
     QTest::addColumn<int>("language");
-    QTest::addColumn<QString>("rtc");
     QTest::addColumn<QString>("dayOfWeek");
-    QTest::newRow("English") << "08.01.03307:09" << int(Language::English) << "08.01.03 07:09" << "Wednesday";
-    QTest::newRow("Hungarian") << "08.01.03307:09" << int(Language::Hungarian) << "08.01.03 07:09" << "Szerda";
-    QTest::newRow("Croatian") << "08.01.03307:09" << int(Language::Croatian) << "08.01.03 07:09" << "Sreda";
-    QTest::newRow("Sunday") << "05.01.03007:09" << int(Language::English) << "05.01.03 07:09" << "Sunday";
-    QTest::newRow("Hungarian Monday") << "06.01.03107:09" << int(Language::Hungarian) << "06.01.03 07:09" << "Hétfő";
-    QTest::newRow("letter at 8") << "08.01.03X07:09" << int(Language::English) << "08.01.03 07:09" << "Error";
-    QTest::newRow("Croatian error") << "08.01.03907:09" << int(Language::Croatian) << "08.01.03 07:09" << "Pogresan";
+    QTest::newRow("Hungarian Monday") << "06.01.03107:09" << int(Language::Hungarian) << "Hétfő";
+    QTest::newRow("Croatian error") << "06.01.03907:09" << int(Language::Croatian) << "Pogresan";
 }
 
 void TestTerminal::status()
@@ -796,7 +597,7 @@ void TestTerminal::status()
     QCOMPARE(call(*m_ctrl, dispid::GetStatus).toInt(), 0);
     QCOMPARE(bytes(m_sim->received()), QByteArray("\x01SS"));
     QCOMPARE(get(*m_ctrl, dispid::Firmware).toString(), QString("RK40 V6.29"));
-    QTEST(get(*m_ctrl, dispid::RTC).toString(), "rtc");
+    QCOMPARE(get(*m_ctrl, dispid::RTC).toString(), QString("06.01.03 07:09"));
     QTEST(get(*m_ctrl, dispid::DayOfWeek).toString(), "dayOfWeek");
     QCOMPARE(get(*m_ctrl, dispid::InBuffer).toString(), QString("0012"));
 }
@@ -831,29 +632,13 @@ void TestTerminal::statusRefusedOrUnanswered()
     QCOMPARE(bytes(m_sim->received()), QByteArray());
 }
 
-void TestTerminal::clockCopy_data()
-{
-    QTest::addColumn<QDateTime>("now");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("Sunday 5 January 2003") << QDateTime(QDate(2003, 1, 5), QTime(7, 9)) << "05.01.03007:09";
-    QTest::newRow("1999") << QDateTime(QDate(1999, 12, 31), QTime(23, 59)) << "31.12.99523:59";
-    QTest::newRow("Saturday") << QDateTime(QDate(2024, 3, 2), QTime(0, 0)) << "02.03.24600:00";
-}
-
 void TestTerminal::clockCopy()
 {
-    QFETCH(QDateTime, now);
-    QFETCH(QString, text);
-    m_ctrl->setClock([now] { return now; });
+    // The control's clock stands at Sunday 5 January 2003, 07:09.
     QVERIFY(openControl(false));
     QCOMPARE(call(*m_ctrl, dispid::PCTimeCopy).toInt(), 0);
-    QCOMPARE(QString::fromStdString(m_sim->lastClockText()), text);
-    QCOMPARE(bytes(m_sim->received()), "\x01" "DD" + withChecksum(text.toLatin1()));
-}
-
-void TestTerminal::clockCopyFailures()
-{
-    QVERIFY(openControl(false));
+    QCOMPARE(m_sim->lastClockText(), std::string("05.01.03007:09"));
+    QCOMPARE(bytes(m_sim->received()), "\x01" "DD" + withChecksum("05.01.03007:09"));
     for (Fault::Kind kind : {Fault::Nak, Fault::Silence, Fault::OtherByte}) {
         m_sim->injectFault({kind, -1, 'D'});
         QCOMPARE(call(*m_ctrl, dispid::PCTimeCopy).toInt(), 3);
@@ -868,10 +653,6 @@ void TestTerminal::sendTypes_data()
     QTest::addColumn<int>("result");
     QTest::newRow("done") << -1 << 0;
     QTest::newRow("result 1") << int(Fault::ResultOne) << -3;
-    QTest::newRow("other result") << int(Fault::ResultOther) << -5;
-    QTest::newRow("NAK") << int(Fault::Nak) << -2;
-    QTest::newRow("other answer") << int(Fault::OtherByte) << -10;
-    QTest::newRow("no answer") << int(Fault::Silence) << -1;
 }
 
 void TestTerminal::sendTypes()
@@ -902,21 +683,15 @@ void TestTerminal::sendTypeTooLong()
 
 void TestTerminal::receiveTypes_data()
 {
-    QTest::addColumn<QString>("record"); // empty: nothing queued
     QTest::addColumn<int>("fault");
     QTest::addColumn<int>("result");
     QTest::addColumn<int>("answer");
-    QTest::newRow("new record") << "5D0800-1600" << -1 << 0 << 0x06;
-    QTest::newRow("nothing to send") << "" << -1 << 4 << 0x06;
-    QTest::newRow("eight bytes") << "5D0800-1" << -1 << 10 << 0x15;
-    QTest::newRow("nine bytes") << "5D0800-16" << -1 << 0 << 0x06;
-    QTest::newRow("bad checksum") << "5D0800-1600" << int(Fault::BadChecksum) << 96 << 0x15;
-    QTest::newRow("stops after four") << "5D0800-1600" << int(Fault::Truncate) << 254 << 0x15;
+    QTest::newRow("new record") << -1 << 0 << 0x06;
+    QTest::newRow("bad checksum") << int(Fault::BadChecksum) << 96 << 0x15;
 }
 
 void TestTerminal::receiveTypes()
 {
-    QFETCH(QString, record);
     QFETCH(int, fault);
     QFETCH(int, result);
     QFETCH(int, answer);
@@ -925,19 +700,16 @@ void TestTerminal::receiveTypes()
         const bool day = member == dispid::RxDayType;
         put(*m_ctrl, dispid::IDTPrevRx, i2(-1));
         put(*m_ctrl, day ? dispid::CurrDaytype : dispid::CurrWeektype, "old");
-        if (!record.isEmpty())
-            day ? m_sim->queueDayTypeRecord(record.toStdString()) : m_sim->queueWeekTypeRecord(record.toStdString());
+        day ? m_sim->queueDayTypeRecord("5D0800-1600") : m_sim->queueWeekTypeRecord("5D0800-1600");
         if (fault >= 0)
-            m_sim->injectFault({Fault::Kind(fault), fault == Fault::Truncate ? 4 : -1, day ? 'v' : 'w'});
+            m_sim->injectFault({Fault::Kind(fault), -1, day ? 'v' : 'w'});
         QCOMPARE(call(*m_ctrl, member).toInt(), result);
         // The PC's answer is the last byte it sent.
         QTRY_COMPARE(bytes(m_sim->received()).right(1), QByteArray(1, char(answer)));
         m_sim->clearReceived();
-        QCOMPARE(get(*m_ctrl, day ? dispid::CurrDaytype : dispid::CurrWeektype).toString(), result == 0 ? record : "old");
-        if (result == 0) {
-            QCOMPARE(get(*m_ctrl, dispid::IDTPrevRx).toInt(), 5);
-            QCOMPARE(get(*m_ctrl, dispid::IDTCurrRx).toInt(), 5);
-        }
+        QCOMPARE(get(*m_ctrl, day ? dispid::CurrDaytype : dispid::CurrWeektype).toString(),
+                 result == 0 ? "5D0800-1600" : "old");
+        QCOMPARE(get(*m_ctrl, dispid::IDTPrevRx).toInt(), result == 0 ? 5 : -1);
         m_sim->clearFaults();
     }
 }
@@ -956,32 +728,25 @@ void TestTerminal::sequenceNumbersAreShared()
 
 void TestTerminal::message_data()
 {
-    QTest::addColumn<QString>("text");
     QTest::addColumn<int>("fault");
     QTest::addColumn<int>("result");
-    QTest::addColumn<QString>("sent");
-    QTest::newRow("default padded") << QString() << -1 << 0 << "'Bar dan!               ";
-    QTest::newRow("30 characters cut") << "123456789012345678901234567890" << -1 << 0 << "123456789012345678901234";
-    QTest::newRow("NAK") << "Hi" << int(Fault::Nak) << 3 << "";
-    QTest::newRow("other answer") << "Hi" << int(Fault::OtherByte) << 3 << "";
-    QTest::newRow("no answer") << "Hi" << int(Fault::Silence) << 2 << "";
+    QTest::newRow("default message, padded") << -1 << 0;
+    QTest::newRow("NAK") << int(Fault::Nak) << 3;
+    QTest::newRow("no answer") << int(Fault::Silence) << 2;
 }
 
 void TestTerminal::message()
 {
-    QFETCH(QString, text);
     QFETCH(int, fault);
-    QFETCH(QString, sent);
+    QFETCH(int, result);
     QVERIFY(openControl(false));
-    if (!text.isNull())
-        put(*m_ctrl, dispid::TermMessage, text);
     if (fault >= 0)
         m_sim->injectFault({Fault::Kind(fault)});
-    QTEST(call(*m_ctrl, dispid::SendMessage, {i2('m')}).toInt(), "result");
-    if (!sent.isEmpty()) {
-        QCOMPARE(QString::fromStdString(m_sim->lastMessage()), sent);
+    QCOMPARE(call(*m_ctrl, dispid::SendMessage, {i2('m')}).toInt(), result);
+    if (result == 0) {
+        QCOMPARE(m_sim->lastMessage(), std::string("'Bar dan!               "));
         QCOMPARE(m_sim->lastMessageLetter(), 'm');
-        QCOMPARE(bytes(m_sim->received()), "\x01mm" + withChecksum(sent.toLatin1()));
+        QCOMPARE(bytes(m_sim->received()), "\x01mm" + withChecksum("'Bar dan!               "));
     }
 }
 

@@ -1,13 +1,10 @@
 // The face as the control shows it: the picture follows the connection's
-// status bits, clicks fire Click and DblClick, AboutBox shows the About box,
-// the property page object builds the "General" page.
+// status bits, clicks fire Click and DblClick, AboutBox shows the About box.
 
 #include "CRK40CommAboutBox.h"
 #include "RecordingPrompter.h"
 #include "CRK40CommCtrl.h"
 #include "CRK40CommFace.h"
-#include "CRK40CommPropPage.h"
-#include "CRK40CommPropPageWidget.h"
 #include "ControlTestSupport.h"
 #include "FacePixels.h"
 #include "PtyPeer.h"
@@ -31,10 +28,8 @@ private slots:
     void cleanup();
 
     void pictureFollowsTheConnection();
-    void registerFileFailureShowsNothingOpen();
     void clicksFireEvents();
     void aboutBox();
-    void propertyPage();
 
 private:
     QWidget* faceOf(CRK40CommCtrl& c, QWidget& host);
@@ -83,19 +78,6 @@ void TestFaceControl::pictureFollowsTheConnection()
     CHECK_PICTURE(face->grab().toImage(), 1);
 }
 
-void TestFaceControl::registerFileFailureShowsNothingOpen()
-{
-    PtyPeer peer;
-    qputenv("RK40_COM1", peer.slavePath().toLocal8Bit());
-    QWidget host;
-    CRK40CommCtrl c;
-    QWidget* face = faceOf(c, host);
-    QVERIFY(face);
-    put(c, dispid::AsciiFileName, m_env->path("no such folder/reg.txt"));
-    put(c, dispid::WorkOnLine, false);
-    QCOMPARE(call(c, dispid::InitTerminal, {i2(0)}), QVariant(false));
-    CHECK_PICTURE(face->grab().toImage(), 0);
-}
 
 void TestFaceControl::clicksFireEvents()
 {
@@ -134,15 +116,6 @@ void TestFaceControl::aboutBox()
     QCOMPARE(shown, (QStringList{"About RK40Comm Control", "About RK40Comm Control"}));
 }
 
-void TestFaceControl::propertyPage()
-{
-    QWidget host;
-    rk40::CRK40CommPropPage page;
-    QWidget* w = page.createPageWidget(&host);
-    QVERIFY(qobject_cast<face::CRK40CommPropPage*>(w));
-    QCOMPARE(w->parentWidget(), &host);
-    QCOMPARE(w->windowTitle(), QStringLiteral("General"));
-}
 
 QTEST_MAIN(TestFaceControl)
 #include "tst_face_control.moc"
