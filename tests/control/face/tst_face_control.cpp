@@ -24,29 +24,78 @@ class TestFaceControl : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void cleanup();
+    void initTestCase() { m_env = std::make_unique<TestEnvironment>(); }
 
-    void pictureFollowsTheConnection();
-    void clicksFireEvents();
-    void aboutBox();
+    void cleanup()
+    {
+        QCOMPARE(CRK40CommCtrl::liveObjects(), 0);
+        QVERIFY(QApplication::topLevelWidgets().isEmpty());
+    }
+
+    void pictureFollowsTheConnection()
+    {
+        PtyPeer peer;
+        qputenv("RK40_COM1", peer.slavePath().toLocal8Bit());
+        QWidget host;
+        CRK40CommCtrl c;
+        QPointer<QWidget> face = faceOf(c, host);
+        QVERIFY(face);
+        QCOMPARE(face->parentWidget(), &host);
+        CHECK_PICTURE(face->grab().toImage(), 0);
+
+        put(c, dispid::AsciiFileName, m_env->path("reg.txt"));
+        put(c, dispid::WorkOnLine, false);
+        QCOMPARE(call(c, dispid::InitTerminal, {i2(0)}), QVariant(true));
+        CHECK_PICTURE(face->grab().toImage(), 3);
+
+        // The register file is closed too, but the picture shows it open.
+        call(c, dispid::DestroyTerminal);
+        QCOMPARE(c.statusBits(), 1);
+        CHECK_PICTURE(face->grab().toImage(), 1);
+    }
+
+    void clicksFireEvents()
+    {
+        QWidget host;
+        CRK40CommCtrl c;
+        RecordingSink sink;
+        c.advise(&sink);
+        QWidget* face = faceOf(c, host);
+        QVERIFY(face);
+        QTest::mouseClick(face, Qt::LeftButton);
+        QCOMPARE(sink.count(eventid::Click), 1);
+        QCOMPARE(sink.count(eventid::DblClick), 0);
+        QTest::mousePress(face, Qt::LeftButton);
+        QTest::mouseDClick(face, Qt::LeftButton);
+        QTest::mouseRelease(face, Qt::LeftButton);
+        QCOMPARE(sink.count(eventid::Click), 1);
+        QCOMPARE(sink.count(eventid::DblClick), 1);
+        c.unadvise(&sink);
+    }
+
+    void aboutBox()
+    {
+        testsupport::RecordingPrompter prompter;
+        QStringList shown;
+        for (int i = 0; i < 2; ++i)
+            prompter.dialogHandlers.push_back([&](QDialog& d) {
+                shown << d.windowTitle();
+                return int(QDialog::Accepted);
+            });
+        CRK40CommCtrl c;
+        // With and without a face.
+        QVERIFY(c.invoke(dispid::AboutBox, component::InvokeKind::Method).ok());
+        QWidget host;
+        QVERIFY(faceOf(c, host));
+        QVERIFY(c.invoke(dispid::AboutBox, component::InvokeKind::Method).ok());
+        QCOMPARE(shown, (QStringList{"About RK40Comm Control", "About RK40Comm Control"}));
+    }
 
 private:
     QWidget* faceOf(CRK40CommCtrl& c, QWidget& host);
 
     std::unique_ptr<TestEnvironment> m_env;
 };
-
-void TestFaceControl::initTestCase()
-{
-    m_env = std::make_unique<TestEnvironment>();
-}
-
-void TestFaceControl::cleanup()
-{
-    QCOMPARE(CRK40CommCtrl::liveObjects(), 0);
-    QVERIFY(QApplication::topLevelWidgets().isEmpty());
-}
 
 QWidget* TestFaceControl::faceOf(CRK40CommCtrl& c, QWidget& host)
 {
@@ -55,67 +104,6 @@ QWidget* TestFaceControl::faceOf(CRK40CommCtrl& c, QWidget& host)
         face->resize(96, 96);
     return face;
 }
-
-void TestFaceControl::pictureFollowsTheConnection()
-{
-    PtyPeer peer;
-    qputenv("RK40_COM1", peer.slavePath().toLocal8Bit());
-    QWidget host;
-    CRK40CommCtrl c;
-    QPointer<QWidget> face = faceOf(c, host);
-    QVERIFY(face);
-    QCOMPARE(face->parentWidget(), &host);
-    CHECK_PICTURE(face->grab().toImage(), 0);
-
-    put(c, dispid::AsciiFileName, m_env->path("reg.txt"));
-    put(c, dispid::WorkOnLine, false);
-    QCOMPARE(call(c, dispid::InitTerminal, {i2(0)}), QVariant(true));
-    CHECK_PICTURE(face->grab().toImage(), 3);
-
-    // The register file is closed too, but the picture shows it open.
-    call(c, dispid::DestroyTerminal);
-    QCOMPARE(c.statusBits(), 1);
-    CHECK_PICTURE(face->grab().toImage(), 1);
-}
-
-
-void TestFaceControl::clicksFireEvents()
-{
-    QWidget host;
-    CRK40CommCtrl c;
-    RecordingSink sink;
-    c.advise(&sink);
-    QWidget* face = faceOf(c, host);
-    QVERIFY(face);
-    QTest::mouseClick(face, Qt::LeftButton);
-    QCOMPARE(sink.count(eventid::Click), 1);
-    QCOMPARE(sink.count(eventid::DblClick), 0);
-    QTest::mousePress(face, Qt::LeftButton);
-    QTest::mouseDClick(face, Qt::LeftButton);
-    QTest::mouseRelease(face, Qt::LeftButton);
-    QCOMPARE(sink.count(eventid::Click), 1);
-    QCOMPARE(sink.count(eventid::DblClick), 1);
-    c.unadvise(&sink);
-}
-
-void TestFaceControl::aboutBox()
-{
-    testsupport::RecordingPrompter prompter;
-    QStringList shown;
-    for (int i = 0; i < 2; ++i)
-        prompter.dialogHandlers.push_back([&](QDialog& d) {
-            shown << d.windowTitle();
-            return int(QDialog::Accepted);
-        });
-    CRK40CommCtrl c;
-    // With and without a face.
-    QVERIFY(c.invoke(dispid::AboutBox, component::InvokeKind::Method).ok());
-    QWidget host;
-    QVERIFY(faceOf(c, host));
-    QVERIFY(c.invoke(dispid::AboutBox, component::InvokeKind::Method).ok());
-    QCOMPARE(shown, (QStringList{"About RK40Comm Control", "About RK40Comm Control"}));
-}
-
 
 QTEST_MAIN(TestFaceControl)
 #include "tst_face_control.moc"
