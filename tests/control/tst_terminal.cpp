@@ -120,12 +120,15 @@ private slots:
         // The device is back (a new pseudo-terminal for COM1): no restart needed.
         m_sim = std::make_unique<rk40sim::Terminal>();
         qputenv("RK40_COM1", QByteArray::fromStdString(m_sim->slavePath()));
-        m_sim->setWord(10, 0x8123);
+        m_sim->setWord(10, 0x8C41);
+        m_sim->setLowerCaseHex(true);
         QVERIFY(openControl(true));
         QVERIFY(m_ctrl->failureReason().isEmpty());
         QVERIFY(m_ctrl->receptionRunning());
         QCOMPARE(call(*m_ctrl, dispid::ReadEEPR, {i2(10)}).toInt(), 0);
-        QCOMPARE(getAt(*m_ctrl, dispid::EepromLoc, 10).toString(), QString("8123"));
+        QCOMPARE(getAt(*m_ctrl, dispid::EepromLoc, 10).toString(), QString("8c41"));
+        QCOMPARE(call(*m_ctrl, dispid::WriteEEPR, {i2(11), 32768}).toInt(), 0);
+        QCOMPARE(m_sim->word(11), std::uint16_t(0x8000));
     }
 
     void removalDuringAnExchange_data()
@@ -570,6 +573,7 @@ private slots:
         QTest::addColumn<int>("result");
         QTest::newRow("done") << -1 << 0;
         QTest::newRow("result 1") << int(Fault::ResultOne) << -3;
+        QTest::newRow("other result") << int(Fault::ResultOther) << -5;
     }
 
     void sendTypes()
