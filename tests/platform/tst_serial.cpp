@@ -279,6 +279,9 @@ private slots:
         QCOMPARE(serial::comNumberForPath("/dev/pts/77"), 3);
         QCOMPARE(serial::comNumberForPath("/dev/pts/78"), 0);
         qunsetenv("RK40_COM3");
+        // COM1 and COM10 are the ends of the range.
+        QVERIFY(serial::assignComDevice(1, "/dev/ttyS0") && serial::assignComDevice(10, "/dev/ttyS0"));
+        QVERIFY(!serial::assignComDevice(0, "/dev/ttyS0") && !serial::assignComDevice(11, "/dev/ttyS0"));
         serial::setEnumerationSource({});
     }
 };
