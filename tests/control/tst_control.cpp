@@ -2,6 +2,7 @@
 // access and the on-line reception, end to end over pseudo-terminals.
 
 #include "CRK40CommCtrl.h"
+#include "CodePage.h"
 #include "TestBytes.h"
 #include "ControlTestSupport.h"
 #include "PropertyBag.h"
@@ -13,71 +14,476 @@
 #include <QApplication>
 #include <QTest>
 
-#include <sys/resource.h>
 #include <thread>
 
 using namespace rk40;
 using namespace testsupport;
-using component::InvokeKind;
 
 namespace {
 
 QByteArray b(char c) { return QByteArray(1, c); }
-
-double cpuSeconds()
-{
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
 } // namespace
 
 class TestControl : public QObject {
     Q_OBJECT
 private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
+    void initTestCase() { m_env = std::make_unique<TestEnvironment>(); }
 
-    void freshControlDefaults();
-    void typeLibraryDescribesEveryMember();
-    void persistenceUsesTheNamesAndOrder();
-    void persistenceRoundTrip();
-    void loadKeepsDefaultsForMissingOrWrongValues();
-    void everyPutMarksDirty();
-    void indexesOutsideTheTablesAreRefused_data();
-    void indexesOutsideTheTablesAreRefused();
-    void recordArrayPuts_data();
-    void recordArrayPuts();
+    void init()
+    {
+        for (int n = 1; n <= 10; ++n)
+            qunsetenv(qPrintable(QString("RK40_COM%1").arg(n)));
+    }
 
-    void languageOfTheWeekdayNames_data();
-    void languageOfTheWeekdayNames();
+    void cleanup() { QCOMPARE(CRK40CommCtrl::liveObjects(), 0); }
 
-    void registerFileInMissingFolder();
-    void portHeldByAnotherProgram();
-    void baudRateWithoutAConstant();
-    void portNumbers_data();
-    void portNumbers();
-    void commandsBeforeInitTerminalFailAtTheLock();
-    void commandsOnAPortWithoutTerminal();
-    void writeEeprom_data();
-    void writeEeprom();
-    void readEeprom_data();
-    void readEeprom();
-    void argumentsOutsideTheFrameAreRefused();
-    void afterDestroyTerminal();
-    void initTerminalTwice();
+    void typeLibraryDescribesEveryMember()
+    {
+        const component::TypeLibInfo& lib = rk40::typeLibrary();
+        QCOMPARE(lib.events.name, QString("_DRK40CommEvents"));
+        QCOMPARE(lib.coclass.name, QString("RK40Comm"));
+        for (int id = 1; id <= 43; ++id)
+            QVERIFY2(lib.dispatch.member(id), qPrintable(QString::number(id)));
+        QVERIFY(lib.dispatch.member(-552));
+        QCOMPARE(lib.dispatch.members.size(), std::size_t(44));
+        QCOMPARE(component::signature(*lib.dispatch.member(dispid::EepromLoc)), QString("property BSTR EepromLoc[I2 address]"));
+        QCOMPARE(lib.dispatch.member(dispid::EepromLoc)->indexCount, 256);
+        QCOMPARE(lib.dispatch.member(dispid::TimeArr)->indexCount, 32);
+        QVERIFY(lib.events.event(1) && lib.events.event(-600) && lib.events.event(-601));
+    }
 
-    void onlineBlockIsHandedOverAndAcknowledged();
-    void onlineBlockErrorsAreRefused_data();
-    void onlineBlockErrorsAreRefused();
-    void notReadyIgnoresBlocks();
-    void memberCallsWhileOnline();
-    void destroyWhileHandOverPending();
-    void destructorEndsThreadAndPort();
-    void idleReceptionUsesLittleCpu();
+    void persistenceUsesTheNamesAndOrder()
+    {
+        CRK40CommCtrl c;
+        component::PropertyBag bag;
+        QCOMPARE(c.save(bag), component::S_OK);
+        QCOMPARE(bag.names(), QStringList({"_Version", "_ExtentX", "_ExtentY", "_StockProps", "AsciiFileName", "Total",
+                                           "TermMessage", "IDT_PrevRx", "WorkOnLine", "Ready", "BaudRate"}));
+        const QVariantList defaults{QString("reg.txt"), 0, QString("'Bar dan!"), -1, true, true, 9600};
+        for (int i = 0; i < defaults.size(); ++i)
+            QCOMPARE(bag.read(bag.names().at(i + 4)).toString(), defaults.at(i).toString());
+    }
 
+    void persistenceRoundTrip()
+    {
+        component::PropertyBag bag;
+        {
+            CRK40CommCtrl c;
+            put(c, dispid::AsciiFileName, "/var/log/rk40.txt");
+            put(c, dispid::IDTPrevRx, i2(12));
+            put(c, dispid::WorkOnLine, false);
+            put(c, dispid::BaudRate, 2400);
+            put(c, dispid::Firmware, "not persisted");
+            QVERIFY(c.isDirty());
+            c.save(bag);
+            QVERIFY(!c.isDirty());
+        }
+        // Through the text form a container keeps in a file.
+        bool ok = false;
+        const component::PropertyBag reread = component::PropertyBag::fromText(bag.toText(), &ok);
+        QVERIFY(ok);
+        CRK40CommCtrl d;
+        QCOMPARE(d.load(reread), component::S_OK);
+        QCOMPARE(get(d, dispid::AsciiFileName).toString(), QString("/var/log/rk40.txt"));
+        QCOMPARE(get(d, dispid::IDTPrevRx).toInt(), 12);
+        QCOMPARE(get(d, dispid::WorkOnLine).toBool(), false);
+        QCOMPARE(get(d, dispid::BaudRate).toInt(), 2400);
+        QVERIFY(get(d, dispid::Firmware).toString().isEmpty());
+        QVERIFY(!d.isDirty());
+
+        d.initNew();
+        QCOMPARE(get(d, dispid::BaudRate).toInt(), 9600);
+        QCOMPARE(get(d, dispid::IDTPrevRx).toInt(), -1);
+    }
+
+    void loadKeepsDefaultsForMissingOrWrongValues()
+    {
+        component::PropertyBag bag;
+        bag.write("BaudRate", QString("fast"));
+        bag.write("IDT_PrevRx", 100000);
+        bag.write("TermMessage", QString("Hi"));
+        CRK40CommCtrl c;
+        put(c, dispid::Ready, false);
+        c.load(bag);
+        QCOMPARE(get(c, dispid::BaudRate).toInt(), 9600);
+        QCOMPARE(get(c, dispid::IDTPrevRx).toInt(), -1);
+        QCOMPARE(get(c, dispid::TermMessage).toString(), QString("Hi"));
+        QCOMPARE(get(c, dispid::Ready).toBool(), true);
+        QCOMPARE(get(c, dispid::AsciiFileName).toString(), QString("reg.txt"));
+    }
+
+    void everyPutMarksDirty()
+    {
+        const component::TypeLibInfo& lib = rk40::typeLibrary();
+        for (const auto& m : lib.dispatch.members) {
+            if (m.kind == component::MemberKind::Method)
+                continue;
+            CRK40CommCtrl c;
+            QVariant value = m.type == component::VarType::BStr ? QVariant("5") : m.type == component::VarType::Bool ? QVariant(false) : QVariant(1);
+            const component::HRESULT hr = m.kind == component::MemberKind::IndexedProperty ? putAt(c, m.dispid, 0, value)
+                                                                                            : put(c, m.dispid, value);
+            QVERIFY2(component::succeeded(hr), qPrintable(m.name));
+            QVERIFY2(c.isDirty(), qPrintable(m.name));
+        }
+    }
+
+    void recordArrayPuts_data()
+    {
+        QTest::addColumn<int>("member");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("stored");
+        QTest::newRow("date this decade") << int(dispid::DateArr) << "05013" << "05.01.03";
+        QTest::newRow("time") << int(dispid::TimeArr) << "0930" << "09:30";
+        QTest::newRow("action B") << int(dispid::ActionArr) << "B" << "S4Z";
+        QTest::newRow("action 1F keeps the entry") << int(dispid::ActionArr) << "1F" << "E4";
+        QTest::newRow("card unchanged") << int(dispid::CardArr) << "0001234A" << "0001234A";
+        QTest::newRow("terminal number unchanged") << int(dispid::TermNoArr) << "3" << "3";
+    }
+
+    void recordArrayPuts()
+    {
+        QFETCH(int, member);
+        QFETCH(QString, value);
+        CRK40CommCtrl c;
+        c.setClock([] { return QDateTime(QDate(2003, 6, 1), QTime(12, 0)); });
+        putAt(c, dispid::ActionArr, 4, "F"); // E4, kept by a value above 15
+        QVERIFY(component::succeeded(putAt(c, member, 4, value)));
+        QTEST(getAt(c, member, 4).toString(), "stored");
+    }
+
+    void languageOfTheWeekdayNames_data()
+    {
+        QTest::addColumn<QStringList>("uiLanguages");
+        QTest::addColumn<QString>("wednesday");
+        QTest::newRow("English") << QStringList{"en-GB"} << "Wednesday";
+        QTest::newRow("Hungarian") << QStringList{"hu-HU", "en"} << "Szerda";
+        QTest::newRow("Croatian") << QStringList{"hr_HR"} << "Sreda";
+        QTest::newRow("first known one") << QStringList{"de-DE", "hu"} << "Szerda";
+        QTest::newRow("none known") << QStringList{"de-DE", "fr"} << "Wednesday";
+    }
+
+    void languageOfTheWeekdayNames()
+    {
+        QFETCH(QStringList, uiLanguages);
+        const Language language = languageFor(uiLanguages);
+        QTEST(controlString(103, language), "wednesday");
+        QCOMPARE(controlString(1, language), QString("RK40Comm Control"));
+        QCOMPARE(controlString(2, language), QString("RK40Comm Property Page"));
+        QCOMPARE(controlString(100, language), QString("General"));
+        QVERIFY(controlString(109, language).isEmpty());
+    }
+
+    void codePageReplacesWhatItLacks()
+    {
+        const CodePage page; // windows-1250
+        // A character the page lacks (three UTF-8 bytes) goes out as one "?";
+        // a byte the page leaves undefined comes in as U+FFFD.
+        QCOMPARE(page.fromUnicode(QString::fromUtf8("\xC5\x90\xE6\x97\xA5x")), std::string("\xD5?x"));
+        QCOMPARE(page.toUnicode("\xD5\x98x"), QString::fromUtf8("\xC5\x90\xEF\xBF\xBDx"));
+        QCOMPARE(CodePage("no-such-page").name(), QString("windows-1250"));
+    }
+
+    void registerFileInMissingFolder()
+    {
+        PtyPeer peer;
+        pointComTo(1, peer.slavePath());
+        CRK40CommCtrl c;
+        put(c, dispid::AsciiFileName, m_env->path("no/such/folder/reg.txt"));
+        QCOMPARE(call(c, dispid::InitTerminal, {i2(0)}), QVariant(false));
+        QCOMPARE(c.statusBits(), 0);
+        // The port was not touched: another program can open it.
+        serial::SerialDevice other;
+        QCOMPARE(other.open(peer.slavePath(), 9600), serial::OpenResult::Ok);
+    }
+
+    void portHeldByAnotherProgram()
+    {
+        PtyPeer peer;
+        serial::SerialDevice holder;
+        QCOMPARE(holder.open(peer.slavePath(), 9600), serial::OpenResult::Ok);
+        CRK40CommCtrl c;
+        call(c, dispid::DestroyTerminal); // harmless without InitTerminal
+        QCOMPARE(open(c, peer, false), false);
+        QCOMPARE(c.statusBits(), 1);
+        // Still no exchange lock.
+        QCOMPARE(call(c, dispid::ReadEEPR, {i2(10)}), i2(-1));
+        QCOMPARE(call(c, dispid::WriteEEPR, {i2(10), 32768}), i2(-1));
+        call(c, dispid::DestroyTerminal);
+    }
+
+    void baudRateWithoutAConstant()
+    {
+        PtyPeer peer;
+        CRK40CommCtrl c;
+        // A rate without a B constant is passed through; only a rate the
+        // driver refuses fails.
+        put(c, dispid::BaudRate, 12345);
+        QCOMPARE(open(c, peer, false), true);
+        QCOMPARE(c.statusBits(), 3);
+        call(c, dispid::DestroyTerminal);
+        put(c, dispid::BaudRate, 0);
+        QCOMPARE(open(c, peer, false), false);
+        QCOMPARE(c.statusBits(), 1);
+    }
+
+    void portNumbers_data()
+    {
+        QTest::addColumn<int>("portNum");
+        QTest::addColumn<int>("com");
+        QTest::newRow("0 is COM1") << 0 << 1;
+        QTest::newRow("9 is COM10") << 9 << 10;
+        QTest::newRow("10 is COM1") << 10 << 1;
+    }
+
+    void portNumbers()
+    {
+        QFETCH(int, portNum);
+        QFETCH(int, com);
+        PtyPeer first, wanted;
+        pointComTo(1, first.slavePath());
+        pointComTo(com, wanted.slavePath());
+        CRK40CommCtrl c;
+        put(c, dispid::AsciiFileName, m_env->path("reg.txt"));
+        put(c, dispid::WorkOnLine, false);
+        QCOMPARE(call(c, dispid::InitTerminal, {i2(portNum)}), QVariant(true));
+        QCOMPARE(c.portName(), QString("COM%1").arg(com));
+        QCOMPARE(c.portDevicePath(), wanted.slavePath());
+        QCOMPARE(c.statusBits(), 3);
+        QVERIFY(!c.receptionRunning());
+        call(c, dispid::DestroyTerminal);
+        QCOMPARE(c.statusBits(), 1);
+    }
+
+    void commandsOnAPortWithoutTerminal()
+    {
+        PtyPeer silent;
+        CRK40CommCtrl c;
+        QVERIFY(open(c, silent, false));
+        QCOMPARE(call(c, dispid::ReadEEPR, {i2(10)}), i2(1));
+        QCOMPARE(call(c, dispid::WriteEEPR, {i2(10), 32768}), i2(1));
+        QTest::qSleep(20);
+        COMPARE_BYTES(silent.received(), QByteArray("\x01\x01"));
+    }
+
+    void writeEeprom_data()
+    {
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<int>("result");
+        QTest::newRow("ACK") << b(0x06) << 0;
+        QTest::newRow("NAK") << b(0x15) << 3;
+        QTest::newRow("other byte") << QByteArray("0") << 4;
+        QTest::newRow("silence") << QByteArray() << -3;
+    }
+
+    void writeEeprom()
+    {
+        QFETCH(QByteArray, answer);
+        PtyPeer peer;
+        CRK40CommCtrl c;
+        QVERIFY(open(c, peer, false));
+        peer.expect(1).send(b(0x06)).expect(2 + 7).send(answer);
+        QTEST(call(c, dispid::WriteEEPR, {i2(10), 32768}).toInt(), "result");
+        COMPARE_BYTES(peer.received(), QByteArray("\x01" "bb" "0A8000" "\x79"));
+    }
+
+    void readEeprom_data()
+    {
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<int>("result");
+        QTest::addColumn<QString>("stored");
+        QTest::newRow("good") << ("x" + withChecksum("8C41")) << 0 << "8C41";
+        QTest::newRow("terminal's case kept") << ("x" + withChecksum("beef")) << 0 << "beef";
+        QTest::newRow("bad checksum") << (QByteArray("x8C41") + char(("x" + withChecksum("8C41")).back() ^ 2)) << 3 << "keep";
+        QTest::newRow("stops after three bytes") << QByteArray("x8C") << -3 << "keep";
+    }
+
+    void readEeprom()
+    {
+        QFETCH(QByteArray, answer);
+        PtyPeer peer;
+        CRK40CommCtrl c;
+        QVERIFY(open(c, peer, false));
+        putAt(c, dispid::EepromLoc, 10, "keep");
+        peer.expect(1).send(b(0x06)).expect(2 + 3).send(answer);
+        QTEST(call(c, dispid::ReadEEPR, {i2(10)}).toInt(), "result");
+        COMPARE_BYTES(peer.received(), QByteArray("\x01" "aa" "0Aq"));
+        QTEST(getAt(c, dispid::EepromLoc, 10).toString(), "stored");
+    }
+
+    void argumentsOutsideTheFrameAreRefused()
+    {
+        PtyPeer peer;
+        CRK40CommCtrl c;
+        QVERIFY(open(c, peer, false));
+        QCOMPARE(c.ReadEEPR(256), qint16(-4));
+        QCOMPARE(c.WriteEEPR(10, 65536), qint16(-4));
+        QCOMPARE(peer.received(), QByteArray());
+    }
+
+    void afterDestroyTerminal()
+    {
+        PtyPeer peer;
+        CRK40CommCtrl c;
+        QVERIFY(open(c, peer, false));
+        call(c, dispid::DestroyTerminal);
+        // The lock is there, the port is not: the not-ready code, nothing sent.
+        QCOMPARE(call(c, dispid::ReadEEPR, {i2(10)}), i2(1));
+        QCOMPARE(call(c, dispid::WriteEEPR, {i2(10), 1}), i2(1));
+        QCOMPARE(peer.received(), QByteArray());
+        serial::SerialDevice other;
+        QCOMPARE(other.open(peer.slavePath(), 9600), serial::OpenResult::Ok);
+    }
+
+    void initTerminalTwice()
+    {
+        PtyPeer first, second;
+        CRK40CommCtrl c;
+        QVERIFY(open(c, first, true));
+        QVERIFY(c.receptionRunning());
+        pointComTo(2, second.slavePath());
+        QVERIFY(call(c, dispid::InitTerminal, {i2(1)}).toBool());
+        QCOMPARE(c.portName(), QString("COM2"));
+        QVERIFY(c.receptionRunning());
+        // The first port was given up.
+        serial::SerialDevice other;
+        QCOMPARE(other.open(first.slavePath(), 9600), serial::OpenResult::Ok);
+        call(c, dispid::DestroyTerminal);
+        QVERIFY(!c.receptionRunning());
+    }
+
+    void onlineBlockIsHandedOverAndAcknowledged()
+    {
+        PtyPeer peer;
+        CRK40CommCtrl c;
+        RecordingSink sink;
+        c.advise(&sink);
+        QVERIFY(open(c, peer, true));
+        peer.send("noise").send(onlineBlock({"050130930C0001234A3", "06012101520000ABCD1"}));
+        QTRY_COMPARE(sink.count(eventid::RxRegs), 1);
+        QCOMPARE(sink.events.back().args, QVariantList({i2(2)}));
+        QCOMPARE(get(c, dispid::Total).toInt(), 2);
+        QCOMPARE(get(c, dispid::ErrCode).toInt(), 0);
+        QVERIFY(peer.waitReceived(1));
+        QCOMPARE(peer.received(), b(0x06));
+
+        // A "V" block is acknowledged right after its header, and again at its end.
+        peer.clearReceived();
+        peer.send(onlineBlock({"050130930C0001234A3"}, 'V'));
+        QTRY_COMPARE(sink.count(eventid::RxRegs), 2);
+        QVERIFY(peer.waitReceived(2));
+        QCOMPARE(peer.received(), QByteArray("\x06\x06"));
+        QCOMPARE(get(c, dispid::Total).toInt(), 1);
+        c.unadvise(&sink);
+        call(c, dispid::DestroyTerminal);
+    }
+
+    void onlineBlockErrorsAreRefused_data()
+    {
+        QTest::addColumn<QByteArray>("block");
+        QTest::addColumn<int>("errCode");
+        QTest::addColumn<int>("total");
+        QTest::newRow("bad checksum") << onlineBlock({"050130930C0001234A3"}, 'S', false) << 96 << 1;
+        QTest::newRow("bad header") << QByteArray("\x01X\x02") << 50 << 7;
+    }
+
+    void onlineBlockErrorsAreRefused()
+    {
+        QFETCH(QByteArray, block);
+        PtyPeer peer;
+        CRK40CommCtrl c;
+        RecordingSink sink;
+        c.advise(&sink);
+        put(c, dispid::Total, 7);
+        QVERIFY(open(c, peer, true));
+        peer.send(block);
+        QTRY_COMPARE(sink.count(eventid::ErrMessage), 1);
+        QCOMPARE(sink.count(eventid::RxRegs), 0);
+        QTEST(get(c, dispid::ErrCode).toInt(), "errCode");
+        QTEST(get(c, dispid::Total).toInt(), "total");
+        QVERIFY(peer.waitReceived(1));
+        QCOMPARE(peer.received(), b(0x15));
+        c.unadvise(&sink);
+        call(c, dispid::DestroyTerminal);
+    }
+
+    void notReadyIgnoresBlocks()
+    {
+        PtyPeer peer;
+        CRK40CommCtrl c;
+        RecordingSink sink;
+        c.advise(&sink);
+        put(c, dispid::Ready, false);
+        QVERIFY(open(c, peer, true));
+        peer.send(onlineBlock({"050130930C0001234A3"}));
+        QTest::qWait(1500);
+        QVERIFY(sink.events.empty());
+        QCOMPARE(peer.received(), QByteArray());
+        c.unadvise(&sink);
+        call(c, dispid::DestroyTerminal);
+    }
+
+    void memberCallsWhileOnline()
+    {
+        PtyPeer peer;
+        CRK40CommCtrl c;
+        QVERIFY(open(c, peer, true));
+        QTest::qWait(100); // let the reception thread poll
+        for (int i = 0; i < 3; ++i) {
+            peer.clearReceived();
+            peer.expect(1).send(b(0x06)).expect(2 + 3).send(("x" + withChecksum("00A5")));
+            QCOMPARE(c.ReadEEPR(11), qint16(0));
+            QCOMPARE(getAt(c, dispid::EepromLoc, 11).toString(), QString("00A5"));
+            QVERIFY(peer.waitIdle());
+        }
+        call(c, dispid::DestroyTerminal);
+    }
+
+    void destroyWhileHandOverPending()
+    {
+        PtyPeer peer;
+        RecordingSink sink;
+        {
+            CRK40CommCtrl c;
+            c.advise(&sink);
+            QVERIFY(open(c, peer, true));
+            peer.send(onlineBlock({"050130930C0001234A3"}));
+            // No event processing here: the hand-over stays pending.
+            for (int i = 0; i < 500 && !c.handOverPending(); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            QVERIFY(c.handOverPending());
+            call(c, dispid::DestroyTerminal);
+            QVERIFY(!c.receptionRunning());
+            QVERIFY(!c.handOverPending());
+            // The stale hand-over now reaches the owner thread and does nothing.
+            QTest::qWait(300);
+            QVERIFY(sink.events.empty());
+            QCOMPARE(peer.received(), QByteArray());
+            c.unadvise(&sink);
+        }
+        {
+            // The same without DestroyTerminal: the destructor ends it all.
+            CRK40CommCtrl c;
+            QVERIFY(open(c, peer, true));
+            peer.send(onlineBlock({"050130930C0001234A3"}));
+            for (int i = 0; i < 500 && !c.handOverPending(); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            QVERIFY(c.handOverPending());
+        }
+        QTest::qWait(100);
+        QCOMPARE(peer.received(), QByteArray());
+    }
+
+    void destructorEndsThreadAndPort()
+    {
+        PtyPeer peer;
+        {
+            CRK40CommCtrl c;
+            QVERIFY(open(c, peer, true));
+            QVERIFY(c.receptionRunning());
+        }
+        serial::SerialDevice other;
+        QCOMPARE(other.open(peer.slavePath(), 9600), serial::OpenResult::Ok);
+    }
 
 private:
     void pointComTo(int com, const QString& path) { qputenv(qPrintable(QString("RK40_COM%1").arg(com)), path.toLocal8Bit()); }
@@ -87,572 +493,12 @@ private:
     std::unique_ptr<TestEnvironment> m_env;
 };
 
-void TestControl::initTestCase()
-{
-    m_env = std::make_unique<TestEnvironment>();
-}
-
-void TestControl::init()
-{
-    for (int n = 1; n <= 10; ++n)
-        qunsetenv(qPrintable(QString("RK40_COM%1").arg(n)));
-}
-
-void TestControl::cleanup()
-{
-    QCOMPARE(CRK40CommCtrl::liveObjects(), 0);
-}
-
 bool TestControl::open(CRK40CommCtrl& c, PtyPeer& peer, bool online)
 {
     pointComTo(1, peer.slavePath());
     put(c, dispid::AsciiFileName, m_env->path("reg.txt"));
     put(c, dispid::WorkOnLine, online);
     return call(c, dispid::InitTerminal, {i2(0)}).toBool();
-}
-
-void TestControl::freshControlDefaults()
-{
-    CRK40CommCtrl c;
-    QCOMPARE(get(c, dispid::AsciiFileName).toString(), QString("reg.txt"));
-    QCOMPARE(get(c, dispid::TermMessage).toString(), QString("'Bar dan!"));
-    QCOMPARE(get(c, dispid::IDTPrevRx), i2(-1));
-    QCOMPARE(get(c, dispid::WorkOnLine), QVariant(true));
-    QCOMPARE(get(c, dispid::Ready), QVariant(true));
-    QCOMPARE(get(c, dispid::BaudRate), QVariant::fromValue<qint32>(9600));
-    QCOMPARE(get(c, dispid::Total), QVariant::fromValue<qint32>(0));
-    QCOMPARE(get(c, dispid::ErrCode), i2(0));
-    for (int id : {dispid::CurrDaytype, dispid::CurrWeektype, dispid::DayOfWeek, dispid::Firmware, dispid::IDTElement,
-                   dispid::IDTNum, dispid::InBuffer, dispid::RTC})
-        QVERIFY2(get(c, id).toString().isEmpty(), qPrintable(QString::number(id)));
-    for (int id : {dispid::CardArr, dispid::DateArr, dispid::TimeArr, dispid::ActionArr, dispid::TermNoArr})
-        QVERIFY(getAt(c, id, 31).toString().isEmpty());
-    QVERIFY(getAt(c, dispid::EepromLoc, 255).toString().isEmpty());
-    QCOMPARE(c.statusBits(), 0);
-    QVERIFY(!c.isDirty());
-}
-
-void TestControl::typeLibraryDescribesEveryMember()
-{
-    const component::TypeLibInfo& lib = rk40::typeLibrary();
-    QCOMPARE(lib.name, QString("RK40COMMLib"));
-    QCOMPARE(lib.version(), QString("1.0"));
-    QCOMPARE(lib.dispatch.name, QString("_DRK40Comm"));
-    QCOMPARE(lib.events.name, QString("_DRK40CommEvents"));
-    QCOMPARE(lib.coclass.name, QString("RK40Comm"));
-    for (int id = 1; id <= 43; ++id)
-        QVERIFY2(lib.dispatch.member(id), qPrintable(QString::number(id)));
-    QVERIFY(lib.dispatch.member(-552));
-    QCOMPARE(lib.dispatch.members.size(), std::size_t(44));
-    QCOMPARE(component::signature(*lib.dispatch.member(dispid::WriteEEPR)),
-             QString("I2 WriteEEPR(I2 address, I4 contents)"));
-    QCOMPARE(component::signature(*lib.dispatch.member(dispid::InitTerminal)), QString("BOOL InitTerminal(I2 portNum)"));
-    QCOMPARE(component::signature(*lib.dispatch.member(dispid::EepromLoc)), QString("property BSTR EepromLoc[I2 address]"));
-    QCOMPARE(lib.dispatch.member(dispid::EepromLoc)->indexCount, 256);
-    QCOMPARE(lib.dispatch.member(dispid::TimeArr)->indexCount, 32);
-    QCOMPARE(component::signature(*lib.events.event(2)), QString("event RxRegs(I2 recNo)"));
-    QVERIFY(lib.events.event(1) && lib.events.event(-600) && lib.events.event(-601));
-}
-
-void TestControl::persistenceUsesTheNamesAndOrder()
-{
-    CRK40CommCtrl c;
-    component::PropertyBag bag;
-    QCOMPARE(c.save(bag), component::S_OK);
-    QCOMPARE(bag.names(), QStringList({"_Version", "_ExtentX", "_ExtentY", "_StockProps", "AsciiFileName", "Total",
-                                       "TermMessage", "IDT_PrevRx", "WorkOnLine", "Ready", "BaudRate"}));
-    QCOMPARE(bag.read("AsciiFileName").toString(), QString("reg.txt"));
-    QCOMPARE(bag.read("Total").toInt(), 0);
-    QCOMPARE(bag.read("TermMessage").toString(), QString("'Bar dan!"));
-    QCOMPARE(bag.read("IDT_PrevRx").toInt(), -1);
-    QCOMPARE(bag.read("WorkOnLine").toBool(), true);
-    QCOMPARE(bag.read("Ready").toBool(), true);
-    QCOMPARE(bag.read("BaudRate").toInt(), 9600);
-    QVERIFY(!bag.contains("IDTPrevRx"));
-}
-
-void TestControl::persistenceRoundTrip()
-{
-    component::PropertyBag bag;
-    {
-        CRK40CommCtrl c;
-        put(c, dispid::AsciiFileName, "/var/log/rk40.txt");
-        put(c, dispid::Total, 17);
-        put(c, dispid::TermMessage, "Dobar dan");
-        put(c, dispid::IDTPrevRx, i2(12));
-        put(c, dispid::WorkOnLine, false);
-        put(c, dispid::Ready, false);
-        put(c, dispid::BaudRate, 2400);
-        put(c, dispid::Firmware, "not persisted");
-        QVERIFY(c.isDirty());
-        c.save(bag);
-        QVERIFY(!c.isDirty());
-    }
-    // Through the text form a container keeps in a file.
-    bool ok = false;
-    const component::PropertyBag reread = component::PropertyBag::fromText(bag.toText(), &ok);
-    QVERIFY(ok);
-    CRK40CommCtrl d;
-    QCOMPARE(d.load(reread), component::S_OK);
-    QCOMPARE(get(d, dispid::AsciiFileName).toString(), QString("/var/log/rk40.txt"));
-    QCOMPARE(get(d, dispid::Total).toInt(), 17);
-    QCOMPARE(get(d, dispid::TermMessage).toString(), QString("Dobar dan"));
-    QCOMPARE(get(d, dispid::IDTPrevRx).toInt(), 12);
-    QCOMPARE(get(d, dispid::WorkOnLine).toBool(), false);
-    QCOMPARE(get(d, dispid::Ready).toBool(), false);
-    QCOMPARE(get(d, dispid::BaudRate).toInt(), 2400);
-    QVERIFY(get(d, dispid::Firmware).toString().isEmpty());
-    QVERIFY(!d.isDirty());
-
-    d.initNew();
-    QCOMPARE(get(d, dispid::BaudRate).toInt(), 9600);
-    QCOMPARE(get(d, dispid::IDTPrevRx).toInt(), -1);
-}
-
-void TestControl::loadKeepsDefaultsForMissingOrWrongValues()
-{
-    component::PropertyBag bag;
-    bag.write("BaudRate", QString("fast"));
-    bag.write("IDT_PrevRx", 100000);
-    bag.write("TermMessage", QString("Hi"));
-    CRK40CommCtrl c;
-    put(c, dispid::Ready, false);
-    c.load(bag);
-    QCOMPARE(get(c, dispid::BaudRate).toInt(), 9600);
-    QCOMPARE(get(c, dispid::IDTPrevRx).toInt(), -1);
-    QCOMPARE(get(c, dispid::TermMessage).toString(), QString("Hi"));
-    QCOMPARE(get(c, dispid::Ready).toBool(), true);
-    QCOMPARE(get(c, dispid::AsciiFileName).toString(), QString("reg.txt"));
-}
-
-void TestControl::everyPutMarksDirty()
-{
-    const component::TypeLibInfo& lib = rk40::typeLibrary();
-    for (const auto& m : lib.dispatch.members) {
-        if (m.kind == component::MemberKind::Method)
-            continue;
-        CRK40CommCtrl c;
-        QVariant value = m.type == component::VarType::BStr ? QVariant("5") : m.type == component::VarType::Bool ? QVariant(false) : QVariant(1);
-        const component::HRESULT hr = m.kind == component::MemberKind::IndexedProperty ? putAt(c, m.dispid, 0, value)
-                                                                                        : put(c, m.dispid, value);
-        QVERIFY2(component::succeeded(hr), qPrintable(m.name));
-        QVERIFY2(c.isDirty(), qPrintable(m.name));
-    }
-}
-
-void TestControl::indexesOutsideTheTablesAreRefused_data()
-{
-    QTest::addColumn<int>("member");
-    QTest::addColumn<int>("index");
-    QTest::addColumn<bool>("valid");
-    QTest::newRow("EepromLoc 255") << int(dispid::EepromLoc) << 255 << true;
-    QTest::newRow("EepromLoc 256") << int(dispid::EepromLoc) << 256 << false;
-    QTest::newRow("EepromLoc -1") << int(dispid::EepromLoc) << -1 << false;
-    QTest::newRow("CardArr 31") << int(dispid::CardArr) << 31 << true;
-    QTest::newRow("CardArr 32") << int(dispid::CardArr) << 32 << false;
-    QTest::newRow("DateArr 32") << int(dispid::DateArr) << 32 << false;
-    QTest::newRow("TimeArr -5") << int(dispid::TimeArr) << -5 << false;
-    QTest::newRow("ActionArr 1000") << int(dispid::ActionArr) << 1000 << false;
-    QTest::newRow("TermNoArr 32767") << int(dispid::TermNoArr) << 32767 << false;
-}
-
-void TestControl::indexesOutsideTheTablesAreRefused()
-{
-    QFETCH(int, member);
-    QFETCH(int, index);
-    QFETCH(bool, valid);
-    CRK40CommCtrl c;
-    const auto g = c.invoke(member, InvokeKind::PropertyGet, {i2(index)});
-    const auto p = c.invoke(member, InvokeKind::PropertyPut, {i2(index), QString("05013")});
-    QCOMPARE(g.ok(), valid);
-    QCOMPARE(p.ok(), valid);
-    if (!valid) {
-        QCOMPARE(g.hr, component::DISP_E_BADINDEX);
-        QCOMPARE(p.hr, component::DISP_E_BADINDEX);
-        QVERIFY(!c.isDirty());
-    }
-}
-
-void TestControl::recordArrayPuts_data()
-{
-    QTest::addColumn<int>("member");
-    QTest::addColumn<QString>("value");
-    QTest::addColumn<QString>("stored");
-    QTest::newRow("date this decade") << int(dispid::DateArr) << "05013" << "05.01.03";
-    QTest::newRow("date previous decade") << int(dispid::DateArr) << "01014" << "01.01.94";
-    QTest::newRow("time") << int(dispid::TimeArr) << "0930" << "09:30";
-    QTest::newRow("time from a longer value") << int(dispid::TimeArr) << "101512" << "10:15";
-    QTest::newRow("action B") << int(dispid::ActionArr) << "B" << "S4Z";
-    QTest::newRow("action x") << int(dispid::ActionArr) << "x" << "T1";
-    QTest::newRow("action 1F keeps the entry") << int(dispid::ActionArr) << "1F" << "E4";
-    QTest::newRow("card unchanged") << int(dispid::CardArr) << "0001234A" << "0001234A";
-    QTest::newRow("terminal number unchanged") << int(dispid::TermNoArr) << "3" << "3";
-}
-
-void TestControl::recordArrayPuts()
-{
-    QFETCH(int, member);
-    QFETCH(QString, value);
-    CRK40CommCtrl c;
-    c.setClock([] { return QDateTime(QDate(2003, 6, 1), QTime(12, 0)); });
-    putAt(c, dispid::ActionArr, 4, "F"); // E4, kept by a value above 15
-    QVERIFY(component::succeeded(putAt(c, member, 4, value)));
-    QTEST(getAt(c, member, 4).toString(), "stored");
-}
-
-void TestControl::languageOfTheWeekdayNames_data()
-{
-    QTest::addColumn<QStringList>("uiLanguages");
-    QTest::addColumn<QString>("wednesday");
-    QTest::newRow("English") << QStringList{"en-GB"} << "Wednesday";
-    QTest::newRow("Hungarian") << QStringList{"hu-HU", "en"} << "Szerda";
-    QTest::newRow("Croatian") << QStringList{"hr_HR"} << "Sreda";
-    QTest::newRow("Serbian Latin") << QStringList{"sr-Latn-RS"} << "Sreda";
-    QTest::newRow("first known one") << QStringList{"de-DE", "hu"} << "Szerda";
-    QTest::newRow("none known") << QStringList{"de-DE", "fr"} << "Wednesday";
-    QTest::newRow("nothing") << QStringList{} << "Wednesday";
-}
-
-void TestControl::languageOfTheWeekdayNames()
-{
-    QFETCH(QStringList, uiLanguages);
-    const Language language = languageFor(uiLanguages);
-    QTEST(controlString(103, language), "wednesday");
-    QCOMPARE(controlString(1, language), QString("RK40Comm Control"));
-    QCOMPARE(controlString(100, language), QString("General"));
-    QVERIFY(controlString(109, language).isEmpty());
-}
-
-void TestControl::registerFileInMissingFolder()
-{
-    PtyPeer peer;
-    pointComTo(1, peer.slavePath());
-    CRK40CommCtrl c;
-    put(c, dispid::AsciiFileName, m_env->path("no/such/folder/reg.txt"));
-    QCOMPARE(call(c, dispid::InitTerminal, {i2(0)}), QVariant(false));
-    QCOMPARE(c.statusBits(), 0);
-    // The port was not touched: another program can open it.
-    serial::SerialDevice other;
-    QCOMPARE(other.open(peer.slavePath(), 9600), serial::OpenResult::Ok);
-}
-
-void TestControl::portHeldByAnotherProgram()
-{
-    PtyPeer peer;
-    serial::SerialDevice holder;
-    QCOMPARE(holder.open(peer.slavePath(), 9600), serial::OpenResult::Ok);
-    CRK40CommCtrl c;
-    QCOMPARE(open(c, peer, false), false);
-    QCOMPARE(c.statusBits(), 1);
-    QCOMPARE(c.ReadEEPR(10), qint16(-1)); // still no exchange lock
-    call(c, dispid::DestroyTerminal);
-}
-
-void TestControl::baudRateWithoutAConstant()
-{
-    PtyPeer peer;
-    CRK40CommCtrl c;
-    // A rate without a B constant is passed through; only a rate the
-    // driver refuses fails.
-    put(c, dispid::BaudRate, 12345);
-    QCOMPARE(open(c, peer, false), true);
-    QCOMPARE(c.statusBits(), 3);
-    call(c, dispid::DestroyTerminal);
-    put(c, dispid::BaudRate, 0);
-    QCOMPARE(open(c, peer, false), false);
-    QCOMPARE(c.statusBits(), 1);
-}
-
-void TestControl::portNumbers_data()
-{
-    QTest::addColumn<int>("portNum");
-    QTest::addColumn<int>("com");
-    QTest::newRow("0 is COM1") << 0 << 1;
-    QTest::newRow("4 is COM5") << 4 << 5;
-    QTest::newRow("9 is COM10") << 9 << 10;
-    QTest::newRow("10 is COM1") << 10 << 1;
-    QTest::newRow("-1 is COM1") << -1 << 1;
-}
-
-void TestControl::portNumbers()
-{
-    QFETCH(int, portNum);
-    QFETCH(int, com);
-    PtyPeer first, wanted;
-    pointComTo(1, first.slavePath());
-    pointComTo(com, wanted.slavePath());
-    CRK40CommCtrl c;
-    put(c, dispid::AsciiFileName, m_env->path("reg.txt"));
-    put(c, dispid::WorkOnLine, false);
-    QCOMPARE(call(c, dispid::InitTerminal, {i2(portNum)}), QVariant(true));
-    QCOMPARE(c.portName(), QString("COM%1").arg(com));
-    QCOMPARE(c.portDevicePath(), wanted.slavePath());
-    QCOMPARE(c.statusBits(), 3);
-    QVERIFY(!c.receptionRunning());
-    call(c, dispid::DestroyTerminal);
-    QCOMPARE(c.statusBits(), 1);
-}
-
-void TestControl::commandsBeforeInitTerminalFailAtTheLock()
-{
-    PtyPeer peer;
-    pointComTo(1, peer.slavePath());
-    CRK40CommCtrl c;
-    QCOMPARE(call(c, dispid::ReadEEPR, {i2(10)}), i2(-1));
-    QCOMPARE(call(c, dispid::WriteEEPR, {i2(10), 32768}), i2(-1));
-    QCOMPARE(peer.received(), QByteArray());
-    call(c, dispid::DestroyTerminal); // harmless without InitTerminal
-    QCOMPARE(c.statusBits(), 0);
-}
-
-void TestControl::commandsOnAPortWithoutTerminal()
-{
-    PtyPeer silent;
-    CRK40CommCtrl c;
-    QVERIFY(open(c, silent, false));
-    QCOMPARE(call(c, dispid::ReadEEPR, {i2(10)}), i2(1));
-    QCOMPARE(call(c, dispid::WriteEEPR, {i2(10), 32768}), i2(1));
-    QTest::qSleep(20);
-    COMPARE_BYTES(silent.received(), QByteArray("\x01\x01"));
-}
-
-void TestControl::writeEeprom_data()
-{
-    QTest::addColumn<QByteArray>("answer");
-    QTest::addColumn<int>("result");
-    QTest::newRow("ACK") << b(0x06) << 0;
-    QTest::newRow("NAK") << b(0x15) << 3;
-    QTest::newRow("other byte") << QByteArray("0") << 4;
-    QTest::newRow("silence") << QByteArray() << -3;
-}
-
-void TestControl::writeEeprom()
-{
-    QFETCH(QByteArray, answer);
-    PtyPeer peer;
-    CRK40CommCtrl c;
-    QVERIFY(open(c, peer, false));
-    peer.expect(1).send(b(0x06)).expect(2 + 7).send(answer);
-    QTEST(call(c, dispid::WriteEEPR, {i2(10), 32768}).toInt(), "result");
-    COMPARE_BYTES(peer.received(), QByteArray("\x01" "bb" "0A8000" "\x79"));
-}
-
-void TestControl::readEeprom_data()
-{
-    QTest::addColumn<QByteArray>("answer");
-    QTest::addColumn<int>("result");
-    QTest::addColumn<QString>("stored");
-    QTest::newRow("good") << ("x" + withChecksum("8C41")) << 0 << "8C41";
-    QTest::newRow("terminal's case kept") << ("x" + withChecksum("beef")) << 0 << "beef";
-    QTest::newRow("bad checksum") << (QByteArray("x8C41") + char(("x" + withChecksum("8C41")).back() ^ 2)) << 3 << "keep";
-    QTest::newRow("stops after three bytes") << QByteArray("x8C") << -3 << "keep";
-}
-
-void TestControl::readEeprom()
-{
-    QFETCH(QByteArray, answer);
-    PtyPeer peer;
-    CRK40CommCtrl c;
-    QVERIFY(open(c, peer, false));
-    putAt(c, dispid::EepromLoc, 10, "keep");
-    peer.expect(1).send(b(0x06)).expect(2 + 3).send(answer);
-    QTEST(call(c, dispid::ReadEEPR, {i2(10)}).toInt(), "result");
-    COMPARE_BYTES(peer.received(), QByteArray("\x01" "aa" "0Aq"));
-    QTEST(getAt(c, dispid::EepromLoc, 10).toString(), "stored");
-}
-
-void TestControl::argumentsOutsideTheFrameAreRefused()
-{
-    PtyPeer peer;
-    CRK40CommCtrl c;
-    QVERIFY(open(c, peer, false));
-    QCOMPARE(c.ReadEEPR(256), qint16(-4));
-    QCOMPARE(c.ReadEEPR(-1), qint16(-4));
-    QCOMPARE(c.WriteEEPR(10, 65536), qint16(-4));
-    QCOMPARE(c.WriteEEPR(10, -1), qint16(-4));
-    QCOMPARE(c.WriteEEPR(300, 0), qint16(-4));
-    QCOMPARE(peer.received(), QByteArray());
-}
-
-void TestControl::afterDestroyTerminal()
-{
-    PtyPeer peer;
-    CRK40CommCtrl c;
-    QVERIFY(open(c, peer, false));
-    call(c, dispid::DestroyTerminal);
-    QCOMPARE(c.statusBits(), 1);
-    // The lock is there, the port is not: the not-ready code, nothing sent.
-    QCOMPARE(call(c, dispid::ReadEEPR, {i2(10)}), i2(1));
-    QCOMPARE(call(c, dispid::WriteEEPR, {i2(10), 1}), i2(1));
-    QCOMPARE(peer.received(), QByteArray());
-    serial::SerialDevice other;
-    QCOMPARE(other.open(peer.slavePath(), 9600), serial::OpenResult::Ok);
-}
-
-void TestControl::initTerminalTwice()
-{
-    PtyPeer first, second;
-    CRK40CommCtrl c;
-    QVERIFY(open(c, first, true));
-    QVERIFY(c.receptionRunning());
-    pointComTo(2, second.slavePath());
-    QVERIFY(call(c, dispid::InitTerminal, {i2(1)}).toBool());
-    QCOMPARE(c.portName(), QString("COM2"));
-    QVERIFY(c.receptionRunning());
-    // The first port was given up.
-    serial::SerialDevice other;
-    QCOMPARE(other.open(first.slavePath(), 9600), serial::OpenResult::Ok);
-    call(c, dispid::DestroyTerminal);
-    QVERIFY(!c.receptionRunning());
-}
-
-void TestControl::onlineBlockIsHandedOverAndAcknowledged()
-{
-    PtyPeer peer;
-    CRK40CommCtrl c;
-    RecordingSink sink;
-    c.advise(&sink);
-    QVERIFY(open(c, peer, true));
-    peer.send("noise").send(onlineBlock({"050130930C0001234A3", "06012101520000ABCD1"}));
-    QTRY_COMPARE(sink.count(eventid::RxRegs), 1);
-    QCOMPARE(sink.events.back().args, QVariantList({i2(2)}));
-    QCOMPARE(get(c, dispid::Total).toInt(), 2);
-    QCOMPARE(get(c, dispid::ErrCode).toInt(), 0);
-    QVERIFY(peer.waitReceived(1));
-    QCOMPARE(peer.received(), b(0x06));
-
-    // A "V" block is acknowledged right after its header, and again at its end.
-    peer.clearReceived();
-    peer.send(onlineBlock({"050130930C0001234A3"}, 'V'));
-    QTRY_COMPARE(sink.count(eventid::RxRegs), 2);
-    QVERIFY(peer.waitReceived(2));
-    QCOMPARE(peer.received(), QByteArray("\x06\x06"));
-    QCOMPARE(get(c, dispid::Total).toInt(), 1);
-    c.unadvise(&sink);
-    call(c, dispid::DestroyTerminal);
-}
-
-void TestControl::onlineBlockErrorsAreRefused_data()
-{
-    QTest::addColumn<QByteArray>("block");
-    QTest::addColumn<int>("errCode");
-    QTest::addColumn<int>("total");
-    QTest::newRow("bad checksum") << onlineBlock({"050130930C0001234A3"}, 'S', false) << 96 << 1;
-    QTest::newRow("bad header") << QByteArray("\x01X\x02") << 50 << 7;
-    QTest::newRow("no STX") << QByteArray("\x01S\x03") << 33 << 7;
-    QTest::newRow("silence inside") << QByteArray("\x01S\x02" "0501\r05") << 64 << 1;
-}
-
-void TestControl::onlineBlockErrorsAreRefused()
-{
-    QFETCH(QByteArray, block);
-    PtyPeer peer;
-    CRK40CommCtrl c;
-    RecordingSink sink;
-    c.advise(&sink);
-    put(c, dispid::Total, 7);
-    QVERIFY(open(c, peer, true));
-    peer.send(block);
-    QTRY_COMPARE(sink.count(eventid::ErrMessage), 1);
-    QCOMPARE(sink.count(eventid::RxRegs), 0);
-    QTEST(get(c, dispid::ErrCode).toInt(), "errCode");
-    QTEST(get(c, dispid::Total).toInt(), "total");
-    QVERIFY(peer.waitReceived(1));
-    QCOMPARE(peer.received(), b(0x15));
-    c.unadvise(&sink);
-    call(c, dispid::DestroyTerminal);
-}
-
-void TestControl::notReadyIgnoresBlocks()
-{
-    PtyPeer peer;
-    CRK40CommCtrl c;
-    RecordingSink sink;
-    c.advise(&sink);
-    put(c, dispid::Ready, false);
-    QVERIFY(open(c, peer, true));
-    peer.send(onlineBlock({"050130930C0001234A3"}));
-    QTest::qWait(1500);
-    QVERIFY(sink.events.empty());
-    QCOMPARE(peer.received(), QByteArray());
-    c.unadvise(&sink);
-    call(c, dispid::DestroyTerminal);
-}
-
-void TestControl::memberCallsWhileOnline()
-{
-    PtyPeer peer;
-    CRK40CommCtrl c;
-    QVERIFY(open(c, peer, true));
-    QTest::qWait(100); // let the reception thread poll
-    for (int i = 0; i < 3; ++i) {
-        peer.clearReceived();
-        peer.expect(1).send(b(0x06)).expect(2 + 3).send(("x" + withChecksum("00A5")));
-        QCOMPARE(c.ReadEEPR(11), qint16(0));
-        QCOMPARE(getAt(c, dispid::EepromLoc, 11).toString(), QString("00A5"));
-        QVERIFY(peer.waitIdle());
-    }
-    call(c, dispid::DestroyTerminal);
-}
-
-void TestControl::destroyWhileHandOverPending()
-{
-    PtyPeer peer;
-    RecordingSink sink;
-    {
-        CRK40CommCtrl c;
-        c.advise(&sink);
-        QVERIFY(open(c, peer, true));
-        peer.send(onlineBlock({"050130930C0001234A3"}));
-        // No event processing here: the hand-over stays pending.
-        for (int i = 0; i < 500 && !c.handOverPending(); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        QVERIFY(c.handOverPending());
-        call(c, dispid::DestroyTerminal);
-        QVERIFY(!c.receptionRunning());
-        QVERIFY(!c.handOverPending());
-        // The stale hand-over now reaches the owner thread and does nothing.
-        QTest::qWait(300);
-        QVERIFY(sink.events.empty());
-        QCOMPARE(peer.received(), QByteArray());
-        c.unadvise(&sink);
-    }
-    {
-        // The same without DestroyTerminal: the destructor ends it all.
-        CRK40CommCtrl c;
-        QVERIFY(open(c, peer, true));
-        peer.send(onlineBlock({"050130930C0001234A3"}));
-        for (int i = 0; i < 500 && !c.handOverPending(); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        QVERIFY(c.handOverPending());
-    }
-    QTest::qWait(100);
-    QCOMPARE(peer.received(), QByteArray());
-}
-
-void TestControl::destructorEndsThreadAndPort()
-{
-    PtyPeer peer;
-    {
-        CRK40CommCtrl c;
-        QVERIFY(open(c, peer, true));
-        QVERIFY(c.receptionRunning());
-    }
-    serial::SerialDevice other;
-    QCOMPARE(other.open(peer.slavePath(), 9600), serial::OpenResult::Ok);
-}
-
-void TestControl::idleReceptionUsesLittleCpu()
-{
-    PtyPeer peer;
-    CRK40CommCtrl c;
-    QVERIFY(open(c, peer, true));
-    const double before = cpuSeconds();
-    QTest::qSleep(1000);
-    const double used = cpuSeconds() - before;
-    // Polling waits in poll() and sleeps; a busy loop would use a whole core.
-    QVERIFY2(used < 0.5, qPrintable(QString("%1 s of CPU in 1 s").arg(used)));
-    call(c, dispid::DestroyTerminal);
 }
 
 QTEST_MAIN(TestControl)

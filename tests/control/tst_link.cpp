@@ -32,432 +32,389 @@ QByteArray eventRecord(int i)
 {
     return QString("050130930C%1%2").arg(i, 8, 10, QChar('0')).arg(i % 10).toLatin1();
 }
-
 } // namespace
 
 class TestLink : public QObject {
     Q_OBJECT
 private slots:
-    void init();
-    void cleanup();
+    void init()
+    {
+        m_peer = std::make_unique<PtyPeer>();
+        QVERIFY(m_peer->isValid());
+        m_link = std::make_unique<TerminalLink>();
+        QCOMPARE(m_link->open(m_peer->slavePath(), 9600), serial::OpenResult::Ok);
+    }
 
-    void readByteOnClosedPortSpendsItsBudget();
-    void openingNeedsAnOpenPort();
-    void openingSendsSohThenLetterTwice_data();
-    void openingSendsSohThenLetterTwice();
-    void openingDiscardsStaleInput();
-    void openingKeepsThePreviousCommandsTail();
-    void confirmedFrame_data();
-    void confirmedFrame();
-    void confirmedFrameResultAfterPauses();
-    void acknowledgedText_data();
-    void acknowledgedText();
-    void registerRead();
-    void registerWrite();
-    void plainRecord_data();
-    void plainRecord();
-    void plainRecordLengthLimit_data();
-    void plainRecordLengthLimit();
-    void repeatedRecordIsAcknowledgedButNotTaken();
-    void identificationRecord_data();
-    void identificationRecord();
-    void textLine_data();
-    void textLine();
-    void textLineLongerThanTheBuffer();
-    void statusBlock();
-    void onlineBlock_data();
-    void onlineBlock();
-    void onlineBlockOf32Records();
-    void onlineBlockNeverPastTheBuffer_data();
-    void onlineBlockNeverPastTheBuffer();
+    void cleanup()
+    {
+        m_link.reset();
+        m_peer.reset();
+    }
+
+    void readByteOnClosedPortSpendsItsBudget()
+    {
+        TerminalLink closed;
+        QElapsedTimer t;
+        t.start();
+        QCOMPARE(int(closed.ReadByte(20)), 0);
+        // Each empty attempt costs its time-out and the pause, even without a device.
+        QVERIFY2(t.elapsed() >= 20 * 3, qPrintable(QString::number(t.elapsed())));
+        QCOMPARE(closed.OpenCommand('a'), -1);
+        QCOMPARE(closed.ReceiveStatusBlock(), 0);
+
+        // A device that hung up is gone: reads fail at once (the benchmark
+        // bench_removal times it), the opening as unanswered.
+        m_peer->hangUp();
+        QCOMPARE(int(m_link->ReadByte(20)), 0);
+        QVERIFY(m_link->deviceRemoved());
+        QCOMPARE(m_link->deviceStatus().reason, QString("the device was removed"));
+        QCOMPARE(m_link->OpenCommand('a'), 1);
+    }
+
+    void openingSendsSohThenLetterTwice_data()
+    {
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<int>("result");
+        QTest::addColumn<QByteArray>("sent");
+        QTest::newRow("ACK") << b(ACK) << 0 << QByteArray("\x01kk");
+        QTest::newRow("NAK") << b(NAK) << 1 << QByteArray("\x01");
+        QTest::newRow("silence") << QByteArray() << 1 << QByteArray("\x01");
+    }
+
+    void openingSendsSohThenLetterTwice()
+    {
+        QFETCH(QByteArray, answer);
+        QFETCH(QByteArray, sent);
+        m_peer->expect(1).send(answer);
+        QTEST(m_link->OpenCommand('k'), "result");
+        m_peer->waitReceived(int(sent.size()));
+        QTest::qSleep(20);
+        COMPARE_BYTES(m_peer->received(), sent);
+    }
+
+    void openingDiscardsStaleInput()
+    {
+        m_peer->sendNow("garbage");
+        QTest::qSleep(50);
+        m_peer->expect(1).send(b(ACK));
+        QCOMPARE(m_link->OpenCommand('r'), 0);
+    }
+
+    void openingKeepsThePreviousCommandsTail()
+    {
+        // A command that is only an opening, followed at once by the next one:
+        // its letters must still reach the terminal.
+        m_peer->expect(1).send(b(ACK)).expect(3).send(b(ACK));
+        QCOMPARE(m_link->OpenCommand('k'), 0);
+        QCOMPARE(m_link->OpenCommand('a'), 0);
+        QVERIFY(m_peer->waitReceived(6));
+        COMPARE_BYTES(m_peer->received(), QByteArray("\x01kk\x01" "aa"));
+    }
+
+    void confirmedFrame_data()
+    {
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<int>("result");
+        QTest::newRow("ACK 0") << QByteArray("\x06" "0") << 0;
+        QTest::newRow("ACK 1") << QByteArray("\x06" "1") << -3;
+        QTest::newRow("ACK other") << QByteArray("\x06" "x") << -5;
+        QTest::newRow("NAK") << b(NAK) << -2;
+        QTest::newRow("other") << QByteArray("Q") << -10;
+        QTest::newRow("silence") << QByteArray() << -1;
+    }
+
+    void confirmedFrame()
+    {
+        QFETCH(QByteArray, answer);
+        const QByteArray data("CDAB896745230105\x03");
+        QVERIFY(m_link->loadFrame(std::string_view(data.constData(), size_t(data.size()))));
+        m_peer->expect(int(data.size()) + 1).send(answer);
+        QTEST(m_link->SendConfirmedFrame(size_t(data.size())), "result");
+        COMPARE_BYTES(m_peer->received(), withSum(data));
+    }
+
+    void confirmedFrameResultAfterPauses()
+    {
+        // The terminal may carry a command out for a while before its result.
+        const QByteArray data("x\x03");
+        QVERIFY(m_link->loadFrame("x\x03"));
+        m_peer->expect(3).send(b(ACK)).pause(std::chrono::milliseconds(1800)).send("0");
+        QCOMPARE(m_link->SendConfirmedFrame(2), 0);
+        QCOMPARE(m_link->SendConfirmedFrame(m_link->frame().size()), -20);
+    }
+
+    void acknowledgedText_data()
+    {
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<int>("result");
+        QTest::newRow("ACK") << b(ACK) << 0;
+        QTest::newRow("NAK") << b(NAK) << -2;
+        QTest::newRow("silence") << QByteArray() << -20;
+    }
+
+    void acknowledgedText()
+    {
+        QFETCH(QByteArray, answer);
+        const QByteArray text("05.01.03007:09");
+        QVERIFY(m_link->loadFrame(text.toStdString()));
+        m_peer->expect(15).send(answer);
+        QTEST(m_link->SendAcknowledgedText(14), "result");
+        COMPARE_BYTES(m_peer->received(), withSum(text));
+        QCOMPARE(m_link->SendAcknowledgedText(m_link->frame().size()), -10);
+    }
+
+    void registerRead()
+    {
+        // Address 10 goes out as "0Aq"; the answer is lead byte, word, checksum.
+        m_peer->expect(3).send(withSum("x8C41"));
+        QCOMPARE(m_link->RegisterRead(10), 0);
+        COMPARE_BYTES(m_peer->received(), QByteArray("0Aq"));
+        QCOMPARE(QByteArray(reinterpret_cast<const char*>(m_link->frame().data()), 6), withSum("x8C41"));
+
+        m_peer->clearReceived();
+        m_peer->expect(3).send("x8C");
+        QCOMPARE(m_link->RegisterRead(10), -3);
+        QCOMPARE(m_link->RegisterRead(256), -4);
+    }
+
+    void registerWrite()
+    {
+        std::uint8_t answer = 0;
+        m_peer->expect(7).send(b(NAK));
+        QCOMPARE(m_link->RegisterWrite(10, 32768, &answer), 0);
+        QCOMPARE(answer, NAK);
+        COMPARE_BYTES(m_peer->received(), QByteArray("0A8000\x79"));
+        QCOMPARE(m_link->RegisterWrite(10, 1, &answer), -3);
+        QCOMPARE(m_link->RegisterWrite(10, 65536, &answer), -4);
+    }
+
+    void plainRecord_data()
+    {
+        QTest::addColumn<QByteArray>("wire");
+        QTest::addColumn<int>("result");
+        QTest::addColumn<QByteArray>("reply");  // what the PC answers
+        QTest::addColumn<QByteArray>("record"); // stored record, for 0
+        const QByteArray nine("512345678");
+        QTest::newRow("nine bytes") << (nine + '\x03' + char(checksum(nine.toStdString()))) << 0 << b(ACK) << nine;
+        QTest::newRow("EOT") << b(EOT) << 4 << b(ACK) << QByteArray();
+        QTest::newRow("eight bytes, checksum never read") << QByteArray("51234567\x03Z") << 10 << b(NAK) << QByteArray();
+        QTest::newRow("wrong checksum") << (nine + '\x03' + char(checksum(nine.toStdString()) ^ 1)) << 96 << b(NAK)
+                                        << QByteArray();
+        QTest::newRow("checksum missing") << (nine + '\x03') << 96 << b(NAK) << QByteArray();
+        QTest::newRow("silence after five") << QByteArray("51234") << 255 << b(NAK) << QByteArray();
+        QTest::newRow("silence at once") << QByteArray() << 250 << b(NAK) << QByteArray();
+    }
+
+    void plainRecord()
+    {
+        QFETCH(QByteArray, wire);
+        QFETCH(QByteArray, reply);
+        QFETCH(QByteArray, record);
+        m_peer->send(wire);
+        TerminalLink::Sequence seq;
+        std::string got;
+        QTEST(m_link->ReceiveRecord(RecordKind::Plain, seq, &got), "result");
+        QVERIFY(m_peer->waitReceived(1));
+        QTest::qSleep(20);
+        COMPARE_BYTES(m_peer->received(), reply);
+        QCOMPARE(QByteArray::fromStdString(got), record);
+        if (!record.isEmpty()) {
+            QCOMPARE(int(seq.current), 5);
+            QCOMPARE(int(seq.previous), 5);
+        } else {
+            QCOMPARE(int(seq.previous), -1);
+        }
+    }
+
+    void plainRecordLengthLimit_data()
+    {
+        QTest::addColumn<int>("length");
+        QTest::addColumn<int>("result");
+        QTest::newRow("999 accepted") << 999 << 0;
+        QTest::newRow("1000 refused") << 1000 << -100;
+    }
+
+    void plainRecordLengthLimit()
+    {
+        QFETCH(int, length);
+        const QByteArray data = "1" + QByteArray(length - 1, 'r');
+        m_peer->send(data + '\x03' + char(checksum(data.toStdString())));
+        TerminalLink::Sequence seq;
+        std::string got;
+        QTEST(m_link->ReceiveRecord(RecordKind::Plain, seq, &got), "result");
+        QVERIFY(m_peer->waitReceived(1));
+        QCOMPARE(m_peer->received(), b(length < 1000 ? ACK : NAK));
+        QCOMPARE(int(got.size()), length < 1000 ? length : 0);
+    }
+
+    void repeatedRecordIsAcknowledgedButNotTaken()
+    {
+        const QByteArray rec("3abcdefgh");
+        const QByteArray wire = rec + '\x03' + char(checksum(rec.toStdString()));
+        TerminalLink::Sequence seq;
+        std::string got;
+        m_peer->send(wire);
+        QCOMPARE(m_link->ReceiveRecord(RecordKind::Plain, seq, &got), 0);
+        got.clear();
+        m_peer->send(wire);
+        QCOMPARE(m_link->ReceiveRecord(RecordKind::Plain, seq, &got), 100);
+        QVERIFY(got.empty());
+        QCOMPARE(int(seq.previous), 3);
+        QCOMPARE(int(seq.current), 3);
+        QVERIFY(m_peer->waitReceived(2));
+        QCOMPARE(m_peer->received(), QByteArray("\x06\x06"));
+    }
+
+    void identificationRecord_data()
+    {
+        QTest::addColumn<QByteArray>("wire");
+        QTest::addColumn<int>("result");
+        QTest::addColumn<QByteArray>("record");
+        const QByteArray rec("12/CDAB89674523011F");
+        const char sum = char(checksum(rec.toStdString()));
+        QTest::newRow("plain element") << (rec + '\x03' + sum) << 0 << rec;
+        QTest::newRow("blanks and high bytes skipped")
+            << (QByteArray("12/ CDAB\x80" "8967\r\n45230\xFF" "11F") + '\x03' + sum) << 0 << rec;
+        QTest::newRow("no slash") << (QByteArray("12CDAB") + '\x03' + char(checksum("12CDAB"))) << 10 << QByteArray();
+        QTest::newRow("short, still taken") << (QByteArray("7/") + '\x03' + char(checksum("7/"))) << 0 << QByteArray("7/");
+    }
+
+    void identificationRecord()
+    {
+        QFETCH(QByteArray, wire);
+        QFETCH(QByteArray, record);
+        m_peer->send(wire);
+        TerminalLink::Sequence seq;
+        seq.previous = 5;
+        std::string got;
+        QTEST(m_link->ReceiveRecord(RecordKind::Identification, seq, &got), "result");
+        QCOMPARE(QByteArray::fromStdString(got), record);
+    }
+
+    void textLine_data()
+    {
+        QTest::addColumn<QByteArray>("wire");
+        QTest::addColumn<int>("result");
+        QTest::addColumn<QByteArray>("line");
+        QTest::newRow("line") << QByteArray("IDT 0042\r") << 0 << QByteArray("IDT 0042");
+        QTest::newRow("control and high bytes skipped") << QByteArray("AB\x01\x80" "C\nD\rrest") << 0 << QByteArray("ABCD");
+        QTest::newRow("no CR") << QByteArray("ABC") << -10 << QByteArray();
+        QTest::newRow("silence") << QByteArray() << -10 << QByteArray();
+    }
+
+    void textLine()
+    {
+        QFETCH(QByteArray, wire);
+        QFETCH(QByteArray, line);
+        m_peer->send(wire);
+        std::string got;
+        QTEST(m_link->ReceiveTextLine(&got), "result");
+        QCOMPARE(QByteArray::fromStdString(got), line);
+        QCOMPARE(m_peer->received(), QByteArray());
+    }
+
+    void textLineLongerThanTheBuffer()
+    {
+        m_peer->send(QByteArray(3000, 'n') + "\r");
+        std::string got;
+        QCOMPARE(m_link->ReceiveTextLine(&got), 0);
+        QCOMPARE(got.size(), TerminalLink::kFrameBufferSize - 1);
+    }
+
+    void statusBlock()
+    {
+        const QByteArray block = QByteArray("\x02\x02\x02") + "RK40 6.29\r\n\x02\x02" + "08.01.03307:09\r\n\x02\x02" + "0012\r";
+        QVERIFY(block.size() < 46);
+        m_peer->send(block);
+        QCOMPARE(m_link->ReceiveStatusBlock(), int(block.size()));
+        QCOMPARE(QByteArray(reinterpret_cast<const char*>(m_link->frame().data()), 46),
+                 block + QByteArray(46 - block.size(), '\0'));
+        QCOMPARE(m_peer->received(), QByteArray());
+
+        m_peer->send(b(NAK));
+        QCOMPARE(m_link->ReceiveStatusBlock(), 1);
+        QCOMPARE(m_link->frame()[0], NAK);
+    }
+
+    void onlineBlock_data()
+    {
+        QTest::addColumn<QByteArray>("wire");
+        QTest::addColumn<int>("result");
+        QTest::addColumn<int>("records"); // -1: unchanged
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<QByteArray>("firstRecord"); // empty: not looked at
+        const QByteArray data = "050130930C0001234A3\r06012101520000ABCD1\r";
+        QTest::newRow("S block") << ("S\x02" + data + '\x03' + blockSum(data)) << 0 << 2 << QByteArray() << QByteArray();
+        QTest::newRow("V block: ACK before STX") << ("V\x02" + data + '\x03' + blockSum(data)) << 0 << 2 << b(ACK) << QByteArray();
+        QTest::newRow("bad header") << QByteArray("X\x02") << 50 << -1 << QByteArray() << QByteArray();
+        QTest::newRow("no header") << QByteArray() << 50 << -1 << QByteArray() << QByteArray();
+        QTest::newRow("no STX") << QByteArray("S\x03") << 33 << -1 << QByteArray() << QByteArray();
+        QTest::newRow("silence inside") << ("S\x02" + data.left(25)) << 64 << 1 << QByteArray() << QByteArray();
+        QTest::newRow("wrong checksum") << ("S\x02" + data + '\x03' + char(blockSum(data) ^ 1)) << 96 << 2 << QByteArray() << QByteArray();
+        QTest::newRow("missing checksum") << ("S\x02" + data + '\x03') << 96 << 2 << QByteArray() << QByteArray();
+        const QByteArray noisy = "0501\x80" "30930C\x01" "0001234A3\r\xFF";
+        QTest::newRow("noise dropped, not summed")
+            << ("S\x02" + noisy + '\x03' + blockSum(noisy)) << 0 << 1 << QByteArray() << QByteArray("050130930C0001234A3\n");
+    }
+
+    void onlineBlock()
+    {
+        QFETCH(QByteArray, wire);
+        QFETCH(int, records);
+        QFETCH(QByteArray, reply);
+        m_peer->send(wire);
+        int count = -1;
+        QTEST(m_link->ReceiveOnlineBlock(&count), "result");
+        QCOMPARE(count, records);
+        QTest::qSleep(20);
+        COMPARE_BYTES(m_peer->received(), reply);
+        QFETCH(QByteArray, firstRecord);
+        if (!firstRecord.isEmpty())
+            QCOMPARE(m_link->frameText(0), std::string_view(firstRecord.constData(), std::size_t(firstRecord.size())));
+    }
+
+    void onlineBlockOf32Records()
+    {
+        QByteArray data;
+        for (int i = 0; i < 32; ++i)
+            data += eventRecord(i) + '\r';
+        m_peer->send("S\x02" + data + '\x03' + blockSum(data));
+        int count = 0;
+        QCOMPARE(m_link->ReceiveOnlineBlock(&count), 0);
+        QCOMPARE(count, 32);
+        const std::string_view text = m_link->frameText(0);
+        QCOMPARE(text.size(), std::size_t(640));
+        for (int i = 0; i < 32; ++i)
+            QCOMPARE(QByteArray(text.data() + 20 * i, 20), eventRecord(i) + '\n');
+    }
+
+    void onlineBlockNeverPastTheBuffer_data()
+    {
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<int>("result");
+        QByteArray fifty, fiftyOne;
+        for (int i = 0; i < 50; ++i)
+            fifty += eventRecord(i) + '\r';
+        fiftyOne = fifty + eventRecord(50) + '\r';
+        QTest::newRow("50 records fill 1000 positions") << fifty << 0;
+        QTest::newRow("51 records") << fiftyOne << 80;
+        QTest::newRow("CRs alone") << QByteArray(1500, '\r') << 80;
+        QTest::newRow("endless noise") << QByteArray(20000, '\x85') << 80;
+    }
+
+    void onlineBlockNeverPastTheBuffer()
+    {
+        QFETCH(QByteArray, data);
+        m_peer->send("S\x02" + data + '\x03' + blockSum(data));
+        int count = 0;
+        QTEST(m_link->ReceiveOnlineBlock(&count), "result");
+        QVERIFY(m_link->frameText(0).size() <= TerminalLink::kMaxBlockPositions);
+    }
 
 private:
     std::unique_ptr<PtyPeer> m_peer;
     std::unique_ptr<TerminalLink> m_link;
 };
-
-void TestLink::init()
-{
-    m_peer = std::make_unique<PtyPeer>();
-    QVERIFY(m_peer->isValid());
-    m_link = std::make_unique<TerminalLink>();
-    QCOMPARE(m_link->open(m_peer->slavePath(), 9600), serial::OpenResult::Ok);
-}
-
-void TestLink::cleanup()
-{
-    m_link.reset();
-    m_peer.reset();
-}
-
-void TestLink::readByteOnClosedPortSpendsItsBudget()
-{
-    TerminalLink closed;
-    QElapsedTimer t;
-    t.start();
-    QCOMPARE(int(closed.ReadByte(20)), 0);
-    // Each empty attempt costs its time-out and the pause, even without a device.
-    QVERIFY2(t.elapsed() >= 20 * 3, qPrintable(QString::number(t.elapsed())));
-
-    // A device that hung up is gone: reads fail at once (the benchmark
-    // bench_removal times it), the opening as unanswered.
-    m_peer->hangUp();
-    QCOMPARE(int(m_link->ReadByte(20)), 0);
-    QVERIFY(m_link->deviceRemoved());
-    QCOMPARE(m_link->deviceStatus().reason, QString("the device was removed"));
-    QCOMPARE(m_link->OpenCommand('a'), 1);
-}
-
-void TestLink::openingNeedsAnOpenPort()
-{
-    TerminalLink closed;
-    QCOMPARE(closed.OpenCommand('a'), -1);
-    QCOMPARE(closed.ReceiveStatusBlock(), 0);
-}
-
-void TestLink::openingSendsSohThenLetterTwice_data()
-{
-    QTest::addColumn<QByteArray>("answer");
-    QTest::addColumn<int>("result");
-    QTest::addColumn<QByteArray>("sent");
-    QTest::newRow("ACK") << b(ACK) << 0 << QByteArray("\x01kk");
-    QTest::newRow("NAK") << b(NAK) << 1 << QByteArray("\x01");
-    QTest::newRow("other byte") << QByteArray("0") << 1 << QByteArray("\x01");
-    QTest::newRow("silence") << QByteArray() << 1 << QByteArray("\x01");
-}
-
-void TestLink::openingSendsSohThenLetterTwice()
-{
-    QFETCH(QByteArray, answer);
-    QFETCH(QByteArray, sent);
-    m_peer->expect(1).send(answer);
-    QTEST(m_link->OpenCommand('k'), "result");
-    m_peer->waitReceived(int(sent.size()));
-    QTest::qSleep(20);
-    COMPARE_BYTES(m_peer->received(), sent);
-}
-
-void TestLink::openingDiscardsStaleInput()
-{
-    m_peer->sendNow("garbage");
-    QTest::qSleep(50);
-    m_peer->expect(1).send(b(ACK));
-    QCOMPARE(m_link->OpenCommand('r'), 0);
-}
-
-void TestLink::openingKeepsThePreviousCommandsTail()
-{
-    // A command that is only an opening, followed at once by the next one:
-    // its letters must still reach the terminal.
-    m_peer->expect(1).send(b(ACK)).expect(3).send(b(ACK));
-    QCOMPARE(m_link->OpenCommand('k'), 0);
-    QCOMPARE(m_link->OpenCommand('a'), 0);
-    QVERIFY(m_peer->waitReceived(6));
-    COMPARE_BYTES(m_peer->received(), QByteArray("\x01kk\x01" "aa"));
-}
-
-void TestLink::confirmedFrame_data()
-{
-    QTest::addColumn<QByteArray>("answer");
-    QTest::addColumn<int>("result");
-    QTest::newRow("ACK 0") << QByteArray("\x06" "0") << 0;
-    QTest::newRow("ACK 1") << QByteArray("\x06" "1") << -3;
-    QTest::newRow("ACK other") << QByteArray("\x06" "x") << -5;
-    QTest::newRow("NAK") << b(NAK) << -2;
-    QTest::newRow("other") << QByteArray("Q") << -10;
-    QTest::newRow("silence") << QByteArray() << -1;
-}
-
-void TestLink::confirmedFrame()
-{
-    QFETCH(QByteArray, answer);
-    const QByteArray data("CDAB896745230105\x03");
-    QVERIFY(m_link->loadFrame(std::string_view(data.constData(), size_t(data.size()))));
-    m_peer->expect(int(data.size()) + 1).send(answer);
-    QTEST(m_link->SendConfirmedFrame(size_t(data.size())), "result");
-    COMPARE_BYTES(m_peer->received(), withSum(data));
-}
-
-void TestLink::confirmedFrameResultAfterPauses()
-{
-    // The terminal may carry a command out for a while before its result.
-    const QByteArray data("x\x03");
-    QVERIFY(m_link->loadFrame("x\x03"));
-    m_peer->expect(3).send(b(ACK)).pause(std::chrono::milliseconds(1800)).send("0");
-    QCOMPARE(m_link->SendConfirmedFrame(2), 0);
-    QCOMPARE(m_link->SendConfirmedFrame(m_link->frame().size()), -20);
-}
-
-void TestLink::acknowledgedText_data()
-{
-    QTest::addColumn<QByteArray>("answer");
-    QTest::addColumn<int>("result");
-    QTest::newRow("ACK") << b(ACK) << 0;
-    QTest::newRow("NAK") << b(NAK) << -2;
-    QTest::newRow("other") << QByteArray("1") << -2;
-    QTest::newRow("silence") << QByteArray() << -20;
-}
-
-void TestLink::acknowledgedText()
-{
-    QFETCH(QByteArray, answer);
-    const QByteArray text("05.01.03007:09");
-    QVERIFY(m_link->loadFrame(text.toStdString()));
-    m_peer->expect(15).send(answer);
-    QTEST(m_link->SendAcknowledgedText(14), "result");
-    COMPARE_BYTES(m_peer->received(), withSum(text));
-    QCOMPARE(m_link->SendAcknowledgedText(m_link->frame().size()), -10);
-}
-
-void TestLink::registerRead()
-{
-    // Address 10 goes out as "0Aq"; the answer is lead byte, word, checksum.
-    m_peer->expect(3).send(withSum("x8C41"));
-    QCOMPARE(m_link->RegisterRead(10), 0);
-    COMPARE_BYTES(m_peer->received(), QByteArray("0Aq"));
-    QCOMPARE(QByteArray(reinterpret_cast<const char*>(m_link->frame().data()), 6), withSum("x8C41"));
-
-    m_peer->clearReceived();
-    m_peer->expect(3).send("x8C");
-    QCOMPARE(m_link->RegisterRead(10), -3);
-    QCOMPARE(m_link->RegisterRead(256), -4);
-}
-
-void TestLink::registerWrite()
-{
-    std::uint8_t answer = 0;
-    m_peer->expect(7).send(b(NAK));
-    QCOMPARE(m_link->RegisterWrite(10, 32768, &answer), 0);
-    QCOMPARE(answer, NAK);
-    COMPARE_BYTES(m_peer->received(), QByteArray("0A8000\x79"));
-    QCOMPARE(m_link->RegisterWrite(10, 1, &answer), -3);
-    QCOMPARE(m_link->RegisterWrite(10, 65536, &answer), -4);
-}
-
-void TestLink::plainRecord_data()
-{
-    QTest::addColumn<QByteArray>("wire");
-    QTest::addColumn<int>("result");
-    QTest::addColumn<QByteArray>("reply");  // what the PC answers
-    QTest::addColumn<QByteArray>("record"); // stored record, for 0
-    const QByteArray nine("512345678");
-    QTest::newRow("nine bytes") << (nine + '\x03' + char(checksum(nine.toStdString()))) << 0 << b(ACK) << nine;
-    QTest::newRow("EOT") << b(EOT) << 4 << b(ACK) << QByteArray();
-    QTest::newRow("eight bytes, checksum never read") << QByteArray("51234567\x03Z") << 10 << b(NAK) << QByteArray();
-    QTest::newRow("wrong checksum") << (nine + '\x03' + char(checksum(nine.toStdString()) ^ 1)) << 96 << b(NAK)
-                                    << QByteArray();
-    QTest::newRow("checksum missing") << (nine + '\x03') << 96 << b(NAK) << QByteArray();
-    QTest::newRow("silence after five") << QByteArray("51234") << 255 << b(NAK) << QByteArray();
-    QTest::newRow("silence at once") << QByteArray() << 250 << b(NAK) << QByteArray();
-}
-
-void TestLink::plainRecord()
-{
-    QFETCH(QByteArray, wire);
-    QFETCH(QByteArray, reply);
-    QFETCH(QByteArray, record);
-    m_peer->send(wire);
-    TerminalLink::Sequence seq;
-    std::string got;
-    QTEST(m_link->ReceiveRecord(RecordKind::Plain, seq, &got), "result");
-    QVERIFY(m_peer->waitReceived(1));
-    QTest::qSleep(20);
-    COMPARE_BYTES(m_peer->received(), reply);
-    QCOMPARE(QByteArray::fromStdString(got), record);
-    if (!record.isEmpty()) {
-        QCOMPARE(int(seq.current), 5);
-        QCOMPARE(int(seq.previous), 5);
-    } else {
-        QCOMPARE(int(seq.previous), -1);
-    }
-}
-
-void TestLink::plainRecordLengthLimit_data()
-{
-    QTest::addColumn<int>("length");
-    QTest::addColumn<int>("result");
-    QTest::newRow("999 accepted") << 999 << 0;
-    QTest::newRow("1000 refused") << 1000 << -100;
-    QTest::newRow("5000 refused") << 5000 << -100;
-}
-
-void TestLink::plainRecordLengthLimit()
-{
-    QFETCH(int, length);
-    const QByteArray data = "1" + QByteArray(length - 1, 'r');
-    m_peer->send(data + '\x03' + char(checksum(data.toStdString())));
-    TerminalLink::Sequence seq;
-    std::string got;
-    QTEST(m_link->ReceiveRecord(RecordKind::Plain, seq, &got), "result");
-    QVERIFY(m_peer->waitReceived(1));
-    QCOMPARE(m_peer->received(), b(length < 1000 ? ACK : NAK));
-    QCOMPARE(int(got.size()), length < 1000 ? length : 0);
-}
-
-void TestLink::repeatedRecordIsAcknowledgedButNotTaken()
-{
-    const QByteArray rec("3abcdefgh");
-    const QByteArray wire = rec + '\x03' + char(checksum(rec.toStdString()));
-    TerminalLink::Sequence seq;
-    std::string got;
-    m_peer->send(wire);
-    QCOMPARE(m_link->ReceiveRecord(RecordKind::Plain, seq, &got), 0);
-    got.clear();
-    m_peer->send(wire);
-    QCOMPARE(m_link->ReceiveRecord(RecordKind::Plain, seq, &got), 100);
-    QVERIFY(got.empty());
-    QCOMPARE(int(seq.previous), 3);
-    QCOMPARE(int(seq.current), 3);
-    QVERIFY(m_peer->waitReceived(2));
-    QCOMPARE(m_peer->received(), QByteArray("\x06\x06"));
-}
-
-void TestLink::identificationRecord_data()
-{
-    QTest::addColumn<QByteArray>("wire");
-    QTest::addColumn<int>("result");
-    QTest::addColumn<QByteArray>("record");
-    const QByteArray rec("12/CDAB89674523011F");
-    const char sum = char(checksum(rec.toStdString()));
-    QTest::newRow("plain element") << (rec + '\x03' + sum) << 0 << rec;
-    QTest::newRow("blanks and high bytes skipped")
-        << (QByteArray("12/ CDAB\x80" "8967\r\n45230\xFF" "11F") + '\x03' + sum) << 0 << rec;
-    QTest::newRow("no slash") << (QByteArray("12CDAB") + '\x03' + char(checksum("12CDAB"))) << 10 << QByteArray();
-    QTest::newRow("short, still taken") << (QByteArray("7/") + '\x03' + char(checksum("7/"))) << 0 << QByteArray("7/");
-}
-
-void TestLink::identificationRecord()
-{
-    QFETCH(QByteArray, wire);
-    QFETCH(QByteArray, record);
-    m_peer->send(wire);
-    TerminalLink::Sequence seq;
-    seq.previous = 5;
-    std::string got;
-    QTEST(m_link->ReceiveRecord(RecordKind::Identification, seq, &got), "result");
-    QCOMPARE(QByteArray::fromStdString(got), record);
-}
-
-void TestLink::textLine_data()
-{
-    QTest::addColumn<QByteArray>("wire");
-    QTest::addColumn<int>("result");
-    QTest::addColumn<QByteArray>("line");
-    QTest::newRow("line") << QByteArray("IDT 0042\r") << 0 << QByteArray("IDT 0042");
-    QTest::newRow("control and high bytes skipped") << QByteArray("AB\x01\x80" "C\nD\rrest") << 0 << QByteArray("ABCD");
-    QTest::newRow("no CR") << QByteArray("ABC") << -10 << QByteArray();
-    QTest::newRow("silence") << QByteArray() << -10 << QByteArray();
-}
-
-void TestLink::textLine()
-{
-    QFETCH(QByteArray, wire);
-    QFETCH(QByteArray, line);
-    m_peer->send(wire);
-    std::string got;
-    QTEST(m_link->ReceiveTextLine(&got), "result");
-    QCOMPARE(QByteArray::fromStdString(got), line);
-    QCOMPARE(m_peer->received(), QByteArray());
-}
-
-void TestLink::textLineLongerThanTheBuffer()
-{
-    m_peer->send(QByteArray(3000, 'n') + "\r");
-    std::string got;
-    QCOMPARE(m_link->ReceiveTextLine(&got), 0);
-    QCOMPARE(got.size(), TerminalLink::kFrameBufferSize - 1);
-}
-
-void TestLink::statusBlock()
-{
-    const QByteArray block = QByteArray("\x02\x02\x02") + "RK40 6.29\r\n\x02\x02" + "08.01.03307:09\r\n\x02\x02" + "0012\r";
-    QVERIFY(block.size() < 46);
-    m_peer->send(block);
-    QCOMPARE(m_link->ReceiveStatusBlock(), int(block.size()));
-    QCOMPARE(QByteArray(reinterpret_cast<const char*>(m_link->frame().data()), 46),
-             block + QByteArray(46 - block.size(), '\0'));
-    QCOMPARE(m_peer->received(), QByteArray());
-
-    m_peer->send(b(NAK));
-    QCOMPARE(m_link->ReceiveStatusBlock(), 1);
-    QCOMPARE(m_link->frame()[0], NAK);
-}
-
-void TestLink::onlineBlock_data()
-{
-    QTest::addColumn<QByteArray>("wire");
-    QTest::addColumn<int>("result");
-    QTest::addColumn<int>("records"); // -1: unchanged
-    QTest::addColumn<QByteArray>("reply");
-    QTest::addColumn<QByteArray>("firstRecord"); // empty: not looked at
-    const QByteArray data = "050130930C0001234A3\r06012101520000ABCD1\r";
-    QTest::newRow("S block") << ("S\x02" + data + '\x03' + blockSum(data)) << 0 << 2 << QByteArray() << QByteArray();
-    QTest::newRow("V block: ACK before STX") << ("V\x02" + data + '\x03' + blockSum(data)) << 0 << 2 << b(ACK) << QByteArray();
-    QTest::newRow("bad header") << QByteArray("X\x02") << 50 << -1 << QByteArray() << QByteArray();
-    QTest::newRow("no header") << QByteArray() << 50 << -1 << QByteArray() << QByteArray();
-    QTest::newRow("no STX") << QByteArray("S\x03") << 33 << -1 << QByteArray() << QByteArray();
-    QTest::newRow("silence inside") << ("S\x02" + data.left(25)) << 64 << 1 << QByteArray() << QByteArray();
-    QTest::newRow("wrong checksum") << ("S\x02" + data + '\x03' + char(blockSum(data) ^ 1)) << 96 << 2 << QByteArray() << QByteArray();
-    QTest::newRow("missing checksum") << ("S\x02" + data + '\x03') << 96 << 2 << QByteArray() << QByteArray();
-    const QByteArray noisy = "0501\x80" "30930C\x01" "0001234A3\r\xFF";
-    QTest::newRow("noise dropped, not summed")
-        << ("S\x02" + noisy + '\x03' + blockSum(noisy)) << 0 << 1 << QByteArray() << QByteArray("050130930C0001234A3\n");
-}
-
-void TestLink::onlineBlock()
-{
-    QFETCH(QByteArray, wire);
-    QFETCH(int, records);
-    QFETCH(QByteArray, reply);
-    m_peer->send(wire);
-    int count = -1;
-    QTEST(m_link->ReceiveOnlineBlock(&count), "result");
-    QCOMPARE(count, records);
-    QTest::qSleep(20);
-    COMPARE_BYTES(m_peer->received(), reply);
-    QFETCH(QByteArray, firstRecord);
-    if (!firstRecord.isEmpty())
-        QCOMPARE(m_link->frameText(0), std::string_view(firstRecord.constData(), std::size_t(firstRecord.size())));
-}
-
-void TestLink::onlineBlockOf32Records()
-{
-    QByteArray data;
-    for (int i = 0; i < 32; ++i)
-        data += eventRecord(i) + '\r';
-    m_peer->send("S\x02" + data + '\x03' + blockSum(data));
-    int count = 0;
-    QCOMPARE(m_link->ReceiveOnlineBlock(&count), 0);
-    QCOMPARE(count, 32);
-    const std::string_view text = m_link->frameText(0);
-    QCOMPARE(text.size(), std::size_t(640));
-    for (int i = 0; i < 32; ++i)
-        QCOMPARE(QByteArray(text.data() + 20 * i, 20), eventRecord(i) + '\n');
-}
-
-void TestLink::onlineBlockNeverPastTheBuffer_data()
-{
-    QTest::addColumn<QByteArray>("data");
-    QTest::addColumn<int>("result");
-    QByteArray fifty, fiftyOne;
-    for (int i = 0; i < 50; ++i)
-        fifty += eventRecord(i) + '\r';
-    fiftyOne = fifty + eventRecord(50) + '\r';
-    QTest::newRow("50 records fill 1000 positions") << fifty << 0;
-    QTest::newRow("51 records") << fiftyOne << 80;
-    QTest::newRow("CRs alone") << QByteArray(1500, '\r') << 80;
-    QTest::newRow("data alone") << QByteArray(1001, 'd') << 80;
-    QTest::newRow("endless noise") << QByteArray(20000, '\x85') << 80;
-}
-
-void TestLink::onlineBlockNeverPastTheBuffer()
-{
-    QFETCH(QByteArray, data);
-    m_peer->send("S\x02" + data + '\x03' + blockSum(data));
-    int count = 0;
-    QTEST(m_link->ReceiveOnlineBlock(&count), "result");
-    QVERIFY(m_link->frameText(0).size() <= TerminalLink::kMaxBlockPositions);
-}
 
 QTEST_APPLESS_MAIN(TestLink)
 #include "tst_link.moc"

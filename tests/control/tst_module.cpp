@@ -23,15 +23,157 @@ const char* const kLibId = "{0AC3C82F-C340-4A06-9314-9C031BBA0CD4}";
 class TestModule : public QObject {
     Q_OBJECT
 private slots:
-    void init();
-    void cleanup();
-    void registrationEntries();
-    void unregisterRemovesExactlyWhatWasAdded();
-    void registrationFailsWhenTheRegistryCannotBeWritten();
-    void controlThroughTheRegistry();
-    void propertyPageThroughTheRegistry();
-    void classFactoryAndUnloading();
-    void versionInformation();
+    void init()
+    {
+        m_env = std::make_unique<TestEnvironment>();
+        m_module = std::make_unique<QLibrary>(TestEnvironment::controlModulePath());
+        QVERIFY2(m_module->load(), qPrintable(m_module->errorString()));
+    }
+
+    void cleanup()
+    {
+        m_module.reset(); // the QLibrary object only; the module stays loaded
+        m_env.reset();
+    }
+
+    void registrationEntries()
+    {
+        QString error;
+        QVERIFY2(m_env->registerControl(&error), qPrintable(error));
+        Registry reg;
+        const QString module = QFileInfo(TestEnvironment::controlModulePath()).absoluteFilePath();
+        const QString ctl = QString("CLSID/") + kControlClsid;
+        QCOMPARE(reg.value(ctl, "ProgID").toString(), QString("RK40COMM.RK40CommCtrl.1"));
+        QCOMPARE(reg.value(ctl, "InprocServer32").toString(), module);
+        QVERIFY(reg.value(ctl, "Insertable").isValid());
+        QCOMPARE(reg.value(ctl, "MiscStatus").toString(), QString::number(0x20191));
+        QCOMPARE(reg.value(ctl, "ToolboxBitmap32").toString(), module + ", 1");
+        QCOMPARE(reg.value(ctl, "TypeLib").toString(), QString(kLibId));
+        QCOMPARE(reg.value("ProgID/RK40COMM.RK40CommCtrl.1", "CLSID").toString(), QString(kControlClsid));
+        QCOMPARE(reg.value("ProgID/RK40COMM.RK40CommPropPage.1", "CLSID").toString(), QString(kPageClsid));
+
+        const QString lib = QString("TypeLib/%1/1.0").arg(kLibId);
+        QCOMPARE(reg.value(lib, "Name").toString(), QString("RK40COMMLib"));
+        QCOMPARE(reg.value(lib + "/Interface/_DRK40Comm", "DISPID 0037").toString(),
+                 QString("I2 WriteEEPR(I2 address, I4 contents)"));
+        QCOMPARE(reg.value(lib + "/Interface/_DRK40CommEvents", "DISPID 0002").toString(), QString("event RxRegs(I2 recNo)"));
+        QCOMPARE(reg.value(lib + "/CoClass/RK40Comm", "CLSID").toString(), QString(kControlClsid));
+    }
+
+    void unregisterRemovesExactlyWhatWasAdded()
+    {
+        // Something of another module's stays untouched.
+        {
+            Registry reg;
+            reg.setValue("CLSID/{00000000-0000-0000-0000-000000000001}", "TypeName", "Other");
+            QVERIFY(reg.save());
+        }
+        const QString before = Registry().dump();
+        QCOMPARE(registerModule(TestEnvironment::controlModulePath(), false), S_OK);
+        const QString once = Registry().dump();
+        QVERIFY(once != before);
+        QCOMPARE(registerModule(TestEnvironment::controlModulePath(), true), S_OK);
+        QCOMPARE(Registry().dump(), before);
+        QCOMPARE(registerModule(TestEnvironment::controlModulePath(), false), S_OK);
+        QCOMPARE(Registry().dump(), once);
+        // Registering again changes nothing.
+        QCOMPARE(registerModule(TestEnvironment::controlModulePath(), false), S_OK);
+        QCOMPARE(Registry().dump(), once);
+    }
+
+    void registrationFailsWhenTheRegistryCannotBeWritten()
+    {
+        // The registry's folder is a file: nothing can be saved.
+        QFile blocker(m_env->path("blocked"));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        const QByteArray old = qgetenv("XDG_CONFIG_HOME");
+        qputenv("XDG_CONFIG_HOME", m_env->path("blocked").toLocal8Bit());
+        QCOMPARE(registerModule(TestEnvironment::controlModulePath(), false), SELFREG_E_TYPELIB);
+        qputenv("XDG_CONFIG_HOME", old);
+    }
+
+    void controlThroughTheRegistry()
+    {
+        QVERIFY(m_env->registerControl());
+        HRESULT hr = E_FAIL;
+        QString error;
+        std::unique_ptr<IDispatchControl> c = createControl("RK40COMM.RK40CommCtrl.1", &hr, &error);
+        QVERIFY2(c, qPrintable(error));
+        QCOMPARE(c->typeLibrary().libid, QString(kLibId));
+        QCOMPARE(get(*c, 13).toString(), QString("'Bar dan!"));
+        QCOMPARE(get(*c, 17).toInt(), 9600);
+        QCOMPARE(call(*c, 26, {i2(10)}), i2(-1));
+
+        // One register write end to end through the module.
+        PtyPeer peer;
+        qputenv("RK40_COM3", peer.slavePath().toLocal8Bit());
+        put(*c, 1, m_env->path("reg.txt"));
+        put(*c, 15, false);
+        QCOMPARE(call(*c, 22, {i2(2)}), QVariant(true));
+        peer.expect(1).send("\x06").expect(9).send("\x06");
+        QCOMPARE(call(*c, 37, {i2(10), 32768}), i2(0));
+        QCOMPARE(peer.received(), QByteArray("\x01" "bb0A8000\x79"));
+        call(*c, 19);
+        qunsetenv("RK40_COM3");
+
+        // By class identifier as well.
+        QVERIFY(createControl(kControlClsid));
+    }
+
+    void propertyPageThroughTheRegistry()
+    {
+        QVERIFY(m_env->registerControl());
+        std::unique_ptr<IComponent> page = createInstance("RK40COMM.RK40CommPropPage.1");
+        QVERIFY(page && !page->asDispatchControl());
+        QWidget parent;
+        QWidget* w = page->createPageWidget(&parent);
+        QVERIFY(w);
+        QCOMPARE(w->parentWidget(), &parent);
+        QCOMPARE(w->windowTitle(), QString("General"));
+    }
+
+    void classFactoryAndUnloading()
+    {
+        auto canUnload = entry<DllCanUnloadNowFn>("DllCanUnloadNow");
+        auto getClassObject = entry<DllGetClassObjectFn>("DllGetClassObject");
+        QVERIFY(canUnload && getClassObject);
+        QCOMPARE(canUnload(), S_OK);
+
+        IClassFactory* factory = nullptr;
+        QCOMPARE(getClassObject("{00000000-0000-0000-0000-000000000000}", &factory), CLASS_E_CLASSNOTAVAILABLE);
+        QVERIFY(!factory);
+        QCOMPARE(getClassObject(kControlClsid, nullptr), E_POINTER);
+        QCOMPARE(getClassObject(nullptr, &factory), E_INVALIDARG);
+        QCOMPARE(getClassObject(kControlClsid, &factory), S_OK);
+        QVERIFY(factory);
+        QCOMPARE(canUnload(), S_FALSE);
+        IComponent* object = nullptr;
+        QCOMPARE(factory->createInstance(nullptr), E_POINTER);
+        QCOMPARE(factory->createInstance(&object), S_OK);
+        QVERIFY(object && object->asDispatchControl());
+        factory->lockServer(true);
+        delete factory;
+        QCOMPARE(canUnload(), S_FALSE);
+        delete object;
+        QCOMPARE(canUnload(), S_FALSE); // still locked
+        QCOMPARE(getClassObject(kControlClsid, &factory), S_OK);
+        factory->lockServer(false);
+        delete factory;
+        QCOMPARE(canUnload(), S_OK);
+    }
+
+    void versionInformation()
+    {
+        using TextFn = const char* (*)();
+        auto version = entry<TextFn>("RK40COMM_VersionInfo");
+        auto description = entry<TextFn>("RK40COMM_FileDescription");
+        auto protocol = entry<TextFn>("RK40COMM_ProtocolVersion");
+        QVERIFY(version && description && protocol);
+        QCOMPARE(QString(version()), QString("3.0.0.0"));
+        QCOMPARE(QString(description()), QString("RK40Comm OLE Control Module"));
+        QCOMPARE(QString(protocol()), QString("6.29"));
+    }
 
 private:
     template <class Fn>
@@ -42,165 +184,6 @@ private:
     std::unique_ptr<TestEnvironment> m_env;
     std::unique_ptr<QLibrary> m_module;
 };
-
-void TestModule::init()
-{
-    m_env = std::make_unique<TestEnvironment>();
-    m_module = std::make_unique<QLibrary>(TestEnvironment::controlModulePath());
-    QVERIFY2(m_module->load(), qPrintable(m_module->errorString()));
-}
-
-void TestModule::cleanup()
-{
-    m_module.reset(); // the QLibrary object only; the module stays loaded
-    m_env.reset();
-}
-
-void TestModule::registrationEntries()
-{
-    QString error;
-    QVERIFY2(m_env->registerControl(&error), qPrintable(error));
-    Registry reg;
-    const QString module = QFileInfo(TestEnvironment::controlModulePath()).absoluteFilePath();
-    const QString ctl = QString("CLSID/") + kControlClsid;
-    QCOMPARE(reg.value(ctl, "ProgID").toString(), QString("RK40COMM.RK40CommCtrl.1"));
-    QCOMPARE(reg.value(ctl, "TypeName").toString(), QString("RK40Comm Control"));
-    QCOMPARE(reg.value(ctl, "InprocServer32").toString(), module);
-    QCOMPARE(reg.value(ctl, "ThreadingModel").toString(), QString("Apartment"));
-    QVERIFY(reg.value(ctl, "Insertable").isValid());
-    QCOMPARE(reg.value(ctl, "MiscStatus").toString(), QString::number(0x20191));
-    QCOMPARE(reg.value(ctl, "ToolboxBitmap32").toString(), module + ", 1");
-    QCOMPARE(reg.value(ctl, "TypeLib").toString(), QString(kLibId));
-    QCOMPARE(reg.value(ctl, "Version").toString(), QString("1.0"));
-    QCOMPARE(reg.value("ProgID/RK40COMM.RK40CommCtrl.1", "CLSID").toString(), QString(kControlClsid));
-
-    const QString page = QString("CLSID/") + kPageClsid;
-    QCOMPARE(reg.value(page, "TypeName").toString(), QString("RK40Comm Property Page"));
-    QCOMPARE(reg.value(page, "InprocServer32").toString(), module);
-    QCOMPARE(reg.value("ProgID/RK40COMM.RK40CommPropPage.1", "CLSID").toString(), QString(kPageClsid));
-
-    const QString lib = QString("TypeLib/%1/1.0").arg(kLibId);
-    QCOMPARE(reg.value(lib, "Name").toString(), QString("RK40COMMLib"));
-    QCOMPARE(reg.value(lib, "Help").toString(), QString("RK40Comm OLE Control module"));
-    QCOMPARE(reg.value(lib + "/Interface/_DRK40Comm", "DISPID 0037").toString(),
-             QString("I2 WriteEEPR(I2 address, I4 contents)"));
-    QCOMPARE(reg.value(lib + "/Interface/_DRK40CommEvents", "DISPID 0002").toString(), QString("event RxRegs(I2 recNo)"));
-    QCOMPARE(reg.value(lib + "/CoClass/RK40Comm", "CLSID").toString(), QString(kControlClsid));
-}
-
-void TestModule::unregisterRemovesExactlyWhatWasAdded()
-{
-    // Something of another module's stays untouched.
-    {
-        Registry reg;
-        reg.setValue("CLSID/{00000000-0000-0000-0000-000000000001}", "TypeName", "Other");
-        QVERIFY(reg.save());
-    }
-    const QString before = Registry().dump();
-    QCOMPARE(registerModule(TestEnvironment::controlModulePath(), false), S_OK);
-    const QString once = Registry().dump();
-    QVERIFY(once != before);
-    QCOMPARE(registerModule(TestEnvironment::controlModulePath(), true), S_OK);
-    QCOMPARE(Registry().dump(), before);
-    QCOMPARE(registerModule(TestEnvironment::controlModulePath(), false), S_OK);
-    QCOMPARE(Registry().dump(), once);
-    // Registering again changes nothing.
-    QCOMPARE(registerModule(TestEnvironment::controlModulePath(), false), S_OK);
-    QCOMPARE(Registry().dump(), once);
-}
-
-void TestModule::registrationFailsWhenTheRegistryCannotBeWritten()
-{
-    // The registry's folder is a file: nothing can be saved.
-    QFile blocker(m_env->path("blocked"));
-    QVERIFY(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
-    const QByteArray old = qgetenv("XDG_CONFIG_HOME");
-    qputenv("XDG_CONFIG_HOME", m_env->path("blocked").toLocal8Bit());
-    QCOMPARE(registerModule(TestEnvironment::controlModulePath(), false), SELFREG_E_TYPELIB);
-    qputenv("XDG_CONFIG_HOME", old);
-}
-
-void TestModule::controlThroughTheRegistry()
-{
-    QVERIFY(m_env->registerControl());
-    HRESULT hr = E_FAIL;
-    QString error;
-    std::unique_ptr<IDispatchControl> c = createControl("RK40COMM.RK40CommCtrl.1", &hr, &error);
-    QVERIFY2(c, qPrintable(error));
-    QCOMPARE(c->typeLibrary().libid, QString(kLibId));
-    QCOMPARE(get(*c, 13).toString(), QString("'Bar dan!"));
-    QCOMPARE(get(*c, 17).toInt(), 9600);
-    QCOMPARE(call(*c, 26, {i2(10)}), i2(-1));
-
-    // One register write end to end through the module.
-    PtyPeer peer;
-    qputenv("RK40_COM3", peer.slavePath().toLocal8Bit());
-    put(*c, 1, m_env->path("reg.txt"));
-    put(*c, 15, false);
-    QCOMPARE(call(*c, 22, {i2(2)}), QVariant(true));
-    peer.expect(1).send("\x06").expect(9).send("\x06");
-    QCOMPARE(call(*c, 37, {i2(10), 32768}), i2(0));
-    QCOMPARE(peer.received(), QByteArray("\x01" "bb0A8000\x79"));
-    call(*c, 19);
-    qunsetenv("RK40_COM3");
-
-    // By class identifier as well.
-    QVERIFY(createControl(kControlClsid));
-}
-
-void TestModule::propertyPageThroughTheRegistry()
-{
-    QVERIFY(m_env->registerControl());
-    std::unique_ptr<IComponent> page = createInstance("RK40COMM.RK40CommPropPage.1");
-    QVERIFY(page);
-    QVERIFY(!page->asDispatchControl());
-    QWidget parent;
-    QWidget* w = page->createPageWidget(&parent);
-    QVERIFY(w);
-    QCOMPARE(w->windowTitle(), QString("General"));
-    QCOMPARE(w->objectName(), QString("100"));
-}
-
-void TestModule::classFactoryAndUnloading()
-{
-    auto canUnload = entry<DllCanUnloadNowFn>("DllCanUnloadNow");
-    auto getClassObject = entry<DllGetClassObjectFn>("DllGetClassObject");
-    QVERIFY(canUnload && getClassObject);
-    QCOMPARE(canUnload(), S_OK);
-
-    IClassFactory* factory = nullptr;
-    QCOMPARE(getClassObject("{00000000-0000-0000-0000-000000000000}", &factory), CLASS_E_CLASSNOTAVAILABLE);
-    QVERIFY(!factory);
-    QCOMPARE(getClassObject(kControlClsid, nullptr), E_POINTER);
-    QCOMPARE(getClassObject(kControlClsid, &factory), S_OK);
-    QVERIFY(factory);
-    QCOMPARE(canUnload(), S_FALSE);
-    IComponent* object = nullptr;
-    QCOMPARE(factory->createInstance(&object), S_OK);
-    QVERIFY(object && object->asDispatchControl());
-    factory->lockServer(true);
-    delete factory;
-    QCOMPARE(canUnload(), S_FALSE);
-    delete object;
-    QCOMPARE(canUnload(), S_FALSE); // still locked
-    QCOMPARE(getClassObject(kControlClsid, &factory), S_OK);
-    factory->lockServer(false);
-    delete factory;
-    QCOMPARE(canUnload(), S_OK);
-}
-
-void TestModule::versionInformation()
-{
-    using TextFn = const char* (*)();
-    auto version = entry<TextFn>("RK40COMM_VersionInfo");
-    auto description = entry<TextFn>("RK40COMM_FileDescription");
-    auto protocol = entry<TextFn>("RK40COMM_ProtocolVersion");
-    QVERIFY(version && description && protocol);
-    QCOMPARE(QString(version()), QString("3.0.0.0"));
-    QCOMPARE(QString(description()), QString("RK40Comm OLE Control Module"));
-    QCOMPARE(QString(protocol()), QString("6.29"));
-}
 
 QTEST_MAIN(TestModule)
 #include "tst_module.moc"

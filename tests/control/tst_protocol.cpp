@@ -9,6 +9,7 @@
 using namespace rk40::protocol;
 
 using testsupport::bytes;
+using Words = QMap<int, QString>;
 
 namespace {
 
@@ -16,388 +17,398 @@ std::vector<std::uint8_t> vec(const QByteArray& a)
 {
     return std::vector<std::uint8_t>(a.begin(), a.end());
 }
-
 } // namespace
 
 class TestProtocol : public QObject {
     Q_OBJECT
 private slots:
-    void resultWords_data();
-    void resultWords();
-    void checksums_data();
-    void checksums();
-    void registerRequests();
-    void registerAnswer_data();
-    void registerAnswer();
-    void writeAnswers();
-    void recordBytes();
-    void sequenceNumbers_data();
-    void sequenceNumbers();
-    void blockBytes();
-    void identifiers();
-    void idElementFrames();
-    void idElementDecoding();
-    void statusBlock_data();
-    void statusBlock();
-    void weekdays_data();
-    void weekdays();
-    void clockTexts_data();
-    void clockTexts();
-    void messageTexts();
-    void actionNames_data();
-    void actionNames();
-    void dates_data();
-    void dates();
-    void eventRecord();
-};
-
-void TestProtocol::checksums_data()
-{
-    QTest::addColumn<QByteArray>("data");
-    QTest::addColumn<int>("expected");
-    QTest::newRow("abc") << QByteArray("abc") << 0x60;
-    QTest::newRow("0A") << QByteArray("0A") << 0x71;
-    QTest::newRow("0A8000") << QByteArray("0A8000") << 0x79;
-    QTest::newRow("empty") << QByteArray() << 0x20;
-    QTest::newRow("never a control byte") << QByteArray("\x01\x02", 2) << 0x23;
-    QTest::newRow("high bytes") << QByteArray("\xC0\x0F", 2) << 0xEF;
-}
-
-void TestProtocol::checksums()
-{
-    QFETCH(QByteArray, data);
-    QFETCH(int, expected);
-    QCOMPARE(int(rk40::protocol::checksum(std::string_view(data.constData(), size_t(data.size())))), expected);
-    const auto v = vec(data);
-    QCOMPARE(int(rk40::protocol::checksum(std::span<const std::uint8_t>(v))), expected);
-}
-
-void TestProtocol::registerRequests()
-{
-    const auto read10 = registerReadRequest(10);
-    QVERIFY(read10);
-    COMPARE_BYTES(bytes(*read10), QByteArray("0Aq"));
-    COMPARE_BYTES(bytes(*registerReadRequest(255)), QByteArray("FF") + char(('F' ^ 'F') | 0x20));
-    QVERIFY(!registerReadRequest(256));
-    QVERIFY(!registerReadRequest(-1));
-
-    const auto write10 = registerWriteRequest(10, 32768);
-    QVERIFY(write10);
-    COMPARE_BYTES(bytes(*write10), QByteArray("0A8000\x79"));
-    COMPARE_BYTES(bytes(*registerWriteRequest(0x27, 0xBEEF)).left(6), QByteArray("27BEEF"));
-    QVERIFY(registerWriteRequest(0, 0xFFFF));
-    QVERIFY(!registerWriteRequest(0, 0x10000));
-    QVERIFY(!registerWriteRequest(0, -1));
-    QVERIFY(!registerWriteRequest(300, 0));
-}
-
-void TestProtocol::registerAnswer_data()
-{
-    QTest::addColumn<QByteArray>("answer");
-    QTest::addColumn<QString>("word"); // null: refused
-    const char sum = char(rk40::protocol::checksum(std::string_view("8C41")));
-    QTest::newRow("good") << (QByteArray("x8C41") + sum) << QString("8C41");
-    QTest::newRow("lower case kept") << (QByteArray("x8c41") + char(rk40::protocol::checksum(std::string_view("8c41")))) << QString("8c41");
-    QTest::newRow("checksum off by one") << (QByteArray("x8C41") + char(sum + 1)) << QString();
-    QTest::newRow("digit corrupted") << (QByteArray("x8C40") + sum) << QString();
-    QTest::newRow("lead byte not examined") << (QByteArray("\x7f" "8C41") + sum) << QString("8C41");
-}
-
-void TestProtocol::registerAnswer()
-{
-    QFETCH(QByteArray, answer);
-    QFETCH(QString, word);
-    QCOMPARE(answer.size(), 6);
-    std::array<std::uint8_t, 6> a{};
-    std::copy(answer.begin(), answer.end(), a.begin());
-    const auto decoded = decodeRegisterAnswer(a);
-    if (word.isNull()) {
-        QVERIFY(!decoded);
-    } else {
-        QVERIFY(decoded);
-        QCOMPARE(QString::fromStdString(*decoded), word);
+    void resultWords_data()
+    {
+        using rk40::result::Family;
+        QTest::addColumn<int>("family");
+        QTest::addColumn<Words>("words"); // code -> words
+        // The same number means different things in different families; a code
+        // a family does not give is named as unknown.
+        QTest::newRow("opening") << int(Family::Opening)
+            << Words{{0, "done"}, {1, "the terminal did not answer the command opening"}, {-1, "no port is open"},
+                     {2, "unknown result 2"}};
+        QTest::newRow("confirmed frame") << int(Family::ConfirmedFrame)
+            << Words{{0, "done"}, {-1, "the terminal did not answer the frame"}, {-2, "the terminal refused the frame (NAK)"},
+                     {-3, "the terminal could not carry the command out"},
+                     {-4, "the terminal did not say whether the command was carried out"},
+                     {-5, "the terminal answered with an unknown result"},
+                     {-10, "the terminal answered the frame with neither ACK nor NAK"},
+                     {-20, "the frame could not be sent (or the text is longer than 1000 characters)"},
+                     {1, "unknown result 1"}};
+        QTest::newRow("acknowledged text") << int(Family::AcknowledgedText)
+            << Words{{0, "done"}, {-2, "the terminal did not acknowledge the text"}, {-10, "the text could not be sent"},
+                     {-20, "the terminal did not answer the text"}, {7, "unknown result 7"}};
+        QTest::newRow("record upload") << int(Family::RecordUpload)
+            << Words{{0, "done"}, {4, "the terminal has nothing (more) to send"}, {10, "the record is too short or malformed"},
+                     {96, "the record's checksum is wrong"}, {100, "the record was taken before"},
+                     {-100, "the record is longer than the frame buffer"},
+                     {250, "the terminal fell silent after 0 bytes of the record"},
+                     {1274, "the terminal fell silent after 1024 bytes of the record"},
+                     {249, "unknown result 249"}, {1275, "unknown result 1275"}};
+        QTest::newRow("text line") << int(Family::TextLine)
+            << Words{{0, "done"}, {-10, "the terminal's line did not end"}, {-1, "unknown result -1"}};
+        QTest::newRow("on-line block") << int(Family::OnlineBlock)
+            << Words{{0, "block accepted"}, {33, "no STX after the header byte"},
+                     {50, "header byte neither \"S\" nor \"V\", or missing"}, {64, "silence inside the block"},
+                     {80, "more data than the frame buffer holds"}, {96, "checksum wrong or missing"}, {1, "unknown result 1"}};
+        QTest::newRow("register") << int(Family::Register)
+            << Words{{0, "done"}, {1, "the terminal did not answer the command opening"},
+                     {3, "the terminal refused the word, or its answer was damaged"},
+                     {4, "the terminal answered the word with neither ACK nor NAK"}, {-1, "the port is not open or busy"},
+                     {-2, "the request could not be sent"}, {-3, "the terminal did not answer"},
+                     {-4, "address outside 0..255 or value outside 0..65535"}, {2, "unknown result 2"}};
+        QTest::newRow("status") << int(Family::Status)
+            << Words{{12, "the terminal refused the status request"}, {1, "the terminal did not answer the command opening"},
+                     {3, "unknown result 3"}};
+        QTest::newRow("clock copy") << int(Family::ClockCopy)
+            << Words{{3, "the terminal did not take the clock"}, {0, "done"}, {12, "unknown result 12"}};
+        QTest::newRow("message") << int(Family::Message)
+            << Words{{2, "the message went unanswered or could not be sent"}, {3, "the terminal refused the message"},
+                     {-1, "no port is open"}, {4, "unknown result 4"}};
+        QTest::newRow("identification element") << int(Family::IdElement)
+            << Words{{-6, "identifier or access byte refused; nothing was sent"},
+                     {1, "the port is not open or busy, or the terminal did not answer"},
+                     {-1, "no port is open, or the terminal did not answer the frame"},
+                     {-3, "the terminal could not carry the command out"}, {5, "unknown result 5"}};
     }
-}
 
-void TestProtocol::writeAnswers()
-{
-    QCOMPARE(classifyWriteAnswer(ACK), WriteAnswer::Written);
-    QCOMPARE(classifyWriteAnswer(NAK), WriteAnswer::Refused);
-    QCOMPARE(classifyWriteAnswer('0'), WriteAnswer::Other);
-}
+    void resultWords()
+    {
+        QFETCH(int, family);
+        QFETCH(Words, words);
+        for (auto it = words.cbegin(); it != words.cend(); ++it)
+            QCOMPARE(QString::fromStdString(rk40::result::describeResult(rk40::result::Family(family), it.key())), it.value());
+    }
 
-void TestProtocol::recordBytes()
-{
-    QCOMPARE(classifyRecordByte(RecordKind::Plain, EOT), RecordByte::NothingToSend);
-    QCOMPARE(classifyRecordByte(RecordKind::Identification, ETX), RecordByte::End);
-    QCOMPARE(classifyRecordByte(RecordKind::Plain, ' '), RecordByte::Data);
-    QCOMPARE(classifyRecordByte(RecordKind::Plain, 0xC8), RecordByte::Data);
-    QCOMPARE(classifyRecordByte(RecordKind::Identification, ' '), RecordByte::Skipped);
-    QCOMPARE(classifyRecordByte(RecordKind::Identification, 0x80), RecordByte::Skipped);
-    QCOMPARE(classifyRecordByte(RecordKind::Identification, CR), RecordByte::Skipped);
-    QCOMPARE(classifyRecordByte(RecordKind::Identification, '!'), RecordByte::Data);
-    QCOMPARE(classifyRecordByte(RecordKind::Identification, 0x7F), RecordByte::Data);
-}
+    void checksums_data()
+    {
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("abc") << QByteArray("abc") << 0x60;
+        QTest::newRow("0A") << QByteArray("0A") << 0x71;
+        QTest::newRow("0A8000") << QByteArray("0A8000") << 0x79;
+        QTest::newRow("empty") << QByteArray() << 0x20;
+        QTest::newRow("never a control byte") << QByteArray("\x01\x02", 2) << 0x23;
+        QTest::newRow("high bytes") << QByteArray("\xC0\x0F", 2) << 0xEF;
+    }
 
-void TestProtocol::sequenceNumbers_data()
-{
-    QTest::addColumn<bool>("identification");
-    QTest::addColumn<QByteArray>("record");
-    QTest::addColumn<int>("expected"); // -1000: none
-    QTest::newRow("plain digit") << false << QByteArray("5abcdefgh") << 5;
-    QTest::newRow("plain letter") << false << QByteArray("Aabcdefgh") << ('A' - '0');
-    QTest::newRow("plain below zero") << false << QByteArray("!abcdefgh") << ('!' - '0');
-    QTest::newRow("element") << true << QByteArray("12/CDAB89674523011F") << 12;
-    QTest::newRow("element zero") << true << QByteArray("0/CDAB89674523011F") << 0;
-    QTest::newRow("element no number") << true << QByteArray("/CDAB") << 0;
-    QTest::newRow("element huge") << true << QByteArray("999999999/CD") << 32767;
-    QTest::newRow("element without slash") << true << QByteArray("12CDAB") << -1000;
-}
+    void checksums()
+    {
+        QFETCH(QByteArray, data);
+        QFETCH(int, expected);
+        QCOMPARE(int(rk40::protocol::checksum(std::string_view(data.constData(), size_t(data.size())))), expected);
+        const auto v = vec(data);
+        QCOMPARE(int(rk40::protocol::checksum(std::span<const std::uint8_t>(v))), expected);
+    }
 
-void TestProtocol::sequenceNumbers()
-{
-    QFETCH(bool, identification);
-    QFETCH(QByteArray, record);
-    QFETCH(int, expected);
-    const auto n = recordSequenceNumber(identification ? RecordKind::Identification : RecordKind::Plain,
-                                        std::string_view(record.constData(), size_t(record.size())));
-    if (expected == -1000)
-        QVERIFY(!n);
-    else
-        QCOMPARE(int(n.value_or(-1000)), expected);
-}
+    void registerRequests()
+    {
+        const auto read10 = registerReadRequest(10);
+        QVERIFY(read10);
+        COMPARE_BYTES(bytes(*read10), QByteArray("0Aq"));
+        COMPARE_BYTES(bytes(*registerReadRequest(255)), QByteArray("FF") + char(('F' ^ 'F') | 0x20));
+        QVERIFY(!registerReadRequest(256));
+        QVERIFY(!registerReadRequest(-1));
 
-void TestProtocol::blockBytes()
-{
-    QCOMPARE(classifyBlockByte(CR), BlockByte::RecordEnd);
-    QCOMPARE(classifyBlockByte(ETX), BlockByte::End);
-    QCOMPARE(classifyBlockByte(0x0E), BlockByte::Data);
-    QCOMPARE(classifyBlockByte(0x7F), BlockByte::Data);
-    QCOMPARE(classifyBlockByte(0x80), BlockByte::Skipped);
-    QCOMPARE(classifyBlockByte(0xFF), BlockByte::Skipped);
-    QCOMPARE(classifyBlockByte(LF), BlockByte::Skipped);
-    QCOMPARE(classifyBlockByte(0x0C), BlockByte::Skipped);
-}
+        const auto write10 = registerWriteRequest(10, 32768);
+        QVERIFY(write10);
+        COMPARE_BYTES(bytes(*write10), QByteArray("0A8000\x79"));
+        COMPARE_BYTES(bytes(*registerWriteRequest(0x27, 0xBEEF)).left(6), QByteArray("27BEEF"));
+        QVERIFY(registerWriteRequest(0, 0xFFFF));
+        QVERIFY(!registerWriteRequest(0, 0x10000));
+        QVERIFY(!registerWriteRequest(0, -1));
+        QVERIFY(!registerWriteRequest(300, 0));
+    }
 
-void TestProtocol::identifiers()
-{
-    QCOMPARE(reverseIdentifier("0123456789ABCD").value_or(""), std::string("CDAB8967452301"));
-    QCOMPARE(reverseIdentifier("CDAB8967452301").value_or(""), std::string("0123456789ABCD"));
-    QCOMPARE(reverseIdentifier("0123456789abcd").value_or(""), std::string("cdab8967452301"));
-    QVERIFY(!reverseIdentifier("0123456789ABC"));
-    QVERIFY(!reverseIdentifier("0123456789ABCDE"));
-    QVERIFY(!reverseIdentifier("0123456789ABCG"));
-    QVERIFY(!reverseIdentifier(""));
-}
+    void registerAnswer_data()
+    {
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<QString>("word"); // null: refused
+        const char sum = char(rk40::protocol::checksum(std::string_view("8C41")));
+        QTest::newRow("good") << (QByteArray("x8C41") + sum) << QString("8C41");
+        QTest::newRow("lower case kept") << (QByteArray("x8c41") + char(rk40::protocol::checksum(std::string_view("8c41")))) << QString("8c41");
+        QTest::newRow("checksum off by one") << (QByteArray("x8C41") + char(sum + 1)) << QString();
+        QTest::newRow("digit corrupted") << (QByteArray("x8C40") + sum) << QString();
+        QTest::newRow("not hexadecimal, checksum right")
+            << (QByteArray("x8CG1") + char(rk40::protocol::checksum(std::string_view("8CG1")))) << QString();
+        QTest::newRow("lead byte not examined") << (QByteArray("\x7f" "8C41") + sum) << QString("8C41");
+    }
 
-void TestProtocol::idElementFrames()
-{
-    QCOMPARE(idElementFrame("0123456789ABCD", 5).value_or(""), std::string("CDAB896745230105\x03"));
-    QCOMPARE(idElementFrame("0123456789ABCD", killAccessByte(0x25)).value_or("").substr(14, 2), std::string("85"));
-    QCOMPARE(idElementFrame("0123456789ABCD", killAccessByte(0)).value_or("").substr(14, 2), std::string("80"));
-    QCOMPARE(idElementFrame("0123456789ABCD", 255).value_or("").substr(14, 2), std::string("FF"));
-    QVERIFY(!idElementFrame("0123456789ABCD", 256));
-    QVERIFY(!idElementFrame("0123456789ABCD", -1));
-    QVERIFY(!idElementFrame("0123", 5));
-}
+    void registerAnswer()
+    {
+        QFETCH(QByteArray, answer);
+        QFETCH(QString, word);
+        QCOMPARE(answer.size(), 6);
+        std::array<std::uint8_t, 6> a{};
+        std::copy(answer.begin(), answer.end(), a.begin());
+        const auto decoded = decodeRegisterAnswer(a);
+        if (word.isNull()) {
+            QVERIFY(!decoded);
+        } else {
+            QVERIFY(decoded);
+            QCOMPARE(QString::fromStdString(*decoded), word);
+        }
+    }
 
-void TestProtocol::idElementDecoding()
-{
-    const auto e = decodeIdElement("12/CDAB89674523011F");
-    QVERIFY(e);
-    QCOMPARE(e->identifier, std::string("0123456789ABCD"));
-    QCOMPARE(e->accessByte, 0x1F);
-    QVERIFY(!decodeIdElement("12CDAB89674523011F"));
-    const auto shortOne = decodeIdElement("3/CDAB");
-    QVERIFY(shortOne);
-    QCOMPARE(shortOne->identifier, std::string("ABCD"));
-    QCOMPARE(shortOne->accessByte, 0);
-}
+    void writeAnswers()
+    {
+        QCOMPARE(classifyWriteAnswer(ACK), WriteAnswer::Written);
+        QCOMPARE(classifyWriteAnswer(NAK), WriteAnswer::Refused);
+        QCOMPARE(classifyWriteAnswer('0'), WriteAnswer::Other);
+    }
 
-void TestProtocol::statusBlock_data()
-{
-    QTest::addColumn<QByteArray>("block");
-    QTest::addColumn<QString>("firmware");
-    QTest::addColumn<QString>("clock");
-    QTest::addColumn<QString>("inBuffer");
-    const QByteArray full = QByteArray("\x02\x02\x02") + "RK40 6.29\r\n\x02\x02" + "08.01.03307:09\r\n\x02\x02" + "0012\r";
-    QTest::newRow("full") << full << "RK40 6.29" << "08.01.03307:09" << "0012";
-    QTest::newRow("cut in the clock") << full.left(20) << "RK40 6.29" << "08.0" << "";
-    QTest::newRow("no CR at all") << QByteArray("abcdefg") << "defg" << "" << "";
-    QTest::newRow("zero inside ends it") << (QByteArray("xxxFW\r\n\x02\x02", 9) + QByteArray(1, '\0') + "08.01.03307:09\r")
-                                         << "FW" << "" << "";
-    QTest::newRow("empty") << QByteArray() << "" << "" << "";
-    QTest::newRow("lone NAK") << QByteArray("\x15") << "" << "" << "";
-}
+    void recordBytes()
+    {
+        QCOMPARE(classifyRecordByte(RecordKind::Plain, EOT), RecordByte::NothingToSend);
+        QCOMPARE(classifyRecordByte(RecordKind::Identification, ETX), RecordByte::End);
+        QCOMPARE(classifyRecordByte(RecordKind::Plain, ' '), RecordByte::Data);
+        QCOMPARE(classifyRecordByte(RecordKind::Plain, 0xC8), RecordByte::Data);
+        QCOMPARE(classifyRecordByte(RecordKind::Identification, ' '), RecordByte::Skipped);
+        QCOMPARE(classifyRecordByte(RecordKind::Identification, 0x80), RecordByte::Skipped);
+        QCOMPARE(classifyRecordByte(RecordKind::Identification, CR), RecordByte::Skipped);
+        QCOMPARE(classifyRecordByte(RecordKind::Identification, '!'), RecordByte::Data);
+        QCOMPARE(classifyRecordByte(RecordKind::Identification, 0x7F), RecordByte::Data);
+    }
 
-void TestProtocol::statusBlock()
-{
-    QFETCH(QByteArray, block);
-    const auto v = vec(block);
-    const StatusTexts t = splitStatusBlock(v);
-    QTEST(QString::fromStdString(t.firmware), "firmware");
-    QTEST(QString::fromStdString(t.clock), "clock");
-    QTEST(QString::fromStdString(t.inBuffer), "inBuffer");
-}
+    void sequenceNumbers_data()
+    {
+        QTest::addColumn<bool>("identification");
+        QTest::addColumn<QByteArray>("record");
+        QTest::addColumn<int>("expected"); // -1000: none
+        QTest::newRow("plain digit") << false << QByteArray("5abcdefgh") << 5;
+        QTest::newRow("plain letter") << false << QByteArray("Aabcdefgh") << ('A' - '0');
+        QTest::newRow("plain below zero") << false << QByteArray("!abcdefgh") << ('!' - '0');
+        QTest::newRow("plain empty") << false << QByteArray() << -1000;
+        QTest::newRow("element") << true << QByteArray("12/CDAB89674523011F") << 12;
+        QTest::newRow("element zero") << true << QByteArray("0/CDAB89674523011F") << 0;
+        QTest::newRow("element no number") << true << QByteArray("/CDAB") << 0;
+        QTest::newRow("element huge") << true << QByteArray("999999999/CD") << 32767;
+        QTest::newRow("element huge negative") << true << QByteArray("-999999999/CD") << -32768;
+        QTest::newRow("element plus, digits then text") << true << QByteArray("+12x3/CD") << 12;
+        QTest::newRow("element without slash") << true << QByteArray("12CDAB") << -1000;
+    }
 
-void TestProtocol::weekdays_data()
-{
-    QTest::addColumn<QString>("clock");
-    QTest::addColumn<int>("stringId");
-    QTest::addColumn<QString>("rtc");
-    QTest::newRow("Sunday") << "05.01.03007:09" << 107 << "05.01.03 07:09";
-    QTest::newRow("Monday") << "06.01.03107:09" << 101 << "06.01.03 07:09";
-    QTest::newRow("Wednesday") << "08.01.03307:09" << 103 << "08.01.03 07:09";
-    QTest::newRow("Saturday") << "11.01.03607:09" << 106 << "11.01.03 07:09";
-    QTest::newRow("seven") << "11.01.03707:09" << 108 << "11.01.03 07:09";
-    QTest::newRow("letter") << "11.01.03X07:09" << 108 << "11.01.03 07:09";
-    QTest::newRow("short") << "11.01.03" << 108 << "11.01.03";
-}
+    void sequenceNumbers()
+    {
+        QFETCH(bool, identification);
+        QFETCH(QByteArray, record);
+        QFETCH(int, expected);
+        const auto n = recordSequenceNumber(identification ? RecordKind::Identification : RecordKind::Plain,
+                                            std::string_view(record.constData(), size_t(record.size())));
+        if (expected == -1000)
+            QVERIFY(!n);
+        else
+            QCOMPARE(int(n.value_or(-1000)), expected);
+    }
 
-void TestProtocol::weekdays()
-{
-    QFETCH(QString, clock);
-    const std::string c = clock.toStdString();
-    QTEST(weekdayStringId(c), "stringId");
-    QTEST(QString::fromStdString(clockWithoutWeekday(c)), "rtc");
-}
+    void blockBytes()
+    {
+        QCOMPARE(classifyBlockByte(CR), BlockByte::RecordEnd);
+        QCOMPARE(classifyBlockByte(ETX), BlockByte::End);
+        QCOMPARE(classifyBlockByte(0x0E), BlockByte::Data);
+        QCOMPARE(classifyBlockByte(0x7F), BlockByte::Data);
+        QCOMPARE(classifyBlockByte(0x80), BlockByte::Skipped);
+        QCOMPARE(classifyBlockByte(0xFF), BlockByte::Skipped);
+        QCOMPARE(classifyBlockByte(LF), BlockByte::Skipped);
+        QCOMPARE(classifyBlockByte(0x0C), BlockByte::Skipped);
+    }
 
-void TestProtocol::clockTexts_data()
-{
-    QTest::addColumn<int>("year");
-    QTest::addColumn<int>("month");
-    QTest::addColumn<int>("day");
-    QTest::addColumn<int>("dayOfWeek");
-    QTest::addColumn<int>("hour");
-    QTest::addColumn<int>("minute");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("Sunday 5 Jan 2003") << 2003 << 1 << 5 << 0 << 7 << 9 << "05.01.03007:09";
-    QTest::newRow("1999") << 1999 << 12 << 31 << 5 << 23 << 59 << "31.12.99523:59";
-    QTest::newRow("2000") << 2000 << 2 << 29 << 2 << 0 << 0 << "29.02.00200:00";
-    QTest::newRow("2105 stays 14 characters") << 2105 << 6 << 1 << 1 << 12 << 30 << "01.06.05112:30";
-}
+    void identifiers()
+    {
+        QCOMPARE(reverseIdentifier("0123456789ABCD").value_or(""), std::string("CDAB8967452301"));
+        QCOMPARE(reverseIdentifier("EFAB8967452301").value_or(""), std::string("0123456789ABEF"));
+        QCOMPARE(reverseIdentifier("0123456789abef").value_or(""), std::string("efab8967452301"));
+        QVERIFY(!reverseIdentifier("0123456789ABC"));
+        QVERIFY(!reverseIdentifier("0123456789ABCDE"));
+        QVERIFY(!reverseIdentifier("0123456789ABCG"));
+        QVERIFY(!reverseIdentifier(""));
+    }
 
-void TestProtocol::clockTexts()
-{
-    QFETCH(int, year);
-    QFETCH(int, month);
-    QFETCH(int, day);
-    QFETCH(int, dayOfWeek);
-    QFETCH(int, hour);
-    QFETCH(int, minute);
-    const std::string t = rk40::protocol::clockText(LocalTime{year, month, day, dayOfWeek, hour, minute});
-    QCOMPARE(t.size(), kClockTextLength);
-    QTEST(QString::fromStdString(t), "expected");
-}
+    void idElementFrames()
+    {
+        QCOMPARE(idElementFrame("0123456789ABCD", 5).value_or(""), std::string("CDAB896745230105\x03"));
+        QCOMPARE(idElementFrame("0123456789ABCD", killAccessByte(0x25)).value_or("").substr(14, 2), std::string("85"));
+        QCOMPARE(idElementFrame("0123456789ABCD", killAccessByte(0)).value_or("").substr(14, 2), std::string("80"));
+        QCOMPARE(idElementFrame("0123456789ABCD", 255).value_or("").substr(14, 2), std::string("FF"));
+        QVERIFY(!idElementFrame("0123456789ABCD", 256));
+        QVERIFY(!idElementFrame("0123456789ABCD", -1));
+        QVERIFY(!idElementFrame("0123", 5));
+    }
 
-void TestProtocol::messageTexts()
-{
-    QCOMPARE(rk40::protocol::messageText("'Bar dan!"), std::string("'Bar dan!") + std::string(15, ' '));
-    QCOMPARE(rk40::protocol::messageText("123456789012345678901234567890"), std::string("123456789012345678901234"));
-    QCOMPARE(rk40::protocol::messageText(""), std::string(24, ' '));
-}
+    void idElementDecoding()
+    {
+        const auto e = decodeIdElement("12/CDAB89674523011F");
+        QVERIFY(e);
+        QCOMPARE(e->identifier, std::string("0123456789ABCD"));
+        QCOMPARE(e->accessByte, 0x1F);
+        QVERIFY(!decodeIdElement("12CDAB89674523011F"));
+        const auto shortOne = decodeIdElement("3/CDAB");
+        QVERIFY(shortOne);
+        QCOMPARE(shortOne->identifier, std::string("ABCD"));
+        QCOMPARE(shortOne->accessByte, 0);
+        QCOMPARE(decodeIdElement("1/CDAB89674523011G")->accessByte, 1); // read up to the first non-hexadecimal digit
+    }
 
-void TestProtocol::actionNames_data()
-{
-    QTest::addColumn<QString>("value");
-    QTest::addColumn<QString>("expected"); // null: entry unchanged
-    QTest::newRow("0") << "0" << "T1";
-    QTest::newRow("3") << "3" << "T4";
-    QTest::newRow("4") << "4" << "S1O";
-    QTest::newRow("9") << "9" << "S3Z";
-    QTest::newRow("B") << "B" << "S4Z";
-    QTest::newRow("b") << "b" << "S4Z";
-    QTest::newRow("C") << "C" << "E1";
-    QTest::newRow("F") << "F" << "E4";
-    QTest::newRow("x") << "x" << "T1";
-    QTest::newRow("empty") << "" << "T1";
-    QTest::newRow("1F") << "1F" << QString();
-    QTest::newRow("leading zeros") << "000000000000000000000A" << "S4O";
-    QTest::newRow("digits then text") << "2zz" << "T3";
-}
+    void statusBlock_data()
+    {
+        QTest::addColumn<QByteArray>("block");
+        QTest::addColumn<QString>("firmware");
+        QTest::addColumn<QString>("clock");
+        QTest::addColumn<QString>("inBuffer");
+        const QByteArray full = QByteArray("\x02\x02\x02") + "RK40 6.29\r\n\x02\x02" + "08.01.03307:09\r\n\x02\x02" + "0012\r";
+        QTest::newRow("full") << full << "RK40 6.29" << "08.01.03307:09" << "0012";
+        QTest::newRow("cut in the clock") << full.left(20) << "RK40 6.29" << "08.0" << "";
+        QTest::newRow("no CR at all") << QByteArray("abcdefg") << "defg" << "" << "";
+        QTest::newRow("zero inside ends it") << (QByteArray("xxxFW\r\n\x02\x02", 9) + QByteArray(1, '\0') + "08.01.03307:09\r")
+                                             << "FW" << "" << "";
+        QTest::newRow("empty") << QByteArray() << "" << "" << "";
+        QTest::newRow("lone NAK") << QByteArray("\x15") << "" << "" << "";
+    }
 
-void TestProtocol::actionNames()
-{
-    QFETCH(QString, value);
-    QFETCH(QString, expected);
-    const auto name = actionName(value.toStdString());
-    if (expected.isNull())
-        QVERIFY(!name);
-    else
-        QCOMPARE(QString::fromStdString(name.value_or("?")), expected);
-}
+    void statusBlock()
+    {
+        QFETCH(QByteArray, block);
+        const auto v = vec(block);
+        const StatusTexts t = splitStatusBlock(v);
+        QTEST(QString::fromStdString(t.firmware), "firmware");
+        QTEST(QString::fromStdString(t.clock), "clock");
+        QTEST(QString::fromStdString(t.inBuffer), "inBuffer");
+    }
 
-void TestProtocol::dates_data()
-{
-    QTest::addColumn<QString>("value");
-    QTest::addColumn<int>("currentYear");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("same digit") << "05013" << 2003 << "05.01.03";
-    QTest::newRow("earlier digit") << "06012" << 2003 << "06.01.02";
-    QTest::newRow("later digit: previous decade") << "01014" << 2003 << "01.01.94";
-    QTest::newRow("decade wraps") << "01019" << 2000 << "01.01.99";
-    QTest::newRow("2019") << "01019" << 2019 << "01.01.19";
-    QTest::newRow("2020 digit 1") << "01011" << 2020 << "01.01.11";
-    QTest::newRow("no year digit") << "0101" << 2003 << "01.01.";
-    QTest::newRow("year not a digit") << "0101x" << 2003 << "01.01.";
-    QTest::newRow("short") << "010" << 2003 << "01.0";
-}
+    void weekdays_data()
+    {
+        QTest::addColumn<QString>("clock");
+        QTest::addColumn<int>("stringId");
+        QTest::addColumn<QString>("rtc");
+        QTest::newRow("Sunday") << "05.01.03007:09" << 107 << "05.01.03 07:09";
+        QTest::newRow("Monday") << "06.01.03107:09" << 101 << "06.01.03 07:09";
+        QTest::newRow("Wednesday") << "08.01.03307:09" << 103 << "08.01.03 07:09";
+        QTest::newRow("Saturday") << "11.01.03607:09" << 106 << "11.01.03 07:09";
+        QTest::newRow("seven") << "11.01.03707:09" << 108 << "11.01.03 07:09";
+        QTest::newRow("letter") << "11.01.03X07:09" << 108 << "11.01.03 07:09";
+        QTest::newRow("short") << "11.01.03" << 108 << "11.01.03";
+    }
 
-void TestProtocol::dates()
-{
-    QFETCH(QString, value);
-    QFETCH(int, currentYear);
-    QTEST(QString::fromStdString(dateText(value.toStdString(), currentYear)), "expected");
-}
+    void weekdays()
+    {
+        QFETCH(QString, clock);
+        const std::string c = clock.toStdString();
+        QTEST(weekdayStringId(c), "stringId");
+        QTEST(QString::fromStdString(clockWithoutWeekday(c)), "rtc");
+    }
 
-void TestProtocol::eventRecord()
-{
-    const EventRecord a = decodeEventRecord("050130930C0001234A3", 2003);
-    QCOMPARE(a.date, std::string("05.01.03"));
-    QCOMPARE(a.time, std::string("09:30"));
-    QCOMPARE(a.action, std::string("E1"));
-    QCOMPARE(a.card, std::string("0001234A"));
-    QCOMPARE(a.terminalNumber, std::string("03"));
-    const EventRecord b = decodeEventRecord("06012101520000ABCD1", 2003);
-    QCOMPARE(b.date, std::string("06.01.02"));
-    QCOMPARE(b.time, std::string("10:15"));
-    QCOMPARE(b.action, std::string("T3"));
-    QCOMPARE(b.card, std::string("0000ABCD"));
-    QCOMPARE(b.terminalNumber, std::string("01"));
-    const EventRecord cut = decodeEventRecord("0501", 2003);
-    QCOMPARE(cut.card, std::string());
-    QCOMPARE(cut.terminalNumber, std::string());
-}
+    void clockTexts_data()
+    {
+        QTest::addColumn<int>("year");
+        QTest::addColumn<int>("month");
+        QTest::addColumn<int>("day");
+        QTest::addColumn<int>("dayOfWeek");
+        QTest::addColumn<int>("hour");
+        QTest::addColumn<int>("minute");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("Sunday 5 Jan 2003") << 2003 << 1 << 5 << 0 << 7 << 9 << "05.01.03007:09";
+        QTest::newRow("1999") << 1999 << 12 << 31 << 5 << 23 << 59 << "31.12.99523:59";
+        QTest::newRow("2000") << 2000 << 2 << 29 << 2 << 0 << 0 << "29.02.00200:00";
+        QTest::newRow("2105 stays 14 characters") << 2105 << 6 << 1 << 1 << 12 << 30 << "01.06.05112:30";
+    }
 
-void TestProtocol::resultWords_data()
-{
-    using rk40::result::Family;
-    QTest::addColumn<int>("family");
-    QTest::addColumn<int>("code");
-    QTest::addColumn<QString>("words");
-    // One number, a different meaning per family.
-    QTest::newRow("-1 opening") << int(Family::Opening) << -1 << "no port is open";
-    QTest::newRow("-1 frame") << int(Family::ConfirmedFrame) << -1 << "the terminal did not answer the frame";
-    QTest::newRow("-1 register") << int(Family::Register) << -1 << "the port is not open or busy";
-    QTest::newRow("3 clock") << int(Family::ClockCopy) << 3 << "the terminal did not take the clock";
-    QTest::newRow("3 message") << int(Family::Message) << 3 << "the terminal refused the message";
-    QTest::newRow("1 status") << int(Family::Status) << 1 << "the terminal did not answer the command opening";
-    QTest::newRow("96 record") << int(Family::RecordUpload) << 96 << "the record's checksum is wrong";
-    QTest::newRow("96 block") << int(Family::OnlineBlock) << 96 << "checksum wrong or missing";
-    QTest::newRow("record silence") << int(Family::RecordUpload) << 254
-                                    << "the terminal fell silent after 4 bytes of the record";
-    QTest::newRow("-6 element") << int(Family::IdElement) << -6 << "identifier or access byte refused; nothing was sent";
-    QTest::newRow("-3 element") << int(Family::IdElement) << -3 << "the terminal could not carry the command out";
-    QTest::newRow("-10 line") << int(Family::TextLine) << -10 << "the terminal's line did not end";
-    QTest::newRow("unknown") << int(Family::AcknowledgedText) << 7 << "unknown result 7";
-}
+    void clockTexts()
+    {
+        QFETCH(int, year);
+        QFETCH(int, month);
+        QFETCH(int, day);
+        QFETCH(int, dayOfWeek);
+        QFETCH(int, hour);
+        QFETCH(int, minute);
+        const std::string t = rk40::protocol::clockText(LocalTime{year, month, day, dayOfWeek, hour, minute});
+        QCOMPARE(t.size(), kClockTextLength);
+        QTEST(QString::fromStdString(t), "expected");
+    }
 
-void TestProtocol::resultWords()
-{
-    QFETCH(int, family);
-    QFETCH(int, code);
-    QTEST(QString::fromStdString(rk40::result::describeResult(rk40::result::Family(family), code)), "words");
-}
+    void messageTexts()
+    {
+        QCOMPARE(rk40::protocol::messageText("'Bar dan!"), std::string("'Bar dan!") + std::string(15, ' '));
+        QCOMPARE(rk40::protocol::messageText("123456789012345678901234567890"), std::string("123456789012345678901234"));
+        QCOMPARE(rk40::protocol::messageText(""), std::string(24, ' '));
+    }
+
+    void actionNames_data()
+    {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("expected"); // null: entry unchanged
+        QTest::newRow("0") << "0" << "T1";
+        QTest::newRow("3") << "3" << "T4";
+        QTest::newRow("4") << "4" << "S1O";
+        QTest::newRow("9") << "9" << "S3Z";
+        QTest::newRow("B") << "B" << "S4Z";
+        QTest::newRow("b") << "b" << "S4Z";
+        QTest::newRow("C") << "C" << "E1";
+        QTest::newRow("F") << "F" << "E4";
+        QTest::newRow("x") << "x" << "T1";
+        QTest::newRow("empty") << "" << "T1";
+        QTest::newRow("1F") << "1F" << QString();
+        QTest::newRow("leading zeros") << "000000000000000000000A" << "S4O";
+        QTest::newRow("digits then text") << "2zz" << "T3";
+    }
+
+    void actionNames()
+    {
+        QFETCH(QString, value);
+        QFETCH(QString, expected);
+        const auto name = actionName(value.toStdString());
+        if (expected.isNull())
+            QVERIFY(!name);
+        else
+            QCOMPARE(QString::fromStdString(name.value_or("?")), expected);
+    }
+
+    void dates_data()
+    {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<int>("currentYear");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("same digit") << "05013" << 2003 << "05.01.03";
+        QTest::newRow("earlier digit") << "06012" << 2003 << "06.01.02";
+        QTest::newRow("later digit: previous decade") << "01014" << 2003 << "01.01.94";
+        QTest::newRow("decade wraps") << "01019" << 2000 << "01.01.99";
+        QTest::newRow("2019") << "01019" << 2019 << "01.01.19";
+        QTest::newRow("2020 digit 1") << "01011" << 2020 << "01.01.11";
+        QTest::newRow("no year digit") << "0101" << 2003 << "01.01.";
+        QTest::newRow("year not a digit") << "0101x" << 2003 << "01.01.";
+        QTest::newRow("short") << "010" << 2003 << "01.0";
+    }
+
+    void dates()
+    {
+        QFETCH(QString, value);
+        QFETCH(int, currentYear);
+        QTEST(QString::fromStdString(dateText(value.toStdString(), currentYear)), "expected");
+    }
+
+    void eventRecord()
+    {
+        const EventRecord a = decodeEventRecord("050130930C0001234A3", 2003);
+        QCOMPARE(a.date, std::string("05.01.03"));
+        QCOMPARE(a.time, std::string("09:30"));
+        QCOMPARE(a.action, std::string("E1"));
+        QCOMPARE(a.card, std::string("0001234A"));
+        QCOMPARE(a.terminalNumber, std::string("03"));
+        const EventRecord b = decodeEventRecord("06012101520000ABCD1", 2003);
+        QCOMPARE(b.date, std::string("06.01.02"));
+        QCOMPARE(b.time, std::string("10:15"));
+        QCOMPARE(b.action, std::string("T3"));
+        QCOMPARE(b.card, std::string("0000ABCD"));
+        QCOMPARE(b.terminalNumber, std::string("01"));
+        const EventRecord cut = decodeEventRecord("0501", 2003);
+        QCOMPARE(cut.card, std::string());
+        QCOMPARE(cut.terminalNumber, std::string());
+    }
+};
 
 QTEST_APPLESS_MAIN(TestProtocol)
 #include "tst_protocol.moc"

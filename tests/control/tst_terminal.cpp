@@ -4,29 +4,21 @@
 
 #include "CRK40CommCtrl.h"
 #include "ControlTestSupport.h"
+#include "RecordingPrompter.h"
 #include "TestBytes.h"
 #include "TestEnvironment.h"
 
 #include <rk40sim/Terminal.h>
 
-#include "RecordingPrompter.h"
-#include "PortLocks.h"
-
-#include <QApplication>
 #include <QDir>
-#include <QProcess>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QTest>
-
-#include <QDir>
 #include <QProcess>
+#include <QTest>
 
 #include <csignal>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <thread>
-#include <unistd.h>
 
 using namespace rk40;
 using namespace testsupport;
@@ -39,506 +31,6 @@ std::string eventRecord(int i)
     return QString("050130930C%1%2").arg(i, 8, 10, QChar('0')).arg(i % 10).toStdString();
 }
 
-} // namespace
-
-class TestTerminal : public QObject {
-    Q_OBJECT
-private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
-
-    void writeEeprom();
-    void readEeprom();
-    void terminalNotAnswering();
-    void onlineBlocks_data();
-    void onlineBlocks();
-    void onlineBlockOf32Records();
-    void tricklingBlockEndsByItsDeadline();
-    void removalOnLine();
-    void removalDuringAnExchange_data();
-    void removalDuringAnExchange();
-    void portHeldByAnotherProcessIsNamed();
-
-    void addAndKillElements();
-    void elementArgumentsRefused_data();
-    void elementArgumentsRefused();
-    void elementCommandsWithoutLock();
-    void elementFrameFailure();
-    void killWholeTable();
-    void tableNumber();
-    void receiveElements();
-    void elementAfterDayTypeUpload();
-
-    void blockDecodedIntoArraysAndFile();
-    void yearDigitsAndSources();
-    void recordsBeyondTheArrays();
-    void refusedBlockLeavesArraysAndFile();
-    void registerFileErrorNotification_data();
-    void registerFileErrorNotification();
-    void registerFileShortWriteIsTakenBack();
-    void registerFileLockHeldByAnotherProgram();
-    void registerFileLockIsReentrantOnItsThread();
-    void registerFileOnlyARegularFile_data();
-    void registerFileOnlyARegularFile();
-    void noRegisterFile();
-    void takeAndReconstructData();
-
-    void status_data();
-    void status();
-    void statusRefusedOrUnanswered();
-    void clockCopy_data();
-    void clockCopy();
-    void clockCopyFailures();
-    void sendTypes_data();
-    void sendTypes();
-    void sendTypeTooLong();
-    void receiveTypes_data();
-    void receiveTypes();
-    void sequenceNumbersAreShared();
-    void message_data();
-    void message();
-    void eraseMessage();
-    void textsInTheCodePage_data();
-    void textsInTheCodePage();
-
-private:
-    std::unique_ptr<TestEnvironment> m_env;
-    std::unique_ptr<rk40sim::Terminal> m_sim;
-    std::unique_ptr<CRK40CommCtrl> m_ctrl;
-    RecordingSink m_sink;
-    bool openControl(bool online);
-    QByteArray registerFile() const;
-    void removeRegisterFile() const { QFile::remove(m_env->path("reg.txt")); }
-};
-
-QByteArray TestTerminal::registerFile() const
-{
-    QFile f(m_env->path("reg.txt"));
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void TestTerminal::initTestCase()
-{
-    m_env = std::make_unique<TestEnvironment>();
-}
-
-void TestTerminal::init()
-{
-    m_sim = std::make_unique<rk40sim::Terminal>();
-    qputenv("RK40_COM1", QByteArray::fromStdString(m_sim->slavePath()));
-    m_ctrl = std::make_unique<CRK40CommCtrl>();
-    m_ctrl->setClock([] { return QDateTime(QDate(2003, 1, 5), QTime(7, 9)); });
-    m_sink.events.clear();
-    m_sink.onFired = nullptr;
-    m_ctrl->advise(&m_sink);
-}
-
-void TestTerminal::cleanup()
-{
-    m_ctrl->unadvise(&m_sink);
-    m_ctrl.reset();
-    m_sim.reset();
-}
-
-bool TestTerminal::openControl(bool online)
-{
-    put(*m_ctrl, dispid::AsciiFileName, m_env->path("reg.txt"));
-    put(*m_ctrl, dispid::WorkOnLine, online);
-    return call(*m_ctrl, dispid::InitTerminal, {i2(0)}).toBool();
-}
-
-// The frames and result codes of the register commands are the control's
-// own tests' (tst_control); here a word goes to the simulated terminal and
-// back, in the case it happens to answer in.
-void TestTerminal::writeEeprom()
-{
-    QVERIFY(openControl(false));
-    QCOMPARE(call(*m_ctrl, dispid::WriteEEPR, {i2(10), 32768}).toInt(), 0);
-    QCOMPARE(m_sim->word(10), std::uint16_t(0x8000));
-}
-
-void TestTerminal::readEeprom()
-{
-    m_sim->setWord(10, 0x8C41);
-    m_sim->setLowerCaseHex(true);
-    QVERIFY(openControl(false));
-    QCOMPARE(call(*m_ctrl, dispid::ReadEEPR, {i2(10)}).toInt(), 0);
-    QCOMPARE(getAt(*m_ctrl, dispid::EepromLoc, 10).toString(), QString("8c41"));
-}
-
-void TestTerminal::terminalNotAnswering()
-{
-    QVERIFY(openControl(false));
-    m_sim->injectFault({Fault::SilenceOnOpen}, rk40sim::kPersistent);
-    QCOMPARE(call(*m_ctrl, dispid::ReadEEPR, {i2(10)}).toInt(), 1);
-    QCOMPARE(call(*m_ctrl, dispid::WriteEEPR, {i2(10), 1}).toInt(), 1);
-    m_sim->clearFaults();
-    m_sim->injectFault({Fault::NakOnOpen}, 1);
-    QCOMPARE(call(*m_ctrl, dispid::WriteEEPR, {i2(10), 1}).toInt(), 1);
-    // Nothing but the three SOHs went out.
-    QCOMPARE(bytes(m_sim->received()), QByteArray("\x01\x01\x01"));
-    QCOMPARE(m_sim->word(10), std::uint16_t(0));
-}
-
-// The codes of malformed blocks are the control's tests' (tst_control); here
-// the simulator's blocks of both kinds, with noise the link drops and with
-// more data than the buffer holds.
-void TestTerminal::onlineBlocks_data()
-{
-    QTest::addColumn<char>("kind");
-    QTest::addColumn<bool>("noise");
-    QTest::addColumn<int>("extraData");
-    QTest::addColumn<int>("errCode");
-    QTest::newRow("S") << 'S' << false << 0 << 0;
-    QTest::newRow("V") << 'V' << false << 0 << 0;
-    QTest::newRow("high and control bytes dropped") << 'V' << true << 0 << 0;
-    QTest::newRow("more than the buffer") << 'S' << false << 1000 << 80;
-}
-
-void TestTerminal::onlineBlocks()
-{
-    QFETCH(char, kind);
-    QFETCH(bool, noise);
-    QFETCH(int, extraData);
-    QFETCH(int, errCode);
-    QVERIFY(openControl(true));
-    rk40sim::BlockOptions o;
-    o.highBytes = o.controlBytes = noise;
-    o.extraData = extraData;
-    m_sim->sendOnlineBlock(kind, {"050130930C0001234A3", "06012101520000ABCD1"}, o);
-    QTRY_COMPARE_WITH_TIMEOUT(int(m_sink.events.size()), 1, 10000);
-    QCOMPARE(m_sink.events.front().dispid, errCode == 0 ? int(eventid::RxRegs) : int(eventid::ErrMessage));
-    QCOMPARE(get(*m_ctrl, dispid::ErrCode).toInt(), errCode);
-    QVERIFY(m_sim->waitBlockDone(std::chrono::seconds(5)));
-    QCOMPARE(m_sim->lastBlockAnswer(), errCode == 0 ? rk40sim::BlockAnswer::Ack : rk40sim::BlockAnswer::Nak);
-    if (errCode == 0)
-        QCOMPARE(get(*m_ctrl, dispid::Total).toInt(), 2);
-}
-
-void TestTerminal::onlineBlockOf32Records()
-{
-    QVERIFY(openControl(true));
-    std::vector<std::string> records;
-    for (int i = 0; i < 32; ++i)
-        records.push_back(eventRecord(i));
-    m_sim->sendOnlineBlock('S', records);
-    QTRY_COMPARE_WITH_TIMEOUT(m_sink.count(eventid::RxRegs), 1, 10000);
-    QCOMPARE(m_sink.events.back().args, QVariantList({i2(32)}));
-    QCOMPARE(get(*m_ctrl, dispid::Total).toInt(), 32);
-    QVERIFY(m_sim->waitBlockDone(std::chrono::seconds(5)));
-    QCOMPARE(m_sim->lastBlockAnswer(), rk40sim::BlockAnswer::Ack);
-}
-
-void TestTerminal::tricklingBlockEndsByItsDeadline()
-{
-    QVERIFY(openControl(true));
-    // A byte every 250 ms never lets the line fall silent; the block's 60
-    // bytes would take 15 s. Its deadline at 9600 baud is about 6.3 s.
-    const auto deadline = TerminalLink::exchangeDeadline(TerminalLink::kReceiveByteBudget, 9600);
-    QVERIFY(deadline < std::chrono::seconds(7));
-    rk40sim::BlockOptions o;
-    o.byteGap = std::chrono::milliseconds(250);
-    QElapsedTimer t;
-    t.start();
-    m_sim->sendOnlineBlock('S', {eventRecord(1), eventRecord(2), eventRecord(3)}, o);
-    QTRY_COMPARE_WITH_TIMEOUT(m_sink.count(eventid::ErrMessage), 1, 30000);
-    QVERIFY2(t.elapsed() >= deadline.count(), qPrintable(QString::number(t.elapsed())));
-    QCOMPARE(get(*m_ctrl, dispid::ErrCode).toInt(), 64); // as silence
-    QVERIFY(m_sim->waitBlockDone(std::chrono::seconds(30)));
-    // The whole block would have ended later than the deadline did.
-    QVERIFY(t.elapsed() >= 15000);
-}
-
-void TestTerminal::removalOnLine()
-{
-    QVERIFY(openControl(true));
-    QVERIFY(m_ctrl->receptionRunning());
-    m_sim->disconnectNow();
-    QTRY_COMPARE_WITH_TIMEOUT(m_sink.count(eventid::ErrMessage), 1, 10000);
-    QCOMPARE(get(*m_ctrl, dispid::ErrCode).toInt(), int(CRK40CommCtrl::kErrDeviceRemoved));
-    QVERIFY(!m_ctrl->receptionRunning());
-    QVERIFY(m_ctrl->failureReason().startsWith("the device was removed"));
-
-    // The device is back (a new pseudo-terminal for COM1): no restart needed.
-    m_sim = std::make_unique<rk40sim::Terminal>();
-    qputenv("RK40_COM1", QByteArray::fromStdString(m_sim->slavePath()));
-    m_sim->setWord(10, 0x8123);
-    QVERIFY(openControl(true));
-    QVERIFY(m_ctrl->failureReason().isEmpty());
-    QVERIFY(m_ctrl->receptionRunning());
-    QCOMPARE(call(*m_ctrl, dispid::ReadEEPR, {i2(10)}).toInt(), 0);
-    QCOMPARE(getAt(*m_ctrl, dispid::EepromLoc, 10).toString(), QString("8123"));
-}
-
-void TestTerminal::removalDuringAnExchange_data()
-{
-    QTest::addColumn<char>("letter");
-    QTest::addColumn<int>("dispid");
-    QTest::addColumn<int>("result");
-    // The result each member gives for an unanswered exchange.
-    QTest::newRow("ReadEEPR") << 'a' << int(dispid::ReadEEPR) << -3;
-    QTest::newRow("TxDayType") << 't' << int(dispid::TxDayType) << -1;
-}
-
-void TestTerminal::removalDuringAnExchange()
-{
-    QFETCH(char, letter);
-    QFETCH(int, dispid);
-    QVERIFY(openControl(false));
-    m_sim->injectFault({Fault::Disconnect, 1, letter});
-    const QVariantList args = letter == 'a' ? QVariantList{i2(10)} : QVariantList{QString("01000000")};
-    QElapsedTimer t;
-    t.start();
-    QTEST(call(*m_ctrl, dispid, args).toInt(), "result");
-    // Neither the attempt budget nor the wait for a result character is
-    // spent on a device that is gone (the simulator lingers up to 1 s
-    // before it closes).
-    QVERIFY2(t.elapsed() < 3000, qPrintable(QString::number(t.elapsed())));
-    QVERIFY(m_ctrl->failureReason().startsWith("the device was removed"));
-}
-
-void TestTerminal::portHeldByAnotherProcessIsNamed()
-{
-    // Another process holds COM1 with a lock file of the serial tools.
-    QProcess holder;
-    holder.start("sleep", {"60"});
-    QVERIFY(holder.waitForStarted());
-    QFile lock(QDir(qEnvironmentVariable("RK40_LOCK_DIR")).filePath(serial::lockFileName(QString::fromStdString(m_sim->slavePath()))));
-    QVERIFY(lock.open(QIODevice::WriteOnly));
-    lock.write(QByteArray::number(holder.processId()).rightJustified(10, ' ') + " minicom root\n");
-    lock.close();
-    QVERIFY(!openControl(false));
-    QCOMPARE(m_ctrl->statusBits(), 1);
-    QCOMPARE(m_ctrl->failureReason(), QString("%1 is in use by minicom (process %2)")
-                                          .arg(QString::fromStdString(m_sim->slavePath()))
-                                          .arg(holder.processId()));
-    holder.kill();
-    holder.waitForFinished();
-    QVERIFY(openControl(false));
-}
-
-void TestTerminal::addAndKillElements()
-{
-    QVERIFY(openControl(false));
-    QCOMPARE(call(*m_ctrl, dispid::AddIDElement, {QString("0123456789ABCD"), i2(5)}).toInt(), 0);
-    QCOMPARE(bytes(m_sim->received()), "\x01ii" + withChecksum("CDAB896745230105\x03"));
-    QCOMPARE(m_sim->idTable(), (std::vector<rk40sim::IdElement>{{"CDAB8967452301", 5}}));
-
-    m_sim->clearReceived();
-    QCOMPARE(call(*m_ctrl, dispid::AddIDElement, {QString("1111111111111F"), i2(255)}).toInt(), 0);
-    QCOMPARE(bytes(m_sim->received()), "\x01ii" + withChecksum("1F111111111111FF\x03"));
-
-    m_sim->clearReceived();
-    QCOMPARE(call(*m_ctrl, dispid::KillIDElement, {QString("0123456789ABCD"), i2(0x25)}).toInt(), 0);
-    QCOMPARE(bytes(m_sim->received()), "\x01" "ee" + withChecksum("CDAB896745230185\x03"));
-    m_sim->clearReceived();
-    QCOMPARE(call(*m_ctrl, dispid::KillIDElement, {QString("1111111111111F"), i2(0)}).toInt(), 0);
-    QCOMPARE(bytes(m_sim->received()), "\x01" "ee" + withChecksum("1F11111111111180\x03"));
-    QVERIFY(m_sim->idTable().empty());
-
-    // A full 16-digit identifier goes by its first 14 digits; a kill takes
-    // the low five bits of any access byte.
-    m_sim->clearReceived();
-    QCOMPARE(call(*m_ctrl, dispid::AddIDElement, {QString("0123456789ABCDEF"), i2(5)}).toInt(), 0);
-    QCOMPARE(call(*m_ctrl, dispid::KillIDElement, {QString("0123456789ABCDzz"), i2(0x125)}).toInt(), 0);
-    QCOMPARE(call(*m_ctrl, dispid::KillIDElement, {QString("0123456789ABCD"), i2(-1)}).toInt(), 0);
-    QCOMPARE(bytes(m_sim->received()), "\x01ii" + withChecksum("CDAB896745230105\x03") + "\x01" "ee"
-                                           + withChecksum("CDAB896745230185\x03") + "\x01" "ee"
-                                           + withChecksum("CDAB89674523019F\x03"));
-}
-
-void TestTerminal::elementArgumentsRefused_data()
-{
-    QTest::addColumn<QString>("ibutton");
-    QTest::addColumn<int>("abyte");
-    QTest::newRow("13 digits") << "0123456789ABC" << 5;
-    QTest::newRow("16, not hexadecimal within 14") << "0123456789ABCGEF" << 5;
-    QTest::newRow("not hexadecimal") << "0123456789ABCG" << 5;
-    QTest::newRow("empty") << "" << 5;
-}
-
-void TestTerminal::elementArgumentsRefused()
-{
-    QFETCH(QString, ibutton);
-    QFETCH(int, abyte);
-    QVERIFY(openControl(false));
-    QCOMPARE(call(*m_ctrl, dispid::AddIDElement, {ibutton, i2(abyte)}).toInt(), -6);
-    QCOMPARE(call(*m_ctrl, dispid::KillIDElement, {ibutton, i2(abyte)}).toInt(), -6);
-    // An access byte outside 0..255 is refused by AddIDElement only.
-    QCOMPARE(call(*m_ctrl, dispid::AddIDElement, {QString("0123456789ABCD"), i2(256)}).toInt(), -6);
-    QCOMPARE(call(*m_ctrl, dispid::AddIDElement, {QString("0123456789ABCD"), i2(-1)}).toInt(), -6);
-    QCOMPARE(bytes(m_sim->received()), QByteArray());
-}
-
-void TestTerminal::elementCommandsWithoutLock()
-{
-    // Before InitTerminal every member fails at the lock and sends nothing.
-    QCOMPARE(call(*m_ctrl, dispid::AddIDElement, {QString("0123456789ABCD"), i2(5)}).toInt(), 1);
-    QCOMPARE(call(*m_ctrl, dispid::KillIDElement, {QString("0123456789ABCD"), i2(5)}).toInt(), 1);
-    for (int member : {dispid::KillIDT, dispid::TakeIDTNum, dispid::RxIDTElement, dispid::ResetCurrTx,
-                       dispid::RxDayType, dispid::RxWeekType, dispid::PCTimeCopy, dispid::EraseMessage})
-        QCOMPARE(call(*m_ctrl, member).toInt(), 1);
-    QCOMPARE(call(*m_ctrl, dispid::TxDayType, {QString("1")}).toInt(), 1);
-    QCOMPARE(call(*m_ctrl, dispid::SendMessage, {i2('m')}).toInt(), 1);
-    QCOMPARE(bytes(m_sim->received()), QByteArray());
-}
-
-void TestTerminal::elementFrameFailure()
-{
-    QVERIFY(openControl(false));
-    m_sim->injectFault({Fault::ResultOne, -1, 'i'});
-    QCOMPARE(call(*m_ctrl, dispid::AddIDElement, {QString("0123456789ABCD"), i2(5)}).toInt(), -3);
-    m_sim->injectFault({Fault::Silence, -1, 'e'});
-    QCOMPARE(call(*m_ctrl, dispid::KillIDElement, {QString("0123456789ABCD"), i2(5)}).toInt(), -1);
-    m_sim->injectFault({Fault::SilenceOnOpen});
-    QCOMPARE(call(*m_ctrl, dispid::AddIDElement, {QString("0123456789ABCD"), i2(5)}).toInt(), 1);
-}
-
-void TestTerminal::killWholeTable()
-{
-    m_sim->addIdElement("CDAB8967452301", 1);
-    m_sim->addIdElement("1F111111111111", 2);
-    QVERIFY(openControl(false));
-    QCOMPARE(call(*m_ctrl, dispid::KillIDT).toInt(), 0);
-    QVERIFY(m_sim->waitForCommand('k', 1, std::chrono::seconds(5)));
-    // The simulator may note the command a moment before it clears its table.
-    QTRY_VERIFY_WITH_TIMEOUT(m_sim->idTable().empty(), 10000);
-    QCOMPARE(bytes(m_sim->received()), QByteArray("\x01kk"));
-}
-
-void TestTerminal::tableNumber()
-{
-    QVERIFY(openControl(false));
-    m_sim->setIdtNumText("IDT 0042");
-    QCOMPARE(call(*m_ctrl, dispid::TakeIDTNum).toInt(), 0);
-    QCOMPARE(get(*m_ctrl, dispid::IDTNum).toString(), QString("IDT 0042"));
-    m_sim->injectFault({Fault::Silence, -1, 'j'});
-    QCOMPARE(call(*m_ctrl, dispid::TakeIDTNum).toInt(), -10);
-    m_sim->injectFault({Fault::Truncate, 3, 'j'});
-    QCOMPARE(call(*m_ctrl, dispid::TakeIDTNum).toInt(), -10);
-    QCOMPARE(get(*m_ctrl, dispid::IDTNum).toString(), QString("IDT 0042"));
-}
-
-void TestTerminal::receiveElements()
-{
-    m_sim->addIdElement("CDAB8967452301", 0x1F);
-    m_sim->setSequenceBase(12);
-    QVERIFY(openControl(false));
-    put(*m_ctrl, dispid::IDTPrevRx, i2(11));
-    QCOMPARE(call(*m_ctrl, dispid::RxIDTElement).toInt(), 0);
-    QCOMPARE(get(*m_ctrl, dispid::IDTElement).toString(), QString("0123456789ABCD"));
-    QCOMPARE(get(*m_ctrl, dispid::CurrWeektype).toString(), QString("31"));
-    QCOMPARE(get(*m_ctrl, dispid::IDTCurrRx).toInt(), 12);
-    QCOMPARE(get(*m_ctrl, dispid::IDTPrevRx).toInt(), 12);
-    QTRY_COMPARE(bytes(m_sim->received()).right(1), QByteArray("\x06"));
-
-    // No more elements.
-    QCOMPARE(call(*m_ctrl, dispid::RxIDTElement).toInt(), 4);
-
-    // From the start again: the same element is already taken.
-    put(*m_ctrl, dispid::IDTElement, "old");
-    QCOMPARE(call(*m_ctrl, dispid::ResetCurrTx).toInt(), 0);
-    QVERIFY(m_sim->waitForCommand('r', 1, std::chrono::seconds(5)));
-    QCOMPARE(get(*m_ctrl, dispid::IDTPrevRx).toInt(), 12);
-    QCOMPARE(call(*m_ctrl, dispid::RxIDTElement).toInt(), 100);
-    QCOMPARE(get(*m_ctrl, dispid::IDTElement).toString(), QString("old"));
-    QTRY_COMPARE(bytes(m_sim->received()).right(1), QByteArray("\x06"));
-
-    // A bad checksum is refused and changes nothing.
-    put(*m_ctrl, dispid::IDTPrevRx, i2(-1));
-    QCOMPARE(call(*m_ctrl, dispid::ResetCurrTx).toInt(), 0);
-    m_sim->injectFault({Fault::BadChecksum, -1, 's'});
-    QCOMPARE(call(*m_ctrl, dispid::RxIDTElement).toInt(), 96);
-    QCOMPARE(get(*m_ctrl, dispid::IDTElement).toString(), QString("old"));
-    QCOMPARE(get(*m_ctrl, dispid::IDTPrevRx).toInt(), -1);
-}
-
-void TestTerminal::elementAfterDayTypeUpload()
-{
-    QVERIFY(openControl(false));
-    m_sim->queueDayTypeRecord("5D0800-1600");
-    QCOMPARE(call(*m_ctrl, dispid::RxDayType).toInt(), 0);
-    m_sim->addIdElement("CDAB8967452301", 1);
-    m_sim->setSequenceBase(5);
-    QCOMPARE(call(*m_ctrl, dispid::RxIDTElement).toInt(), 100);
-    QVERIFY(get(*m_ctrl, dispid::IDTElement).toString().isEmpty());
-}
-
-void TestTerminal::blockDecodedIntoArraysAndFile()
-{
-    removeRegisterFile();
-    QVERIFY(openControl(true));
-    m_sim->sendOnlineBlock('S', {"050130930C0001234A3", "06012101520000ABCD1"});
-    QTRY_COMPARE_WITH_TIMEOUT(m_sink.count(eventid::RxRegs), 1, 10000);
-    QCOMPARE(get(*m_ctrl, dispid::Total).toInt(), 2);
-    QCOMPARE(getAt(*m_ctrl, dispid::DateArr, 0).toString(), QString("05.01.03"));
-    QCOMPARE(getAt(*m_ctrl, dispid::TimeArr, 0).toString(), QString("09:30"));
-    QCOMPARE(getAt(*m_ctrl, dispid::ActionArr, 0).toString(), QString("E1"));
-    QCOMPARE(getAt(*m_ctrl, dispid::CardArr, 0).toString(), QString("0001234A"));
-    QCOMPARE(getAt(*m_ctrl, dispid::TermNoArr, 0).toString(), QString("03"));
-    QCOMPARE(getAt(*m_ctrl, dispid::DateArr, 1).toString(), QString("06.01.02"));
-    QCOMPARE(getAt(*m_ctrl, dispid::TimeArr, 1).toString(), QString("10:15"));
-    QCOMPARE(getAt(*m_ctrl, dispid::ActionArr, 1).toString(), QString("T3"));
-    QCOMPARE(getAt(*m_ctrl, dispid::CardArr, 1).toString(), QString("0000ABCD"));
-    QCOMPARE(getAt(*m_ctrl, dispid::TermNoArr, 1).toString(), QString("01"));
-    QCOMPARE(registerFile(), QByteArray("050130930C0001234A3\r\n06012101520000ABCD1\r\n"));
-
-    // The next block is appended; entries beyond it keep their contents.
-    m_sim->sendOnlineBlock('V', {"07013120040000FFFF2"});
-    QTRY_COMPARE_WITH_TIMEOUT(m_sink.count(eventid::RxRegs), 2, 10000);
-    QCOMPARE(m_sink.events.back().args, QVariantList({i2(1)}));
-    QCOMPARE(getAt(*m_ctrl, dispid::ActionArr, 0).toString(), QString("S1O"));
-    QCOMPARE(getAt(*m_ctrl, dispid::CardArr, 1).toString(), QString("0000ABCD"));
-    QCOMPARE(registerFile(),
-             QByteArray("050130930C0001234A3\r\n06012101520000ABCD1\r\n07013120040000FFFF2\r\n"));
-    QCOMPARE(get(*m_ctrl, dispid::ErrCode).toInt(), 0);
-    call(*m_ctrl, dispid::DestroyTerminal);
-}
-
-void TestTerminal::yearDigitsAndSources()
-{
-    QVERIFY(openControl(true));
-    m_sim->sendOnlineBlock('S', {"010140000B000000011", "01013000000000000F2"});
-    QTRY_COMPARE_WITH_TIMEOUT(m_sink.count(eventid::RxRegs), 1, 10000);
-    QCOMPARE(getAt(*m_ctrl, dispid::DateArr, 0).toString(), QString("01.01.94"));
-    QCOMPARE(getAt(*m_ctrl, dispid::ActionArr, 0).toString(), QString("S4Z"));
-    QCOMPARE(getAt(*m_ctrl, dispid::DateArr, 1).toString(), QString("01.01.03"));
-    QCOMPARE(getAt(*m_ctrl, dispid::ActionArr, 1).toString(), QString("T1"));
-}
-
-void TestTerminal::recordsBeyondTheArrays()
-{
-    removeRegisterFile();
-    QVERIFY(openControl(true));
-    std::vector<std::string> records;
-    for (int i = 0; i < 40; ++i)
-        records.push_back(eventRecord(i));
-    m_sim->sendOnlineBlock('S', records);
-    QTRY_COMPARE_WITH_TIMEOUT(m_sink.count(eventid::RxRegs), 1, 10000);
-    QCOMPARE(get(*m_ctrl, dispid::Total).toInt(), 40);
-    QCOMPARE(m_sink.events.back().args, QVariantList({i2(40)}));
-    QCOMPARE(getAt(*m_ctrl, dispid::CardArr, 31).toString(), QString("00000031"));
-    QCOMPARE(registerFile().count("\r\n"), 40);
-    QVERIFY(registerFile().endsWith(QByteArray::fromStdString(eventRecord(39)) + "\r\n"));
-}
-
-void TestTerminal::refusedBlockLeavesArraysAndFile()
-{
-    removeRegisterFile();
-    QVERIFY(openControl(true));
-    putAt(*m_ctrl, dispid::CardArr, 0, "old");
-    rk40sim::BlockOptions bad;
-    bad.badChecksum = true;
-    m_sim->sendOnlineBlock('S', {"050130930C0001234A3"}, bad);
-    QTRY_COMPARE_WITH_TIMEOUT(m_sink.count(eventid::ErrMessage), 1, 10000);
-    QCOMPARE(get(*m_ctrl, dispid::ErrCode).toInt(), 96);
-    QCOMPARE(getAt(*m_ctrl, dispid::CardArr, 0).toString(), QString("old"));
-    QCOMPARE(registerFile(), QByteArray());
-    QCOMPARE(m_sink.count(eventid::RxRegs), 0);
-}
-
-namespace {
 // Files of this process may grow to `bytes` only while it lives: a write
 // past the limit is cut short or fails (EFBIG) as on a full disk.
 struct FileSizeLimit {
@@ -572,467 +64,655 @@ int indexOf(const RecordingSink& sink, int dispid)
 }
 } // namespace
 
-void TestTerminal::registerFileErrorNotification_data()
-{
-    QTest::addColumn<bool>("cancel");
-    QTest::newRow("sinks listen, none cancels") << false;
-    QTest::newRow("a sink cancels the display") << true;
-}
+class TestTerminal : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() { m_env = std::make_unique<TestEnvironment>(); }
 
-void TestTerminal::registerFileErrorNotification()
-{
-    QFETCH(bool, cancel);
-    RecordingPrompter prompter;
-    CancellingSink canceller;
-    RecordingSink other;
-    if (cancel)
-        m_ctrl->advise(&canceller);
-    m_ctrl->advise(&other);
-    removeRegisterFile();
-    QVERIFY(openControl(true));
+    void init()
     {
-        FileSizeLimit full(0);
-        m_sim->sendOnlineBlock('S', {"050130930C0001234A3"});
-        QTRY_COMPARE_WITH_TIMEOUT(m_sink.count(eventid::RxRegs), 1, 10000);
+        m_sim = std::make_unique<rk40sim::Terminal>();
+        qputenv("RK40_COM1", QByteArray::fromStdString(m_sim->slavePath()));
+        m_ctrl = std::make_unique<CRK40CommCtrl>();
+        m_ctrl->setClock([] { return QDateTime(QDate(2003, 1, 5), QTime(7, 9)); });
+        m_sink.events.clear();
+        m_sink.onFired = nullptr;
+        m_ctrl->advise(&m_sink);
     }
-    // Every sink had the notification before RxRegs; the arrays are filled.
-    for (const RecordingSink* sink : {&m_sink, &other}) {
-        QCOMPARE(sink->count(eventid::Error), 1);
-        QVERIFY(indexOf(*sink, eventid::Error) < indexOf(*sink, eventid::RxRegs));
-        const FiredEvent& error = sink->events.at(std::size_t(indexOf(*sink, eventid::Error)));
-        QCOMPARE(error.args.at(1).toString(), QString("Slog nije upisan"));
-        QCOMPARE(error.args.at(2).toInt(), int(0x800A003Au));
-    }
-    QCOMPARE(getAt(*m_ctrl, dispid::CardArr, 0).toString(), QString("0001234A"));
-    QCOMPARE(prompter.messageTexts(), cancel ? QStringList() : QStringList{"Slog nije upisan"});
-    if (!cancel)
-        QCOMPARE(prompter.messages.front().look, ui::Look::Stop);
-    QCOMPARE(registerFile(), QByteArray());
-    m_ctrl->unadvise(&canceller);
-    m_ctrl->unadvise(&other);
-}
 
-void TestTerminal::registerFileShortWriteIsTakenBack()
-{
-    RecordingPrompter prompter;
-    removeRegisterFile();
-    QVERIFY(openControl(true));
-    m_sim->sendOnlineBlock('S', {"050130930C0000001A3"});
-    QTRY_COMPARE_WITH_TIMEOUT(m_sink.count(eventid::RxRegs), 1, 10000);
+    void cleanup()
     {
-        // Room for part of the second block's 42 bytes only.
-        FileSizeLimit limit(30);
-        m_sim->sendOnlineBlock('S', {"050130930C0000002A3", "050130930C0000003A3"});
-        QTRY_COMPARE_WITH_TIMEOUT(m_sink.count(eventid::RxRegs), 2, 10000);
+        m_ctrl->unadvise(&m_sink);
+        m_ctrl.reset();
+        m_sim.reset();
     }
-    QCOMPARE(m_sink.count(eventid::Error), 1);
-    QCOMPARE(registerFile(), QByteArray("050130930C0000001A3\r\n"));
-    // Nothing of the failed block turns up with the next one.
-    m_sim->sendOnlineBlock('S', {"050130930C0000004A3"});
-    QTRY_COMPARE_WITH_TIMEOUT(m_sink.count(eventid::RxRegs), 3, 10000);
-    QCOMPARE(registerFile(), QByteArray("050130930C0000001A3\r\n050130930C0000004A3\r\n"));
-}
 
-void TestTerminal::registerFileLockHeldByAnotherProgram()
-{
-    removeRegisterFile();
-    QVERIFY(openControl(true));
-    // Another program holds the register file's lock for 15 s.
-    QProcess holder;
-    holder.start("flock", {"-x", m_env->path("reg.txt"), "-c", "echo held; exec sleep 15"});
-    QVERIFY(holder.waitForReadyRead(30000));
-    QElapsedTimer held;
-    held.start();
-
-    m_sim->sendOnlineBlock('S', {"050130930C0000001A3", "050130930C0000002A3"});
-    QTRY_COMPARE_WITH_TIMEOUT(m_sink.count(eventid::RxRegs), 1, 60000);
-    QVERIFY2(held.elapsed() >= 14000, qPrintable(QString::number(held.elapsed())));
-    QVERIFY(m_sim->waitBlockDone(std::chrono::seconds(10)));
-    QCOMPARE(m_sim->lastBlockAnswer(), rk40sim::BlockAnswer::Ack); // answered before the wait
-    m_sim->sendOnlineBlock('S', {"050130930C0000003A3"});
-    QTRY_COMPARE_WITH_TIMEOUT(m_sink.count(eventid::RxRegs), 2, 10000);
-    QCOMPARE(m_sink.count(eventid::Error), 0);
-    // Every acknowledged block, whole, once.
-    QCOMPARE(registerFile(), QByteArray("050130930C0000001A3\r\n050130930C0000002A3\r\n050130930C0000003A3\r\n"));
-    QTRY_COMPARE_WITH_TIMEOUT(holder.state(), QProcess::NotRunning, 30000);
-    QCOMPARE(holder.exitCode(), 0);
-}
-
-void TestTerminal::registerFileLockIsReentrantOnItsThread()
-{
-    // A second control of this thread, on another terminal, appending to
-    // the same file.
-    rk40sim::Terminal otherSim;
-    qputenv("RK40_COM2", QByteArray::fromStdString(otherSim.slavePath()));
-    CRK40CommCtrl other;
-    RecordingSink otherSink;
-    other.advise(&otherSink);
-    put(other, dispid::AsciiFileName, m_env->path("reg.txt"));
-    removeRegisterFile();
-    QVERIFY(openControl(true));
-    QVERIFY(call(other, dispid::InitTerminal, {i2(1)}).toBool());
-
-    // The container handles the first control's RxRegs in a nested event
-    // loop, in which the second control's block arrives.
-    m_sink.onFired = [&](int dispid) {
-        if (dispid != eventid::RxRegs)
-            return;
-        otherSim.sendOnlineBlock('S', {"050130930C0000002A3"});
-        QDeadlineTimer limit(30000);
-        while (otherSink.count(eventid::RxRegs) == 0 && !limit.hasExpired())
-            QTest::qWait(20);
-    };
-    QElapsedTimer t;
-    t.start();
-    m_sim->sendOnlineBlock('S', {"050130930C0000001A3"});
-    QTRY_COMPARE_WITH_TIMEOUT(m_sink.count(eventid::RxRegs), 1, 60000);
-    m_sink.onFired = nullptr;
-    QCOMPARE(otherSink.count(eventid::RxRegs), 1);
-    QCOMPARE(otherSink.count(eventid::Error), 0);
-    QCOMPARE(registerFile(), QByteArray("050130930C0000001A3\r\n050130930C0000002A3\r\n"));
-    QVERIFY2(t.elapsed() < 8000, qPrintable(QString::number(t.elapsed()))); // not waiting for itself
-    call(other, dispid::DestroyTerminal);
-    other.unadvise(&otherSink);
-    qunsetenv("RK40_COM2");
-}
-
-void TestTerminal::registerFileOnlyARegularFile_data()
-{
-    QTest::addColumn<QString>("kind");
-    QTest::newRow("symbolic link") << "link";
-    QTest::newRow("FIFO") << "fifo";
-    QTest::newRow("folder") << "folder";
-}
-
-void TestTerminal::registerFileOnlyARegularFile()
-{
-    QFETCH(QString, kind);
-    const QString name = m_env->path("planted-reg.txt");
-    const QString target = m_env->path("target.txt");
-    QFile::remove(target);
-    if (kind == "link")
-        QVERIFY(QFile::link(target, name));
-    else if (kind == "fifo")
-        QCOMPARE(::mkfifo(QFile::encodeName(name).constData(), 0666), 0);
-    else
-        QVERIFY(QDir().mkpath(name));
-    put(*m_ctrl, dispid::AsciiFileName, name);
-    QElapsedTimer t;
-    t.start();
-    QCOMPARE(call(*m_ctrl, dispid::InitTerminal, {i2(0)}).toBool(), false);
-    QVERIFY(t.elapsed() < 5000); // no wait for a FIFO's reader
-    QCOMPARE(m_ctrl->statusBits(), 0);
-    QVERIFY(!QFile::exists(target));
-    QFile::remove(name);
-    QDir().rmdir(name);
-
-    // A file it makes is the user's alone.
-    removeRegisterFile();
-    QVERIFY(openControl(false));
-    struct stat st {};
-    QCOMPARE(::stat(QFile::encodeName(m_env->path("reg.txt")).constData(), &st), 0);
-    QCOMPARE(st.st_mode & 0777, mode_t(0600));
-}
-
-void TestTerminal::noRegisterFile()
-{
-    // An empty name: no file anywhere, members work, on-line blocks are
-    // left with the terminal.
-    const QString cwd = QDir::currentPath();
-    QVERIFY(QDir::setCurrent(m_env->path("")));
-    const QStringList before = QDir().entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
-    put(*m_ctrl, dispid::AsciiFileName, QString());
-    put(*m_ctrl, dispid::WorkOnLine, true);
-    const bool opened = call(*m_ctrl, dispid::InitTerminal, {i2(0)}).toBool();
-    QDir::setCurrent(cwd);
-    QVERIFY(opened);
-    QCOMPARE(m_ctrl->statusBits(), 3);
-    QCOMPARE(call(*m_ctrl, dispid::GetStatus).toInt(), 0);
-    m_sim->sendOnlineBlock('S', {"050130930C0001234A3"});
-    QVERIFY(m_sim->waitBlockDone(std::chrono::seconds(30)));
-    QVERIFY(m_sim->lastBlockAnswer() != rk40sim::BlockAnswer::Ack);
-    QCOMPARE(m_sink.count(eventid::RxRegs), 0);
-    QCOMPARE(QDir(m_env->path("")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), before);
-}
-
-void TestTerminal::takeAndReconstructData()
-{
-    QCOMPARE(call(*m_ctrl, dispid::TakeData).toInt(), 1);
-    QCOMPARE(call(*m_ctrl, dispid::ReconstructData).toInt(), 1);
-    QVERIFY(openControl(false));
-    QCOMPARE(call(*m_ctrl, dispid::TakeData).toInt(), 0);
-    QCOMPARE(call(*m_ctrl, dispid::ReconstructData).toInt(), 0);
-    QVERIFY(m_sim->waitForCommand('P', 1, std::chrono::seconds(5)));
-    QCOMPARE(m_sim->commandCount('T'), 1);
-    QCOMPARE(bytes(m_sim->received()), QByteArray("\x01TT\x01PP"));
-    m_sim->injectFault({Fault::SilenceOnOpen});
-    QCOMPARE(call(*m_ctrl, dispid::TakeData).toInt(), 1);
-    call(*m_ctrl, dispid::DestroyTerminal);
-    QCOMPARE(call(*m_ctrl, dispid::ReconstructData).toInt(), -1);
-}
-
-void TestTerminal::status_data()
-{
-    QTest::addColumn<QString>("clock");
-    QTest::addColumn<int>("language");
-    QTest::addColumn<QString>("rtc");
-    QTest::addColumn<QString>("dayOfWeek");
-    QTest::newRow("English") << "08.01.03307:09" << int(Language::English) << "08.01.03 07:09" << "Wednesday";
-    QTest::newRow("Hungarian") << "08.01.03307:09" << int(Language::Hungarian) << "08.01.03 07:09" << "Szerda";
-    QTest::newRow("Croatian") << "08.01.03307:09" << int(Language::Croatian) << "08.01.03 07:09" << "Sreda";
-    QTest::newRow("Sunday") << "05.01.03007:09" << int(Language::English) << "05.01.03 07:09" << "Sunday";
-    QTest::newRow("Hungarian Monday") << "06.01.03107:09" << int(Language::Hungarian) << "06.01.03 07:09" << "Hétfő";
-    QTest::newRow("letter at 8") << "08.01.03X07:09" << int(Language::English) << "08.01.03 07:09" << "Error";
-    QTest::newRow("Croatian error") << "08.01.03907:09" << int(Language::Croatian) << "08.01.03 07:09" << "Pogresan";
-}
-
-void TestTerminal::status()
-{
-    QFETCH(QString, clock);
-    QFETCH(int, language);
-    m_sim->setStatus("RK40 V6.29", clock.toStdString(), "0012");
-    m_ctrl->setLanguage(Language(language));
-    QVERIFY(openControl(false));
-    QCOMPARE(call(*m_ctrl, dispid::GetStatus).toInt(), 0);
-    QCOMPARE(bytes(m_sim->received()), QByteArray("\x01SS"));
-    QCOMPARE(get(*m_ctrl, dispid::Firmware).toString(), QString("RK40 V6.29"));
-    QTEST(get(*m_ctrl, dispid::RTC).toString(), "rtc");
-    QTEST(get(*m_ctrl, dispid::DayOfWeek).toString(), "dayOfWeek");
-    QCOMPARE(get(*m_ctrl, dispid::InBuffer).toString(), QString("0012"));
-}
-
-void TestTerminal::statusRefusedOrUnanswered()
-{
-    m_ctrl->setLanguage(Language::English);
-    QCOMPARE(call(*m_ctrl, dispid::GetStatus).toInt(), 1); // no InitTerminal yet
-    QVERIFY(openControl(false));
-    QCOMPARE(call(*m_ctrl, dispid::GetStatus).toInt(), 0);
-
-    m_sim->setStatus("OTHER", "09.01.03407:10", "9999");
-    m_sim->injectFault({Fault::Nak, -1, 'S'});
-    QCOMPARE(call(*m_ctrl, dispid::GetStatus).toInt(), 12);
-    QCOMPARE(get(*m_ctrl, dispid::Firmware).toString(), QString("RK40 V6.29"));
-    QCOMPARE(get(*m_ctrl, dispid::DayOfWeek).toString(), QString("Wednesday"));
-
-    m_sim->injectFault({Fault::SilenceOnOpen});
-    QCOMPARE(call(*m_ctrl, dispid::GetStatus).toInt(), 1);
-    QCOMPARE(get(*m_ctrl, dispid::RTC).toString(), QString("08.01.03 07:09"));
-
-    // Only 20 bytes come: decoded as far as they go.
-    m_sim->injectFault({Fault::Truncate, 20, 'S'});
-    QCOMPARE(call(*m_ctrl, dispid::GetStatus).toInt(), 0);
-    QCOMPARE(get(*m_ctrl, dispid::Firmware).toString(), QString("OTHER"));
-    QVERIFY(QString("09.01.03 07:10").startsWith(get(*m_ctrl, dispid::RTC).toString()));
-    QCOMPARE(get(*m_ctrl, dispid::InBuffer).toString(), QString());
-
-    call(*m_ctrl, dispid::DestroyTerminal);
-    m_sim->clearReceived();
-    QCOMPARE(call(*m_ctrl, dispid::GetStatus).toInt(), -1);
-    QCOMPARE(bytes(m_sim->received()), QByteArray());
-}
-
-void TestTerminal::clockCopy_data()
-{
-    QTest::addColumn<QDateTime>("now");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("Sunday 5 January 2003") << QDateTime(QDate(2003, 1, 5), QTime(7, 9)) << "05.01.03007:09";
-    QTest::newRow("1999") << QDateTime(QDate(1999, 12, 31), QTime(23, 59)) << "31.12.99523:59";
-    QTest::newRow("Saturday") << QDateTime(QDate(2024, 3, 2), QTime(0, 0)) << "02.03.24600:00";
-}
-
-void TestTerminal::clockCopy()
-{
-    QFETCH(QDateTime, now);
-    QFETCH(QString, text);
-    m_ctrl->setClock([now] { return now; });
-    QVERIFY(openControl(false));
-    QCOMPARE(call(*m_ctrl, dispid::PCTimeCopy).toInt(), 0);
-    QCOMPARE(QString::fromStdString(m_sim->lastClockText()), text);
-    QCOMPARE(bytes(m_sim->received()), "\x01" "DD" + withChecksum(text.toLatin1()));
-}
-
-void TestTerminal::clockCopyFailures()
-{
-    QVERIFY(openControl(false));
-    for (Fault::Kind kind : {Fault::Nak, Fault::Silence, Fault::OtherByte}) {
-        m_sim->injectFault({kind, -1, 'D'});
-        QCOMPARE(call(*m_ctrl, dispid::PCTimeCopy).toInt(), 3);
+    void tricklingBlockEndsByItsDeadline()
+    {
+        QVERIFY(openControl(true));
+        // A byte every 250 ms never lets the line fall silent; the block's 60
+        // bytes would take 15 s. Its deadline at 9600 baud is about 6.3 s.
+        const auto deadline = TerminalLink::exchangeDeadline(TerminalLink::kReceiveByteBudget, 9600);
+        QVERIFY(deadline < std::chrono::seconds(7));
+        rk40sim::BlockOptions o;
+        o.byteGap = std::chrono::milliseconds(250);
+        QElapsedTimer t;
+        t.start();
+        m_sim->sendOnlineBlock('S', {eventRecord(1), eventRecord(2), eventRecord(3)}, o);
+        QTRY_COMPARE_WITH_TIMEOUT(m_sink.count(eventid::ErrMessage), 1, 30000);
+        QVERIFY2(t.elapsed() >= deadline.count(), qPrintable(QString::number(t.elapsed())));
+        QCOMPARE(get(*m_ctrl, dispid::ErrCode).toInt(), 64); // as silence
+        QVERIFY(m_sim->waitBlockDone(std::chrono::seconds(30)));
+        // The whole block would have ended later than the deadline did.
+        QVERIFY(t.elapsed() >= 15000);
     }
-    m_sim->injectFault({Fault::SilenceOnOpen});
-    QCOMPARE(call(*m_ctrl, dispid::PCTimeCopy).toInt(), 1);
-}
 
-void TestTerminal::sendTypes_data()
-{
-    QTest::addColumn<int>("fault");
-    QTest::addColumn<int>("result");
-    QTest::newRow("done") << -1 << 0;
-    QTest::newRow("result 1") << int(Fault::ResultOne) << -3;
-    QTest::newRow("other result") << int(Fault::ResultOther) << -5;
-    QTest::newRow("NAK") << int(Fault::Nak) << -2;
-    QTest::newRow("other answer") << int(Fault::OtherByte) << -10;
-    QTest::newRow("no answer") << int(Fault::Silence) << -1;
-}
+    void removalOnLine()
+    {
+        QVERIFY(openControl(true));
+        QVERIFY(m_ctrl->receptionRunning());
+        m_sim->disconnectNow();
+        QTRY_COMPARE_WITH_TIMEOUT(m_sink.count(eventid::ErrMessage), 1, 10000);
+        QCOMPARE(get(*m_ctrl, dispid::ErrCode).toInt(), int(CRK40CommCtrl::kErrDeviceRemoved));
+        QVERIFY(!m_ctrl->receptionRunning());
+        QVERIFY(m_ctrl->failureReason().startsWith("the device was removed"));
 
-void TestTerminal::sendTypes()
-{
-    QFETCH(int, fault);
-    QFETCH(int, result);
-    QVERIFY(openControl(false));
-    if (fault >= 0)
-        m_sim->injectFault({Fault::Kind(fault)}, 2);
-    QCOMPARE(call(*m_ctrl, dispid::TxDayType, {QString("3D0800-1600")}).toInt(), result);
-    QCOMPARE(call(*m_ctrl, dispid::TxWeekType, {QString("4W1111100")}).toInt(), result);
-    QCOMPARE(bytes(m_sim->received()),
-             "\x01tt" + withChecksum("3D0800-1600\x03") + "\x01uu" + withChecksum("4W1111100\x03"));
-    if (result == 0) {
-        QCOMPARE(m_sim->receivedDayTypes(), std::vector<std::string>{"3D0800-1600"});
-        QCOMPARE(m_sim->receivedWeekTypes(), std::vector<std::string>{"4W1111100"});
+        // The device is back (a new pseudo-terminal for COM1): no restart needed.
+        m_sim = std::make_unique<rk40sim::Terminal>();
+        qputenv("RK40_COM1", QByteArray::fromStdString(m_sim->slavePath()));
+        m_sim->setWord(10, 0x8C41);
+        m_sim->setLowerCaseHex(true);
+        QVERIFY(openControl(true));
+        QVERIFY(m_ctrl->failureReason().isEmpty());
+        QVERIFY(m_ctrl->receptionRunning());
+        QCOMPARE(call(*m_ctrl, dispid::ReadEEPR, {i2(10)}).toInt(), 0);
+        QCOMPARE(getAt(*m_ctrl, dispid::EepromLoc, 10).toString(), QString("8c41"));
+        QCOMPARE(call(*m_ctrl, dispid::WriteEEPR, {i2(11), 32768}).toInt(), 0);
+        QCOMPARE(m_sim->word(11), std::uint16_t(0x8000));
     }
-}
 
-void TestTerminal::sendTypeTooLong()
-{
-    QVERIFY(openControl(false));
-    QCOMPARE(call(*m_ctrl, dispid::TxDayType, {QString(1001, 'd')}).toInt(), -20);
-    QCOMPARE(bytes(m_sim->received()), QByteArray());
-    QCOMPARE(call(*m_ctrl, dispid::TxWeekType, {QString(1000, 'w')}).toInt(), 0);
-    QCOMPARE(m_sim->receivedWeekTypes().at(0).size(), std::size_t(1000));
-}
+    void removalDuringAnExchange_data()
+    {
+        QTest::addColumn<char>("letter");
+        QTest::addColumn<int>("dispid");
+        QTest::addColumn<int>("result");
+        // The result each member gives for an unanswered exchange.
+        QTest::newRow("ReadEEPR") << 'a' << int(dispid::ReadEEPR) << -3;
+        QTest::newRow("TxDayType") << 't' << int(dispid::TxDayType) << -1;
+    }
 
-void TestTerminal::receiveTypes_data()
-{
-    QTest::addColumn<QString>("record"); // empty: nothing queued
-    QTest::addColumn<int>("fault");
-    QTest::addColumn<int>("result");
-    QTest::addColumn<int>("answer");
-    QTest::newRow("new record") << "5D0800-1600" << -1 << 0 << 0x06;
-    QTest::newRow("nothing to send") << "" << -1 << 4 << 0x06;
-    QTest::newRow("eight bytes") << "5D0800-1" << -1 << 10 << 0x15;
-    QTest::newRow("nine bytes") << "5D0800-16" << -1 << 0 << 0x06;
-    QTest::newRow("bad checksum") << "5D0800-1600" << int(Fault::BadChecksum) << 96 << 0x15;
-    QTest::newRow("stops after four") << "5D0800-1600" << int(Fault::Truncate) << 254 << 0x15;
-}
+    void removalDuringAnExchange()
+    {
+        QFETCH(char, letter);
+        QFETCH(int, dispid);
+        QVERIFY(openControl(false));
+        m_sim->injectFault({Fault::Disconnect, 1, letter});
+        const QVariantList args = letter == 'a' ? QVariantList{i2(10)} : QVariantList{QString("01000000")};
+        QElapsedTimer t;
+        t.start();
+        QTEST(call(*m_ctrl, dispid, args).toInt(), "result");
+        // Neither the attempt budget nor the wait for a result character is
+        // spent on a device that is gone (the simulator lingers up to 1 s
+        // before it closes).
+        QVERIFY2(t.elapsed() < 3000, qPrintable(QString::number(t.elapsed())));
+        QVERIFY(m_ctrl->failureReason().startsWith("the device was removed"));
+    }
 
-void TestTerminal::receiveTypes()
-{
-    QFETCH(QString, record);
-    QFETCH(int, fault);
-    QFETCH(int, result);
-    QFETCH(int, answer);
-    QVERIFY(openControl(false));
-    for (int member : {int(dispid::RxDayType), int(dispid::RxWeekType)}) {
-        const bool day = member == dispid::RxDayType;
-        put(*m_ctrl, dispid::IDTPrevRx, i2(-1));
-        put(*m_ctrl, day ? dispid::CurrDaytype : dispid::CurrWeektype, "old");
-        if (!record.isEmpty())
-            day ? m_sim->queueDayTypeRecord(record.toStdString()) : m_sim->queueWeekTypeRecord(record.toStdString());
-        if (fault >= 0)
-            m_sim->injectFault({Fault::Kind(fault), fault == Fault::Truncate ? 4 : -1, day ? 'v' : 'w'});
-        QCOMPARE(call(*m_ctrl, member).toInt(), result);
-        // The PC's answer is the last byte it sent.
-        QTRY_COMPARE(bytes(m_sim->received()).right(1), QByteArray(1, char(answer)));
+    void addAndKillElements()
+    {
+        QVERIFY(openControl(false));
+        QCOMPARE(call(*m_ctrl, dispid::AddIDElement, {QString("0123456789ABCD"), i2(5)}).toInt(), 0);
+        QCOMPARE(m_sim->idTable(), (std::vector<rk40sim::IdElement>{{"CDAB8967452301", 5}}));
+        QCOMPARE(call(*m_ctrl, dispid::KillIDElement, {QString("0123456789ABCD"), i2(0x25)}).toInt(), 0);
+        QVERIFY(m_sim->idTable().empty());
+
+        // A full 16-digit identifier goes by its first 14 digits; a kill takes
+        // the low five bits of any access byte.
         m_sim->clearReceived();
-        QCOMPARE(get(*m_ctrl, day ? dispid::CurrDaytype : dispid::CurrWeektype).toString(), result == 0 ? record : "old");
-        if (result == 0) {
-            QCOMPARE(get(*m_ctrl, dispid::IDTPrevRx).toInt(), 5);
-            QCOMPARE(get(*m_ctrl, dispid::IDTCurrRx).toInt(), 5);
+        QCOMPARE(call(*m_ctrl, dispid::AddIDElement, {QString("0123456789ABCDEF"), i2(5)}).toInt(), 0);
+        QCOMPARE(call(*m_ctrl, dispid::KillIDElement, {QString("0123456789ABCDzz"), i2(0x125)}).toInt(), 0);
+        QCOMPARE(call(*m_ctrl, dispid::KillIDElement, {QString("0123456789ABCD"), i2(-1)}).toInt(), 0);
+        QCOMPARE(bytes(m_sim->received()), "\x01ii" + withChecksum("CDAB896745230105\x03") + "\x01" "ee"
+                                               + withChecksum("CDAB896745230185\x03") + "\x01" "ee"
+                                               + withChecksum("CDAB89674523019F\x03"));
+    }
+
+    void elementArgumentsRefused_data()
+    {
+        QTest::addColumn<QString>("ibutton");
+        QTest::addColumn<int>("abyte");
+        QTest::newRow("13 digits") << "0123456789ABC" << 5;
+        QTest::newRow("16, not hexadecimal within 14") << "0123456789ABCGEF" << 5;
+    }
+
+    void elementArgumentsRefused()
+    {
+        QFETCH(QString, ibutton);
+        QFETCH(int, abyte);
+        QVERIFY(openControl(false));
+        QCOMPARE(call(*m_ctrl, dispid::AddIDElement, {ibutton, i2(abyte)}).toInt(), -6);
+        QCOMPARE(call(*m_ctrl, dispid::KillIDElement, {ibutton, i2(abyte)}).toInt(), -6);
+        // An access byte outside 0..255 is refused by AddIDElement only.
+        QCOMPARE(call(*m_ctrl, dispid::AddIDElement, {QString("0123456789ABCD"), i2(256)}).toInt(), -6);
+        QCOMPARE(call(*m_ctrl, dispid::AddIDElement, {QString("0123456789ABCD"), i2(-1)}).toInt(), -6);
+        QCOMPARE(bytes(m_sim->received()), QByteArray());
+    }
+
+    void elementCommandsWithoutLock()
+    {
+        // Before InitTerminal every member fails at the lock and sends nothing.
+        QCOMPARE(call(*m_ctrl, dispid::AddIDElement, {QString("0123456789ABCD"), i2(5)}).toInt(), 1);
+        QCOMPARE(call(*m_ctrl, dispid::KillIDElement, {QString("0123456789ABCD"), i2(5)}).toInt(), 1);
+        for (int member : {dispid::KillIDT, dispid::TakeIDTNum, dispid::RxIDTElement, dispid::ResetCurrTx,
+                           dispid::RxDayType, dispid::RxWeekType, dispid::PCTimeCopy, dispid::EraseMessage})
+            QCOMPARE(call(*m_ctrl, member).toInt(), 1);
+        QCOMPARE(call(*m_ctrl, dispid::TxDayType, {QString("1")}).toInt(), 1);
+        QCOMPARE(call(*m_ctrl, dispid::SendMessage, {i2('m')}).toInt(), 1);
+        QCOMPARE(bytes(m_sim->received()), QByteArray());
+    }
+
+    void elementFrameFailure()
+    {
+        QVERIFY(openControl(false));
+        m_sim->injectFault({Fault::ResultOne, -1, 'i'});
+        QCOMPARE(call(*m_ctrl, dispid::AddIDElement, {QString("0123456789ABCD"), i2(5)}).toInt(), -3);
+        m_sim->injectFault({Fault::Silence, -1, 'e'});
+        QCOMPARE(call(*m_ctrl, dispid::KillIDElement, {QString("0123456789ABCD"), i2(5)}).toInt(), -1);
+        m_sim->injectFault({Fault::SilenceOnOpen});
+        QCOMPARE(call(*m_ctrl, dispid::AddIDElement, {QString("0123456789ABCD"), i2(5)}).toInt(), 1);
+    }
+
+    void killWholeTable()
+    {
+        m_sim->addIdElement("CDAB8967452301", 1);
+        m_sim->addIdElement("1F111111111111", 2);
+        QVERIFY(openControl(false));
+        QCOMPARE(call(*m_ctrl, dispid::KillIDT).toInt(), 0);
+        QVERIFY(m_sim->waitForCommand('k', 1, std::chrono::seconds(5)));
+        // The simulator may note the command a moment before it clears its table.
+        QTRY_VERIFY_WITH_TIMEOUT(m_sim->idTable().empty(), 10000);
+        QCOMPARE(bytes(m_sim->received()), QByteArray("\x01kk"));
+    }
+
+    void tableNumber()
+    {
+        QVERIFY(openControl(false));
+        m_sim->setIdtNumText("IDT 0042");
+        QCOMPARE(call(*m_ctrl, dispid::TakeIDTNum).toInt(), 0);
+        QCOMPARE(get(*m_ctrl, dispid::IDTNum).toString(), QString("IDT 0042"));
+        m_sim->injectFault({Fault::Silence, -1, 'j'});
+        QCOMPARE(call(*m_ctrl, dispid::TakeIDTNum).toInt(), -10);
+        m_sim->injectFault({Fault::Truncate, 3, 'j'});
+        QCOMPARE(call(*m_ctrl, dispid::TakeIDTNum).toInt(), -10);
+        QCOMPARE(get(*m_ctrl, dispid::IDTNum).toString(), QString("IDT 0042"));
+    }
+
+    void receiveElements()
+    {
+        m_sim->addIdElement("CDAB8967452301", 0x1F);
+        m_sim->setSequenceBase(12);
+        QVERIFY(openControl(false));
+        put(*m_ctrl, dispid::IDTPrevRx, i2(11));
+        QCOMPARE(call(*m_ctrl, dispid::RxIDTElement).toInt(), 0);
+        QCOMPARE(get(*m_ctrl, dispid::IDTElement).toString(), QString("0123456789ABCD"));
+        QCOMPARE(get(*m_ctrl, dispid::CurrWeektype).toString(), QString("31"));
+        QCOMPARE(get(*m_ctrl, dispid::IDTCurrRx).toInt(), 12);
+        QCOMPARE(get(*m_ctrl, dispid::IDTPrevRx).toInt(), 12);
+        QTRY_COMPARE(bytes(m_sim->received()).right(1), QByteArray("\x06"));
+
+        // No more elements.
+        QCOMPARE(call(*m_ctrl, dispid::RxIDTElement).toInt(), 4);
+
+        // From the start again: the same element is already taken.
+        put(*m_ctrl, dispid::IDTElement, "old");
+        QCOMPARE(call(*m_ctrl, dispid::ResetCurrTx).toInt(), 0);
+        QVERIFY(m_sim->waitForCommand('r', 1, std::chrono::seconds(5)));
+        QCOMPARE(get(*m_ctrl, dispid::IDTPrevRx).toInt(), 12);
+        QCOMPARE(call(*m_ctrl, dispid::RxIDTElement).toInt(), 100);
+        QCOMPARE(get(*m_ctrl, dispid::IDTElement).toString(), QString("old"));
+        QTRY_COMPARE(bytes(m_sim->received()).right(1), QByteArray("\x06"));
+    }
+
+    void blockDecodedIntoArraysAndFile()
+    {
+        removeRegisterFile();
+        QVERIFY(openControl(true));
+        m_sim->sendOnlineBlock('S', {"050130930C0001234A3", "06012101520000ABCD1"});
+        QTRY_COMPARE_WITH_TIMEOUT(m_sink.count(eventid::RxRegs), 1, 10000);
+        QCOMPARE(get(*m_ctrl, dispid::Total).toInt(), 2);
+        QCOMPARE(getAt(*m_ctrl, dispid::TimeArr, 0).toString(), QString("09:30"));
+        QCOMPARE(getAt(*m_ctrl, dispid::DateArr, 1).toString(), QString("06.01.02"));
+        QCOMPARE(getAt(*m_ctrl, dispid::TermNoArr, 1).toString(), QString("01"));
+        QCOMPARE(registerFile(), QByteArray("050130930C0001234A3\r\n06012101520000ABCD1\r\n"));
+
+        // The next block is appended; entries beyond it keep their contents.
+        m_sim->sendOnlineBlock('V', {"07013120040000FFFF2"});
+        QTRY_COMPARE_WITH_TIMEOUT(m_sink.count(eventid::RxRegs), 2, 10000);
+        QCOMPARE(m_sink.events.back().args, QVariantList({i2(1)}));
+        QCOMPARE(getAt(*m_ctrl, dispid::ActionArr, 0).toString(), QString("S1O"));
+        QCOMPARE(getAt(*m_ctrl, dispid::CardArr, 1).toString(), QString("0000ABCD"));
+        QCOMPARE(registerFile(),
+                 QByteArray("050130930C0001234A3\r\n06012101520000ABCD1\r\n07013120040000FFFF2\r\n"));
+        QCOMPARE(get(*m_ctrl, dispid::ErrCode).toInt(), 0);
+    }
+
+    void recordsBeyondTheArrays()
+    {
+        removeRegisterFile();
+        QVERIFY(openControl(true));
+        std::vector<std::string> records;
+        for (int i = 0; i < 40; ++i)
+            records.push_back(eventRecord(i));
+        m_sim->sendOnlineBlock('S', records);
+        QTRY_COMPARE_WITH_TIMEOUT(m_sink.count(eventid::RxRegs), 1, 10000);
+        QCOMPARE(get(*m_ctrl, dispid::Total).toInt(), 40);
+        QCOMPARE(m_sink.events.back().args, QVariantList({i2(40)}));
+        QCOMPARE(getAt(*m_ctrl, dispid::CardArr, 31).toString(), QString("00000031"));
+        QCOMPARE(registerFile().count("\r\n"), 40);
+        QVERIFY(registerFile().endsWith(QByteArray::fromStdString(eventRecord(39)) + "\r\n"));
+    }
+
+    void registerFileErrorNotification_data()
+    {
+        QTest::addColumn<bool>("cancel");
+        QTest::newRow("sinks listen, none cancels") << false;
+        QTest::newRow("a sink cancels the display") << true;
+    }
+
+    void registerFileErrorNotification()
+    {
+        QFETCH(bool, cancel);
+        RecordingPrompter prompter;
+        CancellingSink canceller;
+        RecordingSink other;
+        if (cancel)
+            m_ctrl->advise(&canceller);
+        m_ctrl->advise(&other);
+        removeRegisterFile();
+        QVERIFY(openControl(true));
+        {
+            FileSizeLimit full(0);
+            m_sim->sendOnlineBlock('S', {"050130930C0001234A3"});
+            QTRY_COMPARE_WITH_TIMEOUT(m_sink.count(eventid::RxRegs), 1, 10000);
         }
-        m_sim->clearFaults();
+        // Every sink had the notification before RxRegs; the arrays are filled.
+        for (const RecordingSink* sink : {&m_sink, &other}) {
+            QCOMPARE(sink->count(eventid::Error), 1);
+            QVERIFY(indexOf(*sink, eventid::Error) < indexOf(*sink, eventid::RxRegs));
+            const FiredEvent& error = sink->events.at(std::size_t(indexOf(*sink, eventid::Error)));
+            QCOMPARE(error.args.at(1).toString(), QString("Slog nije upisan"));
+            QCOMPARE(error.args.at(2).toInt(), int(0x800A003Au));
+        }
+        QCOMPARE(getAt(*m_ctrl, dispid::CardArr, 0).toString(), QString("0001234A"));
+        QCOMPARE(prompter.messageTexts(), cancel ? QStringList() : QStringList{"Slog nije upisan"});
+        if (!cancel)
+            QCOMPARE(prompter.messages.front().look, ui::Look::Stop);
+        QCOMPARE(registerFile(), QByteArray());
+        m_ctrl->unadvise(&canceller);
+        m_ctrl->unadvise(&other);
     }
-}
 
-void TestTerminal::sequenceNumbersAreShared()
-{
-    QVERIFY(openControl(false));
-    put(*m_ctrl, dispid::IDTPrevRx, i2(12));
-    m_sim->queueDayTypeRecord("9D0800-1600");
-    QCOMPARE(call(*m_ctrl, dispid::RxDayType).toInt(), 100); // already taken
-    QTRY_COMPARE(bytes(m_sim->received()).right(1), QByteArray("\x06"));
-    QCOMPARE(get(*m_ctrl, dispid::IDTCurrRx).toInt(), 9);
-    QCOMPARE(get(*m_ctrl, dispid::IDTPrevRx).toInt(), 12);
-    QVERIFY(get(*m_ctrl, dispid::CurrDaytype).toString().isEmpty());
-}
+    void registerFileShortWriteIsTakenBack()
+    {
+        RecordingPrompter prompter;
+        removeRegisterFile();
+        QVERIFY(openControl(true));
+        m_sim->sendOnlineBlock('S', {"050130930C0000001A3"});
+        QTRY_COMPARE_WITH_TIMEOUT(m_sink.count(eventid::RxRegs), 1, 10000);
+        {
+            // Room for part of the second block's 42 bytes only.
+            FileSizeLimit limit(30);
+            m_sim->sendOnlineBlock('S', {"050130930C0000002A3", "050130930C0000003A3"});
+            QTRY_COMPARE_WITH_TIMEOUT(m_sink.count(eventid::RxRegs), 2, 10000);
+        }
+        QCOMPARE(m_sink.count(eventid::Error), 1);
+        QCOMPARE(registerFile(), QByteArray("050130930C0000001A3\r\n"));
+        // Nothing of the failed block turns up with the next one.
+        m_sim->sendOnlineBlock('S', {"050130930C0000004A3"});
+        QTRY_COMPARE_WITH_TIMEOUT(m_sink.count(eventid::RxRegs), 3, 10000);
+        QCOMPARE(registerFile(), QByteArray("050130930C0000001A3\r\n050130930C0000004A3\r\n"));
+    }
 
-void TestTerminal::message_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<int>("fault");
-    QTest::addColumn<int>("result");
-    QTest::addColumn<QString>("sent");
-    QTest::newRow("default padded") << QString() << -1 << 0 << "'Bar dan!               ";
-    QTest::newRow("30 characters cut") << "123456789012345678901234567890" << -1 << 0 << "123456789012345678901234";
-    QTest::newRow("NAK") << "Hi" << int(Fault::Nak) << 3 << "";
-    QTest::newRow("other answer") << "Hi" << int(Fault::OtherByte) << 3 << "";
-    QTest::newRow("no answer") << "Hi" << int(Fault::Silence) << 2 << "";
-}
+    void registerFileLockHeldByAnotherProgram()
+    {
+        removeRegisterFile();
+        QVERIFY(openControl(true));
+        // Another program holds the register file's lock for 15 s.
+        QProcess holder;
+        holder.start("flock", {"-x", m_env->path("reg.txt"), "-c", "echo held; exec sleep 15"});
+        QVERIFY(holder.waitForReadyRead(30000));
+        QElapsedTimer held;
+        held.start();
 
-void TestTerminal::message()
-{
-    QFETCH(QString, text);
-    QFETCH(int, fault);
-    QFETCH(QString, sent);
-    QVERIFY(openControl(false));
-    if (!text.isNull())
+        m_sim->sendOnlineBlock('S', {"050130930C0000001A3", "050130930C0000002A3"});
+        QTRY_COMPARE_WITH_TIMEOUT(m_sink.count(eventid::RxRegs), 1, 60000);
+        QVERIFY2(held.elapsed() >= 14000, qPrintable(QString::number(held.elapsed())));
+        QVERIFY(m_sim->waitBlockDone(std::chrono::seconds(10)));
+        QCOMPARE(m_sim->lastBlockAnswer(), rk40sim::BlockAnswer::Ack); // answered before the wait
+        m_sim->sendOnlineBlock('S', {"050130930C0000003A3"});
+        QTRY_COMPARE_WITH_TIMEOUT(m_sink.count(eventid::RxRegs), 2, 10000);
+        QCOMPARE(m_sink.count(eventid::Error), 0);
+        // Every acknowledged block, whole, once.
+        QCOMPARE(registerFile(), QByteArray("050130930C0000001A3\r\n050130930C0000002A3\r\n050130930C0000003A3\r\n"));
+        QTRY_COMPARE_WITH_TIMEOUT(holder.state(), QProcess::NotRunning, 30000);
+        QCOMPARE(holder.exitCode(), 0);
+    }
+
+    void registerFileLockIsReentrantOnItsThread()
+    {
+        // A second control of this thread, on another terminal, appending to
+        // the same file.
+        rk40sim::Terminal otherSim;
+        qputenv("RK40_COM2", QByteArray::fromStdString(otherSim.slavePath()));
+        CRK40CommCtrl other;
+        RecordingSink otherSink;
+        other.advise(&otherSink);
+        put(other, dispid::AsciiFileName, m_env->path("reg.txt"));
+        removeRegisterFile();
+        QVERIFY(openControl(true));
+        QVERIFY(call(other, dispid::InitTerminal, {i2(1)}).toBool());
+
+        // The container handles the first control's RxRegs in a nested event
+        // loop, in which the second control's block arrives.
+        m_sink.onFired = [&](int dispid) {
+            if (dispid != eventid::RxRegs)
+                return;
+            otherSim.sendOnlineBlock('S', {"050130930C0000002A3"});
+            QDeadlineTimer limit(30000);
+            while (otherSink.count(eventid::RxRegs) == 0 && !limit.hasExpired())
+                QTest::qWait(20);
+        };
+        QElapsedTimer t;
+        t.start();
+        m_sim->sendOnlineBlock('S', {"050130930C0000001A3"});
+        QTRY_COMPARE_WITH_TIMEOUT(m_sink.count(eventid::RxRegs), 1, 60000);
+        m_sink.onFired = nullptr;
+        QCOMPARE(otherSink.count(eventid::RxRegs), 1);
+        QCOMPARE(otherSink.count(eventid::Error), 0);
+        QCOMPARE(registerFile(), QByteArray("050130930C0000001A3\r\n050130930C0000002A3\r\n"));
+        QVERIFY2(t.elapsed() < 8000, qPrintable(QString::number(t.elapsed()))); // not waiting for itself
+        call(other, dispid::DestroyTerminal);
+        other.unadvise(&otherSink);
+        qunsetenv("RK40_COM2");
+    }
+
+    void registerFileOnlyARegularFile()
+    {
+        const QString target = m_env->path("target.txt");
+        QVERIFY(QFile::link(target, m_env->path("link-reg.txt")));
+        QCOMPARE(::mkfifo(QFile::encodeName(m_env->path("fifo-reg.txt")).constData(), 0666), 0);
+        QVERIFY(QDir().mkpath(m_env->path("folder-reg.txt")));
+        for (const QString& name : {m_env->path("link-reg.txt"), m_env->path("fifo-reg.txt"), m_env->path("folder-reg.txt"),
+                                    QString("/dev/null")}) {
+            put(*m_ctrl, dispid::AsciiFileName, name);
+            QElapsedTimer t;
+            t.start();
+            QVERIFY2(!call(*m_ctrl, dispid::InitTerminal, {i2(0)}).toBool(), qPrintable(name));
+            QVERIFY(t.elapsed() < 5000); // no wait for a FIFO's reader
+            QCOMPARE(m_ctrl->statusBits(), 0);
+        }
+        QVERIFY(!QFile::exists(target));
+
+        // A file it makes is the user's alone.
+        removeRegisterFile();
+        QVERIFY(openControl(false));
+        struct stat st {};
+        QCOMPARE(::stat(QFile::encodeName(m_env->path("reg.txt")).constData(), &st), 0);
+        QCOMPARE(st.st_mode & 0777, mode_t(0600));
+    }
+
+    void noRegisterFile()
+    {
+        // An empty name: no file anywhere, members work, on-line blocks are
+        // left with the terminal.
+        const QString cwd = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(m_env->path("")));
+        const QStringList before = QDir().entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+        put(*m_ctrl, dispid::AsciiFileName, QString());
+        put(*m_ctrl, dispid::WorkOnLine, true);
+        const bool opened = call(*m_ctrl, dispid::InitTerminal, {i2(0)}).toBool();
+        QDir::setCurrent(cwd);
+        QVERIFY(opened);
+        QCOMPARE(m_ctrl->statusBits(), 3);
+        QCOMPARE(call(*m_ctrl, dispid::GetStatus).toInt(), 0);
+        m_sim->sendOnlineBlock('S', {"050130930C0001234A3"});
+        QVERIFY(m_sim->waitBlockDone(std::chrono::seconds(30)));
+        QVERIFY(m_sim->lastBlockAnswer() != rk40sim::BlockAnswer::Ack);
+        QCOMPARE(m_sink.count(eventid::RxRegs), 0);
+        QCOMPARE(QDir(m_env->path("")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), before);
+    }
+
+    void takeAndReconstructData()
+    {
+        QCOMPARE(call(*m_ctrl, dispid::TakeData).toInt(), 1);
+        QCOMPARE(call(*m_ctrl, dispid::ReconstructData).toInt(), 1);
+        QVERIFY(openControl(false));
+        QCOMPARE(call(*m_ctrl, dispid::TakeData).toInt(), 0);
+        QCOMPARE(call(*m_ctrl, dispid::ReconstructData).toInt(), 0);
+        QVERIFY(m_sim->waitForCommand('P', 1, std::chrono::seconds(5)));
+        QCOMPARE(m_sim->commandCount('T'), 1);
+        QCOMPARE(bytes(m_sim->received()), QByteArray("\x01TT\x01PP"));
+        m_sim->injectFault({Fault::SilenceOnOpen});
+        QCOMPARE(call(*m_ctrl, dispid::TakeData).toInt(), 1);
+        call(*m_ctrl, dispid::DestroyTerminal);
+        QCOMPARE(call(*m_ctrl, dispid::ReconstructData).toInt(), -1);
+    }
+
+    void status()
+    {
+        m_ctrl->setLanguage(Language::Hungarian);
+        QCOMPARE(call(*m_ctrl, dispid::GetStatus).toInt(), 1); // no InitTerminal yet
+        QVERIFY(openControl(false));
+        QCOMPARE(call(*m_ctrl, dispid::GetStatus).toInt(), 0);
+        QCOMPARE(bytes(m_sim->received()), QByteArray("\x01SS"));
+
+        m_sim->setStatus("OTHER", "09.01.03407:10", "9999");
+        m_sim->injectFault({Fault::Nak, -1, 'S'});
+        QCOMPARE(call(*m_ctrl, dispid::GetStatus).toInt(), 12);
+        QCOMPARE(get(*m_ctrl, dispid::Firmware).toString(), QString("RK40 V6.29"));
+        QCOMPARE(get(*m_ctrl, dispid::DayOfWeek).toString(), QString("Szerda"));
+
+        m_sim->injectFault({Fault::SilenceOnOpen});
+        QCOMPARE(call(*m_ctrl, dispid::GetStatus).toInt(), 1);
+        QCOMPARE(get(*m_ctrl, dispid::RTC).toString(), QString("08.01.03 07:09"));
+
+        // Only 20 bytes come: decoded as far as they go.
+        m_sim->injectFault({Fault::Truncate, 20, 'S'});
+        QCOMPARE(call(*m_ctrl, dispid::GetStatus).toInt(), 0);
+        QCOMPARE(get(*m_ctrl, dispid::Firmware).toString(), QString("OTHER"));
+        QVERIFY(QString("09.01.03 07:10").startsWith(get(*m_ctrl, dispid::RTC).toString()));
+        QCOMPARE(get(*m_ctrl, dispid::InBuffer).toString(), QString());
+
+        call(*m_ctrl, dispid::DestroyTerminal);
+        m_sim->clearReceived();
+        QCOMPARE(call(*m_ctrl, dispid::GetStatus).toInt(), -1);
+        QCOMPARE(bytes(m_sim->received()), QByteArray());
+    }
+
+    void clockCopy()
+    {
+        // The control's clock stands at Sunday 5 January 2003, 07:09.
+        QVERIFY(openControl(false));
+        QCOMPARE(call(*m_ctrl, dispid::PCTimeCopy).toInt(), 0);
+        QCOMPARE(m_sim->lastClockText(), std::string("05.01.03007:09"));
+        QCOMPARE(bytes(m_sim->received()), "\x01" "DD" + withChecksum("05.01.03007:09"));
+        for (Fault::Kind kind : {Fault::Nak, Fault::Silence, Fault::OtherByte}) {
+            m_sim->injectFault({kind, -1, 'D'});
+            QCOMPARE(call(*m_ctrl, dispid::PCTimeCopy).toInt(), 3);
+        }
+        m_sim->injectFault({Fault::SilenceOnOpen});
+        QCOMPARE(call(*m_ctrl, dispid::PCTimeCopy).toInt(), 1);
+    }
+
+    void sendTypes_data()
+    {
+        QTest::addColumn<int>("fault");
+        QTest::addColumn<int>("result");
+        QTest::newRow("done") << -1 << 0;
+        QTest::newRow("result 1") << int(Fault::ResultOne) << -3;
+        QTest::newRow("other result") << int(Fault::ResultOther) << -5;
+    }
+
+    void sendTypes()
+    {
+        QFETCH(int, fault);
+        QFETCH(int, result);
+        QVERIFY(openControl(false));
+        if (fault >= 0)
+            m_sim->injectFault({Fault::Kind(fault)}, 2);
+        QCOMPARE(call(*m_ctrl, dispid::TxDayType, {QString("3D0800-1600")}).toInt(), result);
+        QCOMPARE(call(*m_ctrl, dispid::TxWeekType, {QString("4W1111100")}).toInt(), result);
+        QCOMPARE(bytes(m_sim->received()),
+                 "\x01tt" + withChecksum("3D0800-1600\x03") + "\x01uu" + withChecksum("4W1111100\x03"));
+        if (result == 0) {
+            QCOMPARE(m_sim->receivedDayTypes(), std::vector<std::string>{"3D0800-1600"});
+            QCOMPARE(m_sim->receivedWeekTypes(), std::vector<std::string>{"4W1111100"});
+        }
+    }
+
+    void sendTypeTooLong()
+    {
+        QVERIFY(openControl(false));
+        QCOMPARE(call(*m_ctrl, dispid::TxDayType, {QString(1001, 'd')}).toInt(), -20);
+        QCOMPARE(bytes(m_sim->received()), QByteArray());
+        QCOMPARE(call(*m_ctrl, dispid::TxWeekType, {QString(1000, 'w')}).toInt(), 0);
+        QCOMPARE(m_sim->receivedWeekTypes().at(0).size(), std::size_t(1000));
+    }
+
+    void receiveTypes_data()
+    {
+        QTest::addColumn<int>("fault");
+        QTest::addColumn<int>("result");
+        QTest::addColumn<int>("answer");
+        QTest::newRow("new record") << -1 << 0 << 0x06;
+        QTest::newRow("bad checksum") << int(Fault::BadChecksum) << 96 << 0x15;
+    }
+
+    void receiveTypes()
+    {
+        QFETCH(int, fault);
+        QFETCH(int, result);
+        QFETCH(int, answer);
+        QVERIFY(openControl(false));
+        for (int member : {int(dispid::RxDayType), int(dispid::RxWeekType)}) {
+            const bool day = member == dispid::RxDayType;
+            put(*m_ctrl, dispid::IDTPrevRx, i2(-1));
+            put(*m_ctrl, day ? dispid::CurrDaytype : dispid::CurrWeektype, "old");
+            day ? m_sim->queueDayTypeRecord("5D0800-1600") : m_sim->queueWeekTypeRecord("5D0800-1600");
+            if (fault >= 0)
+                m_sim->injectFault({Fault::Kind(fault), -1, day ? 'v' : 'w'});
+            QCOMPARE(call(*m_ctrl, member).toInt(), result);
+            // The PC's answer is the last byte it sent.
+            QTRY_COMPARE(bytes(m_sim->received()).right(1), QByteArray(1, char(answer)));
+            m_sim->clearReceived();
+            QCOMPARE(get(*m_ctrl, day ? dispid::CurrDaytype : dispid::CurrWeektype).toString(),
+                     result == 0 ? "5D0800-1600" : "old");
+            QCOMPARE(get(*m_ctrl, dispid::IDTPrevRx).toInt(), result == 0 ? 5 : -1);
+            m_sim->clearFaults();
+        }
+    }
+
+    void sequenceNumbersAreShared()
+    {
+        QVERIFY(openControl(false));
+        put(*m_ctrl, dispid::IDTPrevRx, i2(12));
+        m_sim->queueDayTypeRecord("9D0800-1600");
+        QCOMPARE(call(*m_ctrl, dispid::RxDayType).toInt(), 100); // already taken
+        QTRY_COMPARE(bytes(m_sim->received()).right(1), QByteArray("\x06"));
+        QCOMPARE(get(*m_ctrl, dispid::IDTCurrRx).toInt(), 9);
+        QCOMPARE(get(*m_ctrl, dispid::IDTPrevRx).toInt(), 12);
+        QVERIFY(get(*m_ctrl, dispid::CurrDaytype).toString().isEmpty());
+    }
+
+    void message_data()
+    {
+        QTest::addColumn<int>("fault");
+        QTest::addColumn<int>("result");
+        QTest::newRow("default message, padded") << -1 << 0;
+        QTest::newRow("NAK") << int(Fault::Nak) << 3;
+        QTest::newRow("no answer") << int(Fault::Silence) << 2;
+    }
+
+    void message()
+    {
+        QFETCH(int, fault);
+        QFETCH(int, result);
+        QVERIFY(openControl(false));
+        if (fault >= 0)
+            m_sim->injectFault({Fault::Kind(fault)});
+        QCOMPARE(call(*m_ctrl, dispid::SendMessage, {i2('m')}).toInt(), result);
+        if (result == 0) {
+            QCOMPARE(m_sim->lastMessage(), std::string("'Bar dan!               "));
+            QCOMPARE(m_sim->lastMessageLetter(), 'm');
+            QCOMPARE(bytes(m_sim->received()), "\x01mm" + withChecksum("'Bar dan!               "));
+        }
+    }
+
+    void eraseMessage()
+    {
+        QCOMPARE(call(*m_ctrl, dispid::EraseMessage).toInt(), 1);
+        QVERIFY(openControl(false));
+        QCOMPARE(call(*m_ctrl, dispid::SendMessage, {i2('m')}).toInt(), 0);
+        QCOMPARE(call(*m_ctrl, dispid::EraseMessage).toInt(), 0);
+        QVERIFY(m_sim->waitForCommand('M', 1, std::chrono::seconds(5)));
+        // The terminal counts the command as it reads it and clears the message
+        // a moment later.
+        QTRY_COMPARE(m_sim->lastMessage(), std::string());
+        m_sim->injectFault({Fault::NakOnOpen});
+        QCOMPARE(call(*m_ctrl, dispid::EraseMessage).toInt(), 1);
+    }
+
+    void textsInTheCodePage_data()
+    {
+        QTest::addColumn<QString>("setting"); // empty: none in the profile
+        QTest::addColumn<QString>("codePage");
+        QTest::addColumn<QByteArray>("wire");
+        QTest::newRow("default") << "" << "windows-1250" << QByteArray("Dobro do\x9Ali, \xD5");
+        QTest::newRow("ISO-8859-2") << "ISO-8859-2" << "ISO-8859-2" << QByteArray("Dobro do\xB9li, \xD5");
+        QTest::newRow("unknown name") << "no-such-page" << "windows-1250" << QByteArray("Dobro do\x9Ali, \xD5");
+    }
+
+    void textsInTheCodePage()
+    {
+        QFETCH(QString, setting);
+        QFETCH(QByteArray, wire);
+        const QString profile = m_env->path("config/Veltrona/RK40COMM.conf");
+        QFile::remove(profile);
+        if (!setting.isEmpty()) {
+            QVERIFY(QDir().mkpath(m_env->path("config/Veltrona")));
+            QFile f(profile);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("[Settings]\nCodePage=" + setting.toLatin1() + "\n");
+        }
+        QVERIFY(openControl(false));
+        QTEST(m_ctrl->codePage(), "codePage");
+        const QString text = QString::fromUtf8("Dobro došli, Ő");
+        QCOMPARE(call(*m_ctrl, dispid::TxDayType, {text}).toInt(), 0);
+        QCOMPARE(QByteArray::fromStdString(m_sim->receivedDayTypes().at(0)), wire);
+        m_sim->queueDayTypeRecord("5" + wire.toStdString());
+        QCOMPARE(call(*m_ctrl, dispid::RxDayType).toInt(), 0);
+        QCOMPARE(get(*m_ctrl, dispid::CurrDaytype).toString(), "5" + text);
         put(*m_ctrl, dispid::TermMessage, text);
-    if (fault >= 0)
-        m_sim->injectFault({Fault::Kind(fault)});
-    QTEST(call(*m_ctrl, dispid::SendMessage, {i2('m')}).toInt(), "result");
-    if (!sent.isEmpty()) {
-        QCOMPARE(QString::fromStdString(m_sim->lastMessage()), sent);
-        QCOMPARE(m_sim->lastMessageLetter(), 'm');
-        QCOMPARE(bytes(m_sim->received()), "\x01mm" + withChecksum(sent.toLatin1()));
+        QCOMPARE(call(*m_ctrl, dispid::SendMessage, {i2('m')}).toInt(), 0);
+        QVERIFY(QByteArray::fromStdString(m_sim->lastMessage()).startsWith(wire));
+        QFile::remove(profile);
     }
-}
 
-void TestTerminal::eraseMessage()
-{
-    QCOMPARE(call(*m_ctrl, dispid::EraseMessage).toInt(), 1);
-    QVERIFY(openControl(false));
-    QCOMPARE(call(*m_ctrl, dispid::SendMessage, {i2('m')}).toInt(), 0);
-    QCOMPARE(call(*m_ctrl, dispid::EraseMessage).toInt(), 0);
-    QVERIFY(m_sim->waitForCommand('M', 1, std::chrono::seconds(5)));
-    // The terminal counts the command as it reads it and clears the message
-    // a moment later.
-    QTRY_COMPARE(m_sim->lastMessage(), std::string());
-    m_sim->injectFault({Fault::NakOnOpen});
-    QCOMPARE(call(*m_ctrl, dispid::EraseMessage).toInt(), 1);
-}
+private:
+    std::unique_ptr<TestEnvironment> m_env;
+    std::unique_ptr<rk40sim::Terminal> m_sim;
+    std::unique_ptr<CRK40CommCtrl> m_ctrl;
+    RecordingSink m_sink;
+    bool openControl(bool online);
+    QByteArray registerFile() const { return readAll(m_env->path("reg.txt")); }
+    void removeRegisterFile() const { QFile::remove(m_env->path("reg.txt")); }
+};
 
-void TestTerminal::textsInTheCodePage_data()
+bool TestTerminal::openControl(bool online)
 {
-    QTest::addColumn<QString>("setting"); // empty: none in the profile
-    QTest::addColumn<QString>("codePage");
-    QTest::addColumn<QByteArray>("wire");
-    QTest::newRow("default") << "" << "windows-1250" << QByteArray("Dobro do\x9Ali, \xD5");
-    QTest::newRow("ISO-8859-2") << "ISO-8859-2" << "ISO-8859-2" << QByteArray("Dobro do\xB9li, \xD5");
-    QTest::newRow("unknown name") << "no-such-page" << "windows-1250" << QByteArray("Dobro do\x9Ali, \xD5");
-}
-
-void TestTerminal::textsInTheCodePage()
-{
-    QFETCH(QString, setting);
-    QFETCH(QByteArray, wire);
-    const QString profile = m_env->path("config/Veltrona/RK40COMM.conf");
-    QFile::remove(profile);
-    if (!setting.isEmpty()) {
-        QVERIFY(QDir().mkpath(m_env->path("config/Veltrona")));
-        QFile f(profile);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write("[Settings]\nCodePage=" + setting.toLatin1() + "\n");
-    }
-    QVERIFY(openControl(false));
-    QTEST(m_ctrl->codePage(), "codePage");
-    const QString text = QString::fromUtf8("Dobro došli, Ő");
-    QCOMPARE(call(*m_ctrl, dispid::TxDayType, {text}).toInt(), 0);
-    QCOMPARE(QByteArray::fromStdString(m_sim->receivedDayTypes().at(0)), wire);
-    m_sim->queueDayTypeRecord("5" + wire.toStdString());
-    QCOMPARE(call(*m_ctrl, dispid::RxDayType).toInt(), 0);
-    QCOMPARE(get(*m_ctrl, dispid::CurrDaytype).toString(), "5" + text);
-    put(*m_ctrl, dispid::TermMessage, text);
-    QCOMPARE(call(*m_ctrl, dispid::SendMessage, {i2('m')}).toInt(), 0);
-    QVERIFY(QByteArray::fromStdString(m_sim->lastMessage()).startsWith(wire));
-    QFile::remove(profile);
+    put(*m_ctrl, dispid::AsciiFileName, m_env->path("reg.txt"));
+    put(*m_ctrl, dispid::WorkOnLine, online);
+    return call(*m_ctrl, dispid::InitTerminal, {i2(0)}).toBool();
 }
 
 QTEST_MAIN(TestTerminal)

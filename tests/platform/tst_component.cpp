@@ -106,6 +106,7 @@ private slots:
         const PropertyBag back = PropertyBag::fromText(bag.toText(), &ok);
         QVERIFY(ok);
         QCOMPARE(back.names(), bag.names());
+        QVERIFY(back.contains("WorkOnLine") && !back.contains("workonline"));
         QCOMPARE(back.read("TermMessage").toString(), QString("line one\nback\\slash"));
         QCOMPARE(back.read("Total").toInt(), 7);
         QCOMPARE(back.read("WorkOnLine").typeId(), int(QMetaType::Bool));

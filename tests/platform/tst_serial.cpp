@@ -3,6 +3,7 @@
 #include "BaudRate.h"
 #include "ComPorts.h"
 #include "PortDiscovery.h"
+#include "PtyPeer.h"
 #include "SerialDevice.h"
 #include "TestEnvironment.h"
 
@@ -13,44 +14,12 @@
 #include <QTest>
 
 #include <fcntl.h>
-#include <stdlib.h>
 #include <unistd.h>
 
 using namespace std::chrono_literals;
+using testsupport::PtyPeer;
 
 namespace {
-
-// The other end of a pseudo-terminal, standing in for a terminal.
-struct PtyPair {
-    int master = -1;
-    QString slave;
-    PtyPair()
-    {
-        master = posix_openpt(O_RDWR | O_NOCTTY);
-        if (master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0)
-            slave = QString::fromLocal8Bit(ptsname(master));
-    }
-    ~PtyPair() { closeMaster(); }
-    void closeMaster()
-    {
-        if (master >= 0)
-            ::close(master);
-        master = -1;
-    }
-    void send(const QByteArray& bytes) const { QCOMPARE(::write(master, bytes.data(), bytes.size()), ssize_t(bytes.size())); }
-};
-
-// Appends whatever the master has to read, without blocking.
-bool readMaster(const PtyPair& pty, QByteArray& into)
-{
-    const int flags = fcntl(pty.master, F_GETFL);
-    fcntl(pty.master, F_SETFL, flags | O_NONBLOCK);
-    char buf[64];
-    const ssize_t n = ::read(pty.master, buf, sizeof buf);
-    if (n > 0)
-        into.append(buf, n);
-    return true;
-}
 
 // Descriptions of real adapters as QSerialPortInfo, /dev/serial/by-id and
 // sysfs gave them, listed out of order.
@@ -101,20 +70,20 @@ class SerialTest : public QObject {
 private slots:
     void opensExclusively()
     {
-        PtyPair pty;
-        QVERIFY(!pty.slave.isEmpty());
+        PtyPeer pty;
+        QVERIFY(pty.isValid());
         serial::SerialDevice first;
-        QCOMPARE(first.open(pty.slave, 9600), serial::OpenResult::Ok);
+        QCOMPARE(first.open(pty.slavePath(), 9600), serial::OpenResult::Ok);
         // Held by us: a second opener is refused, root included (flock).
         serial::SerialDevice second;
-        QCOMPARE(second.open(pty.slave, 9600), serial::OpenResult::CannotOpen);
+        QCOMPARE(second.open(pty.slavePath(), 9600), serial::OpenResult::CannotOpen);
         QCOMPARE(second.status().problem, serial::PortProblem::Busy);
         const QString self = QString("(process %1)").arg(QCoreApplication::applicationPid());
         QVERIFY2(second.status().reason.endsWith(self), qPrintable(second.status().reason));
-        QCOMPARE(serial::probePort(pty.slave).problem, serial::PortProblem::Busy);
+        QCOMPARE(serial::probePort(pty.slavePath()).problem, serial::PortProblem::Busy);
         first.close();
-        QVERIFY(serial::probePort(pty.slave).usable());
-        QCOMPARE(second.open(pty.slave, 9600), serial::OpenResult::Ok);
+        QVERIFY(serial::probePort(pty.slavePath()).usable());
+        QCOMPARE(second.open(pty.slavePath(), 9600), serial::OpenResult::Ok);
     }
 
     // Another program's flock (our convention) or live lock file (the serial
@@ -123,18 +92,18 @@ private slots:
     void lockFilesAndHolders()
     {
         testsupport::TestEnvironment env;
-        PtyPair pty;
-        const QString ours = QDir(qEnvironmentVariable("RK40_LOCK_DIR")).filePath(serial::lockFileName(pty.slave));
+        PtyPeer pty;
+        const QString ours = QDir(qEnvironmentVariable("RK40_LOCK_DIR")).filePath(serial::lockFileName(pty.slavePath()));
         {
             Holder holder;
             QProcess flocker;
-            flocker.start("flock", {"-x", "-o", pty.slave, "sleep", "60"}); // -o: only flock itself holds it
+            flocker.start("flock", {"-x", "-o", pty.slavePath(), "sleep", "60"}); // -o: only flock itself holds it
             QVERIFY(flocker.waitForStarted());
-            const QString byFlock = QString("%1 is in use by flock (process ").arg(pty.slave);
-            QTRY_VERIFY(serial::probePort(pty.slave).problem == serial::PortProblem::Busy);
-            QVERIFY2(serial::probePort(pty.slave).reason.contains(byFlock), qPrintable(serial::probePort(pty.slave).reason));
+            const QString byFlock = QString("%1 is in use by flock (process ").arg(pty.slavePath());
+            QTRY_VERIFY(serial::probePort(pty.slavePath()).problem == serial::PortProblem::Busy);
+            QVERIFY2(serial::probePort(pty.slavePath()).reason.contains(byFlock), qPrintable(serial::probePort(pty.slavePath()).reason));
             serial::SerialDevice dev;
-            QCOMPARE(dev.open(pty.slave, 9600), serial::OpenResult::CannotOpen);
+            QCOMPARE(dev.open(pty.slavePath(), 9600), serial::OpenResult::CannotOpen);
             QVERIFY2(dev.status().reason.contains(byFlock), qPrintable(dev.status().reason));
             QVERIFY(!QFile::exists(ours));
             flocker.kill();
@@ -143,18 +112,18 @@ private slots:
             // minicom's form of the lock file, then Qt's.
             for (const QByteArray& form : {QByteArray::number(holder.pid()).rightJustified(10, ' ') + " minicom root\n",
                                            QByteArray::number(holder.pid()) + "\npicocom\nhost\n"}) {
-                writeLock(pty.slave, form);
+                writeLock(pty.slavePath(), form);
                 const QString name = form.contains("minicom") ? "minicom" : "picocom";
-                const QString expected = QString("%1 is in use by %2 (process %3)").arg(pty.slave, name).arg(holder.pid());
-                QCOMPARE(serial::probePort(pty.slave).reason, expected);
-                QCOMPARE(dev.open(pty.slave, 9600), serial::OpenResult::CannotOpen);
+                const QString expected = QString("%1 is in use by %2 (process %3)").arg(pty.slavePath(), name).arg(holder.pid());
+                QCOMPARE(serial::probePort(pty.slavePath()).reason, expected);
+                QCOMPARE(dev.open(pty.slavePath(), 9600), serial::OpenResult::CannotOpen);
                 QCOMPARE(dev.status().reason, expected);
             }
         }
         // The holder has ended: its lock file is stale and goes away.
         QVERIFY(QFile::exists(ours));
         serial::SerialDevice dev;
-        QCOMPARE(dev.open(pty.slave, 9600), serial::OpenResult::Ok);
+        QCOMPARE(dev.open(pty.slavePath(), 9600), serial::OpenResult::Ok);
         QFile lock(ours);
         QVERIFY(lock.open(QIODevice::ReadOnly));
         QCOMPARE(lock.readLine().trimmed().toLongLong(), QCoreApplication::applicationPid());
@@ -191,9 +160,9 @@ private slots:
     void refusesRatesBelowOne()
     {
         serial::SerialDevice dev;
-        PtyPair pty;
+        PtyPeer pty;
         for (int baud : {0, -9600}) {
-            QCOMPARE(dev.open(pty.slave, baud), serial::OpenResult::SettingsRefused);
+            QCOMPARE(dev.open(pty.slavePath(), baud), serial::OpenResult::SettingsRefused);
             QVERIFY(!dev.isOpen());
         }
     }
@@ -209,11 +178,11 @@ private slots:
     void baudRatesWithoutAConstant()
     {
         QFETCH(int, baud);
-        PtyPair pty;
+        PtyPeer pty;
         serial::SerialDevice dev;
-        QCOMPARE(dev.open(pty.slave, baud), serial::OpenResult::Ok);
+        QCOMPARE(dev.open(pty.slavePath(), baud), serial::OpenResult::Ok);
         // The driver has the rate asked for.
-        const int fd = ::open(QFile::encodeName(pty.slave).constData(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
+        const int fd = ::open(QFile::encodeName(pty.slavePath()).constData(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
         QVERIFY(fd >= 0);
         QCOMPARE(serial::baudRateOf(fd), baud);
         ::close(fd);
@@ -221,27 +190,26 @@ private slots:
 
     void readsBytesAndTimesOut()
     {
-        PtyPair pty;
+        PtyPeer pty;
         serial::SerialDevice dev;
-        QCOMPARE(dev.open(pty.slave, 9600), serial::OpenResult::Ok);
+        QCOMPARE(dev.open(pty.slavePath(), 9600), serial::OpenResult::Ok);
         QCOMPARE(dev.readByte(2ms), -1);
-        pty.send(QByteArray("\x06\x00\xff", 3));
+        pty.sendNow(QByteArray("\x06\x00\xff", 3));
         QCOMPARE(dev.readByte(1000ms), 0x06);
         QCOMPARE(dev.readByte(1000ms), 0x00);
         QCOMPARE(dev.readByte(1000ms), 0xff);
         const std::uint8_t out[] = {0x01, 'a', 'a'};
         QCOMPARE(dev.write(out, 3), std::size_t(3));
-        QByteArray got;
-        QTRY_VERIFY(readMaster(pty, got) && got.size() == 3);
-        QCOMPARE(got, QByteArray("\x01" "aa"));
+        QVERIFY(pty.waitReceived(3));
+        QCOMPARE(pty.received(), QByteArray("\x01" "aa"));
     }
 
     void purgeDiscardsPendingInput()
     {
-        PtyPair pty;
+        PtyPeer pty;
         serial::SerialDevice dev;
-        QCOMPARE(dev.open(pty.slave, 9600), serial::OpenResult::Ok);
-        pty.send("stale");
+        QCOMPARE(dev.open(pty.slavePath(), 9600), serial::OpenResult::Ok);
+        pty.sendNow("stale");
         QTest::qWait(50);
         dev.purge();
         QCOMPARE(dev.readByte(5ms), -1);
@@ -249,10 +217,10 @@ private slots:
 
     void vanishedDeviceFailsWithoutBlocking()
     {
-        PtyPair pty;
+        PtyPeer pty;
         serial::SerialDevice dev;
-        QCOMPARE(dev.open(pty.slave, 9600), serial::OpenResult::Ok);
-        pty.closeMaster();
+        QCOMPARE(dev.open(pty.slavePath(), 9600), serial::OpenResult::Ok);
+        pty.hangUp();
         QCOMPARE(dev.readByte(2ms), -1);
         QVERIFY(dev.failed());
         QVERIFY(dev.removed());
@@ -311,6 +279,9 @@ private slots:
         QCOMPARE(serial::comNumberForPath("/dev/pts/77"), 3);
         QCOMPARE(serial::comNumberForPath("/dev/pts/78"), 0);
         qunsetenv("RK40_COM3");
+        // COM1 and COM10 are the ends of the range.
+        QVERIFY(serial::assignComDevice(1, "/dev/ttyS0") && serial::assignComDevice(10, "/dev/ttyS0"));
+        QVERIFY(!serial::assignComDevice(0, "/dev/ttyS0") && !serial::assignComDevice(11, "/dev/ttyS0"));
         serial::setEnumerationSource({});
     }
 };

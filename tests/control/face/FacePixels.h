@@ -46,11 +46,6 @@ inline bool isWhite(const QColor& c)
     return c.red() > 245 && c.green() > 245 && c.blue() > 245;
 }
 
-inline QString describe(const QColor& c)
-{
-    return c.name();
-}
-
 inline QImage render(QWidget& w, QSize size)
 {
     w.resize(size);
@@ -64,23 +59,23 @@ inline void checkPicture(const QImage& image, int status)
     const bool fileOpen = status & 1;
     if (portOpen) {
         const QColor cable = sample(image, kOnCable);
-        QVERIFY2(isRed(cable), qPrintable("cable expected, found " + describe(cable)));
+        QVERIFY2(isRed(cable), qPrintable("cable expected, found " + cable.name()));
     }
     for (QPointF p : {kCableCrossLeft, kCableCrossRight}) {
         const QColor c = sample(image, p);
         if (portOpen)
-            QVERIFY2(isWhite(c), qPrintable("no cable cross expected, found " + describe(c)));
+            QVERIFY2(isWhite(c), qPrintable("no cable cross expected, found " + c.name()));
         else
-            QVERIFY2(isRed(c), qPrintable("cable cross expected, found " + describe(c)));
+            QVERIFY2(isRed(c), qPrintable("cable cross expected, found " + c.name()));
     }
     const QColor folder = sample(image, kOnFolder);
-    QVERIFY2(isYellow(folder), qPrintable("folder " + describe(folder)));
+    QVERIFY2(isYellow(folder), qPrintable("folder " + folder.name()));
     for (QPointF p : {kFolderCrossLeft, kFolderCrossRight}) {
         const QColor c = sample(image, p);
         if (fileOpen)
-            QVERIFY2(isYellow(c), qPrintable("no folder cross expected, found " + describe(c)));
+            QVERIFY2(isYellow(c), qPrintable("no folder cross expected, found " + c.name()));
         else
-            QVERIFY2(isRed(c), qPrintable("folder cross expected, found " + describe(c)));
+            QVERIFY2(isRed(c), qPrintable("folder cross expected, found " + c.name()));
     }
 }
 
