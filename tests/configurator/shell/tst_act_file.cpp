@@ -124,6 +124,7 @@ private slots:
         const act::LoadResult r = load(file, img);
         QVERIFY(!r.ok);
         QCOMPARE(r.invalidLine, 3);
+        QVERIFY(!r.reason.isEmpty());  // shown to the user
         QCOMPARE(img.word(10), QString("1111"));
         QCOMPARE(img.word(12), QString("2222"));
         QCOMPARE(img.word(13), QString("0000"));  // after the bad line: ignored
@@ -143,6 +144,7 @@ private slots:
         QTest::newRow("byte order mark") << QByteArray("\xEF\xBB\xBF" "20 1234\n") << 20 << "1234";
         QTest::newRow("blank line skipped") << QByteArray("11 0001\n\n20 1234\n") << 20 << "1234";
         QTest::newRow("text line skipped") << QByteArray("11 0001\nremark\n20 1234\n") << 20 << "1234";
+        QTest::newRow("sign without digit skipped") << QByteArray("11 0001\n-x\n20 1234\n") << 20 << "1234";
         QTest::newRow("later value wins") << QByteArray("20 1111\n20 2222\n") << 20 << "2222";
         QTest::newRow("descending addresses") << QByteArray("39 0001\n20 1234\n10 0002\n") << 20 << "1234";
     }

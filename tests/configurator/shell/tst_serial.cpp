@@ -217,16 +217,18 @@ private slots:
             sim->setWord(a, 0x8000);
             setImage(a, "0001");
         }
-        onStep([](CProgressDlg& p, int pos) {
-            if (pos == 10)  // words 10..19 are done; the close box cancels like the button
+        const bool write = command == cmd::kSerialWrite;
+        onStep([write](CProgressDlg& p, int pos) {
+            if (pos == 10 && write)  // words 10..19 are done; the close box cancels like the button
                 p.close();
+            else if (pos == 10)
+                p.cancelButton()->click();
         });
         f->prompter.answers.push_back(answer);
         f->prompter.dialogHandlers.push_back(choosePort(kCom - 1));
         sheet->action(command)->trigger();
         QCOMPARE(f->prompter.questions, QStringList{str(question)});
         QVERIFY(f->prompter.messages.empty());
-        const bool write = command == cmd::kSerialWrite;
         for (int a = 10; a <= 39; ++a) {
             const bool moved = a < 20 || !answer;
             const QString got = write ? hexWord(sim->word(a)) : image(a);

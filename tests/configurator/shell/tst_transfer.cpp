@@ -154,10 +154,11 @@ private slots:
     {
         for (int a = 10; a <= 39; ++a)
             sim->setWord(a, quint16(0x8000 | a));
+        sim->injectFault({rk40sim::Fault::BadChecksum, -1, 'a'}, 1);
         RecordingObserver obs;
         const Outcome out = transfer().read(com3(2400), obs);
         QCOMPARE(out.status, Outcome::Done);
-        QVERIFY(obs.pauses.empty());  // a read waits only before repeated attempts
+        QCOMPARE(obs.pauses, std::vector<int>{100});  // a read waits only before a repeated attempt
         QCOMPARE(comm->word(10), QString("800A"));
         QCOMPARE(comm->word(39), QString("8027"));
         QVERIFY(record.valid);
