@@ -18,40 +18,6 @@ private slots:
         QCOMPARE(set.egress->rowWords(), (std::vector<int>{26, 27, 28, 29}));
     }
 
-    void singleChange_data()
-    {
-        QTest::addColumn<int>("dialog");
-        QTest::addColumn<int>("id");
-        QTest::addColumn<int>("command");  // 0: click the box
-        QTest::addColumn<int>("word");
-        QTest::addColumn<QString>("value");
-
-        QTest::newRow("sensor 2 Closed relay 4 On - 5 sec") << 208 << 1286 << 32784 << 21 << "0080";
-        QTest::newRow("sensor 4 Opened relay 2 If S2 = E2") << 208 << 1359 << 32781 << 24 << "3000";
-        QTest::newRow("sensor 4 Closed registration") << 208 << 1323 << 0 << 25 << "0100";
-        QTest::newRow("egress 1 relay 2 Off") << 207 << 1312 << 32783 << 26 << "0004";
-        QTest::newRow("egress 3 relay 2 If S2 = 1") << 207 << 1366 << 32780 << 28 << "2000";
-    }
-    void singleChange()
-    {
-        QFETCH(int, dialog);
-        QFETCH(int, id);
-        QFETCH(int, command);
-        QFETCH(int, word);
-        QFETCH(QString, value);
-
-        PageSet set;
-        QWidget* w = shownField(set, dialog, id);
-        QVERIFY(w);
-        if (command)
-            QVERIFY(chooseFromMenu(w, command));
-        else
-            QTest::mouseClick(w, Qt::LeftButton, {}, w->rect().center());
-        QCOMPARE(set.state->puts.size(), std::size_t(1));
-        QCOMPARE(set.state->puts[0].first, word);
-        QCOMPARE(set.state->puts[0].second, value);
-    }
-
     void registrationBothWays()
     {
         PageSet set;

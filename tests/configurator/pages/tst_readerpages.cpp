@@ -1,5 +1,6 @@
 // The reader pages: loading rows from the image, storing one row word at
-// every change, and the Reader 1 page as host of the control.
+// every change (on the Sensors and Egress pages too), and the Reader 1 page
+// as host of the control.
 
 #include "PageFixture.h"
 #include "RecordingPrompter.h"
@@ -58,6 +59,11 @@ private slots:
         QTest::newRow("TB3 relay 1 If S1 = 1") << 210 << 1115 << "32776" << 15 << "0400";
         QTest::newRow("TA4 relay 1 If S1 = E1") << 211 << 1304 << "32777" << 33 << "0600";
         QTest::newRow("repeat of the current text") << 211 << 1248 << "32782" << 37 << "0000";
+        QTest::newRow("sensor 2 Closed relay 4 On - 5 sec") << 208 << 1286 << "32784" << 21 << "0080";
+        QTest::newRow("sensor 4 Opened relay 2 If S2 = E2") << 208 << 1359 << "32781" << 24 << "3000";
+        QTest::newRow("sensor 4 Closed registration") << 208 << 1323 << "click" << 25 << "0100";
+        QTest::newRow("egress 1 relay 2 Off") << 207 << 1312 << "32783" << 26 << "0004";
+        QTest::newRow("egress 3 relay 2 If S2 = 1") << 207 << 1366 << "32780" << 28 << "2000";
     }
     void singleChange()
     {

@@ -51,6 +51,27 @@ private slots:
         QCOMPARE(int(password::checksum(bytes)), expected);
     }
 
+    // The one password rule: the low 16 bits of Param1 hold the checksum;
+    // none there means no password, and nothing typed then unlocks.
+    void unlocks_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<int>("param1");
+        QTest::addColumn<bool>("unlocks");
+        QTest::newRow("right") << "Secret" << int(password::checksumOf("Secret")) << true;
+        QTest::newRow("case differs") << "secret" << int(password::checksumOf("Secret")) << false;
+        QTest::newRow("high bits ignored") << "dad" << 0x1A469 << true;
+        QTest::newRow("no password set") << "" << 0 << false;
+        QTest::newRow("checksum zero, none set") << "aghz" << 0x10000 << false;
+    }
+    void unlocks()
+    {
+        QFETCH(QString, typed);
+        QFETCH(int, param1);
+        QFETCH(bool, unlocks);
+        QCOMPARE(password::unlocks(typed, param1), unlocks);
+    }
+
     void checksumMatchesReferenceOnRandomInput()
     {
         quint32 seed = 12345;
