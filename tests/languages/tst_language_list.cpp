@@ -109,6 +109,7 @@ void TestLanguageList::search()
     QCOMPARE(items(languages), shown);
     for (qsizetype i = 0; i < shown.size(); ++i)
         QCOMPARE(list.IsChecked(CLanguageList::kFirstCommand + int(i)), shown[i].endsWith('*'));
+    QVERIFY(!list.IsChecked(CLanguageList::kFirstCommand + int(shown.size())));
     QVERIFY(!list.OnCommand(CLanguageList::kFirstCommand + int(shown.size()), nullptr));
 }
 
