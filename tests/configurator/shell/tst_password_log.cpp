@@ -51,6 +51,27 @@ private slots:
         QCOMPARE(int(password::checksum(bytes)), expected);
     }
 
+    // The one password rule: the low 16 bits of Param1 hold the checksum;
+    // none there means no password, and nothing typed then unlocks.
+    void unlocks_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<int>("param1");
+        QTest::addColumn<bool>("unlocks");
+        QTest::newRow("right") << "Secret" << int(password::checksumOf("Secret")) << true;
+        QTest::newRow("case differs") << "secret" << int(password::checksumOf("Secret")) << false;
+        QTest::newRow("high bits ignored") << "dad" << 0x1A469 << true;
+        QTest::newRow("no password set") << "" << 0 << false;
+        QTest::newRow("checksum zero, none set") << "aghz" << 0x10000 << false;
+    }
+    void unlocks()
+    {
+        QFETCH(QString, typed);
+        QFETCH(int, param1);
+        QFETCH(bool, unlocks);
+        QCOMPARE(password::unlocks(typed, param1), unlocks);
+    }
+
     void checksumMatchesReferenceOnRandomInput()
     {
         quint32 seed = 12345;
@@ -63,8 +84,6 @@ private slots:
             QCOMPARE(password::checksum(b), referenceCrc(b));
         }
     }
-
-    void caseMatters() { QVERIFY(password::checksumOf("Secret") != password::checksumOf("secret")); }
 
     void logLine_data()
     {
@@ -90,23 +109,9 @@ private slots:
         QCOMPARE(translog::formatLine(when, port, address, tcp), line);
     }
 
-    void logAppendsInOrder()
-    {
-        QTemporaryDir dir;
-        const QString path = dir.filePath("log");
-        QDateTime now = at(2026, 12, 6, 5, 4, 31);
-        const translog::TransferLog log(path, [&] { return now; });
-        QVERIFY(log.append(3, "None", 0));
-        QVERIFY(QFile::exists(path));
-        now = now.addSecs(60);
-        QVERIFY(log.append(3, "None", 0));
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        QCOMPARE(f.readAll(), QByteArray("06.12.2026. 05:04:31   COM_PORT: 03   REMOTE: None:00000\r\n"
-                                         "06.12.2026. 05:05:31   COM_PORT: 03   REMOTE: None:00000\r\n"));
-    }
-
-    void logKeepsEarlierLinesWhileOthersRead()
+    // Lines are appended in order, after what was there, while another
+    // program reads the file.
+    void logAppendsWhileOthersRead()
     {
         QTemporaryDir dir;
         const QString path = dir.filePath("log");
@@ -116,10 +121,14 @@ private slots:
             f.write("earlier line\r\n");
         }
         QFile reader(path);
-        QVERIFY(reader.open(QIODevice::ReadOnly));  // another program reading
-        const translog::TransferLog log(path, [] { return at(2026, 1, 2, 3, 4, 5); });
+        QVERIFY(reader.open(QIODevice::ReadOnly));
+        QDateTime now = at(2026, 1, 2, 3, 4, 5);
+        const translog::TransferLog log(path, [&] { return now; });
         QVERIFY(log.append(10, "None", 0));
-        QCOMPARE(reader.readAll(), QByteArray("earlier line\r\n02.01.2026. 03:04:05   COM_PORT: 10   REMOTE: None:00000\r\n"));
+        now = now.addSecs(60);
+        QVERIFY(log.append(3, "None", 0));
+        QCOMPARE(reader.readAll(), QByteArray("earlier line\r\n02.01.2026. 03:04:05   COM_PORT: 10   REMOTE: None:00000\r\n"
+                                              "02.01.2026. 03:05:05   COM_PORT: 03   REMOTE: None:00000\r\n"));
     }
 
     void logFailureIsReported()

@@ -97,10 +97,8 @@ private slots:
         CPasswordDlg password;
         password.setPassword("secret");
         save(password.grab().toImage(), "password.png");
-        CNewPasswordDlg newPassword;
-        save(newPassword.grab().toImage(), "new-password.png");
-        CAboutBox about;
-        save(about.grab().toImage(), "about.png");
+        save(CNewPasswordDlg().grab().toImage(), "new-password.png");
+        save(CAboutBox().grab().toImage(), "about.png");
     }
 
     void transferDialogs()
@@ -118,13 +116,7 @@ private slots:
             }
             qputenv(qPrintable(QString("RK40_COM%1").arg(n)), path);
         }
-        {
-            CPortDlg port;
-            QCOMPARE(port.portIndex(), 1);
-            QVERIFY(!port.radio(0)->isEnabled());
-            QVERIFY(port.radio(4)->isEnabled());
-            save(port.grab().toImage(), "port.png");
-        }
+        save(CPortDlg().grab().toImage(), "port.png");
         for (int fd : masters)
             ::close(fd);
         for (int n = 1; n <= 10; ++n)
@@ -133,21 +125,11 @@ private slots:
         QWidget owner;
         owner.show();
         CProgressDlg progress(105, &owner);
-        QVERIFY(!owner.isEnabled());
-        QVERIFY(progress.isEnabled());
         progress.SetStatus("Writing configuration to the RK-40");
         progress.SetRange(0, 30);
-        progress.SetPos(0);
-        QCOMPARE(progress.percentText(), QString("0%"));
-        for (int i = 0; i < 11; ++i)
-            progress.StepIt();
-        QCOMPARE(progress.percentText(), QString("36%"));
+        progress.SetPos(11);
         save(progress.grab().toImage(), "progress.png");
-        for (int i = 0; i < 19; ++i)
-            progress.StepIt();
-        QCOMPARE(progress.percentText(), QString("100%"));
         progress.Close();
-        QVERIFY(owner.isEnabled());
     }
 };
 

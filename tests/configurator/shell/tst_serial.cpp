@@ -80,8 +80,6 @@ class TestSerial : public QObject {
         });
     }
 
-    quint16 act_value(int a) const { return quint16(image(a).toUInt(nullptr, 16)); }
-
     QString logText() const { return QString::fromLatin1(f->readFile(f->programFile("log"))); }
 
 private slots:
@@ -114,11 +112,7 @@ private slots:
     {
         unlock();
         f->prompter.messages.clear();
-        for (int a = 10; a <= 39; ++a)
-            setImage(a, hexWord(quint16(0x1111 * (a % 16) + a)));
-        setImage(10, "FFFF");
-        setImage(11, "4000");
-        setImage(38, "FFFF");
+        setImage(12, "0CD8");
         setImage(39, "");  // nothing set it
         sim->setWord(39, 0xFFFF);
 
@@ -136,57 +130,39 @@ private slots:
         QVERIFY(disabledDuring);
         QVERIFY(sheet->isEnabled());
         QCOMPARE(lastPercent, QString("100%"));
-
-        // The words as the transfer puts them on the wire (its own tests
-        // hold the table): the sheet's image is what reached the terminal.
+        // The wire values themselves are the transfer's own tests'.
         QCOMPARE(hexWord(sim->word(12)), QString("8CD8"));
         QCOMPARE(hexWord(sim->word(39)), QString("0000"));
-        QCOMPARE(logText().count("\r\n"), 1);
         QVERIFY(logText().endsWith("   COM_PORT: 03   REMOTE: None:00000\r\n"));
         QCOMPARE(sheet->lastReadText(), str(161));  // a write does not name the terminal read
 
-        // Read it back into a cleared image.
         sheet->action(cmd::kClear)->trigger();
         f->prompter.dialogHandlers.push_back(choosePort(kCom - 1));
         sheet->action(cmd::kSerialRead)->trigger();
         QVERIFY(f->prompter.messages.empty());
-        for (int a = 10; a <= 39; ++a) {
-            const quint16 v = act_value(a);
-            QCOMPARE(v, sim->word(a));
-            if (a <= 37)
-                QCOMPARE(v & 0xC000, 0x8000);
-        }
+        QCOMPARE(image(12), QString("8CD8"));
         QCOMPARE(sheet->lastReadText(), QString("COM3"));
         QCOMPARE(sheet->reader1()->portText(), QString("COM3"));
         QVERIFY(sheet->isApplyToLastEnabled());
         QCOMPARE(logText().count("\r\n"), 1);  // reads are not logged
     }
 
-    void readWhileLockedThenUnlock()
+    void readWhileLockedThenApplyToLast()
     {
         f->prompter.dialogHandlers.push_back(choosePort(kCom - 1, 1));
         sheet->action(cmd::kSerialRead)->trigger();
         QCOMPARE(sheet->lastReadText(), QString("COM3"));
         QVERIFY(!sheet->isApplyToLastEnabled());
-        QVERIFY(sheet->lastTerminal().valid);
         QCOMPARE(sheet->lastTerminal().baudRate, 4800);
-        QCOMPARE(int(sheet->lastTerminal().serialPort), 3);
         unlock();
         QVERIFY(sheet->isApplyToLastEnabled());
-        QVERIFY(sheet->action(cmd::kApplyToLast)->isEnabled());
-    }
 
-    void applyToLastReusesThePortWithoutDialog()
-    {
-        unlock();
-        f->prompter.dialogHandlers.push_back(choosePort(kCom - 1, 0));
-        sheet->action(cmd::kSerialRead)->trigger();
-        QVERIFY(sheet->isApplyToLastEnabled());
+        // Apply To Last writes to the same port without asking.
         setImage(25, "1234");
         f->prompter.dialogs.clear();
         f->prompter.messages.clear();
         QTest::mouseClick(sheet->applyToLastButton(), Qt::LeftButton);
-        QVERIFY(f->prompter.dialogs.isEmpty());  // no port dialog
+        QVERIFY(f->prompter.dialogs.isEmpty());
         QVERIFY(f->prompter.messages.empty());
         QCOMPARE(sim->word(25), quint16(0x9234));
         QVERIFY(logText().endsWith("   COM_PORT: 03   REMOTE: None:00000\r\n"));
@@ -196,28 +172,7 @@ private slots:
     void applyToLastWithoutTerminal()
     {
         sheet->OnApplyToLast();
-        QCOMPARE(f->prompter.messages.size(), std::size_t(1));
-        QCOMPARE(f->prompter.messages[0].text, str(165));
-    }
-
-    void oneFailedAttemptGoesOn()
-    {
-        unlock();
-        f->prompter.messages.clear();
-        setImage(10, "0001");
-        sim->injectFault({rk40sim::Fault::Nak, -1, 'b'}, 1);
-        f->prompter.dialogHandlers.push_back(choosePort(kCom - 1));
-        sheet->action(cmd::kSerialWrite)->trigger();
-        QVERIFY(f->prompter.messages.empty());
-        QCOMPARE(sim->word(10), quint16(0x8001));
-        QCOMPARE(sim->word(39), quint16(0));
-
-        sim->setWord(12, 0x8123);
-        sim->injectFault({rk40sim::Fault::BadChecksum, -1, 'a'}, 1);
-        f->prompter.dialogHandlers.push_back(choosePort(kCom - 1));
-        sheet->action(cmd::kSerialRead)->trigger();
-        QVERIFY(f->prompter.messages.empty());
-        QCOMPARE(image(12), QString("8123"));
+        QCOMPARE(f->prompter.messageTexts(), QStringList{str(165)});
     }
 
     void threeFailuresEndTheWrite()
@@ -231,66 +186,57 @@ private slots:
         sim->injectFault({rk40sim::Fault::Nak, -1, 'b'}, rk40sim::kPersistent);
         f->prompter.dialogHandlers.push_back(choosePort(kCom - 1));
         sheet->action(cmd::kSerialWrite)->trigger();
-        QCOMPARE(f->prompter.messages.size(), std::size_t(1));
-        QCOMPARE(f->prompter.messages[0].text, str(132));
-        QCOMPARE(f->prompter.messages[0].look, ui::Look::Stop);
+        QCOMPARE(f->prompter.messageTexts(), QStringList{str(132)});
         QCOMPARE(sim->commandCount('b'), 3);  // three attempts at word 10, then nothing
         QCOMPARE(sheet->lastReadText(), str(151));
         QVERIFY(!sheet->lastTerminal().valid);
-        QVERIFY(!sheet->isApplyToLastEnabled());
         QVERIFY(!sheet->action(cmd::kApplyToLast)->isEnabled());
         QVERIFY(logText().isEmpty());
-        QVERIFY(sheet->isEnabled());
 
         // The port was closed: another program can have it.
         serial::SerialDevice other;
         QCOMPARE(other.open(QString::fromStdString(sim->slavePath()), 9600), serial::OpenResult::Ok);
     }
 
-    void cancelReadAtWord20_data()
+    void cancelAtWord20_data()
     {
+        QTest::addColumn<int>("command");
         QTest::addColumn<bool>("answer");
-        QTest::newRow("Yes stops") << true;
-        QTest::newRow("No goes on") << false;
+        QTest::addColumn<int>("question");
+        QTest::newRow("read, Yes stops") << cmd::kSerialRead << true << 106;
+        QTest::newRow("read, No goes on") << cmd::kSerialRead << false << 106;
+        QTest::newRow("write, Yes stops") << cmd::kSerialWrite << true << 109;
     }
-    void cancelReadAtWord20()
+    void cancelAtWord20()
     {
+        QFETCH(int, command);
         QFETCH(bool, answer);
+        QFETCH(int, question);
+        unlock();
         for (int a = 10; a <= 39; ++a) {
-            sim->setWord(a, quint16(0x8000 + a));
-            setImage(a, "0000");
+            sim->setWord(a, 0x8000);
+            setImage(a, "0001");
         }
-        onStep([](CProgressDlg& p, int pos) {
-            if (pos == 10)  // words 10..19 are done
+        const bool write = command == cmd::kSerialWrite;
+        onStep([write](CProgressDlg& p, int pos) {
+            if (pos == 10 && write)  // words 10..19 are done; the close box cancels like the button
+                p.close();
+            else if (pos == 10)
                 p.cancelButton()->click();
         });
         f->prompter.answers.push_back(answer);
         f->prompter.dialogHandlers.push_back(choosePort(kCom - 1));
-        sheet->action(cmd::kSerialRead)->trigger();
-        QCOMPARE(f->prompter.questions, QStringList{str(106)});
+        sheet->action(command)->trigger();
+        QCOMPARE(f->prompter.questions, QStringList{str(question)});
         QVERIFY(f->prompter.messages.empty());
-        for (int a = 10; a <= 39; ++a)
-            QCOMPARE(image(a), a < 20 || !answer ? hexWord(quint16(0x8000 + a)) : QString("0000"));
-        QVERIFY(sheet->lastTerminal().valid);
-        QCOMPARE(sheet->lastReadText(), QString("COM3"));
-        QVERIFY(sheet->isEnabled());
-    }
-
-    void cancelWrite()
-    {
-        unlock();
-        for (int a = 10; a <= 39; ++a)
-            setImage(a, "0001");
-        onStep([](CProgressDlg& p, int pos) {
-            if (pos == 5)
-                p.close();  // the close box cancels like the button
-        });
-        f->prompter.dialogHandlers.push_back(choosePort(kCom - 1));
-        sheet->action(cmd::kSerialWrite)->trigger();
-        QCOMPARE(f->prompter.questions, QStringList{str(109)});
-        QCOMPARE(sim->word(14), quint16(0x8001));
-        QCOMPARE(sim->word(15), quint16(0));
+        for (int a = 10; a <= 39; ++a) {
+            const bool moved = a < 20 || !answer;
+            const QString got = write ? hexWord(sim->word(a)) : image(a);
+            QCOMPARE(got, moved ? QString(write ? "8001" : "8000") : QString(write ? "8000" : "0001"));
+        }
         QVERIFY(logText().isEmpty());
+        QCOMPARE(sheet->lastTerminal().valid, !write);
+        QVERIFY(sheet->isEnabled());
     }
 
     void portHeldByAnotherProgramIsDisabled()
@@ -311,48 +257,41 @@ private slots:
         QVERIFY(f->prompter.messages.empty());
     }
 
-    void writeWhosePortCannotOpenChangesNothing()
+    // The port is taken between the dialog and the opening: the message
+    // names who has it; a failed write leaves the last terminal, a read not.
+    void portTakenAfterTheDialog_data()
     {
+        QTest::addColumn<int>("command");
+        QTest::addColumn<bool>("keepsLast");
+        QTest::newRow("write") << cmd::kSerialWrite << true;
+        QTest::newRow("read") << cmd::kSerialRead << false;
+    }
+    void portTakenAfterTheDialog()
+    {
+        QFETCH(int, command);
+        QFETCH(bool, keepsLast);
         unlock();
         f->prompter.dialogHandlers.push_back(choosePort(kCom - 1));
         sheet->action(cmd::kSerialRead)->trigger();
-        QVERIFY(sheet->isApplyToLastEnabled());
         f->prompter.messages.clear();
 
-        // The port is taken between the dialog and the opening.
         serial::SerialDevice other;
         f->prompter.dialogHandlers.push_back([&](QDialog& d) {
             choosePort(kCom - 1)(d);
             other.open(QString::fromStdString(sim->slavePath()), 9600);
             return int(QDialog::Accepted);
         });
-        sheet->action(cmd::kSerialWrite)->trigger();
+        sheet->action(command)->trigger();
         QVERIFY(other.isOpen());
-        // Taken after the dialog looked: the opening tells who has it.
         const QString busy = QString("%1 is in use by tst_shell_serial (process %2)")
                                  .arg(QString::fromStdString(sim->slavePath()))
                                  .arg(QCoreApplication::applicationPid());
         QCOMPARE(f->prompter.messageTexts(), QStringList{busy});
-        QCOMPARE(sheet->lastReadText(), QString("COM3"));
-        QVERIFY(sheet->isApplyToLastEnabled());
-        QVERIFY(sheet->lastTerminal().valid);
+        QCOMPARE(sheet->lastTerminal().valid, keepsLast);
+        QCOMPARE(sheet->isApplyToLastEnabled(), keepsLast);
+        QCOMPARE(sheet->lastReadText(), keepsLast ? QString("COM3") : str(151));
         QCOMPARE(sheet->reader1()->portText(), str(151));
         QVERIFY(logText().isEmpty());
-    }
-
-    void readWhosePortCannotOpen()
-    {
-        serial::SerialDevice other;
-        f->prompter.dialogHandlers.push_back([&](QDialog& d) {
-            choosePort(kCom - 1)(d);
-            other.open(QString::fromStdString(sim->slavePath()), 9600);
-            return int(QDialog::Accepted);
-        });
-        sheet->action(cmd::kSerialRead)->trigger();
-        QCOMPARE(f->prompter.messages.size(), std::size_t(1));
-        QVERIFY(f->prompter.messages[0].text.contains(" is in use by tst_shell_serial (process "));
-        QCOMPARE(sheet->lastReadText(), str(151));
-        QVERIFY(!sheet->lastTerminal().valid);
     }
 
     void disconnectMidTransfer_data()
