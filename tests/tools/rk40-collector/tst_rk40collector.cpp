@@ -6,6 +6,7 @@
 #include "Store.h"
 #include "TestBytes.h"
 #include "TestEnvironment.h"
+#include "TestNetwork.h"
 
 #include "rk40sim/Terminal.h"
 
@@ -15,9 +16,9 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QSet>
 #include <QStandardPaths>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
@@ -37,19 +38,9 @@ QString program() { return testsupport::TestEnvironment::programFolder() + "/rk4
 // The register file's records, in order (complete lines only).
 QStringList registerLines(const QString& path)
 {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    QByteArray all = f.readAll();
+    QByteArray all = testsupport::readAll(path);
     all.truncate(all.lastIndexOf('\n') + 1);
-    QStringList out;
-    for (QByteArray line : all.split('\n')) {
-        if (line.endsWith('\r'))
-            line.chop(1);
-        if (!line.isEmpty())
-            out << QString::fromLatin1(line);
-    }
-    return out;
+    return QString::fromLatin1(all).split(QRegularExpression("\r?\n"), Qt::SkipEmptyParts);
 }
 
 std::vector<collector::EventRow> storedRows(const QString& db)
@@ -114,20 +105,12 @@ public:
             m_log += m_p->readAllStandardError();
         return QString::fromLocal8Bit(m_log);
     }
-    bool running() const { return m_p && m_p->state() == QProcess::Running; }
 
 private:
     QStringList m_args;
     std::unique_ptr<QProcess> m_p;
     QByteArray m_log;
 };
-
-int freePort()
-{
-    QTcpServer s;
-    s.listen(QHostAddress::LocalHost, 0);
-    return s.serverPort();
-}
 
 class Broker {
 public:
@@ -361,7 +344,7 @@ private slots:
     void mqttDeliversEveryEventAcrossABrokerRestart()
     {
         const QString db = m_env->path("events.sqlite"), reg = m_env->path("reg.txt");
-        const int port = freePort();
+        const int port = testsupport::unusedPort();
         Broker broker(port);
         broker.start();
 
