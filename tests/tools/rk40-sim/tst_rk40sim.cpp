@@ -373,7 +373,8 @@ private slots:
         QCOMPARE(pc.ask(letter, frame, normal.size()), normal);
     }
 
-    void openingFaults()
+    // Faults for a number of times, for good, and cleared.
+    void faultCounts()
     {
         Terminal terminal;
         PcPort pc(terminal.slavePath());
@@ -388,12 +389,7 @@ private slots:
         QVERIFY(pc.open('T'));
         QVERIFY(terminal.waitForCommand('T', 1, 3s));
         QCOMPARE(terminal.openingCount(), 4);
-    }
 
-    void faultCounts()
-    {
-        Terminal terminal;
-        PcPort pc(terminal.slavePath());
         terminal.injectFault({Fault::Nak, -1, 'b'}, kPersistent);
         for (int i = 0; i < 3; ++i)
             QCOMPARE(pc.ask('b', withSum("0A8000"), 1), kNak);
