@@ -155,6 +155,7 @@ private slots:
     // removal in the message (bench_removal times it).
     void removalMidRead()
     {
+        m_sim->setWireTiming(2400);   // the read is not over before the removal
         std::thread vanish([this] {
             if (m_sim->waitForCommand('a', 12, std::chrono::seconds(120)))
                 m_sim->disconnectNow();
