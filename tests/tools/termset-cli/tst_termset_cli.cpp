@@ -401,71 +401,57 @@ private slots:
     }
 
     // Termset unlocks with the low 16 bits of Param1; so does the CLI. A
-    // refused password opens no terminal and logs nothing.
+    // password file others may read is warned about, and refused with
+    // --strict. A refused password opens no terminal and logs nothing.
     void writeNeedsTheRightPassword_data()
     {
         QTest::addColumn<std::optional<int>>("checksum");
         QTest::addColumn<QString>("passwordFile");
-        QTest::addColumn<QString>("message");   // empty: the write goes through
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<bool>("strict");
+        QTest::addColumn<bool>("unlocks");
+        QTest::addColumn<QString>("message");
         const std::optional<int> secret(kChecksumOfSecret);
-        QTest::newRow("wrong password") << secret << "wrong" << "Wrong password.";
-        QTest::newRow("no password given")
-            << secret << "" << "You won't be able to configure terminals until you enter the password.";
-        QTest::newRow("no password set") << std::optional<int>() << "pw"
+        const QString others = "can be read by other users";
+        QTest::newRow("wrong password") << secret << "wrong" << 0600 << false << false << "Wrong password.";
+        QTest::newRow("no password given") << secret << "" << 0600 << false << false
+                                           << "You won't be able to configure terminals until you enter the password.";
+        QTest::newRow("no password set") << std::optional<int>() << "pw" << 0600 << false << false
                                          << "Select \"File -> Change password\" menu option.";
-        QTest::newRow("checksum 0 counts as none") << std::optional<int>(0) << "pw" << "until you set the password";
-        QTest::newRow("only the low sixteen bits count") << std::optional<int>(0x50000 | kChecksumOfSecret) << "pw" << "";
+        QTest::newRow("checksum 0 counts as none") << std::optional<int>(0) << "pw" << 0600 << false << false
+                                                   << "until you set the password";
+        QTest::newRow("only the low sixteen bits count")
+            << std::optional<int>(0x50000 | kChecksumOfSecret) << "pw" << 0600 << false << true << "";
+        QTest::newRow("owner only, strict") << secret << "pw" << 0600 << true << true << "";
+        QTest::newRow("group may read") << secret << "pw" << 0640 << false << true << others;
+        QTest::newRow("everyone may read, strict") << secret << "pw" << 0644 << true << false << others;
     }
     void writeNeedsTheRightPassword()
     {
         QFETCH(std::optional<int>, checksum);
         QFETCH(QString, passwordFile);
+        QFETCH(int, mode);
+        QFETCH(bool, strict);
+        QFETCH(bool, unlocks);
         QFETCH(QString, message);
-        const bool unlocks = message.isEmpty();
         setPassword(*m_env, checksum);
         rk40sim::Terminal terminal;
         qputenv("RK40_COM1", QByteArray::fromStdString(terminal.slavePath()));
         QStringList args{"write", path("in.act"), "--port", "COM1", "--log", path("log")};
-        if (!passwordFile.isEmpty())
+        if (!passwordFile.isEmpty()) {
+            QVERIFY(::chmod(QFile::encodeName(path(passwordFile)).constData(), static_cast<mode_t>(mode)) == 0);
             args << "--password-file" << path(passwordFile);
+        }
+        if (strict)
+            args << "--strict";
 
         const Run run = runCli(args);
         QVERIFY2(run.status == (unlocks ? 0 : 5), qPrintable(run.err));
         QVERIFY2(run.err.contains(message), qPrintable(run.err));
+        QCOMPARE(run.err.contains("can be read by other users"), (mode & 077) != 0);
         QCOMPARE(terminal.openingCount() == 0, !unlocks);
         QCOMPARE(terminal.word(39), unlocks ? sampleWords()[29] : quint16(0));
         QCOMPARE(QFile::exists(path("log")), unlocks);
-    }
-
-    void passwordFileReadableByOthers_data()
-    {
-        QTest::addColumn<int>("mode");
-        QTest::addColumn<bool>("strict");
-        QTest::addColumn<int>("status");
-        QTest::addColumn<bool>("warned");
-        QTest::newRow("owner only") << 0600 << false << 0 << false;
-        QTest::newRow("owner only, strict") << 0600 << true << 0 << false;
-        QTest::newRow("group may read") << 0640 << false << 0 << true;
-        QTest::newRow("everyone may read, strict") << 0644 << true << 5 << true;
-    }
-    void passwordFileReadableByOthers()
-    {
-        QFETCH(int, mode);
-        QFETCH(bool, strict);
-        QFETCH(int, status);
-        QFETCH(bool, warned);
-        QVERIFY(::chmod(QFile::encodeName(path("pw")).constData(), static_cast<mode_t>(mode)) == 0);
-        gatewaysim::GatewaySimulator gateway;
-        QVERIFY(gateway.start());
-        QStringList args{"write", path("in.act"), "--remote", address(gateway), "--serial", "1", "--password-file",
-                         path("pw"), "--log", path("log")};
-        if (strict)
-            args << "--strict";
-        const Run run = runCli(args);
-        QVERIFY2(run.status == status, qPrintable(run.err));
-        QCOMPARE(run.err.contains("can be read by other users"), warned);
-        // A refused password writes nothing.
-        QCOMPARE(gateway.terminal(1).eeprom[10] == sampleWords()[0], status == 0);
     }
 
     // Interrupted at the password prompt, the program leaves the terminal
