@@ -1,5 +1,6 @@
 // The gateway simulator: request parsing, its answers, and the program.
 
+#include "GatewayBehaviour.h"
 #include "GatewaySimulator.h"
 
 #include <QProcess>
@@ -203,44 +204,31 @@ void TestGatewaySim::connectionFaults()
     const QByteArray normal = simulator.answer(request);
     QCOMPARE(normal.size(), 32 + 30 * 11 + 1);
 
-    Behaviour reset;
-    reset.mode = Mode::Reset;
-    reset.cut = 10;
-    simulator.pushBehaviour(reset);
+    simulator.pushBehaviour(testsupport::gatewayBehaviour(Mode::Reset, 10));
     Ending e = exchangeEnding(simulator.port(), request);
     QCOMPARE(e.error, ECONNRESET);
     QVERIFY(e.reply.size() <= 10);
     QCOMPARE(e.reply, normal.left(e.reply.size()));
 
-    Behaviour onAccept;
-    onAccept.mode = Mode::ResetOnAccept;
-    simulator.pushBehaviour(onAccept);
+    simulator.pushBehaviour(testsupport::gatewayBehaviour(Mode::ResetOnAccept));
     e = exchangeEnding(simulator.port(), request);
     QVERIFY(e.reply.isEmpty());
     // Depending on whether the request was still on its way when the reset
     // came, the client sees the reset, a broken pipe or just the end.
     QVERIFY2(e.error == ECONNRESET || e.error == EPIPE || e.error == 0, qPrintable(QString::number(e.error)));
 
-    Behaviour half;
-    half.mode = Mode::HalfClose;
-    half.cut = 40;
-    simulator.pushBehaviour(half);
+    simulator.pushBehaviour(testsupport::gatewayBehaviour(Mode::HalfClose, 40));
     e = exchangeEnding(simulator.port(), request);
     QCOMPARE(e.error, 0);
     QCOMPARE(e.reply, normal.left(40));
     QVERIFY(e.couldSendAfterEnd);
 
-    Behaviour dribble;
-    dribble.mode = Mode::Dribble;
-    dribble.delay = std::chrono::milliseconds(2);
-    simulator.pushBehaviour(dribble);
+    simulator.pushBehaviour(testsupport::gatewayBehaviour(Mode::Dribble, 20, 2));
     e = exchangeEnding(simulator.port(), request);
     QCOMPARE(e.reply, normal);
     QVERIFY2(e.pieces > 20, qPrintable(QString::number(e.pieces)));  // many small pieces
 
-    Behaviour big;
-    big.oversize = 10000;
-    simulator.pushBehaviour(big);
+    simulator.pushBehaviour(testsupport::gatewayBehaviour(Mode::Normal, 20, 0, 10000));
     e = exchangeEnding(simulator.port(), request);
     QCOMPARE(e.reply.size(), 10000);
     QVERIFY(e.reply.startsWith(normal.left(normal.size() - 1)));
