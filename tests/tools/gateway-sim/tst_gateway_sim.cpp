@@ -1,5 +1,6 @@
 // The gateway simulator: request parsing, its answers, and the program.
 
+#include "GatewayBehaviour.h"
 #include "GatewaySimulator.h"
 
 #include <QProcess>
@@ -33,67 +34,45 @@ int connectTo(quint16 port)
     return fd;
 }
 
-// Everything the gateway sends until it closes (or 20 s of silence).
-QByteArray receiveAll(int fd)
-{
-    timeval limit{20, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    QByteArray reply;
-    char buffer[1024];
-    ssize_t got;
-    while ((got = ::recv(fd, buffer, sizeof buffer, 0)) > 0)
-        reply.append(buffer, got);
-    return reply;
-}
-
-// One exchange over loopback: sends text, reads until the gateway closes.
-QByteArray exchange(quint16 port, const QByteArray& text)
-{
-    const int fd = connectTo(port);
-    if (fd < 0)
-        return {};
-    QByteArray reply;
-    if (::send(fd, text.constData(), static_cast<size_t>(text.size()), MSG_NOSIGNAL) == text.size())
-        reply = receiveAll(fd);
-    ::close(fd);
-    return reply;
-}
-
-// Like exchange(), and tells how the connection ended: 0 for an orderly
-// close, otherwise the receive error (ECONNRESET for a reset). `pieces`
-// counts the receives that brought data.
+// How a connection ended: everything the gateway sent, 0 for an orderly
+// close or else the receive error (ECONNRESET for a reset), the receives
+// that brought data, and whether the gateway's side still read afterwards.
 struct Ending {
     QByteArray reply;
     int error = 0;
     int pieces = 0;
     bool couldSendAfterEnd = false;
 };
-Ending exchangeEnding(quint16 port, const QByteArray& text)
+
+// Reads until the gateway closes (or 20 s of silence).
+Ending receiveAll(int fd)
 {
     Ending e;
-    const int fd = connectTo(port);
-    if (fd >= 0) {
-        ::send(fd, text.constData(), static_cast<size_t>(text.size()), MSG_NOSIGNAL);
-        timeval limit{20, 0};
-        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-        char buffer[1024];
-        for (;;) {
-            const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
-            if (got < 0) {
-                e.error = errno;
-                break;
-            }
-            if (got == 0)
-                break;
-            e.reply.append(buffer, got);
-            ++e.pieces;
-        }
-        // After an orderly end of the gateway's sending, its side may still read.
-        e.couldSendAfterEnd = e.error == 0 && ::send(fd, "x", 1, MSG_NOSIGNAL) == 1;
-        ::close(fd);
+    timeval limit{20, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    char buffer[1024];
+    ssize_t got;
+    while ((got = ::recv(fd, buffer, sizeof buffer, 0)) > 0) {
+        e.reply.append(buffer, got);
+        ++e.pieces;
     }
+    e.error = got < 0 ? errno : 0;
+    e.couldSendAfterEnd = e.error == 0 && ::send(fd, "x", 1, MSG_NOSIGNAL) == 1;
     return e;
 }
+
+// One exchange over loopback: sends text, reads until the gateway closes.
+Ending exchangeEnding(quint16 port, const QByteArray& text)
+{
+    const int fd = connectTo(port);
+    if (fd < 0)
+        return {};
+    ::send(fd, text.constData(), static_cast<size_t>(text.size()), MSG_NOSIGNAL);
+    const Ending e = receiveAll(fd);
+    ::close(fd);
+    return e;
+}
+QByteArray exchange(quint16 port, const QByteArray& text) { return exchangeEnding(port, text).reply; }
 
 QByteArray writeRequest(char port, const QByteArray& body, const char* length = nullptr)
 {
@@ -118,7 +97,6 @@ class TestGatewaySim : public QObject {
 private slots:
     void parsing_data();
     void parsing();
-    void replyLayout();
     void answers_data();
     void answers();
     void writeChangesTheTerminal();
@@ -154,14 +132,6 @@ void TestGatewaySim::parsing()
         QTEST(parsed.serialPort, "serialPort");
         QTEST(parsed.command, "command");
     }
-}
-
-void TestGatewaySim::replyLayout()
-{
-    const QByteArray reply = makeReply('1', 7, "gEPT", "data.");
-    QCOMPARE(reply, QByteArray("VeTr 1 0000005 plok 1 0007 gEPT data."));
-    QCOMPARE(reply.mid(22, 4), QByteArray("0007"));
-    QCOMPARE(reply.mid(32), QByteArray("data."));
 }
 
 void TestGatewaySim::answers_data()
@@ -234,44 +204,31 @@ void TestGatewaySim::connectionFaults()
     const QByteArray normal = simulator.answer(request);
     QCOMPARE(normal.size(), 32 + 30 * 11 + 1);
 
-    Behaviour reset;
-    reset.mode = Mode::Reset;
-    reset.cut = 10;
-    simulator.pushBehaviour(reset);
+    simulator.pushBehaviour(testsupport::gatewayBehaviour(Mode::Reset, 10));
     Ending e = exchangeEnding(simulator.port(), request);
     QCOMPARE(e.error, ECONNRESET);
     QVERIFY(e.reply.size() <= 10);
     QCOMPARE(e.reply, normal.left(e.reply.size()));
 
-    Behaviour onAccept;
-    onAccept.mode = Mode::ResetOnAccept;
-    simulator.pushBehaviour(onAccept);
+    simulator.pushBehaviour(testsupport::gatewayBehaviour(Mode::ResetOnAccept));
     e = exchangeEnding(simulator.port(), request);
     QVERIFY(e.reply.isEmpty());
     // Depending on whether the request was still on its way when the reset
     // came, the client sees the reset, a broken pipe or just the end.
     QVERIFY2(e.error == ECONNRESET || e.error == EPIPE || e.error == 0, qPrintable(QString::number(e.error)));
 
-    Behaviour half;
-    half.mode = Mode::HalfClose;
-    half.cut = 40;
-    simulator.pushBehaviour(half);
+    simulator.pushBehaviour(testsupport::gatewayBehaviour(Mode::HalfClose, 40));
     e = exchangeEnding(simulator.port(), request);
     QCOMPARE(e.error, 0);
     QCOMPARE(e.reply, normal.left(40));
     QVERIFY(e.couldSendAfterEnd);
 
-    Behaviour dribble;
-    dribble.mode = Mode::Dribble;
-    dribble.delay = std::chrono::milliseconds(2);
-    simulator.pushBehaviour(dribble);
+    simulator.pushBehaviour(testsupport::gatewayBehaviour(Mode::Dribble, 20, 2));
     e = exchangeEnding(simulator.port(), request);
     QCOMPARE(e.reply, normal);
     QVERIFY2(e.pieces > 20, qPrintable(QString::number(e.pieces)));  // many small pieces
 
-    Behaviour big;
-    big.oversize = 10000;
-    simulator.pushBehaviour(big);
+    simulator.pushBehaviour(testsupport::gatewayBehaviour(Mode::Normal, 20, 0, 10000));
     e = exchangeEnding(simulator.port(), request);
     QCOMPARE(e.reply.size(), 10000);
     QVERIFY(e.reply.startsWith(normal.left(normal.size() - 1)));
@@ -300,7 +257,7 @@ void TestGatewaySim::slowClientsHoldUpNoOther()
                 ::send(fd, request.constData() + i, 1, MSG_NOSIGNAL);
             }
             ++sent;
-            reply = receiveAll(fd);
+            reply = receiveAll(fd).reply;
             ::close(fd);
         });
     }

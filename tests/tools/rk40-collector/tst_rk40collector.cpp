@@ -2,8 +2,11 @@
 // pseudo-terminals (and a real mosquitto on loopback), read back through its
 // store and its register file.
 
+#include "RunProgram.h"
 #include "Store.h"
+#include "TestBytes.h"
 #include "TestEnvironment.h"
+#include "TestNetwork.h"
 
 #include "rk40sim/Terminal.h"
 
@@ -13,15 +16,18 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QSet>
 #include <QStandardPaths>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
 #include <memory>
+
+using testsupport::Run;
+using testsupport::runProgram;
 
 namespace {
 
@@ -32,19 +38,9 @@ QString program() { return testsupport::TestEnvironment::programFolder() + "/rk4
 // The register file's records, in order (complete lines only).
 QStringList registerLines(const QString& path)
 {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    QByteArray all = f.readAll();
+    QByteArray all = testsupport::readAll(path);
     all.truncate(all.lastIndexOf('\n') + 1);
-    QStringList out;
-    for (QByteArray line : all.split('\n')) {
-        if (line.endsWith('\r'))
-            line.chop(1);
-        if (!line.isEmpty())
-            out << QString::fromLatin1(line);
-    }
-    return out;
+    return QString::fromLatin1(all).split(QRegularExpression("\r?\n"), Qt::SkipEmptyParts);
 }
 
 std::vector<collector::EventRow> storedRows(const QString& db)
@@ -109,20 +105,12 @@ public:
             m_log += m_p->readAllStandardError();
         return QString::fromLocal8Bit(m_log);
     }
-    bool running() const { return m_p && m_p->state() == QProcess::Running; }
 
 private:
     QStringList m_args;
     std::unique_ptr<QProcess> m_p;
     QByteArray m_log;
 };
-
-int freePort()
-{
-    QTcpServer s;
-    s.listen(QHostAddress::LocalHost, 0);
-    return s.serverPort();
-}
 
 class Broker {
 public:
@@ -170,20 +158,26 @@ private:
 
 class CollectorTest : public QObject {
     Q_OBJECT
+    std::unique_ptr<testsupport::TestEnvironment> m_env;
+    QString error;
+
 private slots:
     void initTestCase()
     {
         if (!QFile::exists(program()))
             QSKIP("rk40-collector not built");
     }
+    void init()
+    {
+        m_env = std::make_unique<testsupport::TestEnvironment>();
+        QVERIFY2(m_env->registerControl(&error), qPrintable(error));
+    }
+    void cleanup() { m_env.reset(); }
 
     void collectsTwoTerminalsIntoStoreAndRegisterFile()
     {
-        testsupport::TestEnvironment env;
-        QString error;
-        QVERIFY2(env.registerControl(&error), qPrintable(error));
         rk40sim::Terminal one, two;
-        const QString db = env.path("events.sqlite"), reg = env.path("reg.txt");
+        const QString db = m_env->path("events.sqlite"), reg = m_env->path("reg.txt");
         CollectorProcess c({"--port", QString::fromStdString(one.slavePath()), "--port",
                             QString::fromStdString(two.slavePath()) + ":9600", "--db", db, "--register-file", reg,
                             "--sync-clock", "03:30"});
@@ -198,6 +192,12 @@ private slots:
         QVERIFY(two.waitBlockDone(std::chrono::milliseconds(kLong)));
         QCOMPARE(two.lastBlockAnswer(), rk40sim::BlockAnswer::Ack);
         QTRY_COMPARE_WITH_TIMEOUT(storedRows(db).size(), size_t(42), kLong);
+        // A block of a kind the control does not know is refused, not stored.
+        rk40sim::BlockOptions strange;
+        strange.kindByte = 'Q';
+        one.sendOnlineBlock('S', records(1, 90, 1), strange);
+        QVERIFY(one.waitBlockDone(std::chrono::milliseconds(kLong)));
+        QCOMPARE(one.lastBlockAnswer(), rk40sim::BlockAnswer::Nak);
         QCOMPARE(c.stop(), 0);
 
         const auto rows = storedRows(db);
@@ -215,19 +215,15 @@ private slots:
         QVERIFY(QDateTime::fromString(last.receivedAt, Qt::ISODate).timeSpec() == Qt::UTC);
 
         // query: CSV with a header, JSON lines, filters.
-        QProcess q;
-        q.start(program(), {"query", "--db", db, "--terminal", "2", "--format", "csv"});
-        QVERIFY(q.waitForFinished(kLong));
-        QCOMPARE(q.exitCode(), 0);
-        const QString csv = QString::fromUtf8(q.readAllStandardOutput());
-        QStringList lines = csv.split("\r\n");
+        const Run csv = runProgram(program(), {"query", "--db", db, "--terminal", "2", "--format", "csv"});
+        QCOMPARE(csv.status, 0);
+        QStringList lines = csv.out.split("\r\n");
         QCOMPARE(lines.size(), 4);  // header, two rows, nothing after the last CR LF
         QCOMPARE(lines[0], QString("id,received_at,port,terminal,event_date,event_time,source,card,raw"));
         QVERIFY2(lines[2].endsWith(QString(",2,%1,23:59,E4,00000001,311272359F000000012").arg(last.eventDate)),
                  qPrintable(lines[2]));
-        q.start(program(), {"query", "--db", db, "--card", "ABCD1234", "--format", "json"});
-        QVERIFY(q.waitForFinished(kLong));
-        lines = QString::fromUtf8(q.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+        lines = runProgram(program(), {"query", "--db", db, "--card", "ABCD1234", "--format", "json"})
+                    .out.split('\n', Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 1);
         const QJsonObject o = QJsonDocument::fromJson(lines[0].toUtf8()).object();
         QCOMPARE(o["source"].toString(), QString("T1"));
@@ -252,20 +248,36 @@ private slots:
     {
         QFETCH(QStringList, args);
         QFETCH(QString, complaint);
-        QProcess p;
-        p.start(program(), args);
-        QVERIFY(p.waitForFinished(kLong));
-        QCOMPARE(p.exitCode(), 2);
-        const QString err = QString::fromLocal8Bit(p.readAllStandardError());
-        QVERIFY2(err.contains(complaint), qPrintable(err));
+        const Run run = runProgram(program(), args);
+        QCOMPARE(run.status, 2);
+        QVERIFY2(run.err.contains(complaint), qPrintable(run.err));
+    }
+
+    // Records come from the line: the query table and CSV show their
+    // control characters as escapes.
+    void queryShowsLineTextEscaped_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::newRow("table") << "table";
+        QTest::newRow("csv") << "csv";
+    }
+    void queryShowsLineTextEscaped()
+    {
+        QFETCH(QString, format);
+        const QString db = m_env->path("events.sqlite"), reg = m_env->path("reg.txt");
+        testsupport::writeFile(reg, "0712608150ABCD\x1b]0;x\x07\r\n");
+        collector::Store store;
+        QVERIFY2(store.open(db, &error), qPrintable(error));
+        QCOMPARE(store.ingest(reg, {}, 0, false, &error), 1);
+        const Run run = runProgram(program(), {"query", "--db", db, "--format", format});
+        QCOMPARE(run.status, 0);
+        QVERIFY2(run.out.contains("0712608150ABCD\\x1b]0;x\\x07"), qPrintable(run.out));
+        QVERIFY(!run.out.contains(QChar(0x1b)) && !run.out.contains(QChar(0x07)));
     }
 
     void killedAtRandomLosesAndDoublesNothing()
     {
-        testsupport::TestEnvironment env;
-        QString error;
-        QVERIFY2(env.registerControl(&error), qPrintable(error));
-        const QString db = env.path("events.sqlite"), reg = env.path("reg.txt");
+        const QString db = m_env->path("events.sqlite"), reg = m_env->path("reg.txt");
         rk40sim::Terminal terminal;
         const QStringList args{"--port", QString::fromStdString(terminal.slavePath()), "--db", db,
                                "--register-file", reg};
@@ -296,10 +308,7 @@ private slots:
 
     void portThatVanishesIsTakenBackWithoutRestart()
     {
-        testsupport::TestEnvironment env;
-        QString error;
-        QVERIFY2(env.registerControl(&error), qPrintable(error));
-        const QString db = env.path("events.sqlite"), reg = env.path("reg.txt"), link = env.path("ttyRK40");
+        const QString db = m_env->path("events.sqlite"), reg = m_env->path("reg.txt"), link = m_env->path("ttyRK40");
         rk40sim::Terminal steady;
         auto coming = std::make_unique<rk40sim::Terminal>();
         QVERIFY(QFile::link(QString::fromStdString(coming->slavePath()), link));
@@ -340,11 +349,8 @@ private slots:
 
     void mqttDeliversEveryEventAcrossABrokerRestart()
     {
-        testsupport::TestEnvironment env;
-        QString error;
-        QVERIFY2(env.registerControl(&error), qPrintable(error));
-        const QString db = env.path("events.sqlite"), reg = env.path("reg.txt");
-        const int port = freePort();
+        const QString db = m_env->path("events.sqlite"), reg = m_env->path("reg.txt");
+        const int port = testsupport::unusedPort();
         Broker broker(port);
         broker.start();
 

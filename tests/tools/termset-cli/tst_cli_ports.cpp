@@ -21,22 +21,18 @@ namespace {
 
 using testsupport::Run;
 
-Run runCli(const QStringList& args, const QString& program = {}, const QString& folder = {})
+QString cliPath() { return testsupport::TestEnvironment::programFolder() + "/termset-cli"; }
+
+// The program as it is, or as another user (through setpriv) from `folder`.
+Run runCli(const QStringList& args, const QStringList& asUser = {}, const QString& folder = {})
 {
+    if (asUser.isEmpty())
+        return testsupport::runProgram(cliPath(), args);
     QProcess p;
-    if (!folder.isEmpty())
-        p.setWorkingDirectory(folder);
-    const QString cli = testsupport::TestEnvironment::programFolder() + "/termset-cli";
-    if (program.isEmpty())
-        p.start(cli, args);
-    else
-        p.start(program, QStringList{"--reuid=nobody", "--regid=nogroup", "--clear-groups", cli} + args);
-    if (!p.waitForStarted(30000))
-        return {};
-    p.closeWriteChannel();
+    p.setWorkingDirectory(folder);
+    p.start("setpriv", asUser + QStringList{cliPath()} + args);
     p.waitForFinished(180000);
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardOutput()),
-            QString::fromUtf8(p.readAllStandardError())};
+    return {p.exitCode(), {}, QString::fromUtf8(p.readAllStandardError())};
 }
 
 QByteArray actFile()
@@ -146,7 +142,8 @@ private slots:
         QCOMPARE(QProcess::execute("chown", {"root:dialout", m_pty}), 0);
         QCOMPARE(QProcess::execute("chmod", {"0660", m_pty}), 0);
         // Started in a folder nobody may write to.
-        const Run read = runCli({"read", "--port", m_pty}, "setpriv", m_env->root());
+        const Run read = runCli({"read", "--port", m_pty}, {"--reuid=nobody", "--regid=nogroup", "--clear-groups"},
+                                m_env->root());
         QCOMPARE(read.status, 3);
         QVERIFY2(read.err.contains(QString("no permission to open %1, which belongs to the group dialout: add yourself "
                                            "to the group dialout and log in again")
@@ -158,6 +155,7 @@ private slots:
     // removal in the message (bench_removal times it).
     void removalMidRead()
     {
+        m_sim->setWireTiming(2400);   // the read is not over before the removal
         std::thread vanish([this] {
             if (m_sim->waitForCommand('a', 12, std::chrono::seconds(120)))
                 m_sim->disconnectNow();

@@ -160,8 +160,15 @@ private slots:
         const std::vector<FieldText> all = describeFields(cleared());
         // 26 rows of 7 fields, 4 LEDs of 2 lights, frequency and 4 contacts.
         QCOMPARE(int(all.size()), 28 * 7 + 8 + 5);
+        // Each field names its word: every row word once per column, the
+        // LED and random words on their own pages.
         int actions = 0, conditions = 0;
+        std::map<int, int> perWord;
         for (const FieldText& f : all) {
+            ++perWord[f.address];
+            QVERIFY(f.address >= 10 && f.address <= 39);
+            QCOMPARE(f.page == QLatin1String("LED"), f.address == 38);
+            QCOMPARE(f.page == QLatin1String("Random"), f.address == 39);
             if (f.column.endsWith(QLatin1String("Action"))) {
                 QCOMPARE(f.value, QString("No effect"));
                 ++actions;
@@ -172,6 +179,8 @@ private slots:
         }
         QCOMPARE(actions, 28 * 4);
         QCOMPARE(conditions, 28 * 2);
+        for (int a = 10; a <= 37; ++a)
+            QCOMPARE(perWord[a], 7);
 
         const QString text = showText(cleared());
         QVERIFY(text.startsWith("Reader 1\n"));
@@ -221,23 +230,6 @@ private slots:
         b.setWord(address, hex(after));
         QCOMPARE(diffLines(a, b), lines);
         QVERIFY(diffLines(b, b).isEmpty());
-    }
-
-    void fieldsNameTheirWord()
-    {
-        for (const FieldText& f : describeFields(cleared())) {
-            QVERIFY(f.address >= 10 && f.address <= 39);
-            if (f.page == QLatin1String("LED"))
-                QCOMPARE(f.address, 38);
-            if (f.page == QLatin1String("Random"))
-                QCOMPARE(f.address, 39);
-        }
-        // Every row word is described exactly once per column.
-        std::map<int, int> perWord;
-        for (const FieldText& f : describeFields(cleared()))
-            ++perWord[f.address];
-        for (int a = 10; a <= 37; ++a)
-            QCOMPARE(perWord[a], 7);
     }
 
     void textsFollowTheLanguage()
