@@ -41,7 +41,7 @@ void requestLowLatency(int fd)
     serial_struct info{};
     if (ioctl(fd, TIOCGSERIAL, &info) != 0)
         return;
-    info.flags |= ASYNC_LOW_LATENCY;
+    info.flags |= static_cast<int>(ASYNC_LOW_LATENCY); // a bit of the kernel's signed flags field
     (void)ioctl(fd, TIOCSSERIAL, &info);
 }
 
@@ -136,9 +136,9 @@ OpenResult SerialDevice::open(const QString& path, int baud)
     }
     (void)ioctl(fd.get(), TIOCEXCL);
     cfmakeraw(&tio);
-    tio.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS);
+    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS);
     tio.c_cflag |= CS8 | CLOCAL | CREAD;
-    tio.c_iflag &= ~(IXON | IXOFF | IXANY);
+    tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
     tio.c_cc[VMIN] = 0;
     tio.c_cc[VTIME] = 0;
     if (cfsetispeed(&tio, speed) != 0 || cfsetospeed(&tio, speed) != 0 || tcsetattr(fd.get(), TCSANOW, &tio) != 0
