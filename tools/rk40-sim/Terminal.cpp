@@ -592,7 +592,7 @@ bool Terminal::Impl::deliver(const Plan& plan, std::vector<std::uint8_t> answer)
         answer.resize(static_cast<std::size_t>(plan.truncate));
     if (plan.garbage > 0) {
         std::vector<std::uint8_t> noise;
-        for (int i = 0; i < plan.garbage; ++i)
+        for (std::size_t i = 0; i < static_cast<std::size_t>(plan.garbage); ++i)
             noise.push_back(static_cast<std::uint8_t>(kGarbage[i % std::strlen(kGarbage)]));
         answer.insert(answer.begin(), noise.begin(), noise.end());
     }
