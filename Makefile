@@ -16,7 +16,7 @@ deps:
 	@scripts/install-deps
 
 build: deps
-	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DRK40_SANITIZE=ON -DRK40_BENCH=ON >/dev/null
+	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DRK40_SANITIZE=ON -DRK40_BENCH=ON -DRK40_WERROR=ON >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS)
 
 test: build

@@ -25,7 +25,7 @@ void CRowPage::buildGrid(const GridSpec& g, const std::vector<RowSpec>& rows, co
 
     // One frame per relay: relays 1 and 2 span their Action and If
     // columns, relays 3 and 4 their single Action column.
-    const std::array<std::pair<int, int>, 4> relayCols{{{kR1Action, kR1If}, {kR2Action, kR2If}, {kR3Action, kR3Action}, {kR4Action, kR4Action}}};
+    const std::array<std::pair<std::size_t, std::size_t>, 4> relayCols{{{kR1Action, kR1If}, {kR2Action, kR2If}, {kR3Action, kR3Action}, {kR4Action, kR4Action}}};
     for (int r = 0; r < 4; ++r) {
         const auto [first, last] = relayCols[static_cast<std::size_t>(r)];
         const int left = g.colX[first] - kFrameMargin;
@@ -36,25 +36,25 @@ void CRowPage::buildGrid(const GridSpec& g, const std::vector<RowSpec>& rows, co
     // "Registration" is wider than its column: centre it over the box.
     const int regCentre = g.colX[kRegistration] + g.colW[kRegistration] / 2;
     addLabel(rowtext::kRegistration, regCentre - 26, g.headerTop, 52, kTextHeight, Qt::AlignCenter);
-    for (int c = kR1Action; c <= kR4Action; ++c)
-        addLabel(rowtext::kSubHeader + c, g.colX[c], g.subHeaderTop, g.colW[c], kTextHeight, Qt::AlignCenter);
+    for (std::size_t c = kR1Action; c <= kR4Action; ++c)
+        addLabel(rowtext::kSubHeader + static_cast<int>(c), g.colX[c], g.subHeaderTop, g.colW[c], kTextHeight, Qt::AlignCenter);
 
     for (std::size_t i = 0; i < rows.size() && i < rowY.size(); ++i) {
         const RowSpec& spec = rows[i];
         const int y = rowY[i];
         Row row;
         row.word = spec.word;
-        const std::array<int, 4> actionCols{kR1Action, kR2Action, kR3Action, kR4Action};
+        const std::array<std::size_t, 4> actionCols{kR1Action, kR2Action, kR3Action, kR4Action};
         for (std::size_t k = 0; k < 4; ++k) {
-            const int c = actionCols[k];
-            auto* edit = new CActionEdit(spec.ids[static_cast<std::size_t>(c)], this);
+            const std::size_t c = actionCols[k];
+            auto* edit = new CActionEdit(spec.ids[c], this);
             edit->setGeometry(units().rect(g.colX[c], y, g.colW[c], kFieldHeight));
             row.actions[k] = edit;
         }
-        const std::array<int, 2> ifCols{kR1If, kR2If};
+        const std::array<std::size_t, 2> ifCols{kR1If, kR2If};
         for (std::size_t k = 0; k < 2; ++k) {
-            const int c = ifCols[k];
-            auto* edit = new CConditionEdit(spec.ids[static_cast<std::size_t>(c)], static_cast<int>(k) + 1, this);
+            const std::size_t c = ifCols[k];
+            auto* edit = new CConditionEdit(spec.ids[c], static_cast<int>(k) + 1, this);
             edit->setGeometry(units().rect(g.colX[c], y, g.colW[c], kFieldHeight));
             row.conditions[k] = edit;
         }
@@ -73,9 +73,9 @@ void CRowPage::buildGrid(const GridSpec& g, const std::vector<RowSpec>& rows, co
         const QString rowCaption = i < static_cast<std::size_t>(rowCaptions.size())
             ? rowCaptions[static_cast<qsizetype>(i)]
             : text(rowtext::kRowLabel + static_cast<int>(i));
-        const auto columnName = [&](int c) {
+        const auto columnName = [&](std::size_t c) {
             const int relay = c <= kR1If ? 0 : c <= kR2If ? 1 : c == kR3Action ? 2 : 3;
-            return text(rowtext::kRelayHeader + relay) + QLatin1Char(' ') + text(rowtext::kSubHeader + c);
+            return text(rowtext::kRelayHeader + relay) + QLatin1Char(' ') + text(rowtext::kSubHeader + static_cast<int>(c));
         };
         for (std::size_t k = 0; k < 4; ++k)
             nameField(row.actions[k], {rowCaption, columnName(actionCols[k])});

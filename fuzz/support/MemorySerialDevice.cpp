@@ -5,6 +5,8 @@
 #include "MemoryLine.h"
 #include "SerialDevice.h"
 
+#include <fcntl.h>
+
 #include <utility>
 
 namespace fuzzline {
@@ -42,14 +44,14 @@ namespace serial {
 SerialDevice::~SerialDevice() { close(); }
 
 SerialDevice::SerialDevice(SerialDevice&& other) noexcept
-    : m_fd(std::exchange(other.m_fd, -1)), m_failed(other.m_failed), m_path(std::move(other.m_path))
+    : m_fd(std::move(other.m_fd)), m_failed(other.m_failed), m_path(std::move(other.m_path))
 {
 }
 
 SerialDevice& SerialDevice::operator=(SerialDevice&& other) noexcept
 {
     if (this != &other) {
-        m_fd = std::exchange(other.m_fd, -1);
+        m_fd = std::move(other.m_fd);
         m_failed = other.m_failed;
         m_path = std::move(other.m_path);
     }
@@ -58,7 +60,8 @@ SerialDevice& SerialDevice::operator=(SerialDevice&& other) noexcept
 
 OpenResult SerialDevice::open(const QString& path, int)
 {
-    m_fd = 0;
+    // Any real descriptor marks the device open; it is never read.
+    m_fd.reset(::open("/dev/null", O_RDONLY | O_CLOEXEC));
     m_failed = false;
     m_path = path;
     return OpenResult::Ok;
@@ -66,8 +69,8 @@ OpenResult SerialDevice::open(const QString& path, int)
 
 bool SerialDevice::close()
 {
-    const bool wasOpen = m_fd >= 0;
-    m_fd = -1;
+    const bool wasOpen = bool(m_fd);
+    m_fd.reset();
     return wasOpen;
 }
 
@@ -81,14 +84,14 @@ int SerialDevice::readByte(std::chrono::milliseconds)
 {
     auto& l = fuzzline::line();
     ++l.attempts;
-    if (m_fd < 0 || l.pos >= l.input.size())
+    if (!m_fd || l.pos >= l.input.size())
         return -1;
     return l.input[l.pos++];
 }
 
 std::size_t SerialDevice::write(const std::uint8_t* data, std::size_t size)
 {
-    if (m_fd < 0)
+    if (!m_fd)
         return 0;
     auto& l = fuzzline::line();
     l.output.insert(l.output.end(), data, data + size);

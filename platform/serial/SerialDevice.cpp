@@ -41,7 +41,7 @@ void requestLowLatency(int fd)
     serial_struct info{};
     if (ioctl(fd, TIOCGSERIAL, &info) != 0)
         return;
-    info.flags |= ASYNC_LOW_LATENCY;
+    info.flags |= static_cast<int>(ASYNC_LOW_LATENCY); // a bit of the kernel's signed flags field
     (void)ioctl(fd, TIOCSSERIAL, &info);
 }
 
@@ -53,7 +53,7 @@ SerialDevice::~SerialDevice()
 }
 
 SerialDevice::SerialDevice(SerialDevice&& other) noexcept
-    : m_fd(std::exchange(other.m_fd, -1)), m_failed(other.m_failed), m_baud(other.m_baud),
+    : m_fd(std::move(other.m_fd)), m_failed(other.m_failed), m_baud(other.m_baud),
       m_path(std::move(other.m_path)), m_status(std::move(other.m_status)), m_lockFile(std::move(other.m_lockFile))
 {
 }
@@ -62,7 +62,7 @@ SerialDevice& SerialDevice::operator=(SerialDevice&& other) noexcept
 {
     if (this != &other) {
         close();
-        m_fd = std::exchange(other.m_fd, -1);
+        m_fd = std::move(other.m_fd);
         m_failed = other.m_failed;
         m_baud = other.m_baud;
         m_path = std::move(other.m_path);
@@ -77,7 +77,9 @@ OpenResult SerialDevice::open(const QString& path, int baud)
     close();
     m_failed = false;
     m_status = {};
+    posix::UniqueFd fd;
     auto fail = [&](OpenResult result, PortProblem problem, const QString& reason) {
+        fd.reset();
         m_status = {problem, reason};
         m_lockFile.release();
         return result;
@@ -97,8 +99,8 @@ OpenResult SerialDevice::open(const QString& path, int baud)
         return fail(OpenResult::CannotOpen, PortProblem::Busy, busyReason(path, holder.text()));
 
     const QByteArray native = path.toLocal8Bit();
-    const int fd = ::open(native.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
+    fd.reset(::open(native.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (!fd) {
         const int error = errno;
         switch (error) {
         case ENOENT:
@@ -118,36 +120,34 @@ OpenResult SerialDevice::open(const QString& path, int baud)
     }
     // TIOCEXCL keeps other programs out, but root ignores it; the flock is
     // what two of our own processes (root or not) contend for.
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        ::close(fd);
+    if (flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+        fd.reset();
         m_lockFile.release(); // not to be named as the holder
         return fail(OpenResult::CannotOpen, PortProblem::Busy, busyReason(path, describeHolder(path)));
     }
 
     termios tio{};
-    if (tcgetattr(fd, &tio) != 0) {
+    if (tcgetattr(fd.get(), &tio) != 0) {
         const bool notSerial = errno == ENOTTY || errno == EINVAL;
-        ::close(fd);
         if (notSerial)
             return fail(OpenResult::CannotOpen, PortProblem::NotSerial, notSerialReason(path));
         return fail(OpenResult::CannotReadSettings, PortProblem::Other,
                     QStringLiteral("the settings of %1 cannot be read").arg(path));
     }
-    (void)ioctl(fd, TIOCEXCL);
+    (void)ioctl(fd.get(), TIOCEXCL);
     cfmakeraw(&tio);
-    tio.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS);
+    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS);
     tio.c_cflag |= CS8 | CLOCAL | CREAD;
-    tio.c_iflag &= ~(IXON | IXOFF | IXANY);
+    tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
     tio.c_cc[VMIN] = 0;
     tio.c_cc[VTIME] = 0;
-    if (cfsetispeed(&tio, speed) != 0 || cfsetospeed(&tio, speed) != 0 || tcsetattr(fd, TCSANOW, &tio) != 0
-        || (!listed && !setBaudRateByNumber(fd, baud))) {
-        ::close(fd);
+    if (cfsetispeed(&tio, speed) != 0 || cfsetospeed(&tio, speed) != 0 || tcsetattr(fd.get(), TCSANOW, &tio) != 0
+        || (!listed && !setBaudRateByNumber(fd.get(), baud))) {
         return fail(OpenResult::SettingsRefused, PortProblem::Other,
                     QStringLiteral("%1 refuses %2 baud, 8N1").arg(path).arg(baud));
     }
-    requestLowLatency(fd);
-    m_fd = fd;
+    requestLowLatency(fd.get());
+    m_fd = std::move(fd);
     m_baud = baud;
     m_path = path;
     return OpenResult::Ok;
@@ -155,12 +155,11 @@ OpenResult SerialDevice::open(const QString& path, int baud)
 
 bool SerialDevice::close()
 {
-    if (m_fd < 0)
+    if (!m_fd)
         return true;
-    const int fd = std::exchange(m_fd, -1);
-    (void)ioctl(fd, TIOCNXCL);
-    (void)flock(fd, LOCK_UN);
-    const bool closed = ::close(fd) == 0;
+    (void)ioctl(m_fd.get(), TIOCNXCL);
+    (void)flock(m_fd.get(), LOCK_UN);
+    const bool closed = m_fd.reset();
     m_lockFile.release();
     return closed;
 }
@@ -173,17 +172,17 @@ void SerialDevice::markRemoved()
 
 void SerialDevice::purge()
 {
-    if (m_fd < 0)
+    if (!m_fd)
         return;
-    (void)tcflush(m_fd, TCIFLUSH);
-    (void)tcflush(m_fd, TCOFLUSH);
+    (void)tcflush(m_fd.get(), TCIFLUSH);
+    (void)tcflush(m_fd.get(), TCOFLUSH);
 }
 
 bool SerialDevice::waitReadable(std::chrono::milliseconds timeout) const
 {
-    if (m_fd < 0 || m_failed)
+    if (!m_fd || m_failed)
         return true;
-    pollfd p{m_fd, POLLIN, 0};
+    pollfd p{m_fd.get(), POLLIN, 0};
     int n;
     do {
         n = ::poll(&p, 1, static_cast<int>(timeout.count()));
@@ -193,9 +192,9 @@ bool SerialDevice::waitReadable(std::chrono::milliseconds timeout) const
 
 int SerialDevice::readByte(std::chrono::milliseconds timeout)
 {
-    if (m_fd < 0 || m_failed)
+    if (!m_fd || m_failed)
         return -1;
-    pollfd p{m_fd, POLLIN, 0};
+    pollfd p{m_fd.get(), POLLIN, 0};
     const int ms = static_cast<int>(timeout.count());
     int n;
     do {
@@ -205,7 +204,7 @@ int SerialDevice::readByte(std::chrono::milliseconds timeout)
         return -1;
     if (p.revents & POLLIN) {
         std::uint8_t byte = 0;
-        const ssize_t got = ::read(m_fd, &byte, 1);
+        const ssize_t got = ::read(m_fd.get(), &byte, 1);
         if (got == 1)
             return byte;
         // Nothing to read although poll said there was: a terminal that
@@ -226,11 +225,11 @@ int SerialDevice::readByte(std::chrono::milliseconds timeout)
 
 std::size_t SerialDevice::write(const std::uint8_t* data, std::size_t size)
 {
-    if (m_fd < 0 || m_failed)
+    if (!m_fd || m_failed)
         return 0;
     std::size_t done = 0;
     while (done < size) {
-        const ssize_t n = ::write(m_fd, data + done, size - done);
+        const ssize_t n = ::write(m_fd.get(), data + done, size - done);
         if (n > 0) {
             done += std::size_t(n);
             continue;
@@ -238,7 +237,7 @@ std::size_t SerialDevice::write(const std::uint8_t* data, std::size_t size)
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && errno == EAGAIN) {
-            pollfd p{m_fd, POLLOUT, 0};
+            pollfd p{m_fd.get(), POLLOUT, 0};
             if (::poll(&p, 1, 1000) > 0 && !(p.revents & (POLLHUP | POLLERR | POLLNVAL)))
                 continue;
             if (p.revents & POLLHUP) {

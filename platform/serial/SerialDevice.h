@@ -6,6 +6,7 @@
 
 #include "PortLocks.h"
 #include "PortStatus.h"
+#include "UniqueFd.h"
 
 #include <QString>
 
@@ -40,7 +41,7 @@ public:
     OpenResult open(const QString& path, int baud);
     // Closes the device; safe when not open. Returns false when close failed.
     bool close();
-    bool isOpen() const { return m_fd >= 0; }
+    bool isOpen() const { return bool(m_fd); }
     QString path() const { return m_path; }
     int baud() const { return m_baud; }
     // Why the last open failed, or that the device went away since.
@@ -71,7 +72,7 @@ public:
 private:
     void markRemoved();
 
-    int m_fd = -1;
+    posix::UniqueFd m_fd;
     bool m_failed = false;
     int m_baud = 0;
     QString m_path;

@@ -275,9 +275,9 @@ QByteArray GatewaySimulator::answer(QByteArrayView requestText)
 
     if (command == "gEPT") {
         QByteArray data;
-        for (int address = 10; address <= 39; ++address) {
+        for (std::size_t address = 10; address <= 39; ++address) {
             char item[16];
-            std::snprintf(item, sizeof item, "%04d,%05d;", address, static_cast<int>(terminal.eeprom[address]));
+            std::snprintf(item, sizeof item, "%04zu,%05d;", address, static_cast<int>(terminal.eeprom[address]));
             data += item;
         }
         return reply(kOk, data + '.');

@@ -12,6 +12,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QList>
 #include <QSettings>
 #include <QSocketNotifier>
 #include <QTextStream>
@@ -354,14 +355,14 @@ int runQuery(const QStringList& argList)
         std::vector<QStringList> table{header};
         for (const auto& r : rows)
             table.push_back(fields(r));
-        std::vector<qsizetype> width(header.size(), 0);
+        QList<qsizetype> width(header.size(), 0);
         for (const auto& line : table)
             for (qsizetype i = 0; i < line.size(); ++i)
-                width[size_t(i)] = std::max(width[size_t(i)], line[i].size());
+                width[i] = std::max(width[i], line[i].size());
         for (const auto& line : table) {
             QString text;
             for (qsizetype i = 0; i < line.size(); ++i)
-                text += (i ? "  " : "") + line[i].leftJustified(i + 1 < line.size() ? width[size_t(i)] : 0);
+                text += (i ? "  " : "") + line[i].leftJustified(i + 1 < line.size() ? width[i] : 0);
             out << text << "\n";
         }
     }

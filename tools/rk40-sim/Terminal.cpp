@@ -4,6 +4,8 @@
 
 #include "rk40sim/Terminal.h"
 
+#include "UniqueFd.h"
+
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -191,13 +193,14 @@ struct Terminal::Impl {
     std::atomic<bool> stop{false};
     std::atomic<bool> isConnected{true};
     std::atomic<bool> disconnectRequested{false};
-    int wakeRead = -1;
-    int wakeWrite = -1;
+    posix::UniqueFd wakeRead;
+    posix::UniqueFd wakeWrite;
     std::thread thread;
 
     // --- service thread only (and the destructor after the join) ---
-    int master = -1;
-    int keep = -1;  // our own slave descriptor: keeps the line up and raw between PC sessions
+    // Declared in this order so that the master closes first.
+    posix::UniqueFd keep;  // our own slave descriptor: keeps the line up and raw between PC sessions
+    posix::UniqueFd master;
     std::deque<std::pair<std::uint8_t, Clock::time_point>> inbuf;
     std::optional<std::uint8_t> pushback;
     Clock::time_point rxWire{};
@@ -253,38 +256,32 @@ struct Terminal::Impl {
 
 Terminal::Impl::Impl()
 {
-    master = posix_openpt(O_RDWR | O_NOCTTY);
-    if (master < 0)
+    master.reset(posix_openpt(O_RDWR | O_NOCTTY));
+    if (!master)
         throw std::runtime_error(std::string("rk40-sim: no pseudo-terminal: ") + std::strerror(errno));
-    auto fail = [this](const char* what) {
+    // The descriptors taken so far close as the members unwind.
+    auto fail = [](const char* what) {
         const int err = errno;
-        if (keep >= 0)
-            ::close(keep);
-        ::close(master);
-        if (wakeRead >= 0) {
-            ::close(wakeRead);
-            ::close(wakeWrite);
-        }
         throw std::runtime_error(std::string("rk40-sim: ") + what + ": " + std::strerror(err));
     };
-    if (fcntl(master, F_SETFD, FD_CLOEXEC) != 0 || grantpt(master) != 0 || unlockpt(master) != 0)
+    if (fcntl(master.get(), F_SETFD, FD_CLOEXEC) != 0 || grantpt(master.get()) != 0 || unlockpt(master.get()) != 0)
         fail("cannot unlock the pseudo-terminal");
     char name[256];
-    if (ptsname_r(master, name, sizeof name) != 0)
+    if (ptsname_r(master.get(), name, sizeof name) != 0)
         fail("no slave name");
     slave = name;
-    keep = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (keep < 0)
+    keep.reset(::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC));
+    if (!keep)
         fail("cannot open the slave side");
-    setRaw(keep);
-    setRaw(master);
-    if (fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK) != 0)
+    setRaw(keep.get());
+    setRaw(master.get());
+    if (fcntl(master.get(), F_SETFL, fcntl(master.get(), F_GETFL) | O_NONBLOCK) != 0)
         fail("cannot make the master non-blocking");
     int pipeFds[2];
     if (pipe(pipeFds) != 0)
         fail("no wake pipe");
-    wakeRead = pipeFds[0];
-    wakeWrite = pipeFds[1];
+    wakeRead.reset(pipeFds[0]);
+    wakeWrite.reset(pipeFds[1]);
     for (int fd : pipeFds) {
         fcntl(fd, F_SETFD, FD_CLOEXEC);
         fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
@@ -298,18 +295,12 @@ Terminal::Impl::~Impl()
     wake();
     if (thread.joinable())
         thread.join();
-    if (master >= 0)
-        ::close(master);
-    if (keep >= 0)
-        ::close(keep);
-    ::close(wakeRead);
-    ::close(wakeWrite);
 }
 
 void Terminal::Impl::wake()
 {
     const char c = 1;
-    [[maybe_unused]] ssize_t n = ::write(wakeWrite, &c, 1);  // a full pipe is awake enough
+    [[maybe_unused]] ssize_t n = ::write(wakeWrite.get(), &c, 1);  // a full pipe is awake enough
 }
 
 Clock::duration Terminal::Impl::byteTime() const
@@ -329,7 +320,7 @@ void Terminal::Impl::run()
     while (!stop) {
         disconnectIfAsked();
         std::optional<Clock::time_point> floodAt;
-        if (master < 0) {
+        if (!master) {
             failQueuedBlocks();
         } else if (!pushback && inbuf.empty() && !inputPending()) {
             std::optional<Block> next;
@@ -370,7 +361,7 @@ void Terminal::Impl::run()
 
 bool Terminal::Impl::inputPending()
 {
-    pollfd p{master, POLLIN, 0};
+    pollfd p{master.get(), POLLIN, 0};
     return ::poll(&p, 1, 0) > 0 && (p.revents & POLLIN);
 }
 
@@ -386,8 +377,8 @@ bool Terminal::Impl::fillInput(Clock::time_point deadline, bool wakeReturns, boo
             return false;
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
         const int timeoutMs = static_cast<int>(std::min<long long>(left, 200));
-        pollfd p[2] = {{wakeRead, POLLIN, 0}, {master, POLLIN, 0}};
-        const nfds_t count = master >= 0 ? 2 : 1;
+        pollfd p[2] = {{wakeRead.get(), POLLIN, 0}, {master.get(), POLLIN, 0}};
+        const nfds_t count = master ? 2 : 1;
         const int r = ::poll(p, count, timeoutMs);
         if (r < 0) {
             if (errno == EINTR)
@@ -396,7 +387,7 @@ bool Terminal::Impl::fillInput(Clock::time_point deadline, bool wakeReturns, boo
         }
         if (p[0].revents & POLLIN) {
             char drain[64];
-            while (::read(wakeRead, drain, sizeof drain) > 0) {
+            while (::read(wakeRead.get(), drain, sizeof drain) > 0) {
             }
             if (disconnectIfAsked())
                 return false;
@@ -407,7 +398,7 @@ bool Terminal::Impl::fillInput(Clock::time_point deadline, bool wakeReturns, boo
         }
         if (count == 2 && (p[1].revents & POLLIN)) {
             std::uint8_t buf[512];
-            const ssize_t n = ::read(master, buf, sizeof buf);
+            const ssize_t n = ::read(master.get(), buf, sizeof buf);
             if (n > 0) {
                 const auto at = Clock::now();
                 {
@@ -498,7 +489,7 @@ bool Terminal::Impl::disconnectIfAsked()
 {
     if (!disconnectRequested.exchange(false))
         return false;
-    if (master >= 0)
+    if (master)
         disconnect();
     return true;
 }
@@ -506,8 +497,8 @@ bool Terminal::Impl::disconnectIfAsked()
 bool Terminal::Impl::writeWire(const std::uint8_t* p, std::size_t n)
 {
     std::size_t done = 0;
-    while (done < n && master >= 0) {
-        const ssize_t w = ::write(master, p + done, n - done);
+    while (done < n && master) {
+        const ssize_t w = ::write(master.get(), p + done, n - done);
         if (w > 0) {
             {
                 std::lock_guard lock(mutex);
@@ -523,7 +514,7 @@ bool Terminal::Impl::writeWire(const std::uint8_t* p, std::size_t n)
             const auto until = Clock::now() + std::chrono::milliseconds(kWriteRoomTimeoutMs);
             bool room = false;
             while (!stop && !room && Clock::now() < until) {
-                pollfd pf{master, POLLOUT, 0};
+                pollfd pf{master.get(), POLLOUT, 0};
                 room = ::poll(&pf, 1, 50) > 0 && (pf.revents & POLLOUT);
             }
             if (room)
@@ -574,18 +565,15 @@ void Terminal::Impl::disconnect()
 {
     // Let the PC take what was already sent: closing the master drops the
     // slave's unread input, while a real line would have delivered it.
-    if (keep >= 0) {
+    if (keep) {
         std::this_thread::sleep_for(20ms);
         const auto until = Clock::now() + kDrainBeforeDisconnect;
         int pending = 0;
-        while (!stop && Clock::now() < until && ::ioctl(keep, TIOCINQ, &pending) == 0 && pending > 0)
+        while (!stop && Clock::now() < until && ::ioctl(keep.get(), TIOCINQ, &pending) == 0 && pending > 0)
             std::this_thread::sleep_for(5ms);
     }
-    if (master >= 0)
-        ::close(master);
-    if (keep >= 0)
-        ::close(keep);
-    master = keep = -1;
+    master.reset();
+    keep.reset();
     inbuf.clear();
     pushback.reset();
     isConnected = false;
@@ -604,7 +592,7 @@ bool Terminal::Impl::deliver(const Plan& plan, std::vector<std::uint8_t> answer)
         answer.resize(static_cast<std::size_t>(plan.truncate));
     if (plan.garbage > 0) {
         std::vector<std::uint8_t> noise;
-        for (int i = 0; i < plan.garbage; ++i)
+        for (std::size_t i = 0; i < static_cast<std::size_t>(plan.garbage); ++i)
             noise.push_back(static_cast<std::uint8_t>(kGarbage[i % std::strlen(kGarbage)]));
         answer.insert(answer.begin(), noise.begin(), noise.end());
     }
