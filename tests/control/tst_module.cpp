@@ -36,30 +36,6 @@ private slots:
         m_env.reset();
     }
 
-    void registrationEntries()
-    {
-        QString error;
-        QVERIFY2(m_env->registerControl(&error), qPrintable(error));
-        Registry reg;
-        const QString module = QFileInfo(TestEnvironment::controlModulePath()).absoluteFilePath();
-        const QString ctl = QString("CLSID/") + kControlClsid;
-        QCOMPARE(reg.value(ctl, "ProgID").toString(), QString("RK40COMM.RK40CommCtrl.1"));
-        QCOMPARE(reg.value(ctl, "InprocServer32").toString(), module);
-        QVERIFY(reg.value(ctl, "Insertable").isValid());
-        QCOMPARE(reg.value(ctl, "MiscStatus").toString(), QString::number(0x20191));
-        QCOMPARE(reg.value(ctl, "ToolboxBitmap32").toString(), module + ", 1");
-        QCOMPARE(reg.value(ctl, "TypeLib").toString(), QString(kLibId));
-        QCOMPARE(reg.value("ProgID/RK40COMM.RK40CommCtrl.1", "CLSID").toString(), QString(kControlClsid));
-        QCOMPARE(reg.value("ProgID/RK40COMM.RK40CommPropPage.1", "CLSID").toString(), QString(kPageClsid));
-
-        const QString lib = QString("TypeLib/%1/1.0").arg(kLibId);
-        QCOMPARE(reg.value(lib, "Name").toString(), QString("RK40COMMLib"));
-        QCOMPARE(reg.value(lib + "/Interface/_DRK40Comm", "DISPID 0037").toString(),
-                 QString("I2 WriteEEPR(I2 address, I4 contents)"));
-        QCOMPARE(reg.value(lib + "/Interface/_DRK40CommEvents", "DISPID 0002").toString(), QString("event RxRegs(I2 recNo)"));
-        QCOMPARE(reg.value(lib + "/CoClass/RK40Comm", "CLSID").toString(), QString(kControlClsid));
-    }
-
     void unregisterRemovesExactlyWhatWasAdded()
     {
         // Something of another module's stays untouched.
@@ -174,7 +150,6 @@ private slots:
         QCOMPARE(QString(description()), QString("RK40Comm OLE Control Module"));
         QCOMPARE(QString(protocol()), QString("6.29"));
     }
-
 private:
     template <class Fn>
     Fn entry(const char* name)

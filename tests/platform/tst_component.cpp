@@ -155,16 +155,6 @@ private slots:
         lib.libid = "{B0000000-0000-0000-0000-000000000002}";
         QCOMPARE(registerTypeLib(reg, lib, "/x.so"), SELFREG_E_TYPELIB);
     }
-
-    void createInstanceExplainsMissingClasses()
-    {
-        testsupport::TestEnvironment env;
-        HRESULT hr = S_OK;
-        QString error;
-        QVERIFY(!createInstance("Nobody.Here.1", &hr, &error));
-        QCOMPARE(hr, REGDB_E_CLASSNOTREG);
-        QVERIFY(error.contains("Nobody.Here.1"));
-    }
 };
 
 QTEST_GUILESS_MAIN(ComponentTest)
