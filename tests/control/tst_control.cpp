@@ -113,21 +113,6 @@ private slots:
         QCOMPARE(other.open(peer.slavePath(), 9600), serial::OpenResult::Ok);
     }
 
-    void portHeldByAnotherProgram()
-    {
-        PtyPeer peer;
-        serial::SerialDevice holder;
-        QCOMPARE(holder.open(peer.slavePath(), 9600), serial::OpenResult::Ok);
-        CRK40CommCtrl c;
-        call(c, dispid::DestroyTerminal); // harmless without InitTerminal
-        QCOMPARE(open(c, peer, false), false);
-        QCOMPARE(c.statusBits(), 1);
-        // Still no exchange lock.
-        QCOMPARE(call(c, dispid::ReadEEPR, {i2(10)}), i2(-1));
-        QCOMPARE(call(c, dispid::WriteEEPR, {i2(10), 32768}), i2(-1));
-        call(c, dispid::DestroyTerminal);
-    }
-
     void baudRateWithoutAConstant()
     {
         PtyPeer peer;
