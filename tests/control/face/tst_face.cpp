@@ -4,12 +4,14 @@
 #include "CRK40CommAboutBox.h"
 #include "RecordingPrompter.h"
 #include "CRK40CommFace.h"
+#include "CRK40CommPropPageWidget.h"
 #include "FaceTexts.h"
 #include "FaceWiring.h"
 #include "StatusPictures.h"
 #include "FacePixels.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTimer>
@@ -143,6 +145,36 @@ private slots:
         QCOMPARE(faceString(str::PropPageName), QStringLiteral("RK40Comm Property Page"));
         QCOMPARE(faceString(str::General), QStringLiteral("General"));
         QVERIFY(faceString(3).isEmpty());
+    }
+
+    void saveScreens()
+    {
+        // Pictures for a person to look at (make screenshots).
+        const QString dir = qEnvironmentVariable("TERMSET_SCREENSHOT_DIR");
+        if (dir.isEmpty())
+            QSKIP("TERMSET_SCREENSHOT_DIR is not set");
+        QVERIFY(QDir().mkpath(dir));
+        const QDir out(dir);
+        for (int status : {3, 1, 2, 0}) {
+            const int id = rk40::face::pictureForStatus(status);
+            for (int side : {48, 96, 192}) {
+                const QString name = QStringLiteral("status%1-bitmap%2-%3.png").arg(status).arg(id).arg(side);
+                QVERIFY(statusPicture(id, QSize(side, side)).save(out.filePath(name)));
+            }
+        }
+        QVERIFY(toolboxBitmap().scaled(64, 60).save(out.filePath("toolbox-x4.png")));
+        QVERIFY(toolboxBitmap().save(out.filePath("toolbox.png")));
+        QVERIFY(controlIcon().pixmap(32, 32).save(out.filePath("icon32.png")));
+        {
+            CRK40CommAboutBox box;
+            box.adjustSize();
+            QVERIFY(box.grab().save(out.filePath("aboutbox.png")));
+        }
+        {
+            CRK40CommPropPage page;
+            page.resize(250, 110);
+            QVERIFY(page.grab().save(out.filePath("proppage.png")));
+        }
     }
 };
 
