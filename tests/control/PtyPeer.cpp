@@ -87,12 +87,6 @@ void PtyPeer::writeAll(const QByteArray& bytes)
     }
 }
 
-bool PtyPeer::waitIdle(std::chrono::milliseconds timeout)
-{
-    std::unique_lock lock(m_mutex);
-    return m_changed.wait_for(lock, timeout, [&] { return m_steps.empty() && !m_stepRunning; });
-}
-
 bool PtyPeer::waitReceived(int count, std::chrono::milliseconds timeout)
 {
     std::unique_lock lock(m_mutex);

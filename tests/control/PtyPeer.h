@@ -36,8 +36,6 @@ public:
     // Sends at once, outside the script.
     void sendNow(const QByteArray& bytes);
 
-    // Whether every step has run (waits up to `timeout`).
-    bool waitIdle(std::chrono::milliseconds timeout = std::chrono::seconds(10));
     // Waits until the PC has sent at least `count` bytes in all.
     bool waitReceived(int count, std::chrono::milliseconds timeout = std::chrono::seconds(10));
 

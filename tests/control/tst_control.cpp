@@ -2,11 +2,9 @@
 // access and the on-line reception, end to end over pseudo-terminals.
 
 #include "CRK40CommCtrl.h"
-#include "CodePage.h"
 #include "TestBytes.h"
 #include "ControlTestSupport.h"
 #include "PropertyBag.h"
-#include "RecordingPrompter.h"
 #include "PtyPeer.h"
 #include "SerialDevice.h"
 #include "TestEnvironment.h"
@@ -37,21 +35,6 @@ private slots:
 
     void cleanup() { QCOMPARE(CRK40CommCtrl::liveObjects(), 0); }
 
-    void typeLibraryDescribesEveryMember()
-    {
-        const component::TypeLibInfo& lib = rk40::typeLibrary();
-        QCOMPARE(lib.events.name, QString("_DRK40CommEvents"));
-        QCOMPARE(lib.coclass.name, QString("RK40Comm"));
-        for (int id = 1; id <= 43; ++id)
-            QVERIFY2(lib.dispatch.member(id), qPrintable(QString::number(id)));
-        QVERIFY(lib.dispatch.member(-552));
-        QCOMPARE(lib.dispatch.members.size(), std::size_t(44));
-        QCOMPARE(component::signature(*lib.dispatch.member(dispid::EepromLoc)), QString("property BSTR EepromLoc[I2 address]"));
-        QCOMPARE(lib.dispatch.member(dispid::EepromLoc)->indexCount, 256);
-        QCOMPARE(lib.dispatch.member(dispid::TimeArr)->indexCount, 32);
-        QVERIFY(lib.events.event(1) && lib.events.event(-600) && lib.events.event(-601));
-    }
-
     void persistenceUsesTheNamesAndOrder()
     {
         CRK40CommCtrl c;
@@ -62,38 +45,6 @@ private slots:
         const QVariantList defaults{QString("reg.txt"), 0, QString("'Bar dan!"), -1, true, true, 9600};
         for (int i = 0; i < defaults.size(); ++i)
             QCOMPARE(bag.read(bag.names().at(i + 4)).toString(), defaults.at(i).toString());
-    }
-
-    void persistenceRoundTrip()
-    {
-        component::PropertyBag bag;
-        {
-            CRK40CommCtrl c;
-            put(c, dispid::AsciiFileName, "/var/log/rk40.txt");
-            put(c, dispid::IDTPrevRx, i2(12));
-            put(c, dispid::WorkOnLine, false);
-            put(c, dispid::BaudRate, 2400);
-            put(c, dispid::Firmware, "not persisted");
-            QVERIFY(c.isDirty());
-            c.save(bag);
-            QVERIFY(!c.isDirty());
-        }
-        // Through the text form a container keeps in a file.
-        bool ok = false;
-        const component::PropertyBag reread = component::PropertyBag::fromText(bag.toText(), &ok);
-        QVERIFY(ok);
-        CRK40CommCtrl d;
-        QCOMPARE(d.load(reread), component::S_OK);
-        QCOMPARE(get(d, dispid::AsciiFileName).toString(), QString("/var/log/rk40.txt"));
-        QCOMPARE(get(d, dispid::IDTPrevRx).toInt(), 12);
-        QCOMPARE(get(d, dispid::WorkOnLine).toBool(), false);
-        QCOMPARE(get(d, dispid::BaudRate).toInt(), 2400);
-        QVERIFY(get(d, dispid::Firmware).toString().isEmpty());
-        QVERIFY(!d.isDirty());
-
-        d.initNew();
-        QCOMPARE(get(d, dispid::BaudRate).toInt(), 9600);
-        QCOMPARE(get(d, dispid::IDTPrevRx).toInt(), -1);
     }
 
     void loadKeepsDefaultsForMissingOrWrongValues()
@@ -127,30 +78,6 @@ private slots:
         }
     }
 
-    void recordArrayPuts_data()
-    {
-        QTest::addColumn<int>("member");
-        QTest::addColumn<QString>("value");
-        QTest::addColumn<QString>("stored");
-        QTest::newRow("date this decade") << int(dispid::DateArr) << "05013" << "05.01.03";
-        QTest::newRow("time") << int(dispid::TimeArr) << "0930" << "09:30";
-        QTest::newRow("action B") << int(dispid::ActionArr) << "B" << "S4Z";
-        QTest::newRow("action 1F keeps the entry") << int(dispid::ActionArr) << "1F" << "E4";
-        QTest::newRow("card unchanged") << int(dispid::CardArr) << "0001234A" << "0001234A";
-        QTest::newRow("terminal number unchanged") << int(dispid::TermNoArr) << "3" << "3";
-    }
-
-    void recordArrayPuts()
-    {
-        QFETCH(int, member);
-        QFETCH(QString, value);
-        CRK40CommCtrl c;
-        c.setClock([] { return QDateTime(QDate(2003, 6, 1), QTime(12, 0)); });
-        putAt(c, dispid::ActionArr, 4, "F"); // E4, kept by a value above 15
-        QVERIFY(component::succeeded(putAt(c, member, 4, value)));
-        QTEST(getAt(c, member, 4).toString(), "stored");
-    }
-
     void languageOfTheWeekdayNames_data()
     {
         QTest::addColumn<QStringList>("uiLanguages");
@@ -173,16 +100,6 @@ private slots:
         QVERIFY(controlString(109, language).isEmpty());
     }
 
-    void codePageReplacesWhatItLacks()
-    {
-        const CodePage page; // windows-1250
-        // A character the page lacks (three UTF-8 bytes) goes out as one "?";
-        // a byte the page leaves undefined comes in as U+FFFD.
-        QCOMPARE(page.fromUnicode(QString::fromUtf8("\xC5\x90\xE6\x97\xA5x")), std::string("\xD5?x"));
-        QCOMPARE(page.toUnicode("\xD5\x98x"), QString::fromUtf8("\xC5\x90\xEF\xBF\xBDx"));
-        QCOMPARE(CodePage("no-such-page").name(), QString("windows-1250"));
-    }
-
     void registerFileInMissingFolder()
     {
         PtyPeer peer;
@@ -194,21 +111,6 @@ private slots:
         // The port was not touched: another program can open it.
         serial::SerialDevice other;
         QCOMPARE(other.open(peer.slavePath(), 9600), serial::OpenResult::Ok);
-    }
-
-    void portHeldByAnotherProgram()
-    {
-        PtyPeer peer;
-        serial::SerialDevice holder;
-        QCOMPARE(holder.open(peer.slavePath(), 9600), serial::OpenResult::Ok);
-        CRK40CommCtrl c;
-        call(c, dispid::DestroyTerminal); // harmless without InitTerminal
-        QCOMPARE(open(c, peer, false), false);
-        QCOMPARE(c.statusBits(), 1);
-        // Still no exchange lock.
-        QCOMPARE(call(c, dispid::ReadEEPR, {i2(10)}), i2(-1));
-        QCOMPARE(call(c, dispid::WriteEEPR, {i2(10), 32768}), i2(-1));
-        call(c, dispid::DestroyTerminal);
     }
 
     void baudRateWithoutAConstant()
@@ -224,45 +126,6 @@ private slots:
         put(c, dispid::BaudRate, 0);
         QCOMPARE(open(c, peer, false), false);
         QCOMPARE(c.statusBits(), 1);
-    }
-
-    void portNumbers_data()
-    {
-        QTest::addColumn<int>("portNum");
-        QTest::addColumn<int>("com");
-        QTest::newRow("0 is COM1") << 0 << 1;
-        QTest::newRow("9 is COM10") << 9 << 10;
-        QTest::newRow("10 is COM1") << 10 << 1;
-    }
-
-    void portNumbers()
-    {
-        QFETCH(int, portNum);
-        QFETCH(int, com);
-        PtyPeer first, wanted;
-        pointComTo(1, first.slavePath());
-        pointComTo(com, wanted.slavePath());
-        CRK40CommCtrl c;
-        put(c, dispid::AsciiFileName, m_env->path("reg.txt"));
-        put(c, dispid::WorkOnLine, false);
-        QCOMPARE(call(c, dispid::InitTerminal, {i2(portNum)}), QVariant(true));
-        QCOMPARE(c.portName(), QString("COM%1").arg(com));
-        QCOMPARE(c.portDevicePath(), wanted.slavePath());
-        QCOMPARE(c.statusBits(), 3);
-        QVERIFY(!c.receptionRunning());
-        call(c, dispid::DestroyTerminal);
-        QCOMPARE(c.statusBits(), 1);
-    }
-
-    void commandsOnAPortWithoutTerminal()
-    {
-        PtyPeer silent;
-        CRK40CommCtrl c;
-        QVERIFY(open(c, silent, false));
-        QCOMPARE(call(c, dispid::ReadEEPR, {i2(10)}), i2(1));
-        QCOMPARE(call(c, dispid::WriteEEPR, {i2(10), 32768}), i2(1));
-        QTest::qSleep(20);
-        COMPARE_BYTES(silent.received(), QByteArray("\x01\x01"));
     }
 
     void writeEeprom_data()
@@ -286,30 +149,6 @@ private slots:
         COMPARE_BYTES(peer.received(), QByteArray("\x01" "bb" "0A8000" "\x79"));
     }
 
-    void readEeprom_data()
-    {
-        QTest::addColumn<QByteArray>("answer");
-        QTest::addColumn<int>("result");
-        QTest::addColumn<QString>("stored");
-        QTest::newRow("good") << ("x" + withChecksum("8C41")) << 0 << "8C41";
-        QTest::newRow("terminal's case kept") << ("x" + withChecksum("beef")) << 0 << "beef";
-        QTest::newRow("bad checksum") << (QByteArray("x8C41") + char(("x" + withChecksum("8C41")).back() ^ 2)) << 3 << "keep";
-        QTest::newRow("stops after three bytes") << QByteArray("x8C") << -3 << "keep";
-    }
-
-    void readEeprom()
-    {
-        QFETCH(QByteArray, answer);
-        PtyPeer peer;
-        CRK40CommCtrl c;
-        QVERIFY(open(c, peer, false));
-        putAt(c, dispid::EepromLoc, 10, "keep");
-        peer.expect(1).send(b(0x06)).expect(2 + 3).send(answer);
-        QTEST(call(c, dispid::ReadEEPR, {i2(10)}).toInt(), "result");
-        COMPARE_BYTES(peer.received(), QByteArray("\x01" "aa" "0Aq"));
-        QTEST(getAt(c, dispid::EepromLoc, 10).toString(), "stored");
-    }
-
     void argumentsOutsideTheFrameAreRefused()
     {
         PtyPeer peer;
@@ -318,37 +157,6 @@ private slots:
         QCOMPARE(c.ReadEEPR(256), qint16(-4));
         QCOMPARE(c.WriteEEPR(10, 65536), qint16(-4));
         QCOMPARE(peer.received(), QByteArray());
-    }
-
-    void afterDestroyTerminal()
-    {
-        PtyPeer peer;
-        CRK40CommCtrl c;
-        QVERIFY(open(c, peer, false));
-        call(c, dispid::DestroyTerminal);
-        // The lock is there, the port is not: the not-ready code, nothing sent.
-        QCOMPARE(call(c, dispid::ReadEEPR, {i2(10)}), i2(1));
-        QCOMPARE(call(c, dispid::WriteEEPR, {i2(10), 1}), i2(1));
-        QCOMPARE(peer.received(), QByteArray());
-        serial::SerialDevice other;
-        QCOMPARE(other.open(peer.slavePath(), 9600), serial::OpenResult::Ok);
-    }
-
-    void initTerminalTwice()
-    {
-        PtyPeer first, second;
-        CRK40CommCtrl c;
-        QVERIFY(open(c, first, true));
-        QVERIFY(c.receptionRunning());
-        pointComTo(2, second.slavePath());
-        QVERIFY(call(c, dispid::InitTerminal, {i2(1)}).toBool());
-        QCOMPARE(c.portName(), QString("COM2"));
-        QVERIFY(c.receptionRunning());
-        // The first port was given up.
-        serial::SerialDevice other;
-        QCOMPARE(other.open(first.slavePath(), 9600), serial::OpenResult::Ok);
-        call(c, dispid::DestroyTerminal);
-        QVERIFY(!c.receptionRunning());
     }
 
     void onlineBlockIsHandedOverAndAcknowledged()
@@ -377,35 +185,6 @@ private slots:
         call(c, dispid::DestroyTerminal);
     }
 
-    void onlineBlockErrorsAreRefused_data()
-    {
-        QTest::addColumn<QByteArray>("block");
-        QTest::addColumn<int>("errCode");
-        QTest::addColumn<int>("total");
-        QTest::newRow("bad checksum") << onlineBlock({"050130930C0001234A3"}, 'S', false) << 96 << 1;
-        QTest::newRow("bad header") << QByteArray("\x01X\x02") << 50 << 7;
-    }
-
-    void onlineBlockErrorsAreRefused()
-    {
-        QFETCH(QByteArray, block);
-        PtyPeer peer;
-        CRK40CommCtrl c;
-        RecordingSink sink;
-        c.advise(&sink);
-        put(c, dispid::Total, 7);
-        QVERIFY(open(c, peer, true));
-        peer.send(block);
-        QTRY_COMPARE(sink.count(eventid::ErrMessage), 1);
-        QCOMPARE(sink.count(eventid::RxRegs), 0);
-        QTEST(get(c, dispid::ErrCode).toInt(), "errCode");
-        QTEST(get(c, dispid::Total).toInt(), "total");
-        QVERIFY(peer.waitReceived(1));
-        QCOMPARE(peer.received(), b(0x15));
-        c.unadvise(&sink);
-        call(c, dispid::DestroyTerminal);
-    }
-
     void notReadyIgnoresBlocks()
     {
         PtyPeer peer;
@@ -419,22 +198,6 @@ private slots:
         QVERIFY(sink.events.empty());
         QCOMPARE(peer.received(), QByteArray());
         c.unadvise(&sink);
-        call(c, dispid::DestroyTerminal);
-    }
-
-    void memberCallsWhileOnline()
-    {
-        PtyPeer peer;
-        CRK40CommCtrl c;
-        QVERIFY(open(c, peer, true));
-        QTest::qWait(100); // let the reception thread poll
-        for (int i = 0; i < 3; ++i) {
-            peer.clearReceived();
-            peer.expect(1).send(b(0x06)).expect(2 + 3).send(("x" + withChecksum("00A5")));
-            QCOMPARE(c.ReadEEPR(11), qint16(0));
-            QCOMPARE(getAt(c, dispid::EepromLoc, 11).toString(), QString("00A5"));
-            QVERIFY(peer.waitIdle());
-        }
         call(c, dispid::DestroyTerminal);
     }
 
@@ -472,19 +235,6 @@ private slots:
         QTest::qWait(100);
         QCOMPARE(peer.received(), QByteArray());
     }
-
-    void destructorEndsThreadAndPort()
-    {
-        PtyPeer peer;
-        {
-            CRK40CommCtrl c;
-            QVERIFY(open(c, peer, true));
-            QVERIFY(c.receptionRunning());
-        }
-        serial::SerialDevice other;
-        QCOMPARE(other.open(peer.slavePath(), 9600), serial::OpenResult::Ok);
-    }
-
 private:
     void pointComTo(int com, const QString& path) { qputenv(qPrintable(QString("RK40_COM%1").arg(com)), path.toLocal8Bit()); }
     // Opens COM1 on the peer with the register file in the temporary folder.

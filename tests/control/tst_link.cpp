@@ -188,44 +188,6 @@ private slots:
         QCOMPARE(m_link->RegisterWrite(10, 65536, &answer), -4);
     }
 
-    void plainRecord_data()
-    {
-        QTest::addColumn<QByteArray>("wire");
-        QTest::addColumn<int>("result");
-        QTest::addColumn<QByteArray>("reply");  // what the PC answers
-        QTest::addColumn<QByteArray>("record"); // stored record, for 0
-        const QByteArray nine("512345678");
-        QTest::newRow("nine bytes") << (nine + '\x03' + char(checksum(nine.toStdString()))) << 0 << b(ACK) << nine;
-        QTest::newRow("EOT") << b(EOT) << 4 << b(ACK) << QByteArray();
-        QTest::newRow("eight bytes, checksum never read") << QByteArray("51234567\x03Z") << 10 << b(NAK) << QByteArray();
-        QTest::newRow("wrong checksum") << (nine + '\x03' + char(checksum(nine.toStdString()) ^ 1)) << 96 << b(NAK)
-                                        << QByteArray();
-        QTest::newRow("checksum missing") << (nine + '\x03') << 96 << b(NAK) << QByteArray();
-        QTest::newRow("silence after five") << QByteArray("51234") << 255 << b(NAK) << QByteArray();
-        QTest::newRow("silence at once") << QByteArray() << 250 << b(NAK) << QByteArray();
-    }
-
-    void plainRecord()
-    {
-        QFETCH(QByteArray, wire);
-        QFETCH(QByteArray, reply);
-        QFETCH(QByteArray, record);
-        m_peer->send(wire);
-        TerminalLink::Sequence seq;
-        std::string got;
-        QTEST(m_link->ReceiveRecord(RecordKind::Plain, seq, &got), "result");
-        QVERIFY(m_peer->waitReceived(1));
-        QTest::qSleep(20);
-        COMPARE_BYTES(m_peer->received(), reply);
-        QCOMPARE(QByteArray::fromStdString(got), record);
-        if (!record.isEmpty()) {
-            QCOMPARE(int(seq.current), 5);
-            QCOMPARE(int(seq.previous), 5);
-        } else {
-            QCOMPARE(int(seq.previous), -1);
-        }
-    }
-
     void plainRecordLengthLimit_data()
     {
         QTest::addColumn<int>("length");
@@ -245,24 +207,6 @@ private slots:
         QVERIFY(m_peer->waitReceived(1));
         QCOMPARE(m_peer->received(), b(length < 1000 ? ACK : NAK));
         QCOMPARE(int(got.size()), length < 1000 ? length : 0);
-    }
-
-    void repeatedRecordIsAcknowledgedButNotTaken()
-    {
-        const QByteArray rec("3abcdefgh");
-        const QByteArray wire = rec + '\x03' + char(checksum(rec.toStdString()));
-        TerminalLink::Sequence seq;
-        std::string got;
-        m_peer->send(wire);
-        QCOMPARE(m_link->ReceiveRecord(RecordKind::Plain, seq, &got), 0);
-        got.clear();
-        m_peer->send(wire);
-        QCOMPARE(m_link->ReceiveRecord(RecordKind::Plain, seq, &got), 100);
-        QVERIFY(got.empty());
-        QCOMPARE(int(seq.previous), 3);
-        QCOMPARE(int(seq.current), 3);
-        QVERIFY(m_peer->waitReceived(2));
-        QCOMPARE(m_peer->received(), QByteArray("\x06\x06"));
     }
 
     void identificationRecord_data()
@@ -291,103 +235,6 @@ private slots:
         QCOMPARE(QByteArray::fromStdString(got), record);
     }
 
-    void textLine_data()
-    {
-        QTest::addColumn<QByteArray>("wire");
-        QTest::addColumn<int>("result");
-        QTest::addColumn<QByteArray>("line");
-        QTest::newRow("line") << QByteArray("IDT 0042\r") << 0 << QByteArray("IDT 0042");
-        QTest::newRow("control and high bytes skipped") << QByteArray("AB\x01\x80" "C\nD\rrest") << 0 << QByteArray("ABCD");
-        QTest::newRow("no CR") << QByteArray("ABC") << -10 << QByteArray();
-        QTest::newRow("silence") << QByteArray() << -10 << QByteArray();
-    }
-
-    void textLine()
-    {
-        QFETCH(QByteArray, wire);
-        QFETCH(QByteArray, line);
-        m_peer->send(wire);
-        std::string got;
-        QTEST(m_link->ReceiveTextLine(&got), "result");
-        QCOMPARE(QByteArray::fromStdString(got), line);
-        QCOMPARE(m_peer->received(), QByteArray());
-    }
-
-    void textLineLongerThanTheBuffer()
-    {
-        m_peer->send(QByteArray(3000, 'n') + "\r");
-        std::string got;
-        QCOMPARE(m_link->ReceiveTextLine(&got), 0);
-        QCOMPARE(got.size(), TerminalLink::kFrameBufferSize - 1);
-    }
-
-    void statusBlock()
-    {
-        const QByteArray block = QByteArray("\x02\x02\x02") + "RK40 6.29\r\n\x02\x02" + "08.01.03307:09\r\n\x02\x02" + "0012\r";
-        QVERIFY(block.size() < 46);
-        m_peer->send(block);
-        QCOMPARE(m_link->ReceiveStatusBlock(), int(block.size()));
-        QCOMPARE(QByteArray(reinterpret_cast<const char*>(m_link->frame().data()), 46),
-                 block + QByteArray(46 - block.size(), '\0'));
-        QCOMPARE(m_peer->received(), QByteArray());
-
-        m_peer->send(b(NAK));
-        QCOMPARE(m_link->ReceiveStatusBlock(), 1);
-        QCOMPARE(m_link->frame()[0], NAK);
-    }
-
-    void onlineBlock_data()
-    {
-        QTest::addColumn<QByteArray>("wire");
-        QTest::addColumn<int>("result");
-        QTest::addColumn<int>("records"); // -1: unchanged
-        QTest::addColumn<QByteArray>("reply");
-        QTest::addColumn<QByteArray>("firstRecord"); // empty: not looked at
-        const QByteArray data = "050130930C0001234A3\r06012101520000ABCD1\r";
-        QTest::newRow("S block") << ("S\x02" + data + '\x03' + blockSum(data)) << 0 << 2 << QByteArray() << QByteArray();
-        QTest::newRow("V block: ACK before STX") << ("V\x02" + data + '\x03' + blockSum(data)) << 0 << 2 << b(ACK) << QByteArray();
-        QTest::newRow("bad header") << QByteArray("X\x02") << 50 << -1 << QByteArray() << QByteArray();
-        QTest::newRow("no header") << QByteArray() << 50 << -1 << QByteArray() << QByteArray();
-        QTest::newRow("no STX") << QByteArray("S\x03") << 33 << -1 << QByteArray() << QByteArray();
-        QTest::newRow("silence inside") << ("S\x02" + data.left(25)) << 64 << 1 << QByteArray() << QByteArray();
-        QTest::newRow("wrong checksum") << ("S\x02" + data + '\x03' + char(blockSum(data) ^ 1)) << 96 << 2 << QByteArray() << QByteArray();
-        QTest::newRow("missing checksum") << ("S\x02" + data + '\x03') << 96 << 2 << QByteArray() << QByteArray();
-        const QByteArray noisy = "0501\x80" "30930C\x01" "0001234A3\r\xFF";
-        QTest::newRow("noise dropped, not summed")
-            << ("S\x02" + noisy + '\x03' + blockSum(noisy)) << 0 << 1 << QByteArray() << QByteArray("050130930C0001234A3\n");
-    }
-
-    void onlineBlock()
-    {
-        QFETCH(QByteArray, wire);
-        QFETCH(int, records);
-        QFETCH(QByteArray, reply);
-        m_peer->send(wire);
-        int count = -1;
-        QTEST(m_link->ReceiveOnlineBlock(&count), "result");
-        QCOMPARE(count, records);
-        QTest::qSleep(20);
-        COMPARE_BYTES(m_peer->received(), reply);
-        QFETCH(QByteArray, firstRecord);
-        if (!firstRecord.isEmpty())
-            QCOMPARE(m_link->frameText(0), std::string_view(firstRecord.constData(), std::size_t(firstRecord.size())));
-    }
-
-    void onlineBlockOf32Records()
-    {
-        QByteArray data;
-        for (int i = 0; i < 32; ++i)
-            data += eventRecord(i) + '\r';
-        m_peer->send("S\x02" + data + '\x03' + blockSum(data));
-        int count = 0;
-        QCOMPARE(m_link->ReceiveOnlineBlock(&count), 0);
-        QCOMPARE(count, 32);
-        const std::string_view text = m_link->frameText(0);
-        QCOMPARE(text.size(), std::size_t(640));
-        for (int i = 0; i < 32; ++i)
-            QCOMPARE(QByteArray(text.data() + 20 * i, 20), eventRecord(i) + '\n');
-    }
-
     void onlineBlockNeverPastTheBuffer_data()
     {
         QTest::addColumn<QByteArray>("data");
@@ -410,7 +257,6 @@ private slots:
         QTEST(m_link->ReceiveOnlineBlock(&count), "result");
         QVERIFY(m_link->frameText(0).size() <= TerminalLink::kMaxBlockPositions);
     }
-
 private:
     std::unique_ptr<PtyPeer> m_peer;
     std::unique_ptr<TerminalLink> m_link;

@@ -1,8 +1,7 @@
-// The RK40COMM module: self-registration in a private registry, creation
-// through the registry, class factories and unloading.
+// The RK40COMM module: self-registration in a private registry, class
+// factories and unloading.
 
 #include "ControlTestSupport.h"
-#include "PtyPeer.h"
 #include "Registry.h"
 #include "TestEnvironment.h"
 
@@ -17,7 +16,6 @@ using namespace component;
 namespace {
 const char* const kControlClsid = "{1B962DBA-4057-4CB7-82FF-BA7834B75C38}";
 const char* const kPageClsid = "{A5B09953-856A-4466-A1DB-99884A09A601}";
-const char* const kLibId = "{0AC3C82F-C340-4A06-9314-9C031BBA0CD4}";
 }
 
 class TestModule : public QObject {
@@ -36,51 +34,6 @@ private slots:
         m_env.reset();
     }
 
-    void registrationEntries()
-    {
-        QString error;
-        QVERIFY2(m_env->registerControl(&error), qPrintable(error));
-        Registry reg;
-        const QString module = QFileInfo(TestEnvironment::controlModulePath()).absoluteFilePath();
-        const QString ctl = QString("CLSID/") + kControlClsid;
-        QCOMPARE(reg.value(ctl, "ProgID").toString(), QString("RK40COMM.RK40CommCtrl.1"));
-        QCOMPARE(reg.value(ctl, "InprocServer32").toString(), module);
-        QVERIFY(reg.value(ctl, "Insertable").isValid());
-        QCOMPARE(reg.value(ctl, "MiscStatus").toString(), QString::number(0x20191));
-        QCOMPARE(reg.value(ctl, "ToolboxBitmap32").toString(), module + ", 1");
-        QCOMPARE(reg.value(ctl, "TypeLib").toString(), QString(kLibId));
-        QCOMPARE(reg.value("ProgID/RK40COMM.RK40CommCtrl.1", "CLSID").toString(), QString(kControlClsid));
-        QCOMPARE(reg.value("ProgID/RK40COMM.RK40CommPropPage.1", "CLSID").toString(), QString(kPageClsid));
-
-        const QString lib = QString("TypeLib/%1/1.0").arg(kLibId);
-        QCOMPARE(reg.value(lib, "Name").toString(), QString("RK40COMMLib"));
-        QCOMPARE(reg.value(lib + "/Interface/_DRK40Comm", "DISPID 0037").toString(),
-                 QString("I2 WriteEEPR(I2 address, I4 contents)"));
-        QCOMPARE(reg.value(lib + "/Interface/_DRK40CommEvents", "DISPID 0002").toString(), QString("event RxRegs(I2 recNo)"));
-        QCOMPARE(reg.value(lib + "/CoClass/RK40Comm", "CLSID").toString(), QString(kControlClsid));
-    }
-
-    void unregisterRemovesExactlyWhatWasAdded()
-    {
-        // Something of another module's stays untouched.
-        {
-            Registry reg;
-            reg.setValue("CLSID/{00000000-0000-0000-0000-000000000001}", "TypeName", "Other");
-            QVERIFY(reg.save());
-        }
-        const QString before = Registry().dump();
-        QCOMPARE(registerModule(TestEnvironment::controlModulePath(), false), S_OK);
-        const QString once = Registry().dump();
-        QVERIFY(once != before);
-        QCOMPARE(registerModule(TestEnvironment::controlModulePath(), true), S_OK);
-        QCOMPARE(Registry().dump(), before);
-        QCOMPARE(registerModule(TestEnvironment::controlModulePath(), false), S_OK);
-        QCOMPARE(Registry().dump(), once);
-        // Registering again changes nothing.
-        QCOMPARE(registerModule(TestEnvironment::controlModulePath(), false), S_OK);
-        QCOMPARE(Registry().dump(), once);
-    }
-
     void registrationFailsWhenTheRegistryCannotBeWritten()
     {
         // The registry's folder is a file: nothing can be saved.
@@ -91,34 +44,6 @@ private slots:
         qputenv("XDG_CONFIG_HOME", m_env->path("blocked").toLocal8Bit());
         QCOMPARE(registerModule(TestEnvironment::controlModulePath(), false), SELFREG_E_TYPELIB);
         qputenv("XDG_CONFIG_HOME", old);
-    }
-
-    void controlThroughTheRegistry()
-    {
-        QVERIFY(m_env->registerControl());
-        HRESULT hr = E_FAIL;
-        QString error;
-        std::unique_ptr<IDispatchControl> c = createControl("RK40COMM.RK40CommCtrl.1", &hr, &error);
-        QVERIFY2(c, qPrintable(error));
-        QCOMPARE(c->typeLibrary().libid, QString(kLibId));
-        QCOMPARE(get(*c, 13).toString(), QString("'Bar dan!"));
-        QCOMPARE(get(*c, 17).toInt(), 9600);
-        QCOMPARE(call(*c, 26, {i2(10)}), i2(-1));
-
-        // One register write end to end through the module.
-        PtyPeer peer;
-        qputenv("RK40_COM3", peer.slavePath().toLocal8Bit());
-        put(*c, 1, m_env->path("reg.txt"));
-        put(*c, 15, false);
-        QCOMPARE(call(*c, 22, {i2(2)}), QVariant(true));
-        peer.expect(1).send("\x06").expect(9).send("\x06");
-        QCOMPARE(call(*c, 37, {i2(10), 32768}), i2(0));
-        QCOMPARE(peer.received(), QByteArray("\x01" "bb0A8000\x79"));
-        call(*c, 19);
-        qunsetenv("RK40_COM3");
-
-        // By class identifier as well.
-        QVERIFY(createControl(kControlClsid));
     }
 
     void propertyPageThroughTheRegistry()
@@ -174,7 +99,6 @@ private slots:
         QCOMPARE(QString(description()), QString("RK40Comm OLE Control Module"));
         QCOMPARE(QString(protocol()), QString("6.29"));
     }
-
 private:
     template <class Fn>
     Fn entry(const char* name)

@@ -211,17 +211,6 @@ private slots:
         QCOMPARE(bytes(m_sim->received()), QByteArray());
     }
 
-    void elementFrameFailure()
-    {
-        QVERIFY(openControl(false));
-        m_sim->injectFault({Fault::ResultOne, -1, 'i'});
-        QCOMPARE(call(*m_ctrl, dispid::AddIDElement, {QString("0123456789ABCD"), i2(5)}).toInt(), -3);
-        m_sim->injectFault({Fault::Silence, -1, 'e'});
-        QCOMPARE(call(*m_ctrl, dispid::KillIDElement, {QString("0123456789ABCD"), i2(5)}).toInt(), -1);
-        m_sim->injectFault({Fault::SilenceOnOpen});
-        QCOMPARE(call(*m_ctrl, dispid::AddIDElement, {QString("0123456789ABCD"), i2(5)}).toInt(), 1);
-    }
-
     void killWholeTable()
     {
         m_sim->addIdElement("CDAB8967452301", 1);
@@ -271,29 +260,6 @@ private slots:
         QCOMPARE(call(*m_ctrl, dispid::RxIDTElement).toInt(), 100);
         QCOMPARE(get(*m_ctrl, dispid::IDTElement).toString(), QString("old"));
         QTRY_COMPARE(bytes(m_sim->received()).right(1), QByteArray("\x06"));
-    }
-
-    void blockDecodedIntoArraysAndFile()
-    {
-        removeRegisterFile();
-        QVERIFY(openControl(true));
-        m_sim->sendOnlineBlock('S', {"050130930C0001234A3", "06012101520000ABCD1"});
-        QTRY_COMPARE_WITH_TIMEOUT(m_sink.count(eventid::RxRegs), 1, 10000);
-        QCOMPARE(get(*m_ctrl, dispid::Total).toInt(), 2);
-        QCOMPARE(getAt(*m_ctrl, dispid::TimeArr, 0).toString(), QString("09:30"));
-        QCOMPARE(getAt(*m_ctrl, dispid::DateArr, 1).toString(), QString("06.01.02"));
-        QCOMPARE(getAt(*m_ctrl, dispid::TermNoArr, 1).toString(), QString("01"));
-        QCOMPARE(registerFile(), QByteArray("050130930C0001234A3\r\n06012101520000ABCD1\r\n"));
-
-        // The next block is appended; entries beyond it keep their contents.
-        m_sim->sendOnlineBlock('V', {"07013120040000FFFF2"});
-        QTRY_COMPARE_WITH_TIMEOUT(m_sink.count(eventid::RxRegs), 2, 10000);
-        QCOMPARE(m_sink.events.back().args, QVariantList({i2(1)}));
-        QCOMPARE(getAt(*m_ctrl, dispid::ActionArr, 0).toString(), QString("S1O"));
-        QCOMPARE(getAt(*m_ctrl, dispid::CardArr, 1).toString(), QString("0000ABCD"));
-        QCOMPARE(registerFile(),
-                 QByteArray("050130930C0001234A3\r\n06012101520000ABCD1\r\n07013120040000FFFF2\r\n"));
-        QCOMPARE(get(*m_ctrl, dispid::ErrCode).toInt(), 0);
     }
 
     void recordsBeyondTheArrays()
@@ -498,78 +464,6 @@ private slots:
         QCOMPARE(call(*m_ctrl, dispid::ReconstructData).toInt(), -1);
     }
 
-    void status()
-    {
-        m_ctrl->setLanguage(Language::Hungarian);
-        QCOMPARE(call(*m_ctrl, dispid::GetStatus).toInt(), 1); // no InitTerminal yet
-        QVERIFY(openControl(false));
-        QCOMPARE(call(*m_ctrl, dispid::GetStatus).toInt(), 0);
-        QCOMPARE(bytes(m_sim->received()), QByteArray("\x01SS"));
-
-        m_sim->setStatus("OTHER", "09.01.03407:10", "9999");
-        m_sim->injectFault({Fault::Nak, -1, 'S'});
-        QCOMPARE(call(*m_ctrl, dispid::GetStatus).toInt(), 12);
-        QCOMPARE(get(*m_ctrl, dispid::Firmware).toString(), QString("RK40 V6.29"));
-        QCOMPARE(get(*m_ctrl, dispid::DayOfWeek).toString(), QString("Szerda"));
-
-        m_sim->injectFault({Fault::SilenceOnOpen});
-        QCOMPARE(call(*m_ctrl, dispid::GetStatus).toInt(), 1);
-        QCOMPARE(get(*m_ctrl, dispid::RTC).toString(), QString("08.01.03 07:09"));
-
-        // Only 20 bytes come: decoded as far as they go.
-        m_sim->injectFault({Fault::Truncate, 20, 'S'});
-        QCOMPARE(call(*m_ctrl, dispid::GetStatus).toInt(), 0);
-        QCOMPARE(get(*m_ctrl, dispid::Firmware).toString(), QString("OTHER"));
-        QVERIFY(QString("09.01.03 07:10").startsWith(get(*m_ctrl, dispid::RTC).toString()));
-        QCOMPARE(get(*m_ctrl, dispid::InBuffer).toString(), QString());
-
-        call(*m_ctrl, dispid::DestroyTerminal);
-        m_sim->clearReceived();
-        QCOMPARE(call(*m_ctrl, dispid::GetStatus).toInt(), -1);
-        QCOMPARE(bytes(m_sim->received()), QByteArray());
-    }
-
-    void clockCopy()
-    {
-        // The control's clock stands at Sunday 5 January 2003, 07:09.
-        QVERIFY(openControl(false));
-        QCOMPARE(call(*m_ctrl, dispid::PCTimeCopy).toInt(), 0);
-        QCOMPARE(m_sim->lastClockText(), std::string("05.01.03007:09"));
-        QCOMPARE(bytes(m_sim->received()), "\x01" "DD" + withChecksum("05.01.03007:09"));
-        for (Fault::Kind kind : {Fault::Nak, Fault::Silence, Fault::OtherByte}) {
-            m_sim->injectFault({kind, -1, 'D'});
-            QCOMPARE(call(*m_ctrl, dispid::PCTimeCopy).toInt(), 3);
-        }
-        m_sim->injectFault({Fault::SilenceOnOpen});
-        QCOMPARE(call(*m_ctrl, dispid::PCTimeCopy).toInt(), 1);
-    }
-
-    void sendTypes_data()
-    {
-        QTest::addColumn<int>("fault");
-        QTest::addColumn<int>("result");
-        QTest::newRow("done") << -1 << 0;
-        QTest::newRow("result 1") << int(Fault::ResultOne) << -3;
-        QTest::newRow("other result") << int(Fault::ResultOther) << -5;
-    }
-
-    void sendTypes()
-    {
-        QFETCH(int, fault);
-        QFETCH(int, result);
-        QVERIFY(openControl(false));
-        if (fault >= 0)
-            m_sim->injectFault({Fault::Kind(fault)}, 2);
-        QCOMPARE(call(*m_ctrl, dispid::TxDayType, {QString("3D0800-1600")}).toInt(), result);
-        QCOMPARE(call(*m_ctrl, dispid::TxWeekType, {QString("4W1111100")}).toInt(), result);
-        QCOMPARE(bytes(m_sim->received()),
-                 "\x01tt" + withChecksum("3D0800-1600\x03") + "\x01uu" + withChecksum("4W1111100\x03"));
-        if (result == 0) {
-            QCOMPARE(m_sim->receivedDayTypes(), std::vector<std::string>{"3D0800-1600"});
-            QCOMPARE(m_sim->receivedWeekTypes(), std::vector<std::string>{"4W1111100"});
-        }
-    }
-
     void sendTypeTooLong()
     {
         QVERIFY(openControl(false));
@@ -612,18 +506,6 @@ private slots:
         }
     }
 
-    void sequenceNumbersAreShared()
-    {
-        QVERIFY(openControl(false));
-        put(*m_ctrl, dispid::IDTPrevRx, i2(12));
-        m_sim->queueDayTypeRecord("9D0800-1600");
-        QCOMPARE(call(*m_ctrl, dispid::RxDayType).toInt(), 100); // already taken
-        QTRY_COMPARE(bytes(m_sim->received()).right(1), QByteArray("\x06"));
-        QCOMPARE(get(*m_ctrl, dispid::IDTCurrRx).toInt(), 9);
-        QCOMPARE(get(*m_ctrl, dispid::IDTPrevRx).toInt(), 12);
-        QVERIFY(get(*m_ctrl, dispid::CurrDaytype).toString().isEmpty());
-    }
-
     void message_data()
     {
         QTest::addColumn<int>("fault");
@@ -646,20 +528,6 @@ private slots:
             QCOMPARE(m_sim->lastMessageLetter(), 'm');
             QCOMPARE(bytes(m_sim->received()), "\x01mm" + withChecksum("'Bar dan!               "));
         }
-    }
-
-    void eraseMessage()
-    {
-        QCOMPARE(call(*m_ctrl, dispid::EraseMessage).toInt(), 1);
-        QVERIFY(openControl(false));
-        QCOMPARE(call(*m_ctrl, dispid::SendMessage, {i2('m')}).toInt(), 0);
-        QCOMPARE(call(*m_ctrl, dispid::EraseMessage).toInt(), 0);
-        QVERIFY(m_sim->waitForCommand('M', 1, std::chrono::seconds(5)));
-        // The terminal counts the command as it reads it and clears the message
-        // a moment later.
-        QTRY_COMPARE(m_sim->lastMessage(), std::string());
-        m_sim->injectFault({Fault::NakOnOpen});
-        QCOMPARE(call(*m_ctrl, dispid::EraseMessage).toInt(), 1);
     }
 
     void textsInTheCodePage_data()
@@ -697,7 +565,6 @@ private slots:
         QVERIFY(QByteArray::fromStdString(m_sim->lastMessage()).startsWith(wire));
         QFile::remove(profile);
     }
-
 private:
     std::unique_ptr<TestEnvironment> m_env;
     std::unique_ptr<rk40sim::Terminal> m_sim;

@@ -157,16 +157,6 @@ private slots:
         QCOMPARE(dev.status().reason, reason);
     }
 
-    void refusesRatesBelowOne()
-    {
-        serial::SerialDevice dev;
-        PtyPeer pty;
-        for (int baud : {0, -9600}) {
-            QCOMPARE(dev.open(pty.slavePath(), baud), serial::OpenResult::SettingsRefused);
-            QVERIFY(!dev.isOpen());
-        }
-    }
-
     void baudRatesWithoutAConstant_data()
     {
         QTest::addColumn<int>("baud");
@@ -188,22 +178,6 @@ private slots:
         ::close(fd);
     }
 
-    void readsBytesAndTimesOut()
-    {
-        PtyPeer pty;
-        serial::SerialDevice dev;
-        QCOMPARE(dev.open(pty.slavePath(), 9600), serial::OpenResult::Ok);
-        QCOMPARE(dev.readByte(2ms), -1);
-        pty.sendNow(QByteArray("\x06\x00\xff", 3));
-        QCOMPARE(dev.readByte(1000ms), 0x06);
-        QCOMPARE(dev.readByte(1000ms), 0x00);
-        QCOMPARE(dev.readByte(1000ms), 0xff);
-        const std::uint8_t out[] = {0x01, 'a', 'a'};
-        QCOMPARE(dev.write(out, 3), std::size_t(3));
-        QVERIFY(pty.waitReceived(3));
-        QCOMPARE(pty.received(), QByteArray("\x01" "aa"));
-    }
-
     void purgeDiscardsPendingInput()
     {
         PtyPeer pty;
@@ -213,21 +187,6 @@ private slots:
         QTest::qWait(50);
         dev.purge();
         QCOMPARE(dev.readByte(5ms), -1);
-    }
-
-    void vanishedDeviceFailsWithoutBlocking()
-    {
-        PtyPeer pty;
-        serial::SerialDevice dev;
-        QCOMPARE(dev.open(pty.slavePath(), 9600), serial::OpenResult::Ok);
-        pty.hangUp();
-        QCOMPARE(dev.readByte(2ms), -1);
-        QVERIFY(dev.failed());
-        QVERIFY(dev.removed());
-        QCOMPARE(dev.status().reason, QString("the device was removed"));
-        const std::uint8_t b = 1;
-        QCOMPARE(dev.write(&b, 1), std::size_t(0));
-        QVERIFY(dev.close());
     }
 
     // Recorded adapters: every one described, the ttyS node without a UART

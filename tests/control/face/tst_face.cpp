@@ -1,5 +1,5 @@
-// The control's face, About box and property page: rendered pixels at a few
-// characteristic places of each status picture, click handling, texts.
+// The control's face, About box and texts: rendered pixels at a few
+// characteristic places of each status picture.
 
 #include "CRK40CommAboutBox.h"
 #include "RecordingPrompter.h"
@@ -11,10 +11,7 @@
 #include "FacePixels.h"
 
 #include <QApplication>
-#include <QDialogButtonBox>
 #include <QDir>
-#include <QLabel>
-#include <QPointer>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTimer>
@@ -35,17 +32,6 @@ bool allWhite(const QImage& image)
     }
     return true;
 }
-
-class PaintCounter : public QObject {
-public:
-    int paints = 0;
-    bool eventFilter(QObject*, QEvent* e) override
-    {
-        if (e->type() == QEvent::Paint)
-            ++paints;
-        return false;
-    }
-};
 } // namespace
 
 class TestFace : public QObject {
@@ -104,88 +90,6 @@ private slots:
         CHECK_PICTURE(statusPicture(rk40::face::pictureForStatus(status), size), status);
     }
 
-    void pictureIsStretchedOverTheBounds()
-    {
-        // The picture fills the bounds on each axis on its own: the places
-        // sampled are scaled by width and height separately, which a picture
-        // that kept its proportions (centred, with white bands) would fail.
-        CRK40CommFace face;
-        face.setStatus(3);
-        const QImage wide = render(face, QSize(192, 96));
-        CHECK_PICTURE(wide, 3);
-        const QImage tall = render(face, QSize(60, 180));
-        CHECK_PICTURE(tall, 3);
-    }
-
-    void statusSequenceOfAConnection()
-    {
-        // A fresh control shows nothing open; a successful InitTerminal opens
-        // both; DestroyTerminal closes the port (the register file goes too, but
-        // the status keeps its bit and the picture shows the file open).
-        QWidget host;
-        QPointer<CRK40CommFace> face = createFace(&host, 0, {}, {});
-        QVERIFY(face);
-        QCOMPARE(face->parentWidget(), &host);
-        QCOMPARE(face->sizeHint(), QSize(48, 48));
-        CHECK_PICTURE(render(*face, QSize(96, 96)), 0);
-        showStatus(face, 1);
-        CHECK_PICTURE(render(*face, QSize(96, 96)), 1);
-        // Harmless on anything that is not a face.
-        showStatus(&host, 3);
-        showStatus(nullptr, 3);
-    }
-
-    void statusChangeRepaints()
-    {
-        CRK40CommFace face;
-        face.resize(96, 96);
-        face.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&face));
-        PaintCounter counter;
-        face.installEventFilter(&counter);
-        QCoreApplication::processEvents();
-        const int before = counter.paints;
-        face.setStatus(3);
-        QTRY_VERIFY(counter.paints > before);
-        const int afterOpen = counter.paints;
-        face.setStatus(7);
-        QTRY_VERIFY(counter.paints > afterOpen);
-        face.close();
-    }
-
-    void clicks()
-    {
-        int clicks = 0;
-        int doubleClicks = 0;
-        QWidget host;
-        CRK40CommFace* face = createFace(&host, 3, [&] { ++clicks; }, [&] { ++doubleClicks; });
-        face->resize(96, 96);
-
-        // A double-click as the window system delivers it: one click, then the
-        // double-click, and no click for the second release.
-        QTest::mousePress(face, Qt::LeftButton);
-        QTest::mouseRelease(face, Qt::LeftButton);
-        QTest::mousePress(face, Qt::LeftButton);
-        QTest::mouseDClick(face, Qt::LeftButton);
-        QTest::mouseRelease(face, Qt::LeftButton);
-        QCOMPARE(clicks, 1);
-        QCOMPARE(doubleClicks, 1);
-
-        // Released away from the face: no click. Other buttons: nothing.
-        QTest::mousePress(face, Qt::LeftButton);
-        QTest::mouseRelease(face, Qt::LeftButton, {}, QPoint(200, 200));
-        QTest::mouseClick(face, Qt::RightButton);
-        QTest::mouseDClick(face, Qt::RightButton);
-        QCOMPARE(clicks, 1);
-        QCOMPARE(doubleClicks, 1);
-
-        // Without handlers nothing happens.
-        CRK40CommFace bare;
-        bare.resize(20, 20);
-        QTest::mouseClick(&bare, Qt::LeftButton);
-        QTest::mouseDClick(&bare, Qt::LeftButton);
-    }
-
     void smallPictures()
     {
         const QImage t = toolboxBitmap().toImage();
@@ -200,19 +104,6 @@ private slots:
         }
         QVERIFY(red && yellow);
         QCOMPARE(controlIcon().pixmap(32, 32).size(), QSize(32, 32));
-    }
-
-    void aboutBox()
-    {
-        CRK40CommAboutBox box;
-        QCOMPARE(box.windowTitle(), QStringLiteral("About RK40Comm Control"));
-        auto* title = box.findChild<QLabel*>(QLatin1String(CRK40CommAboutBox::kTitleName));
-        QVERIFY(title);
-        QCOMPARE(title->text(), QStringLiteral("RK40Comm Control, Version 1.0"));
-        auto* icon = box.findChild<QLabel*>(QLatin1String(CRK40CommAboutBox::kIconName));
-        QVERIFY(icon && !icon->pixmap().isNull());
-        QVERIFY(box.findChild<QPushButton*>(QLatin1String(CRK40CommAboutBox::kOkName)));
-        QVERIFY(box.isModal());
     }
 
     void aboutBoxRunsThroughThePrompter()
@@ -246,18 +137,6 @@ private slots:
         });
         showAboutBox(nullptr);
         QVERIFY(pressed);
-    }
-
-    void propertyPage()
-    {
-        QWidget host;
-        QWidget* page = createPropertyPage(&host);
-        QVERIFY(qobject_cast<CRK40CommPropPage*>(page));
-        QCOMPARE(page->parentWidget(), &host);
-        QCOMPARE(page->windowTitle(), QStringLiteral("General"));
-        // No fields: nothing but the one text.
-        QCOMPARE(page->findChildren<QWidget*>().size(), 1);
-        QVERIFY(!page->findChild<QLabel*>()->text().isEmpty());
     }
 
     void texts()
