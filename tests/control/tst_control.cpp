@@ -241,6 +241,109 @@ private:
     bool open(CRK40CommCtrl& c, PtyPeer& peer, bool online);
 
     std::unique_ptr<TestEnvironment> m_env;
+
+    void typeLibraryDescribesEveryMember()
+    {
+        const component::TypeLibInfo& lib = rk40::typeLibrary();
+        QCOMPARE(lib.events.name, QString("_DRK40CommEvents"));
+        QCOMPARE(lib.coclass.name, QString("RK40Comm"));
+        for (int id = 1; id <= 43; ++id)
+            QVERIFY2(lib.dispatch.member(id), qPrintable(QString::number(id)));
+        QVERIFY(lib.dispatch.member(-552));
+        QCOMPARE(lib.dispatch.members.size(), std::size_t(44));
+        QCOMPARE(component::signature(*lib.dispatch.member(dispid::EepromLoc)), QString("property BSTR EepromLoc[I2 address]"));
+        QCOMPARE(lib.dispatch.member(dispid::EepromLoc)->indexCount, 256);
+        QCOMPARE(lib.dispatch.member(dispid::TimeArr)->indexCount, 32);
+        QVERIFY(lib.events.event(1) && lib.events.event(-600) && lib.events.event(-601));
+    }
+
+    void persistenceRoundTrip()
+    {
+        component::PropertyBag bag;
+        {
+            CRK40CommCtrl c;
+            put(c, dispid::AsciiFileName, "/var/log/rk40.txt");
+            put(c, dispid::IDTPrevRx, i2(12));
+            put(c, dispid::WorkOnLine, false);
+            put(c, dispid::BaudRate, 2400);
+            put(c, dispid::Firmware, "not persisted");
+            QVERIFY(c.isDirty());
+            c.save(bag);
+            QVERIFY(!c.isDirty());
+        }
+        // Through the text form a container keeps in a file.
+        bool ok = false;
+        const component::PropertyBag reread = component::PropertyBag::fromText(bag.toText(), &ok);
+        QVERIFY(ok);
+        CRK40CommCtrl d;
+        QCOMPARE(d.load(reread), component::S_OK);
+        QCOMPARE(get(d, dispid::AsciiFileName).toString(), QString("/var/log/rk40.txt"));
+        QCOMPARE(get(d, dispid::IDTPrevRx).toInt(), 12);
+        QCOMPARE(get(d, dispid::WorkOnLine).toBool(), false);
+        QCOMPARE(get(d, dispid::BaudRate).toInt(), 2400);
+        QVERIFY(get(d, dispid::Firmware).toString().isEmpty());
+        QVERIFY(!d.isDirty());
+
+        d.initNew();
+        QCOMPARE(get(d, dispid::BaudRate).toInt(), 9600);
+        QCOMPARE(get(d, dispid::IDTPrevRx).toInt(), -1);
+    }
+
+    void portHeldByAnotherProgram()
+    {
+        PtyPeer peer;
+        serial::SerialDevice holder;
+        QCOMPARE(holder.open(peer.slavePath(), 9600), serial::OpenResult::Ok);
+        CRK40CommCtrl c;
+        call(c, dispid::DestroyTerminal); // harmless without InitTerminal
+        QCOMPARE(open(c, peer, false), false);
+        QCOMPARE(c.statusBits(), 1);
+        // Still no exchange lock.
+        QCOMPARE(call(c, dispid::ReadEEPR, {i2(10)}), i2(-1));
+        QCOMPARE(call(c, dispid::WriteEEPR, {i2(10), 32768}), i2(-1));
+        call(c, dispid::DestroyTerminal);
+    }
+
+    void onlineBlockErrorsAreRefused_data()
+    {
+        QTest::addColumn<QByteArray>("block");
+        QTest::addColumn<int>("errCode");
+        QTest::addColumn<int>("total");
+        QTest::newRow("bad checksum") << onlineBlock({"050130930C0001234A3"}, 'S', false) << 96 << 1;
+        QTest::newRow("bad header") << QByteArray("\x01X\x02") << 50 << 7;
+    }
+
+    void onlineBlockErrorsAreRefused()
+    {
+        QFETCH(QByteArray, block);
+        PtyPeer peer;
+        CRK40CommCtrl c;
+        RecordingSink sink;
+        c.advise(&sink);
+        put(c, dispid::Total, 7);
+        QVERIFY(open(c, peer, true));
+        peer.send(block);
+        QTRY_COMPARE(sink.count(eventid::ErrMessage), 1);
+        QCOMPARE(sink.count(eventid::RxRegs), 0);
+        QTEST(get(c, dispid::ErrCode).toInt(), "errCode");
+        QTEST(get(c, dispid::Total).toInt(), "total");
+        QVERIFY(peer.waitReceived(1));
+        QCOMPARE(peer.received(), b(0x15));
+        c.unadvise(&sink);
+        call(c, dispid::DestroyTerminal);
+    }
+
+    void destructorEndsThreadAndPort()
+    {
+        PtyPeer peer;
+        {
+            CRK40CommCtrl c;
+            QVERIFY(open(c, peer, true));
+            QVERIFY(c.receptionRunning());
+        }
+        serial::SerialDevice other;
+        QCOMPARE(other.open(peer.slavePath(), 9600), serial::OpenResult::Ok);
+    }
 };
 
 bool TestControl::open(CRK40CommCtrl& c, PtyPeer& peer, bool online)

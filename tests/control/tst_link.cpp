@@ -260,6 +260,32 @@ private slots:
 private:
     std::unique_ptr<PtyPeer> m_peer;
     std::unique_ptr<TerminalLink> m_link;
+
+    void repeatedRecordIsAcknowledgedButNotTaken()
+    {
+        const QByteArray rec("3abcdefgh");
+        const QByteArray wire = rec + '\x03' + char(checksum(rec.toStdString()));
+        TerminalLink::Sequence seq;
+        std::string got;
+        m_peer->send(wire);
+        QCOMPARE(m_link->ReceiveRecord(RecordKind::Plain, seq, &got), 0);
+        got.clear();
+        m_peer->send(wire);
+        QCOMPARE(m_link->ReceiveRecord(RecordKind::Plain, seq, &got), 100);
+        QVERIFY(got.empty());
+        QCOMPARE(int(seq.previous), 3);
+        QCOMPARE(int(seq.current), 3);
+        QVERIFY(m_peer->waitReceived(2));
+        QCOMPARE(m_peer->received(), QByteArray("\x06\x06"));
+    }
+
+    void textLineLongerThanTheBuffer()
+    {
+        m_peer->send(QByteArray(3000, 'n') + "\r");
+        std::string got;
+        QCOMPARE(m_link->ReceiveTextLine(&got), 0);
+        QCOMPARE(got.size(), TerminalLink::kFrameBufferSize - 1);
+    }
 };
 
 QTEST_APPLESS_MAIN(TestLink)

@@ -573,6 +573,41 @@ private:
     bool openControl(bool online);
     QByteArray registerFile() const { return readAll(m_env->path("reg.txt")); }
     void removeRegisterFile() const { QFile::remove(m_env->path("reg.txt")); }
+
+    void blockDecodedIntoArraysAndFile()
+    {
+        removeRegisterFile();
+        QVERIFY(openControl(true));
+        m_sim->sendOnlineBlock('S', {"050130930C0001234A3", "06012101520000ABCD1"});
+        QTRY_COMPARE_WITH_TIMEOUT(m_sink.count(eventid::RxRegs), 1, 10000);
+        QCOMPARE(get(*m_ctrl, dispid::Total).toInt(), 2);
+        QCOMPARE(getAt(*m_ctrl, dispid::TimeArr, 0).toString(), QString("09:30"));
+        QCOMPARE(getAt(*m_ctrl, dispid::DateArr, 1).toString(), QString("06.01.02"));
+        QCOMPARE(getAt(*m_ctrl, dispid::TermNoArr, 1).toString(), QString("01"));
+        QCOMPARE(registerFile(), QByteArray("050130930C0001234A3\r\n06012101520000ABCD1\r\n"));
+
+        // The next block is appended; entries beyond it keep their contents.
+        m_sim->sendOnlineBlock('V', {"07013120040000FFFF2"});
+        QTRY_COMPARE_WITH_TIMEOUT(m_sink.count(eventid::RxRegs), 2, 10000);
+        QCOMPARE(m_sink.events.back().args, QVariantList({i2(1)}));
+        QCOMPARE(getAt(*m_ctrl, dispid::ActionArr, 0).toString(), QString("S1O"));
+        QCOMPARE(getAt(*m_ctrl, dispid::CardArr, 1).toString(), QString("0000ABCD"));
+        QCOMPARE(registerFile(),
+                 QByteArray("050130930C0001234A3\r\n06012101520000ABCD1\r\n07013120040000FFFF2\r\n"));
+        QCOMPARE(get(*m_ctrl, dispid::ErrCode).toInt(), 0);
+    }
+
+    void sequenceNumbersAreShared()
+    {
+        QVERIFY(openControl(false));
+        put(*m_ctrl, dispid::IDTPrevRx, i2(12));
+        m_sim->queueDayTypeRecord("9D0800-1600");
+        QCOMPARE(call(*m_ctrl, dispid::RxDayType).toInt(), 100); // already taken
+        QTRY_COMPARE(bytes(m_sim->received()).right(1), QByteArray("\x06"));
+        QCOMPARE(get(*m_ctrl, dispid::IDTCurrRx).toInt(), 9);
+        QCOMPARE(get(*m_ctrl, dispid::IDTPrevRx).toInt(), 12);
+        QVERIFY(get(*m_ctrl, dispid::CurrDaytype).toString().isEmpty());
+    }
 };
 
 bool TestTerminal::openControl(bool online)
