@@ -242,6 +242,7 @@ private:
 
     std::unique_ptr<TestEnvironment> m_env;
 
+private slots:
     void typeLibraryDescribesEveryMember()
     {
         const component::TypeLibInfo& lib = rk40::typeLibrary();

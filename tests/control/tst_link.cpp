@@ -261,6 +261,7 @@ private:
     std::unique_ptr<PtyPeer> m_peer;
     std::unique_ptr<TerminalLink> m_link;
 
+private slots:
     void repeatedRecordIsAcknowledgedButNotTaken()
     {
         const QByteArray rec("3abcdefgh");

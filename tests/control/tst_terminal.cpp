@@ -574,6 +574,7 @@ private:
     QByteArray registerFile() const { return readAll(m_env->path("reg.txt")); }
     void removeRegisterFile() const { QFile::remove(m_env->path("reg.txt")); }
 
+private slots:
     void blockDecodedIntoArraysAndFile()
     {
         removeRegisterFile();
