@@ -3,8 +3,6 @@
 #include "MemoryImage.h"
 #include "RemoteProtocol.h"
 
-#include <QRandomGenerator>
-#include <QRegularExpression>
 #include <QTest>
 
 using namespace remote;
@@ -292,31 +290,6 @@ private slots:
         QFETCH(int, port);
         const auto parsed = parseTcpPort(text);
         QCOMPARE(parsed.has_value() ? int(*parsed) : -1, port);
-    }
-
-    void randomRepliesStayInBounds()
-    {
-        const quint32 seed = QRandomGenerator::global()->generate();
-        qInfo("seed %u", seed);
-        QRandomGenerator random(seed);
-        const QRegularExpression word(QStringLiteral("^[0-9A-F]{4}$"));
-        for (int round = 0; round < 300; ++round) {
-            QByteArray bytes(random.bounded(0, 4096), '\0');
-            const char alphabet[] = "0123456789,.;: -+\0xyzABC\xff";
-            for (char& byte : bytes)
-                byte = round % 2 ? alphabet[random.bounded(int(sizeof alphabet) - 1)] : char(random.bounded(256));
-            const QByteArrayView text = replyText(bytes);
-            MemoryImage image;
-            storeConfigItems(parseConfigData(replyData(text)), image);
-            QCOMPARE(image.outOfRange, 0);
-            for (const QString& entry : image.words)
-                QVERIFY(entry.isEmpty() || word.match(entry).hasMatch());
-            for (int r = 0; r < 4; ++r)
-                remote::replyComplete(static_cast<Request>(r), text);
-            parsePortList(replyData(text));
-            statusText(parseStatus(replyData(text)), QStringLiteral("%s%s%s%d%s%X"), QStringLiteral("a\nb"));
-            QVERIFY(resultCode(text) >= 0 && resultCode(text) <= 9999);
-        }
     }
 };
 
