@@ -124,20 +124,17 @@ private slots:
         QTest::newRow("first piece only") << gatewayBehaviour(Mode::Short, 200) << "SSSS" << 15 << "1,2";
         QTest::newRow("without its full stop") << gatewayBehaviour(Mode::Short, 32 + 330) << "SSSS" << 30 << "1,2";
         QTest::newRow("closed after, pieces of 50") << gatewayBehaviour(Mode::Split, 50, 20) << "SSSS" << 30 << "1,2";
-        QTest::newRow("kept open, pieces of 50") << gatewayBehaviour(Mode::Split, 50, 20, 0, true) << "SSSS" << 30 << "1,2";
         QTest::newRow("kept open, pieces of 7") << gatewayBehaviour(Mode::Split, 7, 20, 0, true) << "SSSS" << 30 << "1,2";
         QTest::newRow("kept open, result code split")
             << gatewayBehaviour(Mode::Split, 24, 20, 0, true) << "SSSS" << 30 << "1,2";
         QTest::newRow("late") << gatewayBehaviour(Mode::Slow, 0, 300) << "SSSS" << 30 << "1,2";
         QTest::newRow("reset before the reply") << gatewayBehaviour(Mode::Reset, 0) << "FFFF" << 0 << "";
-        QTest::newRow("reset inside the head") << gatewayBehaviour(Mode::Reset, 10) << "FFFF" << 0 << "";
         // 60 bytes hold a whole write result and port list, not a whole read
         // or status.
         QTest::newRow("reset inside the data") << gatewayBehaviour(Mode::Reset, 60) << "FSSF" << 0 << "1,2";
         QTest::newRow("reset on accept") << gatewayBehaviour(Mode::ResetOnAccept) << "FFFF" << 0 << "";
         QTest::newRow("half-closed after part") << gatewayBehaviour(Mode::HalfClose, 25) << "FFFF" << 0 << "";
         QTest::newRow("half-closed inside the data") << gatewayBehaviour(Mode::HalfClose, 60) << "SSSS" << 2 << "1,2";
-        QTest::newRow("half-closed after nothing") << gatewayBehaviour(Mode::HalfClose, 0) << "FFFF" << 0 << "";
         QTest::newRow("half-closed after all") << gatewayBehaviour(Mode::HalfClose, -1) << "SSSS" << 30 << "1,2";
         QTest::newRow("dribbled") << gatewayBehaviour(Mode::Dribble, 1, 1) << "SSSS" << 30 << "1,2";
         QTest::newRow("dribbled too slowly") << gatewayBehaviour(Mode::Dribble, 1, 400) << "FFFF" << 0 << "";
