@@ -206,8 +206,6 @@ private slots:
         QTest::addColumn<QList<int>>("codes");   // results of the gateway, one a request
         QTest::addColumn<int>("requests");
         QTest::addColumn<QStringList>("expected");
-        QTest::newRow("read succeeds at the third") << 0 << true << QList<int>{3, 3} << 3
-                                                    << QStringList{"info:Configuration read successfully."};
         QTest::newRow("write succeeds at the second")
             << 1 << true << QList<int>{9999} << 2 << QStringList{"info:Configuration written successfully."};
         // A write reports its first attempt's result, a read its last.
@@ -399,12 +397,6 @@ private slots:
         QCOMPARE(messages(), QStringList{"plain:Writing error: 4"});
         QVERIFY(m_sheet->log.empty());
         QVERIFY(m_sheet->record.valid && m_sheet->applyEnabled);
-
-        // A gateway that went away: the socket message, then the write error.
-        m_prompter->messages.clear();
-        m_sheet->record.tcpPort = unusedPort();
-        QCOMPARE(applyToLastRemote(*m_sheet, limits), -1);
-        QCOMPARE(messages(), (QStringList{refused(), "plain:Writing error: -1"}));
     }
 
     void modeOfCommands()
