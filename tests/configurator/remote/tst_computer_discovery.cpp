@@ -70,17 +70,6 @@ private slots:
         QCOMPARE(EnumerateServers(sources), expected);
     }
 
-    void missingSources()
-    {
-        QTemporaryDir dir;
-        DiscoverySources sources;
-        sources.hostsFile = dir.filePath("no-hosts");
-        sources.neighbourTable = QString();
-        sources.reverseLookup = false;
-        sources.ownHost = false;
-        QVERIFY(EnumerateServers(sources).isEmpty());
-    }
-
     void dottedAddresses()
     {
         bool ok = false;
