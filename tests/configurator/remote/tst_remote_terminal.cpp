@@ -8,6 +8,7 @@
 #include "RemoteTerminal.h"
 #include "TestEnvironment.h"
 
+#include <QLoggingCategory>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QTest>
@@ -205,6 +206,78 @@ private:
     std::unique_ptr<testsupport::TestEnvironment> m_environment;
     std::unique_ptr<gatewaysim::GatewaySimulator> m_gateway;
     std::unique_ptr<testsupport::RecordingPrompter> m_prompter;
+
+private slots:
+    void gatewayErrorCodes_data()
+    {
+        QTest::addColumn<int>("code");
+        QTest::newRow("7") << 7;
+        QTest::newRow("9999") << 9999;
+    }
+
+    void gatewayErrorCodes()
+    {
+        QFETCH(int, code);
+        Behaviour failing;
+        failing.resultCode = code;
+        m_gateway->setDefaultBehaviour(failing);
+
+        MemoryImage image = filledImage(1);
+        const MemoryImage before = image;
+        QCOMPARE(ReadRemoteConfig(kLoopback, m_gateway->port(), 1, image), code);
+        QVERIFY(image == before);
+        QCOMPARE(image.writes, 0);
+        QCOMPARE(WriteRemoteConfig(kLoopback, m_gateway->port(), 1, image), code);
+        std::set<quint8> ports;
+        QCOMPARE(GetRemotePorts(kLoopback, m_gateway->port(), ports), code);
+        QVERIFY(ports.empty());
+        QCOMPARE(GetRemoteStatus(kLoopback, m_gateway->port(), 1, nullptr), code);
+        QVERIFY(m_prompter->messages.empty());   // the caller reports a gateway's code
+
+        // The simulator's own code for a serial port without a terminal.
+        m_gateway->setDefaultBehaviour({});
+        QCOMPARE(ReadRemoteConfig(kLoopback, m_gateway->port(), 9, image), int(gatewaysim::kNoTerminal));
+    }
+
+    // Replies at the edges of what the parsers take: every request ends with a
+    // code, never stores past the image, and stores nothing when it fails.
+    void noiseReplies()
+    {
+        QLoggingCategory::setFilterRules(QStringLiteral("termset.remote.warning=false"));
+        const auto restoreRules = qScopeGuard([] { QLoggingCategory::setFilterRules(QString()); });
+        const QByteArray head = "VeTr 1 0000000 plok 1 0000 gEPT ";
+        QList<QByteArray> replies{QByteArray(5000, '\xff'), head + QByteArray(5000, '\0')};
+        QByteArray items;   // 4095 bytes of items that reach every address
+        for (int i = 0; items.size() < 4095 - 32; ++i)
+            items += QByteArray::number(1000 + i % 9000).right(4) + ',' + QByteArray::number(10000 + i * 7).right(5) + ';';
+        replies << (head + items).left(4095) << (head + items).left(4095) + "0010,00001;.";
+        replies << head.left(26) << head << head + QByteArray(5000, '9');
+        replies << head + "99999999999999999999,1,2,3." << head + "4294967297,7." << head + "-2147483648,1.";
+        replies << head + "12:34 01.01.26 x yyyy zzzzz 99999 99999 9999999999.";
+
+        for (const QByteArray& reply : replies) {
+            Behaviour raw;
+            raw.mode = Mode::Raw;
+            raw.raw = reply;
+            m_gateway->setDefaultBehaviour(raw);
+            Limits limits;
+            limits.reply = std::chrono::seconds(1);   // noise may never complete
+
+            MemoryImage image;
+            const int read = ReadRemoteConfig(kLoopback, m_gateway->port(), 1, image, limits);
+            QVERIFY(read >= -1 && read <= 9999);
+            QCOMPARE(image.outOfRange, 0);
+            if (read != 0)
+                QCOMPARE(image.writes, 0);
+            std::set<quint8> ports;
+            const int listed = GetRemotePorts(kLoopback, m_gateway->port(), ports, limits);
+            QVERIFY(listed >= -1 && listed <= 9999);
+            QVERIFY(listed == 0 || ports.empty());
+            const int status = GetRemoteStatus(kLoopback, m_gateway->port(), 1, nullptr, limits);
+            QVERIFY(status >= -1 && status <= 9999);
+            QVERIFY(WriteRemoteConfig(kLoopback, m_gateway->port(), 1, image, limits) >= -1);
+        }
+    }
 };
 
 QTEST_MAIN(TestRemoteTerminal)
