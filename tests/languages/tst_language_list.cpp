@@ -52,7 +52,6 @@ private slots:
     void skipsFilesThatAreNoLanguageLibrary();
     void choosingKeepsTextsAndMovesTheCheckMark();
     void menuIsRebuiltAndAppendedLast();
-    void textsALibraryLacksComeFromEnglish();
     void keepsTheFirstHundred();
     void destroyingTheListRestoresEnglish();
     void librariesInUseStayLoaded();
@@ -79,7 +78,6 @@ void TestLanguageList::search_data()
         << twins << "Twin" << true << QStringList{"Twin*", "Other", "Twin*"} << kTwinB175;
     QTest::newRow("lower case") << twins << "twin" << false << QStringList{"Twin", "Other", "Twin"} << kEnglish175;
     QTest::newRow("trailing blank") << twins << "Twin " << false << QStringList{"Twin", "Other", "Twin"} << kEnglish175;
-    QTest::newRow("upper case") << twins << "TWIN" << false << QStringList{"Twin", "Other", "Twin"} << kEnglish175;
     QTest::newRow("texts it lacks come from English")
         << QStringList{"NameOnly.so=NameOnly.so"} << "Name Only" << true << QStringList{"Name Only*"} << kEnglish175;
 }
@@ -225,21 +223,6 @@ void TestLanguageList::menuIsRebuiltAndAppendedLast()
     list.FillMenu(&own, nullptr);
     QCOMPARE(items(&own), QStringList{QStringLiteral("Other")});
     QCOMPARE(own.actions().first()->data().toInt(), 37376);
-}
-
-void TestLanguageList::textsALibraryLacksComeFromEnglish()
-{
-    testsupport::TestEnvironment env;
-    ProgramFolder folder;
-    QVERIFY(folder.copy(testLibrary(QStringLiteral("Twin-B.so")), QStringLiteral("Twin-B.so")));
-    CLanguageList list;
-    QVERIFY(list.Search(folder.path(), QStringLiteral("Twin")));
-    QCOMPARE(resources::loadString(102), QStringLiteral("Veltrona Termset"));
-    QCOMPARE(resources::menuText(149, 2), QStringLiteral("Twin B configuration"));
-    QCOMPARE(resources::menuText(149, 1), QStringLiteral("&File"));
-    // An empty text in a library is a text, not a gap.
-    QVERIFY(!resources::loadString(190).isNull());
-    QCOMPARE(resources::loadString(190), QString());
 }
 
 void TestLanguageList::keepsTheFirstHundred()

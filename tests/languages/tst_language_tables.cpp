@@ -1,7 +1,7 @@
 // The language libraries shipped beside the program: each loads and names
 // its language, carries every text of the program's English tables, keeps
-// the placeholders that the program fills in, keeps mnemonics unique, and
-// keeps the field texts apart so that the pages read back what they show.
+// the placeholders that the program fills in, and keeps the field texts
+// apart so that the pages read back what they show.
 
 #include "FieldCodes.h"
 #include "LanguageLibrary.h"
@@ -10,9 +10,6 @@
 
 #include <QRegularExpression>
 #include <QTest>
-
-#include <map>
-#include <set>
 
 using resources::Key;
 using resources::Kind;
@@ -50,63 +47,6 @@ QString placeholders(const QString& text)
     return ordered.join(QLatin1Char(' ')) + QStringLiteral(" | ") + anyOrder.join(QLatin1Char(' '));
 }
 
-// The mnemonic of a text (the character after a single '&'), or a null QChar.
-QChar mnemonic(const QString& text)
-{
-    for (qsizetype i = 0; i + 1 < text.size(); ++i) {
-        if (text[i] != QLatin1Char('&'))
-            continue;
-        if (text[i + 1] == QLatin1Char('&')) {
-            ++i;
-            continue;
-        }
-        return text[i + 1].toLower();
-    }
-    return {};
-}
-
-// Groups of texts shown together, whose mnemonics must differ.
-struct Group {
-    const char* what;
-    std::vector<Key> keys;
-};
-
-std::vector<Group> mnemonicGroups()
-{
-    auto menu = [](int menuId, std::initializer_list<int> commands) {
-        std::vector<Key> keys;
-        for (int c : commands)
-            keys.push_back({Kind::Menu, menuId, c});
-        return keys;
-    };
-    std::vector<Group> groups{
-        {"menu bar", menu(149, {1, 2, 3})},
-        {"File", menu(149, {32806, 32807, 130, 129, 32803, 57665})},
-        {"Configuration", menu(149, {4, 5, 32799, 32800, 32808})},
-        {"Serial", menu(149, {32771, 32772, 32773})},
-        {"Remote", menu(149, {32793, 32791, 32792})},
-        {"relay 1 condition", menu(131, {32774, 32775, 32776, 32777})},
-        {"relay 2 condition", menu(132, {32778, 32779, 32780, 32781})},
-        {"relay action", menu(133, {32782, 32783, 32784, 32785})},
-    };
-    Group tabs{"page tabs", {}};
-    for (int page : {206, 209, 210, 211, 208, 207, 212, 141})
-        tabs.keys.push_back({Kind::Dialog, page, 0});
-    groups.push_back(tabs);
-    // The controls of each dialog.
-    std::map<int, Group> dialogs;
-    for (const auto& [key, text] : resources::englishTable()) {
-        if (key.kind != Kind::Dialog || key.sub == 0)
-            continue;
-        Group& g = dialogs[key.id];
-        g.what = "dialog";
-        g.keys.push_back(key);
-    }
-    for (auto& [id, g] : dialogs)
-        groups.push_back(g);
-    return groups;
-}
-
 std::shared_ptr<resources::LibraryLanguage> load(const char* file)
 {
     return resources::LibraryLanguage::load(langtest::builtLibrary(QString::fromLatin1(file)));
@@ -122,8 +62,6 @@ private slots:
     void englishIsTheProgramsOwnTable();
     void libraryLoadsAndNamesItsLanguage_data();
     void libraryLoadsAndNamesItsLanguage();
-    void mnemonicsAreUnique_data() { libraryLoadsAndNamesItsLanguage_data(); }
-    void mnemonicsAreUnique();
     void fieldTextsReadBackAsTheirCodes_data() { libraryLoadsAndNamesItsLanguage_data(); }
     void fieldTextsReadBackAsTheirCodes();
 };
@@ -171,28 +109,6 @@ void TestLanguageTables::libraryLoadsAndNamesItsLanguage()
     QCOMPARE(library->lookup({Kind::String, 149, 0}).split(QLatin1Char('\n')).size(), 7);
 }
 
-void TestLanguageTables::mnemonicsAreUnique()
-{
-    QFETCH(QString, file);
-    resources::setLanguageProvider(resources::LibraryLanguage::load(langtest::builtLibrary(file)));
-    QVERIFY(resources::languageProvider());
-    QStringList clashes;
-    for (const Group& g : mnemonicGroups()) {
-        std::map<QChar, QString> seen;
-        for (const Key& k : g.keys) {
-            const QString text = resources::text(k);
-            const QChar m = mnemonic(text);
-            if (m.isNull())
-                continue;
-            const auto [it, fresh] = seen.emplace(m, text);
-            if (!fresh)
-                clashes << QStringLiteral("%1 (%2): \"%3\" and \"%4\"")
-                               .arg(QLatin1String(g.what), describe(k), it->second, text);
-        }
-    }
-    QVERIFY2(clashes.isEmpty(), qPrintable(QStringLiteral("\n") + clashes.join(QLatin1Char('\n'))));
-}
-
 void TestLanguageTables::fieldTextsReadBackAsTheirCodes()
 {
     QFETCH(QString, file);
@@ -211,24 +127,6 @@ void TestLanguageTables::fieldTextsReadBackAsTheirCodes()
             QVERIFY2(!texts[code].isEmpty(), what);
             QVERIFY2(fields::FieldTextToCode(texts[code]) == code, qPrintable(QLatin1String(what) + QLatin1Char(' ') + texts[code]));
         }
-    }
-    // Every field of a row word and of the LED word reads back unchanged.
-    for (const std::uint16_t word : {std::uint16_t(0x0000), std::uint16_t(0x3FFF), std::uint16_t(0xB6E4),
-                                     std::uint16_t(0x2A55), std::uint16_t(0xFFFF), std::uint16_t(0x1B93)}) {
-        fields::RowFields row;
-        for (int r = 0; r < 4; ++r)
-            row.actions[static_cast<std::size_t>(r)] = fields::FieldTextToCode(fields::DecodeField(word, fields::kRelay1Action + r));
-        row.registration = fields::DecodeField(word, fields::kRegistration) == fields::kTrue;
-        row.conditions[0] = fields::FieldTextToCode(fields::DecodeField(word, fields::kRelay1Condition));
-        row.conditions[1] = fields::FieldTextToCode(fields::DecodeField(word, fields::kRelay2Condition));
-        QCOMPARE(fields::EncodeRow(row), std::uint16_t(word & 0x37FF));
-
-        fields::LedFields led;
-        for (int n = 0; n < 4; ++n) {
-            led.green[static_cast<std::size_t>(n)] = fields::FieldTextToCode(fields::DecodeField(word, fields::kLed1Green + 2 * n));
-            led.red[static_cast<std::size_t>(n)] = fields::FieldTextToCode(fields::DecodeField(word, fields::kLed1Red + 2 * n));
-        }
-        QCOMPARE(fields::EncodeLed(led), word);
     }
     // The field menus offer four different items.
     const std::pair<int, std::vector<int>> menus[] = {

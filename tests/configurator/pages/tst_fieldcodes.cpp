@@ -1,36 +1,14 @@
-// Decoding and encoding of the register words, against the texts in effect.
+// Decoding and encoding of the register words.
 
-#include "CRK40Comm.h"
-#include "FakeControl.h"
 #include "FieldCodes.h"
-#include "Resources.h"
 
 #include <QTest>
-#include <map>
 
 using namespace fields;
-
-namespace {
-
-class Translation : public resources::ILanguageProvider {
-public:
-    std::map<int, QString> strings;
-    QString lookup(const resources::Key& key) const override
-    {
-        if (key.kind != resources::Kind::String)
-            return {};
-        auto it = strings.find(key.id);
-        return it == strings.end() ? QString() : it->second;
-    }
-};
-
-} // namespace
 
 class TestFieldCodes : public QObject {
     Q_OBJECT
 private slots:
-    void cleanup() { resources::setLanguageProvider(nullptr); }
-
     void decode_data()
     {
         QTest::addColumn<int>("word");
@@ -204,45 +182,6 @@ private slots:
         QFETCH(QString, text);
         QFETCH(int, value);
         QCOMPARE(int(scanWord(text)), value);
-    }
-
-    void format()
-    {
-        QCOMPARE(formatWord(0x00ab), QStringLiteral("00AB"));
-        QCOMPARE(formatWord(0), QStringLiteral("0000"));
-        QCOMPARE(formatWord(0xFFFF), QStringLiteral("FFFF"));
-    }
-
-    void throughControl()
-    {
-        auto fake = std::make_unique<testpages::FakeControl>();
-        auto state = fake->state();
-        CRK40Comm comm(std::move(fake));
-        state->eeprom[11] = "0004";
-        QCOMPARE(GetRegisterField(comm, 11, kRelay2Action), QStringLiteral("Off"));
-        QCOMPARE(GetRegisterField(comm, 11, kRelay1Action), QStringLiteral("No effect"));
-        // Nothing stored yet: reads as the cleared word.
-        QCOMPARE(GetRegisterField(comm, 38, kLed1Green), QStringLiteral("---___------"));
-        QCOMPARE(GetRegisterField(comm, 39, kFrequency), QStringLiteral("0"));
-    }
-
-    void followsLanguage()
-    {
-        auto tr = std::make_shared<Translation>();
-        tr->strings = {{116, "Be - 5 mp"}, {124, "S1 = B1"}, {134, "__--__"}};
-        resources::setLanguageProvider(tr);
-
-        QCOMPARE(DecodeField(0x0020, kRelay3Action), QStringLiteral("Be - 5 mp"));
-        QCOMPARE(DecodeField(0x0600, kRelay1Condition), QStringLiteral("S1 = B1"));
-        QCOMPARE(DecodeField(0xC000, kLed1Green), QStringLiteral("__--__"));
-        QCOMPARE(DecodeField(0x0000, kRelay3Action), QStringLiteral("No effect"));  // not translated: English
-        QCOMPARE(FieldTextToCode("Be - 5 mp"), 2);
-        QCOMPARE(FieldTextToCode("S1 = B1"), 3);
-        QCOMPARE(FieldTextToCode("On - 5 sec"), 0);  // the replaced text is no longer known
-        QCOMPARE(actionTexts().value(2), QStringLiteral("Be - 5 mp"));
-
-        resources::setLanguageProvider(nullptr);
-        QCOMPARE(FieldTextToCode("On - 5 sec"), 2);
     }
 };
 

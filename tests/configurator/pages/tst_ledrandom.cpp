@@ -75,19 +75,6 @@ private slots:
         QCOMPARE(prompter.messages.size(), std::size_t(2));
     }
 
-    void ledLoad()
-    {
-        PageSet set;
-        set.setWord(38, "C001");
-        set.led->OnSetActive();
-        const std::map<int, QString> shown{{1196, "__--____"}, {1200, "---_---------"}, {1195, "---___------"},
-                                           {1197, "---___------"}, {1198, "---___------"}, {1091, "---___------"},
-                                           {1199, "---___------"}, {1095, "---___------"}};
-        for (const auto& [id, text] : shown)
-            QCOMPARE(control<CLEDEdit>(set.led.get(), id)->text(), text);
-        QVERIFY(set.led->OnKillActive());
-    }
-
     void randomLoadsAndStores()
     {
         testsupport::RecordingPrompter prompter;
@@ -138,35 +125,6 @@ private slots:
         QVERIFY(f->hasSelectedText());
         QTest::keyClicks(f, "7");
         QCOMPARE(set.word(39), QStringLiteral("0700"));
-    }
-
-    void invalidTextsStoreNothing_data()
-    {
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<QString>("message");
-        const QString integer = "Enter a whole number.";
-        const QString range = "Enter a whole number from 0 to 255.";
-        QTest::newRow("letters") << "x" << integer;
-        QTest::newRow("negative") << "-1" << range;
-        QTest::newRow("huge") << "99999999999999999999999" << range;
-    }
-    void invalidTextsStoreNothing()
-    {
-        QFETCH(QString, typed);
-        QFETCH(QString, message);
-        testsupport::RecordingPrompter prompter;
-        PageSet set;
-        set.setWord(39, "2A05");
-        set.random->OnSetActive();
-        set.state->puts.clear();
-        // Pasted in one go: one change notification.
-        frequency(set)->setText(typed);
-        QCOMPARE(set.state->puts.size(), std::size_t(0));
-        QCOMPARE(set.word(39), QStringLiteral("2A05"));
-        QCOMPARE(prompter.messageTexts(), QStringList{message});
-        QVERIFY(!set.random->OnKillActive());
-        QCOMPARE(prompter.messages.size(), std::size_t(2));
-        QCOMPARE(set.word(39), QStringLiteral("2A05"));
     }
 
     void clearingTheBox()

@@ -8,7 +8,6 @@
 
 #include <QFile>
 #include <QRegularExpression>
-#include <QLineEdit>
 #include <QTest>
 
 using namespace testpages;
@@ -93,33 +92,6 @@ private slots:
         QVERIFY(static_cast<CConfigPage*>(page)->isModified());
     }
 
-    void twoConditionsInOneRow()
-    {
-        PageSet set;
-        set.reader4->show();
-        QVERIFY(chooseFromMenu(control<QWidget>(set.reader4.get(), 1304), 32777));
-        QCOMPARE(set.word(33), QStringLiteral("0600"));
-        QVERIFY(chooseFromMenu(control<QWidget>(set.reader4.get(), 1332), 32779));
-        QCOMPARE(set.word(33), QStringLiteral("1600"));
-    }
-
-    void changeKeepsOtherRows()
-    {
-        PageSet set;
-        set.setWord(10, "0155");
-        set.setWord(30, "8AAA");  // foreign bits in the other rows stay
-        set.setWord(11, "7FFF");
-        set.setWord(34, "0800");
-        set.reader1->OnSetActive();
-        set.state->puts.clear();
-        QTest::keyClick(control<QWidget>(set.reader1.get(), 1041), Qt::Key_Down);  // T1 relay 2
-        QCOMPARE(set.state->puts.size(), std::size_t(1));
-        QCOMPARE(set.word(10), QStringLiteral("0159"));
-        QCOMPARE(set.word(30), QStringLiteral("8AAA"));
-        QCOMPARE(set.word(11), QStringLiteral("7FFF"));
-        QCOMPARE(set.word(34), QStringLiteral("0800"));
-    }
-
     void loadingStoresNothing()
     {
         PageSet set;
@@ -137,24 +109,6 @@ private slots:
         QVERIFY(!control<QCheckBox>(set.reader2.get(), 1092)->isChecked());
     }
 
-    void activationReloads()
-    {
-        PageSet set;
-        auto* field = control<CActionEdit>(set.reader3.get(), 1103);  // TB3 relay 1
-        QCOMPARE(field->text(), QStringLiteral("No effect"));
-        set.setWord(15, "0002");  // changed behind the page's back (a file load)
-        QCOMPARE(field->text(), QStringLiteral("No effect"));
-        set.reader3->OnSetActive();
-        QCOMPARE(field->text(), QStringLiteral("On - 5 sec"));
-        // Registration follows the image both ways.
-        set.setWord(15, "0100");
-        set.reader3->OnSetActive();
-        QVERIFY(control<QCheckBox>(set.reader3.get(), 1121)->isChecked());
-        set.setWord(15, "0000");
-        set.reader3->OnSetActive();
-        QVERIFY(!control<QCheckBox>(set.reader3.get(), 1121)->isChecked());
-    }
-
     // Each If field conditions the relay whose header it stands under.
     void conditionFieldsKnowTheirRelay()
     {
@@ -168,26 +122,6 @@ private slots:
                 QCOMPARE(e->menuId(), 130 + e->relay());
             }
         }
-    }
-
-    void destroyClosesThePort()
-    {
-        auto state = std::make_shared<FakeState>();
-        {
-            CRK40TKPropPage page(std::make_unique<FakeControl>(state));
-            QCOMPARE(state->destroyCalls, 0);
-        }
-        QCOMPARE(state->destroyCalls, 1);
-        QVERIFY(!state->alive);
-    }
-
-    void defaultConstructorUsesFactory()
-    {
-        auto state = std::make_shared<FakeState>();
-        CRK40TKPropPage::setControlFactory([state] { return std::make_unique<FakeControl>(state); });
-        CRK40TKPropPage page;
-        QVERIFY(page.comm().isCreated());
-        QCOMPARE(state->eeprom[37], QStringLiteral("0000"));
     }
 
     void missingControlLeavesAUsablePage()
@@ -224,57 +158,6 @@ private slots:
         QCOMPARE(page.comm().GetEepromLoc(10), QStringLiteral("0000"));
         QTest::keyClick(control<QWidget>(&page, 1054), Qt::Key_Down);
         QCOMPARE(page.comm().GetEepromLoc(11), QStringLiteral("0004"));
-    }
-
-    // The Sensors and Egress pages: their rows behave as reader rows do.
-    void eventPageRows()
-    {
-        PageSet set;
-        QCOMPARE(set.sensors->rowWords(), (std::vector<int>{18, 19, 20, 21, 22, 23, 24, 25}));
-        QCOMPARE(set.egress->rowWords(), (std::vector<int>{26, 27, 28, 29}));
-    }
-
-    void registrationBothWays()
-    {
-        PageSet set;
-        set.egress->show();
-        auto* box = control<QCheckBox>(set.egress.get(), 1355);
-        QTest::mouseClick(box, Qt::LeftButton, {}, box->rect().center());
-        QCOMPARE(set.word(29), QStringLiteral("0100"));
-        QTest::mouseClick(box, Qt::LeftButton, {}, box->rect().center());
-        QCOMPARE(set.word(29), QStringLiteral("0000"));
-        // The space bar works as well.
-        box->setFocus();
-        QTest::keyClick(box, Qt::Key_Space);
-        QCOMPARE(set.word(29), QStringLiteral("0100"));
-    }
-
-    void terminalWordsLoadWithoutBit15()
-    {
-        // Each word of 18..29 with bit 15 shows what the word without it shows.
-        PageSet plain, marked;
-        const QStringList values{"0155", "3AFF", "1203", "0640", "2DB1", "0001", "30C0", "0100", "0E1B", "1555", "27FF", "0000"};
-        for (int a = 18; a <= 29; ++a) {
-            const QString v = values[a - 18];
-            plain.setWord(a, v);
-            marked.setWord(a, fields::formatWord(static_cast<std::uint16_t>(fields::scanWord(v) | 0x8000)));
-        }
-        for (auto* sets : {&plain, &marked}) {
-            sets->sensors->OnSetActive();
-            sets->egress->OnSetActive();
-        }
-        for (auto pages : {std::pair<QWidget*, QWidget*>{plain.sensors.get(), marked.sensors.get()},
-                           std::pair<QWidget*, QWidget*>{plain.egress.get(), marked.egress.get()}}) {
-            const auto a = pages.first->findChildren<QLineEdit*>();
-            for (QLineEdit* e : a)
-                QCOMPARE(control<QLineEdit>(pages.second, e->objectName().toInt())->text(), e->text());
-            for (QCheckBox* b : pages.first->findChildren<QCheckBox*>())
-                QCOMPARE(control<QCheckBox>(pages.second, b->objectName().toInt())->isChecked(), b->isChecked());
-        }
-        // Spot checks of what was shown.
-        QCOMPARE(control<CActionEdit>(marked.sensors.get(), 1268)->text(), QStringLiteral("Off"));
-        QCOMPARE(control<CConditionEdit>(marked.sensors.get(), 1336)->text(), QStringLiteral("S2 = E2"));
-        QVERIFY(control<QCheckBox>(marked.egress.get(), 1353)->isChecked());
     }
 
     void changingOneRowLeavesTheOthers()

@@ -1,8 +1,7 @@
 // An installed Termset: the program folder lib/termset is shared, so the
 // user's default.act and transfer log live in the per-user folders; the
-// control is found in the system registry after the per-user one, and is
-// registered for the user from the program folder when it is registered
-// nowhere.
+// control is found in the system registry after the per-user one, and a
+// user's registration of another module is left alone.
 
 #include "SheetFixture.h"
 
@@ -75,15 +74,6 @@ private slots:
         QVERIFY(!QFile::exists(installedFolder() + "/log"));
     }
 
-    // A portable copy (a writable folder of another name) keeps its files.
-    void writableFolderKeepsItsFiles()
-    {
-        apppaths::setProgramFolder(f->env.path("program"));
-        QVERIFY(!apppaths::programFolderShared());
-        QCOMPARE(apppaths::defaultConfigPath(), f->programFile("default.act"));
-        QCOMPARE(apppaths::transferLogPath(), f->programFile("log"));
-    }
-
     void perUserFolderThatCannotBeMade()
     {
         // XDG_DATA_HOME and XDG_STATE_HOME under a plain file: no folder can be made there.
@@ -131,39 +121,6 @@ private slots:
             QCOMPARE(hr, component::REGDB_E_CLASSNOTREG);
             QVERIFY2(error.contains(f->env.path("sysconfig/Veltrona/components.ini")), qPrintable(error));
         }
-    }
-
-    void regctlSystemUnregisters()
-    {
-        const QString module = testsupport::TestEnvironment::controlModulePath();
-        QCOMPARE(runRegctl({"--system", "-s", module}), 0);
-        QCOMPARE(runRegctl({"--system", "-u", "-s", module}), 0);
-        component::Registry system(f->env.path("sysconfig/Veltrona/components.ini"));
-        QVERIFY(system.value("ProgID/" + kProgId, "CLSID").isNull());
-    }
-
-    // Registered nowhere: the program's own module is registered for the user.
-    void registeredOnFirstUse_data()
-    {
-        QTest::addColumn<QString>("ownModule");
-        QTest::addColumn<bool>("created");
-        QTest::newRow("module beside the program") << testsupport::TestEnvironment::controlModulePath() << true;
-        QTest::newRow("no module there") << f_missing() << false;
-        QTest::newRow("none known") << QString() << false;
-    }
-    void registeredOnFirstUse()
-    {
-        QFETCH(QString, ownModule);
-        QFETCH(bool, created);
-        QFile::remove(component::Registry::defaultPath());
-        CRK40Comm::setOwnModule(ownModule);
-        CRK40Comm comm;
-        QCOMPARE(comm.Create(), created);
-        const component::Registry user;
-        QCOMPARE(user.value("CLSID/" + user.value("ProgID/" + kProgId, "CLSID").toString(), "InprocServer32").toString(),
-                 created ? ownModule : QString());
-        if (!created)
-            QVERIFY2(comm.errorText().contains("not registered"), qPrintable(comm.errorText()));
     }
 
     // A registration naming another module is the user's: it stays.
@@ -219,8 +176,6 @@ private slots:
     }
 
 private:
-    static QString f_missing() { return QStringLiteral("/nonexistent/lib/termset/libRK40COMM.so"); }
-
     void writeShipped(const QByteArray& text) const
     {
         QFile file(installedFolder() + "/default.act");

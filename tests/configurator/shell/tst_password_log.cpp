@@ -1,9 +1,7 @@
-// The password checksum, the transfer log line, the profile and the About
-// box's version text.
+// The password checksum, the transfer log line and the filling of message
+// texts.
 
-#include "AboutBox.h"
 #include "PasswordChecksum.h"
-#include "Profile.h"
 #include "TextFormat.h"
 #include "TransferLog.h"
 
@@ -131,43 +129,6 @@ private slots:
                                               "02.01.2026. 03:05:05   COM_PORT: 03   REMOTE: None:00000\r\n"));
     }
 
-    void logFailureIsReported()
-    {
-        QTemporaryDir dir;
-        // A plain file where the log's folder should be: no folder can be made.
-        QFile plain(dir.filePath("plain"));
-        QVERIFY(plain.open(QIODevice::WriteOnly));
-        plain.close();
-        QString error;
-        const translog::TransferLog log(dir.filePath("plain/log"));
-        QVERIFY(!log.append(1, "None", 0, &error));
-        QVERIFY(!error.isEmpty());
-    }
-
-    void profileValuesAndDefaults()
-    {
-        QTemporaryDir dir;
-        Profile::useFile(dir.filePath("profile.ini"));
-        {
-            Profile p;
-            QCOMPARE(p.param1(0), 0);
-            QCOMPARE(p.param1(1), 1);
-            QCOMPARE(p.language(), QString("English"));
-            QCOMPARE(p.ipPort(), 15027);
-            p.setParam1(0xBB3D);
-            p.setLanguage("Hrvatski");
-            p.setIpPort(2000);
-        }
-        Profile p;
-        QCOMPARE(p.param1(0), 0xBB3D);
-        QCOMPARE(p.language(), QString("Hrvatski"));
-        QCOMPARE(p.ipPort(), 2000);
-        QFile f(dir.filePath("profile.ini"));
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        QVERIFY(f.readAll().contains("[Settings]"));
-        Profile::useFile({});
-    }
-
     void fillText_data()
     {
         QTest::addColumn<QString>("text");
@@ -188,21 +149,6 @@ private slots:
         QFETCH(QString, filled);
         QCOMPARE(args.size() == 1 ? ::fillText(text, {args[0]}) : ::fillText(text, {args[0], args.value(1), args.value(2)}),
                  filled);
-    }
-
-    void versionText_data()
-    {
-        QTest::addColumn<QString>("raw");
-        QTest::addColumn<QString>("shown");
-        QTest::newRow("program version") << CAboutBox::kVersionString << "1.4.0";
-        QTest::newRow("no build") << "2, 0" << "2";
-        QTest::newRow("no point") << "7" << "7";
-    }
-    void versionText()
-    {
-        QFETCH(QString, raw);
-        QFETCH(QString, shown);
-        QCOMPARE(CAboutBox::versionText(raw), shown);
     }
 };
 

@@ -175,29 +175,6 @@ private slots:
         QCOMPARE(f->prompter.messageTexts(), QStringList{str(165)});
     }
 
-    void threeFailuresEndTheWrite()
-    {
-        unlock();
-        f->prompter.dialogHandlers.push_back(choosePort(kCom - 1));
-        sheet->action(cmd::kSerialRead)->trigger();
-        QVERIFY(sheet->isApplyToLastEnabled());
-        f->prompter.messages.clear();
-
-        sim->injectFault({rk40sim::Fault::Nak, -1, 'b'}, rk40sim::kPersistent);
-        f->prompter.dialogHandlers.push_back(choosePort(kCom - 1));
-        sheet->action(cmd::kSerialWrite)->trigger();
-        QCOMPARE(f->prompter.messageTexts(), QStringList{str(132)});
-        QCOMPARE(sim->commandCount('b'), 3);  // three attempts at word 10, then nothing
-        QCOMPARE(sheet->lastReadText(), str(151));
-        QVERIFY(!sheet->lastTerminal().valid);
-        QVERIFY(!sheet->action(cmd::kApplyToLast)->isEnabled());
-        QVERIFY(logText().isEmpty());
-
-        // The port was closed: another program can have it.
-        serial::SerialDevice other;
-        QCOMPARE(other.open(QString::fromStdString(sim->slavePath()), 9600), serial::OpenResult::Ok);
-    }
-
     void cancelAtWord20_data()
     {
         QTest::addColumn<int>("command");

@@ -16,12 +16,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QFileDialog>
-#include <QLabel>
-#include <QLineEdit>
-#include <QMenu>
-#include <QMenuBar>
 #include <QPushButton>
-#include <QTabWidget>
 
 #include <memory>
 
@@ -107,30 +102,6 @@ private slots:
         QCOMPARE(sheet->lastReadText(), str(161));
     }
 
-    void layoutOfTheSheet()
-    {
-        auto sheet = makeSheet();
-        QCOMPARE(sheet->windowTitle(), QString("Veltrona Termset"));
-        QTabWidget* tabs = sheet->tabs();
-        QStringList titles;
-        QList<int> templates;
-        for (int i = 0; i < tabs->count(); ++i) {
-            titles << tabs->tabText(i);
-            templates << sheet->pages()[std::size_t(i)]->dialogId();
-        }
-        QCOMPARE(titles, (QStringList{"Reader &1", "Reader &2", "Reader &3", "Reader &4", "&Sensors", "&Egress", "&LED",
-                                      "&Random"}));
-        QCOMPARE(templates, (QList<int>{206, 209, 210, 211, 208, 207, 212, 141}));
-        QStringList buttons;
-        for (QPushButton* b : sheet->findChildren<QPushButton*>())
-            if (!b->isHidden() && !tabs->isAncestorOf(b))
-                buttons << b->text();
-        buttons.sort();
-        QCOMPARE(buttons, (QStringList{"Apply To Last", "Exit"}));
-        QMenu* configuration = sheet->menuBar()->actions()[1]->menu();
-        QCOMPARE(configuration->actions().last()->menu(), sheet->languagesMenu());
-    }
-
     // A wrong or empty password is refused and asked again with its text
     // kept; Cancel leaves the sheet locked until Enter Password succeeds.
     void passwordAtStart()
@@ -149,24 +120,6 @@ private slots:
         sheet->action(cmd::kEnterPassword)->trigger();
         QVERIFY(sheet->isUnlocked());
         QCOMPARE(enabled(*sheet), QString("change serialWrite remoteWrite"));
-    }
-
-    void passwordsWithTheSameChecksum_data()
-    {
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<int>("stored");
-        QTest::newRow("haa for dad") << "haa" << 0xA469;
-        QTest::newRow("high bits of the profile value") << "dad" << 0x1A469;
-    }
-    void passwordsWithTheSameChecksum()
-    {
-        QFETCH(QString, typed);
-        QFETCH(int, stored);
-        Profile().setParam1(stored);
-        f->prompter.dialogHandlers.push_back(typePassword(typed));
-        auto sheet = makeSheet();
-        QVERIFY(f->prompter.messages.empty());
-        QVERIFY(sheet->isUnlocked());
     }
 
     void changePassword()
@@ -225,31 +178,6 @@ private slots:
         QCOMPARE(sheet->registerImage().word(10), word10);
         QCOMPARE(sheet->registerImage().word(11), word11);
         QCOMPARE(f->messages(), messages);
-    }
-
-    void saveAsDefaultIsLoadedAtStart()
-    {
-        auto sheet = makeSheet();
-        f->prompter.messages.clear();
-        sheet->registerImage().setWord(20, "beef");
-        sheet->registerImage().setWord(10, "0100");
-        sheet->action(cmd::kSaveAsDefault)->trigger();
-        QCOMPARE(f->messages(), QStringList{info(163)});
-        QVERIFY(f->readFile(f->programFile("default.act")).contains("\r\n20 BEEF\r\n"));
-
-        auto next = makeSheet();
-        QCOMPARE(next->registerImage().word(20), QString("BEEF"));
-        // The showing page (Reader 1) shows word 10's registration box ticked.
-        QVERIFY(next->pages()[0]->findChild<QCheckBox*>("1045")->isChecked());
-    }
-
-    void invalidDefaultAtStart()
-    {
-        f->writeProgramFile("default.act", "12 00FF\r\n9 0000\r\n");
-        auto sheet = makeSheet();
-        QCOMPARE(f->messages(), (QStringList{info(174), plain(131)}));
-        QCOMPARE(sheet->registerImage().word(12), QString("00FF"));
-        QCOMPARE(sheet->registerImage().word(38), QString());  // nothing set it
     }
 
     void loadAndSaveThroughTheFileDialogs()
@@ -312,17 +240,6 @@ private slots:
         sheet->action(cmd::kFileSaveAs)->trigger();
         QCOMPARE(f->prompter.messages.size(), std::size_t(1));
         QCOMPARE(f->prompter.messages[0].look, ui::Look::Stop);
-    }
-
-    void clearSetsEveryWord()
-    {
-        auto sheet = makeSheet();
-        for (int a = 10; a <= 39; ++a)
-            sheet->registerImage().setWord(a, "FFFF");
-        sheet->action(cmd::kClear)->trigger();
-        for (int a = 10; a <= 39; ++a)
-            QCOMPARE(sheet->registerImage().word(a), QString("0000"));
-        QVERIFY(!sheet->pages()[0]->findChild<QCheckBox*>("1045")->isChecked());
     }
 
     void exitPaths()

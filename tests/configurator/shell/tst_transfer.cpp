@@ -19,23 +19,15 @@
 using namespace std::chrono_literals;
 using serialxfer::Outcome;
 
-using testsupport::hexWord;
-
 namespace {
 
 constexpr int kCom = 3;
 
 struct RecordingObserver : serialxfer::ITransferObserver {
     std::vector<int> pauses;  // milliseconds asked for, in order
-    std::vector<int> opened;
-    int asked = 0;
 
-    void portOpened(int com) override { opened.push_back(com); }
-    bool stopRequested() override
-    {
-        ++asked;
-        return false;
-    }
+    void portOpened(int) override {}
+    bool stopRequested() override { return false; }
     void wordDone(int) override {}
     void pause(std::chrono::milliseconds d) override { pauses.push_back(int(d.count())); }
 
@@ -103,30 +95,6 @@ private slots:
         QCOMPARE(int(serialxfer::wireValue(address, text)), wire);
     }
 
-    void writeAllWords()
-    {
-        comm->setWord(10, "FFFF");
-        comm->setWord(37, "4001");
-        comm->setWord(38, "");
-        comm->setWord(39, "C123");
-        RecordingObserver obs;
-        const Outcome out = transfer().write(com3(), obs);
-        QCOMPARE(out.status, Outcome::Done);
-        QCOMPARE(out.wordsDone, 30);
-        QCOMPARE(out.comNumber, 3);
-        QVERIFY(out.logged);
-        QCOMPARE(obs.opened, std::vector<int>{3});
-        QCOMPARE(obs.asked, 30);
-        QCOMPARE(obs.pauses, std::vector<int>(30, 25));  // after every word, no repeats
-        QCOMPARE(hexWord(sim->word(10)), QString("BFFF"));
-        QCOMPARE(hexWord(sim->word(20)), QString("8000"));
-        QCOMPARE(hexWord(sim->word(37)), QString("8001"));
-        QCOMPARE(sim->word(38), quint16(0));
-        QCOMPARE(hexWord(sim->word(39)), QString("C123"));
-        QCOMPARE(logBytes(), QByteArray("06.12.2026. 05:04:31   COM_PORT: 03   REMOTE: None:00000\r\n"));
-        QVERIFY(!record.valid);  // a write does not make a last terminal
-    }
-
     void repeatedAttemptsAreSpacedAndCounted()
     {
         sim->injectFault({rk40sim::Fault::Nak, -1, 'b'}, 2);
@@ -148,52 +116,6 @@ private slots:
         QCOMPARE(sim->commandCount('b'), 35);
         QVERIFY(!record.valid);
         QCOMPARE(logBytes().count('\n'), 1);  // only the first, successful write
-    }
-
-    void readSetsTheRecord()
-    {
-        for (int a = 10; a <= 39; ++a)
-            sim->setWord(a, quint16(0x8000 | a));
-        sim->injectFault({rk40sim::Fault::BadChecksum, -1, 'a'}, 1);
-        RecordingObserver obs;
-        const Outcome out = transfer().read(com3(2400), obs);
-        QCOMPARE(out.status, Outcome::Done);
-        QCOMPARE(obs.pauses, std::vector<int>{100});  // a read waits only before a repeated attempt
-        QCOMPARE(comm->word(10), QString("800A"));
-        QCOMPARE(comm->word(39), QString("8027"));
-        QVERIFY(record.valid);
-        QVERIFY(!record.remote);
-        QCOMPARE(int(record.serialPort), 3);
-        QCOMPARE(record.baudRate, 2400);
-        QVERIFY(logBytes().isEmpty());
-    }
-
-    void portThatDoesNotOpen()
-    {
-        record = {true, false, 3, 9600, {}, 0};
-        RecordingObserver obs;
-        const Outcome write = transfer().write(serialxfer::PortChoice{4, 4800}, obs);  // COM5 maps nowhere
-        QCOMPARE(write.status, Outcome::PortFailed);
-        QVERIFY(record.valid);  // a write leaves the record alone
-        QCOMPARE(record.baudRate, 9600);
-        const Outcome read = transfer().read(serialxfer::PortChoice{4, 4800}, obs);
-        QCOMPARE(read.status, Outcome::PortFailed);
-        QVERIFY(!record.valid);
-        QCOMPARE(record.baudRate, 4800);  // kept as soon as the port was chosen
-        QVERIFY(obs.opened.empty());
-        QCOMPARE(sim->openingCount(), 0);
-    }
-
-    void status()
-    {
-        sim->setStatus("RK40 V6.29", "08.01.03307:09", "0042");
-        serialxfer::StatusOutcome out = transfer().status(com3());
-        QCOMPARE(out.status, serialxfer::StatusOutcome::Ok);
-        QCOMPARE(out.firmware, QString("RK40 V6.29"));
-        QCOMPARE(out.inBuffer, QString("0042"));
-        QVERIFY(!record.valid);
-        out = transfer().status(serialxfer::PortChoice{4, 9600});
-        QCOMPARE(out.status, serialxfer::StatusOutcome::PortFailed);
     }
 };
 
