@@ -194,6 +194,17 @@ private slots:
         QVERIFY(!act::saveImageFile(dir.filePath("missing/sub/x.act"), img));
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"config.act"});
     }
+
+    void valuesLoadAsTheFourDigitWord()
+    {
+        MemoryImage img;
+        img.fill("0000");
+        QVERIFY(load("10 abcd\n11 12\n12 f\n", img).ok);
+        QCOMPARE(img.word(10), QString("ABCD"));
+        QCOMPARE(img.word(11), QString("0012"));
+        QCOMPARE(img.word(12), QString("000F"));
+        QVERIFY(act::formatImage(img).startsWith("10 ABCD\r\n11 0012\r\n12 000F\r\n13 0000\r\n"));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestActFile)

@@ -150,6 +150,19 @@ private slots:
         QCOMPARE(args.size() == 1 ? ::fillText(text, {args[0]}) : ::fillText(text, {args[0], args.value(1), args.value(2)}),
                  filled);
     }
+
+    void logFailureIsReported()
+    {
+        QTemporaryDir dir;
+        // A plain file where the log's folder should be: no folder can be made.
+        QFile plain(dir.filePath("plain"));
+        QVERIFY(plain.open(QIODevice::WriteOnly));
+        plain.close();
+        QString error;
+        const translog::TransferLog log(dir.filePath("plain/log"));
+        QVERIFY(!log.append(1, "None", 0, &error));
+        QVERIFY(!error.isEmpty());
+    }
 };
 
 QTEST_GUILESS_MAIN(TestPasswordLog)
