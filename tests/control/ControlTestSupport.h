@@ -9,6 +9,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QVariantList>
+#include <functional>
 #include <vector>
 
 namespace testsupport {
@@ -36,6 +37,20 @@ public:
     }
     std::vector<FiredEvent> events;
     std::function<void(int)> onFired;
+};
+
+// A recording sink advised to a control for the sink's lifetime: it is taken
+// back even when a failed check leaves the test early.
+template <typename Control>
+class AdvisedSink : public RecordingSink {
+public:
+    explicit AdvisedSink(Control& control) : m_control(control) { m_control.advise(this); }
+    ~AdvisedSink() { m_control.unadvise(this); }
+    AdvisedSink(const AdvisedSink&) = delete;
+    AdvisedSink& operator=(const AdvisedSink&) = delete;
+
+private:
+    Control& m_control;
 };
 
 inline QVariant get(component::IDispatchControl& c, int dispid)

@@ -163,8 +163,7 @@ private slots:
     {
         PtyPeer peer;
         CRK40CommCtrl c;
-        RecordingSink sink;
-        c.advise(&sink);
+        AdvisedSink sink(c);
         QVERIFY(open(c, peer, true));
         peer.send("noise").send(onlineBlock({"050130930C0001234A3", "06012101520000ABCD1"}));
         QTRY_COMPARE(sink.count(eventid::RxRegs), 1);
@@ -181,7 +180,6 @@ private slots:
         QVERIFY(peer.waitReceived(2));
         QCOMPARE(peer.received(), QByteArray("\x06\x06"));
         QCOMPARE(get(c, dispid::Total).toInt(), 1);
-        c.unadvise(&sink);
         call(c, dispid::DestroyTerminal);
     }
 
@@ -189,15 +187,13 @@ private slots:
     {
         PtyPeer peer;
         CRK40CommCtrl c;
-        RecordingSink sink;
-        c.advise(&sink);
+        AdvisedSink sink(c);
         put(c, dispid::Ready, false);
         QVERIFY(open(c, peer, true));
         peer.send(onlineBlock({"050130930C0001234A3"}));
         QTest::qWait(1500);
         QVERIFY(sink.events.empty());
         QCOMPARE(peer.received(), QByteArray());
-        c.unadvise(&sink);
         call(c, dispid::DestroyTerminal);
     }
 
@@ -319,8 +315,7 @@ private slots:
         QFETCH(QByteArray, block);
         PtyPeer peer;
         CRK40CommCtrl c;
-        RecordingSink sink;
-        c.advise(&sink);
+        AdvisedSink sink(c);
         put(c, dispid::Total, 7);
         QVERIFY(open(c, peer, true));
         peer.send(block);
@@ -330,7 +325,6 @@ private slots:
         QTEST(get(c, dispid::Total).toInt(), "total");
         QVERIFY(peer.waitReceived(1));
         QCOMPARE(peer.received(), b(0x15));
-        c.unadvise(&sink);
         call(c, dispid::DestroyTerminal);
     }
 

@@ -58,8 +58,7 @@ private slots:
     {
         QWidget host;
         CRK40CommCtrl c;
-        RecordingSink sink;
-        c.advise(&sink);
+        AdvisedSink sink(c);
         QWidget* face = faceOf(c, host);
         QVERIFY(face);
         QTest::mouseClick(face, Qt::LeftButton);
@@ -70,7 +69,6 @@ private slots:
         QTest::mouseRelease(face, Qt::LeftButton);
         QCOMPARE(sink.count(eventid::Click), 1);
         QCOMPARE(sink.count(eventid::DblClick), 1);
-        c.unadvise(&sink);
     }
 
     void aboutBox()
