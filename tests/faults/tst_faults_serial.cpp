@@ -13,6 +13,7 @@
 #include "CRK40CommCtrl.h"
 #include "LastTerminal.h"
 #include "SerialTransfer.h"
+#include "TestBytes.h"
 #include "TestEnvironment.h"
 
 #include <rk40sim/Terminal.h>
@@ -104,11 +105,7 @@ class TestFaultsSerial : public QObject {
         m_comm->SetWorkOnLine(true);
         QVERIFY(m_comm->InitTerminal(0));
     }
-    QByteArray registerFile() const
-    {
-        QFile f(registerFilePath());
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }
+    QByteArray registerFile() const { return testsupport::readAll(registerFilePath()); }
 
 private slots:
     void initTestCase() { m_env = std::make_unique<testsupport::TestEnvironment>(); }

@@ -46,12 +46,6 @@ struct SheetFixture {
         f.write(data);
     }
 
-    QByteArray readFile(const QString& path) const
-    {
-        QFile f(path);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }
-
     // Messages as "look:text" for compact comparisons.
     QStringList messages() const { return prompter.lookTexts(); }
 };

@@ -11,6 +11,7 @@
 #include "CommandIds.h"
 #include "Registry.h"
 #include "Resources.h"
+#include "TestBytes.h"
 
 #include <QAction>
 #include <QProcess>
@@ -55,8 +56,8 @@ private slots:
         sheet->action(cmd::kSaveAsDefault)->trigger();
         QCOMPARE(f->prompter.messageTexts().size(), 1);
         QCOMPARE(f->prompter.messages[0].look, ui::Look::Information);  // string 163
-        QVERIFY(f->readFile(userDefault()).contains("20 2222\r\n"));
-        QCOMPARE(f->readFile(installedFolder() + "/default.act"), QByteArray("20 1111\r\n"));
+        QVERIFY(testsupport::readAll(userDefault()).contains("20 2222\r\n"));
+        QCOMPARE(testsupport::readAll(installedFolder() + "/default.act"), QByteArray("20 1111\r\n"));
 
         // The user's own default wins from now on, also for Restore Defaults.
         auto next = std::make_unique<CRK40CnfPS>();
@@ -70,7 +71,7 @@ private slots:
         next->setLogClock([] { return QDateTime(QDate(2026, 12, 6), QTime(5, 4, 31)); });
         next->AppendTransferLog(3, "None", 0);
         QVERIFY(f->prompter.messages.empty());
-        QVERIFY(f->readFile(f->env.path("state/Veltrona/Termset/log")).startsWith("06.12.2026. 05:04:31   COM_PORT: 03"));
+        QVERIFY(testsupport::readAll(f->env.path("state/Veltrona/Termset/log")).startsWith("06.12.2026. 05:04:31   COM_PORT: 03"));
         QVERIFY(!QFile::exists(installedFolder() + "/log"));
     }
 

@@ -80,7 +80,7 @@ class TestSerial : public QObject {
         });
     }
 
-    QString logText() const { return QString::fromLatin1(f->readFile(f->programFile("log"))); }
+    QString logText() const { return QString::fromLatin1(testsupport::readAll(f->programFile("log"))); }
 
 private slots:
     void init()

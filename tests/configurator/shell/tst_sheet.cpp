@@ -201,7 +201,7 @@ private slots:
         });
         sheet->action(cmd::kFileSaveAs)->trigger();
         QCOMPARE(QFileInfo(proposed).completeBaseName(), QString("config"));
-        QVERIFY(f->readFile(out).endsWith("38 0000\r\n39 00FF\r\n"));
+        QVERIFY(testsupport::readAll(out).endsWith("38 0000\r\n39 00FF\r\n"));
         QVERIFY(f->prompter.messages.empty());
         QCOMPARE(f->prompter.dialogs, (QStringList{"fileOpen", "fileSave"}));
     }
