@@ -10,13 +10,8 @@ for tool in Xvfb dbus-run-session /usr/libexec/at-spi-bus-launcher; do
 done
 /usr/bin/python3 -c 'import pyatspi' 2>/dev/null || { echo "SKIP: python3-pyatspi is not installed"; exit 77; }
 
-tmp=$(mktemp -d "${TMPDIR:-/tmp}/termset-a11y.XXXXXX")
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-  rm -rf "$tmp"
-}
-trap cleanup EXIT
+. "$(dirname "$0")/scratch.sh"
+scratch "a11y"
 mkdir -p "$tmp/home" "$tmp/run" "$tmp/xdg" && chmod 700 "$tmp/run"
 
 # A free display number, chosen by the server itself.

@@ -12,13 +12,8 @@ for tool in "${need[@]}"; do
   command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed (scripts/install-deps)"; exit 77; }
 done
 
-tmp=$(mktemp -d "${TMPDIR:-/tmp}/termset-$mode.XXXXXX")
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-  rm -rf "$tmp"
-}
-trap cleanup EXIT
+. "$(dirname "$0")/scratch.sh"
+scratch "$mode"
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 root=$tmp/root
