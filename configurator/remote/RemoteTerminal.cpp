@@ -112,8 +112,9 @@ template <typename HandleData>
 int run(const QString& address, quint16 tcpPort, Request request, const QByteArray& text, const Limits& limits,
         CancelSignal* cancel, QWidget* parent, ui::WaitCursor* cursor, HandleData&& handleData)
 {
-    CancelSignal own;
-    CancelSignal& signal = cancel ? *cancel : own;
+    // A signal of our own only when the caller brought none: each one holds a descriptor.
+    std::optional<CancelSignal> own;
+    CancelSignal& signal = cancel ? *cancel : own.emplace();
     QByteArray reply;
     try {
         reply = runExchange(address, tcpPort, request, text, limits, signal, parent);

@@ -390,13 +390,15 @@ void CRK40CommCtrl::releaseExchange()
 {
     // Every member's exchange ends here: a device that went away during it
     // is told once, in words.
-    if (m_link.deviceRemoved() && !m_removalReported)
+    if (m_link.deviceRemoved())
         noteRemoval();
     m_lock.unlock();
 }
 
 void CRK40CommCtrl::noteRemoval()
 {
+    if (m_removalReported)
+        return;
     m_removalReported = true;
     m_failureReason = QStringLiteral("%1 (%2)").arg(serial::removedReason(), m_link.devicePath());
     qCWarning(lcControl).noquote() << QStringLiteral("%1: %2").arg(m_portName, m_failureReason);
@@ -466,8 +468,7 @@ void CRK40CommCtrl::onDeviceRemoved()
     // The connection may have been ended (and another begun) since.
     if (!m_link.deviceRemoved())
         return;
-    if (!m_removalReported)
-        noteRemoval();
+    noteRemoval();
     m_errCode = kErrDeviceRemoved;
     fire(eventid::ErrMessage);
 }

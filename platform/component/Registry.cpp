@@ -1,5 +1,6 @@
 #include "Registry.h"
 
+#include "ModuleTrust.h"
 #include "TextEscape.h"
 
 #include <QDir>
@@ -10,12 +11,8 @@
 #include <QStandardPaths>
 #include <QTextStream>
 
-#include <cerrno>
-#include <cstring>
 #include <dlfcn.h>
 #include <mutex>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 namespace component {

@@ -15,7 +15,6 @@
 //   TypeLib/{libid}/<version>: Name, Help, Path, and the members
 
 #include "Dispatch.h"
-#include "ModuleTrust.h"
 #include "TypeInfo.h"
 
 #include <QString>

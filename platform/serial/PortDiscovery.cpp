@@ -1,5 +1,7 @@
 #include "PortDiscovery.h"
 
+#include "PortLocks.h"
+
 #include <QCollator>
 #include <QDir>
 #include <QFile>
@@ -18,12 +20,6 @@ EnumerationSource& source()
 {
     static EnumerationSource s;
     return s;
-}
-
-QString canonical(const QString& path)
-{
-    const QString c = QFileInfo(path).canonicalFilePath();
-    return c.isEmpty() ? path : c;
 }
 
 // "ttyS3" -> 3; -1 for other names.
@@ -73,13 +69,13 @@ QList<PortDescription> systemPorts()
     QHash<QString, QString> byId;
     const QDir links(QStringLiteral("/dev/serial/by-id"));
     for (const QFileInfo& link : links.entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot))
-        byId.insert(canonical(link.absoluteFilePath()), link.absoluteFilePath());
+        byId.insert(canonicalDevicePath(link.absoluteFilePath()), link.absoluteFilePath());
 
     QList<PortDescription> out;
     for (const QSerialPortInfo& p : QSerialPortInfo::availablePorts()) {
         PortDescription d;
         d.path = p.systemLocation();
-        d.byIdLink = byId.value(canonical(d.path));
+        d.byIdLink = byId.value(canonicalDevicePath(d.path));
         if (p.hasVendorIdentifier())
             d.vendorId = p.vendorIdentifier();
         if (p.hasProductIdentifier())
@@ -129,9 +125,9 @@ std::optional<DetectedPort> findDetected(const QList<DetectedPort>& ports, const
 {
     if (path.isEmpty())
         return std::nullopt;
-    const QString real = canonical(path);
+    const QString real = canonicalDevicePath(path);
     for (const DetectedPort& p : ports) {
-        if (p.info.path == path || p.info.byIdLink == path || canonical(p.info.path) == real)
+        if (p.info.path == path || p.info.byIdLink == path || canonicalDevicePath(p.info.path) == real)
             return p;
     }
     return std::nullopt;

@@ -16,12 +16,6 @@ namespace serial {
 
 namespace {
 
-QString canonical(const QString& devicePath)
-{
-    const QString c = QFileInfo(devicePath).canonicalFilePath();
-    return c.isEmpty() ? devicePath : c;
-}
-
 QString programOf(qint64 pid)
 {
     // The program's file name from its command line; the kernel's name
@@ -66,6 +60,12 @@ std::optional<LockHolder> readLock(const QString& path)
 
 } // namespace
 
+QString canonicalDevicePath(const QString& path)
+{
+    const QString c = QFileInfo(path).canonicalFilePath();
+    return c.isEmpty() ? path : c;
+}
+
 QString LockHolder::text() const
 {
     const QString name = program.isEmpty() ? programOf(pid) : program;
@@ -93,7 +93,7 @@ QStringList lockFolders()
 
 QString lockFileName(const QString& devicePath)
 {
-    return QStringLiteral("LCK..") + QFileInfo(canonical(devicePath)).fileName();
+    return QStringLiteral("LCK..") + QFileInfo(canonicalDevicePath(devicePath)).fileName();
 }
 
 std::optional<LockHolder> lockHolder(const QString& devicePath)
@@ -140,7 +140,7 @@ std::optional<LockHolder> flockHolder(const QString& devicePath)
 
 std::optional<LockHolder> processHolding(const QString& devicePath, qint64 exceptPid)
 {
-    const QByteArray target = canonical(devicePath).toLocal8Bit();
+    const QByteArray target = canonicalDevicePath(devicePath).toLocal8Bit();
     const QStringList pids = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     for (const QString& entry : pids) {
         bool ok = false;

@@ -31,6 +31,10 @@ QStringList lockFolders();
 // "LCK..ttyUSB0" for /dev/ttyUSB0 and for a link pointing at it.
 QString lockFileName(const QString& devicePath);
 
+// The device file a path leads to through its links; the path itself when
+// it leads nowhere.
+QString canonicalDevicePath(const QString& path);
+
 // The live lock on the device, if any. Stale lock files are removed.
 std::optional<LockHolder> lockHolder(const QString& devicePath);
 

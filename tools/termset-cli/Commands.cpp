@@ -297,7 +297,7 @@ int checkPassword(const Arguments& args, ConsolePrompter& prompter)
 int createControl(CRK40Comm& comm, ConsolePrompter& prompter)
 {
     if (!comm.Create()) {
-        const QString module = QDir::toNativeSeparators(apppaths::programFolder() + QStringLiteral("libRK40COMM.so"));
+        const QString module = QDir::toNativeSeparators(apppaths::controlModulePath());
         prompter.complain(fmt(text::kNoControl, {comm.errorText(), module}));
         return kExitControl;
     }
