@@ -29,7 +29,9 @@ complete_line() {
     _termset_cli; printf "%s\n" "${COMPREPLY[@]}"' _ "$src/termset-cli.bash-completion" "$@"
 }
 [ "$(complete_line termset-cli r)" = read ]
-complete_line termset-cli read --port COM1 --b | grep -qx -- --baud
+# Through a substitution, not a pipe: with pipefail, grep -q leaving early
+# would fail the writer with SIGPIPE.
+grep -qx -- --baud <(complete_line termset-cli read --port COM1 --b)
 [ "$(complete_line termset-cli write x.act --baud 4)" = 4800 ]
 
 # Built: a manual page for each installed program, every icon size.
@@ -38,7 +40,7 @@ if command -v scdoc >/dev/null; then
     man=$build/packaging/man/$page.1.gz
     [ -s "$man" ] || { echo "missing manual page $man"; exit 1; }
     for section in NAME SYNOPSIS DESCRIPTION OPTIONS FILES ENVIRONMENT 'EXIT STATUS' EXAMPLES; do
-      zcat "$man" | grep -q "^\.SH $section" || { echo "$page(1) has no $section section"; exit 1; }
+      grep -q "^\.SH $section" <(zcat "$man") || { echo "$page(1) has no $section section"; exit 1; }
     done
   done
 fi

@@ -33,8 +33,12 @@ case $mode in
     dpkg-deb -I "$deb" > "$tmp/info"
     grep -q '^ Depends:.*libqt6widgets6' "$tmp/info" || { cat "$tmp/info"; fail "no dependencies computed from the shared libraries"; }
     grep -q '^ Package: termset$' "$tmp/info" || fail "package name"
-    dpkg-deb --ctrl-tarfile "$deb" | tar -tf - | grep -q '^\./postinst$' || fail "no postinst"
-    dpkg-deb -I "$deb" postinst | grep -q 'regctl --system' || fail "postinst does not register the control"
+    # Listings go through files: with pipefail, grep -q leaving at the first
+    # match makes the writer die of SIGPIPE and the pipeline fail.
+    dpkg-deb --ctrl-tarfile "$deb" | tar -tf - > "$tmp/control-files"
+    grep -q '^\./postinst$' "$tmp/control-files" || fail "no postinst"
+    dpkg-deb -I "$deb" postinst > "$tmp/postinst"
+    grep -q 'regctl --system' "$tmp/postinst" || fail "postinst does not register the control"
     # Errors fail; warnings are printed for whoever reads the log.
     lintian --fail-on error --tag-display-limit 0 "$deb" | tee "$tmp/lintian" || fail "lintian reports errors"
     dpkg-deb -x "$deb" "$root"
