@@ -6,10 +6,14 @@
 #include "ControlTestSupport.h"
 #include "PropertyBag.h"
 #include "PtyPeer.h"
+#include "RegisterFile.h"
 #include "SerialDevice.h"
 #include "TestEnvironment.h"
 
 #include <QApplication>
+#include <QFile>
+#include <QProcess>
+#include <QSet>
 #include <QTest>
 
 #include <thread>
@@ -20,6 +24,12 @@ using namespace testsupport;
 namespace {
 
 QByteArray b(char c) { return QByteArray(1, c); }
+
+// Whether another process can take the file's flock at once.
+bool lockFreeForOthers(const QString& path)
+{
+    return QProcess::execute("flock", {"-n", path, "true"}) == 0;
+}
 } // namespace
 
 class TestControl : public QObject {
@@ -147,6 +157,45 @@ private slots:
         peer.expect(1).send(b(0x06)).expect(2 + 7).send(answer);
         QTEST(call(c, dispid::WriteEEPR, {i2(10), 32768}).toInt(), "result");
         COMPARE_BYTES(peer.received(), QByteArray("\x01" "bb" "0A8000" "\x79"));
+    }
+
+    void getStatus_data()
+    {
+        QTest::addColumn<QByteArray>("answer"); // after the letters, `late` ms after them
+        QTest::addColumn<int>("late");
+        QTest::addColumn<int>("result");
+        QTest::addColumn<QStringList>("texts"); // Firmware, RTC, DayOfWeek, InBuffer
+        const QByteArray block = QByteArray("FW:RK40 6.29\rCL:08.01.03307:09\rIB:0012\r").leftJustified(46, ' ');
+        const QStringList old{"old", "old", "old", "old"};
+        QTest::newRow("whole") << block << 0 << 0 << QStringList{"RK40 6.29", "08.01.03 07:09", "Wednesday", "0012"};
+        QTest::newRow("binary lead bytes")
+            << QByteArray("\x02\x00\x02RK40 6.29\r\x00\x01\x00" "08.01.03007:09\r\x00\x00\x00" "0012\r", 39) << 0 << 0
+            << QStringList{"RK40 6.29", "08.01.03 07:09", "Sunday", "0012"};
+        QTest::newRow("starts 0.3 s late") << block << 300 << 0
+                                           << QStringList{"RK40 6.29", "08.01.03 07:09", "Wednesday", "0012"};
+        QTest::newRow("30 bytes") << block.left(30) << 0 << 0 << QStringList{"RK40 6.29", "08.01.03 07:09", "Wednesday", ""};
+        QTest::newRow("20 bytes") << block.left(20) << 0 << 0 << QStringList{"RK40 6.29", "08.0", "Error", ""};
+        QTest::newRow("lone NAK") << b(0x15) << 0 << 12 << old;
+        QTest::newRow("silent after the ACK") << QByteArray() << 0 << 13 << old;
+    }
+
+    void getStatus()
+    {
+        QFETCH(QByteArray, answer);
+        QFETCH(int, late);
+        PtyPeer peer;
+        CRK40CommCtrl c;
+        c.setLanguage(Language::English);
+        QVERIFY(open(c, peer, false));
+        const int properties[] = {dispid::Firmware, dispid::RTC, dispid::DayOfWeek, dispid::InBuffer};
+        for (int id : properties)
+            put(c, id, "old");
+        peer.expect(1).send(b(0x06)).expect(2).pause(std::chrono::milliseconds(late)).send(answer);
+        QTEST(call(c, dispid::GetStatus).toInt(), "result");
+        QStringList texts;
+        for (int id : properties)
+            texts << get(c, id).toString();
+        QTEST(texts, "texts");
     }
 
     void argumentsOutsideTheFrameAreRefused()
@@ -326,6 +375,55 @@ private slots:
         QVERIFY(peer.waitReceived(1));
         QCOMPARE(peer.received(), b(0x15));
         call(c, dispid::DestroyTerminal);
+    }
+
+    void registerFileLockSharedByThreads()
+    {
+        // Two threads of one process, each with its own register file object
+        // on the same file: every block whole and once, and the lock is free
+        // for other programs afterwards.
+        const QString path = m_env->path("threads-reg.txt");
+        QFile::remove(path);
+        constexpr int kBlocks = 300;
+        auto appender = [&](char name) {
+            RegisterFile file;
+            QString error;
+            if (!file.open(path, &error))
+                return;
+            for (int i = 0; i < kBlocks; ++i) {
+                const std::string line = std::string(1, name) + std::to_string(i) + "\r\n";
+                RegisterFileLockGuard lock(file);
+                if (lock.locked())
+                    file.append(line + line + line, &error);
+            }
+        };
+        std::thread first(appender, 'a');
+        std::thread second(appender, 'b');
+        first.join();
+        second.join();
+        const QList<QByteArray> lines = readAll(path).split('\n');
+        QCOMPARE(lines.size(), 2 * 3 * kBlocks + 1);
+        QSet<QByteArray> blocks;
+        for (qsizetype i = 0; i + 2 < lines.size(); i += 3) {
+            QCOMPARE(lines.at(i + 1), lines.at(i));
+            QCOMPARE(lines.at(i + 2), lines.at(i));
+            blocks.insert(lines.at(i));
+        }
+        QCOMPARE(blocks.size(), 2 * kBlocks);
+        QVERIFY(lockFreeForOthers(path));
+
+        // A lock taken on another file while one is held, by the same object
+        // reopened, releases both.
+        RegisterFile file;
+        QString error;
+        QVERIFY(file.open(path, &error));
+        QVERIFY(file.lock(&error));
+        QVERIFY(file.open(m_env->path("other-reg.txt"), &error));
+        QVERIFY(file.lock(&error));
+        file.unlock();
+        file.unlock();
+        QVERIFY(lockFreeForOthers(path));
+        QVERIFY(lockFreeForOthers(m_env->path("other-reg.txt")));
     }
 
     void destructorEndsThreadAndPort()

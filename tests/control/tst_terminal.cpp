@@ -354,7 +354,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(m_sink.count(eventid::RxRegs), 1, 60000);
         QVERIFY2(held.elapsed() >= 14000, qPrintable(QString::number(held.elapsed())));
         QVERIFY(m_sim->waitBlockDone(std::chrono::seconds(10)));
-        QCOMPARE(m_sim->lastBlockAnswer(), rk40sim::BlockAnswer::Ack); // answered before the wait
+        QVERIFY(m_sim->lastBlockAnswer() == rk40sim::BlockAnswer::Ack); // answered before the wait
         m_sim->sendOnlineBlock('S', {"050130930C0000003A3"});
         QTRY_COMPARE_WITH_TIMEOUT(m_sink.count(eventid::RxRegs), 2, 10000);
         QCOMPARE(m_sink.count(eventid::Error), 0);
@@ -430,7 +430,7 @@ private slots:
     void noRegisterFile()
     {
         // An empty name: no file anywhere, members work, on-line blocks are
-        // left with the terminal.
+        // taken and reported, only not kept.
         const QString cwd = QDir::currentPath();
         QVERIFY(QDir::setCurrent(m_env->path("")));
         const QStringList before = QDir().entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
@@ -439,12 +439,13 @@ private slots:
         const bool opened = call(*m_ctrl, dispid::InitTerminal, {i2(0)}).toBool();
         QDir::setCurrent(cwd);
         QVERIFY(opened);
-        QCOMPARE(m_ctrl->statusBits(), 3);
+        QCOMPARE(m_ctrl->statusBits(), 2);
         QCOMPARE(call(*m_ctrl, dispid::GetStatus).toInt(), 0);
         m_sim->sendOnlineBlock('S', {"050130930C0001234A3"});
+        QTRY_COMPARE_WITH_TIMEOUT(m_sink.count(eventid::RxRegs), 1, 30000);
         QVERIFY(m_sim->waitBlockDone(std::chrono::seconds(30)));
-        QVERIFY(m_sim->lastBlockAnswer() != rk40sim::BlockAnswer::Ack);
-        QCOMPARE(m_sink.count(eventid::RxRegs), 0);
+        QVERIFY(m_sim->lastBlockAnswer() == rk40sim::BlockAnswer::Ack);
+        QCOMPARE(getAt(*m_ctrl, dispid::CardArr, 0).toString(), QString("0001234A"));
         QCOMPARE(QDir(m_env->path("")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), before);
     }
 
@@ -464,13 +465,29 @@ private slots:
         QCOMPARE(call(*m_ctrl, dispid::ReconstructData).toInt(), -1);
     }
 
-    void sendTypeTooLong()
+    void textsRefusedBeforeSending_data()
     {
+        QTest::addColumn<int>("member");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("result");
+        QTest::newRow("day type of 1001") << int(dispid::TxDayType) << QString(1001, 'd') << -20;
+        QTest::newRow("week type of 1000 goes") << int(dispid::TxWeekType) << QString(1000, 'w') << 0;
+        QTest::newRow("day type with a zero") << int(dispid::TxDayType) << QString("5D08").insert(2, QChar(0)) << -20;
+        QTest::newRow("message with a zero") << int(dispid::SendMessage) << QString("Hi").insert(1, QChar(0)) << 4;
+    }
+
+    void textsRefusedBeforeSending()
+    {
+        QFETCH(int, member);
+        QFETCH(QString, text);
+        QFETCH(int, result);
         QVERIFY(openControl(false));
-        QCOMPARE(call(*m_ctrl, dispid::TxDayType, {QString(1001, 'd')}).toInt(), -20);
-        QCOMPARE(bytes(m_sim->received()), QByteArray());
-        QCOMPARE(call(*m_ctrl, dispid::TxWeekType, {QString(1000, 'w')}).toInt(), 0);
-        QCOMPARE(m_sim->receivedWeekTypes().at(0).size(), std::size_t(1000));
+        put(*m_ctrl, dispid::TermMessage, text);
+        QTEST(call(*m_ctrl, member, {member == dispid::SendMessage ? QVariant(i2('m')) : QVariant(text)}).toInt(), "result");
+        if (result != 0)
+            QCOMPARE(bytes(m_sim->received()), QByteArray());
+        else
+            QCOMPARE(m_sim->receivedWeekTypes().at(0).size(), std::size_t(text.size()));
     }
 
     void receiveTypes_data()
@@ -538,6 +555,8 @@ private slots:
         QTest::newRow("default") << "" << "windows-1250" << QByteArray("Dobro do\x9Ali, \xD5");
         QTest::newRow("ISO-8859-2") << "ISO-8859-2" << "ISO-8859-2" << QByteArray("Dobro do\xB9li, \xD5");
         QTest::newRow("unknown name") << "no-such-page" << "windows-1250" << QByteArray("Dobro do\x9Ali, \xD5");
+        QTest::newRow("not one byte a character") << "UTF-16" << "windows-1250" << QByteArray("Dobro do\x9Ali, \xD5");
+        QTest::newRow("UTF-8") << "UTF-8" << "windows-1250" << QByteArray("Dobro do\x9Ali, \xD5");
     }
 
     void textsInTheCodePage()
