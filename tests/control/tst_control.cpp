@@ -16,6 +16,7 @@
 #include <QSet>
 #include <QTest>
 
+#include <latch>
 #include <thread>
 
 using namespace rk40;
@@ -384,15 +385,17 @@ private slots:
         // for other programs afterwards.
         const QString path = m_env->path("threads-reg.txt");
         QFile::remove(path);
-        constexpr int kBlocks = 300;
+        constexpr int kBlocks = 1000;
+        std::latch start(2);
         auto appender = [&](char name) {
             RegisterFile file;
             QString error;
-            if (!file.open(path, &error))
-                return;
-            for (int i = 0; i < kBlocks; ++i) {
+            const bool opened = file.open(path, &error);
+            start.arrive_and_wait();
+            for (int i = 0; i < kBlocks && opened; ++i) {
                 const std::string line = std::string(1, name) + std::to_string(i) + "\r\n";
                 RegisterFileLockGuard lock(file);
+                std::this_thread::yield(); // let the other thread come to wait
                 if (lock.locked())
                     file.append(line + line + line, &error);
             }
