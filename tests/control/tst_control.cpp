@@ -139,6 +139,37 @@ private slots:
         QCOMPARE(c.statusBits(), 1);
     }
 
+    void portNumbers_data()
+    {
+        QTest::addColumn<int>("portNum");
+        QTest::addColumn<QString>("portName");
+        QTest::newRow("9") << 9 << "COM10";
+        QTest::newRow("10") << 10 << "COM1";
+        QTest::newRow("-1") << -1 << "COM1";
+    }
+
+    void portNumbers()
+    {
+        QFETCH(int, portNum);
+        PtyPeer peer;
+        pointComTo(1, peer.slavePath());
+        pointComTo(10, peer.slavePath());
+        CRK40CommCtrl c;
+        put(c, dispid::AsciiFileName, m_env->path("reg.txt"));
+        put(c, dispid::WorkOnLine, false);
+        QVERIFY(call(c, dispid::InitTerminal, {i2(portNum)}).toBool());
+        QTEST(c.portName(), "portName");
+        QVERIFY(!c.receptionRunning()); // off line: no reception thread
+    }
+
+    void actionArrPutOutsideTheTableKeepsTheEntry()
+    {
+        CRK40CommCtrl c;
+        putAt(c, dispid::ActionArr, 3, "2");
+        putAt(c, dispid::ActionArr, 3, "1F");
+        QCOMPARE(getAt(c, dispid::ActionArr, 3).toString(), QString("T3"));
+    }
+
     void writeEeprom_data()
     {
         QTest::addColumn<QByteArray>("answer");
@@ -367,10 +398,14 @@ private slots:
         CRK40CommCtrl c;
         AdvisedSink sink(c);
         put(c, dispid::Total, 7);
+        putAt(c, dispid::CardArr, 0, "old");
         QVERIFY(open(c, peer, true));
+        const QByteArray fileBefore = readAll(m_env->path("reg.txt"));
         peer.send(block);
         QTRY_COMPARE(sink.count(eventid::ErrMessage), 1);
         QCOMPARE(sink.count(eventid::RxRegs), 0);
+        QCOMPARE(getAt(c, dispid::CardArr, 0).toString(), QString("old"));
+        QCOMPARE(readAll(m_env->path("reg.txt")), fileBefore);
         QTEST(get(c, dispid::ErrCode).toInt(), "errCode");
         QTEST(get(c, dispid::Total).toInt(), "total");
         QVERIFY(peer.waitReceived(1));

@@ -492,15 +492,20 @@ private slots:
 
     void receiveTypes_data()
     {
+        QTest::addColumn<QString>("record"); // empty: the terminal has none
         QTest::addColumn<int>("fault");
         QTest::addColumn<int>("result");
         QTest::addColumn<int>("answer");
-        QTest::newRow("new record") << -1 << 0 << 0x06;
-        QTest::newRow("bad checksum") << int(Fault::BadChecksum) << 96 << 0x15;
+        QTest::addColumn<int>("previous"); // IDTPrevRx afterwards
+        QTest::newRow("new record") << "5D0800-1600" << -1 << 0 << 0x06 << 5;
+        QTest::newRow("sequence number 0 is new") << "0D0800-1600" << -1 << 0 << 0x06 << 0;
+        QTest::newRow("none: EOT acknowledged") << "" << -1 << 4 << 0x06 << -1;
+        QTest::newRow("bad checksum") << "5D0800-1600" << int(Fault::BadChecksum) << 96 << 0x15 << -1;
     }
 
     void receiveTypes()
     {
+        QFETCH(QString, record);
         QFETCH(int, fault);
         QFETCH(int, result);
         QFETCH(int, answer);
@@ -509,7 +514,8 @@ private slots:
             const bool day = member == dispid::RxDayType;
             put(*m_ctrl, dispid::IDTPrevRx, i2(-1));
             put(*m_ctrl, day ? dispid::CurrDaytype : dispid::CurrWeektype, "old");
-            day ? m_sim->queueDayTypeRecord("5D0800-1600") : m_sim->queueWeekTypeRecord("5D0800-1600");
+            if (!record.isEmpty())
+                day ? m_sim->queueDayTypeRecord(record.toStdString()) : m_sim->queueWeekTypeRecord(record.toStdString());
             if (fault >= 0)
                 m_sim->injectFault({Fault::Kind(fault), -1, day ? 'v' : 'w'});
             QCOMPARE(call(*m_ctrl, member).toInt(), result);
@@ -517,10 +523,34 @@ private slots:
             QTRY_COMPARE(bytes(m_sim->received()).right(1), QByteArray(1, char(answer)));
             m_sim->clearReceived();
             QCOMPARE(get(*m_ctrl, day ? dispid::CurrDaytype : dispid::CurrWeektype).toString(),
-                     result == 0 ? "5D0800-1600" : "old");
-            QCOMPARE(get(*m_ctrl, dispid::IDTPrevRx).toInt(), result == 0 ? 5 : -1);
+                     result == 0 ? record : "old");
+            QTEST(get(*m_ctrl, dispid::IDTPrevRx).toInt(), "previous");
             m_sim->clearFaults();
         }
+    }
+
+    void clockCopy_data()
+    {
+        QTest::addColumn<QDateTime>("now");
+        QTest::addColumn<QString>("sent");
+        QTest::addColumn<QString>("dayOfWeek");
+        QTest::newRow("Sunday 2003") << QDateTime(QDate(2003, 1, 5), QTime(7, 9)) << "05.01.03007:09" << "Sunday";
+        QTest::newRow("Friday 1999") << QDateTime(QDate(1999, 12, 31), QTime(23, 59)) << "31.12.99523:59" << "Friday";
+    }
+
+    void clockCopy()
+    {
+        // The terminal shows the clock it took in its status from then on.
+        QFETCH(QDateTime, now);
+        QFETCH(QString, sent);
+        m_ctrl->setClock([now] { return now; });
+        m_ctrl->setLanguage(Language::English);
+        QVERIFY(openControl(false));
+        QCOMPARE(call(*m_ctrl, dispid::PCTimeCopy).toInt(), 0);
+        QCOMPARE(QString::fromStdString(m_sim->lastClockText()), sent);
+        QCOMPARE(call(*m_ctrl, dispid::GetStatus).toInt(), 0);
+        QTEST(get(*m_ctrl, dispid::DayOfWeek).toString(), "dayOfWeek");
+        QCOMPARE(get(*m_ctrl, dispid::RTC).toString(), QString(sent).replace(8, 1, ' '));
     }
 
     void message_data()
@@ -615,6 +645,16 @@ private slots:
         QCOMPARE(registerFile(),
                  QByteArray("050130930C0001234A3\r\n06012101520000ABCD1\r\n07013120040000FFFF2\r\n"));
         QCOMPARE(get(*m_ctrl, dispid::ErrCode).toInt(), 0);
+
+        // Bytes 0x80..0xFF and control bytes inside the records are dropped
+        // and stay outside the checksum.
+        rk40sim::BlockOptions noisy;
+        noisy.highBytes = true;
+        noisy.controlBytes = true;
+        m_sim->sendOnlineBlock('S', {"08013111500000BEEF4"}, noisy);
+        QTRY_COMPARE_WITH_TIMEOUT(m_sink.count(eventid::RxRegs), 3, 10000);
+        QCOMPARE(getAt(*m_ctrl, dispid::CardArr, 0).toString(), QString("0000BEEF"));
+        QVERIFY(registerFile().endsWith("07013120040000FFFF2\r\n08013111500000BEEF4\r\n"));
     }
 
     void sequenceNumbersAreShared()
