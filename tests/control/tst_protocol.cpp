@@ -261,14 +261,10 @@ private slots:
         QTest::addColumn<QString>("firmware");
         QTest::addColumn<QString>("clock");
         QTest::addColumn<QString>("inBuffer");
-        const QByteArray full = QByteArray("\x02\x02\x02") + "RK40 6.29\r\n\x02\x02" + "08.01.03307:09\r\n\x02\x02" + "0012\r";
-        QTest::newRow("full") << full << "RK40 6.29" << "08.01.03307:09" << "0012";
-        QTest::newRow("cut in the clock") << full.left(20) << "RK40 6.29" << "08.0" << "";
         QTest::newRow("no CR at all") << QByteArray("abcdefg") << "defg" << "" << "";
         QTest::newRow("zero bytes skipped, and inside a text") << QByteArray("\0\0\0F\0W\r\0\0\0" "08.01.03307:09\r", 25)
                                                                << "F" << "08.01.03307:09" << "";
         QTest::newRow("empty") << QByteArray() << "" << "" << "";
-        QTest::newRow("lone NAK") << QByteArray("\x15") << "" << "" << "";
     }
 
     void statusBlock()

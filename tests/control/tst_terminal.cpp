@@ -354,7 +354,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(m_sink.count(eventid::RxRegs), 1, 60000);
         QVERIFY2(held.elapsed() >= 14000, qPrintable(QString::number(held.elapsed())));
         QVERIFY(m_sim->waitBlockDone(std::chrono::seconds(10)));
-        QVERIFY(m_sim->lastBlockAnswer() == rk40sim::BlockAnswer::Ack); // answered before the wait
+        QCOMPARE(m_sim->lastBlockAnswer(), rk40sim::BlockAnswer::Ack); // answered before the wait
         m_sim->sendOnlineBlock('S', {"050130930C0000003A3"});
         QTRY_COMPARE_WITH_TIMEOUT(m_sink.count(eventid::RxRegs), 2, 10000);
         QCOMPARE(m_sink.count(eventid::Error), 0);
