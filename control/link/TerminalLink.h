@@ -146,7 +146,7 @@ public:
     // Copies bytes to the start of the frame buffer, leaving room for a
     // checksum and a terminating zero. False (nothing copied) when they
     // would not fit.
-    bool loadFrame(std::string_view bytes);
+    [[nodiscard]] bool loadFrame(std::string_view bytes);
     // Frame bytes from `pos` up to the first zero byte (or the end).
     std::string_view frameText(std::size_t pos = 0) const;
 
