@@ -349,10 +349,10 @@ bool CRK40CommCtrl::InitTerminal(qint16 portNum)
                                            : m_link.deviceStatus().reason;
         qCWarning(lcControl).noquote() << m_portName << "cannot be opened:" << m_failureReason << "(result"
                                        << static_cast<int>(opened) << ")";
-        setStatus(kRegisterFileOpen);
+        setStatus(m_registerFile.isOpen() ? kRegisterFileOpen : 0);
         return false;
     }
-    setStatus(kRegisterFileOpen | kPortOpen);
+    setStatus((m_registerFile.isOpen() ? kRegisterFileOpen : 0) | kPortOpen);
     markDirty();
 
     // The exchange lock exists from here on, in both modes.
@@ -517,9 +517,8 @@ void CRK40CommCtrl::handleOnlineBlock()
     ExchangeGuard exchange(*this);
     if (!exchange.locked())
         return;
-    if (!m_ready || !m_registerFile.isOpen()) {
-        // Neither read nor answered: the terminal tries again later. A
-        // block is only taken when there is a file to keep it in.
+    if (!m_ready) {
+        // Neither read nor answered: the terminal tries again later.
         return;
     }
     int records = m_total;
@@ -541,6 +540,12 @@ void CRK40CommCtrl::handleOnlineBlock()
 
     storeRecords(data);
 
+    if (!m_registerFile.isOpen()) {
+        // No register file: the block is taken and reported, not kept.
+        fireRxRegs();
+        m_errCode = 0;
+        return;
+    }
     bool showError = false;
     {
         // The terminal has its ACK: the block is written whatever the wait,
@@ -551,12 +556,17 @@ void CRK40CommCtrl::handleOnlineBlock()
             showError = notifyRegisterFileError(error);
         // Fired while the lock is held: other instances append after the
         // container has dealt with this block.
-        fire(eventid::RxRegs, {i2(static_cast<qint16>(std::clamp(m_total, 0, 32767)))});
+        fireRxRegs();
     }
     m_errCode = 0;
     // The message box waits for the user: not while others wait for the lock.
     if (showError)
         showRegisterFileError();
+}
+
+void CRK40CommCtrl::fireRxRegs()
+{
+    fire(eventid::RxRegs, {i2(static_cast<qint16>(std::clamp(m_total, 0, 32767)))});
 }
 
 void CRK40CommCtrl::storeRecords(std::string_view data)
@@ -725,7 +735,8 @@ qint16 CRK40CommCtrl::sendIdElement(char letter, const QString& ibutton, int acc
     ExchangeGuard exchange(*this);
     if (const qint16 failure = beginCommand(exchange, letter))
         return failure;
-    m_link.loadFrame(*frame);
+    if (!m_link.loadFrame(*frame))
+        return res::kFrameWriteFailed;
     const int sent = m_link.SendConfirmedFrame(frame->size());
     exchange.release();
     return static_cast<qint16>(sent);
@@ -797,7 +808,11 @@ qint16 CRK40CommCtrl::GetStatus()
     std::copy_n(m_link.frame().begin(), block.size(), block.begin());
     exchange.release();
 
-    if (received == 1 && std::find(block.begin(), block.end(), protocol::NAK) != block.end())
+    // Without a byte of the block there is nothing to show: the properties
+    // keep what they had.
+    if (received == 0)
+        return res::kStatusNoBlock;
+    if (received == 1 && block[0] == protocol::NAK)
         return res::kStatusRefused;
     // The texts are taken as they come, even when bytes are missing.
     const auto texts = protocol::splitStatusBlock(std::span<const std::uint8_t>(block.data(), std::size_t(received)));
@@ -823,7 +838,8 @@ qint16 CRK40CommCtrl::PCTimeCopy()
     ExchangeGuard exchange(*this);
     if (const qint16 failure = beginCommand(exchange, protocol::command::ClockCopy))
         return failure;
-    m_link.loadFrame(text);
+    if (!m_link.loadFrame(text))
+        return res::kClockNotTaken;
     const int sent = m_link.SendAcknowledgedText(text.size());
     exchange.release();
     return sent == res::kOk ? res::kOk : res::kClockNotTaken;
@@ -833,14 +849,16 @@ qint16 CRK40CommCtrl::sendTypeText(char letter, const QString& text)
 {
     const std::string bytes = toBytes(text);
     // Longer texts are refused whole rather than cut: the terminal would
-    // take a cut day or week type as a valid one.
-    if (bytes.size() > protocol::kMaxTextLength)
+    // take a cut day or week type as a valid one. A zero byte would end
+    // the text on the terminal's side.
+    if (bytes.size() > protocol::kMaxTextLength || bytes.find('\0') != std::string::npos)
         return res::kFrameWriteFailed;
     const std::string frame = bytes + static_cast<char>(protocol::ETX);
     ExchangeGuard exchange(*this);
     if (const qint16 failure = beginCommand(exchange, letter))
         return failure;
-    m_link.loadFrame(frame);
+    if (!m_link.loadFrame(frame))
+        return res::kFrameWriteFailed;
     const int sent = m_link.SendConfirmedFrame(frame.size());
     exchange.release();
     return static_cast<qint16>(sent);
@@ -884,10 +902,14 @@ qint16 CRK40CommCtrl::RxWeekType()
 qint16 CRK40CommCtrl::SendMessage(qint16 cmd)
 {
     const std::string text = protocol::messageText(toBytes(m_termMessage));
+    // A zero byte would cut the text short on the line, its checksum with it.
+    if (text.find('\0') != std::string::npos)
+        return res::kMessageNotCarried;
     ExchangeGuard exchange(*this);
     if (const qint16 failure = beginCommand(exchange, static_cast<char>(cmd & 0xFF)))
         return failure;
-    m_link.loadFrame(text);
+    if (!m_link.loadFrame(text))
+        return res::kMessageNotSent;
     const int sent = m_link.SendAcknowledgedText(text.size());
     exchange.release();
     if (sent == res::kOk)

@@ -73,9 +73,10 @@ public:
     // Opens the register file for appending and the port COM<portNum + 1>
     // (portNum 0..9; any other value: COM1). Returns false when either
     // fails; statusBits() tells which (0: register file, 1: port). An empty
-    // AsciiFileName means no register file: nothing is opened or created
-    // (bit 0 is set all the same) and on-line blocks are left to the
-    // terminal, as with Ready FALSE. Called while a connection is open, it
+    // AsciiFileName means no register file: nothing is opened or created,
+    // bit 0 stays clear, and on-line blocks are still received, answered,
+    // decoded and reported with RxRegs, only not appended. Called while a
+    // connection is open, it
     // first ends that one as DestroyTerminal. The code page is read from
     // the profile here.
     bool InitTerminal(qint16 portNum);
@@ -104,19 +105,22 @@ public:
     qint16 ResetCurrTx();
 
     // ---- Status, clock, calendar types and terminal messages ----
-    // GetStatus: 0, 12 (lone NAK), or the opening's 1 / -1.
+    // GetStatus: 0, 12 (lone NAK), 13 (no byte of the block came), or the
+    // opening's 1 / -1. Only 0 changes Firmware, DayOfWeek, RTC, InBuffer.
     qint16 GetStatus();
     // PCTimeCopy: 0, 3 (the clock text was not taken), or the opening's code.
     qint16 PCTimeCopy();
     // TxDayType / TxWeekType: the confirmed frame's result; a text longer
-    // than 1000 characters is refused with -20 before anything is sent.
+    // than 1000 characters, or one that would put a zero byte on the line,
+    // is refused with -20 before anything is sent.
     qint16 TxDayType(const QString& day);
     qint16 TxWeekType(const QString& week);
     // RxDayType / RxWeekType: the record upload's result.
     qint16 RxDayType();
     qint16 RxWeekType();
     // SendMessage: 0 (ACK), 3 (other answer), 2 (no answer, or the text
-    // could not be written), or the opening's code.
+    // could not be written), 4 (the text would put a zero byte on the line;
+    // nothing is sent), or the opening's code.
     qint16 SendMessage(qint16 cmd);
     qint16 EraseMessage();
 
@@ -208,6 +212,7 @@ private:
     void onDeviceRemoved();
     void noteRemoval();
     void storeRecords(std::string_view data);
+    void fireRxRegs();
     bool appendToRegisterFile(std::string_view data, QString* error);
     // Fires the stock error notification for a block not written; true when
     // no sink cancelled the display, so the text is still to be shown.

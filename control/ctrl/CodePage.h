@@ -4,12 +4,15 @@
 // week types, status texts, records): the terminal stores one byte per
 // character, the control works in Unicode. The per-user setting "CodePage"
 // (section "Settings" of the control's profile, the INI file
-// Veltrona/RK40COMM.conf in the user's configuration folder) names it; any
-// name iconv knows is accepted, "windows-1250" is the default and takes the
-// place of a name iconv does not know.
+// Veltrona/RK40COMM.conf in the user's configuration folder) names it. Only
+// a code page of one byte per character that keeps ASCII as it is will do
+// (the line carries bytes, and a zero byte or a byte-order mark would end or
+// spoil a frame); "windows-1250" is the default and takes the place of any
+// other name. Its converters are opened once and shared by copies.
 
 #include <QString>
 
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -24,8 +27,8 @@ public:
     // The code page the profile names (the default without a setting).
     static CodePage fromProfile();
 
-    // `name` must be known to iconv; otherwise the default is used and a
-    // log line says so.
+    // `name` must be a single-byte code page iconv knows; otherwise the
+    // default is used and a log line says so.
     explicit CodePage(const QString& name = QString::fromLatin1(kDefaultName));
 
     QString name() const { return m_name; }
@@ -36,7 +39,9 @@ public:
     std::string fromUnicode(const QString& text) const;
 
 private:
+    struct Converters;
     QString m_name;
+    std::shared_ptr<Converters> m_converters;
 };
 
 } // namespace rk40

@@ -26,15 +26,28 @@ using FileKey = std::pair<dev_t, ino_t>;
 // Who in this process holds the lock of which file. The flock itself is
 // taken through a descriptor of its own (a duplicate), so that closing the
 // register file while the lock is held does not drop it under the holder.
+// An entry stays while anyone holds or waits for it: a waiting thread looks
+// it up again after every wake-up and never keeps a reference across the
+// wait.
 struct Holder {
     std::thread::id owner;
     int depth = 0;
     int lockFd = -1;
+    int waiters = 0;
 };
 
 std::mutex g_holdersMutex;
 std::condition_variable g_holderLeft;
 std::map<FileKey, Holder> g_holders;
+
+// Drops the entry of `key` once nobody holds or waits for it. The caller
+// holds g_holdersMutex.
+void forgetIfIdle(const FileKey& key)
+{
+    const auto it = g_holders.find(key);
+    if (it != g_holders.end() && it->second.depth == 0 && it->second.waiters == 0)
+        g_holders.erase(it);
+}
 
 bool keyOf(int fd, FileKey* key)
 {
@@ -120,17 +133,24 @@ bool RegisterFile::lock(QString* error)
     }
     const auto me = std::this_thread::get_id();
     std::unique_lock holders(g_holdersMutex);
-    Holder& holder = g_holders[key]; // map references stay valid
-    if (holder.depth > 0 && holder.owner == me) {
-        ++holder.depth;
-        noteLocked(key);
-        return true;
+    {
+        Holder& holder = g_holders[key];
+        if (holder.depth > 0 && holder.owner == me) {
+            ++holder.depth;
+            m_lockKeys.push_back(key);
+            return true;
+        }
+        ++holder.waiters;
     }
     // Another thread of this process holds it: wait for it here, then
     // compete with other processes at the flock.
-    g_holderLeft.wait(holders, [&] { return holder.depth == 0; });
-    holder.owner = me;
-    holder.depth = 1;
+    g_holderLeft.wait(holders, [&] { return g_holders[key].depth == 0; });
+    {
+        Holder& holder = g_holders[key];
+        --holder.waiters;
+        holder.owner = me;
+        holder.depth = 1;
+    }
     holders.unlock();
 
     int lockFd = ::fcntl(m_fd, F_DUPFD_CLOEXEC, 0);
@@ -144,41 +164,37 @@ bool RegisterFile::lock(QString* error)
     if (failure != 0) {
         if (lockFd >= 0)
             ::close(lockFd);
-        g_holders.erase(key);
+        g_holders[key].depth = 0;
+        forgetIfIdle(key);
         holders.unlock();
         g_holderLeft.notify_all();
         *error = QStringLiteral("the wait for the lock of %1 failed: %2").arg(m_path, systemError(failure));
         return false;
     }
-    holder.lockFd = lockFd;
-    noteLocked(key);
+    g_holders[key].lockFd = lockFd;
+    m_lockKeys.push_back(key);
     return true;
-}
-
-void RegisterFile::noteLocked(const std::pair<dev_t, ino_t>& key)
-{
-    ++m_lockDepth;
-    m_lockDevice = key.first;
-    m_lockInode = key.second;
 }
 
 void RegisterFile::unlock()
 {
-    if (m_lockDepth == 0)
+    if (m_lockKeys.empty())
         return;
-    --m_lockDepth;
-    const FileKey key{static_cast<dev_t>(m_lockDevice), static_cast<ino_t>(m_lockInode)};
+    // Each lock() call is undone on the file it locked, also when the
+    // object has been reopened on another file since.
+    const FileKey key = m_lockKeys.back();
+    m_lockKeys.pop_back();
     std::unique_lock holders(g_holdersMutex);
     const auto it = g_holders.find(key);
     if (it == g_holders.end() || it->second.depth == 0)
         return;
-    if (--it->second.depth == 0) {
-        ::flock(it->second.lockFd, LOCK_UN);
-        ::close(it->second.lockFd);
-        g_holders.erase(it);
-        holders.unlock();
-        g_holderLeft.notify_all();
-    }
+    if (--it->second.depth > 0)
+        return;
+    ::flock(it->second.lockFd, LOCK_UN);
+    ::close(std::exchange(it->second.lockFd, -1));
+    forgetIfIdle(key);
+    holders.unlock();
+    g_holderLeft.notify_all();
 }
 
 } // namespace rk40

@@ -20,6 +20,7 @@
 #include <string_view>
 #include <sys/types.h>
 #include <utility>
+#include <vector>
 
 namespace rk40 {
 
@@ -51,15 +52,12 @@ public:
     void unlock();
 
 private:
-    void noteLocked(const std::pair<dev_t, ino_t>& key);
-
     int m_fd = -1;
     QString m_path;
-    int m_lockDepth = 0; // how many lock() calls of this object are open
-    // The file whose lock those calls hold (it stays known when the file
-    // is closed while the lock is held).
-    unsigned long long m_lockDevice = 0;
-    unsigned long long m_lockInode = 0;
+    // The file (device, inode) each open lock() call of this object holds,
+    // innermost last: it stays known when the file is closed or another
+    // one opened while the lock is held.
+    std::vector<std::pair<dev_t, ino_t>> m_lockKeys;
 };
 
 // Holds a register file's lock for the guard's lifetime.

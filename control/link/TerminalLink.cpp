@@ -37,6 +37,12 @@ TerminalLink::DeadlineScope::~DeadlineScope() { m_link.m_deadline.reset(); }
 
 std::uint8_t TerminalLink::ReadByte(int attempts, const Interrupt& interrupt)
 {
+    const int byte = readOne(attempts, interrupt);
+    return byte < 0 ? std::uint8_t{0} : static_cast<std::uint8_t>(byte);
+}
+
+int TerminalLink::readOne(int attempts, const Interrupt& interrupt)
+{
     // An attempt and the pause after an empty one are a single wait for
     // input: a byte that arrives during either is taken at once, and silence
     // costs the same time as before. One wake-up per attempt also keeps the
@@ -44,26 +50,26 @@ std::uint8_t TerminalLink::ReadByte(int attempts, const Interrupt& interrupt)
     constexpr auto kAttemptWithPause = kAttemptTimeout + kEmptyAttemptPause;
     for (int i = 0; i < attempts; ++i) {
         if (interrupt && interrupt())
-            return 0;
+            return -1;
         if (m_device.removed())
-            return 0;
+            return -1;
         const auto start = std::chrono::steady_clock::now();
         if (m_deadline && start >= *m_deadline) {
             m_deadlinePassed = true;
-            return 0;
+            return -1;
         }
         const int byte = m_device.readByte(kAttemptWithPause);
         if (byte >= 0)
-            return static_cast<std::uint8_t>(byte);
+            return byte;
         if (m_device.removed())
-            return 0;
+            return -1;
         // A closed or hung-up device answers at once: spend the attempt's
         // time anyway, so that the attempt budget still bounds the wait.
         const auto spent = std::chrono::steady_clock::now() - start;
         if (spent < kAttemptWithPause)
             std::this_thread::sleep_for(kAttemptWithPause - spent);
     }
-    return 0;
+    return -1;
 }
 
 void TerminalLink::WriteByte(std::uint8_t byte)
@@ -229,13 +235,18 @@ int TerminalLink::ReceiveTextLine(std::string* line)
 
 int TerminalLink::ReceiveStatusBlock()
 {
-    int received = 0;
+    // The lead bytes may be binary: a 0x00 byte is a byte like any other.
+    std::size_t received = 0;
     for (std::size_t i = 0; i < kStatusBlockLength; ++i) {
-        m_frame[i] = ReadByte(kStatusAttempts);
-        if (m_frame[i] != 0)
-            ++received;
+        const int byte = readOne(i == 0 ? kStandardAttempts : kStatusAttempts);
+        if (byte < 0) {
+            if (i == 0)
+                return 0;
+            continue;
+        }
+        m_frame[received++] = static_cast<std::uint8_t>(byte);
     }
-    return received;
+    return static_cast<int>(received);
 }
 
 int TerminalLink::ReceiveOnlineBlock(int* records, const Interrupt& interrupt)

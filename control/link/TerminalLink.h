@@ -116,8 +116,12 @@ public:
     // frame buffer), or -10 for silence or a line that never ends.
     int ReceiveTextLine(std::string* line);
 
-    // Reads the 46 bytes of a status block into frame positions 0..45 with
-    // 10 attempts each (silence leaves 0). Returns the number of non-zero bytes.
+    // Reads a status block of up to 46 bytes into the frame buffer, one
+    // after the other as they come: the first with the wait of a first
+    // answer byte (kStandardAttempts), each of the next 45 positions with
+    // kStatusAttempts (a position that stays silent is passed over). Returns
+    // the number of bytes that arrived, a 0x00 byte included; 0 when the
+    // first one did not come.
     int ReceiveStatusBlock();
 
     // Receives an on-line block after its SOH: header, STX, CR-ended
@@ -142,7 +146,7 @@ public:
     // Copies bytes to the start of the frame buffer, leaving room for a
     // checksum and a terminating zero. False (nothing copied) when they
     // would not fit.
-    bool loadFrame(std::string_view bytes);
+    [[nodiscard]] bool loadFrame(std::string_view bytes);
     // Frame bytes from `pos` up to the first zero byte (or the end).
     std::string_view frameText(std::size_t pos = 0) const;
 
@@ -159,6 +163,8 @@ private:
         TerminalLink& m_link;
     };
 
+    // ReadByte that tells silence (-1) from a received 0x00 byte.
+    int readOne(int attempts, const Interrupt& interrupt = {});
     std::size_t writeFrame(std::size_t n);
     void discardPendingInput();
 

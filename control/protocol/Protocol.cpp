@@ -200,18 +200,16 @@ std::optional<IdElement> decodeIdElement(std::string_view record)
 
 StatusTexts splitStatusBlock(std::span<const std::uint8_t> block)
 {
-    // The block reads as text up to its first zero byte.
-    const auto zero = std::find(block.begin(), block.end(), std::uint8_t{0});
-    const std::string_view text(reinterpret_cast<const char*>(block.data()),
-                                static_cast<std::size_t>(zero - block.begin()));
+    const std::string_view bytes(reinterpret_cast<const char*>(block.data()), block.size());
     StatusTexts out;
     std::string* fields[] = {&out.firmware, &out.clock, &out.inBuffer};
     std::size_t pos = 3;
     for (std::string* field : fields) {
-        if (pos >= text.size())
+        if (pos >= bytes.size())
             break;
-        const std::size_t cr = text.find(static_cast<char>(CR), pos);
-        *field = std::string(text.substr(pos, cr == std::string_view::npos ? std::string_view::npos : cr - pos));
+        const std::size_t cr = bytes.find(static_cast<char>(CR), pos);
+        const std::string_view text = bytes.substr(pos, cr == std::string_view::npos ? std::string_view::npos : cr - pos);
+        *field = std::string(text.substr(0, text.find('\0')));
         if (cr == std::string_view::npos)
             break;
         pos = cr + 4;

@@ -156,9 +156,11 @@ struct StatusTexts {
     std::string clock;
     std::string inBuffer;
 };
-// Splits a status block (the bytes received, a zero byte ending it early)
-// into its three CR-ended texts: three lead bytes, then the texts, each CR
-// followed by three bytes that are skipped. A missing text is empty.
+// Splits a status block (the bytes received) into its three CR-ended texts:
+// three lead bytes, then the texts, each CR followed by three bytes that are
+// skipped. The skipped bytes may be anything, a zero byte too; each text
+// runs from its own start to its CR or the end of the block (a zero byte
+// inside a text ends that text only). A missing text is empty.
 StatusTexts splitStatusBlock(std::span<const std::uint8_t> block);
 
 // Weekday string of a terminal clock text: position 8 "0" is Sunday (107),

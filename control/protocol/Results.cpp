@@ -24,7 +24,7 @@ const char* confirmedFrame(int code)
     case kFrameNoResult: return "the terminal did not say whether the command was carried out";
     case kFrameOtherResult: return "the terminal answered with an unknown result";
     case kFrameOtherAnswer: return "the terminal answered the frame with neither ACK nor NAK";
-    case kFrameWriteFailed: return "the frame could not be sent (or the text is longer than 1000 characters)";
+    case kFrameWriteFailed: return "the frame could not be sent (or the text is longer than 1000 characters or holds a character the line cannot carry)";
     }
     return nullptr;
 }
@@ -107,7 +107,9 @@ std::string describeResult(Family family, int code)
     case Family::OnlineBlock: words = onlineBlock(code); break;
     case Family::Register: words = reg(code); break;
     case Family::Status:
-        words = code == kStatusRefused ? "the terminal refused the status request" : opening(code);
+        words = code == kStatusRefused   ? "the terminal refused the status request"
+              : code == kStatusNoBlock   ? "the terminal took the status request but sent no status"
+                                         : opening(code);
         break;
     case Family::ClockCopy:
         words = code == kClockNotTaken ? "the terminal did not take the clock" : opening(code);
@@ -115,6 +117,7 @@ std::string describeResult(Family family, int code)
     case Family::Message:
         words = code == kMessageNotSent ? "the message went unanswered or could not be sent"
               : code == kMessageRefused ? "the terminal refused the message"
+              : code == kMessageNotCarried ? "the message holds a character the line cannot carry; nothing was sent"
                                         : opening(code);
         break;
     case Family::IdElement:

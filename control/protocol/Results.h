@@ -56,9 +56,11 @@ inline constexpr int kRegisterBadArgument = -4;  // address outside 0..255 or va
 
 // Status, clock and message members.
 inline constexpr int kStatusRefused = 12;       // the terminal answered the status request with a lone NAK
+inline constexpr int kStatusNoBlock = 13;       // the terminal took the status request but sent no byte of the block
 inline constexpr int kClockNotTaken = 3;        // the clock text was not acknowledged (any failure)
 inline constexpr int kMessageNotSent = 2;       // the message went unanswered or could not be written
 inline constexpr int kMessageRefused = 3;       // the message was answered with something other than ACK
+inline constexpr int kMessageNotCarried = 4;    // the message would put a zero byte on the line; nothing was sent
 inline constexpr int kLockFailed = 1;           // exchange lock unavailable (most members)
 
 // Identification table members.

@@ -44,7 +44,7 @@ namespace serial {
 SerialDevice::~SerialDevice() { close(); }
 
 SerialDevice::SerialDevice(SerialDevice&& other) noexcept
-    : m_fd(std::move(other.m_fd)), m_failed(other.m_failed), m_path(std::move(other.m_path))
+    : m_fd(std::move(other.m_fd)), m_failed(other.m_failed.load()), m_path(std::move(other.m_path))
 {
 }
 
@@ -52,7 +52,7 @@ SerialDevice& SerialDevice::operator=(SerialDevice&& other) noexcept
 {
     if (this != &other) {
         m_fd = std::move(other.m_fd);
-        m_failed = other.m_failed;
+        m_failed = other.m_failed.load();
         m_path = std::move(other.m_path);
     }
     return *this;

@@ -71,8 +71,13 @@ InvokeResult DispatchTable::invoke(int dispid, InvokeKind kind, QVariantList arg
 
 void EventSinks::advise(IEventSink* sink)
 {
-    if (sink && std::find(m_sinks.begin(), m_sinks.end(), sink) == m_sinks.end())
+    if (sink && !isAdvised(sink))
         m_sinks.push_back(sink);
+}
+
+bool EventSinks::isAdvised(IEventSink* sink) const
+{
+    return std::find(m_sinks.begin(), m_sinks.end(), sink) != m_sinks.end();
 }
 
 void EventSinks::unadvise(IEventSink* sink)
@@ -84,10 +89,12 @@ void EventSinks::fire(int dispid, const QVariantList& args) const
 {
     const EventInfo* e = m_events.event(dispid);
     const QString name = e ? e->name : QString::number(dispid);
-    // A sink may unadvise itself while handling the event: work on a copy.
+    // A sink may unadvise itself or others while handling the event: work
+    // on a copy, and skip a sink taken back meanwhile.
     const auto sinks = m_sinks;
     for (IEventSink* sink : sinks)
-        sink->onEvent(dispid, name, args);
+        if (isAdvised(sink))
+            sink->onEvent(dispid, name, args);
 }
 
 void EventSinks::fireByRef(int dispid, QVariantList& args) const
@@ -96,7 +103,8 @@ void EventSinks::fireByRef(int dispid, QVariantList& args) const
     const QString name = e ? e->name : QString::number(dispid);
     const auto sinks = m_sinks;
     for (IEventSink* sink : sinks)
-        sink->onEventByRef(dispid, name, args);
+        if (isAdvised(sink))
+            sink->onEventByRef(dispid, name, args);
 }
 
 } // namespace component

@@ -53,6 +53,8 @@ public:
     void fireByRef(int dispid, QVariantList& args) const;
 
 private:
+    bool isAdvised(IEventSink* sink) const;
+
     const InterfaceInfo& m_events;
     std::vector<IEventSink*> m_sinks;
 };

@@ -53,7 +53,7 @@ SerialDevice::~SerialDevice()
 }
 
 SerialDevice::SerialDevice(SerialDevice&& other) noexcept
-    : m_fd(std::move(other.m_fd)), m_failed(other.m_failed), m_baud(other.m_baud),
+    : m_fd(std::move(other.m_fd)), m_failed(other.m_failed.load()), m_removed(other.m_removed.load()), m_baud(other.m_baud),
       m_path(std::move(other.m_path)), m_status(std::move(other.m_status)), m_lockFile(std::move(other.m_lockFile))
 {
 }
@@ -63,7 +63,8 @@ SerialDevice& SerialDevice::operator=(SerialDevice&& other) noexcept
     if (this != &other) {
         close();
         m_fd = std::move(other.m_fd);
-        m_failed = other.m_failed;
+        m_failed = other.m_failed.load();
+        m_removed = other.m_removed.load();
         m_baud = other.m_baud;
         m_path = std::move(other.m_path);
         m_status = std::move(other.m_status);
@@ -76,6 +77,7 @@ OpenResult SerialDevice::open(const QString& path, int baud)
 {
     close();
     m_failed = false;
+    m_removed = false;
     m_status = {};
     posix::UniqueFd fd;
     auto fail = [&](OpenResult result, PortProblem problem, const QString& reason) {
@@ -166,8 +168,9 @@ bool SerialDevice::close()
 
 void SerialDevice::markRemoved()
 {
-    m_failed = true;
     m_status = {PortProblem::Removed, removedReason()};
+    m_removed = true;
+    m_failed = true;
 }
 
 void SerialDevice::purge()

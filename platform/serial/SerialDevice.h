@@ -10,6 +10,7 @@
 
 #include <QString>
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -64,16 +65,18 @@ public:
 
     // Whether the device hung up or failed (e.g. a pseudo-terminal whose
     // other side closed). Cleared by open().
-    bool failed() const { return m_failed; }
+    bool failed() const { return m_failed.load(); }
     // Whether it went away: a read or write gave EIO, ENXIO or ENODEV, or
     // poll reported a hang-up. Implies failed(). Cleared by open().
-    bool removed() const { return m_status.problem == PortProblem::Removed; }
+    // Both are safe to ask from another thread than the one reading.
+    bool removed() const { return m_removed.load(); }
 
 private:
     void markRemoved();
 
     posix::UniqueFd m_fd;
-    bool m_failed = false;
+    std::atomic<bool> m_failed{false};
+    std::atomic<bool> m_removed{false};
     int m_baud = 0;
     QString m_path;
     PortStatus m_status;

@@ -6,12 +6,17 @@
 #include "ControlTestSupport.h"
 #include "PropertyBag.h"
 #include "PtyPeer.h"
+#include "RegisterFile.h"
 #include "SerialDevice.h"
 #include "TestEnvironment.h"
 
 #include <QApplication>
+#include <QFile>
+#include <QProcess>
+#include <QSet>
 #include <QTest>
 
+#include <latch>
 #include <thread>
 
 using namespace rk40;
@@ -20,6 +25,12 @@ using namespace testsupport;
 namespace {
 
 QByteArray b(char c) { return QByteArray(1, c); }
+
+// Whether another process can take the file's flock at once.
+bool lockFreeForOthers(const QString& path)
+{
+    return QProcess::execute("flock", {"-n", path, "true"}) == 0;
+}
 } // namespace
 
 class TestControl : public QObject {
@@ -128,6 +139,37 @@ private slots:
         QCOMPARE(c.statusBits(), 1);
     }
 
+    void portNumbers_data()
+    {
+        QTest::addColumn<int>("portNum");
+        QTest::addColumn<QString>("portName");
+        QTest::newRow("9") << 9 << "COM10";
+        QTest::newRow("10") << 10 << "COM1";
+        QTest::newRow("-1") << -1 << "COM1";
+    }
+
+    void portNumbers()
+    {
+        QFETCH(int, portNum);
+        PtyPeer peer;
+        pointComTo(1, peer.slavePath());
+        pointComTo(10, peer.slavePath());
+        CRK40CommCtrl c;
+        put(c, dispid::AsciiFileName, m_env->path("reg.txt"));
+        put(c, dispid::WorkOnLine, false);
+        QVERIFY(call(c, dispid::InitTerminal, {i2(portNum)}).toBool());
+        QTEST(c.portName(), "portName");
+        QVERIFY(!c.receptionRunning()); // off line: no reception thread
+    }
+
+    void actionArrPutOutsideTheTableKeepsTheEntry()
+    {
+        CRK40CommCtrl c;
+        putAt(c, dispid::ActionArr, 3, "2");
+        putAt(c, dispid::ActionArr, 3, "1F");
+        QCOMPARE(getAt(c, dispid::ActionArr, 3).toString(), QString("T3"));
+    }
+
     void writeEeprom_data()
     {
         QTest::addColumn<QByteArray>("answer");
@@ -147,6 +189,45 @@ private slots:
         peer.expect(1).send(b(0x06)).expect(2 + 7).send(answer);
         QTEST(call(c, dispid::WriteEEPR, {i2(10), 32768}).toInt(), "result");
         COMPARE_BYTES(peer.received(), QByteArray("\x01" "bb" "0A8000" "\x79"));
+    }
+
+    void getStatus_data()
+    {
+        QTest::addColumn<QByteArray>("answer"); // after the letters, `late` ms after them
+        QTest::addColumn<int>("late");
+        QTest::addColumn<int>("result");
+        QTest::addColumn<QStringList>("texts"); // Firmware, RTC, DayOfWeek, InBuffer
+        const QByteArray block = QByteArray("FW:RK40 6.29\rCL:08.01.03307:09\rIB:0012\r").leftJustified(46, ' ');
+        const QStringList old{"old", "old", "old", "old"};
+        QTest::newRow("whole") << block << 0 << 0 << QStringList{"RK40 6.29", "08.01.03 07:09", "Wednesday", "0012"};
+        QTest::newRow("binary lead bytes")
+            << QByteArray("\x02\x00\x02RK40 6.29\r\x00\x01\x00" "08.01.03007:09\r\x00\x00\x00" "0012\r", 39) << 0 << 0
+            << QStringList{"RK40 6.29", "08.01.03 07:09", "Sunday", "0012"};
+        QTest::newRow("starts 0.3 s late") << block << 300 << 0
+                                           << QStringList{"RK40 6.29", "08.01.03 07:09", "Wednesday", "0012"};
+        QTest::newRow("30 bytes") << block.left(30) << 0 << 0 << QStringList{"RK40 6.29", "08.01.03 07:09", "Wednesday", ""};
+        QTest::newRow("20 bytes") << block.left(20) << 0 << 0 << QStringList{"RK40 6.29", "08.0", "Error", ""};
+        QTest::newRow("lone NAK") << b(0x15) << 0 << 12 << old;
+        QTest::newRow("silent after the ACK") << QByteArray() << 0 << 13 << old;
+    }
+
+    void getStatus()
+    {
+        QFETCH(QByteArray, answer);
+        QFETCH(int, late);
+        PtyPeer peer;
+        CRK40CommCtrl c;
+        c.setLanguage(Language::English);
+        QVERIFY(open(c, peer, false));
+        const int properties[] = {dispid::Firmware, dispid::RTC, dispid::DayOfWeek, dispid::InBuffer};
+        for (int id : properties)
+            put(c, id, "old");
+        peer.expect(1).send(b(0x06)).expect(2).pause(std::chrono::milliseconds(late)).send(answer);
+        QTEST(call(c, dispid::GetStatus).toInt(), "result");
+        QStringList texts;
+        for (int id : properties)
+            texts << get(c, id).toString();
+        QTEST(texts, "texts");
     }
 
     void argumentsOutsideTheFrameAreRefused()
@@ -317,15 +398,58 @@ private slots:
         CRK40CommCtrl c;
         AdvisedSink sink(c);
         put(c, dispid::Total, 7);
+        putAt(c, dispid::CardArr, 0, "old");
         QVERIFY(open(c, peer, true));
+        const QByteArray fileBefore = readAll(m_env->path("reg.txt"));
         peer.send(block);
         QTRY_COMPARE(sink.count(eventid::ErrMessage), 1);
         QCOMPARE(sink.count(eventid::RxRegs), 0);
+        QCOMPARE(getAt(c, dispid::CardArr, 0).toString(), QString("old"));
+        QCOMPARE(readAll(m_env->path("reg.txt")), fileBefore);
         QTEST(get(c, dispid::ErrCode).toInt(), "errCode");
         QTEST(get(c, dispid::Total).toInt(), "total");
         QVERIFY(peer.waitReceived(1));
         QCOMPARE(peer.received(), b(0x15));
         call(c, dispid::DestroyTerminal);
+    }
+
+    void registerFileLockSharedByThreads()
+    {
+        // Two threads of one process, each with its own register file object
+        // on the same file: every block once, and the lock is free for other
+        // programs afterwards.
+        const QString path = m_env->path("threads-reg.txt");
+        QFile::remove(path);
+        constexpr int kBlocks = 1000;
+        std::latch start(2);
+        auto appender = [&](char name) {
+            RegisterFile file;
+            QString error;
+            const bool opened = file.open(path, &error);
+            start.arrive_and_wait();
+            for (int i = 0; i < kBlocks && opened; ++i) {
+                RegisterFileLockGuard lock(file);
+                std::this_thread::yield(); // let the other thread come to wait
+                file.append(name + std::to_string(i) + "\r\n", &error);
+            }
+        };
+        std::thread first(appender, 'a'), second(appender, 'b');
+        first.join();
+        second.join();
+        const QStringList lines = QString(readAll(path)).split("\r\n", Qt::SkipEmptyParts);
+        QCOMPARE(QSet<QString>(lines.begin(), lines.end()).size(), 2 * kBlocks);
+        QCOMPARE(lines.size(), 2 * kBlocks);
+        QVERIFY(lockFreeForOthers(path));
+
+        // A lock taken on another file while one is held, by the same object
+        // reopened, releases both.
+        RegisterFile file;
+        QString error;
+        QVERIFY(file.open(path, &error) && file.lock(&error));
+        QVERIFY(file.open(m_env->path("other-reg.txt"), &error) && file.lock(&error));
+        file.unlock();
+        file.unlock();
+        QVERIFY(lockFreeForOthers(path));
     }
 
     void destructorEndsThreadAndPort()

@@ -192,6 +192,8 @@ private slots:
     {
         QTest::addColumn<int>("length");
         QTest::addColumn<int>("result");
+        QTest::newRow("8 refused, checksum left unread") << 8 << 10;
+        QTest::newRow("9 accepted") << 9 << 0;
         QTest::newRow("999 accepted") << 999 << 0;
         QTest::newRow("1000 refused") << 1000 << -100;
     }
@@ -199,14 +201,18 @@ private slots:
     void plainRecordLengthLimit()
     {
         QFETCH(int, length);
+        QFETCH(int, result);
         const QByteArray data = "1" + QByteArray(length - 1, 'r');
-        m_peer->send(data + '\x03' + char(checksum(data.toStdString())));
+        const char sum = char(checksum(data.toStdString()));
+        m_peer->send(data + '\x03' + sum);
         TerminalLink::Sequence seq;
         std::string got;
-        QTEST(m_link->ReceiveRecord(RecordKind::Plain, seq, &got), "result");
+        QCOMPARE(m_link->ReceiveRecord(RecordKind::Plain, seq, &got), result);
         QVERIFY(m_peer->waitReceived(1));
-        QCOMPARE(m_peer->received(), b(length < 1000 ? ACK : NAK));
-        QCOMPARE(int(got.size()), length < 1000 ? length : 0);
+        QCOMPARE(m_peer->received(), b(result == 0 ? ACK : NAK));
+        QCOMPARE(int(got.size()), result == 0 ? length : 0);
+        if (result == 10)
+            QCOMPARE(char(m_link->ReadByte(TerminalLink::kStandardAttempts)), sum);
     }
 
     void identificationRecord_data()

@@ -430,7 +430,7 @@ private slots:
     void noRegisterFile()
     {
         // An empty name: no file anywhere, members work, on-line blocks are
-        // left with the terminal.
+        // taken and reported, only not kept.
         const QString cwd = QDir::currentPath();
         QVERIFY(QDir::setCurrent(m_env->path("")));
         const QStringList before = QDir().entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
@@ -439,12 +439,13 @@ private slots:
         const bool opened = call(*m_ctrl, dispid::InitTerminal, {i2(0)}).toBool();
         QDir::setCurrent(cwd);
         QVERIFY(opened);
-        QCOMPARE(m_ctrl->statusBits(), 3);
+        QCOMPARE(m_ctrl->statusBits(), 2);
         QCOMPARE(call(*m_ctrl, dispid::GetStatus).toInt(), 0);
         m_sim->sendOnlineBlock('S', {"050130930C0001234A3"});
+        QTRY_COMPARE_WITH_TIMEOUT(m_sink.count(eventid::RxRegs), 1, 30000);
         QVERIFY(m_sim->waitBlockDone(std::chrono::seconds(30)));
-        QVERIFY(m_sim->lastBlockAnswer() != rk40sim::BlockAnswer::Ack);
-        QCOMPARE(m_sink.count(eventid::RxRegs), 0);
+        QVERIFY(m_sim->lastBlockAnswer() == rk40sim::BlockAnswer::Ack);
+        QCOMPARE(getAt(*m_ctrl, dispid::CardArr, 0).toString(), QString("0001234A"));
         QCOMPARE(QDir(m_env->path("")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), before);
     }
 
@@ -464,26 +465,47 @@ private slots:
         QCOMPARE(call(*m_ctrl, dispid::ReconstructData).toInt(), -1);
     }
 
-    void sendTypeTooLong()
+    void textsRefusedBeforeSending_data()
     {
+        QTest::addColumn<int>("member");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("result");
+        QTest::newRow("day type of 1001") << int(dispid::TxDayType) << QString(1001, 'd') << -20;
+        QTest::newRow("week type of 1000 goes") << int(dispid::TxWeekType) << QString(1000, 'w') << 0;
+        QTest::newRow("day type with a zero") << int(dispid::TxDayType) << QString("5D08").insert(2, QChar(0)) << -20;
+        QTest::newRow("message with a zero") << int(dispid::SendMessage) << QString("Hi").insert(1, QChar(0)) << 4;
+    }
+
+    void textsRefusedBeforeSending()
+    {
+        QFETCH(int, member);
+        QFETCH(QString, text);
+        QFETCH(int, result);
         QVERIFY(openControl(false));
-        QCOMPARE(call(*m_ctrl, dispid::TxDayType, {QString(1001, 'd')}).toInt(), -20);
-        QCOMPARE(bytes(m_sim->received()), QByteArray());
-        QCOMPARE(call(*m_ctrl, dispid::TxWeekType, {QString(1000, 'w')}).toInt(), 0);
-        QCOMPARE(m_sim->receivedWeekTypes().at(0).size(), std::size_t(1000));
+        put(*m_ctrl, dispid::TermMessage, text);
+        QTEST(call(*m_ctrl, member, {member == dispid::SendMessage ? QVariant(i2('m')) : QVariant(text)}).toInt(), "result");
+        if (result != 0)
+            QCOMPARE(bytes(m_sim->received()), QByteArray());
+        else
+            QCOMPARE(m_sim->receivedWeekTypes().at(0).size(), std::size_t(text.size()));
     }
 
     void receiveTypes_data()
     {
+        QTest::addColumn<QString>("record"); // empty: the terminal has none
         QTest::addColumn<int>("fault");
         QTest::addColumn<int>("result");
         QTest::addColumn<int>("answer");
-        QTest::newRow("new record") << -1 << 0 << 0x06;
-        QTest::newRow("bad checksum") << int(Fault::BadChecksum) << 96 << 0x15;
+        QTest::addColumn<int>("previous"); // IDTPrevRx afterwards
+        QTest::newRow("new record") << "5D0800-1600" << -1 << 0 << 0x06 << 5;
+        QTest::newRow("sequence number 0 is new") << "0D0800-1600" << -1 << 0 << 0x06 << 0;
+        QTest::newRow("none: EOT acknowledged") << "" << -1 << 4 << 0x06 << -1;
+        QTest::newRow("bad checksum") << "5D0800-1600" << int(Fault::BadChecksum) << 96 << 0x15 << -1;
     }
 
     void receiveTypes()
     {
+        QFETCH(QString, record);
         QFETCH(int, fault);
         QFETCH(int, result);
         QFETCH(int, answer);
@@ -492,7 +514,8 @@ private slots:
             const bool day = member == dispid::RxDayType;
             put(*m_ctrl, dispid::IDTPrevRx, i2(-1));
             put(*m_ctrl, day ? dispid::CurrDaytype : dispid::CurrWeektype, "old");
-            day ? m_sim->queueDayTypeRecord("5D0800-1600") : m_sim->queueWeekTypeRecord("5D0800-1600");
+            if (!record.isEmpty())
+                day ? m_sim->queueDayTypeRecord(record.toStdString()) : m_sim->queueWeekTypeRecord(record.toStdString());
             if (fault >= 0)
                 m_sim->injectFault({Fault::Kind(fault), -1, day ? 'v' : 'w'});
             QCOMPARE(call(*m_ctrl, member).toInt(), result);
@@ -500,10 +523,34 @@ private slots:
             QTRY_COMPARE(bytes(m_sim->received()).right(1), QByteArray(1, char(answer)));
             m_sim->clearReceived();
             QCOMPARE(get(*m_ctrl, day ? dispid::CurrDaytype : dispid::CurrWeektype).toString(),
-                     result == 0 ? "5D0800-1600" : "old");
-            QCOMPARE(get(*m_ctrl, dispid::IDTPrevRx).toInt(), result == 0 ? 5 : -1);
+                     result == 0 ? record : "old");
+            QTEST(get(*m_ctrl, dispid::IDTPrevRx).toInt(), "previous");
             m_sim->clearFaults();
         }
+    }
+
+    void clockCopy_data()
+    {
+        QTest::addColumn<QDateTime>("now");
+        QTest::addColumn<QString>("sent");
+        QTest::addColumn<QString>("dayOfWeek");
+        QTest::newRow("Sunday 2003") << QDateTime(QDate(2003, 1, 5), QTime(7, 9)) << "05.01.03007:09" << "Sunday";
+        QTest::newRow("Friday 1999") << QDateTime(QDate(1999, 12, 31), QTime(23, 59)) << "31.12.99523:59" << "Friday";
+    }
+
+    void clockCopy()
+    {
+        // The terminal shows the clock it took in its status from then on.
+        QFETCH(QDateTime, now);
+        QFETCH(QString, sent);
+        m_ctrl->setClock([now] { return now; });
+        m_ctrl->setLanguage(Language::English);
+        QVERIFY(openControl(false));
+        QCOMPARE(call(*m_ctrl, dispid::PCTimeCopy).toInt(), 0);
+        QCOMPARE(QString::fromStdString(m_sim->lastClockText()), sent);
+        QCOMPARE(call(*m_ctrl, dispid::GetStatus).toInt(), 0);
+        QTEST(get(*m_ctrl, dispid::DayOfWeek).toString(), "dayOfWeek");
+        QCOMPARE(get(*m_ctrl, dispid::RTC).toString(), QString(sent).replace(8, 1, ' '));
     }
 
     void message_data()
@@ -538,6 +585,8 @@ private slots:
         QTest::newRow("default") << "" << "windows-1250" << QByteArray("Dobro do\x9Ali, \xD5");
         QTest::newRow("ISO-8859-2") << "ISO-8859-2" << "ISO-8859-2" << QByteArray("Dobro do\xB9li, \xD5");
         QTest::newRow("unknown name") << "no-such-page" << "windows-1250" << QByteArray("Dobro do\x9Ali, \xD5");
+        QTest::newRow("not one byte a character") << "UTF-16" << "windows-1250" << QByteArray("Dobro do\x9Ali, \xD5");
+        QTest::newRow("UTF-8") << "UTF-8" << "windows-1250" << QByteArray("Dobro do\x9Ali, \xD5");
     }
 
     void textsInTheCodePage()
@@ -596,6 +645,16 @@ private slots:
         QCOMPARE(registerFile(),
                  QByteArray("050130930C0001234A3\r\n06012101520000ABCD1\r\n07013120040000FFFF2\r\n"));
         QCOMPARE(get(*m_ctrl, dispid::ErrCode).toInt(), 0);
+
+        // Bytes 0x80..0xFF and control bytes inside the records are dropped
+        // and stay outside the checksum.
+        rk40sim::BlockOptions noisy;
+        noisy.highBytes = true;
+        noisy.controlBytes = true;
+        m_sim->sendOnlineBlock('S', {"08013111500000BEEF4"}, noisy);
+        QTRY_COMPARE_WITH_TIMEOUT(m_sink.count(eventid::RxRegs), 3, 10000);
+        QCOMPARE(getAt(*m_ctrl, dispid::CardArr, 0).toString(), QString("0000BEEF"));
+        QVERIFY(registerFile().endsWith("07013120040000FFFF2\r\n08013111500000BEEF4\r\n"));
     }
 
     void sequenceNumbersAreShared()

@@ -28,6 +28,19 @@ const InterfaceInfo& sampleInterface()
     return iface;
 }
 
+// A sink that counts its events and takes another sink back on each.
+struct CountingSink : IEventSink {
+    void onEvent(int, const QString&, const QVariantList&) override
+    {
+        ++calls;
+        if (sinks)
+            sinks->unadvise(takeBack);
+    }
+    int calls = 0;
+    EventSinks* sinks = nullptr;
+    IEventSink* takeBack = nullptr;
+};
+
 } // namespace
 
 class ComponentTest : public QObject {
@@ -73,6 +86,22 @@ private slots:
             QVERIFY(!r.error.isEmpty());
         if (dispid == 3 && r.ok())
             QCOMPARE(r.value.toInt(), 42);
+    }
+
+    void sinkTakenBackDuringAnEventIsNotCalled()
+    {
+        EventSinks sinks(sampleInterface());
+        CountingSink second, first;
+        first.sinks = &sinks;
+        first.takeBack = &second;
+        QVariantList args;
+        for (bool byRef : {false, true}) {
+            sinks.advise(&first);
+            sinks.advise(&second);
+            byRef ? sinks.fireByRef(1, args) : sinks.fire(1);
+        }
+        QCOMPARE(first.calls, 2);
+        QCOMPARE(second.calls, 0);
     }
 
     void consoleTextShowsControlsAsEscapes_data()
