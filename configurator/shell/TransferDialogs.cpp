@@ -23,6 +23,8 @@
 
 namespace {
 
+constexpr int kCannotWrite = 61742;   // "%1 cannot be written."
+
 // What stands beside a COM name: the device node and what it is.
 QString slotDescription(const QString& path, const QList<serial::DetectedPort>& detected)
 {
@@ -148,7 +150,7 @@ void CPortDlg::assignDetected()
     // No COM name chosen (all were grey): the first one takes the device.
     const int n = i >= 0 ? i + 1 : 1;
     if (!serial::assignComDevice(n, path)) {
-        ui::prompter().message(this, QStringLiteral("%1 cannot be written.").arg(QDir::toNativeSeparators(serial::portsFilePath())),
+        ui::prompter().message(this, resources::loadString(kCannotWrite).arg(QDir::toNativeSeparators(serial::portsFilePath())),
                                ui::Look::Stop);
         return;
     }

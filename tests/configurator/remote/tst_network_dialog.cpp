@@ -7,6 +7,7 @@
 #include "ApplyToLastRemote.h"
 #include "CNetworkDlg.h"
 #include "FakeControl.h"
+#include "GatewayBehaviour.h"
 #include "GatewaySimulator.h"
 #include "NetworkCommands.h"
 #include "Profile.h"
@@ -145,7 +146,7 @@ private slots:
         QCOMPARE(m_prompter->dialogs, QStringList{QStringLiteral("145")});
 
         // The stored port is offered.
-        Profile().setIpPort(20001);
+        QVERIFY(Profile().setIpPort(20001));
         runDialog(static_cast<NetworkMode>(mode),
                   [&](CNetworkDlg& dlg) { QCOMPARE(dlg.portEdit()->text(), QStringLiteral("20001")); });
         QVERIFY(messages().isEmpty());
@@ -248,6 +249,49 @@ private slots:
         QCOMPARE(Profile().ipPort(), int(port));
     }
 
+    // A reply cut after fifteen words: what came is stored and shown, the
+    // words that did not come are named, and nothing counts as read.
+    void partialRead()
+    {
+        rememberLoopback(2);
+        gatewaysim::SimTerminal terminal;
+        terminal.eeprom[24] = 0x0123;
+        terminal.eeprom[25] = 0x0456;
+        m_gateway->setTerminal(2, terminal);
+        m_sheet->record = {true, true, 2, 0, kLoopback, 15027};
+        m_sheet->applyEnabled = true;
+        m_state->eeprom[25] = QStringLiteral("BEEF");
+        m_gateway->pushBehaviour(testsupport::gatewayBehaviour(gatewaysim::Mode::Short, kDataOffset + 15 * 11));
+        runDialog(NetworkMode::Read, [&](CNetworkDlg& dlg) {
+            setPort(dlg, m_gateway->port());
+            press(dlg);
+        });
+        QCOMPARE(messages(), QStringList{"stop:The reply brought no word for address 25, 26, 27, 28, 29, 30, 31, 32, "
+                                         "33, 34, 35, 36, 37, 38, 39: the terminal's configuration was not read."});
+        QCOMPARE(m_gateway->requests().size(), 1);
+        QCOMPARE(m_state->eeprom[24], QStringLiteral("0123"));
+        QCOMPARE(m_state->eeprom[25], QStringLiteral("BEEF"));
+        QCOMPARE(m_sheet->refreshes, 1);
+        QVERIFY(!m_sheet->record.valid);
+        QVERIFY(!m_sheet->applyEnabled);
+        QCOMPARE(m_sheet->lastRead, QStringLiteral("Not selected."));
+    }
+
+    // A second click while a write waits for its reply sends nothing more.
+    void doubleClickSendsOneRequest()
+    {
+        rememberLoopback(1);
+        m_gateway->pushBehaviour(testsupport::gatewayBehaviour(gatewaysim::Mode::Slow, 20, 400));
+        runDialog(NetworkMode::Write, [&](CNetworkDlg& dlg) {
+            setPort(dlg, m_gateway->port());
+            QTimer::singleShot(50, &dlg, [&dlg] { press(dlg); });
+            press(dlg);
+        });
+        QCOMPARE(m_gateway->requests().size(), 1);
+        QCOMPARE(messages(), QStringList{"info:Configuration written successfully."});
+        QCOMPARE(m_sheet->log.size(), std::size_t(1));
+    }
+
     // A gateway that takes the connection and never answers: the windows stay
     // alive under the progress box, whose Cancel ends the request at once and
     // leaves out the retries.
@@ -344,8 +388,8 @@ private slots:
     }
 
     // Typed over the offered entry, an address counts and is offered again
-    // as such; a name is not looked up, fails at the connect step and is
-    // not offered again.
+    // as such; a name is used by the address the resolver gives it and is
+    // offered again; a name that cannot be found is refused, nothing sent.
     void typedComputer()
     {
         rememberLoopback(2);
@@ -355,18 +399,27 @@ private slots:
             press(dlg);
         });
         QCOMPARE(m_page->remoteSelection().address, htonl(0x7F000002));
-        m_prompter->messages.clear();
+        m_gateway->clearRequests();
         runDialog(NetworkMode::Status, [&](CNetworkDlg& dlg) {
             QCOMPARE(items(dlg.computerList()), QStringList{"127.0.0.2"});
             QCOMPARE(dlg.computerList()->itemData(0).toUInt(), htonl(0x7F000002));
-            typeComputer(dlg, QStringLiteral("gateway.example"));
+            setPort(dlg, m_gateway->port());
+            typeComputer(dlg, QStringLiteral("localhost"));
             press(dlg);
         });
-        QCOMPARE(messages().size(), 2);
-        QVERIFY(messages()[0].startsWith(QLatin1String("plain:SOCKET ERROR function 'Connect()'")));
-        QCOMPARE(messages()[1], QStringLiteral("plain:Status error: -1"));
-        QCOMPARE(m_page->remoteText(), QStringLiteral("gateway.example (gateway.example), COM2"));
-        runDialog(NetworkMode::Status, [&](CNetworkDlg& dlg) { QCOMPARE(dlg.computerList()->count(), 0); });
+        QCOMPARE(m_gateway->requests(), QList<QByteArray>{"VeTr 1 0000000 plok 2 STAT."});
+        QCOMPARE(m_page->remoteText(), QStringLiteral("localhost (127.0.0.1), COM2"));
+        m_prompter->messages.clear();
+        runDialog(NetworkMode::Status, [&](CNetworkDlg& dlg) {
+            QCOMPARE(items(dlg.computerList()), QStringList{"localhost"});
+            QCOMPARE(dlg.computerList()->itemData(0).toUInt(), kLoopbackAddress);
+            typeComputer(dlg, QStringLiteral("no-such-host.invalid"));
+            press(dlg);
+            QVERIFY(dlg.actionButton()->isEnabled());
+        });
+        QCOMPARE(messages(), QStringList{"plain:The computer \"no-such-host.invalid\" cannot be found."});
+        QCOMPARE(m_gateway->requests().size(), 1);
+        QCOMPARE(m_page->remoteText(), QStringLiteral("localhost (127.0.0.1), COM2"));
     }
 
     void applyToLastFailures()
@@ -390,6 +443,17 @@ private slots:
         QCOMPARE(messages(), QStringList{"plain:Writing error: 4"});
         QVERIFY(m_sheet->log.empty());
         QVERIFY(m_sheet->record.valid && m_sheet->applyEnabled);
+
+        // A word the control will not give: nothing is sent, and the write says why.
+        m_prompter->messages.clear();
+        m_gateway->clearRequests();
+        m_state->refuseEeprom = true;
+        QCOMPARE(applyToLastRemote(*m_sheet, limits), kNotSent);
+        m_state->refuseEeprom = false;
+        QVERIFY(m_gateway->requests().isEmpty());
+        QCOMPARE(messages(), QStringList{"stop:Nothing was written to the terminal.\nThe communication control could "
+                                         "not read configuration word 10: refused by the fake"});
+        QVERIFY(m_sheet->log.empty());
     }
 
     void modeOfCommands()

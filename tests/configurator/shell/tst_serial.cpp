@@ -314,13 +314,21 @@ private slots:
         QCOMPARE(sheet->lastReadText(), str(161));
         QVERIFY(!sheet->lastTerminal().valid);
 
-        // The next dialog proposes 9600 again.
+        // The next dialog proposes 9600 again. A refused or an unanswered
+        // request is an error in words, never an empty status.
         f->prompter.messages.clear();
         f->prompter.dialogHandlers.push_back(choosePort(kCom - 1, 2, &notes));
         sim->injectFault({rk40sim::Fault::Nak, -1, 'S'}, rk40sim::kPersistent);
         sheet->action(cmd::kSerialStatus)->trigger();
         QCOMPARE(notes.value(0), QString("proposed baud 9600"));
-        QCOMPARE(f->prompter.messageTexts(), QStringList{str(110)});
+        sim->clearFaults();
+        sim->injectFault({rk40sim::Fault::Silence, -1, 'S'}, rk40sim::kPersistent);
+        f->prompter.dialogHandlers.push_back(choosePort(kCom - 1));
+        sheet->action(cmd::kSerialStatus)->trigger();
+        const QStringList texts = f->prompter.lookTexts();
+        QCOMPARE(texts.size(), 2);
+        QCOMPARE(texts[0], QString("plain:ERROR\nThe terminal refused the status request."));
+        QVERIFY2(texts[1].startsWith("plain:ERROR\nThe terminal did not send its status"), qPrintable(texts[1]));
         QCOMPARE(sheet->reader1()->portText(), str(151));
     }
 };

@@ -106,7 +106,7 @@ private slots:
     // kept; Cancel leaves the sheet locked until Enter Password succeeds.
     void passwordAtStart()
     {
-        Profile().setParam1(password::checksumOf("Secret"));
+        QVERIFY(Profile().setParam1(password::checksumOf("Secret")));
         QString seenSecond;
         f->prompter.dialogHandlers.push_back(typePassword("secret"));
         f->prompter.dialogHandlers.push_back(typePassword("", &seenSecond));
@@ -149,6 +149,23 @@ private slots:
         auto next = makeSheet();
         QVERIFY(f->prompter.messages.empty());
         QVERIFY(next->isUnlocked());
+
+        // A profile that cannot be written keeps no password: said so, and
+        // nothing is unlocked.
+        f->writeProgramFile("blocker", "");
+        Profile::useFile(f->programFile("blocker/profile.ini"));
+        auto locked = makeSheet();
+        f->prompter.messages.clear();
+        f->prompter.dialogHandlers.push_back([](QDialog& d) {
+            dynamic_cast<CNewPasswordDlg&>(d).setTexts("Other1", "Other1");
+            return int(QDialog::Accepted);
+        });
+        locked->action(cmd::kChangePassword)->trigger();
+        QVERIFY(!locked->isUnlocked());
+        QCOMPARE(enabled(*locked), QString("change"));
+        QCOMPARE(f->prompter.messages.size(), std::size_t(1));
+        QCOMPARE(f->prompter.messages[0].look, ui::Look::Stop);
+        QVERIFY2(f->prompter.messages[0].text.contains("blocker/profile.ini"), qPrintable(f->messages()[0]));
     }
 
     void restoreDefaults_data()
