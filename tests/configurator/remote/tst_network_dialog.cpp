@@ -151,6 +151,24 @@ private slots:
                   [&](CNetworkDlg& dlg) { QCOMPARE(dlg.portEdit()->text(), QStringLiteral("20001")); });
         QVERIFY(messages().isEmpty());
         QVERIFY(m_gateway->requests().isEmpty());
+
+        // Asking a slow gateway for its serial ports shows the mode's title.
+        m_gateway->pushBehaviour(testsupport::gatewayBehaviour(gatewaysim::Mode::Slow, 20, 700));
+        QString shown;
+        std::function<void()> watch = [&] {
+            auto* box = qobject_cast<QProgressDialog*>(QApplication::activeModalWidget());
+            if (box && box->objectName() == QLatin1String("remoteProgress") && box->isVisible())
+                shown = box->labelText();
+            else
+                QTimer::singleShot(20, watch);
+        };
+        runDialog(static_cast<NetworkMode>(mode), [&](CNetworkDlg& dlg) {
+            setPort(dlg, m_gateway->port());
+            typeComputer(dlg, kLoopback);
+            QTimer::singleShot(0, watch);
+            dropDown(dlg.serialList());
+        });
+        QTEST(shown, "title");
     }
 
     // Unlocked: the read also enables Apply To Last (locked, it does not:

@@ -16,6 +16,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QFileDialog>
+#include <QLabel>
 #include <QPushButton>
 
 #include <memory>
@@ -280,8 +281,14 @@ private slots:
     void aboutBox()
     {
         auto sheet = makeSheet();
+        QString version;
+        f->prompter.dialogHandlers.push_back([&](QDialog& d) {
+            version = d.findChild<QLabel*>("1002")->text();
+            return int(QDialog::Accepted);
+        });
         sheet->action(cmd::kAbout)->trigger();
         QCOMPARE(f->prompter.dialogs.last(), QString("100"));
+        QCOMPARE(version, QString("1.4.0"));   // without the build number
     }
 
     void programWithoutControlSaysSoAndEnds()
