@@ -96,15 +96,14 @@ private slots:
     // joins its relay 1 condition, and egress 4's registration goes away.
     void secondChangeOfARow()
     {
-        using Puts = std::vector<std::pair<int, QString>>;
         PageSet set;
         QVERIFY(chooseFromMenu(shownField(set, 211, 1304), 32777));
         QVERIFY(chooseFromMenu(control<QWidget>(set.page(211), 1332), 32779));
-        QCOMPARE(set.state->puts, (Puts{{33, "0600"}, {33, "1600"}}));
-        QWidget* box = shownField(set, 207, 1355);
+        QWidget* box = control<QWidget>(set.page(207), 1355);
         QTest::mouseClick(box, Qt::LeftButton, {}, box->rect().center());
         QTest::mouseClick(box, Qt::LeftButton, {}, box->rect().center());
-        QCOMPARE(set.state->puts, (Puts{{29, "0100"}, {29, "0000"}}));
+        QCOMPARE(set.state->puts,
+                 (std::vector<std::pair<int, QString>>{{33, "0600"}, {33, "1600"}, {29, "0100"}, {29, "0000"}}));
     }
 
     void loadingStoresNothing()

@@ -20,6 +20,7 @@
 #include <QComboBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopeGuard>
 
 #include <memory>
 
@@ -235,18 +236,30 @@ private slots:
     }
 
     // The port is taken between the dialog and the opening: the message
-    // names who has it; a failed write leaves the last terminal, a read not.
+    // names who has it, in the program's language; a failed write or status
+    // leaves the last terminal, a read not.
     void portTakenAfterTheDialog_data()
     {
         QTest::addColumn<int>("command");
         QTest::addColumn<bool>("keepsLast");
-        QTest::newRow("write") << cmd::kSerialWrite << true;
-        QTest::newRow("read") << cmd::kSerialRead << false;
+        QTest::addColumn<QString>("heading");
+        QTest::newRow("write") << cmd::kSerialWrite << true << QString();
+        QTest::newRow("read") << cmd::kSerialRead << false << QString();
+        QTest::newRow("status") << cmd::kSerialStatus << true << QString("HIBA\n");
     }
     void portTakenAfterTheDialog()
     {
         QFETCH(int, command);
         QFETCH(bool, keepsLast);
+        QFETCH(QString, heading);
+        struct Magyar : resources::ILanguageProvider {
+            QString lookup(const resources::Key& key) const override
+            {
+                return key.id == 61734 ? "HIBA" : key.id == 61754 ? "%1 foglalja: %2" : QString();
+            }
+        };
+        resources::setLanguageProvider(std::make_shared<Magyar>());
+        const auto english = qScopeGuard([] { resources::setLanguageProvider(nullptr); });
         unlock();
         f->prompter.dialogHandlers.push_back(choosePort(kCom - 1));
         sheet->action(cmd::kSerialRead)->trigger();
@@ -260,10 +273,10 @@ private slots:
         });
         sheet->action(command)->trigger();
         QVERIFY(other.isOpen());
-        const QString busy = QString("%1 is in use by tst_shell_serial (process %2)")
+        const QString busy = QString("%1 foglalja: tst_shell_serial (process %2)")
                                  .arg(QString::fromStdString(sim->slavePath()))
                                  .arg(QCoreApplication::applicationPid());
-        QCOMPARE(f->prompter.messageTexts(), QStringList{busy});
+        QCOMPARE(f->prompter.messageTexts(), QStringList{heading + busy});
         QCOMPARE(sheet->lastTerminal().valid, keepsLast);
         QCOMPARE(sheet->isApplyToLastEnabled(), keepsLast);
         QCOMPARE(sheet->lastReadText(), keepsLast ? QString("COM3") : str(151));
