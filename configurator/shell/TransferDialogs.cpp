@@ -25,6 +25,17 @@ namespace {
 
 constexpr int kCannotWrite = 61742;   // "%1 cannot be written."
 
+// Where a COM name's device comes from, in the program's language.
+QString mappingSource(int n)
+{
+    const QString source = serial::comMappingSource(n);
+    if (source == QLatin1String("environment"))
+        return resources::loadString(61743);
+    if (source == QLatin1String("detected"))
+        return resources::loadString(61744);
+    return source;   // "ports.ini", a file name
+}
+
 // What stands beside a COM name: the device node and what it is.
 QString slotDescription(const QString& path, const QList<serial::DetectedPort>& detected)
 {
@@ -127,7 +138,7 @@ void CPortDlg::refreshSlots()
         const QString tip = state.usable()
                                 ? QStringLiteral("COM%1 = %2 (%3)")
                                       .arg(n)
-                                      .arg(QDir::toNativeSeparators(device), serial::comMappingSource(n))
+                                      .arg(QDir::toNativeSeparators(device), mappingSource(n))
                                 : QStringLiteral("COM%1: %2").arg(n).arg(state.reason);
         radio->setToolTip(tip);
         text->setToolTip(state.usable() ? description : tip);
