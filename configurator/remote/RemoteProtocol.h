@@ -1,5 +1,7 @@
 #pragma once
 
+#include "RegisterImage.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
@@ -9,8 +11,6 @@
 #include <optional>
 #include <set>
 #include <vector>
-
-#include "RegisterImage.h"
 
 // The gateway's text protocol as plain functions: request texts, reply
 // layout, field readers. Nothing here touches a socket or a widget.

@@ -2,6 +2,7 @@
 
 #include "BlockingSocket.h"
 #include "RemoteProtocol.h"
+#include "RemoteStrings.h"
 
 #include <QByteArray>
 #include <QString>
@@ -96,7 +97,7 @@ int WriteRemoteConfig(const QString& address, quint16 tcpPort, quint8 serialPort
 // Leaves the cursor to its caller. progressTitle: the string the progress
 // box shows, the title of the action the list is asked for.
 int GetRemotePorts(const QString& address, quint16 tcpPort, std::set<quint8>& ports, const Limits& limits = {},
-                   CancelSignal* cancel = nullptr, int progressTitle = 137);
+                   CancelSignal* cancel = nullptr, int progressTitle = strings::kReadTitle);
 
 // Fetches the terminal's status and, on success, shows it in an information
 // box owned by owner (title: string 142, text: string 159). Shows the wait

@@ -2,12 +2,11 @@
 
 #include "ActFile.h"
 #include "CRK40Comm.h"
+#include "ComPorts.h"
+#include "PortStatus.h"
 #include "RegisterImage.h"
 #include "Resources.h"
 #include "TextFormat.h"
-
-#include "ComPorts.h"
-#include "PortStatus.h"
 
 #include <QDir>
 
@@ -48,7 +47,7 @@ QString SerialTransfer::portFailure(int comNumber) const
         return QStringLiteral("%1 (%2)").arg(serial::removedReason(), QDir::toNativeSeparators(m_device));
     const serial::PortStatus found = serial::probePort(m_device);
     if (found.problem == serial::PortProblem::NotAssigned)
-        return QStringLiteral("COM%1: %2").arg(comNumber).arg(found.reason);
+        return QStringLiteral("COM%1: %2").arg(QString::number(comNumber), found.reason);
     return found.usable() ? controlReason : found.reason;
 }
 
