@@ -2,6 +2,7 @@
 
 #include "Prompt.h"
 #include "Registry.h"
+#include "Resources.h"
 
 #include <QFileInfo>
 #include <QLoggingCategory>
@@ -98,10 +99,15 @@ QString CRK40Comm::GetEepromLoc(short address) const { return word(address); }
 
 void CRK40Comm::SetEepromLoc(short address, const QString& value) { trySetWord(address, value); }
 
-void CRK40Comm::imageCallFailed(const char* what, int address) const
+QString CRK40Comm::wordFailureText(bool storing, int address, const QString& reason)
+{
+    return resources::loadString(storing ? kStoreFailedText : kReadFailedText).arg(QString::number(address), reason);
+}
+
+void CRK40Comm::imageCallFailed(bool storing, int address) const
 {
     m_imageFailed = true;
-    qCWarning(lcWrapper) << what << "word" << address << "failed:" << m_error;
+    qCWarning(lcWrapper) << (storing ? "store" : "read") << "word" << address << "failed:" << m_error;
     // One box for a run of failures, and none while one is open (its event
     // loop may repaint a page, which reads words again). Without a control
     // at all its creator has told the user already.
@@ -109,26 +115,31 @@ void CRK40Comm::imageCallFailed(const char* what, int address) const
         return;
     m_failureShown = true;
     m_reporting = true;
-    ui::prompter().message(nullptr,
-                           QStringLiteral("The communication control could not %1 configuration word %2: %3")
-                               .arg(QLatin1String(what))
-                               .arg(address)
-                               .arg(m_error),
-                           ui::Look::Stop);
+    ui::prompter().message(nullptr, wordFailureText(storing, address, m_error), ui::Look::Stop);
     m_reporting = false;
+}
+
+std::optional<QString> CRK40Comm::readWord(int address) const
+{
+    if (address < 0 || address > 255)
+        return QString();
+    const auto r = call(kEepromLoc, InvokeKind::PropertyGet, {QVariant::fromValue<qint16>(static_cast<short>(address))});
+    if (!r.ok()) {
+        m_imageFailed = true;
+        return std::nullopt;
+    }
+    m_failureShown = false;
+    return r.value.toString();
 }
 
 QString CRK40Comm::word(int address) const
 {
-    if (address < 0 || address > 255)
-        return {};
-    const auto r = call(kEepromLoc, InvokeKind::PropertyGet, {QVariant::fromValue<qint16>(static_cast<short>(address))});
-    if (!r.ok()) {
-        imageCallFailed("read", address);
+    std::optional<QString> w = readWord(address);
+    if (!w) {
+        imageCallFailed(false, address);
         return {};
     }
-    m_failureShown = false;
-    return r.value.toString();
+    return *w;
 }
 
 void CRK40Comm::setWord(int address, const QString& text)
@@ -143,7 +154,7 @@ bool CRK40Comm::trySetWord(int address, const QString& text)
     const auto r = call(kEepromLoc, InvokeKind::PropertyPut,
                         {QVariant::fromValue<qint16>(static_cast<short>(address)), text});
     if (!r.ok()) {
-        imageCallFailed("store", address);
+        imageCallFailed(true, address);
         return false;
     }
     m_failureShown = false;

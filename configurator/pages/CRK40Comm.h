@@ -82,6 +82,10 @@ public:
     void setWord(int address, const QString& text) override;
     // setWord that says whether the control took the word.
     bool trySetWord(int address, const QString& text);
+    // word without the message box: nothing when the control refused the
+    // call (whyNot() then says why).
+    std::optional<QString> readWord(int address) const override;
+    QString whyNot() const override { return m_error; }
 
     // Whether a word has failed to be read or stored since the last
     // clearImageFailure.
@@ -92,10 +96,16 @@ public:
     // made (no control, or the dispatch refused it).
     static constexpr short kCallFailed = -32768;
 
+    // "The communication control could not read (store) configuration word
+    // %1: %2", in the program's language.
+    static QString wordFailureText(bool storing, int address, const QString& reason);
+    static constexpr int kReadFailedText = 61735;
+    static constexpr int kStoreFailedText = 61736;
+
 private:
     component::InvokeResult call(int dispid, component::InvokeKind kind, const QVariantList& args = {}) const;
     // Records and reports a refused EepromLoc call.
-    void imageCallFailed(const char* what, int address) const;
+    void imageCallFailed(bool storing, int address) const;
 
     std::unique_ptr<component::IDispatchControl> m_control;
     mutable QString m_error;

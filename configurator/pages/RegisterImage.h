@@ -2,6 +2,9 @@
 
 #include <QString>
 
+#include <array>
+#include <optional>
+
 // The register image: the thirty configuration words at EEPROM addresses
 // 10..39, each kept as text (normally four upper-case hexadecimal digits).
 // The image lives in the communication control (its EepromLoc property);
@@ -22,6 +25,29 @@ public:
     // The text held for an address (0..255); empty when nothing was stored.
     virtual QString word(int address) const = 0;
     virtual void setWord(int address, const QString& text) = 0;
+    // The same, or nothing when the image could not give the word (a
+    // control that refused the call); tells no one. whyNot() says why.
+    virtual std::optional<QString> readWord(int address) const { return word(address); }
+    virtual QString whyNot() const { return {}; }
 };
+
+// The words 10..39 as the image holds them, index 0 being word 10; nothing
+// when a word could not be read, with *failedAddress naming it. A transfer
+// takes them all before it sends anything.
+using Words = std::array<QString, kWordCount>;
+inline std::optional<Words> readAllWords(const IRegisterImage& image, int* failedAddress = nullptr)
+{
+    Words words;
+    for (int a = kFirstWord; a <= kLastWord; ++a) {
+        std::optional<QString> w = image.readWord(a);
+        if (!w) {
+            if (failedAddress)
+                *failedAddress = a;
+            return std::nullopt;
+        }
+        words[static_cast<std::size_t>(a - kFirstWord)] = std::move(*w);
+    }
+    return words;
+}
 
 } // namespace image

@@ -24,6 +24,8 @@ int applyToLastRemote(ISheetServices& sheet, const Limits& limits)
 
     const int result =
         WriteRemoteConfig(record.address, record.tcpPort, record.serialPort, sheet.registerImage(), limits);
+    if (result == kNotSent)
+        return result;   // nothing was sent; the write said why
     if (result != 0) {
         ui::prompter().message(owner, fillMessage(strings::kWriteError, {result}));
         return result;

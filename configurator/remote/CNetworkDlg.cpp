@@ -7,14 +7,17 @@
 #include "Resources.h"
 
 #include <QComboBox>
+#include <QEventLoop>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
+#include <QScopeGuard>
 
 #include <algorithm>
 #include <functional>
+#include <thread>
 
 namespace remote {
 
@@ -61,6 +64,22 @@ ModeTexts textsOf(NetworkMode mode)
     case NetworkMode::Read: break;
     }
     return {strings::kReadTitle, strings::kReadButton};
+}
+
+// The resolver on a thread of its own: the dialog keeps painting under the
+// wait cursor, and takes no input until the answer is in.
+std::optional<quint32> resolveAwayFromInterface(const QString& name)
+{
+    const WaitCursor wait;
+    std::optional<quint32> resolved;
+    QEventLoop loop;
+    std::thread worker([&] {
+        resolved = resolveHost(name);
+        QMetaObject::invokeMethod(&loop, "quit", Qt::QueuedConnection);
+    });
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    worker.join();
+    return resolved;
 }
 
 QLabel* makeLabel(QWidget* parent, int id, const QRect& r, QWidget* buddy)
@@ -189,10 +208,25 @@ bool CNetworkDlg::addressText(QString* text, quint32* address)
     if (chosen >= 0 && m_computers->itemText(chosen).trimmed() == m_computerText) {
         *address = m_computers->itemData(chosen).toUInt();
         *text = dottedAddress(*address);
-    } else {
-        *text = m_computerText;
-        *address = parseIPv4(m_computerText).value_or(0);
+        return true;
     }
+    *text = m_computerText;
+    *address = 0;
+    if (m_computerText.isEmpty())
+        return true;
+    if (const std::optional<quint32> typed = parseIPv4(m_computerText)) {
+        *address = *typed;
+        return true;
+    }
+    // A computer name: the requests go to the address it has now.
+    const std::optional<quint32> resolved = resolveAwayFromInterface(m_computerText);
+    if (!resolved) {
+        ui::prompter().message(this, fillMessage(strings::kUnknownComputer, {m_computerText}));
+        m_computers->setFocus();
+        return false;
+    }
+    *address = *resolved;
+    *text = dottedAddress(*resolved);
     return true;
 }
 
@@ -225,7 +259,7 @@ void CNetworkDlg::fillSerialList()
     int result = 0;
     {
         const WaitCursor wait;
-        result = GetRemotePorts(text, m_tcpPort, ports, m_limits);
+        result = GetRemotePorts(text, m_tcpPort, ports, m_limits, nullptr, textsOf(m_mode).title);
     }
     if (result != 0) {
         ui::prompter().message(this, str(strings::kPortListError));
@@ -239,6 +273,10 @@ void CNetworkDlg::fillSerialList()
 
 void CNetworkDlg::OnAction()
 {
+    // Off from the click until the request ends: a double-click sends one
+    // request.
+    m_action->setEnabled(false);
+    const auto enable = qScopeGuard([this] { m_action->setEnabled(true); });
     RemoteTarget target;
     if (!addressText(&target.addressText, &target.address))
         return;

@@ -64,8 +64,10 @@ private:
     // false.
     bool readControls();
     // The address the requests go to: the chosen entry's address, else the
-    // typed text, else empty (address 0). False when the controls were
-    // refused.
+    // typed dotted address, else the address a typed computer name has now
+    // (the system's resolver, off the interface thread), else empty
+    // (address 0). False when the controls were refused or the name cannot
+    // be found (said so).
     bool addressText(QString* text, quint32* address);
     void addComputer(const QString& name, quint32 address);
 

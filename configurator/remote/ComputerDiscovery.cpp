@@ -66,6 +66,17 @@ quint32 firstAddress(const QByteArray& name)
 
 } // namespace
 
+std::optional<quint32> resolveHost(const QString& name)
+{
+    const QByteArray text = name.trimmed().toLocal8Bit();
+    if (text.isEmpty())
+        return std::nullopt;
+    const quint32 address = firstAddress(text);
+    if (address == 0)
+        return std::nullopt;
+    return address;
+}
+
 QString dottedAddress(quint32 address)
 {
     char text[INET_ADDRSTRLEN] = {};

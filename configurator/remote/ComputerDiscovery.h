@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <optional>
 
 // Gateway candidates for the network dialog: the IPv4 hosts this computer
 // knows of, as (address, name) pairs. Sources, in this order: the hosts
@@ -37,6 +38,11 @@ QList<ServerEntry> parseHostsFile(const QByteArray& content);
 // /proc/net/arp (a heading line, then "address hwtype flags ..."), in
 // network byte order. Entries whose flags say incomplete are skipped.
 QList<quint32> parseNeighbourTable(const QByteArray& content);
+
+// The first IPv4 address of a host name by the system's resolver (hosts
+// database, DNS, ...), in network byte order; nothing when it has none.
+// Blocks for as long as the resolver takes: call it off the interface thread.
+std::optional<quint32> resolveHost(const QString& name);
 
 // Dotted decimal text for an address in network byte order, and back
 // (nullopt-like: ok false when the text is not a dotted address).

@@ -41,7 +41,9 @@ int NetworkActions::run(NetworkMode mode, const RemoteTarget& target)
 
 void NetworkActions::remember(const RemoteTarget& target)
 {
-    Profile().setIpPort(target.tcpPort);
+    // The request goes ahead; only the port offered next time is lost.
+    if (Profile profile; !profile.setIpPort(target.tcpPort))
+        ui::prompter().message(owner(), profile.failureText(), ui::Look::Stop);
     m_selection.name = target.name;
     m_selection.address = target.address;
     m_selection.port = target.tcpPort;
@@ -76,14 +78,22 @@ void NetworkActions::recordSuccess(const RemoteTarget& target)
 int NetworkActions::read(const RemoteTarget& target)
 {
     m_cancel.reset();
+    std::vector<int> missing;
     const int result = withRetries([&] {
         startAttempt();
         return ReadRemoteConfig(target.addressText, target.tcpPort, target.serialPort, m_sheet.registerImage(),
-                                m_limits, &m_cancel);
+                                m_limits, &m_cancel, &missing);
     }, m_retryPause, [this] { return m_cancel.cancelled(); }).last;
     if (result != 0) {
         ui::prompter().message(owner(), fillMessage(strings::kReadError, {result}), ui::Look::Stop);
         return result;
+    }
+    if (!missing.empty()) {
+        // What came is kept and shown, but the terminal was not read.
+        m_sheet.RefreshActivePage();
+        ui::prompter().message(owner(), fillMessage(strings::kReadIncomplete, {addressList(missing)}),
+                               ui::Look::Stop);
+        return kIncompleteRead;
     }
     recordSuccess(target);
     m_sheet.RefreshActivePage();
@@ -101,6 +111,8 @@ int NetworkActions::write(const RemoteTarget& target)
         return WriteRemoteConfig(target.addressText, target.tcpPort, target.serialPort, m_sheet.registerImage(),
                                  m_limits, &m_cancel);
     }, m_retryPause, [this] { return m_cancel.cancelled(); });
+    if (attempts.first == kNotSent)
+        return kNotSent;   // nothing was sent; the write said why
     if (!attempts.succeeded()) {
         const int result = attempts.first;
         ui::prompter().message(owner(), fillMessage(strings::kWriteError, {result}), ui::Look::Stop);

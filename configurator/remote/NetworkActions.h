@@ -63,8 +63,13 @@ public:
     // read, the showing page reloads, the record names the target, "Last
     // read:" shows it and, when unlocked, "Apply To Last" is enabled; then
     // "Configuration read successfully.". Failure: "Reading error: %d" with
-    // the last result. Returns the last attempt's result.
+    // the last result. Returns the last attempt's result. A reply without
+    // some of the words 10..39 stores what it brought and reloads the page,
+    // but names the words that did not come, leaves "Last read:", the record
+    // and "Apply To Last" as the attempt left them (nothing read) and
+    // returns kIncompleteRead.
     int read(const RemoteTarget& target);
+    static constexpr int kIncompleteRead = -2;
     // Up to three writes, 100 ms apart, with the same record keeping as a
     // read and a transfer log line on success ("Configuration written
     // successfully."). The pages are not reloaded. Failure: "Writing error:

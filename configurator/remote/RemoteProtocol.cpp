@@ -126,10 +126,18 @@ QByteArray configItem(int address, quint16 value)
 
 QByteArray writeConfigBody(const image::IRegisterImage& image)
 {
+    image::Words words;
+    for (int address = image::kFirstWord; address <= image::kLastWord; ++address)
+        words[static_cast<std::size_t>(address - image::kFirstWord)] = image.word(address);
+    return writeConfigBody(words);
+}
+
+QByteArray writeConfigBody(const image::Words& words)
+{
     QByteArray body;
     body.reserve(kWriteBodyLength);
     for (int address = image::kFirstWord; address <= image::kLastWord; ++address) {
-        const QByteArray text = image.word(address).toLatin1();
+        const QByteArray text = words[static_cast<std::size_t>(address - image::kFirstWord)].toLatin1();
         const auto value = static_cast<quint16>(hexField(text, 0, 4));
         const QByteArray item = configItem(address, value);
         qCDebug(lcRemote) << "write item" << item;
@@ -228,6 +236,18 @@ int storeConfigItems(const std::vector<ConfigItem>& items, image::IRegisterImage
         ++stored;
     }
     return stored;
+}
+
+std::vector<int> missingConfigWords(const std::vector<ConfigItem>& items)
+{
+    std::set<int> brought;
+    for (const ConfigItem& item : items)
+        brought.insert(item.address);
+    std::vector<int> missing;
+    for (int a = image::kFirstWord; a <= image::kLastWord; ++a)
+        if (!brought.count(a))
+            missing.push_back(a);
+    return missing;
 }
 
 std::set<quint8> parsePortList(QByteArrayView data)

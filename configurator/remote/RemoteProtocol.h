@@ -1,5 +1,7 @@
 #pragma once
 
+#include "RegisterImage.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
@@ -9,10 +11,6 @@
 #include <optional>
 #include <set>
 #include <vector>
-
-namespace image {
-class IRegisterImage;
-}
 
 // The gateway's text protocol as plain functions: request texts, reply
 // layout, field readers. Nothing here touches a socket or a widget.
@@ -58,6 +56,8 @@ QByteArray statusRequest(quint8 serialPort);
 // image's text read as a hexadecimal field (an empty entry gives 00000).
 // Always kWriteBodyLength characters.
 QByteArray writeConfigBody(const image::IRegisterImage& image);
+// The same from the words 10..39 taken beforehand.
+QByteArray writeConfigBody(const image::Words& words);
 // The item for one word, "0010,00291;".
 QByteArray configItem(int address, quint16 value);
 
@@ -98,6 +98,10 @@ std::vector<ConfigItem> parseConfigData(QByteArrayView data);
 // Stores the items into the image as four upper-case hexadecimal digits.
 // Returns the number of words stored.
 int storeConfigItems(const std::vector<ConfigItem>& items, image::IRegisterImage& image);
+
+// The configuration words 10..39 that no item brings, ascending. A read
+// that leaves any of them out did not read the terminal's configuration.
+std::vector<int> missingConfigWords(const std::vector<ConfigItem>& items);
 
 // The ports of list data such as "2,1,3.": a count, then that many port
 // numbers (full stops count as commas), each taken modulo 256. A list that

@@ -22,5 +22,8 @@ inline constexpr int kWriteDone = 158;         // "Configuration written success
 inline constexpr int kStatusFormat = 159;      // the status box text
 inline constexpr int kNoTerminal = 165;        // "No terminal selected."
 inline constexpr int kPortRange = 61713;       // "Enter a whole number from %1 to %2."
+inline constexpr int kReadIncomplete = 61730;  // the words a read reply did not bring (%s)
+inline constexpr int kNothingWritten = 61737;  // "Nothing was written to the terminal.\n%s"
+inline constexpr int kUnknownComputer = 61738; // "The computer \"%s\" cannot be found."
 
 } // namespace remote::strings

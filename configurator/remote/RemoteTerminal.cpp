@@ -1,5 +1,6 @@
 #include "RemoteTerminal.h"
 
+#include "CRK40Comm.h"
 #include "Prompt.h"
 #include "RegisterImage.h"
 #include "RemoteStrings.h"
@@ -12,6 +13,7 @@
 #include <QGuiApplication>
 #include <QPointer>
 #include <QProgressDialog>
+#include <QStringList>
 #include <QTimer>
 #include <QThread>
 #include <QWidget>
@@ -48,7 +50,7 @@ int progressText(Request request)
     case Request::ReadConfig: return strings::kReadTitle;
     case Request::WriteConfig: return strings::kWriteTitle;
     case Request::Status: return strings::kStatusTitle;
-    case Request::ListPorts: break;
+    case Request::ListPorts: break;   // the caller's title
     }
     return strings::kReadTitle;
 }
@@ -56,7 +58,7 @@ int progressText(Request request)
 // Runs the exchange, on a thread of its own under a progress box when the
 // program has windows.
 QByteArray runExchange(const QString& address, quint16 tcpPort, Request request, const QByteArray& text,
-                       const Limits& limits, CancelSignal& cancel, QWidget* parent)
+                       const Limits& limits, CancelSignal& cancel, QWidget* parent, int boxText)
 {
     auto* app = qobject_cast<QApplication*>(QCoreApplication::instance());
     if (!app || QThread::currentThread() != app->thread())
@@ -81,7 +83,7 @@ QByteArray runExchange(const QString& address, quint16 tcpPort, Request request,
     {
         // The Cancel text of the program's own dialogs (the password dialog's
         // button), so that it follows the chosen language.
-        QProgressDialog box(resources::loadString(progressText(request)), resources::dialogText(150, 2), 0, 0,
+        QProgressDialog box(resources::loadString(boxText), resources::dialogText(150, 2), 0, 0,
                             parent ? parent : QApplication::activeWindow());
         box.setObjectName(QStringLiteral("remoteProgress"));
         box.setWindowTitle(QCoreApplication::applicationName());
@@ -110,14 +112,15 @@ QByteArray runExchange(const QString& address, quint16 tcpPort, Request request,
 // The wait cursor, when given, ends before anything is shown.
 template <typename HandleData>
 int run(const QString& address, quint16 tcpPort, Request request, const QByteArray& text, const Limits& limits,
-        CancelSignal* cancel, QWidget* parent, ui::WaitCursor* cursor, HandleData&& handleData)
+        CancelSignal* cancel, QWidget* parent, ui::WaitCursor* cursor, HandleData&& handleData, int boxText = 0)
 {
     // A signal of our own only when the caller brought none: each one holds a descriptor.
     std::optional<CancelSignal> own;
     CancelSignal& signal = cancel ? *cancel : own.emplace();
     QByteArray reply;
     try {
-        reply = runExchange(address, tcpPort, request, text, limits, signal, parent);
+        reply = runExchange(address, tcpPort, request, text, limits, signal, parent,
+                            boxText != 0 ? boxText : progressText(request));
     } catch (const CBlockingSocketException& error) {
         if (cursor)
             cursor->end();
@@ -239,29 +242,52 @@ QByteArray exchange(const QString& address, quint16 tcpPort, Request request, co
 }
 
 int ReadRemoteConfig(const QString& address, quint16 tcpPort, quint8 serialPort, image::IRegisterImage& image,
-                     const Limits& limits, CancelSignal* cancel)
+                     const Limits& limits, CancelSignal* cancel, std::vector<int>* missing)
 {
     ui::WaitCursor wait;
+    if (missing)
+        missing->clear();
     return run(address, tcpPort, Request::ReadConfig, readConfigRequest(serialPort), limits, cancel, nullptr, &wait,
                [&](QByteArrayView data) {
-                   const int stored = storeConfigItems(parseConfigData(data), image);
+                   const std::vector<ConfigItem> items = parseConfigData(data);
+                   const int stored = storeConfigItems(items, image);
                    qCDebug(lcRemote) << "read stored" << stored << "words";
+                   if (missing)
+                       *missing = missingConfigWords(items);
                });
+}
+
+QString addressList(const std::vector<int>& addresses)
+{
+    QStringList words;
+    for (const int a : addresses)
+        words << QString::number(a);
+    return words.join(QStringLiteral(", "));
 }
 
 int WriteRemoteConfig(const QString& address, quint16 tcpPort, quint8 serialPort,
                       const image::IRegisterImage& image, const Limits& limits, CancelSignal* cancel)
 {
+    int refused = 0;
+    const std::optional<image::Words> words = image::readAllWords(image, &refused);
+    if (!words) {
+        qCWarning(lcRemote) << "write not sent: word" << refused << "refused:" << image.whyNot();
+        ui::prompter().message(nullptr,
+                               formatText(resources::loadString(strings::kNothingWritten),
+                                          {CRK40Comm::wordFailureText(false, refused, image.whyNot())}),
+                               ui::Look::Stop);
+        return kNotSent;
+    }
     ui::WaitCursor wait;
-    const QByteArray text = writeConfigRequest(serialPort, writeConfigBody(image));
+    const QByteArray text = writeConfigRequest(serialPort, writeConfigBody(*words));
     return run(address, tcpPort, Request::WriteConfig, text, limits, cancel, nullptr, &wait, [](QByteArrayView) {});
 }
 
 int GetRemotePorts(const QString& address, quint16 tcpPort, std::set<quint8>& ports, const Limits& limits,
-                   CancelSignal* cancel)
+                   CancelSignal* cancel, int progressTitle)
 {
     return run(address, tcpPort, Request::ListPorts, listPortsRequest(), limits, cancel, nullptr, nullptr,
-               [&](QByteArrayView data) { ports.merge(parsePortList(data)); });
+               [&](QByteArrayView data) { ports.merge(parsePortList(data)); }, progressTitle);
 }
 
 int GetRemoteStatus(const QString& address, quint16 tcpPort, quint8 serialPort, QWidget* owner,
@@ -291,7 +317,7 @@ Attempts withRetries(const std::function<int()>& attempt, std::chrono::milliseco
         out.last = attempt();
         if (n == 0)
             out.first = out.last;
-        if (out.last == 0)
+        if (out.last == 0 || out.last == kNotSent)
             break;
         qCDebug(lcRemote) << "attempt" << n + 1 << "failed with" << out.last;
     }

@@ -2,6 +2,7 @@
 
 #include "BlockingSocket.h"
 #include "RemoteProtocol.h"
+#include "RemoteStrings.h"
 
 #include <QByteArray>
 #include <QString>
@@ -73,21 +74,30 @@ QByteArray exchange(const QString& address, quint16 tcpPort, Request request, co
 inline constexpr std::chrono::milliseconds kProgressDelay{250};
 
 // Reads the terminal's configuration words and stores each word of the reply
-// into the image (nothing is stored unless the result is 0). The caller
+// into the image (nothing is stored unless the result is 0). A gateway may
+// answer with part of the words: missing, when given, receives the words
+// 10..39 that the reply did not bring (empty when it brought all); such a
+// read is no complete read of the terminal (missingConfigWords). The caller
 // reloads whatever shows the image. Shows the wait cursor.
 int ReadRemoteConfig(const QString& address, quint16 tcpPort, quint8 serialPort, image::IRegisterImage& image,
-                     const Limits& limits = {},
-                    CancelSignal* cancel = nullptr);
+                     const Limits& limits = {}, CancelSignal* cancel = nullptr, std::vector<int>* missing = nullptr);
 
-// Sends the thirty words 10..39 of the image. Shows the wait cursor.
+// The words of a list such as missing above, "25, 26, 39".
+QString addressList(const std::vector<int>& addresses);
+
+// Sends the thirty words 10..39 of the image. Takes them all first: a word
+// the image refuses is shown in a stop box and kNotSent returned, nothing
+// being sent. Shows the wait cursor.
+inline constexpr int kNotSent = -3;
 int WriteRemoteConfig(const QString& address, quint16 tcpPort, quint8 serialPort,
                       const image::IRegisterImage& image, const Limits& limits = {},
                     CancelSignal* cancel = nullptr);
 
 // Adds the gateway's serial port numbers to ports (ascending, distinct).
-// Leaves the cursor to its caller.
+// Leaves the cursor to its caller. progressTitle: the string the progress
+// box shows, the title of the action the list is asked for.
 int GetRemotePorts(const QString& address, quint16 tcpPort, std::set<quint8>& ports, const Limits& limits = {},
-                    CancelSignal* cancel = nullptr);
+                   CancelSignal* cancel = nullptr, int progressTitle = strings::kReadTitle);
 
 // Fetches the terminal's status and, on success, shows it in an information
 // box owned by owner (title: string 142, text: string 159). Shows the wait
@@ -109,7 +119,8 @@ struct Attempts {
 };
 
 // Runs attempt up to kAttempts times, pause apart, until it returns 0 or
-// stop (when given) says no further attempt is wanted.
+// kNotSent (no attempt can change that) or stop (when given) says no further
+// attempt is wanted.
 Attempts withRetries(const std::function<int()>& attempt, std::chrono::milliseconds pause = kRetryPause,
                      const std::function<bool()>& stop = {});
 

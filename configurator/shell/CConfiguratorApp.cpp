@@ -19,7 +19,10 @@ Q_LOGGING_CATEGORY(lcApp, "termset.app")
 
 CConfiguratorApp::CConfiguratorApp()
 {
-    m_languages.setNameStore([](const QString& name) { Profile().setLanguage(name); });
+    m_languages.setNameStore([](const QString& name) {
+        Profile profile;
+        return profile.setLanguage(name) ? QString() : profile.failureText();
+    });
     m_languageSearch = [this](const QString& programFolder) {
         return m_languages.Search(programFolder, Profile().language());
     };

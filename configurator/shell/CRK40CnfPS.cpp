@@ -349,7 +349,12 @@ void CRK40CnfPS::OnChangePassword()
     // The dialog's OK accepts only a confirmed password that can be stored.
     if (!CNewPasswordDlg::isAcceptable(dlg.newPassword(), dlg.confirmation()))
         return;
-    Profile().setParam1(password::checksumOf(dlg.newPassword()));
+    // A password that was not stored would be gone at the next start.
+    Profile profile;
+    if (!profile.setParam1(password::checksumOf(dlg.newPassword()))) {
+        ui::prompter().message(this, profile.failureText(), ui::Look::Stop);
+        return;
+    }
     EnableWriteCommands();
     m_unlocked = true;
 }

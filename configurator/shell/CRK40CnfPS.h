@@ -169,6 +169,7 @@ private:
     QPushButton* m_exitButton = nullptr;
 
     bool m_unlocked = false;
+    bool m_reusedPortOpened = false;   // Apply To Last opened the record's port
     bool m_initialised = false;
     LastTerminal m_lastTerminal;
     translog::Clock m_logClock = &QDateTime::currentDateTime;

@@ -1,8 +1,20 @@
 #include "Profile.h"
 
+#include "Resources.h"
+#include "TextFormat.h"
+
+#include <QDir>
+#include <QLoggingCategory>
 #include <QSettings>
 
+Q_LOGGING_CATEGORY(lcProfile, "termset.profile")
+
 namespace {
+// "The setting could not be saved in "%s":\n%s", and the two reasons.
+constexpr int kWriteFailed = 61731;
+constexpr int kAccessReason = 61732;
+constexpr int kFormatReason = 61733;
+
 QString g_overrideFile;  // UI thread only
 
 constexpr const char* kParam1 = "Settings/Param1";
@@ -29,19 +41,11 @@ int Profile::param1(int defaultValue) const
     return ok ? v : defaultValue;
 }
 
-void Profile::setParam1(int checksum)
-{
-    m_settings->setValue(kParam1, checksum);
-    m_settings->sync();
-}
+bool Profile::setParam1(int checksum) { return store(kParam1, checksum); }
 
 QString Profile::language() const { return m_settings->value(kLanguage, QStringLiteral("English")).toString(); }
 
-void Profile::setLanguage(const QString& name)
-{
-    m_settings->setValue(kLanguage, name);
-    m_settings->sync();
-}
+bool Profile::setLanguage(const QString& name) { return store(kLanguage, name); }
 
 int Profile::ipPort() const
 {
@@ -61,8 +65,20 @@ int Profile::connectTimeout() const { return seconds("Settings/ConnectTimeout", 
 int Profile::sendTimeout() const { return seconds("Settings/SendTimeout", kDefaultSendTimeout); }
 int Profile::replyTimeout() const { return seconds("Settings/ReplyTimeout", kDefaultReplyTimeout); }
 
-void Profile::setIpPort(int port)
+bool Profile::setIpPort(int port) { return store(kIpPort, port); }
+
+bool Profile::store(const char* key, const QVariant& value)
 {
-    m_settings->setValue(kIpPort, port);
+    m_settings->setValue(QLatin1String(key), value);
     m_settings->sync();
+    const QSettings::Status status = m_settings->status();
+    if (status == QSettings::NoError) {
+        m_failure.clear();
+        return true;
+    }
+    const int reason = status == QSettings::FormatError ? kFormatReason : kAccessReason;
+    m_failure = fillText(resources::loadString(kWriteFailed),
+                         {QDir::toNativeSeparators(m_settings->fileName()), resources::loadString(reason)});
+    qCWarning(lcProfile).noquote() << "profile" << m_settings->fileName() << "not written:" << key;
+    return false;
 }

@@ -9,6 +9,7 @@
 #include <memory>
 
 class QSettings;
+class QVariant;
 
 class Profile {
 public:
@@ -23,15 +24,21 @@ public:
     // "Param1": the password checksum, 0 meaning none was ever set. The
     // default differs by reader (0 for the start-up test, 1 for the check).
     int param1(int defaultValue) const;
-    void setParam1(int checksum);
 
     // "Language": the name of the chosen language library.
     QString language() const;
-    void setLanguage(const QString& name);
 
     // "IPPort": the TCP port of the remote gateway.
     int ipPort() const;
-    void setIpPort(int port);
+
+    // Each setter writes the value and the file at once and returns whether
+    // both succeeded; on failure failureText() says what, in words.
+    [[nodiscard]] bool setParam1(int checksum);
+    [[nodiscard]] bool setLanguage(const QString& name);
+    [[nodiscard]] bool setIpPort(int port);
+    // The last failed write: the profile file and the reason, in the program's
+    // language (string 61731); empty when no write has failed.
+    QString failureText() const { return m_failure; }
 
     // "ConnectTimeout", "SendTimeout", "ReplyTimeout": the time limits of a
     // remote request's steps in whole seconds (0: no limit). A value that is
@@ -50,6 +57,8 @@ public:
 
 private:
     int seconds(const char* key, int defaultValue) const;
+    bool store(const char* key, const QVariant& value);
 
     std::unique_ptr<QSettings> m_settings;
+    QString m_failure;
 };

@@ -5,8 +5,10 @@
 
 #include "AppPaths.h"
 #include "ApplyToLastRemote.h"
+#include "CRK40Comm.h"
 #include "CRK40TKPropPage.h"
 #include "Profile.h"
+#include "RemoteStrings.h"
 #include "Prompt.h"
 #include "Resources.h"
 #include "SerialTransfer.h"
@@ -18,6 +20,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QLabel>
+#include <QScopeGuard>
 #include <QThread>
 
 #include <functional>
@@ -25,6 +28,8 @@
 namespace {
 
 QString str(int id) { return resources::loadString(id); }
+
+constexpr int kErrorText = 61734;   // "ERROR"
 
 QString comText(int comNumber) { return QStringLiteral("COM%1").arg(comNumber); }
 
@@ -100,11 +105,12 @@ void CRK40CnfPS::ShowStatus()
     switch (out.status) {
     case serialxfer::StatusOutcome::PortFailed:
         setPortText(str(151));
-        ui::prompter().message(this, withReason(QStringLiteral("ERROR"), out.reason));
+        ui::prompter().message(this, withReason(str(kErrorText), out.reason));
         break;
     case serialxfer::StatusOutcome::Busy:
+        // Never an empty status shown as if it were one: the reason in words.
         setPortText(comText(out.comNumber));
-        ui::prompter().message(this, str(110));
+        ui::prompter().message(this, withReason(str(kErrorText), serialxfer::describeStatusFailure(out)));
         setPortText(str(151));
         break;
     case serialxfer::StatusOutcome::Ok: {
@@ -200,7 +206,7 @@ void CRK40CnfPS::WriteConfiguration()
     });
     const translog::TransferLog log(apppaths::transferLogPath(), m_logClock);
     serialxfer::SerialTransfer transfer(*m_comm, m_lastTerminal, &log);
-    const serialxfer::Outcome out = transfer.write(port, observer);
+    const serialxfer::Outcome out = transfer.write(port, observer, m_reusedPortOpened);
     progress.Close();
 
     switch (out.status) {
@@ -209,7 +215,13 @@ void CRK40CnfPS::WriteConfiguration()
         reportPortFailure(out.reason);
         break;
     case serialxfer::Outcome::WordFailed:
-        reportFailedWord(out.reason);
+        if (out.imageRefused) {
+            // Nothing was sent: the terminal and the record are as they were.
+            const QString why = CRK40Comm::wordFailureText(false, out.failedAddress, out.reason);
+            ui::prompter().message(this, fillText(str(remote::strings::kNothingWritten), {why}), ui::Look::Stop);
+        } else {
+            reportFailedWord(out.reason);
+        }
         break;
     case serialxfer::Outcome::Cancelled:
         break;
@@ -228,6 +240,11 @@ void CRK40CnfPS::OnApplyToLast()
         ui::prompter().message(this, str(165));
         return;
     }
+    // From the click until the write ends the command is off, so that a
+    // second click (a double-click) sends nothing more; afterwards it
+    // follows the record, which a failed serial word clears.
+    setApplyToLastEnabled(false);
+    const auto restore = qScopeGuard([this] { setApplyToLastEnabled(m_unlocked && m_lastTerminal.valid); });
     if (!m_lastTerminal.remote) {
         if (!m_comm || !m_reader1)
             return notAvailable();
@@ -235,7 +252,7 @@ void CRK40CnfPS::OnApplyToLast()
         // port that does not open makes the first word fail, which the write
         // reports.
         m_reader1->setReusePort(true);
-        serialxfer::SerialTransfer(*m_comm, m_lastTerminal, nullptr).openRecordPort();
+        m_reusedPortOpened = serialxfer::SerialTransfer(*m_comm, m_lastTerminal, nullptr).openRecordPort();
         WriteConfiguration();
         m_reader1->setReusePort(false);
         return;

@@ -2,7 +2,13 @@
 
 #include "ActFile.h"
 #include "CRK40Comm.h"
+#include "ComPorts.h"
+#include "PortStatus.h"
 #include "RegisterImage.h"
+#include "Resources.h"
+#include "TextFormat.h"
+
+#include <QDir>
 
 #include <thread>
 
@@ -26,7 +32,23 @@ SerialTransfer::SerialTransfer(CRK40Comm& comm, LastTerminal& record, const tran
 bool SerialTransfer::open(const PortChoice& port)
 {
     m_comm.SetBaudRate(port.baud);
-    return m_comm.InitTerminal(static_cast<short>(port.comNumber() - 1));
+    m_device = serial::comDevicePath(port.comNumber());
+    m_opened = m_comm.InitTerminal(static_cast<short>(port.comNumber() - 1));
+    return m_opened;
+}
+
+QString SerialTransfer::portFailure(int comNumber) const
+{
+    const QString controlReason = m_comm.failureReason();
+    if (controlReason.isEmpty())
+        return {};
+    // The control speaks English; the same findings in our own words.
+    if (m_opened)
+        return QStringLiteral("%1 (%2)").arg(serial::removedReason(), QDir::toNativeSeparators(m_device));
+    const serial::PortStatus found = serial::probePort(m_device);
+    if (found.problem == serial::PortProblem::NotAssigned)
+        return QStringLiteral("COM%1: %2").arg(QString::number(comNumber), found.reason);
+    return found.usable() ? controlReason : found.reason;
 }
 
 template <typename WordCall>
@@ -51,7 +73,7 @@ bool SerialTransfer::moveWords(Outcome& out, ITransferObserver& observer, WordCa
             out.status = Outcome::WordFailed;
             out.failedAddress = a;
             out.lastResult = result;
-            out.reason = m_comm.failureReason();
+            out.reason = portFailure(out.comNumber);
             return false;
         }
         ++out.wordsDone;
@@ -71,7 +93,7 @@ Outcome SerialTransfer::read(const PortChoice& port, ITransferObserver& observer
     if (!open(port)) {
         m_record.valid = false;
         out.status = Outcome::PortFailed;
-        out.reason = m_comm.failureReason();
+        out.reason = portFailure(out.comNumber);
         return out;
     }
     m_record.valid = true;
@@ -86,28 +108,42 @@ Outcome SerialTransfer::read(const PortChoice& port, ITransferObserver& observer
 
 bool SerialTransfer::openRecordPort()
 {
-    m_comm.SetBaudRate(m_record.baudRate);
-    return m_comm.InitTerminal(static_cast<short>(m_record.serialPort) - 1);
+    return open({static_cast<int>(m_record.serialPort) - 1, m_record.baudRate});
 }
 
-Outcome SerialTransfer::write(const std::optional<PortChoice>& port, ITransferObserver& observer)
+Outcome SerialTransfer::write(const std::optional<PortChoice>& port, ITransferObserver& observer,
+                              bool reusedPortOpened)
 {
     Outcome out;
-    if (port) {
-        out.comNumber = port->comNumber();
+    out.comNumber = port ? port->comNumber() : m_record.serialPort;
+    const std::optional<image::Words> words = image::readAllWords(m_comm, &out.failedAddress);
+    if (!words) {
+        m_comm.DestroyTerminal();   // the port Apply To Last opened
+        out.status = Outcome::WordFailed;
+        out.imageRefused = true;
+        out.lastResult = CRK40Comm::kCallFailed;
+        out.reason = m_comm.whyNot();
+        return out;
+    }
+    if (!port) {
+        m_device = serial::comDevicePath(out.comNumber);
+        m_opened = reusedPortOpened;
+    } else {
         if (!open(*port)) {
             out.status = Outcome::PortFailed;
-            out.reason = m_comm.failureReason();
+            out.reason = portFailure(out.comNumber);
             return out;
         }
-    } else {
-        out.comNumber = m_record.serialPort;
     }
     observer.portOpened(out.comNumber);
 
     const bool done = moveWords(
         out, observer,
-        [&](int a) { return m_comm.WriteEEPR(static_cast<short>(a), wireValue(a, m_comm.word(a))); }, kWordPause);
+        [&](int a) {
+            return m_comm.WriteEEPR(static_cast<short>(a),
+                                    wireValue(a, (*words)[static_cast<std::size_t>(a - image::kFirstWord)]));
+        },
+        kWordPause);
     if (!done)
         return out;
     if (m_log)
@@ -122,20 +158,45 @@ StatusOutcome SerialTransfer::status(const PortChoice& port)
     out.comNumber = port.comNumber();
     if (!open(port)) {
         out.status = StatusOutcome::PortFailed;
-        out.reason = m_comm.failureReason();
+        out.reason = portFailure(out.comNumber);
         return out;
     }
     out.result = m_comm.GetStatus();
-    if (out.result != 0) {
-        out.status = StatusOutcome::Busy;
-        out.reason = m_comm.failureReason();
-    } else {
+    if (out.result == 0) {
         out.firmware = m_comm.GetFirmware();
         out.rtc = m_comm.GetRtc();
         out.inBuffer = m_comm.GetInBuffer();
     }
+    // A status without a single text is no status, whatever the code says.
+    if (out.result != 0 || (out.firmware.isEmpty() && out.rtc.isEmpty() && out.inBuffer.isEmpty())) {
+        out.status = StatusOutcome::Busy;
+        out.reason = portFailure(out.comNumber);
+        out.firmware.clear();
+        out.rtc.clear();
+        out.inBuffer.clear();
+    }
     m_comm.DestroyTerminal();
     return out;
+}
+
+QString describeStatusFailure(const StatusOutcome& out)
+{
+    constexpr int kBusy = 110;              // "Terminal busy!": the opening was not answered
+    constexpr int kRefused = 61739;         // a lone NAK to the request
+    constexpr int kMute = 61740;            // no text at all
+    constexpr int kOtherResult = 61741;     // "... result code %d."
+    constexpr short kNotReady = 1;
+    constexpr short kNak = 12;
+    QString text;
+    switch (out.result) {
+    case 0: text = resources::loadString(kMute); break;
+    case kNotReady: text = resources::loadString(kBusy); break;
+    case kNak: text = resources::loadString(kRefused); break;
+    default: text = fillText(resources::loadString(kOtherResult), {QString::number(out.result)}); break;
+    }
+    if (!out.reason.isEmpty())
+        text += QLatin1Char('\n') + out.reason;
+    return text;
 }
 
 } // namespace serialxfer

@@ -66,6 +66,9 @@ struct Outcome {
     int failedAddress = 0;   // WordFailed: the word
     int wordsDone = 0;
     short lastResult = 0;    // WordFailed: the control's last result code
+    // WordFailed before anything was sent: the control refused to give word
+    // failedAddress of the image (reason says why); the record is unchanged.
+    bool imageRefused = false;
     bool logged = false;     // write Done: the transfer log line was written
     QString logError;        // write Done: why the log line could not be written
     QString reason;          // PortFailed, WordFailed: why the port failed, in words (may be empty)
@@ -75,10 +78,16 @@ struct StatusOutcome {
     enum Status { Ok, PortFailed, Busy };
     Status status = Ok;
     int comNumber = 0;
-    short result = 0;        // Busy: the control's result code of GetStatus
+    // Busy: the control's result code of GetStatus; 0 when it reported
+    // success but the terminal sent no text at all (a mute terminal).
+    short result = 0;
     QString reason;          // PortFailed, Busy: why the port failed, in words (may be empty)
     QString firmware, rtc, inBuffer;
 };
+
+// Why a status query failed (Busy), in words of the program's language:
+// what the result code means, then why the port failed when that is known.
+QString describeStatusFailure(const StatusOutcome& out);
 
 class SerialTransfer {
 public:
@@ -94,12 +103,15 @@ public:
     // every path.
     Outcome read(const PortChoice& port, ITransferObserver& observer);
 
-    // Writes words 10..39 (see wireValue). With a port, opens it first (the
+    // Writes words 10..39 (see wireValue). Takes every word from the image
+    // first: a word the control refuses ends the write before anything is
+    // sent (WordFailed with imageRefused). With a port, opens it first (the
     // record is not changed); without one, uses the port the caller has
     // already opened for the record's terminal (Apply To Last). A word that
     // fails every attempt clears the record's validity. On success the
     // transfer log gains one line. The port is closed on every path.
-    Outcome write(const std::optional<PortChoice>& port, ITransferObserver& observer);
+    // reusedPortOpened: without a port, whether the caller's opening worked.
+    Outcome write(const std::optional<PortChoice>& port, ITransferObserver& observer, bool reusedPortOpened = true);
 
     // Opens the record's port at its baud rate for write(std::nullopt). The
     // result is returned for information: a port that did not open makes
@@ -112,6 +124,10 @@ public:
 
 private:
     bool open(const PortChoice& port);
+    // Why the port failed, in the program's language: what this program
+    // finds at the device now (the control's own words when it finds
+    // nothing), or, once the port was open, that the device was removed.
+    QString portFailure(int comNumber) const;
     // Moves words 10..39 one by one, each with its attempts (none more once
     // the device is gone), pausing after each when asked; closes the port at the end or at the first stop or
     // failed word (recorded in out). Returns true when every word moved.
@@ -121,6 +137,8 @@ private:
     CRK40Comm& m_comm;
     LastTerminal& m_record;
     const translog::TransferLog* m_log;
+    bool m_opened = false;   // the last opening succeeded
+    QString m_device;        // the device the last opening was for
 };
 
 } // namespace serialxfer

@@ -23,6 +23,19 @@
 
 namespace {
 
+constexpr int kCannotWrite = 61742;   // "%1 cannot be written."
+
+// Where a COM name's device comes from, in the program's language.
+QString mappingSource(int n)
+{
+    const QString source = serial::comMappingSource(n);
+    if (source == QLatin1String("environment"))
+        return resources::loadString(61743);
+    if (source == QLatin1String("detected"))
+        return resources::loadString(61744);
+    return source;   // "ports.ini", a file name
+}
+
 // What stands beside a COM name: the device node and what it is.
 QString slotDescription(const QString& path, const QList<serial::DetectedPort>& detected)
 {
@@ -125,7 +138,7 @@ void CPortDlg::refreshSlots()
         const QString tip = state.usable()
                                 ? QStringLiteral("COM%1 = %2 (%3)")
                                       .arg(n)
-                                      .arg(QDir::toNativeSeparators(device), serial::comMappingSource(n))
+                                      .arg(QDir::toNativeSeparators(device), mappingSource(n))
                                 : QStringLiteral("COM%1: %2").arg(n).arg(state.reason);
         radio->setToolTip(tip);
         text->setToolTip(state.usable() ? description : tip);
@@ -148,7 +161,7 @@ void CPortDlg::assignDetected()
     // No COM name chosen (all were grey): the first one takes the device.
     const int n = i >= 0 ? i + 1 : 1;
     if (!serial::assignComDevice(n, path)) {
-        ui::prompter().message(this, QStringLiteral("%1 cannot be written.").arg(QDir::toNativeSeparators(serial::portsFilePath())),
+        ui::prompter().message(this, resources::loadString(kCannotWrite).arg(QDir::toNativeSeparators(serial::portsFilePath())),
                                ui::Look::Stop);
         return;
     }

@@ -26,10 +26,31 @@ QString fromFile(int n)
     return file.value(QString("Ports/COM%1").arg(n)).toString();
 }
 
+QString assigned(int n)
+{
+    const QString env = fromEnvironment(n);
+    return env.isEmpty() ? fromFile(n) : env;
+}
+
+// The detected devices fill the names that nothing assigns, in order; a
+// device assigned to any name is left out, so that no adapter gets two
+// names and none loses its name to another's assignment.
 QString detected(int n)
 {
-    const QList<DetectedPort> ports = detectPorts();
-    return n - 1 < ports.size() ? ports.at(n - 1).stablePath() : QString();
+    QList<DetectedPort> ports = detectPorts();
+    int unassignedBefore = 0;
+    for (int m = kFirstCom; m <= kLastCom; ++m) {
+        const QString path = assigned(m);
+        if (path.isEmpty()) {
+            if (m < n)
+                ++unassignedBefore;
+            continue;
+        }
+        if (const std::optional<DetectedPort> taken = findDetected(ports, path)) {
+            ports.removeIf([&](const DetectedPort& p) { return p.info.path == taken->info.path; });
+        }
+    }
+    return unassignedBefore < ports.size() ? ports.at(unassignedBefore).stablePath() : QString();
 }
 
 QString sameNode(const QString& path)

@@ -6,8 +6,9 @@
 //   2. the per-user file $XDG_CONFIG_HOME/Veltrona/ports.ini, section [Ports],
 //      key COM<n> (a /dev/serial/by-id link where the device has one),
 //   3. otherwise the detected devices in their stable order (see
-//      detectPorts()): COM1 the first, COM2 the second, ...; a COM name
-//      beyond them maps to nothing.
+//      detectPorts()), less those that 1 or 2 assign to any COM name, fill
+//      the names that nothing assigns, lowest first; a COM name beyond them
+//      maps to nothing.
 
 #include <QString>
 

@@ -1,6 +1,7 @@
 #include "PortStatus.h"
 
 #include "PortLocks.h"
+#include "Resources.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -16,6 +17,10 @@ namespace serial {
 namespace {
 
 QString native(const QString& path) { return QDir::toNativeSeparators(path); }
+
+// The texts come from the resource tables, so that a program with a
+// language library says them in its language.
+QString text(int id) { return resources::loadString(id); }
 
 QString groupOf(const QString& path)
 {
@@ -45,33 +50,28 @@ bool isTtyClass(dev_t device)
 
 } // namespace
 
-QString missingReason(const QString& path)
-{
-    return QStringLiteral("%1 does not exist (is the device plugged in?)").arg(native(path));
-}
+QString missingReason(const QString& path) { return text(reason::kMissing).arg(native(path)); }
 
 QString permissionReason(const QString& path)
 {
     const QString group = groupOf(path);
     if (group.isEmpty() || group == QLatin1String("root"))
-        return QStringLiteral("no permission to open %1").arg(native(path));
-    return QStringLiteral("no permission to open %1, which belongs to the group %2: add yourself to the group %2 and "
-                          "log in again")
-        .arg(native(path), group);
+        return text(reason::kNoPermission).arg(native(path));
+    return text(reason::kNoPermissionGroup).arg(native(path), group);
 }
 
 QString busyReason(const QString& path, const QString& holder)
 {
     if (holder.isEmpty())
-        return QStringLiteral("%1 is in use by another program").arg(native(path));
-    return QStringLiteral("%1 is in use by %2").arg(native(path), holder);
+        return text(reason::kBusy).arg(native(path));
+    return text(reason::kBusyBy).arg(native(path), holder);
 }
 
-QString notSerialReason(const QString& path) { return QStringLiteral("%1 is not a serial device").arg(native(path)); }
+QString notSerialReason(const QString& path) { return text(reason::kNotSerial).arg(native(path)); }
 
-QString removedReason() { return QStringLiteral("the device was removed"); }
+QString removedReason() { return text(reason::kRemoved); }
 
-QString notAssignedReason() { return QStringLiteral("no serial device is assigned to it"); }
+QString notAssignedReason() { return text(reason::kNotAssigned); }
 
 QString describeHolder(const QString& path)
 {

@@ -25,7 +25,23 @@ struct PortStatus {
     bool usable() const { return problem == PortProblem::None; }
 };
 
-// The texts, one per problem.
+// String table identifiers of the texts (resource table english/serial.tsv).
+namespace reason {
+inline constexpr int kMissing = 61750;           // "%1 does not exist (is the device plugged in?)"
+inline constexpr int kNoPermission = 61751;      // "no permission to open %1"
+inline constexpr int kNoPermissionGroup = 61752; // ... "which belongs to the group %2" ...
+inline constexpr int kBusy = 61753;              // "%1 is in use by another program"
+inline constexpr int kBusyBy = 61754;            // "%1 is in use by %2"
+inline constexpr int kNotSerial = 61755;         // "%1 is not a serial device"
+inline constexpr int kRemoved = 61756;           // "the device was removed"
+inline constexpr int kNotAssigned = 61757;       // "no serial device is assigned to it"
+inline constexpr int kBaudNotOffered = 61758;    // "%1 baud is not offered"
+inline constexpr int kCannotOpen = 61759;        // "%1 cannot be opened: %2"
+inline constexpr int kSettingsUnreadable = 61760; // "the settings of %1 cannot be read"
+inline constexpr int kSettingsRefused = 61761;   // "%1 refuses %2 baud, 8N1"
+} // namespace reason
+
+// The texts, one per problem, in the program's language.
 QString missingReason(const QString& path);
 QString permissionReason(const QString& path);
 // holder: "minicom (process 1234)", or empty when not known.

@@ -1,6 +1,8 @@
 #include "SerialDevice.h"
 
 #include "BaudRate.h"
+#include "PortStatus.h"
+#include "Resources.h"
 
 #include <cerrno>
 #include <cstring>
@@ -91,7 +93,7 @@ OpenResult SerialDevice::open(const QString& path, int baud)
     const bool listed = speedFor(baud, speed);
     if (!listed && baud <= 0)
         return fail(OpenResult::SettingsRefused, PortProblem::Other,
-                    QStringLiteral("%1 baud is not offered").arg(baud));
+                    resources::loadString(reason::kBaudNotOffered).arg(baud));
 
     // The serial tools' lock file first: a program that keeps to it (minicom,
     // picocom, Qt's serial port class) may not have the device open at all
@@ -117,7 +119,8 @@ OpenResult SerialDevice::open(const QString& path, int baud)
             return fail(OpenResult::CannotOpen, PortProblem::Busy, busyReason(path, describeHolder(path)));
         default:
             return fail(OpenResult::CannotOpen, PortProblem::Other,
-                        QStringLiteral("%1 cannot be opened: %2").arg(path, QString::fromLocal8Bit(std::strerror(error))));
+                        resources::loadString(reason::kCannotOpen)
+                            .arg(path, QString::fromLocal8Bit(std::strerror(error))));
         }
     }
     // TIOCEXCL keeps other programs out, but root ignores it; the flock is
@@ -134,7 +137,7 @@ OpenResult SerialDevice::open(const QString& path, int baud)
         if (notSerial)
             return fail(OpenResult::CannotOpen, PortProblem::NotSerial, notSerialReason(path));
         return fail(OpenResult::CannotReadSettings, PortProblem::Other,
-                    QStringLiteral("the settings of %1 cannot be read").arg(path));
+                    resources::loadString(reason::kSettingsUnreadable).arg(path));
     }
     (void)ioctl(fd.get(), TIOCEXCL);
     cfmakeraw(&tio);
@@ -146,7 +149,7 @@ OpenResult SerialDevice::open(const QString& path, int baud)
     if (cfsetispeed(&tio, speed) != 0 || cfsetospeed(&tio, speed) != 0 || tcsetattr(fd.get(), TCSANOW, &tio) != 0
         || (!listed && !setBaudRateByNumber(fd.get(), baud))) {
         return fail(OpenResult::SettingsRefused, PortProblem::Other,
-                    QStringLiteral("%1 refuses %2 baud, 8N1").arg(path).arg(baud));
+                    resources::loadString(reason::kSettingsRefused).arg(path, QString::number(baud)));
     }
     requestLowLatency(fd.get());
     m_fd = std::move(fd);

@@ -166,7 +166,11 @@ void TestLanguageList::choosingKeepsTextsAndMovesTheCheckMark()
 
     QStringList stored;
     CLanguageList list;
-    list.setNameStore([&](const QString& name) { stored << name; });
+    QString refusal;   // what the store says when it cannot keep the name
+    list.setNameStore([&](const QString& name) {
+        stored << name;
+        return refusal;
+    });
     QVERIFY(list.Search(folder.path(), QStringLiteral("Twin")));
     QWidget owner;
     QMenu configuration;
@@ -198,6 +202,12 @@ void TestLanguageList::choosingKeepsTextsAndMovesTheCheckMark()
     QVERIFY(!list.OnCommand(37375, &owner));
     QVERIFY(!list.OnCommand(32771, &owner));
     QCOMPARE(prompter.messages.size(), std::size_t(3));
+
+    // A name the profile cannot keep: said why, and nothing is chosen.
+    refusal = QStringLiteral("not stored");
+    QVERIFY(list.OnCommand(37376, &owner));
+    QCOMPARE(prompter.lookTexts().last(), QStringLiteral("stop:not stored"));
+    QCOMPARE(list.currentLanguage(), QStringLiteral("Twin"));
 }
 
 void TestLanguageList::menuIsRebuiltAndAppendedLast()

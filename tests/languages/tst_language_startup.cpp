@@ -78,8 +78,8 @@ struct Start {
                 return false;
         apppaths::setProgramFolder(folder.path());
         Profile::useFile(env.path(QStringLiteral("profile.ini")));
-        if (!language.isNull())
-            Profile().setLanguage(language);
+        if (!language.isNull() && !Profile().setLanguage(language))
+            return false;
 
         app = std::make_unique<CConfiguratorApp>();
         list = &app->languageList();

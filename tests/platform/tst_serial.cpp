@@ -227,6 +227,15 @@ private slots:
         QCOMPARE(serial::comMappingSource(7), QString("none"));
         QVERIFY(serial::comDevicePath(0).isEmpty());
         QVERIFY(serial::comDevicePath(11).isEmpty());
+        // The third adapter assigned to COM1 leaves the order that fills the
+        // other names: every adapter keeps exactly one name.
+        QVERIFY(serial::assignComDevice(1, "/dev/ttyUSB0"));
+        QStringList names;
+        for (int n = 1; n <= 7; ++n)
+            names << serial::comDevicePath(n).section('/', -1).left(12);
+        QCOMPARE(names, QStringList({"usb-FTDI_FT2", "usb-1a86_USB", "usb-Arduino_", "usb-Silicon_", "ttyS0",
+                                     "ttyUSB3", ""}));
+        QSettings(serial::portsFilePath(), QSettings::IniFormat).remove("Ports/COM1");
         // An assignment stores the by-id link of the device.
         QVERIFY(serial::assignComDevice(3, "/dev/ttyUSB0"));
         QCOMPARE(QSettings(serial::portsFilePath(), QSettings::IniFormat).value("Ports/COM3").toString(),

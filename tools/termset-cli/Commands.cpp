@@ -506,21 +506,19 @@ int remoteRead(const Arguments& args, ConsolePrompter& prompter)
     // Every word starts empty: a word the reply does not bring stays so, and
     // the file is written only when all thirty came.
     MemoryImage image;
-    const int result =
-        remote::withRetries([&] { return remote::ReadRemoteConfig(t.host, port, serialPort, image, limits); }).last;
+    std::vector<int> missing;
+    const int result = remote::withRetries([&] {
+        return remote::ReadRemoteConfig(t.host, port, serialPort, image, limits, nullptr, &missing);
+    }).last;
     if (result != 0) {
         prompter.complain(QStringLiteral("%1 (%2)").arg(fmt(remote::strings::kReadError, {result}),
                                                         gatewayName(t, port, t.serialPort)));
         return kExitTransfer;
     }
-    QStringList missing;
-    for (int a = image::kFirstWord; a <= image::kLastWord; ++a)
-        if (image.word(a).isEmpty())
-            missing << QString::number(a);
-    if (!missing.isEmpty()) {
+    if (!missing.empty()) {
         prompter.complain(QStringLiteral("%1 (%2): the reply holds no word for address %3; no file was written.")
                               .arg(str(text::kInvalidData), gatewayName(t, port, t.serialPort),
-                                   missing.join(QStringLiteral(", "))));
+                                   remote::addressList(missing)));
         return kExitTransfer;
     }
     if (const int status = saveFile(args.output, image, prompter); status != kExitOk)

@@ -115,8 +115,13 @@ void CLanguageList::Choose(int index, QWidget* owner)
     if (index < 0 || index >= count())
         return;
     const QString name = m_entries[static_cast<std::size_t>(index)].languageName;
-    if (m_store)
-        m_store(name);
+    if (m_store) {
+        const QString failure = m_store(name);
+        if (!failure.isEmpty()) {
+            ui::prompter().message(owner, failure, ui::Look::Stop);
+            return;
+        }
+    }
     m_current = name;
     updateCheckMarks();
     ui::prompter().message(owner, resources::loadString(kChosenString), ui::Look::Information);

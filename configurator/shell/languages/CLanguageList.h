@@ -49,8 +49,11 @@ public:
     bool Search(const QString& programFolder, const QString& currentName);
 
     // Where a choice is kept for the next start (the profile value
-    // "Language"). Without one a choice only changes the current name.
-    void setNameStore(std::function<void(const QString&)> store) { m_store = std::move(store); }
+    // "Language"): returns empty text when the name was stored, otherwise
+    // why not (shown with the stop icon; the choice is then not made).
+    // Without one a choice only changes the current name.
+    using NameStore = std::function<QString(const QString& name)>;
+    void setNameStore(NameStore store) { m_store = std::move(store); }
 
     // Destroys the previous Languages popup, makes a new one with an item for
     // every entry (command kIdBase + 1 + i, the language name as text) and
@@ -94,5 +97,5 @@ private:
     QPointer<QMenu> m_popup;
     std::vector<QMetaObject::Connection> m_connections;
     bool m_ownsPopup = false;
-    std::function<void(const QString&)> m_store;
+    NameStore m_store;
 };

@@ -92,6 +92,20 @@ private slots:
         QVERIFY(static_cast<CConfigPage*>(page)->isModified());
     }
 
+    // A second change of a row builds on the first: TA4's relay 2 condition
+    // joins its relay 1 condition, and egress 4's registration goes away.
+    void secondChangeOfARow()
+    {
+        PageSet set;
+        QVERIFY(chooseFromMenu(shownField(set, 211, 1304), 32777));
+        QVERIFY(chooseFromMenu(control<QWidget>(set.page(211), 1332), 32779));
+        QWidget* box = control<QWidget>(set.page(207), 1355);
+        QTest::mouseClick(box, Qt::LeftButton, {}, box->rect().center());
+        QTest::mouseClick(box, Qt::LeftButton, {}, box->rect().center());
+        QCOMPARE(set.state->puts,
+                 (std::vector<std::pair<int, QString>>{{33, "0600"}, {33, "1600"}, {29, "0100"}, {29, "0000"}}));
+    }
+
     void loadingStoresNothing()
     {
         PageSet set;

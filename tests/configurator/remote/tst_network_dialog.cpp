@@ -7,6 +7,7 @@
 #include "ApplyToLastRemote.h"
 #include "CNetworkDlg.h"
 #include "FakeControl.h"
+#include "GatewayBehaviour.h"
 #include "GatewaySimulator.h"
 #include "NetworkCommands.h"
 #include "Profile.h"
@@ -145,11 +146,22 @@ private slots:
         QCOMPARE(m_prompter->dialogs, QStringList{QStringLiteral("145")});
 
         // The stored port is offered.
-        Profile().setIpPort(20001);
+        QVERIFY(Profile().setIpPort(20001));
         runDialog(static_cast<NetworkMode>(mode),
                   [&](CNetworkDlg& dlg) { QCOMPARE(dlg.portEdit()->text(), QStringLiteral("20001")); });
         QVERIFY(messages().isEmpty());
         QVERIFY(m_gateway->requests().isEmpty());
+
+        // Asking a slow gateway for its serial ports shows the mode's title.
+        m_gateway->pushBehaviour(testsupport::gatewayBehaviour(gatewaysim::Mode::Slow, 20, 700));
+        QString shown;
+        runDialog(static_cast<NetworkMode>(mode), [&](CNetworkDlg& dlg) {
+            setPort(dlg, m_gateway->port());
+            typeComputer(dlg, kLoopback);
+            whenProgressShows([&](QProgressDialog& box) { shown = box.labelText(); });
+            dropDown(dlg.serialList());
+        });
+        QTEST(shown, "title");
     }
 
     // Unlocked: the read also enables Apply To Last (locked, it does not:
@@ -206,6 +218,10 @@ private slots:
                                                  << QStringList{"stop:Writing error: 3"};
         QTest::newRow("read fails three times") << 0 << true << QList<int>{5, 4, 3} << 3
                                                 << QStringList{"stop:Reading error: 3"};
+        // A reply cut after fifteen words (code -N: a reply cut after N bytes).
+        QTest::newRow("read brings words 10 to 24") << 0 << true << QList<int>{-(kDataOffset + 15 * 11)} << 1
+            << QStringList{"stop:The reply brought no word for address 25, 26, 27, 28, 29, 30, 31, 32, 33, 34, 35, "
+                           "36, 37, 38, 39: the terminal's configuration was not read."};
         QTest::newRow("status is tried once") << 2 << true << QList<int>{9} << 1 << QStringList{"plain:Status error: 9"};
         const QString r = refused();
         QTest::newRow("read, nothing listening") << 0 << false << QList<int>{} << 0
@@ -226,7 +242,8 @@ private slots:
         m_sheet->lastRead = chosen;
         m_sheet->applyEnabled = true;
         for (int code : codes)
-            m_gateway->pushBehaviour(failing(code));
+            m_gateway->pushBehaviour(code < 0 ? testsupport::gatewayBehaviour(gatewaysim::Mode::Short, -code)
+                                              : failing(code));
         const quint16 port = listening ? m_gateway->port() : unusedPort();
 
         runDialog(static_cast<NetworkMode>(mode), [&](CNetworkDlg& dlg) {
@@ -248,6 +265,21 @@ private slots:
         QCOMPARE(Profile().ipPort(), int(port));
     }
 
+    // A second click while a write waits for its reply sends nothing more.
+    void doubleClickSendsOneRequest()
+    {
+        rememberLoopback(1);
+        m_gateway->pushBehaviour(testsupport::gatewayBehaviour(gatewaysim::Mode::Slow, 20, 400));
+        runDialog(NetworkMode::Write, [&](CNetworkDlg& dlg) {
+            setPort(dlg, m_gateway->port());
+            QTimer::singleShot(50, &dlg, [&dlg] { press(dlg); });
+            press(dlg);
+        });
+        QCOMPARE(m_gateway->requests().size(), 1);
+        QCOMPARE(messages(), QStringList{"info:Configuration written successfully."});
+        QCOMPARE(m_sheet->log.size(), std::size_t(1));
+    }
+
     // A gateway that takes the connection and never answers: the windows stay
     // alive under the progress box, whose Cancel ends the request at once and
     // leaves out the retries.
@@ -259,22 +291,16 @@ private slots:
         m_gateway->setDefaultBehaviour(silent);
         QElapsedTimer sinceCancel;
         bool cursorKept = false;
-        // Found and pressed by the event loop that runs while the request waits.
-        std::function<void()> pressCancel = [&] {
-            auto* box = qobject_cast<QProgressDialog*>(QApplication::activeModalWidget());
-            if (!box || box->objectName() != QLatin1String("remoteProgress") || !box->isVisible()) {
-                QTimer::singleShot(20, pressCancel);
-                return;
-            }
-            auto* cancel = box->findChild<QPushButton*>();
-            QVERIFY(cancel);
-            cursorKept = QGuiApplication::overrideCursor() && QGuiApplication::overrideCursor()->shape() == Qt::WaitCursor;
-            sinceCancel.start();
-            QTest::mouseClick(cancel, Qt::LeftButton);
-        };
         runDialog(NetworkMode::Read, [&](CNetworkDlg& dlg) {
             setPort(dlg, m_gateway->port());
-            QTimer::singleShot(0, pressCancel);
+            whenProgressShows([&](QProgressDialog& box) {
+                auto* cancel = box.findChild<QPushButton*>();
+                QVERIFY(cancel);
+                cursorKept = QGuiApplication::overrideCursor()
+                             && QGuiApplication::overrideCursor()->shape() == Qt::WaitCursor;
+                sinceCancel.start();
+                QTest::mouseClick(cancel, Qt::LeftButton);
+            });
             press(dlg);
         });
         QVERIFY(sinceCancel.isValid());
@@ -343,30 +369,28 @@ private slots:
         QCOMPARE(Profile().ipPort(), 15027);
     }
 
-    // Typed over the offered entry, an address counts and is offered again
-    // as such; a name is not looked up, fails at the connect step and is
-    // not offered again.
+    // Typed over the offered entry, a computer name is used by the address
+    // the resolver gives it and is offered again with it; a name that cannot
+    // be found is refused and nothing is sent.
     void typedComputer()
     {
         rememberLoopback(2);
         runDialog(NetworkMode::Status, [&](CNetworkDlg& dlg) {
             setPort(dlg, m_gateway->port());
-            typeComputer(dlg, QStringLiteral(" 127.0.0.2 "));
+            typeComputer(dlg, QStringLiteral("localhost"));
             press(dlg);
         });
-        QCOMPARE(m_page->remoteSelection().address, htonl(0x7F000002));
-        m_prompter->messages.clear();
+        QCOMPARE(m_gateway->requests(), QList<QByteArray>{"VeTr 1 0000000 plok 2 STAT."});
+        QCOMPARE(m_page->remoteText(), QStringLiteral("localhost (127.0.0.1), COM2"));
         runDialog(NetworkMode::Status, [&](CNetworkDlg& dlg) {
-            QCOMPARE(items(dlg.computerList()), QStringList{"127.0.0.2"});
-            QCOMPARE(dlg.computerList()->itemData(0).toUInt(), htonl(0x7F000002));
-            typeComputer(dlg, QStringLiteral("gateway.example"));
+            QCOMPARE(items(dlg.computerList()), QStringList{"localhost"});
+            QCOMPARE(dlg.computerList()->itemData(0).toUInt(), kLoopbackAddress);
+            typeComputer(dlg, QStringLiteral("no-such-host.invalid"));
             press(dlg);
         });
-        QCOMPARE(messages().size(), 2);
-        QVERIFY(messages()[0].startsWith(QLatin1String("plain:SOCKET ERROR function 'Connect()'")));
-        QCOMPARE(messages()[1], QStringLiteral("plain:Status error: -1"));
-        QCOMPARE(m_page->remoteText(), QStringLiteral("gateway.example (gateway.example), COM2"));
-        runDialog(NetworkMode::Status, [&](CNetworkDlg& dlg) { QCOMPARE(dlg.computerList()->count(), 0); });
+        QCOMPARE(messages().last(), QStringLiteral("plain:The computer \"no-such-host.invalid\" cannot be found."));
+        QCOMPARE(m_gateway->requests().size(), 1);
+        QCOMPARE(m_page->remoteText(), QStringLiteral("localhost (127.0.0.1), COM2"));
     }
 
     void applyToLastFailures()
@@ -390,6 +414,17 @@ private slots:
         QCOMPARE(messages(), QStringList{"plain:Writing error: 4"});
         QVERIFY(m_sheet->log.empty());
         QVERIFY(m_sheet->record.valid && m_sheet->applyEnabled);
+
+        // A word the control will not give: nothing is sent, and the write says why.
+        m_prompter->messages.clear();
+        m_gateway->clearRequests();
+        m_state->refuseEeprom = true;
+        QCOMPARE(applyToLastRemote(*m_sheet, limits), kNotSent);
+        m_state->refuseEeprom = false;
+        QVERIFY(m_gateway->requests().isEmpty());
+        QCOMPARE(messages(), QStringList{"stop:Nothing was written to the terminal.\nThe communication control could "
+                                         "not read configuration word 10: refused by the fake"});
+        QVERIFY(m_sheet->log.empty());
     }
 
     void modeOfCommands()
@@ -433,6 +468,19 @@ private slots:
     }
 
 private:
+    // Runs then once the progress box of a request shows, from the event
+    // loop that runs while the request waits.
+    void whenProgressShows(std::function<void(QProgressDialog&)> then)
+    {
+        QTimer::singleShot(20, this, [this, then] {
+            auto* box = qobject_cast<QProgressDialog*>(QApplication::activeModalWidget());
+            if (box && box->objectName() == QLatin1String("remoteProgress") && box->isVisible())
+                then(*box);
+            else
+                whenProgressShows(then);
+        });
+    }
+
     // Runs the dialog of a Remote command once; drive works its controls.
     void runDialog(NetworkMode mode, const std::function<void(CNetworkDlg&)>& drive)
     {

@@ -9,6 +9,7 @@
 #include "CRK40TKPropPage.h"
 #include "CommandIds.h"
 #include "FakeControl.h"
+#include "GatewayBehaviour.h"
 #include "GatewaySimulator.h"
 #include "NetworkCommands.h"
 #include "PasswordDialogs.h"
@@ -21,7 +22,9 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QAction>
 #include <QTest>
+#include <QTimer>
 
 using namespace remote;
 
@@ -74,6 +77,12 @@ private slots:
         QCOMPARE(sheet.reader1()->remoteText(), QStringLiteral("127.0.0.1 (127.0.0.1), COM2"));
         QVERIFY(sheet.lastTerminal().valid && sheet.lastTerminal().remote);
         QVERIFY(!sheet.isApplyToLastEnabled());
+        // So does a remote write.
+        queueNetworkDialog(2);
+        sheet.runCommand(cmd::kRemoteWrite);
+        QCOMPARE(m_prompter->messageTexts().last(), QStringLiteral("Configuration written successfully."));
+        QVERIFY(sheet.lastTerminal().valid);
+        QVERIFY(!sheet.isApplyToLastEnabled());
 
         // Setting a password unlocks the sheet and, with the record, Apply To Last.
         m_prompter->dialogHandlers.push_back([](QDialog& dialog) {
@@ -87,11 +96,19 @@ private slots:
         QVERIFY(sheet.isUnlocked());
         QVERIFY(sheet.isApplyToLastEnabled());
 
-        // Apply To Last: one write to the same gateway and serial port, logged.
+        // Apply To Last: one write to the same gateway and serial port, logged,
+        // however often the button and the menu entry are pressed meanwhile.
         m_gateway->clearRequests();
         m_prompter->messages.clear();
+        QFile::remove(apppaths::transferLogPath());
         sheet.reader1()->comm().setWord(11, QStringLiteral("00FF"));
-        sheet.runCommand(cmd::kApplyToLast);
+        m_gateway->pushBehaviour(testsupport::gatewayBehaviour(gatewaysim::Mode::Slow, 20, 400));
+        QTimer::singleShot(50, &sheet, [&sheet] {
+            sheet.applyToLastButton()->click();
+            sheet.action(cmd::kApplyToLast)->trigger();
+        });
+        sheet.applyToLastButton()->click();
+        QVERIFY(sheet.isApplyToLastEnabled());
         QCOMPARE(m_prompter->messageTexts(), QStringList{"Configuration written successfully."});
         QCOMPARE(m_gateway->requests().size(), 1);
         QVERIFY(m_gateway->requests()[0].startsWith("VeTr 1 0000331 plok 2 sEPT 0010,00769;0011,00255;"));

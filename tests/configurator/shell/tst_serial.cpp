@@ -20,6 +20,7 @@
 #include <QComboBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopeGuard>
 
 #include <memory>
 
@@ -235,18 +236,30 @@ private slots:
     }
 
     // The port is taken between the dialog and the opening: the message
-    // names who has it; a failed write leaves the last terminal, a read not.
+    // names who has it, in the program's language; a failed write or status
+    // leaves the last terminal, a read not.
     void portTakenAfterTheDialog_data()
     {
         QTest::addColumn<int>("command");
         QTest::addColumn<bool>("keepsLast");
-        QTest::newRow("write") << cmd::kSerialWrite << true;
-        QTest::newRow("read") << cmd::kSerialRead << false;
+        QTest::addColumn<QString>("heading");
+        QTest::newRow("write") << cmd::kSerialWrite << true << QString();
+        QTest::newRow("read") << cmd::kSerialRead << false << QString();
+        QTest::newRow("status") << cmd::kSerialStatus << true << QString("HIBA\n");
     }
     void portTakenAfterTheDialog()
     {
         QFETCH(int, command);
         QFETCH(bool, keepsLast);
+        QFETCH(QString, heading);
+        struct Magyar : resources::ILanguageProvider {
+            QString lookup(const resources::Key& key) const override
+            {
+                return key.id == 61734 ? "HIBA" : key.id == 61754 ? "%1 foglalja: %2" : QString();
+            }
+        };
+        resources::setLanguageProvider(std::make_shared<Magyar>());
+        const auto english = qScopeGuard([] { resources::setLanguageProvider(nullptr); });
         unlock();
         f->prompter.dialogHandlers.push_back(choosePort(kCom - 1));
         sheet->action(cmd::kSerialRead)->trigger();
@@ -260,10 +273,10 @@ private slots:
         });
         sheet->action(command)->trigger();
         QVERIFY(other.isOpen());
-        const QString busy = QString("%1 is in use by tst_shell_serial (process %2)")
+        const QString busy = QString("%1 foglalja: tst_shell_serial (process %2)")
                                  .arg(QString::fromStdString(sim->slavePath()))
                                  .arg(QCoreApplication::applicationPid());
-        QCOMPARE(f->prompter.messageTexts(), QStringList{busy});
+        QCOMPARE(f->prompter.messageTexts(), QStringList{heading + busy});
         QCOMPARE(sheet->lastTerminal().valid, keepsLast);
         QCOMPARE(sheet->isApplyToLastEnabled(), keepsLast);
         QCOMPARE(sheet->lastReadText(), keepsLast ? QString("COM3") : str(151));
@@ -314,13 +327,21 @@ private slots:
         QCOMPARE(sheet->lastReadText(), str(161));
         QVERIFY(!sheet->lastTerminal().valid);
 
-        // The next dialog proposes 9600 again.
+        // The next dialog proposes 9600 again. A refused or an unanswered
+        // request is an error in words, never an empty status.
         f->prompter.messages.clear();
         f->prompter.dialogHandlers.push_back(choosePort(kCom - 1, 2, &notes));
         sim->injectFault({rk40sim::Fault::Nak, -1, 'S'}, rk40sim::kPersistent);
         sheet->action(cmd::kSerialStatus)->trigger();
         QCOMPARE(notes.value(0), QString("proposed baud 9600"));
-        QCOMPARE(f->prompter.messageTexts(), QStringList{str(110)});
+        sim->clearFaults();
+        sim->injectFault({rk40sim::Fault::Silence, -1, 'S'}, rk40sim::kPersistent);
+        f->prompter.dialogHandlers.push_back(choosePort(kCom - 1));
+        sheet->action(cmd::kSerialStatus)->trigger();
+        const QStringList texts = f->prompter.lookTexts();
+        QCOMPARE(texts.size(), 2);
+        QCOMPARE(texts[0], QString("plain:ERROR\nThe terminal refused the status request."));
+        QVERIFY2(texts[1].startsWith("plain:ERROR\nThe terminal did not send its status"), qPrintable(texts[1]));
         QCOMPARE(sheet->reader1()->portText(), str(151));
     }
 };

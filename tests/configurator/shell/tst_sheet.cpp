@@ -16,6 +16,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QFileDialog>
+#include <QLabel>
 #include <QPushButton>
 
 #include <memory>
@@ -106,7 +107,7 @@ private slots:
     // kept; Cancel leaves the sheet locked until Enter Password succeeds.
     void passwordAtStart()
     {
-        Profile().setParam1(password::checksumOf("Secret"));
+        QVERIFY(Profile().setParam1(password::checksumOf("Secret")));
         QString seenSecond;
         f->prompter.dialogHandlers.push_back(typePassword("secret"));
         f->prompter.dialogHandlers.push_back(typePassword("", &seenSecond));
@@ -149,6 +150,20 @@ private slots:
         auto next = makeSheet();
         QVERIFY(f->prompter.messages.empty());
         QVERIFY(next->isUnlocked());
+
+        // A profile that cannot be written keeps no password: the file is
+        // named, and nothing is unlocked.
+        f->writeProgramFile("blocker", "");
+        Profile::useFile(f->programFile("blocker/profile.ini"));
+        auto locked = makeSheet();
+        f->prompter.dialogHandlers.push_back([](QDialog& d) {
+            dynamic_cast<CNewPasswordDlg&>(d).setTexts("Other1", "Other1");
+            return int(QDialog::Accepted);
+        });
+        locked->action(cmd::kChangePassword)->trigger();
+        QCOMPARE(enabled(*locked), QString("change"));
+        QVERIFY2(f->messages().last().startsWith("stop:The setting could not be saved in \"" + f->programFile("blocker")),
+                 qPrintable(f->messages().last()));
     }
 
     void restoreDefaults_data()
@@ -263,8 +278,14 @@ private slots:
     void aboutBox()
     {
         auto sheet = makeSheet();
+        QString version;
+        f->prompter.dialogHandlers.push_back([&](QDialog& d) {
+            version = d.findChild<QLabel*>("1002")->text();
+            return int(QDialog::Accepted);
+        });
         sheet->action(cmd::kAbout)->trigger();
         QCOMPARE(f->prompter.dialogs.last(), QString("100"));
+        QCOMPARE(version, QString("1.4.0"));   // without the build number
     }
 
     void programWithoutControlSaysSoAndEnds()

@@ -4,6 +4,7 @@
 
 #include "AppPaths.h"
 #include "CRK40Comm.h"
+#include "FakeControl.h"
 #include "SerialTransfer.h"
 #include "TestBytes.h"
 #include "TestEnvironment.h"
@@ -116,6 +117,23 @@ private slots:
         QCOMPARE(sim->commandCount('b'), 35);
         QVERIFY(!record.valid);
         QCOMPARE(logBytes().count('\n'), 1);  // only the first, successful write
+    }
+
+    // A word the control will not give stops the write before anything is
+    // sent: the record and the log stay as they were.
+    void refusedWordSendsNothing()
+    {
+        auto state = std::make_shared<testpages::FakeState>();
+        state->refuseEeprom = true;
+        comm = std::make_unique<CRK40Comm>(std::make_unique<testpages::FakeControl>(state));
+        record = {true, false, 3, 9600, {}, 0};
+        RecordingObserver obs;
+        const Outcome out = transfer().write(com3(), obs);
+        QVERIFY(out.status == Outcome::WordFailed && out.imageRefused);
+        QCOMPARE(out.failedAddress, 10);
+        QCOMPARE(out.reason, QStringLiteral("refused by the fake"));
+        QVERIFY(record.valid);
+        QVERIFY(!QFile::exists(log->path()));
     }
 };
 
