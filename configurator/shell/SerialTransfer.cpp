@@ -26,6 +26,8 @@ SerialTransfer::SerialTransfer(CRK40Comm& comm, LastTerminal& record, const tran
 bool SerialTransfer::open(const PortChoice& port)
 {
     m_comm.SetBaudRate(port.baud);
+    if (!m_comm.SetDevicePath(port.devicePath) && !port.devicePath.isEmpty())
+        return false;
     return m_comm.InitTerminal(static_cast<short>(port.comNumber() - 1));
 }
 

@@ -307,32 +307,31 @@ int createControl(CRK40Comm& comm, ConsolePrompter& prompter)
 }
 
 // A device given by path goes through the COM name mapped to it; one
-// outside the mapping is lent COM1 for this run (the control takes COM
-// numbers, and the environment comes first in the mapping), and the transfer
-// log names port 00 for it.
+// outside the mapping is handed to the control by path (the process's
+// mapping stays as it is, so that targets may run side by side), and the
+// transfer log names port 00 for it.
 serialxfer::PortChoice portChoice(const Target& target)
 {
     if (target.devicePath.isEmpty())
         return {target.portIndex, target.baud};
     if (const int n = serial::comNumberForPath(target.devicePath); n > 0)
         return {n - 1, target.baud};
-    qputenv("RK40_COM1", target.devicePath.toLocal8Bit());
-    return {0, target.baud, true};
+    return {0, target.baud, true, target.devicePath};
 }
 
-// "COM3", or the path of a device outside the mapping.
-QString portName(const Target& target, int comNumber)
+// The port as the user gave it: "COM3", or the device's path.
+QString portName(const Target& target)
 {
-    if (!target.devicePath.isEmpty() && serial::comNumberForPath(target.devicePath) != comNumber)
+    if (!target.devicePath.isEmpty())
         return QDir::toNativeSeparators(target.devicePath);
-    return comName(comNumber);
+    return comName(target.portIndex + 1);
 }
 
-QString portFailure(const Target& target, int comNumber, const QString& reason)
+QString portFailure(const Target& target, const QString& reason)
 {
-    QString port = portName(target, comNumber);
-    if (port == comName(comNumber))
-        port += QStringLiteral(" (%1)").arg(QDir::toNativeSeparators(serial::comDevicePath(comNumber)));
+    QString port = portName(target);
+    if (target.devicePath.isEmpty())
+        port += QStringLiteral(" (%1)").arg(QDir::toNativeSeparators(serial::comDevicePath(target.portIndex + 1)));
     const QString text = QStringLiteral("ERROR: %1 cannot be opened").arg(port);
     return reason.isEmpty() ? text + QLatin1Char('.') : text + QStringLiteral(": ") + reason;
 }
@@ -347,11 +346,11 @@ int reportOutcome(const Target& target, const serialxfer::Outcome& out, ConsoleP
         prompter.complain(QStringLiteral("interrupted after %1 of %2 words.").arg(out.wordsDone).arg(image::kWordCount));
         return kExitInterrupted;
     case serialxfer::Outcome::PortFailed:
-        prompter.complain(portFailure(target, out.comNumber, out.reason));
+        prompter.complain(portFailure(target, out.reason));
         return kExitTransfer;
     case serialxfer::Outcome::WordFailed: {
         QString text = QStringLiteral("%1 (%2, word %3, result code %4)")
-                           .arg(str(text::kTransmissionError), portName(target, out.comNumber))
+                           .arg(str(text::kTransmissionError), portName(target))
                            .arg(out.failedAddress)
                            .arg(out.lastResult);
         if (!out.reason.isEmpty())
@@ -451,11 +450,11 @@ int serialStatus(const Arguments& args, ConsolePrompter& prompter)
         serialxfer::SerialTransfer(comm, record, nullptr).status(portChoice(args.target));
     switch (out.status) {
     case serialxfer::StatusOutcome::PortFailed:
-        prompter.complain(portFailure(args.target, out.comNumber, out.reason));
+        prompter.complain(portFailure(args.target, out.reason));
         return kExitTransfer;
     case serialxfer::StatusOutcome::Busy: {
         QString text = QStringLiteral("%1 (%2, result code %3)")
-                           .arg(str(text::kBusy), portName(args.target, out.comNumber))
+                           .arg(str(text::kBusy), portName(args.target))
                            .arg(out.result);
         if (!out.reason.isEmpty())
             text += QStringLiteral("\n") + out.reason;
