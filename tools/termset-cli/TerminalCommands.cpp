@@ -144,8 +144,10 @@ int syncKeys(const TerminalJob& job, const Target& target, OpenTerminal& termina
                                                                                  : QStringLiteral("removed")));
     if (!out.failure.ok() && out.refused.empty())
         terminal.failed(out.failure, QStringLiteral("the key table was not read whole"));
-    if (out.equal)
+    if (out.equal && out.refused.empty())
         return kExitOk;
+    if (out.equal)
+        return kExitTransfer;
     if (out.failure.ok()) {
         const auto left = terminalops::diffKeys(out.after, job.wanted);
         prompter.complain(QStringLiteral("%1 does not hold the keys of the file afterwards:\n%2")
