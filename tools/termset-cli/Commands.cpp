@@ -655,6 +655,7 @@ int runOnTargets(const Arguments& args, const MemoryImage& image, const Terminal
             one.target = args.targets.at(i);
             one.output.replace(QLatin1String("{port}"), targetFileName(one.target));
             ConsolePrompter console = ConsolePrompter::forTarget(targetName(one.target));
+            const ui::ThreadPrompter messages(console);
             statuses[static_cast<std::size_t>(i)] = runOnTarget(one, image, job, console);
         });
     }
