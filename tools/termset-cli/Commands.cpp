@@ -697,7 +697,7 @@ int createControl(CRK40Comm& comm, ConsolePrompter& prompter)
     if (!comm.Create()) {
         lock.unlock();
         const QString module = QDir::toNativeSeparators(apppaths::controlModulePath());
-        prompter.complain(remote::fillMessage(191, {comm.errorText(), module}));
+        prompter.complain(fmt(text::kNoControl, {comm.errorText(), module}));
         return kExitControl;
     }
     comm.SetWorkOnLine(false);
