@@ -9,6 +9,7 @@
 #include "rk40sim/Terminal.h"
 
 #include <QDir>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTest>
 
@@ -225,6 +226,19 @@ private slots:
                          .hasMatch(),
                      lines.at(i).constData());
         }
+        // Eight programs at once, one terminal each: eight more whole lines.
+        std::vector<std::unique_ptr<QProcess>> programs;
+        for (const auto& sim : sims) {
+            programs.push_back(std::make_unique<QProcess>());
+            programs.back()->start(testsupport::TestEnvironment::programFolder() + "/termset-cli",
+                                   {"keys", "remove", "66666666666666", "--port", QString::fromStdString(sim->slavePath()),
+                                    "--password-file", path("pw"), "--log", path("log")});
+        }
+        for (const auto& program : programs)
+            QVERIFY(program->waitForFinished(180000) && program->exitCode() == 0);
+        const QStringList all = QString::fromUtf8(readAll(path("keys.log"))).split('\n');
+        QCOMPARE(all.size(), 17);
+        QCOMPARE(all.filter(QRegularExpression(" /dev/pts/\\d+ removed 66666666666666 -$")).size(), 8);
         args.replaceInStrings("add", "list");
         args.removeAll("66666666666666");
         args.removeAll("42");
