@@ -643,8 +643,11 @@ int runOnTarget(const Arguments& args, const MemoryImage& image, const TerminalJ
 // of its own when there are several; the worst exit status.
 int runOnTargets(const Arguments& args, const MemoryImage& image, const TerminalJob& job, ConsolePrompter& prompter)
 {
-    if (args.targets.size() <= 1)
-        return runOnTarget(args, image, job, prompter);
+    if (args.targets.size() <= 1) {
+        Arguments one = args;
+        one.output.replace(QLatin1String("{port}"), targetFileName(one.target));
+        return runOnTarget(one, image, job, prompter);
+    }
     g_manyTargets = true;
     const InterruptGuard interrupts;
     std::vector<int> statuses(static_cast<std::size_t>(args.targets.size()), kExitOk);

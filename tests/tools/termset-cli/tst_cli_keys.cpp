@@ -204,6 +204,24 @@ private slots:
         QVERIFY2(qAbs(after.captured(1).toInt()) <= 1, qPrintable(run.out));
     }
 
+    // A write to two terminals of which one is silent: the other is written
+    // and logged, the silent one named, and the exit status is the failure's.
+    void worstStatusOfSeveral()
+    {
+        QByteArray act;
+        for (int a = 10; a <= 39; ++a)
+            act += QString::asprintf("%02d %04X\r\n", a, 0x8000 + a).toLatin1();
+        writeFile(path("door.act"), act);
+        rk40sim::Terminal silent;
+        silent.injectFault({rk40sim::Fault::SilenceOnOpen}, rk40sim::kPersistent);
+        const QString silentPath = QString::fromStdString(silent.slavePath());
+        const Run write = cli({"write", path("door.act"), "--port", silentPath, "--password-file", path("pw")});
+        QCOMPARE(write.status, 3);
+        QVERIFY2(write.err.startsWith(silentPath + ": "), qPrintable(write.err));
+        QCOMPARE(m_sim->word(39), quint16(0x8000 + 39));
+        QCOMPARE(readAll(path("log")).count('\n'), 1);
+    }
+
     // Eight terminals at once: each result line starts with its target, and
     // the audit file has eight whole lines.
     void eightTerminalsAtOnce()
