@@ -76,6 +76,7 @@ QString CRK40Comm::GetRtc() const { return call(kRtc, InvokeKind::PropertyGet).v
 void CRK40Comm::SetWorkOnLine(bool on) { call(kWorkOnLine, InvokeKind::PropertyPut, {on}); }
 void CRK40Comm::SetAsciiFileName(const QString& path) { call(kAsciiFileName, InvokeKind::PropertyPut, {path}); }
 void CRK40Comm::SetBaudRate(qint32 baud) { call(kBaudRate, InvokeKind::PropertyPut, {baud}); }
+bool CRK40Comm::SetDevicePath(const QString& path) { return m_control && m_control->setDevicePath(path); }
 void CRK40Comm::DestroyTerminal() { call(kDestroyTerminal, InvokeKind::Method); }
 short CRK40Comm::GetStatus() { return shortResult(call(kGetStatus, InvokeKind::Method)); }
 

@@ -66,6 +66,9 @@ public:
     // is opened or created by InitTerminal).
     void SetAsciiFileName(const QString& path);
     void SetBaudRate(qint32 baud);
+    // The device InitTerminal opens instead of its COM name's (empty: the
+    // mapping); false when the control offers no such choice.
+    bool SetDevicePath(const QString& path);
     void DestroyTerminal();
     short GetStatus();
     bool InitTerminal(short portNum);

@@ -32,7 +32,11 @@ SerialTransfer::SerialTransfer(CRK40Comm& comm, LastTerminal& record, const tran
 bool SerialTransfer::open(const PortChoice& port)
 {
     m_comm.SetBaudRate(port.baud);
-    m_device = serial::comDevicePath(port.comNumber());
+    m_device = port.devicePath.isEmpty() ? serial::comDevicePath(port.comNumber()) : port.devicePath;
+    if (!m_comm.SetDevicePath(port.devicePath) && !port.devicePath.isEmpty()) {
+        m_opened = false;
+        return false;
+    }
     m_opened = m_comm.InitTerminal(static_cast<short>(port.comNumber() - 1));
     return m_opened;
 }

@@ -31,6 +31,8 @@ struct PortChoice {
     // The device was given by path and is no COM name of the mapping: the
     // transfer log names port 00.
     bool outsideMapping = false;
+    // A device opened by path instead of the COM name's (outsideMapping).
+    QString devicePath = {};
     // The COM number the choice opens (1..10).
     int comNumber() const { return portIndex >= 0 && portIndex <= 9 ? portIndex + 1 : 1; }
 };

@@ -338,8 +338,8 @@ bool CRK40CommCtrl::InitTerminal(qint16 portNum)
     }
 
     const int com = portNum >= 0 && portNum <= 9 ? portNum + 1 : 1;
-    m_portName = QStringLiteral("COM%1").arg(com);
-    const QString device = serial::comDevicePath(com);
+    m_portName = m_devicePath.isEmpty() ? QStringLiteral("COM%1").arg(com) : m_devicePath;
+    const QString device = m_devicePath.isEmpty() ? serial::comDevicePath(com) : m_devicePath;
     m_failureReason.clear();
     m_removalReported = false;
     const serial::OpenResult opened =

@@ -148,6 +148,12 @@ public:
     // removal since ("the device was removed (/dev/ttyUSB0)"); empty
     // otherwise. Also logged.
     QString failureReason() const override { return m_failureReason; }
+    // The device InitTerminal opens instead of its COM name's (empty: the mapping).
+    bool setDevicePath(const QString& path) override
+    {
+        m_devicePath = path;
+        return true;
+    }
     // Whether the reception thread is waiting for the owner thread to take
     // a block it has seen starting.
     bool handOverPending() const;
@@ -245,6 +251,7 @@ private:
     // Connection state.
     TerminalLink m_link;
     QString m_portName;
+    QString m_devicePath;   // set by the container: opened instead of the COM name's device
     QString m_failureReason;
     bool m_removalReported = false;
     std::recursive_timed_mutex m_lock;

@@ -33,6 +33,8 @@ complete_line() {
 # would fail the writer with SIGPIPE.
 grep -qx -- --baud <(complete_line termset-cli read --port COM1 --b)
 [ "$(complete_line termset-cli write x.act --baud 4)" = 4800 ]
+[ "$(complete_line termset-cli keys s)" = sync ]
+grep -qx -- --dry-run <(complete_line termset-cli keys sync k.csv --port COM1 --d)
 
 # Built: a manual page for each installed program, every icon size.
 if command -v scdoc >/dev/null; then

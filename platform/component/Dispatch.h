@@ -110,6 +110,12 @@ public:
     // Why the control's device failed, in words (a C++ accessor beside the
     // dispatch interface, which it leaves unchanged); empty when it did not.
     virtual QString failureReason() const { return {}; }
+
+    // The device the next connection opens instead of the one its port
+    // number maps to, so that a container can reach a device by path without
+    // changing the process's port mapping (empty: the mapping again). Shall
+    // return false when the control has no such choice.
+    virtual bool setDevicePath(const QString& /*path*/) { return false; }
 };
 
 class IClassFactory {

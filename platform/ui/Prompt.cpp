@@ -43,7 +43,14 @@ int Prompter::exec(QDialog& dialog)
 static Prompter g_default;
 static Prompter* g_current = &g_default;
 
-Prompter& prompter() { return *g_current; }
+namespace {
+thread_local Prompter* t_current = nullptr;
+} // namespace
+
+Prompter& prompter() { return t_current ? *t_current : *g_current; }
+
+ThreadPrompter::ThreadPrompter(Prompter& p) : m_previous(t_current) { t_current = &p; }
+ThreadPrompter::~ThreadPrompter() { t_current = m_previous; }
 void setPrompter(Prompter* p) { g_current = p ? p : &g_default; }
 
 } // namespace ui

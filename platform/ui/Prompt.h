@@ -29,4 +29,18 @@ public:
 Prompter& prompter();
 void setPrompter(Prompter* p);
 
+// While it lives, prompter() on the thread that made it is `p` (a program
+// serving several terminals at once, each on a thread of its own, says
+// which terminal a message is about); other threads keep theirs.
+class ThreadPrompter {
+public:
+    explicit ThreadPrompter(Prompter& p);
+    ~ThreadPrompter();
+    ThreadPrompter(const ThreadPrompter&) = delete;
+    ThreadPrompter& operator=(const ThreadPrompter&) = delete;
+
+private:
+    Prompter* m_previous;
+};
+
 } // namespace ui

@@ -3,6 +3,7 @@
 
 #include "rk40sim/Terminal.h"
 
+#include <cctype>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -28,7 +29,7 @@ using rk40sim::Fault;
 using rk40sim::Terminal;
 
 const char* const kUsage =
-    "usage: rk40-sim [--link PATH] [--wire-timing BAUD] [--script FILE] [--serve]\n"
+    "usage: rk40-sim [--link PATH] [--wire-timing BAUD] [--keys KEYS.csv] [--script FILE] [--serve]\n"
     "\n"
     "Simulates an RK-40 terminal on a pseudo-terminal. The first line on standard\n"
     "output is the device to open. Without --serve, commands are read from standard\n"
@@ -37,23 +38,70 @@ const char* const kUsage =
     "\n"
     "  --link PATH         make PATH a symbolic link to the device (replaces a link)\n"
     "  --wire-timing BAUD  pace the line as a real one at BAUD (8N1)\n"
+    "  --keys KEYS.csv     start with the keys of a key file (id,access,name)\n"
     "  --script FILE       run the commands of FILE before announcing the device\n"
-    "  --serve             read no commands; run until SIGTERM or SIGINT\n"
+    "  --serve             read no commands; run until SIGTERM or SIGINT (SIGUSR1\n"
+    "                      prints the key table)\n"
     "  --help              this text\n"
     "\n"
     "Commands: word ADDR VALUE, get ADDR, dump, status FIRMWARE CLOCK INBUFFER,\n"
     "firmware TEXT, clock TEXT, inbuffer TEXT, idnum TEXT, id-add WIREID ACCESS,\n"
-    "id-clear, ids, daytype RECORD, weektype RECORD, fault NAME [PARAM] [TIMES|always]\n"
+    "id-clear, ids, keys, daytype RECORD, weektype RECORD, fault NAME [PARAM] [TIMES|always]\n"
     "[letter=L], clear-faults, online [OPTIONS] S|V RECORD..., flood [SEED] [MAX] [GAPMS],\n"
     "stop-flood, wire-timing BAUD,\n"
     "show, counts, received, clear-received, help, quit. See README.md.\n";
 
 int g_signalPipe[2] = {-1, -1};
 
-extern "C" void onSignal(int)
+// 1: end the program; 2: print the key table.
+extern "C" void onSignal(int signal)
 {
-    const char c = 1;
+    const char c = signal == SIGUSR1 ? 2 : 1;
     [[maybe_unused]] ssize_t n = ::write(g_signalPipe[1], &c, 1);
+}
+
+// The identification table as a key file: the header, then one line per
+// key, id in the order a container writes it, access in decimal.
+std::string keyFile(const Terminal& terminal)
+{
+    std::string out = "id,access,name\n";
+    for (const auto& e : terminal.idTable())
+        out += Terminal::reverseIdBytes(e.wireId) + "," + std::to_string(e.access) + ",\n";
+    return out;
+}
+
+bool isHex(const std::string& text)
+{
+    return !text.empty() && text.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
+}
+
+// Loads a key file (id,access[,name]; the header line and blank lines are
+// skipped). Returns the fault, or "" when every key was taken.
+std::string loadKeys(Terminal& terminal, const std::string& path)
+{
+    std::ifstream in(path);
+    if (!in)
+        return "cannot read " + path;
+    std::string line;
+    for (int number = 1; std::getline(in, line); ++number) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.empty() || line.rfind("id,", 0) == 0)
+            continue;
+        const auto comma = line.find(',');
+        const auto end = line.find(',', comma == std::string::npos ? comma : comma + 1);
+        const std::string id = line.substr(0, comma);
+        const std::string access = comma == std::string::npos ? std::string() : line.substr(comma + 1, end - comma - 1);
+        const auto value = access.empty() ? std::nullopt : std::optional<long>(std::strtol(access.c_str(), nullptr, 10));
+        if (id.size() != 14 || !isHex(id) || access.find_first_not_of("0123456789") != std::string::npos || !value
+            || *value > 255)
+            return path + ":" + std::to_string(number) + ": not a key line (id of 14 hexadecimal digits, access 0..255)";
+        std::string upper = id;
+        for (char& c : upper)
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        terminal.addIdElement(Terminal::reverseIdBytes(upper), static_cast<std::uint8_t>(*value));
+    }
+    return {};
 }
 
 // Splits a line into words; "double quotes" keep blanks inside one word.
@@ -233,6 +281,10 @@ private:
                 std::snprintf(acc, sizeof acc, "%02X", e.access);
                 out() << e.wireId << ' ' << acc << '\n';
             }
+            return {};
+        }
+        if (cmd == "keys") {
+            out() << keyFile(m_terminal);
             return {};
         }
         if (cmd == "daytype" || cmd == "weektype") {
@@ -454,6 +506,7 @@ int main(int argc, char** argv)
 {
     std::string link;
     std::string script;
+    std::string keys;
     int baud = 0;
     bool serve = false;
     for (int i = 1; i < argc; ++i) {
@@ -466,6 +519,8 @@ int main(int argc, char** argv)
             serve = true;
         } else if (a == "--script" && i + 1 < argc) {
             script = argv[++i];
+        } else if (a == "--keys" && i + 1 < argc) {
+            keys = argv[++i];
         } else if (a == "--link" && i + 1 < argc) {
             link = argv[++i];
         } else if (a == "--wire-timing" && i + 1 < argc) {
@@ -493,6 +548,7 @@ int main(int argc, char** argv)
     ::sigaction(SIGTERM, &sa, nullptr);
     ::sigaction(SIGINT, &sa, nullptr);
     ::sigaction(SIGHUP, &sa, nullptr);
+    ::sigaction(SIGUSR1, &sa, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
     std::optional<Terminal> terminal;
@@ -506,6 +562,12 @@ int main(int argc, char** argv)
     const std::string device = terminal->slavePath();
     // The script runs before the device is announced, so that a reader of
     // the first line finds the terminal set up.
+    if (!keys.empty()) {
+        if (const std::string fault = loadKeys(*terminal, keys); !fault.empty()) {
+            std::cerr << "rk40-sim: " << fault << '\n';
+            return 1;
+        }
+    }
     Shell shell(*terminal);
     bool running = true;
     if (!script.empty()) {
@@ -535,8 +597,14 @@ int main(int argc, char** argv)
                 continue;
             break;
         }
-        if (p[0].revents & POLLIN)
+        if (p[0].revents & POLLIN) {
+            char what = 1;
+            if (::read(g_signalPipe[0], &what, 1) == 1 && what == 2) {
+                std::cout << keyFile(*terminal) << std::flush;
+                continue;
+            }
             break;
+        }
         if (serve || !(p[1].revents & (POLLIN | POLLHUP | POLLERR)))
             continue;
         char buf[4096];

@@ -9,8 +9,12 @@
 //   termset-cli ports  [--remote HOST[:PORT]]
 //   termset-cli show   FILE.act
 //   termset-cli diff   A.act B.act
+//   termset-cli clock  PORTS [--set]
+//   termset-cli keys   list|add ID ACCESS|remove ID|clear|diff KEYS.csv|sync KEYS.csv PORTS
 // with TARGET either --port COMn|DEVICE [--baud 2400|4800|9600] or
-// --remote HOST[:PORT] --serial N [--timeout SECONDS]. Everywhere: --language NAME, --log FILE,
+// --remote HOST[:PORT] --serial N [--timeout SECONDS], and PORTS the serial
+// form alone. --port (or --serial) may be given several times: the command
+// then runs on every target at once. Everywhere: --language NAME, --log FILE,
 // --help, --version. Options may stand before or after the file names, as
 // "--name value" or "--name=value"; "--" ends the options.
 
@@ -33,7 +37,10 @@ enum ExitStatus : int {
     kExitInterrupted = 130, // a transfer was stopped by an interrupt (Ctrl-C)
 };
 
-enum class Command { Read, Write, Status, Ports, Show, Diff, Help, Version };
+enum class Command { Read, Write, Status, Ports, Show, Diff, Clock, Keys, Help, Version };
+
+enum class KeysAction { List, Add, Remove, Clear, Diff, Sync };
+enum class KeysFormat { Table, Csv, Json };
 
 // Where a transfer goes.
 struct Target {
@@ -52,13 +59,32 @@ struct Arguments {
     Command command = Command::Help;
     QStringList files;        // write: 1, show: 1, diff: 2
     QString output;           // read: the file to write; empty or "-": standard output
-    Target target;
+    Target target;            // the first (or only) target
+    QList<Target> targets;    // every target, in the order given
     QString passwordFile;     // write: take the password from this file's first line
     bool strict = false;      // write: refuse a password file that other users may read
     QString language;         // the language to show texts in; empty: the profile's
     QString logFile;          // the transfer log to append to; empty: the program folder's
     int timeoutSeconds = -1;  // remote: the limit of each step; -1: the profile's
+    // keys
+    KeysAction keysAction = KeysAction::List;
+    KeysFormat keysFormat = KeysFormat::Table;
+    QString keyId;            // add, remove: 14 upper-case hexadecimal digits
+    int keyAccess = 0;        // add: 0..255
+    bool yes = false;         // clear: no confirmation asked
+    bool dryRun = false;      // sync: stop after showing the difference
+    // clock
+    bool setClock = false;    // --set: the terminal's clock to this machine's
 };
+
+// The name of a target in messages and in a read's {port} pattern: the COM
+// name ("COM3"), or the device path as given; in patterns the device's base
+// name ("ttyUSB0").
+QString targetName(const Target& target);
+QString targetFileName(const Target& target);
+
+// Whether the command needs the password (write, keys add/remove/clear/sync).
+bool needsPassword(const Arguments& args);
 
 inline constexpr int kMaxTimeoutSeconds = 86400;
 

@@ -1,5 +1,8 @@
 #include "Commands.h"
 
+#include "CommandSupport.h"
+#include "TerminalCommands.h"
+
 #include "ActFile.h"
 #include "AppPaths.h"
 #include "CRK40Comm.h"
@@ -23,10 +26,15 @@
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
+#include <algorithm>
+#include <atomic>
 #include <csignal>
-#include <set>
 #include <cstdio>
+#include <mutex>
+#include <set>
+#include <thread>
 #include <unistd.h>
 
 namespace termsetcli {
@@ -77,31 +85,59 @@ extern "C" void onInterrupt(int signal)
     g_interrupted = 1;
 }
 
-// While it lives, Ctrl-C (and SIGTERM) asks the transfer to stop before its
-// next word instead of killing the program with the port open.
+// While one lives, Ctrl-C (and SIGTERM) asks the transfers to stop before
+// their next word instead of killing the program with the port open. The
+// targets' threads share one installation.
 class InterruptGuard {
 public:
     InterruptGuard()
     {
+        const std::lock_guard<std::mutex> lock(mutex());
+        if (depth()++ > 0)
+            return;
         g_interrupted = 0;
         struct sigaction action {};
         action.sa_handler = onInterrupt;
         sigemptyset(&action.sa_mask);
-        ::sigaction(SIGINT, &action, &m_oldInt);
-        ::sigaction(SIGTERM, &action, &m_oldTerm);
+        ::sigaction(SIGINT, &action, &oldInt());
+        ::sigaction(SIGTERM, &action, &oldTerm());
     }
     ~InterruptGuard()
     {
-        ::sigaction(SIGINT, &m_oldInt, nullptr);
-        ::sigaction(SIGTERM, &m_oldTerm, nullptr);
+        const std::lock_guard<std::mutex> lock(mutex());
+        if (--depth() > 0)
+            return;
+        ::sigaction(SIGINT, &oldInt(), nullptr);
+        ::sigaction(SIGTERM, &oldTerm(), nullptr);
     }
     InterruptGuard(const InterruptGuard&) = delete;
     InterruptGuard& operator=(const InterruptGuard&) = delete;
 
 private:
-    struct sigaction m_oldInt {};
-    struct sigaction m_oldTerm {};
+    static std::mutex& mutex()
+    {
+        static std::mutex m;
+        return m;
+    }
+    static int& depth()
+    {
+        static int d = 0;
+        return d;
+    }
+    static struct sigaction& oldInt()
+    {
+        static struct sigaction a {};
+        return a;
+    }
+    static struct sigaction& oldTerm()
+    {
+        static struct sigaction a {};
+        return a;
+    }
 };
+
+// Several targets at once draw no progress lines over each other.
+std::atomic<bool> g_manyTargets{false};
 
 // ---------------------------------------------------------------- progress
 
@@ -110,7 +146,7 @@ private:
 class ConsoleObserver final : public serialxfer::ITransferObserver {
 public:
     explicit ConsoleObserver(int activityString)
-        : m_activity(str(activityString)), m_show(isTerminal(STDERR_FILENO))
+        : m_activity(str(activityString)), m_show(isTerminal(STDERR_FILENO) && !g_manyTargets)
     {
     }
     ~ConsoleObserver() override { finish(); }
@@ -157,20 +193,6 @@ private:
 // never end).
 constexpr qint64 kMaxActBytes = 64 * 1024;
 
-// Reads the whole file into `data`, but never more than kMaxActBytes: false
-// when there is more, or on a read error.
-bool readCapped(QFile& file, QByteArray& data)
-{
-    data.clear();
-    while (data.size() <= kMaxActBytes) {
-        const QByteArray piece = file.read(kMaxActBytes + 1 - data.size());
-        if (piece.isEmpty())
-            return file.error() == QFileDevice::NoError;
-        data += piece;
-    }
-    return false;
-}
-
 // Loads a configuration file ("-": standard input) into a cleared image.
 int loadFile(const QString& path, MemoryImage& image, ConsolePrompter& prompter)
 {
@@ -184,7 +206,7 @@ int loadFile(const QString& path, MemoryImage& image, ConsolePrompter& prompter)
         return kExitFile;
     }
     QBuffer buffer;
-    if (!readCapped(file, buffer.buffer())) {
+    if (!readCapped(file, buffer.buffer(), kMaxActBytes)) {
         prompter.complain(QStringLiteral("%1 (%2: %3)")
                               .arg(str(text::kInvalidData), QDir::toNativeSeparators(path),
                                    file.error() != QFileDevice::NoError
@@ -292,51 +314,6 @@ int checkPassword(const Arguments& args, ConsolePrompter& prompter)
 
 // ---------------------------------------------------------------- serial
 
-// Creates the control through the registry, as the Reader 1 page does, with
-// its on-line mode off and no register file.
-int createControl(CRK40Comm& comm, ConsolePrompter& prompter)
-{
-    if (!comm.Create()) {
-        const QString module = QDir::toNativeSeparators(apppaths::controlModulePath());
-        prompter.complain(fmt(text::kNoControl, {comm.errorText(), module}));
-        return kExitControl;
-    }
-    comm.SetWorkOnLine(false);
-    comm.SetAsciiFileName(QString());
-    return kExitOk;
-}
-
-// A device given by path goes through the COM name mapped to it; one
-// outside the mapping is lent COM1 for this run (the control takes COM
-// numbers, and the environment comes first in the mapping), and the transfer
-// log names port 00 for it.
-serialxfer::PortChoice portChoice(const Target& target)
-{
-    if (target.devicePath.isEmpty())
-        return {target.portIndex, target.baud};
-    if (const int n = serial::comNumberForPath(target.devicePath); n > 0)
-        return {n - 1, target.baud};
-    qputenv("RK40_COM1", target.devicePath.toLocal8Bit());
-    return {0, target.baud, true};
-}
-
-// "COM3", or the path of a device outside the mapping.
-QString portName(const Target& target, int comNumber)
-{
-    if (!target.devicePath.isEmpty() && serial::comNumberForPath(target.devicePath) != comNumber)
-        return QDir::toNativeSeparators(target.devicePath);
-    return comName(comNumber);
-}
-
-QString portFailure(const Target& target, int comNumber, const QString& reason)
-{
-    QString port = portName(target, comNumber);
-    if (port == comName(comNumber))
-        port += QStringLiteral(" (%1)").arg(QDir::toNativeSeparators(serial::comDevicePath(comNumber)));
-    const QString text = QStringLiteral("ERROR: %1 cannot be opened").arg(port);
-    return reason.isEmpty() ? text + QLatin1Char('.') : text + QStringLiteral(": ") + reason;
-}
-
 // The message of a transfer that did not complete; the exit status.
 int reportOutcome(const Target& target, const serialxfer::Outcome& out, ConsolePrompter& prompter)
 {
@@ -347,11 +324,11 @@ int reportOutcome(const Target& target, const serialxfer::Outcome& out, ConsoleP
         prompter.complain(QStringLiteral("interrupted after %1 of %2 words.").arg(out.wordsDone).arg(image::kWordCount));
         return kExitInterrupted;
     case serialxfer::Outcome::PortFailed:
-        prompter.complain(portFailure(target, out.comNumber, out.reason));
+        prompter.complain(portFailure(target, out.reason));
         return kExitTransfer;
     case serialxfer::Outcome::WordFailed: {
         QString text = QStringLiteral("%1 (%2, word %3, result code %4)")
-                           .arg(str(text::kTransmissionError), portName(target, out.comNumber))
+                           .arg(str(text::kTransmissionError), portName(target))
                            .arg(out.failedAddress)
                            .arg(out.lastResult);
         if (!out.reason.isEmpty())
@@ -361,11 +338,6 @@ int reportOutcome(const Target& target, const serialxfer::Outcome& out, ConsoleP
     }
     }
     return kExitTransfer;
-}
-
-QString logPath(const Arguments& args)
-{
-    return args.logFile.isEmpty() ? apppaths::transferLogPath() : args.logFile;
 }
 
 void reportLogFailure(const QString& path, const QString& error, ConsolePrompter& prompter)
@@ -451,11 +423,11 @@ int serialStatus(const Arguments& args, ConsolePrompter& prompter)
         serialxfer::SerialTransfer(comm, record, nullptr).status(portChoice(args.target));
     switch (out.status) {
     case serialxfer::StatusOutcome::PortFailed:
-        prompter.complain(portFailure(args.target, out.comNumber, out.reason));
+        prompter.complain(portFailure(args.target, out.reason));
         return kExitTransfer;
     case serialxfer::StatusOutcome::Busy: {
         QString text = QStringLiteral("%1 (%2, result code %3)")
-                           .arg(str(text::kBusy), portName(args.target, out.comNumber))
+                           .arg(str(text::kBusy), portName(args.target))
                            .arg(out.result);
         if (!out.reason.isEmpty())
             text += QStringLiteral("\n") + out.reason;
@@ -650,28 +622,150 @@ int diff(const Arguments& args, ConsolePrompter& prompter)
     return kExitDiffers;
 }
 
-int write(const Arguments& args, ConsolePrompter& prompter)
+// One target's part of a command that reaches terminals.
+int runOnTarget(const Arguments& args, const MemoryImage& image, const TerminalJob& job, ConsolePrompter& prompter)
 {
-    // The file first: nothing is asked for a file that cannot be written.
+    switch (args.command) {
+    case Command::Read: return args.target.remote ? remoteRead(args, prompter) : serialRead(args, prompter);
+    case Command::Write:
+        return args.target.remote ? remoteWrite(args, image, prompter) : serialWrite(args, image, prompter);
+    case Command::Status: return args.target.remote ? remoteStatus(args, prompter) : serialStatus(args, prompter);
+    case Command::Clock:
+    case Command::Keys: return runTerminalJob(job, args.target, prompter);
+    default: break;
+    }
+    return kExitUsage;
+}
+
+// The command on every target, each on a thread of its own with a control
+// of its own when there are several; the worst exit status.
+int runOnTargets(const Arguments& args, const MemoryImage& image, const TerminalJob& job, ConsolePrompter& prompter)
+{
+    if (args.targets.size() <= 1) {
+        Arguments one = args;
+        one.output.replace(QLatin1String("{port}"), targetFileName(one.target));
+        return runOnTarget(one, image, job, prompter);
+    }
+    g_manyTargets = true;
+    const InterruptGuard interrupts;
+    std::vector<int> statuses(static_cast<std::size_t>(args.targets.size()), kExitOk);
+    std::vector<std::thread> threads;
+    for (qsizetype i = 0; i < args.targets.size(); ++i) {
+        threads.emplace_back([&, i] {
+            Arguments one = args;
+            one.target = args.targets.at(i);
+            one.output.replace(QLatin1String("{port}"), targetFileName(one.target));
+            ConsolePrompter console = ConsolePrompter::forTarget(targetName(one.target));
+            const ui::ThreadPrompter messages(console);
+            statuses[static_cast<std::size_t>(i)] = runOnTarget(one, image, job, console);
+        });
+    }
+    for (std::thread& t : threads)
+        t.join();
+    g_manyTargets = false;
+    return *std::max_element(statuses.begin(), statuses.end());
+}
+
+// Commands that reach terminals: what the command needs first (the file,
+// then the password, asked once for every target), then the targets.
+int reachTerminals(const Arguments& args, ConsolePrompter& prompter)
+{
     MemoryImage image;
-    if (const int status = loadFile(args.files.at(0), image, prompter); status != kExitOk)
+    if (args.command == Command::Write)
+        if (const int status = loadFile(args.files.at(0), image, prompter); status != kExitOk)
+            return status;
+    TerminalJob job;
+    if (const int status = prepareTerminalJob(args, job, prompter); status != kExitOk)
         return status;
-    if (const int status = checkPassword(args, prompter); status != kExitOk)
+    if (needsPassword(args))
+        if (const int status = checkPassword(args, prompter); status != kExitOk)
+            return status;
+    if (const int status = confirmTerminalJob(job, prompter); status != kExitOk)
         return status;
-    return args.target.remote ? remoteWrite(args, image, prompter) : serialWrite(args, image, prompter);
+    return runOnTargets(args, image, job, prompter);
 }
 
 } // namespace
+
+// ---------------------------------------------------------------- shared
+
+int createControl(CRK40Comm& comm, ConsolePrompter& prompter)
+{
+    // Controls of several targets are made one after the other: the registry
+    // and the module are loaded once.
+    static std::mutex creating;
+    std::unique_lock<std::mutex> lock(creating);
+    if (!comm.Create()) {
+        lock.unlock();
+        const QString module = QDir::toNativeSeparators(apppaths::controlModulePath());
+        prompter.complain(fmt(text::kNoControl, {comm.errorText(), module}));
+        return kExitControl;
+    }
+    comm.SetWorkOnLine(false);
+    comm.SetAsciiFileName(QString());
+    return kExitOk;
+}
+
+// A device given by path goes through the COM name mapped to it; one
+// outside the mapping is handed to the control by path (the process's
+// mapping stays as it is, so that targets may run side by side), and the
+// transfer log names port 00 for it.
+serialxfer::PortChoice portChoice(const Target& target)
+{
+    if (target.devicePath.isEmpty())
+        return {target.portIndex, target.baud};
+    if (const int n = serial::comNumberForPath(target.devicePath); n > 0)
+        return {n - 1, target.baud};
+    return {0, target.baud, true, target.devicePath};
+}
+
+QString portName(const Target& target)
+{
+    if (!target.devicePath.isEmpty())
+        return QDir::toNativeSeparators(target.devicePath);
+    return comName(target.portIndex + 1);
+}
+
+QString portFailure(const Target& target, const QString& reason)
+{
+    QString port = portName(target);
+    if (target.devicePath.isEmpty())
+        port += QStringLiteral(" (%1)").arg(QDir::toNativeSeparators(serial::comDevicePath(target.portIndex + 1)));
+    const QString text = QStringLiteral("ERROR: %1 cannot be opened").arg(port);
+    return reason.isEmpty() ? text + QLatin1Char('.') : text + QStringLiteral(": ") + reason;
+}
+
+QString logPath(const Arguments& args)
+{
+    return args.logFile.isEmpty() ? apppaths::transferLogPath() : args.logFile;
+}
+
+QString keysLogPath(const Arguments& args)
+{
+    return QFileInfo(logPath(args)).dir().filePath(QStringLiteral("keys.log"));
+}
+
+bool readCapped(QFile& file, QByteArray& data, qint64 limit)
+{
+    data.clear();
+    while (data.size() <= limit) {
+        const QByteArray piece = file.read(limit + 1 - data.size());
+        if (piece.isEmpty())
+            return file.error() == QFileDevice::NoError;
+        data += piece;
+    }
+    return false;
+}
 
 int runCommand(const Arguments& args, ConsolePrompter& prompter)
 {
     switch (args.command) {
     case Command::Read:
-        return args.target.remote ? remoteRead(args, prompter) : serialRead(args, prompter);
     case Command::Write:
-        return write(args, prompter);
     case Command::Status:
-        return args.target.remote ? remoteStatus(args, prompter) : serialStatus(args, prompter);
+    case Command::Clock:
+    case Command::Keys:
+        return reachTerminals(args, prompter);
     case Command::Ports:
         return args.target.remote ? remotePorts(args, prompter) : localPorts();
     case Command::Show:

@@ -60,4 +60,21 @@ int ConsolePrompter::exec(QDialog& dialog)
 
 void ConsolePrompter::complain(const QString& text) const { m_err(complaintLine(text)); }
 
+ConsolePrompter ConsolePrompter::forTarget(const QString& target)
+{
+    const QString lead = component::consoleText(target) + QStringLiteral(": ");
+    auto prefixed = [lead](std::FILE* stream) {
+        return [lead, stream](const QString& text) {
+            QStringList lines = text.split(QLatin1Char('\n'));
+            if (lines.last().isEmpty())
+                lines.removeLast();
+            QString out;
+            for (const QString& line : lines)
+                out += lead + line + QLatin1Char('\n');
+            writeTo(stream, out);
+        };
+    };
+    return ConsolePrompter(prefixed(stdout), prefixed(stderr));
+}
+
 } // namespace termsetcli

@@ -31,6 +31,12 @@ public:
 
     // A complaint on standard error: "termset-cli: text".
     void complain(const QString& text) const;
+    // A result the program was asked for, on standard output as it is.
+    void output(const QString& text) const { m_out(text); }
+
+    // A prompter for one of several targets: every line it writes starts
+    // with "TARGET: ", and each text goes out in one piece.
+    static ConsolePrompter forTarget(const QString& target);
 
 private:
     Sink m_out;

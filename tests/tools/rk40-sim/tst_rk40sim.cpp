@@ -7,6 +7,8 @@
 
 #include <QElapsedTimer>
 #include <QProcess>
+
+#include <csignal>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -675,8 +677,18 @@ private slots:
         QCOMPARE(sim.exitCode(), 0);
         QVERIFY(!QFileInfo(link).isSymLink());
 
-        sim.start(RK40_SIM_PATH, {"--serve"});
+        // A key file to start with; its table back in the same form, on a
+        // command and, serving, on SIGUSR1.
+        const QByteArray keys = "id,access,name\n0123456789abcd,5,Ana\n";
+        testsupport::writeFile(dir.filePath("keys.csv"), keys);
+        sim.start(RK40_SIM_PATH, {"--serve", "--keys", dir.filePath("keys.csv")});
         QVERIFY(sim.waitForReadyRead(5000));
+        sim.readLine();
+        ::kill(pid_t(sim.processId()), SIGUSR1);
+        QByteArray table;
+        while (!table.endsWith(",\n") && sim.waitForReadyRead(5000))
+            table += sim.readAll();
+        QCOMPARE(table, QByteArray("id,access,name\n0123456789ABCD,5,\n"));
         sim.terminate();
         QVERIFY(sim.waitForFinished(5000));
         QCOMPARE(sim.exitStatus(), QProcess::NormalExit);

@@ -104,6 +104,31 @@ private slots:
         QVERIFY2(line.contains("COM_PORT: " + logPort.toLatin1() + "   REMOTE: None"), line.constData());
     }
 
+    // A device outside the mapping is named by its path in every message,
+    // never by the COM name the control happens to be given.
+    void failuresNameThePathGiven_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<int>("fault");
+        QTest::addColumn<char>("letter");
+        QTest::addColumn<QString>("expected");   // %1: the device
+        QTest::newRow("silent terminal") << "status" << int(rk40sim::Fault::SilenceOnOpen) << char(0)
+                                         << "Terminal busy! (%1, result code 1)";
+        QTest::newRow("failed word") << "read" << int(rk40sim::Fault::Nak) << 'a' << "(%1, word 10, result code";
+    }
+    void failuresNameThePathGiven()
+    {
+        QFETCH(QString, command);
+        QFETCH(int, fault);
+        QFETCH(char, letter);
+        QFETCH(QString, expected);
+        m_sim->injectFault({rk40sim::Fault::Kind(fault), -1, letter}, rk40sim::kPersistent);
+        const Run run = runCli({command, "--port", m_pty});
+        QCOMPARE(run.status, 3);
+        QVERIFY2(run.err.contains(expected.arg(m_pty)), qPrintable(run.err));
+        QVERIFY2(!run.err.contains("COM1"), qPrintable(run.err));
+    }
+
     // Another program's live lock file: exit 3 and its name, also in the
     // port list; a free device is listed as free.
     void busyPortNamesItsHolder()

@@ -144,7 +144,16 @@ private slots:
                                             << "belongs to read";
         QTest::newRow("ports with serial") << QStringList{"ports", "--remote", "127.0.0.1", "--serial", "1"}
                                            << "only --remote";
-        QTest::newRow("port twice") << QStringList{"read", "--port", "COM1", "--port", "COM2"} << "twice";
+        QTest::newRow("same port twice") << QStringList{"status", "--port", "COM1", "--port", "com1"} << "COM1 given twice";
+        QTest::newRow("reads of several ports to one file") << QStringList{"read", "--port", "COM1", "--port", "COM2"}
+                                                            << "{port}";
+        QTest::newRow("key id of 13 digits") << QStringList{"keys", "add", "0123456789ABC", "5", "--port", "COM1"}
+                                             << "14 hexadecimal digits";
+        QTest::newRow("access 256") << QStringList{"keys", "add", "0123456789ABCD", "256", "--port", "COM1"}
+                                    << "0 to 255";
+        QTest::newRow("keys through a gateway") << QStringList{"keys", "list", "--remote", "127.0.0.1", "--serial", "1"}
+                                                << "local serial ports";
+        QTest::newRow("--yes for a listing") << QStringList{"keys", "list", "--yes", "--port", "COM1"} << "keys clear";
     }
     void refusesWrongCommandLines()
     {

@@ -633,6 +633,23 @@ private slots:
         QCOMPARE(readAll(path("out.act")), actFile(sampleWords()));
         QCOMPARE(int(gateway.requests().size()), 1);
     }
+
+    // Several terminals behind one gateway at once: a file each, named by {port}.
+    void severalGatewayPorts()
+    {
+        gatewaysim::GatewaySimulator gateway;
+        QVERIFY(gateway.start(0));
+        gatewaysim::SimTerminal t;
+        for (int a = 10; a <= 39; ++a)
+            t.eeprom[static_cast<std::size_t>(a)] = sampleWords()[static_cast<std::size_t>(a - 10)];
+        gateway.setTerminal(1, t);
+        gateway.setTerminal(2, t);
+        const Run read = runCli({"read", "--remote", address(gateway), "--serial", "1", "--serial", "2", "-o",
+                                 path("door-{port}.act")});
+        QVERIFY2(read.status == 0, qPrintable(read.err));
+        for (const char* name : {"door-127.0.0.1-1.act", "door-127.0.0.1-2.act"})
+            QCOMPARE(readAll(path(name)), actFile(sampleWords()));
+    }
 };
 
 QTEST_GUILESS_MAIN(TermsetCliTest)
