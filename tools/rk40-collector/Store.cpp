@@ -371,8 +371,11 @@ IngestOutcome Store::ingest(RegisterFollower& follower, BlockLedger* ledger, boo
         QString why;
         if (!exec("BEGIN IMMEDIATE", &why))
             return fail(why);
-        const auto span = follower.plan(registerPosition(follower.path()), &out.notes);
-        if (!span || (span->from >= span->end && !span->next)) {
+        const auto stored = registerPosition(follower.path());
+        const auto span = follower.plan(stored, &out.notes);
+        // A position that moved without reading (a shortened file) is kept too.
+        const bool moved = span && (!stored || stored->offset != span->from || !stored->file.sameInode(span->file));
+        if (!span || (span->from >= span->end && !span->next && !moved)) {
             exec("ROLLBACK", nullptr);
             return out;
         }
@@ -420,7 +423,7 @@ IngestOutcome Store::ingest(RegisterFollower& follower, BlockLedger* ledger, boo
         if (switching)
             out.notes << QString("%1: the old file is stored to its end; going on with the new one").arg(follower.path());
         else if (reached == span->from || reached >= span->end)
-            return out;
+            return out;  // (a position that only moved is committed above)
     }
 }
 

@@ -49,7 +49,7 @@ std::vector<collector::EventRow> storedRows(const QString& db)
     QString error;
     if (!store.openReadOnly(db, &error))
         return {};
-    return store.query({}, &error);
+    return store.query({}, &error, {0, 1 << 30});
 }
 
 QStringList storedRaws(const QString& db)
@@ -268,7 +268,8 @@ private slots:
         testsupport::writeFile(reg, "0712608150ABCD\x1b]0;x\x07\r\n");
         collector::Store store;
         QVERIFY2(store.open(db, &error), qPrintable(error));
-        QCOMPARE(store.ingest(reg, {}, 0, false, &error), 1);
+        collector::RegisterFollower follower(reg);
+        QCOMPARE(store.ingest(follower, nullptr, false).added, 1);
         const Run run = runProgram(program(), {"query", "--db", db, "--format", format});
         QCOMPARE(run.status, 0);
         QVERIFY2(run.out.contains("0712608150ABCD\\x1b]0;x\\x07"), qPrintable(run.out));
