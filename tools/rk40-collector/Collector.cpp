@@ -11,7 +11,11 @@
 #include <QTimeZone>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <set>
+#include <unistd.h>
 
 namespace collector {
 
@@ -122,6 +126,17 @@ bool Collector::start(QString* error)
         }
         settings.push_back(s);
     }
+
+    // The file exists before the controls open it, so that the store knows
+    // it from the start and follows it if it is renamed before the first
+    // block is stored.
+    const int fd = ::open(QFile::encodeName(m_options.registerFile).constData(),
+                          O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        *error = QString("cannot open the register file %1: %2").arg(m_options.registerFile, QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    ::close(fd);
 
     // Records appended before the last stop (or crash) that the store has
     // not taken yet, and the rest of a file rotated meanwhile.

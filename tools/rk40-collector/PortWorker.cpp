@@ -10,6 +10,7 @@
 #include <QFileInfo>
 
 #include <cerrno>
+#include <utility>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -219,14 +220,14 @@ void PortWorker::onEvent(int, const QString& name, const QVariantList& args)
         // The block was acknowledged but could not be appended: take no
         // more until writing works again.
         m_appendProblem = QString("the register file %1 cannot be written").arg(m_settings.registerFile);
-        updateAccepting();
+        m_blockLost = true;
     }
 }
 
 void PortWorker::onBlock(int records)
 {
     m_sinceBlock.start();
-    if (!m_appendProblem.isEmpty() && m_control) {
+    if (std::exchange(m_blockLost, false) && m_control) {
         // The terminal has its ACK and the file has not got the block: what
         // the control still holds is reported, so nothing goes unnoticed.
         QStringList lost;
@@ -237,6 +238,7 @@ void PortWorker::onBlock(int records)
                              propertyAt(*m_control, "TermNoArr", i).toString());
         qCritical("%s: %d acknowledged records were not written to the register file: %s",
                   qPrintable(m_settings.spec.name), records, qPrintable(lost.join("; ")));
+        updateAccepting();
         return;
     }
     // Called while the control holds the register file lock, right after

@@ -83,6 +83,7 @@ private:
     bool m_accepting = true;
     QString m_storeProblem;
     QString m_appendProblem;
+    bool m_blockLost = false;     // the block being handled was not appended
     QString m_degradedReason;
 };
 

@@ -221,6 +221,9 @@ private slots:
         one.sendOnlineBlock('S', records(1, 0, 40));
         QVERIFY(one.waitBlockDone(std::chrono::milliseconds(kLong)));
         QCOMPARE(one.lastBlockAnswer(), rk40sim::BlockAnswer::Ack);
+        // Each port appends on its own thread: the order in the file is the
+        // order of the appends, not of the answers.
+        QTRY_COMPARE_WITH_TIMEOUT(storedRows(db).size(), size_t(40), kLong);
         two.sendOnlineBlock('V', {"0712608150ABCD12342", "311272359F000000012"});
         QVERIFY(two.waitBlockDone(std::chrono::milliseconds(kLong)));
         QCOMPARE(two.lastBlockAnswer(), rk40sim::BlockAnswer::Ack);
@@ -503,7 +506,7 @@ private slots:
         QVERIFY(send(0));
         QVERIFY(QFile::rename(reg, reg + ".1"));
         QVERIFY(send(10));  // the control still appends to the renamed file
-        QTRY_VERIFY_WITH_TIMEOUT(c.log().contains("renamed or replaced"), kLong);
+        QTRY_VERIFY2_WITH_TIMEOUT(c.log().contains("renamed or replaced"), qPrintable(c.log()), kLong);
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(reg), kLong);
         QVERIFY(send(20));
 
@@ -631,7 +634,7 @@ private slots:
         rk40sim::Terminal terminal;
         CollectorProcess c({"--port", QString::fromStdString(terminal.slavePath()), "--db", db, "--register-file", reg,
                             "--mqtt", QString("127.0.0.1:%1").arg(port)});
-        QTRY_VERIFY_WITH_TIMEOUT(c.log().contains("not reachable"), kLong);
+        QTRY_VERIFY_WITH_TIMEOUT(c.log().contains("not reachable") && c.log().contains(": collecting ("), kLong);
         QCOMPARE(deliver(terminal, records(4, 0, 6)), 1);
         QTRY_COMPARE_WITH_TIMEOUT(storedRows(db).size(), size_t(6), kLong);
         broker.start();

@@ -267,6 +267,8 @@ private slots:
         QFETCH(QDateTime, now);
         QFETCH(QTime, at);
         QFETCH(QDateTime, next);
+        if (!now.timeZone().isValid())
+            QSKIP("no time zone data on this machine");
         const QDateTime got = collector::nextDaily(now, at);
         QCOMPARE(got, next);
         QCOMPARE(got.time(), next.time());
