@@ -153,7 +153,7 @@ bool Collector::start(QString* error)
     StoreWorker* store = m_storeWorker.get();
     for (const PortSettings& s : settings) {
         Port port;
-        port.worker = std::make_unique<PortWorker>(s, store->ledger(), [store] { store->requestIngest(); });
+        port.worker = std::make_unique<PortWorker>(s, *store);
         port.thread = std::make_unique<QThread>();
         port.thread->setObjectName(s.spec.name);
         port.worker->moveToThread(port.thread.get());

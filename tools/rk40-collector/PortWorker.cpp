@@ -1,6 +1,7 @@
 #include "PortWorker.h"
 
 #include "BlockLedger.h"
+#include "StoreWorker.h"
 
 #include "Registry.h"
 #include "TypeInfo.h"
@@ -44,10 +45,25 @@ QVariant propertyAt(component::IDispatchControl& c, const char* name, int index)
     return r.ok() ? r.value : QVariant();
 }
 
+// A record as it stood in the block, put together again from the control's
+// arrays (date "dd.mm.yy", time "hh:mm", source name, card, "%02d" terminal).
+QByteArray recordFromArrays(component::IDispatchControl& c, int i)
+{
+    static const QStringList sources = {"T1", "T2", "T3", "T4", "S1O", "S1Z", "S2O", "S2Z",
+                                        "S3O", "S3Z", "S4O", "S4Z", "E1", "E2", "E3", "E4"};
+    const QString date = propertyAt(c, "DateArr", i).toString(), time = propertyAt(c, "TimeArr", i).toString();
+    const QString term = propertyAt(c, "TermNoArr", i).toString();
+    const auto source = sources.indexOf(propertyAt(c, "ActionArr", i).toString());
+    const QString text = date.left(2) + date.mid(3, 2) + date.right(1) + time.left(2) + time.mid(3, 2)
+                         + QString::number(std::max<qsizetype>(source, 0), 16).toUpper()
+                         + propertyAt(c, "CardArr", i).toString() + term.right(1);
+    return text.toLatin1();
+}
+
 } // namespace
 
-PortWorker::PortWorker(PortSettings settings, BlockLedger& ledger, std::function<void()> wakeStore)
-    : m_settings(std::move(settings)), m_ledger(ledger), m_wakeStore(std::move(wakeStore)), m_retryMs(kFirstRetryMs),
+PortWorker::PortWorker(PortSettings settings, StoreWorker& store)
+    : m_settings(std::move(settings)), m_store(store), m_retryMs(kFirstRetryMs),
       m_retry(this), m_health(this), m_space(this)
 {
     m_retry.setSingleShot(true);
@@ -229,15 +245,21 @@ void PortWorker::onBlock(int records)
     m_sinceBlock.start();
     if (std::exchange(m_blockLost, false) && m_control) {
         // The terminal has its ACK and the file has not got the block: what
-        // the control still holds is reported, so nothing goes unnoticed.
-        QStringList lost;
-        for (int i = 0; i < std::min(records, 32); ++i)
-            lost << QString("%1 %2 %3 card %4 terminal %5")
-                        .arg(propertyAt(*m_control, "DateArr", i).toString(), propertyAt(*m_control, "TimeArr", i).toString(),
-                             propertyAt(*m_control, "ActionArr", i).toString(), propertyAt(*m_control, "CardArr", i).toString(),
-                             propertyAt(*m_control, "TermNoArr", i).toString());
-        qCritical("%s: %d acknowledged records were not written to the register file: %s",
-                  qPrintable(m_settings.spec.name), records, qPrintable(lost.join("; ")));
+        // the control still holds goes to the store directly, and the log
+        // says which records they are and how many are missing.
+        QList<QByteArray> kept;
+        QStringList shown;
+        for (int i = 0; i < std::min(records, 32); ++i) {
+            const QByteArray r = recordFromArrays(*m_control, i);
+            kept << r;
+            shown << QString::fromLatin1(r);
+        }
+        qCritical("%s: %d acknowledged records were not written to the register file (%lld of them are kept in the "
+                  "store from the control): %s", qPrintable(m_settings.spec.name), records,
+                  static_cast<long long>(kept.size()), qPrintable(shown.join(' ')));
+        QMetaObject::invokeMethod(&m_store, [store = &m_store, kept, port = m_settings.spec.name] {
+            store->keepLost(kept, port);
+        });
         updateAccepting();
         return;
     }
@@ -245,9 +267,9 @@ void PortWorker::onBlock(int records)
     // its append: the file ends with this block.
     struct stat st {};
     if (m_watchFd >= 0 && ::fstat(m_watchFd, &st) == 0)
-        m_ledger.add({std::int64_t(st.st_dev), std::int64_t(st.st_ino), std::int64_t(st.st_size), records,
+        m_store.ledger().add({std::int64_t(st.st_dev), std::int64_t(st.st_ino), std::int64_t(st.st_size), records,
                       m_settings.spec.name});
-    m_wakeStore();
+    m_store.requestIngest();
     updateAccepting();
 }
 

@@ -16,12 +16,11 @@
 #include <QObject>
 #include <QTimer>
 
-#include <functional>
 #include <memory>
 
 namespace collector {
 
-class BlockLedger;
+class StoreWorker;
 
 struct PortSettings {
     PortSpec spec;
@@ -36,7 +35,7 @@ struct PortSettings {
 class PortWorker : public QObject, public component::IEventSink {
     Q_OBJECT
 public:
-    PortWorker(PortSettings settings, BlockLedger& ledger, std::function<void()> wakeStore);
+    PortWorker(PortSettings settings, StoreWorker& store);
     ~PortWorker() override;
 
     void onEvent(int, const QString& name, const QVariantList& args) override;
@@ -68,8 +67,7 @@ private:
     void put(const char* name, const QVariant& value);
 
     PortSettings m_settings;
-    BlockLedger& m_ledger;
-    std::function<void()> m_wakeStore;
+    StoreWorker& m_store;
     std::unique_ptr<component::IDispatchControl> m_control;
     enum class State { Starting, Up, Down } m_state = State::Starting;
     QString m_downReason;

@@ -345,6 +345,46 @@ void attribute(std::vector<Line>& lines, const RegisterIdentity& file, const std
 
 } // namespace
 
+namespace {
+
+constexpr const char* kInsertSql = "INSERT INTO events (received_at, port, terminal, event_date, event_time, source,"
+                                   " card, raw, mqtt_pending) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)";
+
+bool insertRow(Statement& insert, const QByteArray& text, const QString& port, const QString& now, int year,
+               bool mqttPending)
+{
+    const EventRow r = decodeRecord(text, year);
+    insert.bind(1, now);
+    insert.bind(2, port.isEmpty() ? QString() : port);
+    insert.bind(3, r.terminal);
+    insert.bind(4, r.eventDate.isEmpty() ? QString() : r.eventDate);
+    insert.bind(5, r.eventTime.isEmpty() ? QString() : r.eventTime);
+    insert.bind(6, r.source.isEmpty() ? QString() : r.source);
+    insert.bind(7, r.card.isEmpty() ? QString() : r.card);
+    insert.bind(8, r.raw);
+    insert.bind(9, std::int64_t(mqttPending ? 1 : 0));
+    const bool ok = insert.step() == SQLITE_DONE;
+    insert.reset();
+    return ok;
+}
+
+} // namespace
+
+bool Store::insertRecords(const QList<QByteArray>& records, const QString& port, bool mqttPending, QString* error)
+{
+    Statement insert(m_db, kInsertSql);
+    const QString now = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
+    const int year = QDate::currentDate().year();
+    bool ok = insert && exec("BEGIN IMMEDIATE", error);
+    for (qsizetype i = 0; ok && i < records.size(); ++i)
+        ok = insertRow(insert, records[i], port, now, year, mqttPending);
+    if (ok && exec("COMMIT", error))
+        return true;
+    if (error) *error = lastError();
+    exec("ROLLBACK", nullptr);
+    return false;
+}
+
 IngestOutcome Store::ingest(RegisterFollower& follower, BlockLedger* ledger, bool mqttPending)
 {
     IngestOutcome out;
@@ -354,8 +394,7 @@ IngestOutcome Store::ingest(RegisterFollower& follower, BlockLedger* ledger, boo
         exec("ROLLBACK", nullptr);
         return out;
     };
-    Statement insert(m_db, "INSERT INTO events (received_at, port, terminal, event_date, event_time, source, card,"
-                           " raw, mqtt_pending) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)");
+    Statement insert(m_db, kInsertSql);
     Statement setPosition(m_db, "INSERT INTO register_files (path, offset, device, inode, head_length, head_sha256)"
                                 " VALUES (?, ?, ?, ?, ?, ?) ON CONFLICT(path) DO UPDATE SET offset = excluded.offset,"
                                 " device = excluded.device, inode = excluded.inode,"
@@ -389,18 +428,7 @@ IngestOutcome Store::ingest(RegisterFollower& follower, BlockLedger* ledger, boo
         for (const Line& l : lines) {
             if (l.text.trimmed().isEmpty())
                 continue;
-            const EventRow r = decodeRecord(l.text, year);
-            insert.bind(1, now);
-            insert.bind(2, l.port.isEmpty() ? QString() : l.port);
-            insert.bind(3, r.terminal);
-            insert.bind(4, r.eventDate.isEmpty() ? QString() : r.eventDate);
-            insert.bind(5, r.eventTime.isEmpty() ? QString() : r.eventTime);
-            insert.bind(6, r.source.isEmpty() ? QString() : r.source);
-            insert.bind(7, r.card.isEmpty() ? QString() : r.card);
-            insert.bind(8, r.raw);
-            insert.bind(9, std::int64_t(mqttPending ? 1 : 0));
-            const bool ok = insert.step() == SQLITE_DONE;
-            insert.reset();
+            const bool ok = insertRow(insert, l.text, l.port, now, year, mqttPending);
             if (!ok)
                 return fail({});
             ++out.added;

@@ -94,6 +94,10 @@ public:
     // block in `ledger` get the block's port, others none.
     IngestOutcome ingest(RegisterFollower& follower, BlockLedger* ledger, bool mqttPending);
 
+    // Stores records that never reached the register file (acknowledged
+    // to a terminal before an append failed), in one transaction.
+    bool insertRecords(const QList<QByteArray>& records, const QString& port, bool mqttPending, QString* error);
+
     std::vector<EventRow> query(const QueryFilter& filter, QString* error, Page page = {}) const;
 
     // Rows still to be published, oldest first, with an id above `afterId`.

@@ -71,6 +71,19 @@ void StoreWorker::finish()
     moveToThread(QCoreApplication::instance()->thread());
 }
 
+void StoreWorker::keepLost(const QList<QByteArray>& records, const QString& port)
+{
+    QString error;
+    if (m_store.insertRecords(records, port, m_mqtt != nullptr, &error))
+        qWarning("%s: %lld records the register file did not get are in the store", qPrintable(port),
+                 static_cast<long long>(records.size()));
+    else
+        qCritical("%s: the records the register file did not get could not be stored either: %s", qPrintable(port),
+                  qPrintable(error));
+    if (m_mqtt)
+        m_mqtt->pump();
+}
+
 void StoreWorker::ingest()
 {
     m_queued = false;

@@ -41,6 +41,8 @@ public slots:
     void releaseOld();
     // A last ingest; the timers stop.
     void finish();
+    // Records acknowledged to a terminal that the register file did not get.
+    void keepLost(const QList<QByteArray>& records, const QString& port);
 
 signals:
     // The store could not be written (not: was busy), or can be again (empty reason).

@@ -624,6 +624,34 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(storedRaws(db), texts(first) + texts(second), kLong);
         QCOMPARE(c.stop(), 0);
         QCOMPARE(registerLines(reg), texts(first) + texts(second));
+
+        // No margin, and the file system full to the last page: the block
+        // whose append fails was acknowledged already; its records go to
+        // the store from the control, and the port takes no more.
+        CollectorProcess full({"--port", QString::fromStdString(terminal.slavePath()), "--db", db, "--register-file",
+                               reg, "--min-free-kib", "0"});
+        QTRY_VERIFY_WITH_TIMEOUT(full.log().contains(": collecting ("), kLong);
+        QFile fill(filler);
+        QVERIFY(fill.open(QIODevice::WriteOnly));
+        while (fill.write(QByteArray(4096, 'x')) == 4096 && fill.flush()) {}
+        fill.close();
+        QStringList sent = texts(first) + texts(second);
+        for (int b = 0; b < 12 && !full.log().contains("were not written"); ++b) {
+            const auto recs = records(3, 200 + 30 * b, 30);
+            sent << texts(recs);
+            QCOMPARE(deliver(terminal, recs), 1);
+            QTest::qWait(200);  // the log line of a failed append
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(full.log().contains("did not get are in the store"), kLong);
+        QVERIFY(full.log().contains("degraded"));
+        QVERIFY(QFile::remove(filler));
+        QTRY_VERIFY_WITH_TIMEOUT(full.log().contains("writing works again"), kLong);
+        sent << texts(records(3, 900, 2));
+        QCOMPARE(deliver(terminal, records(3, 900, 2)), 1);
+        sent.sort();
+        auto stored = [&] { QStringList s = storedRaws(db); s.sort(); return s; };
+        QTRY_COMPARE_WITH_TIMEOUT(stored(), sent, kLong);
+        QCOMPARE(full.stop(), 0);
     }
 
     void brokerStartedAfterTheCollector()
