@@ -275,6 +275,7 @@ private slots:
         QTest::newRow("bad baud") << QStringList{"run", "--port", "COM1:fast"} << "baud";
         QTest::newRow("COM11") << QStringList{"run", "--port", "COM11"} << "COM1..COM10";
         QTest::newRow("bad clock") << QStringList{"run", "--port", "COM1", "--sync-clock", "25:00"} << "HH:MM";
+        QTest::newRow("bad free space") << QStringList{"run", "--port", "COM1", "--min-free-kib", "lots"} << "KiB";
         QTest::newRow("bad format") << QStringList{"query", "--format", "xml"} << "table, csv or json";
         QTest::newRow("bad date") << QStringList{"query", "--since", "07.12.2026"} << "YYYY-MM-DD";
         QTest::newRow("bad source") << QStringList{"query", "--source", "X9"} << "T1";
