@@ -202,6 +202,7 @@ private slots:
         const QByteArray write10 = withSum("0A8000");
         const QByteArray add = withSum(QByteArray("CDAB8967452301" "05" "\x03"));
         const QByteArray readAnswer("\x06" "1234" "\x24");
+        QTest::newRow("bad checksum") << int(Fault::BadChecksum) << -1 << 'a' << 'a' << read10 << QByteArray("\x06" "1234" "\x25") << readAnswer;
         QTest::newRow("other byte") << int(Fault::OtherByte) << -1 << 'b' << 'b' << write10 << QByteArray("X") << QByteArray("\x06");
         QTest::newRow("other byte given") << int(Fault::OtherByte) << int('?') << 'b' << 'b' << write10 << QByteArray("?") << QByteArray("\x06");
         QTest::newRow("result other") << int(Fault::ResultOther) << -1 << 'i' << 'i' << add << QByteArray("\x06" "7") << QByteArray("\x06" "0");
