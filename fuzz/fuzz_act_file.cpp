@@ -5,7 +5,7 @@
 //
 // Input: the file's bytes.
 
-#include "ActFile.h"
+#include "core/ActFile.h"
 #include "FuzzSupport.h"
 
 #include <QBuffer>

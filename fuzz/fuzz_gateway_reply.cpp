@@ -7,7 +7,8 @@
 // Input: the bytes the gateway sends.
 
 #include "FuzzSupport.h"
-#include "RemoteProtocol.h"
+#include "core/RemoteTransfer.h"
+#include "remote/RemoteProtocol.h"
 
 #include <QRegularExpression>
 
@@ -49,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             const auto items = parseConfigData(payload);
             FUZZ_CHECK(items.size() <= static_cast<std::size_t>(payload.size() / kConfigItemLength));
             MemoryImage image;
-            const int stored = storeConfigItems(items, image);
+            const int stored = remotexfer::storeConfigItems(items, image);
             FUZZ_CHECK(stored == static_cast<int>(items.size()));
             for (int a = 0; a < 256; ++a) {
                 const bool named = std::any_of(items.begin(), items.end(), [a](const ConfigItem& i) { return i.address == a; });

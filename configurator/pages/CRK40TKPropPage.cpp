@@ -1,8 +1,9 @@
-#include "CRK40TKPropPage.h"
+#include "pages/CRK40TKPropPage.h"
 
-#include "Pictures.h"
-#include "Registry.h"
-#include "Resources.h"
+#include "pages/Pictures.h"
+#include "platform/component/Registry.h"
+#include "platform/ui/Prompt.h"
+#include "platform/resources/Resources.h"
 
 #include <QFrame>
 #include <QLabel>
@@ -102,6 +103,8 @@ CRK40TKPropPage::CRK40TKPropPage(std::unique_ptr<component::IDispatchControl> co
 CRK40TKPropPage::CRK40TKPropPage(MadeControl made, QWidget* parent)
     : CReaderPage(1, this, parent), m_comm(std::move(made.control)), m_controlError(made.error)
 {
+    m_comm.setFailureListener(
+        [](const QString& text) { ui::prompter().message(nullptr, text, ui::Look::Stop); });
     if (!m_comm.isCreated()) {
         // The sheet tells the user (it cannot run without the image); the
         // page stays usable, its stores going nowhere.

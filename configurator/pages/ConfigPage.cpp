@@ -1,9 +1,9 @@
-#include "ConfigPage.h"
+#include "pages/ConfigPage.h"
 
-#include "CRK40TKPropPage.h"
-#include "FieldCodes.h"
-#include "Pictures.h"
-#include "Resources.h"
+#include "pages/CRK40TKPropPage.h"
+#include "core/FieldCodes.h"
+#include "pages/Pictures.h"
+#include "platform/resources/Resources.h"
 
 #include <QFrame>
 #include <QLabel>

@@ -1,6 +1,6 @@
-#include "EventPages.h"
+#include "pages/EventPages.h"
 
-#include "Pictures.h"
+#include "pages/Pictures.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
-#include "RowPage.h"
+#include "pages/RowPage.h"
 
-#include "CyclingEdit.h"
-#include "FieldCodes.h"
+#include "pages/CyclingEdit.h"
+#include "core/FieldCodes.h"
 
 #include <QCheckBox>
 #include <QLabel>

@@ -5,7 +5,7 @@
 // 2, and the registration flag. The page loads all its rows when it becomes
 // active and stores a row's word at every change of one of its fields.
 
-#include "ConfigPage.h"
+#include "pages/ConfigPage.h"
 
 #include <array>
 #include <vector>

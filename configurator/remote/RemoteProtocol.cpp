@@ -1,8 +1,7 @@
-#include "RemoteProtocol.h"
+#include "remote/RemoteProtocol.h"
 
-#include "RegisterImage.h"
 
-#include "RemoteTrace.h"
+#include "remote/RemoteTrace.h"
 
 #include <arpa/inet.h>
 
@@ -124,20 +123,12 @@ QByteArray configItem(int address, quint16 value)
     return QByteArray(item);
 }
 
-QByteArray writeConfigBody(const image::IRegisterImage& image)
-{
-    image::Words words;
-    for (int address = image::kFirstWord; address <= image::kLastWord; ++address)
-        words[static_cast<std::size_t>(address - image::kFirstWord)] = image.word(address);
-    return writeConfigBody(words);
-}
-
-QByteArray writeConfigBody(const image::Words& words)
+QByteArray writeConfigBody(const ConfigWords& words)
 {
     QByteArray body;
     body.reserve(kWriteBodyLength);
-    for (int address = image::kFirstWord; address <= image::kLastWord; ++address) {
-        const QByteArray text = words[static_cast<std::size_t>(address - image::kFirstWord)].toLatin1();
+    for (int address = kFirstConfigWord; address <= kLastConfigWord; ++address) {
+        const QByteArray text = words[static_cast<std::size_t>(address - kFirstConfigWord)].toLatin1();
         const auto value = static_cast<quint16>(hexField(text, 0, 4));
         const QByteArray item = configItem(address, value);
         qCDebug(lcRemote) << "write item" << item;
@@ -228,23 +219,13 @@ std::vector<ConfigItem> parseConfigData(QByteArrayView data)
     return items;
 }
 
-int storeConfigItems(const std::vector<ConfigItem>& items, image::IRegisterImage& image)
-{
-    int stored = 0;
-    for (const ConfigItem& item : items) {
-        image.setWord(item.address, QStringLiteral("%1").arg(item.value, 4, 16, QLatin1Char('0')).toUpper());
-        ++stored;
-    }
-    return stored;
-}
-
 std::vector<int> missingConfigWords(const std::vector<ConfigItem>& items)
 {
     std::set<int> brought;
     for (const ConfigItem& item : items)
         brought.insert(item.address);
     std::vector<int> missing;
-    for (int a = image::kFirstWord; a <= image::kLastWord; ++a)
+    for (int a = kFirstConfigWord; a <= kLastConfigWord; ++a)
         if (!brought.count(a))
             missing.push_back(a);
     return missing;

@@ -1,12 +1,11 @@
 #pragma once
 
-#include "RegisterImage.h"
-
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
 #include <QStringList>
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <set>
@@ -29,6 +28,11 @@ inline constexpr int kResultCodeWidth = 4;
 inline constexpr int kDataOffset = 32;
 // A reply shorter than this carries no result code.
 inline constexpr int kMinReplyLength = kResultCodeOffset + kResultCodeWidth;
+
+// The configuration words a read brings and a write carries.
+inline constexpr int kFirstConfigWord = 10;
+inline constexpr int kLastConfigWord = 39;
+using ConfigWords = std::array<QString, kLastConfigWord - kFirstConfigWord + 1>;
 
 inline constexpr int kConfigItemLength = 11;   // "0010,00291;"
 inline constexpr int kWriteBodyLength = 330;   // thirty items
@@ -55,9 +59,7 @@ QByteArray statusRequest(quint8 serialPort);
 // ascending order, the value being the first four characters of the
 // image's text read as a hexadecimal field (an empty entry gives 00000).
 // Always kWriteBodyLength characters.
-QByteArray writeConfigBody(const image::IRegisterImage& image);
-// The same from the words 10..39 taken beforehand.
-QByteArray writeConfigBody(const image::Words& words);
+QByteArray writeConfigBody(const ConfigWords& words);
 // The item for one word, "0010,00291;".
 QByteArray configItem(int address, quint16 value);
 
@@ -94,10 +96,6 @@ struct ConfigItem {
 // The items of read data: length / 11 items of 11 characters; an item whose
 // character at index 4 is not a comma is skipped.
 std::vector<ConfigItem> parseConfigData(QByteArrayView data);
-
-// Stores the items into the image as four upper-case hexadecimal digits.
-// Returns the number of words stored.
-int storeConfigItems(const std::vector<ConfigItem>& items, image::IRegisterImage& image);
 
 // The configuration words 10..39 that no item brings, ascending. A read
 // that leaves any of them out did not read the terminal's configuration.

@@ -1,11 +1,11 @@
-#include "CConfiguratorApp.h"
+#include "shell/CConfiguratorApp.h"
 
-#include "AppPaths.h"
-#include "CRK40Comm.h"
-#include "Profile.h"
-#include "Prompt.h"
-#include "Resources.h"
-#include "TextFormat.h"
+#include "core/AppPaths.h"
+#include "core/CRK40Comm.h"
+#include "core/Profile.h"
+#include "platform/ui/Prompt.h"
+#include "platform/resources/Resources.h"
+#include "core/TextFormat.h"
 
 #include <QApplication>
 #include <QDir>
@@ -69,8 +69,6 @@ std::unique_ptr<CRK40CnfPS> CConfiguratorApp::CreateSheet()
     auto sheet = std::make_unique<CRK40CnfPS>(m_pageFactory);
     if (m_languageMenu)
         sheet->setLanguageMenuBuilder(m_languageMenu);
-    if (m_networkDialog)
-        sheet->setNetworkDialogRunner(m_networkDialog);
     return sheet;
 }
 

@@ -1,18 +1,19 @@
-#include "CRK40CnfPS.h"
+#include "shell/CRK40CnfPS.h"
+#include "shell/NetworkCommands.h"
 
-#include "AboutBox.h"
-#include "ActFile.h"
-#include "AppIcon.h"
-#include "AppPaths.h"
-#include "CommandIds.h"
-#include "PasswordChecksum.h"
-#include "PasswordDialogs.h"
-#include "Profile.h"
-#include "PropertyPage.h"
-#include "Prompt.h"
-#include "Resources.h"
-#include "TextFormat.h"
-#include "WaitCursor.h"
+#include "shell/AboutBox.h"
+#include "core/ActFile.h"
+#include "shell/AppIcon.h"
+#include "core/AppPaths.h"
+#include "shell/CommandIds.h"
+#include "core/PasswordChecksum.h"
+#include "shell/PasswordDialogs.h"
+#include "core/Profile.h"
+#include "pages/PropertyPage.h"
+#include "platform/ui/Prompt.h"
+#include "platform/resources/Resources.h"
+#include "core/TextFormat.h"
+#include "platform/ui/WaitCursor.h"
 
 #include <QAction>
 #include <QDir>
@@ -252,10 +253,12 @@ void CRK40CnfPS::runCommand(int commandId)
     case cmd::kRemoteStatus:
     case cmd::kRemoteRead:
     case cmd::kRemoteWrite:
-        if (m_networkDialog)
-            m_networkDialog(*this, commandId == cmd::kRemoteRead ? 0 : commandId == cmd::kRemoteWrite ? 1 : 2);
-        else
-            notAvailable();
+        if (!m_reader1)
+            return notAvailable();
+        remote::runNetworkCommand(commandId == cmd::kRemoteRead    ? remote::NetworkMode::Read
+                                  : commandId == cmd::kRemoteWrite ? remote::NetworkMode::Write
+                                                                   : remote::NetworkMode::Status,
+                                  *this, *m_reader1, m_networkOptions);
         break;
     default:
         notAvailable();

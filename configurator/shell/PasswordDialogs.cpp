@@ -1,9 +1,9 @@
-#include "PasswordDialogs.h"
+#include "shell/PasswordDialogs.h"
 
-#include "DialogUnits.h"
-#include "PasswordChecksum.h"
-#include "Prompt.h"
-#include "Resources.h"
+#include "pages/DialogUnits.h"
+#include "core/PasswordChecksum.h"
+#include "platform/ui/Prompt.h"
+#include "platform/resources/Resources.h"
 
 #include <QLabel>
 #include <QLineEdit>

@@ -1,20 +1,21 @@
 // The main sheet's serial commands and Apply To Last: dialogs around the
 // window-less transfer of SerialTransfer.
 
-#include "CRK40CnfPS.h"
+#include "shell/CRK40CnfPS.h"
 
-#include "AppPaths.h"
-#include "ApplyToLastRemote.h"
-#include "CRK40Comm.h"
-#include "CRK40TKPropPage.h"
-#include "Profile.h"
-#include "RemoteStrings.h"
-#include "Prompt.h"
-#include "Resources.h"
-#include "SerialTransfer.h"
-#include "TextFormat.h"
-#include "TransferDialogs.h"
-#include "WaitCursor.h"
+#include "core/AppPaths.h"
+#include "core/ApplyToLast.h"
+#include "shell/TransferMessages.h"
+#include "core/CRK40Comm.h"
+#include "pages/CRK40TKPropPage.h"
+#include "core/Profile.h"
+#include "remote/RemoteStrings.h"
+#include "platform/ui/Prompt.h"
+#include "platform/resources/Resources.h"
+#include "core/SerialTransfer.h"
+#include "core/TextFormat.h"
+#include "shell/TransferDialogs.h"
+#include "platform/ui/WaitCursor.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -85,8 +86,6 @@ void CRK40CnfPS::setPortText(const QString& text)
     if (m_reader1)
         m_reader1->setPortText(text);
 }
-
-bool CRK40CnfPS::reusePort() const { return m_reader1 && m_reader1->reusePort(); }
 
 void CRK40CnfPS::ShowStatus()
 {
@@ -181,11 +180,13 @@ void CRK40CnfPS::reportFailedWord(const QString& reason)
     setApplyToLastEnabled(false);
 }
 
-void CRK40CnfPS::WriteConfiguration()
+void CRK40CnfPS::WriteConfiguration() { writeSerial(false); }
+
+void CRK40CnfPS::writeSerial(bool toLastTerminal)
 {
     if (!m_comm)
         return notAvailable();
-    const bool reuse = reusePort();
+    const bool reuse = toLastTerminal;
     CProgressDlg progress(105, this);
     progress.SetStatus(str(108));
     progress.SetRange(0, image::kWordCount);
@@ -205,8 +206,17 @@ void CRK40CnfPS::WriteConfiguration()
             setPortText(comText(com));
     });
     const translog::TransferLog log(apppaths::transferLogPath(), m_logClock);
-    serialxfer::SerialTransfer transfer(*m_comm, m_lastTerminal, &log);
-    const serialxfer::Outcome out = transfer.write(port, observer, m_reusedPortOpened);
+    serialxfer::Outcome out;
+    if (reuse) {
+        // The port of the record, opened here; one that does not open makes
+        // the first word fail, which is reported below.
+        const bool opened = serialxfer::SerialTransfer(*m_comm, m_lastTerminal, nullptr).openRecordPort();
+        lastterminal::SerialPath path{*m_comm, opened, observer};
+        remotexfer::RemoteTransfer unused;
+        out = lastterminal::applyToLast(m_lastTerminal, &log, &path, unused, *m_image).serial;
+    } else {
+        out = serialxfer::SerialTransfer(*m_comm, m_lastTerminal, &log).write(port, observer);
+    }
     progress.Close();
 
     switch (out.status) {
@@ -248,16 +258,16 @@ void CRK40CnfPS::OnApplyToLast()
     if (!m_lastTerminal.remote) {
         if (!m_comm || !m_reader1)
             return notAvailable();
-        // The write skips its port dialog and uses the port opened here; a
-        // port that does not open makes the first word fail, which the write
-        // reports.
-        m_reader1->setReusePort(true);
-        m_reusedPortOpened = serialxfer::SerialTransfer(*m_comm, m_lastTerminal, nullptr).openRecordPort();
-        WriteConfiguration();
-        m_reader1->setReusePort(false);
+        // The write skips its port dialog and uses the record's port.
+        writeSerial(true);
         return;
     }
-    const Profile profile;
-    remote::applyToLastRemote(
-        *this, remote::limitsInSeconds(profile.connectTimeout(), profile.sendTimeout(), profile.replyTimeout()));
+    const translog::TransferLog log(apppaths::transferLogPath(), m_logClock);
+    remotexfer::RemoteTransfer remote(Profile().remoteLimits(), remote::progressRunner(this));
+    lastterminal::ApplyOutcome out;
+    {
+        ui::WaitCursor wait;
+        out = lastterminal::applyToLast(m_lastTerminal, &log, nullptr, remote, *m_image);
+    }
+    remote::showRemoteApplyOutcome(out, log.path(), this);
 }

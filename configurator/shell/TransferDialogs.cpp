@@ -1,12 +1,12 @@
-#include "TransferDialogs.h"
+#include "shell/TransferDialogs.h"
 
-#include "ComPorts.h"
-#include "DialogUnits.h"
-#include "Resources.h"
-#include "PortDiscovery.h"
-#include "PortStatus.h"
-#include "Prompt.h"
-#include "SerialTransfer.h"
+#include "platform/serial/ComPorts.h"
+#include "pages/DialogUnits.h"
+#include "platform/resources/Resources.h"
+#include "platform/serial/PortDiscovery.h"
+#include "platform/serial/PortStatus.h"
+#include "platform/ui/Prompt.h"
+#include "core/SerialTransfer.h"
 
 #include <QApplication>
 #include <QButtonGroup>

@@ -1,4 +1,4 @@
-#include "CodePage.h"
+#include "control/ctrl/CodePage.h"
 
 #include <QDir>
 #include <QLoggingCategory>

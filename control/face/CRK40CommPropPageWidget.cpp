@@ -1,6 +1,6 @@
-#include "CRK40CommPropPageWidget.h"
+#include "control/face/CRK40CommPropPageWidget.h"
 
-#include "FaceTexts.h"
+#include "control/face/FaceTexts.h"
 
 #include <QLabel>
 #include <QVBoxLayout>

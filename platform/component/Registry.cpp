@@ -1,7 +1,7 @@
-#include "Registry.h"
+#include "platform/component/Registry.h"
 
-#include "ModuleTrust.h"
-#include "TextEscape.h"
+#include "platform/component/ModuleTrust.h"
+#include "platform/component/TextEscape.h"
 
 #include <QDir>
 #include <QFile>

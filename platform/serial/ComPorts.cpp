@@ -1,6 +1,6 @@
-#include "ComPorts.h"
+#include "platform/serial/ComPorts.h"
 
-#include "PortDiscovery.h"
+#include "platform/serial/PortDiscovery.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -3,8 +3,8 @@
 #include "Mqtt.h"
 #include "Store.h"
 
-#include "Registry.h"
-#include "TypeInfo.h"
+#include "platform/component/Registry.h"
+#include "platform/component/TypeInfo.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>

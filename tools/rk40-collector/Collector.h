@@ -6,7 +6,7 @@
 // port that cannot be opened or stops answering is retried with back-off
 // while the others keep collecting.
 
-#include "Dispatch.h"
+#include "platform/component/Dispatch.h"
 
 #include <QObject>
 #include <QString>

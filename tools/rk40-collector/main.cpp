@@ -7,7 +7,7 @@
 #include "Collector.h"
 #include "Mqtt.h"
 #include "Store.h"
-#include "TextEscape.h"
+#include "platform/component/TextEscape.h"
 
 #include <QCoreApplication>
 #include <QDir>

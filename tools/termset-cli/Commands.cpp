@@ -3,25 +3,26 @@
 #include "CommandSupport.h"
 #include "TerminalCommands.h"
 
-#include "ActFile.h"
-#include "AppPaths.h"
-#include "CRK40Comm.h"
-#include "ComPorts.h"
+#include "core/ActFile.h"
+#include "core/AppPaths.h"
+#include "core/CRK40Comm.h"
+#include "platform/serial/ComPorts.h"
 #include "ConfigText.h"
 #include "ConsolePrompter.h"
-#include "PortDiscovery.h"
-#include "PortStatus.h"
-#include "LastTerminal.h"
-#include "MemoryImage.h"
-#include "PasswordChecksum.h"
+#include "platform/serial/PortDiscovery.h"
+#include "platform/serial/PortStatus.h"
+#include "core/LastTerminal.h"
+#include "core/MemoryImage.h"
+#include "core/PasswordChecksum.h"
 #include "PasswordInput.h"
-#include "Profile.h"
-#include "RemoteProtocol.h"
-#include "RemoteStrings.h"
-#include "RemoteTerminal.h"
-#include "Resources.h"
-#include "SerialTransfer.h"
-#include "TransferLog.h"
+#include "core/Profile.h"
+#include "remote/RemoteProtocol.h"
+#include "remote/RemoteStrings.h"
+#include "core/RemoteTransfer.h"
+#include "remote/RemoteTerminal.h"
+#include "platform/resources/Resources.h"
+#include "core/SerialTransfer.h"
+#include "core/TransferLog.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -38,6 +39,8 @@
 #include <unistd.h>
 
 namespace termsetcli {
+
+using image::MemoryImage;
 
 namespace {
 
@@ -194,7 +197,7 @@ private:
 constexpr qint64 kMaxActBytes = 64 * 1024;
 
 // Loads a configuration file ("-": standard input) into a cleared image.
-int loadFile(const QString& path, MemoryImage& image, ConsolePrompter& prompter)
+int loadFile(const QString& path, image::MemoryImage& image, ConsolePrompter& prompter)
 {
     image.clear();
     QFile file;
@@ -374,7 +377,7 @@ int serialRead(const Arguments& args, ConsolePrompter& prompter)
         return status;   // nothing is written from a read that did not complete
     // The words as the control holds them; a file is written only when
     // every one could be taken.
-    MemoryImage words;
+    image::MemoryImage words;
     words.copyFrom(comm);
     if (comm.imageFailed())
         return kExitControl;
@@ -457,8 +460,19 @@ remote::Limits remoteLimits(const Arguments& args)
 {
     if (args.timeoutSeconds >= 0)
         return remote::limitsInSeconds(args.timeoutSeconds, args.timeoutSeconds, args.timeoutSeconds);
-    const Profile profile;
-    return remote::limitsInSeconds(profile.connectTimeout(), profile.sendTimeout(), profile.replyTimeout());
+    return Profile().remoteLimits();
+}
+
+// What a request's failure says itself: the socket's words, or the word the
+// image refused; a gateway's result code is the caller's to report.
+int told(const remotexfer::Outcome& out, ConsolePrompter& prompter)
+{
+    if (out.result == remotexfer::Outcome::kFailed && !out.socketError.isEmpty())
+        prompter.complain(out.socketError);
+    else if (out.result == remote::kNotSent)
+        prompter.complain(fmt(remote::strings::kNothingWritten,
+                              {CRK40Comm::wordFailureText(false, out.refusedAddress, out.reason)}));
+    return out.result;
 }
 
 QString gatewayName(const Target& target, quint16 tcpPort, int serialPort)
@@ -477,10 +491,13 @@ int remoteRead(const Arguments& args, ConsolePrompter& prompter)
     const remote::Limits limits = remoteLimits(args);
     // Every word starts empty: a word the reply does not bring stays so, and
     // the file is written only when all thirty came.
-    MemoryImage image;
+    image::MemoryImage image;
+    remotexfer::RemoteTransfer transfer(limits);
     std::vector<int> missing;
     const int result = remote::withRetries([&] {
-        return remote::ReadRemoteConfig(t.host, port, serialPort, image, limits, nullptr, &missing);
+        const remotexfer::Outcome out = transfer.read({t.host, port, serialPort}, image);
+        missing = out.missing;
+        return told(out, prompter);
     }).last;
     if (result != 0) {
         prompter.complain(QStringLiteral("%1 (%2)").arg(fmt(remote::strings::kReadError, {result}),
@@ -505,8 +522,9 @@ int remoteWrite(const Arguments& args, const MemoryImage& image, ConsolePrompter
     const quint16 port = gatewayPort(t);
     const auto serialPort = static_cast<quint8>(t.serialPort);
     const remote::Limits limits = remoteLimits(args);
+    remotexfer::RemoteTransfer transfer(limits);
     const remote::Attempts attempts =
-        remote::withRetries([&] { return remote::WriteRemoteConfig(t.host, port, serialPort, image, limits); });
+        remote::withRetries([&] { return told(transfer.write({t.host, port, serialPort}, image), prompter); });
     if (!attempts.succeeded()) {
         // As in Termset: the first attempt's result.
         prompter.complain(QStringLiteral("%1 (%2)").arg(fmt(remote::strings::kWriteError, {attempts.first}),
@@ -525,9 +543,12 @@ int remoteStatus(const Arguments& args, ConsolePrompter& prompter)
 {
     const Target& t = args.target;
     const quint16 port = gatewayPort(t);
-    // On success the status text comes as an information message, which the
-    // console prompter prints on standard output.
-    const int result = remote::GetRemoteStatus(t.host, port, static_cast<quint8>(t.serialPort), nullptr, remoteLimits(args));
+    // On success the status text goes to standard output.
+    const remotexfer::Outcome out =
+        remotexfer::RemoteTransfer(remoteLimits(args)).status({t.host, port, static_cast<quint8>(t.serialPort)});
+    const int result = told(out, prompter);
+    if (result == 0)
+        prompter.message(nullptr, out.statusText, ui::Look::Information, {});
     if (result != 0) {
         prompter.complain(QStringLiteral("%1 (%2)").arg(fmt(remote::strings::kStatusError, {result}),
                                                         gatewayName(t, port, t.serialPort)));
@@ -540,8 +561,10 @@ int remotePorts(const Arguments& args, ConsolePrompter& prompter)
 {
     const Target& t = args.target;
     const quint16 port = gatewayPort(t);
-    std::set<quint8> ports;
-    const int result = remote::GetRemotePorts(t.host, port, ports, remoteLimits(args));
+    const remotexfer::Outcome out =
+        remotexfer::RemoteTransfer(remoteLimits(args)).ports(t.host, port, remote::strings::kReadTitle);
+    const std::set<quint8>& ports = out.ports;
+    const int result = told(out, prompter);
     if (result != 0) {
         prompter.complain(QStringLiteral("%1 (%2, result code %3)")
                               .arg(str(remote::strings::kPortListError), gatewayName(t, port, -1))
@@ -601,7 +624,7 @@ void print(const QString& text)
 
 int show(const Arguments& args, ConsolePrompter& prompter)
 {
-    MemoryImage image;
+    image::MemoryImage image;
     if (const int status = loadFile(args.files.at(0), image, prompter); status != kExitOk)
         return status;
     print(showText(image));
@@ -610,7 +633,7 @@ int show(const Arguments& args, ConsolePrompter& prompter)
 
 int diff(const Arguments& args, ConsolePrompter& prompter)
 {
-    MemoryImage a, b;
+    image::MemoryImage a, b;
     if (const int status = loadFile(args.files.at(0), a, prompter); status != kExitOk)
         return status;
     if (const int status = loadFile(args.files.at(1), b, prompter); status != kExitOk)
@@ -656,7 +679,6 @@ int runOnTargets(const Arguments& args, const MemoryImage& image, const Terminal
             one.target = args.targets.at(i);
             one.output.replace(QLatin1String("{port}"), targetFileName(one.target));
             ConsolePrompter console = ConsolePrompter::forTarget(targetName(one.target));
-            const ui::ThreadPrompter messages(console);
             statuses[static_cast<std::size_t>(i)] = runOnTarget(one, image, job, console);
         });
     }
@@ -670,7 +692,7 @@ int runOnTargets(const Arguments& args, const MemoryImage& image, const Terminal
 // then the password, asked once for every target), then the targets.
 int reachTerminals(const Arguments& args, ConsolePrompter& prompter)
 {
-    MemoryImage image;
+    image::MemoryImage image;
     if (args.command == Command::Write)
         if (const int status = loadFile(args.files.at(0), image, prompter); status != kExitOk)
             return status;
@@ -701,6 +723,7 @@ int createControl(CRK40Comm& comm, ConsolePrompter& prompter)
         prompter.complain(fmt(text::kNoControl, {comm.errorText(), module}));
         return kExitControl;
     }
+    comm.setFailureListener([&prompter](const QString& text) { prompter.complain(text); });
     comm.SetWorkOnLine(false);
     comm.SetAsciiFileName(QString());
     return kExitOk;

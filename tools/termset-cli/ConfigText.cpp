@@ -1,7 +1,7 @@
 #include "ConfigText.h"
 
-#include "FieldCodes.h"
-#include "Resources.h"
+#include "core/FieldCodes.h"
+#include "platform/resources/Resources.h"
 
 #include <algorithm>
 #include <functional>

@@ -15,7 +15,7 @@
 // configuration read back from a terminal, whose row words carry bit 15,
 // reads the same as the file it was written from.
 
-#include "RegisterImage.h"
+#include "core/RegisterImage.h"
 
 #include <QString>
 #include <QStringList>

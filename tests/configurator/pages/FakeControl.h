@@ -5,8 +5,8 @@
 // DestroyTerminal (19), and records every call so tests can see exactly
 // which words a page wrote.
 
-#include "Dispatch.h"
-#include "TypeInfo.h"
+#include "platform/component/Dispatch.h"
+#include "platform/component/TypeInfo.h"
 
 #include <QString>
 #include <QVariant>

@@ -1,6 +1,6 @@
 // Decoding and encoding of the register words.
 
-#include "FieldCodes.h"
+#include "core/FieldCodes.h"
 
 #include <QTest>
 

@@ -1,13 +1,16 @@
 // Request texts, reply layout and field readers of the gateway protocol.
 
-#include "MemoryImage.h"
-#include "RemoteProtocol.h"
+#include "core/MemoryImage.h"
+#include "core/RemoteTransfer.h"
+#include "remote/RemoteProtocol.h"
 
 #include <QTest>
 
 using namespace remote;
 
 Q_DECLARE_METATYPE(std::set<quint8>)
+
+using image::MemoryImage;
 
 namespace {
 
@@ -56,13 +59,13 @@ private slots:
     void writeRequest()
     {
         MemoryImage image;   // every entry still empty
-        image.words[12] = QStringLiteral("ffff");
-        image.words[13] = QStringLiteral("12");       // short text: missing digits count as 0
-        image.words[14] = QStringLiteral("12AB9");    // only the first four characters count
-        image.words[15] = QStringLiteral("G1Z2");     // non-digits count as 0
-        image.words[16] = QString(QChar(0x20AC)) + QStringLiteral("123");
-        image.words[39] = QStringLiteral("FFFF");
-        const QByteArray body = writeConfigBody(image);
+        image.setWord(12, QStringLiteral("ffff"));
+        image.setWord(13, QStringLiteral("12"));       // short text: missing digits count as 0
+        image.setWord(14, QStringLiteral("12AB9"));    // only the first four characters count
+        image.setWord(15, QStringLiteral("G1Z2"));     // non-digits count as 0
+        image.setWord(16, QString(QChar(0x20AC)) + QStringLiteral("123"));
+        image.setWord(39, QStringLiteral("FFFF"));
+        const QByteArray body = writeConfigBody(*image::readAllWords(image));
         QCOMPARE(body.size(), 330);
         QCOMPARE(body.mid(0, 11), QByteArray("0010,00000;"));
         QCOMPARE(body.mid(22, 11), QByteArray("0012,65535;"));
@@ -169,10 +172,10 @@ private slots:
         MemoryImage image;
         const QByteArray data = thirtyItems() + '.';
         QCOMPARE(data.size(), 331);
-        QCOMPARE(storeConfigItems(parseConfigData(data), image), 30);
-        QCOMPARE(image.words[10], QStringLiteral("2710"));   // 10000
-        QCOMPARE(image.words[39], QStringLiteral("9858"));   // 39000
-        QCOMPARE(image.writes, 30);
+        QCOMPARE(remotexfer::storeConfigItems(parseConfigData(data), image), 30);
+        QCOMPARE(image.word(10), QStringLiteral("2710"));   // 10000
+        QCOMPARE(image.word(39), QStringLiteral("9858"));   // 39000
+        QCOMPARE(image.stores(), 30);
 
         // 65535 is FFFF; an item with a semicolon at index 4 is skipped; items
         // come in any order; addresses wrap at 256, values at 65536.
@@ -180,11 +183,11 @@ private slots:
         const auto items = parseConfigData("0012,65535;0013;00001;0011,00010;0266,99999;12");
         const std::vector<ConfigItem> expected{{12, 0xFFFF}, {11, 10}, {10, 99999 % 65536}};
         QCOMPARE(items, expected);
-        storeConfigItems(items, other);
-        QCOMPARE(other.words[12], QStringLiteral("FFFF"));
-        QCOMPARE(other.words[13], QString());
-        QCOMPARE(other.words[11], QStringLiteral("000A"));
-        QCOMPARE(other.words[10], QStringLiteral("869F"));
+        remotexfer::storeConfigItems(items, other);
+        QCOMPARE(other.word(12), QStringLiteral("FFFF"));
+        QCOMPARE(other.word(13), QString());
+        QCOMPARE(other.word(11), QStringLiteral("000A"));
+        QCOMPARE(other.word(10), QStringLiteral("869F"));
         QVERIFY(parseConfigData("").empty());
     }
 

@@ -2,10 +2,11 @@
 // loopback, including gateways that misbehave on the connection.
 
 #include "GatewayBehaviour.h"
-#include "MemoryImage.h"
-#include "Prompt.h"
+#include "core/MemoryImage.h"
+#include "platform/ui/Prompt.h"
 #include "RecordingPrompter.h"
-#include "RemoteTerminal.h"
+#include "remote/RemoteTerminal.h"
+#include "shell/TransferMessages.h"
 #include "TestEnvironment.h"
 
 #include <QLoggingCategory>
@@ -21,6 +22,8 @@ using namespace std::chrono_literals;
 using gatewaysim::Behaviour;
 using gatewaysim::Mode;
 
+using image::MemoryImage;
+
 namespace {
 
 const QString kLoopback = QStringLiteral("127.0.0.1");
@@ -34,8 +37,7 @@ MemoryImage filledImage(int seed)
 {
     MemoryImage image;
     for (int address = 10; address <= 39; ++address)
-        image.words[static_cast<std::size_t>(address)] =
-            QStringLiteral("%1").arg((address * 2311 + seed) & 0xFFFF, 4, 16, QLatin1Char('0')).toUpper();
+        image.setWord(address, QStringLiteral("%1").arg((address * 2311 + seed) & 0xFFFF, 4, 16, QLatin1Char('0')).toUpper());
     return image;
 }
 
@@ -71,8 +73,8 @@ private slots:
     void writeThenRead()
     {
         MemoryImage written = filledImage(7);
-        written.words[10] = QStringLiteral("0123");
-        written.words[11] = QString();
+        written.setWord(10, QStringLiteral("0123"));
+        written.setWord(11, QString());
         m_gateway->setSerialPorts({2});
         QCOMPARE(WriteRemoteConfig(kLoopback, m_gateway->port(), 2, written), 0);
         QCOMPARE(m_gateway->requests().size(), 1);
@@ -82,8 +84,8 @@ private slots:
         MemoryImage read;
         QCOMPARE(ReadRemoteConfig(kLoopback, m_gateway->port(), 2, read), 0);
         QCOMPARE(m_gateway->requests().last(), QByteArray("VeTr 1 0000000 plok 2 gEPT."));
-        QCOMPARE(read.writes, 30);
-        written.words[11] = QStringLiteral("0000");
+        QCOMPARE(read.stores(), 30);
+        written.setWord(11, QStringLiteral("0000"));
         QVERIFY(read == written);
         QVERIFY(m_prompter->messages.empty());
     }
@@ -138,7 +140,8 @@ private slots:
             terminal.eeprom[static_cast<std::size_t>(a)] = static_cast<quint16>(a * 1009);
         m_gateway->setTerminal(1, terminal);
         MemoryImage image;
-        image.words.fill(QStringLiteral("OLD"));
+        for (int a = 0; a < 256; ++a)
+            image.setWord(a, QStringLiteral("OLD"));
         std::set<quint8> ports;
         const quint16 tcp = m_gateway->port();
         const std::function<int()> runs[] = {
@@ -168,9 +171,9 @@ private slots:
                 QVERIFY(m_prompter->messages.empty());
             }
         }
-        QCOMPARE(image.outOfRange, 0);
+        QCOMPARE(image.outOfRange(), 0);
         for (int a = 0; a < 256; ++a)
-            QCOMPARE(image.words[std::size_t(a)], a >= 10 && a < 10 + items
+            QCOMPARE(image.word(a), a >= 10 && a < 10 + items
                                                      ? QStringLiteral("%1").arg(a * 1009, 4, 16, QLatin1Char('0')).toUpper()
                                                      : QStringLiteral("OLD"));
         QStringList listed;
@@ -189,7 +192,7 @@ private slots:
         MemoryImage image;
         m_gateway->setDefaultBehaviour(gatewayBehaviour(Mode::Split, 20, 3'000, 0, true));
         QCOMPARE(ReadRemoteConfig(kLoopback, m_gateway->port(), 1, image, limits), -1);
-        QCOMPARE(image.writes, 0);
+        QCOMPARE(image.stores(), 0);
         QCOMPARE(m_prompter->messages.size(), std::size_t(1));
         QCOMPARE(m_prompter->messages[0].text, QStringLiteral("SOCKET ERROR Receive timeout error"));
 
@@ -198,7 +201,7 @@ private slots:
         limits.reply = std::chrono::seconds(60);
         m_gateway->setDefaultBehaviour(gatewayBehaviour(Mode::Split, 100, 60'000, 0, true));
         QCOMPARE(ReadRemoteConfig(kLoopback, m_gateway->port(), 1, image, limits), 0);
-        QCOMPARE(image.writes, 6);
+        QCOMPARE(image.stores(), 6);
         QVERIFY(m_prompter->messages.empty());
     }
 
@@ -226,7 +229,7 @@ private slots:
         const MemoryImage before = image;
         QCOMPARE(ReadRemoteConfig(kLoopback, m_gateway->port(), 1, image), code);
         QVERIFY(image == before);
-        QCOMPARE(image.writes, 0);
+        QCOMPARE(image.stores(), before.stores());
         QCOMPARE(WriteRemoteConfig(kLoopback, m_gateway->port(), 1, image), code);
         std::set<quint8> ports;
         QCOMPARE(GetRemotePorts(kLoopback, m_gateway->port(), ports), code);
@@ -266,9 +269,9 @@ private slots:
             MemoryImage image;
             const int read = ReadRemoteConfig(kLoopback, m_gateway->port(), 1, image, limits);
             QVERIFY(read >= -1 && read <= 9999);
-            QCOMPARE(image.outOfRange, 0);
+            QCOMPARE(image.outOfRange(), 0);
             if (read != 0)
-                QCOMPARE(image.writes, 0);
+                QCOMPARE(image.stores(), 0);
             std::set<quint8> ports;
             const int listed = GetRemotePorts(kLoopback, m_gateway->port(), ports, limits);
             QVERIFY(listed >= -1 && listed <= 9999);

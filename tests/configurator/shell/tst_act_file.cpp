@@ -1,6 +1,7 @@
 // Configuration files: the line format, loading rules and safe saving.
 
-#include "ActFile.h"
+#include "core/ActFile.h"
+#include "core/MemoryImage.h"
 #include "ClearedActFile.h"
 
 #include <QBuffer>
@@ -8,31 +9,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <map>
+
+using image::MemoryImage;
 
 namespace {
-
-// A register image in memory (the files need nothing else).
-class MemoryImage : public image::IRegisterImage {
-public:
-    QString word(int address) const override
-    {
-        const auto it = words.find(address);
-        return it == words.end() ? QString() : it->second;
-    }
-    void setWord(int address, const QString& text) override
-    {
-        words[address] = text;
-        ++stores;
-    }
-    void fill(const QString& text)
-    {
-        for (int a = image::kFirstWord; a <= image::kLastWord; ++a)
-            words[a] = text;
-    }
-    std::map<int, QString> words;
-    int stores = 0;
-};
 
 act::LoadResult load(const QByteArray& data, image::IRegisterImage& image)
 {
@@ -58,8 +38,8 @@ private slots:
     {
         MemoryImage img;
         img.fill("1234");
-        img.words[38] = "";
-        img.words.erase(39);
+        img.setWord(38, "");
+        img.setWord(39, {});
         const QByteArray out = act::formatImage(img);
         QVERIFY(out.endsWith("37 1234\r\n38 0000\r\n39 0000\r\n"));
     }
@@ -164,7 +144,7 @@ private slots:
         const act::LoadResult r = load(file, img);
         QVERIFY(!r.ok);
         QCOMPARE(r.invalidLine, 1);
-        QCOMPARE(img.stores, 0);
+        QCOMPARE(img.stores(), 30);   // the fill's only
     }
 
     void saveReplacesWholeFileAndKeepsItOnFailure()

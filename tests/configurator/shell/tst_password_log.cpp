@@ -1,9 +1,9 @@
 // The password checksum, the transfer log line and the filling of message
 // texts.
 
-#include "PasswordChecksum.h"
-#include "TextFormat.h"
-#include "TransferLog.h"
+#include "core/PasswordChecksum.h"
+#include "core/TextFormat.h"
+#include "core/TransferLog.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -2,10 +2,10 @@
 // the control made from the registry, the terminal simulator on COM3, an
 // observer that records what the transfer asks for.
 
-#include "AppPaths.h"
-#include "CRK40Comm.h"
+#include "core/AppPaths.h"
+#include "core/CRK40Comm.h"
 #include "FakeControl.h"
-#include "SerialTransfer.h"
+#include "core/SerialTransfer.h"
 #include "TestBytes.h"
 #include "TestEnvironment.h"
 

@@ -1,13 +1,13 @@
 // The control's face, About box and texts: rendered pixels at a few
 // characteristic places of each status picture.
 
-#include "CRK40CommAboutBox.h"
+#include "control/face/CRK40CommAboutBox.h"
 #include "RecordingPrompter.h"
-#include "CRK40CommFace.h"
-#include "CRK40CommPropPageWidget.h"
-#include "FaceTexts.h"
-#include "FaceWiring.h"
-#include "StatusPictures.h"
+#include "control/face/CRK40CommFace.h"
+#include "control/face/CRK40CommPropPageWidget.h"
+#include "control/face/FaceTexts.h"
+#include "control/face/FaceWiring.h"
+#include "control/face/StatusPictures.h"
 #include "FacePixels.h"
 
 #include <QApplication>

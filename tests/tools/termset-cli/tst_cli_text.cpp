@@ -5,12 +5,12 @@
 #include "CliArguments.h"
 #include "ConfigText.h"
 #include "ConsolePrompter.h"
-#include "MemoryImage.h"
+#include "core/MemoryImage.h"
 
-#include "EventPages.h"
-#include "FieldCodes.h"
-#include "Pages.h"
-#include "Resources.h"
+#include "pages/EventPages.h"
+#include "core/FieldCodes.h"
+#include "pages/Pages.h"
+#include "platform/resources/Resources.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -22,9 +22,9 @@ Q_DECLARE_METATYPE(termsetcli::Command)
 
 namespace {
 
-MemoryImage cleared()
+image::MemoryImage cleared()
 {
-    MemoryImage image;
+    image::MemoryImage image;
     image.clear();
     return image;
 }
@@ -234,7 +234,7 @@ private slots:
         QFETCH(quint16, before);
         QFETCH(quint16, after);
         QFETCH(QStringList, lines);
-        MemoryImage a = cleared(), b = cleared();
+        image::MemoryImage a = cleared(), b = cleared();
         a.setWord(address, hex(before));
         b.setWord(address, hex(after));
         QCOMPARE(diffLines(a, b), lines);
@@ -244,7 +244,7 @@ private slots:
     void textsFollowTheLanguage()
     {
         resources::setLanguageProvider(std::make_shared<TestLanguage>());
-        MemoryImage b = cleared();
+        image::MemoryImage b = cleared();
         b.setWord(11, "0004");
         const QStringList lines = diffLines(cleared(), b);
         const QString text = showText(cleared());
