@@ -62,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             for (auto it = items.rbegin(); it != items.rend(); ++it) {
                 const bool later = std::any_of(items.rbegin(), it, [&](const ConfigItem& i) { return i.address == it->address; });
                 if (!later)
-                    FUZZ_CHECK(image.word(it->address) == QStringLiteral("%1").arg(it->value, 4, 16, QLatin1Char('0')).toUpper());
+                    FUZZ_CHECK(image.word(it->address) == image::formatWord(it->value));
             }
             break;
         }

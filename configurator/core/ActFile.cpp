@@ -98,31 +98,12 @@ ParsedLine parseLine(const QByteArray& line)
 
 } // namespace
 
-std::optional<quint16> scanWord(const QString& text)
-{
-    qsizetype i = 0;
-    while (i < text.size() && text[i].unicode() < 128 && isBlank(static_cast<char>(text[i].unicode())))
-        ++i;
-    unsigned value = 0;
-    int digits = 0;
-    for (; i < text.size() && digits < 4; ++i, ++digits) {
-        const char16_t u = text[i].unicode();
-        const int d = u < 128 ? hexDigit(static_cast<char>(u)) : -1;
-        if (d < 0)
-            break;
-        value = value * 16 + static_cast<unsigned>(d);
-    }
-    if (digits == 0)
-        return std::nullopt;
-    return static_cast<quint16>(value);  // at most four digits: fits
-}
-
 QByteArray formatImage(const image::IRegisterImage& image)
 {
     QByteArray out;
     out.reserve(image::kWordCount * 9);
     for (int a = image::kFirstWord; a <= image::kLastWord; ++a) {
-        const unsigned v = scanWord(image.word(a)).value_or(0);
+        const unsigned v = image::scanWord(image.word(a)).value_or(0);
         out += QString::asprintf("%02d %04X\r\n", a, v).toLatin1();
     }
     return out;

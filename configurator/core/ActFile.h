@@ -15,11 +15,6 @@ class QIODevice;
 
 namespace act {
 
-// The value of a word text the way the image is read everywhere: after
-// optional blanks, at most the first four hexadecimal digits. Returns
-// nullopt when the text does not start with a hexadecimal digit (an entry
-// nothing has set is empty).
-std::optional<quint16> scanWord(const QString& text);
 
 // The thirty lines for the words 10..39, "%02d %04X" each ended by CR LF.
 // A word whose text holds no hexadecimal number is written as 0000.

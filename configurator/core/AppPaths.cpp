@@ -1,5 +1,7 @@
 #include "core/AppPaths.h"
 
+#include "platform/folders/UserFolders.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -8,15 +10,6 @@ namespace apppaths {
 
 namespace {
 QString g_folder;  // UI thread only
-
-QString xdgFolder(const char* variable, const QString& fallbackUnderHome)
-{
-    QString base = qEnvironmentVariable(variable);
-    // The XDG rules ignore a relative path.
-    if (base.isEmpty() || QDir::isRelativePath(base))
-        base = QDir::homePath() + fallbackUnderHome;
-    return base + QStringLiteral("/Veltrona/Termset/");
-}
 
 QString withSlash(QString folder)
 {
@@ -47,8 +40,8 @@ bool programFolderShared()
     return !QFileInfo(folder).isWritable();
 }
 
-QString userDataFolder() { return xdgFolder("XDG_DATA_HOME", QStringLiteral("/.local/share")); }
-QString userStateFolder() { return xdgFolder("XDG_STATE_HOME", QStringLiteral("/.local/state")); }
+QString userDataFolder() { return userfolders::path(userfolders::Kind::Data, QStringLiteral("Termset/")); }
+QString userStateFolder() { return userfolders::path(userfolders::Kind::State, QStringLiteral("Termset/")); }
 
 QString defaultConfigPath()
 {

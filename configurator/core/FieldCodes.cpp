@@ -15,18 +15,6 @@ QStringList load(const std::array<int, 4>& ids)
     return out;
 }
 
-int hexDigit(QChar c)
-{
-    const char16_t u = c.unicode();
-    if (u >= u'0' && u <= u'9')
-        return u - u'0';
-    if (u >= u'a' && u <= u'f')
-        return u - u'a' + 10;
-    if (u >= u'A' && u <= u'F')
-        return u - u'A' + 10;
-    return -1;
-}
-
 struct BitField {
     int shift;
     int width;
@@ -47,26 +35,6 @@ constexpr std::array<BitField, 20> kSelectorBits{{
 QStringList actionTexts() { return load(kActionStrings); }
 QStringList conditionTexts(int relay) { return load(relay == 1 ? kRelay1ConditionStrings : kRelay2ConditionStrings); }
 QStringList ledTexts() { return load(kLedStrings); }
-
-std::uint16_t scanWord(const QString& text)
-{
-    qsizetype i = 0;
-    while (i < text.size() && text[i].isSpace())
-        ++i;
-    std::uint16_t value = 0;
-    for (int digits = 0; digits < 4 && i < text.size(); ++digits, ++i) {
-        const int d = hexDigit(text[i]);
-        if (d < 0)
-            break;
-        value = static_cast<std::uint16_t>((value << 4) | d);
-    }
-    return value;
-}
-
-QString formatWord(std::uint16_t value)
-{
-    return QStringLiteral("%1").arg(value, 4, 16, QLatin1Char('0')).toUpper();
-}
 
 QString DecodeField(std::uint16_t word, int selector)
 {
@@ -90,7 +58,7 @@ QString DecodeField(std::uint16_t word, int selector)
 
 QString GetRegisterField(const image::IRegisterImage& image, int address, int selector)
 {
-    return DecodeField(scanWord(image.word(address)), selector);
+    return DecodeField(image::scanWord(image.word(address)).value_or(0), selector);
 }
 
 int FieldTextToCode(const QString& text)

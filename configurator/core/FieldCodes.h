@@ -65,12 +65,6 @@ QStringList actionTexts();
 QStringList conditionTexts(int relay);
 QStringList ledTexts();
 
-// The value of a word text: leading blanks skipped, then at most four
-// hexadecimal digits of either case. A text that does not begin with a
-// hexadecimal digit (possible only in a hand-edited file) reads as 0.
-std::uint16_t scanWord(const QString& text);
-// Four upper-case hexadecimal digits.
-QString formatWord(std::uint16_t value);
 
 // The text of one field of a word: an action, condition or LED text for the
 // selectors that name such a field, "TRUE"/"FALSE" for the registration

@@ -1,7 +1,9 @@
 #include "core/Profile.h"
 
+#include "platform/folders/UserFolders.h"
+
 #include "platform/resources/Resources.h"
-#include "core/TextFormat.h"
+#include "platform/resources/TextFill.h"
 
 #include <QDir>
 #include <QLoggingCategory>
@@ -23,9 +25,10 @@ constexpr const char* kIpPort = "Settings/IPPort";
 } // namespace
 
 Profile::Profile()
-    : m_settings(g_overrideFile.isEmpty()
-                     ? std::make_unique<QSettings>(QStringLiteral("Veltrona"), QStringLiteral("Termset"))
-                     : std::make_unique<QSettings>(g_overrideFile, QSettings::IniFormat))
+    : m_settings(std::make_unique<QSettings>(
+          g_overrideFile.isEmpty() ? userfolders::path(userfolders::Kind::Config, QStringLiteral("Termset.conf"))
+                                   : g_overrideFile,
+          QSettings::IniFormat))
 {
 }
 
@@ -82,8 +85,7 @@ bool Profile::store(const char* key, const QVariant& value)
         return true;
     }
     const int reason = status == QSettings::FormatError ? kFormatReason : kAccessReason;
-    m_failure = fillText(resources::loadString(kWriteFailed),
-                         {QDir::toNativeSeparators(m_settings->fileName()), resources::loadString(reason)});
+    m_failure = resources::formatString(kWriteFailed, {QDir::toNativeSeparators(m_settings->fileName()), resources::loadString(reason)});
     qCWarning(lcProfile).noquote() << "profile" << m_settings->fileName() << "not written:" << key;
     return false;
 }

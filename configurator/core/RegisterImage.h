@@ -31,6 +31,15 @@ public:
     virtual QString whyNot() const { return {}; }
 };
 
+// The value of a word text: optional ASCII blanks, then at most the first
+// four hexadecimal digits of either case. Nothing when the text does not
+// begin with a digit (an entry nothing has set is empty); every reader of
+// the image (files, pages, the serial and the remote write) takes such a
+// word as 0.
+std::optional<quint16> scanWord(const QString& text);
+// Four upper-case hexadecimal digits, as the image keeps a word.
+QString formatWord(quint16 value);
+
 // The words 10..39 as the image holds them, index 0 being word 10; nothing
 // when a word could not be read, with *failedAddress naming it. A transfer
 // takes them all before it sends anything.

@@ -2,7 +2,7 @@
 
 #include "platform/resources/Resources.h"
 #include "remote/RemoteProtocol.h"
-#include "remote/RemoteStrings.h"
+#include "core/StringIds.h"
 #include "remote/RemoteTrace.h"
 
 #include <optional>
@@ -14,12 +14,12 @@ namespace {
 int progressTextOf(remote::Request request)
 {
     switch (request) {
-    case remote::Request::WriteConfig: return remote::strings::kWriteTitle;
-    case remote::Request::Status: return remote::strings::kStatusTitle;
+    case remote::Request::WriteConfig: return strid::kWriteTitle;
+    case remote::Request::Status: return strid::kStatusTitle;
     case remote::Request::ReadConfig:
     case remote::Request::ListPorts: break;
     }
-    return remote::strings::kReadTitle;
+    return strid::kReadTitle;
 }
 
 } // namespace
@@ -92,7 +92,10 @@ Outcome RemoteTransfer::write(const Gateway& gateway, const image::IRegisterImag
         out.reason = image.whyNot();
         return out;
     }
-    const QByteArray text = remote::writeConfigRequest(gateway.serialPort, remote::writeConfigBody(*words));
+    remote::ConfigValues values;
+    for (std::size_t i = 0; i < values.size(); ++i)
+        values[i] = image::scanWord((*words)[i]).value_or(0);
+    const QByteArray text = remote::writeConfigRequest(gateway.serialPort, remote::writeConfigBody(values));
     return run(gateway.address, gateway.tcpPort, remote::Request::WriteConfig, text, cancel, 0,
                [](Outcome&, QByteArrayView) {});
 }
@@ -104,8 +107,8 @@ Outcome RemoteTransfer::status(const Gateway& gateway, remote::CancelSignal* can
     return run(gateway.address, gateway.tcpPort, remote::Request::Status, text, cancel, 0,
                [](Outcome& out, QByteArrayView data) {
                    out.statusText = remote::statusText(remote::parseStatus(data),
-                                                       resources::loadString(remote::strings::kStatusFormat),
-                                                       resources::loadString(remote::strings::kDayNames));
+                                                       resources::loadString(strid::kStatusFormat),
+                                                       resources::loadString(strid::kDayNames));
                });
 }
 

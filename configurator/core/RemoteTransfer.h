@@ -56,7 +56,7 @@ inline int storeConfigItems(const std::vector<remote::ConfigItem>& items, image:
 {
     int stored = 0;
     for (const remote::ConfigItem& item : items) {
-        image.setWord(item.address, QStringLiteral("%1").arg(item.value, 4, 16, QLatin1Char('0')).toUpper());
+        image.setWord(item.address, image::formatWord(item.value));
         ++stored;
     }
     return stored;

@@ -6,7 +6,7 @@
 #include "platform/serial/PortStatus.h"
 #include "core/RegisterImage.h"
 #include "platform/resources/Resources.h"
-#include "core/TextFormat.h"
+#include "platform/resources/TextFill.h"
 
 #include <QDir>
 
@@ -18,7 +18,7 @@ void ITransferObserver::pause(std::chrono::milliseconds duration) { std::this_th
 
 quint16 wireValue(int address, const QString& text)
 {
-    const quint16 v = act::scanWord(text).value_or(0);
+    const quint16 v = image::scanWord(text).value_or(0);
     if (address >= image::kFirstWord && address <= image::kLastRowWord)
         return static_cast<quint16>((v & 0x3FFFu) | 0x8000u);
     return v;
@@ -196,7 +196,7 @@ QString describeStatusFailure(const StatusOutcome& out)
     case 0: text = resources::loadString(kMute); break;
     case kNotReady: text = resources::loadString(kBusy); break;
     case kNak: text = resources::loadString(kRefused); break;
-    default: text = fillText(resources::loadString(kOtherResult), {QString::number(out.result)}); break;
+    default: text = resources::formatString(kOtherResult, {out.result}); break;
     }
     if (!out.reason.isEmpty())
         text += QLatin1Char('\n') + out.reason;

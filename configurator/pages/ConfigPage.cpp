@@ -27,7 +27,7 @@ void CConfigPage::storeWord(int address, std::uint16_t value)
     // A word the control did not take: the page shows the image again
     // rather than an edit that is not in it (after the handler that made
     // the edit has returned).
-    if (!comm().trySetWord(address, fields::formatWord(value)))
+    if (!comm().trySetWord(address, image::formatWord(value)))
         QTimer::singleShot(0, this, [this] { LoadFields(); });
 }
 

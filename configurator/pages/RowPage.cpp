@@ -1,5 +1,7 @@
 #include "pages/RowPage.h"
 
+#include "core/PageLayout.h"
+
 #include "pages/CyclingEdit.h"
 #include "core/FieldCodes.h"
 
@@ -147,4 +149,13 @@ void CRowPage::StoreRow(int address)
         storeWord(address, fields::EncodeRow(f));
         return;
     }
+}
+
+std::vector<RowSpec> rowsOf(int page, const std::vector<RowIds>& ids)
+{
+    const std::vector<pagelayout::Row>& rows = pagelayout::rowPages().at(static_cast<std::size_t>(page)).rows;
+    std::vector<RowSpec> out;
+    for (std::size_t r = 0; r < rows.size() && r < ids.size(); ++r)
+        out.push_back({rows[r].word, ids[r]});
+    return out;
 }

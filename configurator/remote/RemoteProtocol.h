@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "platform/resources/TextFill.h"
+
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -32,7 +34,7 @@ inline constexpr int kMinReplyLength = kResultCodeOffset + kResultCodeWidth;
 // The configuration words a read brings and a write carries.
 inline constexpr int kFirstConfigWord = 10;
 inline constexpr int kLastConfigWord = 39;
-using ConfigWords = std::array<QString, kLastConfigWord - kFirstConfigWord + 1>;
+using ConfigValues = std::array<quint16, kLastConfigWord - kFirstConfigWord + 1>;
 
 inline constexpr int kConfigItemLength = 11;   // "0010,00291;"
 inline constexpr int kWriteBodyLength = 330;   // thirty items
@@ -56,17 +58,14 @@ QByteArray listPortsRequest();
 QByteArray statusRequest(quint8 serialPort);
 
 // The write body: one "%04d,%05d;" item for each address 10..39 in
-// ascending order, the value being the first four characters of the
-// image's text read as a hexadecimal field (an empty entry gives 00000).
-// Always kWriteBodyLength characters.
-QByteArray writeConfigBody(const ConfigWords& words);
+// ascending order. Always kWriteBodyLength characters.
+QByteArray writeConfigBody(const ConfigValues& values);
 // The item for one word, "0010,00291;".
 QByteArray configItem(int address, quint16 value);
 
 // Fixed-width field readers; neither fails. Characters that are not digits
 // of the base, and characters past the end of text, count as digit 0.
 int decimalField(QByteArrayView text, qsizetype start, qsizetype count);
-int hexField(QByteArrayView text, qsizetype start, qsizetype count);
 
 // Reads leading digits: leading white space and a sign are accepted,
 // reading stops at the first non-digit; no digits gives 0. The value is
@@ -126,20 +125,6 @@ RemoteStatus parseStatus(QByteArrayView data);
 // without an entry gives an empty name), buffered, version and DIP switch.
 QString statusText(const RemoteStatus& status, const QString& statusFormat, const QString& dayNames);
 
-// A printf-like formatter for texts of the string table, which a language
-// library may replace: %s, %d, %i, %u, %x, %X, %c and %% with flags, width
-// and precision. Arguments are taken in order; a missing argument or one of
-// the other kind is rendered as empty text or 0, never read out of bounds.
-struct FormatArg {
-    FormatArg(const QString& text) : isText(true), text(text) {}
-    FormatArg(const char* text) : isText(true), text(QString::fromLatin1(text)) {}
-    FormatArg(qint64 number) : number(number) {}
-    FormatArg(int number) : number(number) {}
-    bool isText = false;
-    QString text;
-    qint64 number = 0;
-};
-QString formatText(const QString& format, const std::vector<FormatArg>& args);
 
 // The IPv4 address a text names, in network byte order, read the way the
 // platform's address conversion reads it (dotted parts, "127.1" being

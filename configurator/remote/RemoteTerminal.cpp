@@ -151,9 +151,5 @@ Attempts withRetries(const std::function<int()>& attempt, std::chrono::milliseco
     return out;
 }
 
-QString fillMessage(int stringId, const std::vector<FormatArg>& args)
-{
-    return formatText(resources::loadString(stringId), args);
-}
 
 } // namespace remote

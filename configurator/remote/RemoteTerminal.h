@@ -74,7 +74,4 @@ struct Attempts {
 Attempts withRetries(const std::function<int()>& attempt, std::chrono::milliseconds pause = kRetryPause,
                      const std::function<bool()>& stop = {});
 
-// A text of the string table with its %d/%s fields filled in.
-QString fillMessage(int stringId, const std::vector<FormatArg>& args);
-
 } // namespace remote

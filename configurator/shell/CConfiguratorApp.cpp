@@ -1,11 +1,12 @@
 #include "shell/CConfiguratorApp.h"
+#include "core/StringIds.h"
 
 #include "core/AppPaths.h"
 #include "core/CRK40Comm.h"
 #include "core/Profile.h"
 #include "platform/ui/Prompt.h"
 #include "platform/resources/Resources.h"
-#include "core/TextFormat.h"
+#include "platform/resources/TextFill.h"
 
 #include <QApplication>
 #include <QDir>
@@ -81,7 +82,7 @@ int CConfiguratorApp::Run()
         if (!sheet->hasControl()) {
             // Without the control there is no register image to edit.
             const QString module = QDir::toNativeSeparators(apppaths::controlModulePath());
-            ui::prompter().message(nullptr, fillText(resources::loadString(191), {sheet->controlError(), module}),
+            ui::prompter().message(nullptr, resources::formatString(strid::kNoControl, {sheet->controlError(), module}),
                                    ui::Look::Stop);
             code = 1;
         } else {

@@ -4,7 +4,7 @@
 #include "pages/DialogUnits.h"
 #include "core/Profile.h"
 #include "platform/ui/Prompt.h"
-#include "remote/RemoteStrings.h"
+#include "core/StringIds.h"
 #include "platform/resources/Resources.h"
 
 #include <QComboBox>
@@ -60,11 +60,11 @@ struct ModeTexts {
 ModeTexts textsOf(NetworkMode mode)
 {
     switch (mode) {
-    case NetworkMode::Write: return {strings::kWriteTitle, strings::kWriteButton};
-    case NetworkMode::Status: return {strings::kStatusTitle, strings::kStatusButton};
+    case NetworkMode::Write: return {strid::kWriteTitle, strid::kWriteButton};
+    case NetworkMode::Status: return {strid::kStatusTitle, strid::kStatusButton};
     case NetworkMode::Read: break;
     }
-    return {strings::kReadTitle, strings::kReadButton};
+    return {strid::kReadTitle, strid::kReadButton};
 }
 
 // The resolver on a thread of its own: the dialog keeps painting under the
@@ -190,7 +190,7 @@ bool CNetworkDlg::readControls()
     m_computerText = m_computers->currentText().trimmed();
     const std::optional<quint16> port = parseTcpPort(m_portEdit->text());
     if (!port) {
-        ui::prompter().message(this, str(strings::kPortRange).arg(kMinTcpPort).arg(kMaxTcpPort));
+        ui::prompter().message(this, str(strid::kPortRange).arg(kMinTcpPort).arg(kMaxTcpPort));
         m_portEdit->setFocus();
         m_portEdit->selectAll();
         return false;
@@ -222,7 +222,7 @@ bool CNetworkDlg::addressText(QString* text, quint32* address)
     // A computer name: the requests go to the address it has now.
     const std::optional<quint32> resolved = resolveAwayFromInterface(m_computerText);
     if (!resolved) {
-        ui::prompter().message(this, fillMessage(strings::kUnknownComputer, {m_computerText}));
+        ui::prompter().message(this, resources::formatString(strid::kUnknownComputer, {m_computerText}));
         m_computers->setFocus();
         return false;
     }
@@ -263,7 +263,7 @@ void CNetworkDlg::fillSerialList()
         result = GetRemotePorts(text, m_tcpPort, ports, m_limits, nullptr, textsOf(m_mode).title);
     }
     if (result != 0) {
-        ui::prompter().message(this, str(strings::kPortListError));
+        ui::prompter().message(this, str(strid::kPortListError));
         return;
     }
     for (const quint8 port : ports)
@@ -282,12 +282,12 @@ void CNetworkDlg::OnAction()
     if (!addressText(&target.addressText, &target.address))
         return;
     if (target.addressText.isEmpty()) {
-        ui::prompter().message(this, str(strings::kNoComputer));
+        ui::prompter().message(this, str(strid::kNoComputer));
         return;
     }
     const int chosen = m_serialPorts->currentIndex();
     if (chosen < 0) {
-        ui::prompter().message(this, str(strings::kNoSerialPort));
+        ui::prompter().message(this, str(strid::kNoSerialPort));
         return;
     }
     target.name = m_computerText;

@@ -3,7 +3,7 @@
 
 #include "core/Profile.h"
 #include "platform/ui/Prompt.h"
-#include "remote/RemoteStrings.h"
+#include "core/StringIds.h"
 #include "remote/RemoteTrace.h"
 #include "platform/resources/Resources.h"
 #include "shell/SheetServices.h"
@@ -58,7 +58,7 @@ void NetworkActions::remember(const RemoteTarget& target)
 
 void NetworkActions::startAttempt()
 {
-    m_sheet.setLastReadText(str(strings::kNotSelected));
+    m_sheet.setLastReadText(str(strid::kNotSelected));
     m_sheet.lastTerminal().valid = false;
     m_sheet.setApplyToLastEnabled(false);
 }
@@ -86,19 +86,19 @@ int NetworkActions::read(const RemoteTarget& target)
                                 m_limits, &m_cancel, &missing);
     }, m_retryPause, [this] { return m_cancel.cancelled(); }).last;
     if (result != 0) {
-        ui::prompter().message(owner(), fillMessage(strings::kReadError, {result}), ui::Look::Stop);
+        ui::prompter().message(owner(), resources::formatString(strid::kReadError, {result}), ui::Look::Stop);
         return result;
     }
     if (!missing.empty()) {
         // What came is kept and shown, but the terminal was not read.
         m_sheet.RefreshActivePage();
-        ui::prompter().message(owner(), fillMessage(strings::kReadIncomplete, {addressList(missing)}),
+        ui::prompter().message(owner(), resources::formatString(strid::kReadIncomplete, {addressList(missing)}),
                                ui::Look::Stop);
         return kIncompleteRead;
     }
     recordSuccess(target);
     m_sheet.RefreshActivePage();
-    ui::prompter().message(owner(), str(strings::kReadDone), ui::Look::Information);
+    ui::prompter().message(owner(), str(strid::kReadDone), ui::Look::Information);
     return 0;
 }
 
@@ -116,12 +116,12 @@ int NetworkActions::write(const RemoteTarget& target)
         return kNotSent;   // nothing was sent; the write said why
     if (!attempts.succeeded()) {
         const int result = attempts.first;
-        ui::prompter().message(owner(), fillMessage(strings::kWriteError, {result}), ui::Look::Stop);
+        ui::prompter().message(owner(), resources::formatString(strid::kWriteError, {result}), ui::Look::Stop);
         return result;
     }
     recordSuccess(target);
     m_sheet.AppendTransferLog(target.serialPort, target.addressText, target.tcpPort);
-    ui::prompter().message(owner(), str(strings::kWriteDone), ui::Look::Information);
+    ui::prompter().message(owner(), str(strid::kWriteDone), ui::Look::Information);
     return 0;
 }
 
@@ -131,7 +131,7 @@ int NetworkActions::status(const RemoteTarget& target)
     const int result =
         GetRemoteStatus(target.addressText, target.tcpPort, target.serialPort, owner(), m_limits, &m_cancel);
     if (result != 0)
-        ui::prompter().message(owner(), fillMessage(strings::kStatusError, {result}));
+        ui::prompter().message(owner(), resources::formatString(strid::kStatusError, {result}));
     return result;
 }
 

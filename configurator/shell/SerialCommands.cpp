@@ -9,11 +9,11 @@
 #include "core/CRK40Comm.h"
 #include "pages/CRK40TKPropPage.h"
 #include "core/Profile.h"
-#include "remote/RemoteStrings.h"
+#include "core/StringIds.h"
 #include "platform/ui/Prompt.h"
 #include "platform/resources/Resources.h"
 #include "core/SerialTransfer.h"
-#include "core/TextFormat.h"
+#include "platform/resources/TextFill.h"
 #include "shell/TransferDialogs.h"
 #include "platform/ui/WaitCursor.h"
 
@@ -29,8 +29,6 @@
 namespace {
 
 QString str(int id) { return resources::loadString(id); }
-
-constexpr int kErrorText = 61734;   // "ERROR"
 
 QString comText(int comNumber) { return QStringLiteral("COM%1").arg(comNumber); }
 
@@ -103,18 +101,18 @@ void CRK40CnfPS::ShowStatus()
     }
     switch (out.status) {
     case serialxfer::StatusOutcome::PortFailed:
-        setPortText(str(151));
-        ui::prompter().message(this, withReason(str(kErrorText), out.reason));
+        setPortText(str(strid::kNotSelected));
+        ui::prompter().message(this, withReason(str(strid::kError), out.reason));
         break;
     case serialxfer::StatusOutcome::Busy:
         // Never an empty status shown as if it were one: the reason in words.
         setPortText(comText(out.comNumber));
-        ui::prompter().message(this, withReason(str(kErrorText), serialxfer::describeStatusFailure(out)));
-        setPortText(str(151));
+        ui::prompter().message(this, withReason(str(strid::kError), serialxfer::describeStatusFailure(out)));
+        setPortText(str(strid::kNotSelected));
         break;
     case serialxfer::StatusOutcome::Ok: {
         setPortText(comText(out.comNumber));
-        ui::prompter().message(this, fillText(str(111), {out.firmware, out.rtc, out.inBuffer}), ui::Look::Information);
+        ui::prompter().message(this, resources::formatString(strid::kSerialStatus, {out.firmware, out.rtc, out.inBuffer}), ui::Look::Information);
         break;
     }
     }
@@ -124,8 +122,8 @@ void CRK40CnfPS::ReadConfiguration()
 {
     if (!m_comm)
         return notAvailable();
-    CProgressDlg progress(104, this);
-    progress.SetStatus(str(107));
+    CProgressDlg progress(strid::kReadingTitle, this);
+    progress.SetStatus(str(strid::kReadingActivity));
     progress.SetRange(0, image::kWordCount);
     progress.SetPos(0);
     emit transferProgressShown(&progress);
@@ -135,7 +133,7 @@ void CRK40CnfPS::ReadConfiguration()
         return;
     const serialxfer::PortChoice port{dlg.portIndex(), dlg.baud()};
 
-    ProgressObserver observer(progress, 106, [this](int com) {
+    ProgressObserver observer(progress, strid::kCancelReading, [this](int com) {
         setPortText(comText(com));
         setLastReadText(comText(com));
         if (m_unlocked)
@@ -147,8 +145,8 @@ void CRK40CnfPS::ReadConfiguration()
 
     switch (out.status) {
     case serialxfer::Outcome::PortFailed:
-        setPortText(str(151));
-        setLastReadText(str(151));
+        setPortText(str(strid::kNotSelected));
+        setLastReadText(str(strid::kNotSelected));
         setApplyToLastEnabled(false);
         reportPortFailure(out.reason);
         break;
@@ -174,9 +172,9 @@ void CRK40CnfPS::reportPortFailure(const QString& reason)
 
 void CRK40CnfPS::reportFailedWord(const QString& reason)
 {
-    ui::prompter().message(this, withReason(str(132), reason), ui::Look::Stop);
-    setPortText(str(151));
-    setLastReadText(str(151));
+    ui::prompter().message(this, withReason(str(strid::kTransmissionError), reason), ui::Look::Stop);
+    setPortText(str(strid::kNotSelected));
+    setLastReadText(str(strid::kNotSelected));
     setApplyToLastEnabled(false);
 }
 
@@ -187,8 +185,8 @@ void CRK40CnfPS::writeSerial(bool toLastTerminal)
     if (!m_comm)
         return notAvailable();
     const bool reuse = toLastTerminal;
-    CProgressDlg progress(105, this);
-    progress.SetStatus(str(108));
+    CProgressDlg progress(strid::kWritingTitle, this);
+    progress.SetStatus(str(strid::kWritingActivity));
     progress.SetRange(0, image::kWordCount);
     progress.SetPos(0);
     emit transferProgressShown(&progress);
@@ -201,7 +199,7 @@ void CRK40CnfPS::writeSerial(bool toLastTerminal)
         port = serialxfer::PortChoice{dlg.portIndex(), dlg.baud()};
     }
 
-    ProgressObserver observer(progress, 109, [this, reuse](int com) {
+    ProgressObserver observer(progress, strid::kCancelWriting, [this, reuse](int com) {
         if (!reuse)
             setPortText(comText(com));
     });
@@ -221,14 +219,14 @@ void CRK40CnfPS::writeSerial(bool toLastTerminal)
 
     switch (out.status) {
     case serialxfer::Outcome::PortFailed:
-        setPortText(str(151));
+        setPortText(str(strid::kNotSelected));
         reportPortFailure(out.reason);
         break;
     case serialxfer::Outcome::WordFailed:
         if (out.imageRefused) {
             // Nothing was sent: the terminal and the record are as they were.
             const QString why = CRK40Comm::wordFailureText(false, out.failedAddress, out.reason);
-            ui::prompter().message(this, fillText(str(remote::strings::kNothingWritten), {why}), ui::Look::Stop);
+            ui::prompter().message(this, resources::formatString(strid::kNothingWritten, {why}), ui::Look::Stop);
         } else {
             reportFailedWord(out.reason);
         }
@@ -237,7 +235,7 @@ void CRK40CnfPS::writeSerial(bool toLastTerminal)
         break;
     case serialxfer::Outcome::Done:
         if (!out.logged && !out.logError.isEmpty()) {
-            ui::prompter().message(this, fillText(str(194), {QDir::toNativeSeparators(log.path()), out.logError}),
+            ui::prompter().message(this, resources::formatString(strid::kLogFailed, {QDir::toNativeSeparators(log.path()), out.logError}),
                                    ui::Look::Stop);
         }
         break;
@@ -247,7 +245,7 @@ void CRK40CnfPS::writeSerial(bool toLastTerminal)
 void CRK40CnfPS::OnApplyToLast()
 {
     if (!m_lastTerminal.valid) {
-        ui::prompter().message(this, str(165));
+        ui::prompter().message(this, str(strid::kNoTerminal));
         return;
     }
     // From the click until the write ends the command is off, so that a

@@ -1,4 +1,5 @@
 #include "shell/TransferDialogs.h"
+#include "core/StringIds.h"
 
 #include "platform/serial/ComPorts.h"
 #include "pages/DialogUnits.h"
@@ -30,9 +31,9 @@ QString mappingSource(int n)
 {
     const QString source = serial::comMappingSource(n);
     if (source == QLatin1String("environment"))
-        return resources::loadString(61743);
+        return resources::loadString(strid::kFromEnvironment);
     if (source == QLatin1String("detected"))
-        return resources::loadString(61744);
+        return resources::loadString(strid::kDetected);
     return source;   // "ports.ini", a file name
 }
 

@@ -1,7 +1,7 @@
 #include "shell/TransferMessages.h"
 
 #include "core/CRK40Comm.h"
-#include "core/TextFormat.h"
+#include "platform/resources/TextFill.h"
 #include "platform/resources/Resources.h"
 #include "platform/ui/Prompt.h"
 #include "platform/ui/WaitCursor.h"
@@ -22,7 +22,6 @@ namespace remote {
 namespace {
 
 QString str(int id) { return resources::loadString(id); }
-constexpr int kLogFailed = 194;   // the transfer log line could not be written
 
 QByteArray runUnderProgress(const remotexfer::Exchange& exchange, CancelSignal& cancel, QWidget* parent, int boxText)
 {
@@ -98,8 +97,7 @@ void showRequestFailure(const remotexfer::Outcome& out, QWidget* owner)
         ui::prompter().message(owner, out.socketError, ui::Look::Plain);
     else if (out.result == kNotSent)
         ui::prompter().message(owner,
-                               fillText(str(strings::kNothingWritten),
-                                        {CRK40Comm::wordFailureText(false, out.refusedAddress, out.reason)}),
+                               resources::formatString(strid::kNothingWritten, {CRK40Comm::wordFailureText(false, out.refusedAddress, out.reason)}),
                                ui::Look::Stop);
 }
 
@@ -139,14 +137,14 @@ int GetRemoteStatus(const QString& address, quint16 tcpPort, quint8 serialPort, 
         return t.status({address, tcpPort, serialPort}, cancel);
     });
     if (out.ok())
-        ui::prompter().message(owner, out.statusText, ui::Look::Information, str(strings::kStatusButton));
+        ui::prompter().message(owner, out.statusText, ui::Look::Information, str(strid::kStatusButton));
     return out.result;
 }
 
 int showRemoteApplyOutcome(const lastterminal::ApplyOutcome& out, const QString& logPath, QWidget* owner)
 {
     if (out.kind == lastterminal::ApplyOutcome::NoTerminal) {
-        ui::prompter().message(owner, str(strings::kNoTerminal));
+        ui::prompter().message(owner, str(strid::kNoTerminal));
         return -1;
     }
     const int result = out.remote.result;
@@ -154,15 +152,15 @@ int showRemoteApplyOutcome(const lastterminal::ApplyOutcome& out, const QString&
     if (result == kNotSent)
         return result;   // nothing was sent; the box above said why
     if (result != 0) {
-        ui::prompter().message(owner, fillMessage(strings::kWriteError, {result}));
+        ui::prompter().message(owner, resources::formatString(strid::kWriteError, {result}));
         return result;
     }
     if (!out.logged && !out.logError.isEmpty()) {
         qCWarning(lcRemote) << "transfer log" << logPath << ":" << out.logError;
-        ui::prompter().message(owner, fillText(str(kLogFailed), {QDir::toNativeSeparators(logPath), out.logError}),
+        ui::prompter().message(owner, resources::formatString(strid::kLogFailed, {QDir::toNativeSeparators(logPath), out.logError}),
                                ui::Look::Stop);
     }
-    ui::prompter().message(owner, str(strings::kWriteDone), ui::Look::Information);
+    ui::prompter().message(owner, str(strid::kWriteDone), ui::Look::Information);
     return 0;
 }
 

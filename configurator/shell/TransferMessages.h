@@ -6,7 +6,7 @@
 
 #include "core/ApplyToLast.h"
 #include "core/RemoteTransfer.h"
-#include "remote/RemoteStrings.h"
+#include "core/StringIds.h"
 
 #include <chrono>
 #include <set>
@@ -34,7 +34,7 @@ int ReadRemoteConfig(const QString& address, quint16 tcpPort, quint8 serialPort,
 int WriteRemoteConfig(const QString& address, quint16 tcpPort, quint8 serialPort,
                       const image::IRegisterImage& image, const Limits& limits = {}, CancelSignal* cancel = nullptr);
 int GetRemotePorts(const QString& address, quint16 tcpPort, std::set<quint8>& ports, const Limits& limits = {},
-                   CancelSignal* cancel = nullptr, int progressTitle = strings::kReadTitle);
+                   CancelSignal* cancel = nullptr, int progressTitle = strid::kReadTitle);
 int GetRemoteStatus(const QString& address, quint16 tcpPort, quint8 serialPort, QWidget* owner,
                     const Limits& limits = {}, CancelSignal* cancel = nullptr);
 

@@ -1,5 +1,7 @@
 #include "platform/serial/ComPorts.h"
 
+#include "platform/folders/UserFolders.h"
+
 #include "platform/serial/PortDiscovery.h"
 
 #include <QDir>
@@ -10,10 +12,7 @@ namespace serial {
 
 QString portsFilePath()
 {
-    QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (base.isEmpty())
-        base = QDir::homePath() + "/.config";
-    return base + "/Veltrona/ports.ini";
+    return userfolders::path(userfolders::Kind::Config, QStringLiteral("ports.ini"));
 }
 
 namespace {

@@ -4,6 +4,7 @@
 //          it over MQTT;
 //   query  prints stored events.
 
+#include "platform/folders/UserFolders.h"
 #include "Collector.h"
 #include "Mqtt.h"
 #include "Store.h"
@@ -61,10 +62,7 @@ void logHandler(QtMsgType type, const QMessageLogContext&, const QString& messag
 
 QString dataFolder()
 {
-    QString base = qEnvironmentVariable("XDG_DATA_HOME");
-    if (base.isEmpty())
-        base = QDir::homePath() + "/.local/share";
-    return base + "/Veltrona/rk40-collector";
+    return userfolders::path(userfolders::Kind::Data, QStringLiteral("rk40-collector"));
 }
 
 void printHelp(QTextStream& out)

@@ -17,10 +17,11 @@
 #include "PasswordInput.h"
 #include "core/Profile.h"
 #include "remote/RemoteProtocol.h"
-#include "remote/RemoteStrings.h"
+#include "core/StringIds.h"
 #include "core/RemoteTransfer.h"
 #include "remote/RemoteTerminal.h"
 #include "platform/resources/Resources.h"
+#include "platform/resources/TextFill.h"
 #include "core/SerialTransfer.h"
 #include "core/TransferLog.h"
 
@@ -44,22 +45,9 @@ using image::MemoryImage;
 
 namespace {
 
-// String table identifiers of the texts used here.
+// The password dialog's prompt ("Enter password:").
 namespace text {
-constexpr int kReadingActivity = 107;    // "Reading configuration..."
-constexpr int kWritingActivity = 108;    // "Writing configuration to the RK-40"
-constexpr int kBusy = 110;               // "Terminal busy!"
-constexpr int kStatus = 111;             // "Firmware: %s\n Time: %s\n Buffered: %s"
-constexpr int kInvalidData = 131;        // "Invalid configuration data!"
-constexpr int kTransmissionError = 132;  // "An error occured during transmission. Try again!"
-constexpr int kWrongPassword = 166;      // "Wrong password."
-constexpr int kPasswordNotEntered = 167; // "... until you enter the password."
-constexpr int kNoPasswordSet = 174;      // "... until you set the password. ..."
-constexpr int kNoControl = 191;          // "The communication control RK40COMM cannot be created: ..."
-constexpr int kCannotOpen = 192;         // "Unable to open the file \"%s\"."
-constexpr int kCannotWrite = 193;        // "Unable to write the file \"%s\". ..."
-constexpr int kLogFailed = 194;          // "The configuration was written, but the transfer log ..."
-constexpr int kPasswordDialog = 150;     // dialog "Password", static 65535 "Enter password:"
+constexpr int kPasswordDialog = 150;
 constexpr int kPasswordPrompt = 65535;
 } // namespace text
 
@@ -67,7 +55,6 @@ constexpr int kPasswordPrompt = 65535;
 constexpr int kPasswordTries = 3;
 
 QString str(int id) { return resources::loadString(id); }
-QString fmt(int id, const std::vector<remote::FormatArg>& args) { return remote::fillMessage(id, args); }
 
 QString comName(int comNumber) { return QStringLiteral("COM%1").arg(comNumber); }
 
@@ -204,14 +191,14 @@ int loadFile(const QString& path, image::MemoryImage& image, ConsolePrompter& pr
     const bool opened = path == QLatin1String("-") ? file.open(stdin, QIODevice::ReadOnly)
                                                    : (file.setFileName(path), file.open(QIODevice::ReadOnly));
     if (!opened) {
-        prompter.complain(fmt(text::kCannotOpen, {QDir::toNativeSeparators(path)}) + QLatin1Char(' ')
+        prompter.complain(resources::formatString(strid::kCannotOpen, {QDir::toNativeSeparators(path)}) + QLatin1Char(' ')
                           + file.errorString());
         return kExitFile;
     }
     QBuffer buffer;
     if (!readCapped(file, buffer.buffer(), kMaxActBytes)) {
         prompter.complain(QStringLiteral("%1 (%2: %3)")
-                              .arg(str(text::kInvalidData), QDir::toNativeSeparators(path),
+                              .arg(str(strid::kInvalidData), QDir::toNativeSeparators(path),
                                    file.error() != QFileDevice::NoError
                                        ? file.errorString()
                                        : QStringLiteral("larger than %1 KiB, which no configuration is")
@@ -222,7 +209,7 @@ int loadFile(const QString& path, image::MemoryImage& image, ConsolePrompter& pr
     const act::LoadResult result = act::loadImage(buffer, image);
     if (!result.ok) {
         prompter.complain(QStringLiteral("%1 (%2, line %3: %4)")
-                              .arg(str(text::kInvalidData), QDir::toNativeSeparators(path))
+                              .arg(str(strid::kInvalidData), QDir::toNativeSeparators(path))
                               .arg(result.invalidLine)
                               .arg(result.reason));
         return kExitFile;
@@ -239,14 +226,14 @@ int saveFile(const QString& path, const image::IRegisterImage& image, ConsolePro
                             == static_cast<std::size_t>(lines.size())
                         && std::fflush(stdout) == 0;
         if (!ok) {
-            prompter.complain(fmt(text::kCannotWrite, {QStringLiteral("-")}));
+            prompter.complain(resources::formatString(strid::kCannotWrite, {QStringLiteral("-")}));
             return kExitFile;
         }
         return kExitOk;
     }
     QString error;
     if (!act::saveImageFile(path, image, &error)) {
-        prompter.complain(fmt(text::kCannotWrite, {QDir::toNativeSeparators(path)}) + QLatin1Char('\n') + error);
+        prompter.complain(resources::formatString(strid::kCannotWrite, {QDir::toNativeSeparators(path)}) + QLatin1Char('\n') + error);
         return kExitFile;
     }
     return kExitOk;
@@ -263,7 +250,7 @@ int checkPasswordFile(const Arguments& args, int stored, ConsolePrompter& prompt
     const PasswordFileRead read = readPasswordFile(args.passwordFile, line);
     const QString name = QDir::toNativeSeparators(args.passwordFile);
     if (!read.ok) {
-        prompter.complain(fmt(text::kCannotOpen, {name}) + QLatin1Char(' ') + read.error);
+        prompter.complain(resources::formatString(strid::kCannotOpen, {name}) + QLatin1Char(' ') + read.error);
         return kExitFile;
     }
     if (read.exposed) {
@@ -276,7 +263,7 @@ int checkPasswordFile(const Arguments& args, int stored, ConsolePrompter& prompt
         prompter.complain(QStringLiteral("warning: ") + exposed + QLatin1Char('.'));
     }
     if (!matchesChecksum(line, true, stored)) {
-        prompter.complain(str(text::kWrongPassword));
+        prompter.complain(str(strid::kWrongPassword));
         return kExitPassword;
     }
     return kExitOk;
@@ -289,7 +276,7 @@ int checkPassword(const Arguments& args, ConsolePrompter& prompter)
     const Profile profile;
     const int stored = profile.param1(0);
     if (!password::isSet(stored)) {
-        prompter.complain(str(text::kNoPasswordSet));
+        prompter.complain(str(strid::kNoPasswordSet));
         return kExitPassword;
     }
 
@@ -297,7 +284,7 @@ int checkPassword(const Arguments& args, ConsolePrompter& prompter)
         return checkPasswordFile(args, stored, prompter);
 
     if (!isTerminal(STDIN_FILENO)) {
-        prompter.complain(str(text::kPasswordNotEntered)
+        prompter.complain(str(strid::kPasswordNotEntered)
                           + QStringLiteral("\nGive it with --password-file FILE, or run the command on a terminal."));
         return kExitPassword;
     }
@@ -305,12 +292,12 @@ int checkPassword(const Arguments& args, ConsolePrompter& prompter)
     for (int attempt = 0; attempt < kPasswordTries; ++attempt) {
         SecretBytes typed;
         if (!readHiddenLine(prompt, typed)) {
-            prompter.complain(str(text::kPasswordNotEntered));
+            prompter.complain(str(strid::kPasswordNotEntered));
             return kExitPassword;
         }
         if (matchesChecksum(typed, false, stored))
             return kExitOk;
-        prompter.complain(str(text::kWrongPassword));
+        prompter.complain(str(strid::kWrongPassword));
     }
     return kExitPassword;
 }
@@ -331,7 +318,7 @@ int reportOutcome(const Target& target, const serialxfer::Outcome& out, ConsoleP
         return kExitTransfer;
     case serialxfer::Outcome::WordFailed: {
         QString text = QStringLiteral("%1 (%2, word %3, result code %4)")
-                           .arg(str(text::kTransmissionError), portName(target))
+                           .arg(str(strid::kTransmissionError), portName(target))
                            .arg(out.failedAddress)
                            .arg(out.lastResult);
         if (!out.reason.isEmpty())
@@ -345,7 +332,7 @@ int reportOutcome(const Target& target, const serialxfer::Outcome& out, ConsoleP
 
 void reportLogFailure(const QString& path, const QString& error, ConsolePrompter& prompter)
 {
-    prompter.complain(fmt(text::kLogFailed, {QDir::toNativeSeparators(path), error}));
+    prompter.complain(resources::formatString(strid::kLogFailed, {QDir::toNativeSeparators(path), error}));
 }
 
 void reportDone(int doneString, ConsolePrompter& prompter)
@@ -370,7 +357,7 @@ int serialRead(const Arguments& args, ConsolePrompter& prompter)
     serialxfer::Outcome out;
     {
         InterruptGuard interrupts;
-        ConsoleObserver observer(text::kReadingActivity);
+        ConsoleObserver observer(strid::kReadingActivity);
         out = transfer.read(portChoice(args.target), observer);
     }
     if (const int status = reportOutcome(args.target, out, prompter); status != kExitOk)
@@ -383,7 +370,7 @@ int serialRead(const Arguments& args, ConsolePrompter& prompter)
         return kExitControl;
     if (const int status = saveFile(args.output, words, prompter); status != kExitOk)
         return status;
-    reportDone(remote::strings::kReadDone, prompter);
+    reportDone(strid::kReadDone, prompter);
     return kExitOk;
 }
 
@@ -403,7 +390,7 @@ int serialWrite(const Arguments& args, const MemoryImage& image, ConsolePrompter
     serialxfer::Outcome out;
     {
         InterruptGuard interrupts;
-        ConsoleObserver observer(text::kWritingActivity);
+        ConsoleObserver observer(strid::kWritingActivity);
         out = transfer.write(portChoice(args.target), observer);
     }
     if (const int status = reportOutcome(args.target, out, prompter); status != kExitOk)
@@ -412,7 +399,7 @@ int serialWrite(const Arguments& args, const MemoryImage& image, ConsolePrompter
     // but does not turn it into a failure.
     if (!out.logged)
         reportLogFailure(log.path(), out.logError, prompter);
-    reportDone(remote::strings::kWriteDone, prompter);
+    reportDone(strid::kWriteDone, prompter);
     return kExitOk;
 }
 
@@ -430,7 +417,7 @@ int serialStatus(const Arguments& args, ConsolePrompter& prompter)
         return kExitTransfer;
     case serialxfer::StatusOutcome::Busy: {
         QString text = QStringLiteral("%1 (%2, result code %3)")
-                           .arg(str(text::kBusy), portName(args.target))
+                           .arg(str(strid::kBusy), portName(args.target))
                            .arg(out.result);
         if (!out.reason.isEmpty())
             text += QStringLiteral("\n") + out.reason;
@@ -440,7 +427,7 @@ int serialStatus(const Arguments& args, ConsolePrompter& prompter)
     case serialxfer::StatusOutcome::Ok:
         break;
     }
-    prompter.message(nullptr, fmt(text::kStatus, {out.firmware, out.rtc, out.inBuffer}), ui::Look::Information, {});
+    prompter.message(nullptr, resources::formatString(strid::kSerialStatus, {out.firmware, out.rtc, out.inBuffer}), ui::Look::Information, {});
     return kExitOk;
 }
 
@@ -470,7 +457,7 @@ int told(const remotexfer::Outcome& out, ConsolePrompter& prompter)
     if (out.result == remotexfer::Outcome::kFailed && !out.socketError.isEmpty())
         prompter.complain(out.socketError);
     else if (out.result == remote::kNotSent)
-        prompter.complain(fmt(remote::strings::kNothingWritten,
+        prompter.complain(resources::formatString(strid::kNothingWritten,
                               {CRK40Comm::wordFailureText(false, out.refusedAddress, out.reason)}));
     return out.result;
 }
@@ -500,19 +487,19 @@ int remoteRead(const Arguments& args, ConsolePrompter& prompter)
         return told(out, prompter);
     }).last;
     if (result != 0) {
-        prompter.complain(QStringLiteral("%1 (%2)").arg(fmt(remote::strings::kReadError, {result}),
+        prompter.complain(QStringLiteral("%1 (%2)").arg(resources::formatString(strid::kReadError, {result}),
                                                         gatewayName(t, port, t.serialPort)));
         return kExitTransfer;
     }
     if (!missing.empty()) {
         prompter.complain(QStringLiteral("%1 (%2): the reply holds no word for address %3; no file was written.")
-                              .arg(str(text::kInvalidData), gatewayName(t, port, t.serialPort),
+                              .arg(str(strid::kInvalidData), gatewayName(t, port, t.serialPort),
                                    remote::addressList(missing)));
         return kExitTransfer;
     }
     if (const int status = saveFile(args.output, image, prompter); status != kExitOk)
         return status;
-    reportDone(remote::strings::kReadDone, prompter);
+    reportDone(strid::kReadDone, prompter);
     return kExitOk;
 }
 
@@ -527,7 +514,7 @@ int remoteWrite(const Arguments& args, const MemoryImage& image, ConsolePrompter
         remote::withRetries([&] { return told(transfer.write({t.host, port, serialPort}, image), prompter); });
     if (!attempts.succeeded()) {
         // As in Termset: the first attempt's result.
-        prompter.complain(QStringLiteral("%1 (%2)").arg(fmt(remote::strings::kWriteError, {attempts.first}),
+        prompter.complain(QStringLiteral("%1 (%2)").arg(resources::formatString(strid::kWriteError, {attempts.first}),
                                                         gatewayName(t, port, t.serialPort)));
         return kExitTransfer;
     }
@@ -535,7 +522,7 @@ int remoteWrite(const Arguments& args, const MemoryImage& image, ConsolePrompter
     QString error;
     if (!log.append(t.serialPort, t.host, port, &error))
         reportLogFailure(log.path(), error, prompter);
-    reportDone(remote::strings::kWriteDone, prompter);
+    reportDone(strid::kWriteDone, prompter);
     return kExitOk;
 }
 
@@ -550,7 +537,7 @@ int remoteStatus(const Arguments& args, ConsolePrompter& prompter)
     if (result == 0)
         prompter.message(nullptr, out.statusText, ui::Look::Information, {});
     if (result != 0) {
-        prompter.complain(QStringLiteral("%1 (%2)").arg(fmt(remote::strings::kStatusError, {result}),
+        prompter.complain(QStringLiteral("%1 (%2)").arg(resources::formatString(strid::kStatusError, {result}),
                                                         gatewayName(t, port, t.serialPort)));
         return kExitTransfer;
     }
@@ -562,12 +549,12 @@ int remotePorts(const Arguments& args, ConsolePrompter& prompter)
     const Target& t = args.target;
     const quint16 port = gatewayPort(t);
     const remotexfer::Outcome out =
-        remotexfer::RemoteTransfer(remoteLimits(args)).ports(t.host, port, remote::strings::kReadTitle);
+        remotexfer::RemoteTransfer(remoteLimits(args)).ports(t.host, port, strid::kReadTitle);
     const std::set<quint8>& ports = out.ports;
     const int result = told(out, prompter);
     if (result != 0) {
         prompter.complain(QStringLiteral("%1 (%2, result code %3)")
-                              .arg(str(remote::strings::kPortListError), gatewayName(t, port, -1))
+                              .arg(str(strid::kPortListError), gatewayName(t, port, -1))
                               .arg(result));
         return kExitTransfer;
     }
@@ -720,7 +707,7 @@ int createControl(CRK40Comm& comm, ConsolePrompter& prompter)
     if (!comm.Create()) {
         lock.unlock();
         const QString module = QDir::toNativeSeparators(apppaths::controlModulePath());
-        prompter.complain(fmt(text::kNoControl, {comm.errorText(), module}));
+        prompter.complain(resources::formatString(strid::kNoControl, {comm.errorText(), module}));
         return kExitControl;
     }
     comm.setFailureListener([&prompter](const QString& text) { prompter.complain(text); });

@@ -162,27 +162,6 @@ private slots:
         row.actions[0] = 7;
         QCOMPARE(EncodeRow(row), std::uint16_t(3));
     }
-
-    void scan_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("value");
-        QTest::newRow("upper") << "1E05" << 0x1E05;
-        QTest::newRow("lower") << "1e05" << 0x1E05;
-        QTest::newRow("five digits: first four") << "12345" << 0x1234;
-        QTest::newRow("short") << "7" << 7;
-        QTest::newRow("leading blanks") << "  8155" << 0x8155;
-        QTest::newRow("stops at non-digit") << "12G4" << 0x12;
-        QTest::newRow("no digit") << "xyz" << 0;
-        QTest::newRow("empty entry") << "" << 0;
-        QTest::newRow("FFFF") << "FFFF" << 0xFFFF;
-    }
-    void scan()
-    {
-        QFETCH(QString, text);
-        QFETCH(int, value);
-        QCOMPARE(int(scanWord(text)), value);
-    }
 };
 
 QTEST_GUILESS_MAIN(TestFieldCodes)

@@ -57,12 +57,13 @@ private slots:
         QTest::newRow("empty") << "" << -1;
         QTest::newRow("letters") << "xyz" << -1;
         QTest::newRow("sign") << "-1" << -1;
+        QTest::newRow("a blank beyond ASCII is no blank") << QString(QChar(0x3000)) + "12" << -1;
     }
     void scanWord()
     {
         QFETCH(QString, text);
         QFETCH(int, value);
-        const auto v = act::scanWord(text);
+        const auto v = image::scanWord(text);
         QCOMPARE(v ? int(*v) : -1, value);
     }
 

@@ -2,7 +2,6 @@
 // texts.
 
 #include "core/PasswordChecksum.h"
-#include "core/TextFormat.h"
 #include "core/TransferLog.h"
 
 #include <QFile>
@@ -127,28 +126,6 @@ private slots:
         QVERIFY(log.append(3, "None", 0));
         QCOMPARE(reader.readAll(), QByteArray("earlier line\r\n02.01.2026. 03:04:05   COM_PORT: 10   REMOTE: None:00000\r\n"
                                               "02.01.2026. 03:05:05   COM_PORT: 03   REMOTE: None:00000\r\n"));
-    }
-
-    void fillText_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QStringList>("args");
-        QTest::addColumn<QString>("filled");
-        QTest::newRow("status") << "Firmware: %s\n Time: %s\n Buffered: %s" << QStringList{"F", "T", "B"}
-                                << "Firmware: F\n Time: T\n Buffered: B";
-        QTest::newRow("number") << "Writing error: %d" << QStringList{"-1"} << "Writing error: -1";
-        QTest::newRow("fewer placeholders") << "No %s here" << QStringList{"a", "b"} << "No a here";
-        QTest::newRow("none") << "Plain" << QStringList{"a"} << "Plain";
-        QTest::newRow("argument with a placeholder") << "%s and %s" << QStringList{"%s", "x"} << "%s and x";
-        QTest::newRow("percent at the end") << "100%" << QStringList{"a"} << "100%";
-    }
-    void fillText()
-    {
-        QFETCH(QString, text);
-        QFETCH(QStringList, args);
-        QFETCH(QString, filled);
-        QCOMPARE(args.size() == 1 ? ::fillText(text, {args[0]}) : ::fillText(text, {args[0], args.value(1), args.value(2)}),
-                 filled);
     }
 
     void logFailureIsReported()

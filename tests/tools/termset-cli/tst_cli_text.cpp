@@ -29,7 +29,7 @@ image::MemoryImage cleared()
     return image;
 }
 
-QString hex(quint16 v) { return fields::formatWord(v); }
+QString hex(quint16 v) { return image::formatWord(v); }
 
 // A language that replaces a few texts, as a language library does.
 class TestLanguage final : public resources::ILanguageProvider {
@@ -294,13 +294,13 @@ private slots:
         CRK40SensPropPage sensors(reader1);
         CRK40EgressPropPage egress(reader1);
         const std::vector<CRowPage*> pages{&reader1, &reader2, &reader3, &reader4, &sensors, &egress};
-        const std::vector<PageLayout>& layouts = rowPageLayouts();
+        const std::vector<pagelayout::Page>& layouts = pagelayout::rowPages();
         QCOMPARE(layouts.size(), pages.size());
         for (std::size_t p = 0; p < pages.size(); ++p) {
-            const PageLayout& layout = layouts[p];
+            const pagelayout::Page& layout = layouts[p];
             QCOMPARE(layout.dialogId, pages[p]->objectName().toInt());
             std::vector<int> words;
-            for (const RowLayout& row : layout.rows) {
+            for (const pagelayout::Row& row : layout.rows) {
                 words.push_back(row.word);
                 if (row.labelId != 0) {
                     auto* label = pages[p]->findChild<QLabel*>(QString::number(row.labelId));
