@@ -27,9 +27,9 @@ namespace {
 constexpr int kCannotWrite = 61742;   // "%1 cannot be written."
 
 // Where a COM name's device comes from, in the program's language.
-QString mappingSource(int n)
+QString mappingSource(int n, const QList<serial::DetectedPort>& detected)
 {
-    const QString source = serial::comMappingSource(n);
+    const QString source = serial::comMappingSource(n, detected);
     if (source == QLatin1String("environment"))
         return resources::loadString(strid::kFromEnvironment);
     if (source == QLatin1String("detected"))
@@ -131,7 +131,7 @@ void CPortDlg::refreshSlots()
         const int n = i + 1;
         QRadioButton* radio = m_radios[static_cast<std::size_t>(i)];
         QLabel* text = m_slotTexts[static_cast<std::size_t>(i)];
-        const QString device = serial::comDevicePath(n);
+        const QString device = serial::comDevicePath(n, detected);
         const QString description = slotDescription(device, detected);
         text->setText(fontMetrics().elidedText(description, Qt::ElideMiddle, text->width()));
         // The probe opens nothing: another program's port keeps its settings.
@@ -139,7 +139,7 @@ void CPortDlg::refreshSlots()
         const QString tip = state.usable()
                                 ? QStringLiteral("COM%1 = %2 (%3)")
                                       .arg(n)
-                                      .arg(QDir::toNativeSeparators(device), mappingSource(n))
+                                      .arg(QDir::toNativeSeparators(device), mappingSource(n, detected))
                                 : QStringLiteral("COM%1: %2").arg(n).arg(state.reason);
         radio->setToolTip(tip);
         text->setToolTip(state.usable() ? description : tip);

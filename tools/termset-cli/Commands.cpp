@@ -583,7 +583,7 @@ int localPorts()
         return text + QLatin1Char('\t') + (state.usable() ? QStringLiteral("free") : state.reason);
     };
     for (int n = serial::kFirstCom; n <= serial::kLastCom; ++n) {
-        const QString path = serial::comDevicePath(n);
+        const QString path = serial::comDevicePath(n, detected);
         if (path.isEmpty())
             continue;
         if (const auto port = serial::findDetected(detected, path))
