@@ -1,17 +1,16 @@
-// The four remote requests end to end against the gateway simulator on
-// loopback, including gateways that misbehave on the connection.
+// The four remote requests of RemoteTransfer end to end against the gateway
+// simulator on loopback, including gateways that misbehave on the
+// connection. Nothing here has a window: outcomes are checked as returned.
 
 #include "GatewayBehaviour.h"
 #include "core/MemoryImage.h"
-#include "platform/ui/Prompt.h"
-#include "RecordingPrompter.h"
-#include "remote/RemoteTerminal.h"
-#include "shell/TransferMessages.h"
+#include "core/RemoteTransfer.h"
 #include "TestEnvironment.h"
 
 #include <QLoggingCategory>
-#include <QApplication>
+#include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QScopeGuard>
 #include <QTest>
 
 #include <functional>
@@ -23,6 +22,8 @@ using gatewaysim::Behaviour;
 using gatewaysim::Mode;
 
 using image::MemoryImage;
+using remotexfer::Outcome;
+using remotexfer::RemoteTransfer;
 
 namespace {
 
@@ -41,20 +42,36 @@ MemoryImage filledImage(int seed)
     return image;
 }
 
+Outcome read(quint16 tcp, quint8 port, MemoryImage& image, const Limits& limits = {})
+{
+    return RemoteTransfer(limits).read({kLoopback, tcp, port}, image);
+}
+Outcome write(quint16 tcp, quint8 port, const MemoryImage& image, const Limits& limits = {})
+{
+    return RemoteTransfer(limits).write({kLoopback, tcp, port}, image);
+}
+Outcome ports(quint16 tcp, const Limits& limits = {})
+{
+    return RemoteTransfer(limits).ports(kLoopback, tcp, 0);
+}
+Outcome status(quint16 tcp, quint8 port, const Limits& limits = {})
+{
+    return RemoteTransfer(limits).status({kLoopback, tcp, port});
+}
+
 } // namespace
 
 // Declared before the table that carries it: a metatype declared after its
 // first use is an error wherever the template is instantiated first.
 Q_DECLARE_METATYPE(Behaviour)
 
-class TestRemoteTerminal : public QObject {
+class TestRemoteTransfer : public QObject {
     Q_OBJECT
 
 private slots:
     void init()
     {
         m_environment = std::make_unique<testsupport::TestEnvironment>();
-        m_prompter = std::make_unique<testsupport::RecordingPrompter>();
         m_gateway = std::make_unique<gatewaysim::GatewaySimulator>();
         QString error;
         QVERIFY2(m_gateway->start(0, &error), qPrintable(error));
@@ -64,9 +81,7 @@ private slots:
     void cleanup()
     {
         m_gateway.reset();
-        m_prompter.reset();
         m_environment.reset();
-        QVERIFY(!QGuiApplication::overrideCursor());
     }
 
     // The words written are the words read back; an empty entry goes as 0.
@@ -76,18 +91,17 @@ private slots:
         written.setWord(10, QStringLiteral("0123"));
         written.setWord(11, QString());
         m_gateway->setSerialPorts({2});
-        QCOMPARE(WriteRemoteConfig(kLoopback, m_gateway->port(), 2, written), 0);
+        QCOMPARE(write(m_gateway->port(), 2, written).result, 0);
         QCOMPARE(m_gateway->requests().size(), 1);
         QVERIFY(m_gateway->requests()[0].startsWith("VeTr 1 0000331 plok 2 sEPT 0010,00291;0011,00000;"));
         QCOMPARE(m_gateway->terminal(2).eeprom[10], quint16(0x0123));
 
-        MemoryImage read;
-        QCOMPARE(ReadRemoteConfig(kLoopback, m_gateway->port(), 2, read), 0);
+        MemoryImage back;
+        QCOMPARE(read(m_gateway->port(), 2, back).result, 0);
         QCOMPARE(m_gateway->requests().last(), QByteArray("VeTr 1 0000000 plok 2 gEPT."));
-        QCOMPARE(read.stores(), 30);
+        QCOMPARE(back.stores(), 30);
         written.setWord(11, QStringLiteral("0000"));
-        QVERIFY(read == written);
-        QVERIFY(m_prompter->messages.empty());
+        QVERIFY(back == written);
     }
 
     void faults_data()
@@ -142,34 +156,29 @@ private slots:
         MemoryImage image;
         for (int a = 0; a < 256; ++a)
             image.setWord(a, QStringLiteral("OLD"));
-        std::set<quint8> ports;
+        std::set<quint8> listedPorts;
         const quint16 tcp = m_gateway->port();
-        const std::function<int()> runs[] = {
-            [&] { return ReadRemoteConfig(kLoopback, tcp, 1, image, kLimits); },
+        const std::function<Outcome()> runs[] = {
+            [&] { return read(tcp, 1, image, kLimits); },
             // Port 2: the words written must not change what port 1 reads.
-            [&] { return WriteRemoteConfig(kLoopback, tcp, 2, image, kLimits); },
-            [&] { return GetRemotePorts(kLoopback, tcp, ports, kLimits); },
-            [&] { return GetRemoteStatus(kLoopback, tcp, 1, nullptr, kLimits); },
+            [&] { return write(tcp, 2, image, kLimits); },
+            [&] {
+                Outcome out = ports(tcp, kLimits);
+                listedPorts = out.ports;
+                return out;
+            },
+            [&] { return status(tcp, 1, kLimits); },
         };
         for (int run = 0; run < 4; ++run) {
             const bool success = outcomes[run] == QLatin1Char('S');
-            m_prompter->messages.clear();
             m_gateway->pushBehaviour(behaviour);
             QElapsedTimer timer;
             timer.start();
-            QCOMPARE(runs[run](), success ? 0 : -1);
+            const Outcome out = runs[run]();
+            QCOMPARE(out.result, success ? 0 : Outcome::kFailed);
             QVERIFY2(timer.elapsed() < kLongestMs, qPrintable(QString::number(timer.elapsed())));
-            if (!success) {
-                QCOMPARE(m_prompter->messages.size(), std::size_t(1));   // the failure, shown once
-                QVERIFY(m_prompter->messages[0].text.startsWith(QLatin1String("SOCKET ERROR")));
-                QCOMPARE(m_prompter->messages[0].look, ui::Look::Plain);
-            } else if (run == 3) {   // the status box
-                QCOMPARE(m_prompter->messages.size(), std::size_t(1));
-                QCOMPARE(m_prompter->messages[0].title, QStringLiteral("Status"));
-                QCOMPARE(m_prompter->messages[0].look, ui::Look::Information);
-            } else {
-                QVERIFY(m_prompter->messages.empty());
-            }
+            QCOMPARE(out.socketError.startsWith(QLatin1String("SOCKET ERROR")), !success);
+            QCOMPARE(!out.statusText.isEmpty(), success && run == 3);
         }
         QCOMPARE(image.outOfRange(), 0);
         for (int a = 0; a < 256; ++a)
@@ -177,11 +186,11 @@ private slots:
                                                      ? QStringLiteral("%1").arg(a * 1009, 4, 16, QLatin1Char('0')).toUpper()
                                                      : QStringLiteral("OLD"));
         QStringList listed;
-        for (quint8 port : ports)
+        for (quint8 port : listedPorts)
             listed << QString::number(port);
         QTEST(listed.join(QLatin1Char(',')), "ports");
         // The gateway is still there for the next client.
-        QCOMPARE(GetRemotePorts(kLoopback, tcp, ports, kLimits), 0);
+        QCOMPARE(ports(tcp, kLimits).result, 0);
     }
 
     void silentGatewayTimesOut()
@@ -191,24 +200,21 @@ private slots:
         limits.reply = std::chrono::seconds(1);
         MemoryImage image;
         m_gateway->setDefaultBehaviour(gatewayBehaviour(Mode::Split, 20, 3'000, 0, true));
-        QCOMPARE(ReadRemoteConfig(kLoopback, m_gateway->port(), 1, image, limits), -1);
+        const Outcome late = read(m_gateway->port(), 1, image, limits);
+        QCOMPARE(late.result, Outcome::kFailed);
         QCOMPARE(image.stores(), 0);
-        QCOMPARE(m_prompter->messages.size(), std::size_t(1));
-        QCOMPARE(m_prompter->messages[0].text, QStringLiteral("SOCKET ERROR Receive timeout error"));
+        QCOMPARE(late.socketError, QStringLiteral("SOCKET ERROR Receive timeout error"));
 
         // ... one that stalls after its header is taken as it stands.
-        m_prompter->messages.clear();
         limits.reply = std::chrono::seconds(60);
         m_gateway->setDefaultBehaviour(gatewayBehaviour(Mode::Split, 100, 60'000, 0, true));
-        QCOMPARE(ReadRemoteConfig(kLoopback, m_gateway->port(), 1, image, limits), 0);
+        QCOMPARE(read(m_gateway->port(), 1, image, limits).result, 0);
         QCOMPARE(image.stores(), 6);
-        QVERIFY(m_prompter->messages.empty());
     }
 
 private:
     std::unique_ptr<testsupport::TestEnvironment> m_environment;
     std::unique_ptr<gatewaysim::GatewaySimulator> m_gateway;
-    std::unique_ptr<testsupport::RecordingPrompter> m_prompter;
 
 private slots:
     void gatewayErrorCodes_data()
@@ -227,19 +233,19 @@ private slots:
 
         MemoryImage image = filledImage(1);
         const MemoryImage before = image;
-        QCOMPARE(ReadRemoteConfig(kLoopback, m_gateway->port(), 1, image), code);
+        const quint16 tcp = m_gateway->port();
+        QCOMPARE(read(tcp, 1, image).result, code);
         QVERIFY(image == before);
         QCOMPARE(image.stores(), before.stores());
-        QCOMPARE(WriteRemoteConfig(kLoopback, m_gateway->port(), 1, image), code);
-        std::set<quint8> ports;
-        QCOMPARE(GetRemotePorts(kLoopback, m_gateway->port(), ports), code);
-        QVERIFY(ports.empty());
-        QCOMPARE(GetRemoteStatus(kLoopback, m_gateway->port(), 1, nullptr), code);
-        QVERIFY(m_prompter->messages.empty());   // the caller reports a gateway's code
+        QCOMPARE(write(tcp, 1, image).result, code);
+        const Outcome listed = ports(tcp);
+        QCOMPARE(listed.result, code);
+        QVERIFY(listed.ports.empty() && listed.socketError.isEmpty());
+        QCOMPARE(status(tcp, 1).result, code);
 
         // The simulator's own code for a serial port without a terminal.
         m_gateway->setDefaultBehaviour({});
-        QCOMPARE(ReadRemoteConfig(kLoopback, m_gateway->port(), 9, image), int(gatewaysim::kNoTerminal));
+        QCOMPARE(read(m_gateway->port(), 9, image).result, int(gatewaysim::kNoTerminal));
     }
 
     // Replies at the edges of what the parsers take: every request ends with a
@@ -267,21 +273,21 @@ private slots:
             limits.reply = std::chrono::seconds(1);   // noise may never complete
 
             MemoryImage image;
-            const int read = ReadRemoteConfig(kLoopback, m_gateway->port(), 1, image, limits);
-            QVERIFY(read >= -1 && read <= 9999);
+            const quint16 tcp = m_gateway->port();
+            const int got = read(tcp, 1, image, limits).result;
+            QVERIFY(got >= -1 && got <= 9999);
             QCOMPARE(image.outOfRange(), 0);
-            if (read != 0)
+            if (got != 0)
                 QCOMPARE(image.stores(), 0);
-            std::set<quint8> ports;
-            const int listed = GetRemotePorts(kLoopback, m_gateway->port(), ports, limits);
-            QVERIFY(listed >= -1 && listed <= 9999);
-            QVERIFY(listed == 0 || ports.empty());
-            const int status = GetRemoteStatus(kLoopback, m_gateway->port(), 1, nullptr, limits);
-            QVERIFY(status >= -1 && status <= 9999);
-            QVERIFY(WriteRemoteConfig(kLoopback, m_gateway->port(), 1, image, limits) >= -1);
+            const Outcome listed = ports(tcp, limits);
+            QVERIFY(listed.result >= -1 && listed.result <= 9999);
+            QVERIFY(listed.result == 0 || listed.ports.empty());
+            const int asked = status(tcp, 1, limits).result;
+            QVERIFY(asked >= -1 && asked <= 9999);
+            QVERIFY(write(tcp, 1, image, limits).result >= -1);
         }
     }
 };
 
-QTEST_MAIN(TestRemoteTerminal)
-#include "tst_remote_terminal.moc"
+QTEST_GUILESS_MAIN(TestRemoteTransfer)
+#include "tst_remote_transfer.moc"
