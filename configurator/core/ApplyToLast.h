@@ -14,7 +14,7 @@ struct ApplyOutcome {
     enum Kind { NoTerminal, Serial, Remote };
     Kind kind = NoTerminal;
     serialxfer::Outcome serial;   // Serial
-    remotexfer::Outcome remote;   // Remote: one attempt, no retry
+    remotexfer::RemoteOutcome remote;   // Remote: one attempt, no retry
     bool logged = false;          // Remote, written: the transfer log line was written
     QString logError;             // Remote, written: why the log line could not be written
 };

@@ -2,12 +2,12 @@
 
 namespace pagelayout {
 
-const std::vector<Page>& rowPages()
+const std::vector<PageLayout>& rowPages()
 {
     // Row labels are the controls 2021.. of each page; the sensors carry
     // their number as a digit beside each Opened/Closed pair, the egress
     // inputs only their number.
-    static const std::vector<Page> pages{
+    static const std::vector<PageLayout> pages{
         {206, {{10, 2021, 0}, {30, 2022, 0}, {11, 2023, 0}, {34, 2024, 0}}},
         {209, {{12, 2021, 0}, {31, 2022, 0}, {13, 2023, 0}, {35, 2024, 0}}},
         {210, {{14, 2021, 0}, {32, 2022, 0}, {15, 2023, 0}, {36, 2024, 0}}},

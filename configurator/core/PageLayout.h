@@ -9,18 +9,18 @@
 
 namespace pagelayout {
 
-struct Row {
+struct RowLayout {
     int word = 0;      // the row word of the image
     int labelId = 0;   // control identifier of the row's label; 0: the page shows none
     int number = 0;    // the large digit the page shows beside the row (sensors, egress); 0: none
 };
 
-struct Page {
+struct PageLayout {
     int dialogId = 0;
-    std::vector<Row> rows;
+    std::vector<RowLayout> rows;
 };
 
-const std::vector<Page>& rowPages();
+const std::vector<PageLayout>& rowPages();
 
 // Indexes into rowPages().
 inline constexpr int kReader1 = 0;

@@ -34,7 +34,7 @@ RemoteTransfer::RemoteTransfer(const remote::Limits& limits, ExchangeRunner runn
 // The common frame of the four requests: runs the exchange, records a
 // failure, keeps the result code; handleData runs only on result 0.
 template <typename HandleData>
-Outcome RemoteTransfer::run(const QString& address, quint16 tcpPort, remote::Request request,
+RemoteOutcome RemoteTransfer::run(const QString& address, quint16 tcpPort, remote::Request request,
                             const QByteArray& text, remote::CancelSignal* cancel, int progressText,
                             HandleData&& handleData)
 {
@@ -42,13 +42,13 @@ Outcome RemoteTransfer::run(const QString& address, quint16 tcpPort, remote::Req
     std::optional<remote::CancelSignal> own;
     remote::CancelSignal& signal = cancel ? *cancel : own.emplace();
     const Exchange exchange = [&] { return remote::exchange(address, tcpPort, request, text, m_limits, &signal); };
-    Outcome out;
+    RemoteOutcome out;
     QByteArray reply;
     try {
         reply = m_runner ? m_runner(exchange, signal, progressText != 0 ? progressText : progressTextOf(request))
                          : exchange();
     } catch (const remote::CBlockingSocketException& error) {
-        out.result = Outcome::kFailed;
+        out.result = RemoteOutcome::kFailed;
         // The operator who cancelled knows; anything else is told.
         out.cancelled = signal.cancelled();
         if (!out.cancelled) {
@@ -68,10 +68,10 @@ Outcome RemoteTransfer::run(const QString& address, quint16 tcpPort, remote::Req
     return out;
 }
 
-Outcome RemoteTransfer::read(const Gateway& gateway, image::IRegisterImage& image, remote::CancelSignal* cancel)
+RemoteOutcome RemoteTransfer::read(const Gateway& gateway, image::IRegisterImage& image, remote::CancelSignal* cancel)
 {
     return run(gateway.address, gateway.tcpPort, remote::Request::ReadConfig,
-               remote::readConfigRequest(gateway.serialPort), cancel, 0, [&](Outcome& out, QByteArrayView data) {
+               remote::readConfigRequest(gateway.serialPort), cancel, 0, [&](RemoteOutcome& out, QByteArrayView data) {
                    const std::vector<remote::ConfigItem> items = remote::parseConfigData(data);
                    const int stored = storeConfigItems(items, image);
                    qCDebug(lcRemote) << "read stored" << stored << "words";
@@ -79,14 +79,14 @@ Outcome RemoteTransfer::read(const Gateway& gateway, image::IRegisterImage& imag
                });
 }
 
-Outcome RemoteTransfer::write(const Gateway& gateway, const image::IRegisterImage& image,
+RemoteOutcome RemoteTransfer::write(const Gateway& gateway, const image::IRegisterImage& image,
                               remote::CancelSignal* cancel)
 {
     int refused = 0;
     const std::optional<image::Words> words = image::readAllWords(image, &refused);
     if (!words) {
         qCWarning(lcRemote) << "write not sent: word" << refused << "refused:" << image.whyNot();
-        Outcome out;
+        RemoteOutcome out;
         out.result = remote::kNotSent;
         out.refusedAddress = refused;
         out.reason = image.whyNot();
@@ -97,25 +97,25 @@ Outcome RemoteTransfer::write(const Gateway& gateway, const image::IRegisterImag
         values[i] = image::scanWord((*words)[i]).value_or(0);
     const QByteArray text = remote::writeConfigRequest(gateway.serialPort, remote::writeConfigBody(values));
     return run(gateway.address, gateway.tcpPort, remote::Request::WriteConfig, text, cancel, 0,
-               [](Outcome&, QByteArrayView) {});
+               [](RemoteOutcome&, QByteArrayView) {});
 }
 
-Outcome RemoteTransfer::status(const Gateway& gateway, remote::CancelSignal* cancel)
+RemoteOutcome RemoteTransfer::status(const Gateway& gateway, remote::CancelSignal* cancel)
 {
     const QByteArray text = remote::statusRequest(gateway.serialPort);
     qCDebug(lcRemote) << "status request" << text;
     return run(gateway.address, gateway.tcpPort, remote::Request::Status, text, cancel, 0,
-               [](Outcome& out, QByteArrayView data) {
+               [](RemoteOutcome& out, QByteArrayView data) {
                    out.statusText = remote::statusText(remote::parseStatus(data),
                                                        resources::loadString(strid::kStatusFormat),
                                                        resources::loadString(strid::kDayNames));
                });
 }
 
-Outcome RemoteTransfer::ports(const QString& address, quint16 tcpPort, int progressText, remote::CancelSignal* cancel)
+RemoteOutcome RemoteTransfer::ports(const QString& address, quint16 tcpPort, int progressText, remote::CancelSignal* cancel)
 {
     return run(address, tcpPort, remote::Request::ListPorts, remote::listPortsRequest(), cancel, progressText,
-               [](Outcome& out, QByteArrayView data) { out.ports = remote::parsePortList(data); });
+               [](RemoteOutcome& out, QByteArrayView data) { out.ports = remote::parsePortList(data); });
 }
 
 } // namespace remotexfer

@@ -26,7 +26,7 @@ struct Gateway {
     quint8 serialPort = 0;
 };
 
-struct Outcome {
+struct RemoteOutcome {
     // 0 on success; the gateway's result code (1..9999); kFailed when the
     // exchange failed (a socket operation failed or timed out, the gateway
     // ended the reply early, or the request was cancelled); remote::kNotSent
@@ -68,19 +68,19 @@ public:
 
     // Reads the configuration words; stores them in the image only when the
     // result is 0. A reply that leaves words out says which (missing).
-    Outcome read(const Gateway& gateway, image::IRegisterImage& image, remote::CancelSignal* cancel = nullptr);
+    RemoteOutcome read(const Gateway& gateway, image::IRegisterImage& image, remote::CancelSignal* cancel = nullptr);
     // Sends words 10..39, taking them all from the image first.
-    Outcome write(const Gateway& gateway, const image::IRegisterImage& image,
+    RemoteOutcome write(const Gateway& gateway, const image::IRegisterImage& image,
                   remote::CancelSignal* cancel = nullptr);
     // The terminal's status.
-    Outcome status(const Gateway& gateway, remote::CancelSignal* cancel = nullptr);
+    RemoteOutcome status(const Gateway& gateway, remote::CancelSignal* cancel = nullptr);
     // The gateway's serial ports; progressText names what they are asked for.
-    Outcome ports(const QString& address, quint16 tcpPort, int progressText,
+    RemoteOutcome ports(const QString& address, quint16 tcpPort, int progressText,
                   remote::CancelSignal* cancel = nullptr);
 
 private:
     template <typename HandleData>
-    Outcome run(const QString& address, quint16 tcpPort, remote::Request request, const QByteArray& text,
+    RemoteOutcome run(const QString& address, quint16 tcpPort, remote::Request request, const QByteArray& text,
                 remote::CancelSignal* cancel, int progressText, HandleData&& handleData);
 
     remote::Limits m_limits;

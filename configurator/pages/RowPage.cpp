@@ -153,7 +153,7 @@ void CRowPage::StoreRow(int address)
 
 std::vector<RowSpec> rowsOf(int page, const std::vector<RowIds>& ids)
 {
-    const std::vector<pagelayout::Row>& rows = pagelayout::rowPages().at(static_cast<std::size_t>(page)).rows;
+    const std::vector<pagelayout::RowLayout>& rows = pagelayout::rowPages().at(static_cast<std::size_t>(page)).rows;
     std::vector<RowSpec> out;
     for (std::size_t r = 0; r < rows.size() && r < ids.size(); ++r)
         out.push_back({rows[r].word, ids[r]});

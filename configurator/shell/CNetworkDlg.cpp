@@ -4,6 +4,7 @@
 #include "pages/DialogUnits.h"
 #include "core/Profile.h"
 #include "platform/ui/Prompt.h"
+#include "platform/ui/WaitCursor.h"
 #include "core/StringIds.h"
 #include "platform/resources/Resources.h"
 
@@ -44,14 +45,6 @@ QString str(int id) { return resources::loadString(id); }
 QString dlgText(int controlId) { return resources::dialogText(CNetworkDlg::kDialogId, controlId); }
 
 // The wait cursor while the network is asked, restored on every way out.
-class WaitCursor {
-public:
-    WaitCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~WaitCursor() { QGuiApplication::restoreOverrideCursor(); }
-    WaitCursor(const WaitCursor&) = delete;
-    WaitCursor& operator=(const WaitCursor&) = delete;
-};
-
 struct ModeTexts {
     int title;
     int button;
@@ -71,7 +64,7 @@ ModeTexts textsOf(NetworkMode mode)
 // wait cursor, and takes no input until the answer is in.
 std::optional<quint32> resolveAwayFromInterface(const QString& name)
 {
-    const WaitCursor wait;
+    const ui::WaitCursor wait;
     std::optional<quint32> resolved;
     QEventLoop loop;
     std::thread worker([&] {
@@ -237,7 +230,7 @@ void CNetworkDlg::fillComputerList()
     m_computers->clear();
     QList<ServerEntry> servers;
     {
-        const WaitCursor wait;
+        const ui::WaitCursor wait;
         servers = EnumerateServers(m_sources);
     }
     for (const ServerEntry& server : servers)
@@ -259,7 +252,7 @@ void CNetworkDlg::fillSerialList()
     std::set<quint8> ports;
     int result = 0;
     {
-        const WaitCursor wait;
+        const ui::WaitCursor wait;
         result = GetRemotePorts(text, m_tcpPort, ports, m_limits, nullptr, textsOf(m_mode).title);
     }
     if (result != 0) {

@@ -69,13 +69,13 @@ QByteArray runUnderProgress(const remotexfer::Exchange& exchange, CancelSignal& 
 // A request under the wait cursor (when asked) and the progress box; the
 // cursor ends before any box appears.
 template <typename Request>
-remotexfer::Outcome presented(const Limits& limits, QWidget* owner, bool waitCursor, Request&& request)
+remotexfer::RemoteOutcome presented(const Limits& limits, QWidget* owner, bool waitCursor, Request&& request)
 {
     std::optional<ui::WaitCursor> wait;
     if (waitCursor)
         wait.emplace();
     remotexfer::RemoteTransfer transfer(limits, progressRunner(nullptr));
-    const remotexfer::Outcome out = request(transfer);
+    const remotexfer::RemoteOutcome out = request(transfer);
     if (wait)
         wait->end();
     showRequestFailure(out, owner);
@@ -91,9 +91,9 @@ remotexfer::ExchangeRunner progressRunner(QWidget* parent)
     };
 }
 
-void showRequestFailure(const remotexfer::Outcome& out, QWidget* owner)
+void showRequestFailure(const remotexfer::RemoteOutcome& out, QWidget* owner)
 {
-    if (out.result == remotexfer::Outcome::kFailed && !out.cancelled && !out.socketError.isEmpty())
+    if (out.result == remotexfer::RemoteOutcome::kFailed && !out.cancelled && !out.socketError.isEmpty())
         ui::prompter().message(owner, out.socketError, ui::Look::Plain);
     else if (out.result == kNotSent)
         ui::prompter().message(owner,
@@ -104,7 +104,7 @@ void showRequestFailure(const remotexfer::Outcome& out, QWidget* owner)
 int ReadRemoteConfig(const QString& address, quint16 tcpPort, quint8 serialPort, image::IRegisterImage& image,
                      const Limits& limits, CancelSignal* cancel, std::vector<int>* missing)
 {
-    const remotexfer::Outcome out = presented(limits, nullptr, true, [&](remotexfer::RemoteTransfer& t) {
+    const remotexfer::RemoteOutcome out = presented(limits, nullptr, true, [&](remotexfer::RemoteTransfer& t) {
         return t.read({address, tcpPort, serialPort}, image, cancel);
     });
     if (missing)
@@ -123,7 +123,7 @@ int WriteRemoteConfig(const QString& address, quint16 tcpPort, quint8 serialPort
 int GetRemotePorts(const QString& address, quint16 tcpPort, std::set<quint8>& ports, const Limits& limits,
                    CancelSignal* cancel, int progressTitle)
 {
-    const remotexfer::Outcome out = presented(limits, nullptr, false, [&](remotexfer::RemoteTransfer& t) {
+    const remotexfer::RemoteOutcome out = presented(limits, nullptr, false, [&](remotexfer::RemoteTransfer& t) {
         return t.ports(address, tcpPort, progressTitle, cancel);
     });
     ports.insert(out.ports.begin(), out.ports.end());
@@ -133,7 +133,7 @@ int GetRemotePorts(const QString& address, quint16 tcpPort, std::set<quint8>& po
 int GetRemoteStatus(const QString& address, quint16 tcpPort, quint8 serialPort, QWidget* owner,
                     const Limits& limits, CancelSignal* cancel)
 {
-    const remotexfer::Outcome out = presented(limits, owner, true, [&](remotexfer::RemoteTransfer& t) {
+    const remotexfer::RemoteOutcome out = presented(limits, owner, true, [&](remotexfer::RemoteTransfer& t) {
         return t.status({address, tcpPort, serialPort}, cancel);
     });
     if (out.ok())

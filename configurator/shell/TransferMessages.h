@@ -41,7 +41,7 @@ int GetRemoteStatus(const QString& address, quint16 tcpPort, quint8 serialPort, 
 // The boxes of a request's failure that the request itself tells: the
 // socket's words (plain) or the refused word (stop). Nothing for a result
 // the caller reports.
-void showRequestFailure(const remotexfer::Outcome& out, QWidget* owner);
+void showRequestFailure(const remotexfer::RemoteOutcome& out, QWidget* owner);
 
 // The boxes of Apply To Last to a remote terminal: "No terminal selected.",
 // "Writing error: %d" or "Configuration written successfully." (with a

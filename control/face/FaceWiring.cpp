@@ -32,7 +32,7 @@ void showAboutBox(QWidget* parent)
 
 QWidget* createPropertyPage(QWidget* parent)
 {
-    return new CRK40CommPropPage(parent);
+    return new CRK40CommPropPageWidget(parent);
 }
 
 } // namespace rk40::face

@@ -452,9 +452,9 @@ remote::Limits remoteLimits(const Arguments& args)
 
 // What a request's failure says itself: the socket's words, or the word the
 // image refused; a gateway's result code is the caller's to report.
-int told(const remotexfer::Outcome& out, ConsolePrompter& prompter)
+int told(const remotexfer::RemoteOutcome& out, ConsolePrompter& prompter)
 {
-    if (out.result == remotexfer::Outcome::kFailed && !out.socketError.isEmpty())
+    if (out.result == remotexfer::RemoteOutcome::kFailed && !out.socketError.isEmpty())
         prompter.complain(out.socketError);
     else if (out.result == remote::kNotSent)
         prompter.complain(resources::formatString(strid::kNothingWritten,
@@ -482,7 +482,7 @@ int remoteRead(const Arguments& args, ConsolePrompter& prompter)
     remotexfer::RemoteTransfer transfer(limits);
     std::vector<int> missing;
     const int result = remote::withRetries([&] {
-        const remotexfer::Outcome out = transfer.read({t.host, port, serialPort}, image);
+        const remotexfer::RemoteOutcome out = transfer.read({t.host, port, serialPort}, image);
         missing = out.missing;
         return told(out, prompter);
     }).last;
@@ -531,7 +531,7 @@ int remoteStatus(const Arguments& args, ConsolePrompter& prompter)
     const Target& t = args.target;
     const quint16 port = gatewayPort(t);
     // On success the status text goes to standard output.
-    const remotexfer::Outcome out =
+    const remotexfer::RemoteOutcome out =
         remotexfer::RemoteTransfer(remoteLimits(args)).status({t.host, port, static_cast<quint8>(t.serialPort)});
     const int result = told(out, prompter);
     if (result == 0)
@@ -548,7 +548,7 @@ int remotePorts(const Arguments& args, ConsolePrompter& prompter)
 {
     const Target& t = args.target;
     const quint16 port = gatewayPort(t);
-    const remotexfer::Outcome out =
+    const remotexfer::RemoteOutcome out =
         remotexfer::RemoteTransfer(remoteLimits(args)).ports(t.host, port, strid::kReadTitle);
     const std::set<quint8>& ports = out.ports;
     const int result = told(out, prompter);

@@ -64,7 +64,7 @@ QString asName(const QString& label)
     return text.trimmed();
 }
 
-Table rowPageTable(const image::IRegisterImage& image, const pagelayout::Page& page)
+Table rowPageTable(const image::IRegisterImage& image, const pagelayout::PageLayout& page)
 {
     const int d = page.dialogId;
     Table t;
@@ -83,7 +83,7 @@ Table rowPageTable(const image::IRegisterImage& image, const pagelayout::Page& p
     t.subHeaders << QString();
     t.columnNames << registration;
 
-    for (const pagelayout::Row& r : page.rows) {
+    for (const pagelayout::RowLayout& r : page.rows) {
         Table::Row row;
         QStringList label;
         if (r.number > 0)
@@ -146,7 +146,7 @@ Table randomTable(const image::IRegisterImage& image)
 std::vector<Table> tables(const image::IRegisterImage& image)
 {
     std::vector<Table> out;
-    for (const pagelayout::Page& page : pagelayout::rowPages())
+    for (const pagelayout::PageLayout& page : pagelayout::rowPages())
         out.push_back(rowPageTable(image, page));
     out.push_back(ledTable(image));
     out.push_back(randomTable(image));

@@ -22,7 +22,7 @@ using gatewaysim::Behaviour;
 using gatewaysim::Mode;
 
 using image::MemoryImage;
-using remotexfer::Outcome;
+using remotexfer::RemoteOutcome;
 using remotexfer::RemoteTransfer;
 
 namespace {
@@ -42,19 +42,19 @@ MemoryImage filledImage(int seed)
     return image;
 }
 
-Outcome read(quint16 tcp, quint8 port, MemoryImage& image, const Limits& limits = {})
+RemoteOutcome read(quint16 tcp, quint8 port, MemoryImage& image, const Limits& limits = {})
 {
     return RemoteTransfer(limits).read({kLoopback, tcp, port}, image);
 }
-Outcome write(quint16 tcp, quint8 port, const MemoryImage& image, const Limits& limits = {})
+RemoteOutcome write(quint16 tcp, quint8 port, const MemoryImage& image, const Limits& limits = {})
 {
     return RemoteTransfer(limits).write({kLoopback, tcp, port}, image);
 }
-Outcome ports(quint16 tcp, const Limits& limits = {})
+RemoteOutcome ports(quint16 tcp, const Limits& limits = {})
 {
     return RemoteTransfer(limits).ports(kLoopback, tcp, 0);
 }
-Outcome status(quint16 tcp, quint8 port, const Limits& limits = {})
+RemoteOutcome status(quint16 tcp, quint8 port, const Limits& limits = {})
 {
     return RemoteTransfer(limits).status({kLoopback, tcp, port});
 }
@@ -158,12 +158,12 @@ private slots:
             image.setWord(a, QStringLiteral("OLD"));
         std::set<quint8> listedPorts;
         const quint16 tcp = m_gateway->port();
-        const std::function<Outcome()> runs[] = {
+        const std::function<RemoteOutcome()> runs[] = {
             [&] { return read(tcp, 1, image, kLimits); },
             // Port 2: the words written must not change what port 1 reads.
             [&] { return write(tcp, 2, image, kLimits); },
             [&] {
-                Outcome out = ports(tcp, kLimits);
+                RemoteOutcome out = ports(tcp, kLimits);
                 listedPorts = out.ports;
                 return out;
             },
@@ -174,8 +174,8 @@ private slots:
             m_gateway->pushBehaviour(behaviour);
             QElapsedTimer timer;
             timer.start();
-            const Outcome out = runs[run]();
-            QCOMPARE(out.result, success ? 0 : Outcome::kFailed);
+            const RemoteOutcome out = runs[run]();
+            QCOMPARE(out.result, success ? 0 : RemoteOutcome::kFailed);
             QVERIFY2(timer.elapsed() < kLongestMs, qPrintable(QString::number(timer.elapsed())));
             QCOMPARE(out.socketError.startsWith(QLatin1String("SOCKET ERROR")), !success);
             QCOMPARE(!out.statusText.isEmpty(), success && run == 3);
@@ -200,8 +200,8 @@ private slots:
         limits.reply = std::chrono::seconds(1);
         MemoryImage image;
         m_gateway->setDefaultBehaviour(gatewayBehaviour(Mode::Split, 20, 3'000, 0, true));
-        const Outcome late = read(m_gateway->port(), 1, image, limits);
-        QCOMPARE(late.result, Outcome::kFailed);
+        const RemoteOutcome late = read(m_gateway->port(), 1, image, limits);
+        QCOMPARE(late.result, RemoteOutcome::kFailed);
         QCOMPARE(image.stores(), 0);
         QCOMPARE(late.socketError, QStringLiteral("SOCKET ERROR Receive timeout error"));
 
@@ -238,7 +238,7 @@ private slots:
         QVERIFY(image == before);
         QCOMPARE(image.stores(), before.stores());
         QCOMPARE(write(tcp, 1, image).result, code);
-        const Outcome listed = ports(tcp);
+        const RemoteOutcome listed = ports(tcp);
         QCOMPARE(listed.result, code);
         QVERIFY(listed.ports.empty() && listed.socketError.isEmpty());
         QCOMPARE(status(tcp, 1).result, code);
@@ -279,7 +279,7 @@ private slots:
             QCOMPARE(image.outOfRange(), 0);
             if (got != 0)
                 QCOMPARE(image.stores(), 0);
-            const Outcome listed = ports(tcp, limits);
+            const RemoteOutcome listed = ports(tcp, limits);
             QVERIFY(listed.result >= -1 && listed.result <= 9999);
             QVERIFY(listed.result == 0 || listed.ports.empty());
             const int asked = status(tcp, 1, limits).result;

@@ -171,7 +171,7 @@ private slots:
             QVERIFY(box.grab().save(out.filePath("aboutbox.png")));
         }
         {
-            CRK40CommPropPage page;
+            CRK40CommPropPageWidget page;
             page.resize(250, 110);
             QVERIFY(page.grab().save(out.filePath("proppage.png")));
         }

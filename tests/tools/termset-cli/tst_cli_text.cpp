@@ -294,13 +294,13 @@ private slots:
         CRK40SensPropPage sensors(reader1);
         CRK40EgressPropPage egress(reader1);
         const std::vector<CRowPage*> pages{&reader1, &reader2, &reader3, &reader4, &sensors, &egress};
-        const std::vector<pagelayout::Page>& layouts = pagelayout::rowPages();
+        const std::vector<pagelayout::PageLayout>& layouts = pagelayout::rowPages();
         QCOMPARE(layouts.size(), pages.size());
         for (std::size_t p = 0; p < pages.size(); ++p) {
-            const pagelayout::Page& layout = layouts[p];
+            const pagelayout::PageLayout& layout = layouts[p];
             QCOMPARE(layout.dialogId, pages[p]->objectName().toInt());
             std::vector<int> words;
-            for (const pagelayout::Row& row : layout.rows) {
+            for (const pagelayout::RowLayout& row : layout.rows) {
                 words.push_back(row.word);
                 if (row.labelId != 0) {
                     auto* label = pages[p]->findChild<QLabel*>(QString::number(row.labelId));
