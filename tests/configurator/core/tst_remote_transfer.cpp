@@ -7,10 +7,8 @@
 #include "core/RemoteTransfer.h"
 #include "TestEnvironment.h"
 
-#include <QLoggingCategory>
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QScopeGuard>
 #include <QTest>
 
 #include <functional>
@@ -246,46 +244,6 @@ private slots:
         // The simulator's own code for a serial port without a terminal.
         m_gateway->setDefaultBehaviour({});
         QCOMPARE(read(m_gateway->port(), 9, image).result, int(gatewaysim::kNoTerminal));
-    }
-
-    // Replies at the edges of what the parsers take: every request ends with a
-    // code, never stores past the image, and stores nothing when it fails.
-    void noiseReplies()
-    {
-        QLoggingCategory::setFilterRules(QStringLiteral("termset.remote.warning=false"));
-        const auto restoreRules = qScopeGuard([] { QLoggingCategory::setFilterRules(QString()); });
-        const QByteArray head = "VeTr 1 0000000 plok 1 0000 gEPT ";
-        QList<QByteArray> replies{QByteArray(5000, '\xff'), head + QByteArray(5000, '\0')};
-        QByteArray items;   // 4095 bytes of items that reach every address
-        for (int i = 0; items.size() < 4095 - 32; ++i)
-            items += QByteArray::number(1000 + i % 9000).right(4) + ',' + QByteArray::number(10000 + i * 7).right(5) + ';';
-        replies << (head + items).left(4095) << (head + items).left(4095) + "0010,00001;.";
-        replies << head.left(26) << head << head + QByteArray(5000, '9');
-        replies << head + "99999999999999999999,1,2,3." << head + "4294967297,7." << head + "-2147483648,1.";
-        replies << head + "12:34 01.01.26 x yyyy zzzzz 99999 99999 9999999999.";
-
-        for (const QByteArray& reply : replies) {
-            Behaviour raw;
-            raw.mode = Mode::Raw;
-            raw.raw = reply;
-            m_gateway->setDefaultBehaviour(raw);
-            Limits limits;
-            limits.reply = std::chrono::seconds(1);   // noise may never complete
-
-            MemoryImage image;
-            const quint16 tcp = m_gateway->port();
-            const int got = read(tcp, 1, image, limits).result;
-            QVERIFY(got >= -1 && got <= 9999);
-            QCOMPARE(image.outOfRange(), 0);
-            if (got != 0)
-                QCOMPARE(image.stores(), 0);
-            const RemoteOutcome listed = ports(tcp, limits);
-            QVERIFY(listed.result >= -1 && listed.result <= 9999);
-            QVERIFY(listed.result == 0 || listed.ports.empty());
-            const int asked = status(tcp, 1, limits).result;
-            QVERIFY(asked >= -1 && asked <= 9999);
-            QVERIFY(write(tcp, 1, image, limits).result >= -1);
-        }
     }
 };
 
