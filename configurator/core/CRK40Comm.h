@@ -91,7 +91,7 @@ public:
     void setWord(int address, const QString& text) override;
     // setWord that says whether the control took the word.
     bool trySetWord(int address, const QString& text);
-    // word without the message box: nothing when the control refused the
+    // word without telling the listener: nothing when the control refused the
     // call (whyNot() then says why).
     std::optional<QString> readWord(int address) const override;
     QString whyNot() const override { return m_error; }
