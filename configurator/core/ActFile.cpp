@@ -9,18 +9,7 @@ namespace act {
 
 namespace {
 
-bool isBlank(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
-
-int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
+bool isBlank(char c) { return image::isBlank(static_cast<unsigned char>(c)); }
 
 bool isDecimal(char c) { return c >= '0' && c <= '9'; }
 
@@ -83,7 +72,7 @@ ParsedLine parseLine(const QByteArray& line)
         return invalid("value longer than four digits");
     unsigned word = 0;
     for (char c : token) {
-        const int digit = hexDigit(c);
+        const int digit = image::hexDigit(static_cast<unsigned char>(c));
         if (digit < 0)
             return invalid("value is not hexadecimal");
         word = word * 16 + static_cast<unsigned>(digit);

@@ -2,8 +2,6 @@
 
 namespace image {
 
-namespace {
-
 bool isBlank(char16_t c) { return c == u' ' || (c >= u'\t' && c <= u'\r'); }
 
 int hexDigit(char16_t c)
@@ -16,8 +14,6 @@ int hexDigit(char16_t c)
         return c - u'A' + 10;
     return -1;
 }
-
-} // namespace
 
 std::optional<quint16> scanWord(const QString& text)
 {

@@ -37,6 +37,11 @@ public:
 // the image (files, pages, the serial and the remote write) takes such a
 // word as 0.
 std::optional<quint16> scanWord(const QString& text);
+// The value of one hexadecimal digit of either case, or -1.
+int hexDigit(char16_t c);
+// A blank of the word texts and .act lines: space, tab, line feed, vertical
+// tab, form feed or carriage return.
+bool isBlank(char16_t c);
 // Four upper-case hexadecimal digits, as the image keeps a word.
 QString formatWord(quint16 value);
 
