@@ -133,10 +133,9 @@ signals:
     void transferProgressShown(CProgressDlg* progress);
 
 private:
-    // A word failed every attempt: string 132, the port and the last
-    // terminal are forgotten and Apply To Last is disabled.
-    void reportPortFailure(const QString& reason);
-    void reportFailedWord(const QString& reason = {});
+    // A word failed every attempt: the port and the last terminal are
+    // forgotten and Apply To Last is disabled.
+    void forgetPort();
     void buildMenu();
     void buildStrip(QWidget* strip);
     QAction* addCommand(QMenu* menu, int commandId, bool enabled = true);

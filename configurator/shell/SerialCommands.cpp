@@ -1,5 +1,6 @@
-// The main sheet's serial commands and Apply To Last: dialogs around the
-// window-less transfer of SerialTransfer.
+// The main sheet's serial commands and Apply To Last: the port and progress
+// dialogs around the windowless transfers, whose outcomes TransferMessages
+// presents.
 
 #include "shell/CRK40CnfPS.h"
 
@@ -31,12 +32,6 @@ namespace {
 QString str(int id) { return resources::loadString(id); }
 
 QString comText(int comNumber) { return QStringLiteral("COM%1").arg(comNumber); }
-
-// A message followed by why the port failed, when that is known.
-QString withReason(const QString& text, const QString& reason)
-{
-    return reason.isEmpty() ? text : text + QLatin1Char('\n') + reason;
-}
 
 // The progress window drives the transfer: its Cancel (confirmed by a
 // question) stops it, every word steps the bar, and the pauses keep the
@@ -99,23 +94,11 @@ void CRK40CnfPS::ShowStatus()
         ui::WaitCursor wait;
         out = transfer.status(port);
     }
-    switch (out.status) {
-    case serialxfer::StatusOutcome::PortFailed:
+    const bool opened = out.status != serialxfer::StatusOutcome::PortFailed;
+    setPortText(opened ? comText(out.comNumber) : str(strid::kNotSelected));
+    transfermsg::showSerialStatus(out, this);
+    if (out.status == serialxfer::StatusOutcome::Busy)
         setPortText(str(strid::kNotSelected));
-        ui::prompter().message(this, withReason(str(strid::kError), out.reason));
-        break;
-    case serialxfer::StatusOutcome::Busy:
-        // Never an empty status shown as if it were one: the reason in words.
-        setPortText(comText(out.comNumber));
-        ui::prompter().message(this, withReason(str(strid::kError), serialxfer::describeStatusFailure(out)));
-        setPortText(str(strid::kNotSelected));
-        break;
-    case serialxfer::StatusOutcome::Ok: {
-        setPortText(comText(out.comNumber));
-        ui::prompter().message(this, resources::formatString(strid::kSerialStatus, {out.firmware, out.rtc, out.inBuffer}), ui::Look::Information);
-        break;
-    }
-    }
 }
 
 void CRK40CnfPS::ReadConfiguration()
@@ -145,34 +128,23 @@ void CRK40CnfPS::ReadConfiguration()
 
     switch (out.status) {
     case serialxfer::Outcome::PortFailed:
-        setPortText(str(strid::kNotSelected));
-        setLastReadText(str(strid::kNotSelected));
-        setApplyToLastEnabled(false);
-        reportPortFailure(out.reason);
-        break;
-    case serialxfer::Outcome::WordFailed:
-        reportFailedWord(out.reason);
-        break;
-    case serialxfer::Outcome::Cancelled:
+        forgetPort();
         break;
     case serialxfer::Outcome::Done:
         if (m_reader1)
             m_reader1->LoadFields();
         break;
+    case serialxfer::Outcome::WordFailed:
+    case serialxfer::Outcome::Cancelled:
+        break;
     }
+    transfermsg::showSerialOutcome(out, {}, this);
+    if (out.status == serialxfer::Outcome::WordFailed)
+        forgetPort();
 }
 
-void CRK40CnfPS::reportPortFailure(const QString& reason)
+void CRK40CnfPS::forgetPort()
 {
-    // The port dialog greys what it can see is unusable; what only the
-    // opening found out (taken meanwhile, refused settings) is told here.
-    if (!reason.isEmpty())
-        ui::prompter().message(this, reason, ui::Look::Stop);
-}
-
-void CRK40CnfPS::reportFailedWord(const QString& reason)
-{
-    ui::prompter().message(this, withReason(str(strid::kTransmissionError), reason), ui::Look::Stop);
     setPortText(str(strid::kNotSelected));
     setLastReadText(str(strid::kNotSelected));
     setApplyToLastEnabled(false);
@@ -217,29 +189,11 @@ void CRK40CnfPS::writeSerial(bool toLastTerminal)
     }
     progress.Close();
 
-    switch (out.status) {
-    case serialxfer::Outcome::PortFailed:
+    if (out.status == serialxfer::Outcome::PortFailed)
         setPortText(str(strid::kNotSelected));
-        reportPortFailure(out.reason);
-        break;
-    case serialxfer::Outcome::WordFailed:
-        if (out.imageRefused) {
-            // Nothing was sent: the terminal and the record are as they were.
-            const QString why = CRK40Comm::wordFailureText(false, out.failedAddress, out.reason);
-            ui::prompter().message(this, resources::formatString(strid::kNothingWritten, {why}), ui::Look::Stop);
-        } else {
-            reportFailedWord(out.reason);
-        }
-        break;
-    case serialxfer::Outcome::Cancelled:
-        break;
-    case serialxfer::Outcome::Done:
-        if (!out.logged && !out.logError.isEmpty()) {
-            ui::prompter().message(this, resources::formatString(strid::kLogFailed, {QDir::toNativeSeparators(log.path()), out.logError}),
-                                   ui::Look::Stop);
-        }
-        break;
-    }
+    transfermsg::showSerialOutcome(out, log.path(), this);
+    if (out.status == serialxfer::Outcome::WordFailed && !out.imageRefused)
+        forgetPort();   // nothing was sent when the control refused a word
 }
 
 void CRK40CnfPS::OnApplyToLast()

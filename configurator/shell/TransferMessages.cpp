@@ -17,11 +17,78 @@
 #include <optional>
 #include <thread>
 
-namespace remote {
-
 namespace {
 
 QString str(int id) { return resources::loadString(id); }
+
+// A message followed by why the port failed, when that is known.
+QString withReason(const QString& text, const QString& reason)
+{
+    return reason.isEmpty() ? text : text + QLatin1Char('\n') + reason;
+}
+
+void showLogFailure(const QString& logPath, const QString& error, QWidget* owner)
+{
+    qCWarning(lcRemote) << "transfer log" << logPath << ":" << error;
+    ui::prompter().message(owner, resources::formatString(strid::kLogFailed, {QDir::toNativeSeparators(logPath), error}),
+                           ui::Look::Stop);
+}
+
+QString nothingWritten(int address, const QString& reason)
+{
+    return resources::formatString(strid::kNothingWritten, {CRK40Comm::wordFailureText(false, address, reason)});
+}
+
+} // namespace
+
+namespace transfermsg {
+
+void showSerialStatus(const serialxfer::StatusOutcome& out, QWidget* owner)
+{
+    switch (out.status) {
+    case serialxfer::StatusOutcome::PortFailed:
+        ui::prompter().message(owner, withReason(str(strid::kError), out.reason));
+        break;
+    case serialxfer::StatusOutcome::Busy:
+        // Never an empty status shown as if it were one: the reason in words.
+        ui::prompter().message(owner, withReason(str(strid::kError), serialxfer::describeStatusFailure(out)));
+        break;
+    case serialxfer::StatusOutcome::Ok:
+        ui::prompter().message(owner, resources::formatString(strid::kSerialStatus, {out.firmware, out.rtc, out.inBuffer}),
+                               ui::Look::Information);
+        break;
+    }
+}
+
+void showSerialOutcome(const serialxfer::Outcome& out, const QString& logPath, QWidget* owner)
+{
+    switch (out.status) {
+    case serialxfer::Outcome::PortFailed:
+        // The port dialog greys what it can see is unusable; what only the
+        // opening found out (taken meanwhile, refused settings) is told here.
+        if (!out.reason.isEmpty())
+            ui::prompter().message(owner, out.reason, ui::Look::Stop);
+        break;
+    case serialxfer::Outcome::WordFailed:
+        ui::prompter().message(owner,
+                               out.imageRefused ? nothingWritten(out.failedAddress, out.reason)
+                                                : withReason(str(strid::kTransmissionError), out.reason),
+                               ui::Look::Stop);
+        break;
+    case serialxfer::Outcome::Cancelled:
+        break;
+    case serialxfer::Outcome::Done:
+        if (!out.logged && !out.logError.isEmpty())
+            showLogFailure(logPath, out.logError, owner);
+        break;
+    }
+}
+
+} // namespace transfermsg
+
+namespace remote {
+
+namespace {
 
 QByteArray runUnderProgress(const remotexfer::Exchange& exchange, CancelSignal& cancel, QWidget* parent, int boxText)
 {
@@ -96,9 +163,7 @@ void showRequestFailure(const remotexfer::RemoteOutcome& out, QWidget* owner)
     if (out.result == remotexfer::RemoteOutcome::kFailed && !out.cancelled && !out.socketError.isEmpty())
         ui::prompter().message(owner, out.socketError, ui::Look::Plain);
     else if (out.result == kNotSent)
-        ui::prompter().message(owner,
-                               resources::formatString(strid::kNothingWritten, {CRK40Comm::wordFailureText(false, out.refusedAddress, out.reason)}),
-                               ui::Look::Stop);
+        ui::prompter().message(owner, nothingWritten(out.refusedAddress, out.reason), ui::Look::Stop);
 }
 
 int ReadRemoteConfig(const QString& address, quint16 tcpPort, quint8 serialPort, image::IRegisterImage& image,
@@ -155,11 +220,8 @@ int showRemoteApplyOutcome(const lastterminal::ApplyOutcome& out, const QString&
         ui::prompter().message(owner, resources::formatString(strid::kWriteError, {result}));
         return result;
     }
-    if (!out.logged && !out.logError.isEmpty()) {
-        qCWarning(lcRemote) << "transfer log" << logPath << ":" << out.logError;
-        ui::prompter().message(owner, resources::formatString(strid::kLogFailed, {QDir::toNativeSeparators(logPath), out.logError}),
-                               ui::Look::Stop);
-    }
+    if (!out.logged && !out.logError.isEmpty())
+        showLogFailure(logPath, out.logError, owner);
     ui::prompter().message(owner, str(strid::kWriteDone), ui::Look::Information);
     return 0;
 }

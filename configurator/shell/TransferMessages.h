@@ -1,11 +1,13 @@
 #pragma once
 
 // Termset's presentation of the windowless transfers: the remote requests
-// under a progress box with the wait cursor, and every outcome of a remote
-// request or of Apply To Last turned into the message boxes the user sees.
+// under a progress box with the wait cursor, and every outcome of a serial
+// transfer, a remote request or Apply To Last turned into the message boxes
+// the user sees.
 
 #include "core/ApplyToLast.h"
 #include "core/RemoteTransfer.h"
+#include "core/SerialTransfer.h"
 #include "core/StringIds.h"
 
 #include <chrono>
@@ -13,6 +15,19 @@
 #include <vector>
 
 class QWidget;
+
+namespace transfermsg {
+
+// A serial status query: the terminal's status (information), or "ERROR"
+// with why the port failed or the terminal gave no status.
+void showSerialStatus(const serialxfer::StatusOutcome& out, QWidget* owner);
+// A serial read or write: why the port failed (stop; nothing when the port
+// dialog has said it), the failed word or the word the control would not
+// give (stop), or a write done whose log line failed (stop). Nothing for a
+// cancel or a plain success.
+void showSerialOutcome(const serialxfer::Outcome& out, const QString& logPath, QWidget* owner);
+
+} // namespace transfermsg
 
 namespace remote {
 
