@@ -4,8 +4,8 @@
 // a simulated terminal with wire timing, and a line that reports a figure
 // against its target.
 
-#include "Dispatch.h"
-#include "Registry.h"
+#include "platform/component/Dispatch.h"
+#include "platform/component/Registry.h"
 
 #include <QTextStream>
 #include <QVariant>

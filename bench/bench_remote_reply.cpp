@@ -6,8 +6,8 @@
 #include "BenchSupport.h"
 
 #include "GatewaySimulator.h"
-#include "RegisterImage.h"
-#include "RemoteTerminal.h"
+#include "core/MemoryImage.h"
+#include "core/RemoteTransfer.h"
 
 #include <QCoreApplication>
 
@@ -25,17 +25,12 @@ double slowestRead(gatewaysim::GatewaySimulator& gateway, bool fullStop)
     gateway.setDefaultBehaviour(behaviour);
     double slowest = 0;
     for (int run = 0; run < 10; ++run) {
-        std::vector<QString> words(256);
-        struct Image : image::IRegisterImage {
-            std::vector<QString>& w;
-            explicit Image(std::vector<QString>& w) : w(w) {}
-            QString word(int a) const override { return w[static_cast<std::size_t>(a)]; }
-            void setWord(int a, const QString& t) override { w[static_cast<std::size_t>(a)] = t; }
-        } image(words);
+        image::MemoryImage image;
         const auto start = bench::Clock::now();
-        const int result = remote::ReadRemoteConfig(QStringLiteral("127.0.0.1"), gateway.port(), 1, image);
+        const int result =
+            remotexfer::RemoteTransfer().read({QStringLiteral("127.0.0.1"), gateway.port(), 1}, image).result;
         const double ms = bench::msSince(start);
-        if (result != 0 || words[39].isEmpty()) {
+        if (result != 0 || image.word(39).isEmpty()) {
             std::fprintf(stderr, "the read failed: %d\n", result);
             std::exit(1);
         }

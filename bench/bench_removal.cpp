@@ -5,8 +5,8 @@
 
 #include "BenchSupport.h"
 
-#include "CRK40Comm.h"
-#include "SerialTransfer.h"
+#include "core/CRK40Comm.h"
+#include "core/SerialTransfer.h"
 
 #include "rk40sim/Terminal.h"
 

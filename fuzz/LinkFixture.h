@@ -3,7 +3,7 @@
 // One TerminalLink for the whole run, open on the in-memory line.
 
 #include "MemoryLine.h"
-#include "TerminalLink.h"
+#include "control/link/TerminalLink.h"
 
 #include <algorithm>
 

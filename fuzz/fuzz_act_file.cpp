@@ -5,7 +5,7 @@
 //
 // Input: the file's bytes.
 
-#include "ActFile.h"
+#include "core/ActFile.h"
 #include "FuzzSupport.h"
 
 #include <QBuffer>
@@ -64,8 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const act::LoadResult reload = load(saved, again);
     FUZZ_CHECK(reload.ok && reload.wordsStored == image::kWordCount);
     for (int a = image::kFirstWord; a <= image::kLastWord; ++a) {
-        const auto before = act::scanWord(image.word(a));
-        const auto after = act::scanWord(again.word(a));
+        const auto before = image::scanWord(image.word(a));
+        const auto after = image::scanWord(again.word(a));
         FUZZ_CHECK(after.has_value());
         FUZZ_CHECK(after == (before ? before : std::optional<quint16>(0)));
     }

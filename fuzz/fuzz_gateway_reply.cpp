@@ -7,7 +7,8 @@
 // Input: the bytes the gateway sends.
 
 #include "FuzzSupport.h"
-#include "RemoteProtocol.h"
+#include "core/RemoteTransfer.h"
+#include "remote/RemoteProtocol.h"
 
 #include <QRegularExpression>
 
@@ -49,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             const auto items = parseConfigData(payload);
             FUZZ_CHECK(items.size() <= static_cast<std::size_t>(payload.size() / kConfigItemLength));
             MemoryImage image;
-            const int stored = storeConfigItems(items, image);
+            const int stored = remotexfer::storeConfigItems(items, image);
             FUZZ_CHECK(stored == static_cast<int>(items.size()));
             for (int a = 0; a < 256; ++a) {
                 const bool named = std::any_of(items.begin(), items.end(), [a](const ConfigItem& i) { return i.address == a; });
@@ -61,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             for (auto it = items.rbegin(); it != items.rend(); ++it) {
                 const bool later = std::any_of(items.rbegin(), it, [&](const ConfigItem& i) { return i.address == it->address; });
                 if (!later)
-                    FUZZ_CHECK(image.word(it->address) == QStringLiteral("%1").arg(it->value, 4, 16, QLatin1Char('0')).toUpper());
+                    FUZZ_CHECK(image.word(it->address) == image::formatWord(it->value));
             }
             break;
         }

@@ -6,8 +6,8 @@
 // Input: triples of 32-bit kind, id and sub.
 
 #include "FuzzSupport.h"
-#include "LanguageLibrary.h"
-#include "Resources.h"
+#include "platform/resources/LanguageLibrary.h"
+#include "platform/resources/Resources.h"
 
 #include <QFile>
 

@@ -6,8 +6,8 @@
 // Input: the table text (UTF-8).
 
 #include "FuzzSupport.h"
-#include "RemoteProtocol.h"
-#include "Resources.h"
+#include "remote/RemoteProtocol.h"
+#include "platform/resources/Resources.h"
 
 #include <QStringList>
 

@@ -4,7 +4,7 @@
 // Input: the password's bytes.
 
 #include "FuzzSupport.h"
-#include "PasswordChecksum.h"
+#include "core/PasswordChecksum.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 // Input: the data part of the reply (the head is put in front of it).
 
 #include "FuzzSupport.h"
-#include "RemoteProtocol.h"
+#include "remote/RemoteProtocol.h"
 
 #include <QList>
 

@@ -9,7 +9,7 @@
 // the file and line, when a table cannot be read or parsed or the output
 // cannot be written.
 
-#include "Resources.h"
+#include "platform/resources/Resources.h"
 
 #include <QCoreApplication>
 #include <QFile>

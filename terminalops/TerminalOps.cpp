@@ -1,7 +1,7 @@
 #include "terminalops/TerminalOps.h"
 
-#include "Dispatch.h"
-#include "Results.h"
+#include "platform/component/Dispatch.h"
+#include "control/protocol/Results.h"
 
 namespace terminalops {
 

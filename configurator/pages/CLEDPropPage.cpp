@@ -1,8 +1,8 @@
-#include "CLEDPropPage.h"
+#include "pages/CLEDPropPage.h"
 
-#include "CyclingEdit.h"
-#include "FieldCodes.h"
-#include "Pictures.h"
+#include "pages/CyclingEdit.h"
+#include "core/FieldCodes.h"
+#include "pages/Pictures.h"
 
 #include <QGroupBox>
 

@@ -3,7 +3,7 @@
 // The LED page: the blink pattern of the red and the green light of each of
 // the four LEDs, all in the LED word. The fields change by menu only.
 
-#include "ConfigPage.h"
+#include "pages/ConfigPage.h"
 
 #include <array>
 

@@ -1,8 +1,11 @@
-#include "CRK40TKPropPage.h"
+#include "pages/CRK40TKPropPage.h"
 
-#include "Pictures.h"
-#include "Registry.h"
-#include "Resources.h"
+#include "core/PageLayout.h"
+#include "core/StringIds.h"
+#include "pages/Pictures.h"
+#include "platform/component/Registry.h"
+#include "platform/ui/Prompt.h"
+#include "platform/resources/Resources.h"
 
 #include <QFrame>
 #include <QLabel>
@@ -10,29 +13,28 @@
 
 namespace {
 
-// Rows T, TA, TB, TC of each reader: word, then the identifiers of relay 1
+// Rows T, TA, TB, TC of each reader: the identifiers of relay 1
 // Action, relay 1 If, relay 2 Action, relay 2 If, relay 3 Action, relay 4
 // Action and the registration box.
-const std::array<std::array<RowSpec, 4>, 4> kReaderRows{{
-    {{{10, {1039, 1040, 1041, 1042, 1043, 1044, 1045}},
-      {30, {1046, 1047, 1048, 1049, 1050, 1051, 1052}},
-      {11, {1053, 1062, 1054, 1063, 1055, 1056, 1057}},
-      {34, {1058, 1064, 1059, 1065, 1060, 1061, 1066}}}},
-    {{{12, {1067, 1083, 1068, 1084, 1069, 1070, 1091}},
-      {31, {1071, 1085, 1072, 1086, 1073, 1074, 1092}},
-      {13, {1075, 1087, 1076, 1088, 1077, 1078, 1093}},
-      {35, {1079, 1089, 1080, 1090, 1081, 1082, 1094}}}},
-    {{{14, {1095, 1111, 1096, 1112, 1097, 1098, 1119}},
-      {32, {1099, 1113, 1100, 1114, 1101, 1102, 1120}},
-      {15, {1103, 1115, 1104, 1116, 1105, 1106, 1121}},
-      {36, {1107, 1117, 1108, 1118, 1109, 1110, 1122}}}},
-    {{{16, {1235, 1302, 1236, 1321, 1237, 1238, 1267}},
-      {33, {1239, 1304, 1240, 1332, 1241, 1242, 1269}},
-      {17, {1243, 1306, 1244, 1324, 1245, 1246, 1271}},
-      {37, {1247, 1309, 1248, 1335, 1249, 1250, 1273}}}},
+const std::array<std::vector<RowIds>, 4> kReaderIds{{
+    {{1039, 1040, 1041, 1042, 1043, 1044, 1045},
+      {1046, 1047, 1048, 1049, 1050, 1051, 1052},
+      {1053, 1062, 1054, 1063, 1055, 1056, 1057},
+      {1058, 1064, 1059, 1065, 1060, 1061, 1066}},
+    {{1067, 1083, 1068, 1084, 1069, 1070, 1091},
+      {1071, 1085, 1072, 1086, 1073, 1074, 1092},
+      {1075, 1087, 1076, 1088, 1077, 1078, 1093},
+      {1079, 1089, 1080, 1090, 1081, 1082, 1094}},
+    {{1095, 1111, 1096, 1112, 1097, 1098, 1119},
+      {1099, 1113, 1100, 1114, 1101, 1102, 1120},
+      {1103, 1115, 1104, 1116, 1105, 1106, 1121},
+      {1107, 1117, 1108, 1118, 1109, 1110, 1122}},
+    {{1235, 1302, 1236, 1321, 1237, 1238, 1267},
+      {1239, 1304, 1240, 1332, 1241, 1242, 1269},
+      {1243, 1306, 1244, 1324, 1245, 1246, 1271},
+      {1247, 1309, 1248, 1335, 1249, 1250, 1273}},
 }};
 
-constexpr std::array<int, 4> kDialogIds{206, 209, 210, 211};
 const std::vector<int> kRowY{49, 63, 77, 91};
 
 const GridSpec kReaderGrid{
@@ -48,7 +50,6 @@ constexpr int kReader1Height = 186;
 constexpr int kPortLabelId = 2041;
 constexpr int kRemoteCaptionId = 1234;
 constexpr int kRemoteIconId = 1233;
-constexpr int kNotSelectedString = 151;
 
 CRK40TKPropPage::ControlFactory& controlFactory()
 {
@@ -60,19 +61,18 @@ CRK40TKPropPage::ControlFactory& controlFactory()
 
 int CReaderPage::dialogIdOf(int reader)
 {
-    return reader >= 1 && reader <= 4 ? kDialogIds[static_cast<std::size_t>(reader - 1)] : 0;
+    return reader >= 1 && reader <= 4 ? pagelayout::rowPages()[static_cast<std::size_t>(pagelayout::kReader1 + reader - 1)].dialogId : 0;
 }
 
 CReaderPage::CReaderPage(int reader, CRK40TKPropPage* reader1, QWidget* parent)
     : CRowPage(dialogIdOf(reader), reader1, parent), m_reader(reader)
 {
-    const auto& rows = kReaderRows[static_cast<std::size_t>(reader - 1)];
     setTemplateSize(kTemplateWidth, reader == 1 ? kReader1Height : kTemplateHeight);
     addPicture(pictures::kTouchKeyReader, 4, 4, 30, 42);
     addPicture(pictures::kDigit1 + reader - 1, kReaderGrid.colX[kR1Action] + 13, 1, 20, 20);
     for (int i = 0; i < 4; ++i)
         addLabel(rowtext::kRowLabel + i, 6, kRowY[static_cast<std::size_t>(i)], 30, 12, Qt::AlignLeft | Qt::AlignVCenter);
-    buildGrid(kReaderGrid, std::vector<RowSpec>(rows.begin(), rows.end()), kRowY);
+    buildGrid(kReaderGrid, rowsOf(pagelayout::kReader1 + reader - 1, kReaderIds[static_cast<std::size_t>(reader - 1)]), kRowY);
 }
 
 // ---------------------------------------------------------------------------
@@ -102,6 +102,8 @@ CRK40TKPropPage::CRK40TKPropPage(std::unique_ptr<component::IDispatchControl> co
 CRK40TKPropPage::CRK40TKPropPage(MadeControl made, QWidget* parent)
     : CReaderPage(1, this, parent), m_comm(std::move(made.control)), m_controlError(made.error)
 {
+    m_comm.setFailureListener(
+        [](const QString& text) { ui::prompter().message(nullptr, text, ui::Look::Stop); });
     if (!m_comm.isCreated()) {
         // The sheet tells the user (it cannot run without the image); the
         // page stays usable, its stores going nowhere.
@@ -118,7 +120,7 @@ CRK40TKPropPage::CRK40TKPropPage(MadeControl made, QWidget* parent)
     m_comm.SetAsciiFileName(QString());
     for (int a = image::kFirstWord; a <= image::kLastRowWord; ++a)
         m_comm.setWord(a, QStringLiteral("0000"));
-    setPortText(resources::loadString(kNotSelectedString));
+    setPortText(resources::loadString(strid::kNotSelected));
     LoadFields();
 }
 

@@ -5,9 +5,9 @@
 // property is the register image every page edits, and keeps the state of
 // the transfers (serial port text, reuse-port flag, remote selection).
 
-#include "CRK40Comm.h"
-#include "RemoteSelection.h"
-#include "RowPage.h"
+#include "core/CRK40Comm.h"
+#include "core/RemoteSelection.h"
+#include "pages/RowPage.h"
 
 #include <QPointer>
 #include <functional>
@@ -75,9 +75,6 @@ public:
     // The remote terminal text (control 1232, in the hidden transfer area).
     QString remoteText() const;
     void setRemoteText(const QString& text);
-    // Set while "Apply To Last" runs a serial write on a port it opened.
-    bool reusePort() const { return m_reusePort; }
-    void setReusePort(bool reuse) { m_reusePort = reuse; }
 
 private:
     struct MadeControl {
@@ -92,7 +89,6 @@ private:
     QString m_controlError;
     RemoteSelection m_remote;
     QString m_portText;
-    bool m_reusePort = false;
     QPointer<QWidget> m_face;
     QLineEdit* m_portBox = nullptr;
     QLabel* m_remoteLabel = nullptr;

@@ -1,8 +1,8 @@
-#include "CRandomPP.h"
+#include "pages/CRandomPP.h"
 
-#include "FieldCodes.h"
-#include "Prompt.h"
-#include "Resources.h"
+#include "core/FieldCodes.h"
+#include "platform/ui/Prompt.h"
+#include "platform/resources/Resources.h"
 
 #include <QCheckBox>
 #include <QGroupBox>

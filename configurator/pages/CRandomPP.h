@@ -7,7 +7,7 @@
 // number from 0 to 255 the user is told so at once, the word keeps its last
 // valid value, and the page cannot be left.
 
-#include "ConfigPage.h"
+#include "pages/ConfigPage.h"
 
 #include <array>
 

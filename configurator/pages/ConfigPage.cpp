@@ -1,9 +1,9 @@
-#include "ConfigPage.h"
+#include "pages/ConfigPage.h"
 
-#include "CRK40TKPropPage.h"
-#include "FieldCodes.h"
-#include "Pictures.h"
-#include "Resources.h"
+#include "pages/CRK40TKPropPage.h"
+#include "core/FieldCodes.h"
+#include "pages/Pictures.h"
+#include "platform/resources/Resources.h"
 
 #include <QFrame>
 #include <QLabel>
@@ -27,7 +27,7 @@ void CConfigPage::storeWord(int address, std::uint16_t value)
     // A word the control did not take: the page shows the image again
     // rather than an edit that is not in it (after the handler that made
     // the edit has returned).
-    if (!comm().trySetWord(address, fields::formatWord(value)))
+    if (!comm().trySetWord(address, image::formatWord(value)))
         QTimer::singleShot(0, this, [this] { LoadFields(); });
 }
 

@@ -5,8 +5,8 @@
 // storing of one word, a guard that keeps loading from storing, and the
 // helpers that place labels, frames and pictures on the dialog-unit grid.
 
-#include "DialogUnits.h"
-#include "PropertyPage.h"
+#include "pages/DialogUnits.h"
+#include "pages/PropertyPage.h"
 
 #include <cstdint>
 

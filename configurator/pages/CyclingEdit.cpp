@@ -1,7 +1,7 @@
-#include "CyclingEdit.h"
+#include "pages/CyclingEdit.h"
 
-#include "FieldCodes.h"
-#include "Resources.h"
+#include "core/FieldCodes.h"
+#include "platform/resources/Resources.h"
 
 #include <QAction>
 #include <QContextMenuEvent>

@@ -1,4 +1,4 @@
-#include "DialogUnits.h"
+#include "pages/DialogUnits.h"
 
 #include <QFontMetricsF>
 #include <QString>

@@ -4,7 +4,7 @@
 // and the Egress page (when an exit input is used). Their rows work exactly
 // as the reader rows do.
 
-#include "RowPage.h"
+#include "pages/RowPage.h"
 
 class CRK40SensPropPage : public CRowPage {
     Q_OBJECT

@@ -1,4 +1,4 @@
-#include "Pictures.h"
+#include "pages/Pictures.h"
 
 #include <QFont>
 #include <QImage>

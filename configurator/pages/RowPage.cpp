@@ -1,7 +1,9 @@
-#include "RowPage.h"
+#include "pages/RowPage.h"
 
-#include "CyclingEdit.h"
-#include "FieldCodes.h"
+#include "core/PageLayout.h"
+
+#include "pages/CyclingEdit.h"
+#include "core/FieldCodes.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -147,4 +149,13 @@ void CRowPage::StoreRow(int address)
         storeWord(address, fields::EncodeRow(f));
         return;
     }
+}
+
+std::vector<RowSpec> rowsOf(int page, const std::vector<RowIds>& ids)
+{
+    const std::vector<pagelayout::RowLayout>& rows = pagelayout::rowPages().at(static_cast<std::size_t>(page)).rows;
+    std::vector<RowSpec> out;
+    for (std::size_t r = 0; r < rows.size() && r < ids.size(); ++r)
+        out.push_back({rows[r].word, ids[r]});
+    return out;
 }

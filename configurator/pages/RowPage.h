@@ -5,7 +5,7 @@
 // 2, and the registration flag. The page loads all its rows when it becomes
 // active and stores a row's word at every change of one of its fields.
 
-#include "ConfigPage.h"
+#include "pages/ConfigPage.h"
 
 #include <array>
 #include <vector>
@@ -17,10 +17,17 @@ class QCheckBox;
 // Columns of a row, in page order.
 enum RowColumn : int { kR1Action, kR1If, kR2Action, kR2If, kR3Action, kR4Action, kRegistration, kColumnCount };
 
+// The control identifiers of a row's fields, by column.
+using RowIds = std::array<int, kColumnCount>;
+
 struct RowSpec {
-    int word;                              // address of the row word
-    std::array<int, kColumnCount> ids;     // control identifiers by column
+    int word;      // address of the row word
+    RowIds ids;
 };
+
+// The rows of row page `page` (pagelayout::rowPages()): the words of the
+// layout with the given identifiers, one set a row in the same order.
+std::vector<RowSpec> rowsOf(int page, const std::vector<RowIds>& ids);
 
 // Where the grid goes, in dialog units.
 struct GridSpec {

@@ -1,4 +1,4 @@
-#include "BlockingSocket.h"
+#include "remote/BlockingSocket.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,6 +1,6 @@
-#include "ComputerDiscovery.h"
+#include "remote/ComputerDiscovery.h"
 
-#include "RemoteTrace.h"
+#include "remote/RemoteTrace.h"
 
 #include <QFile>
 

@@ -1,8 +1,7 @@
-#include "RemoteProtocol.h"
+#include "remote/RemoteProtocol.h"
 
-#include "RegisterImage.h"
 
-#include "RemoteTrace.h"
+#include "remote/RemoteTrace.h"
 
 #include <arpa/inet.h>
 
@@ -124,22 +123,12 @@ QByteArray configItem(int address, quint16 value)
     return QByteArray(item);
 }
 
-QByteArray writeConfigBody(const image::IRegisterImage& image)
-{
-    image::Words words;
-    for (int address = image::kFirstWord; address <= image::kLastWord; ++address)
-        words[static_cast<std::size_t>(address - image::kFirstWord)] = image.word(address);
-    return writeConfigBody(words);
-}
-
-QByteArray writeConfigBody(const image::Words& words)
+QByteArray writeConfigBody(const ConfigValues& values)
 {
     QByteArray body;
     body.reserve(kWriteBodyLength);
-    for (int address = image::kFirstWord; address <= image::kLastWord; ++address) {
-        const QByteArray text = words[static_cast<std::size_t>(address - image::kFirstWord)].toLatin1();
-        const auto value = static_cast<quint16>(hexField(text, 0, 4));
-        const QByteArray item = configItem(address, value);
+    for (int address = kFirstConfigWord; address <= kLastConfigWord; ++address) {
+        const QByteArray item = configItem(address, values[static_cast<std::size_t>(address - kFirstConfigWord)]);
         qCDebug(lcRemote) << "write item" << item;
         body += item;
     }
@@ -149,11 +138,6 @@ QByteArray writeConfigBody(const image::Words& words)
 int decimalField(QByteArrayView text, qsizetype start, qsizetype count)
 {
     return field(text, start, count, 10);
-}
-
-int hexField(QByteArrayView text, qsizetype start, qsizetype count)
-{
-    return field(text, start, count, 16);
 }
 
 int leadingNumber(QByteArrayView text)
@@ -228,23 +212,13 @@ std::vector<ConfigItem> parseConfigData(QByteArrayView data)
     return items;
 }
 
-int storeConfigItems(const std::vector<ConfigItem>& items, image::IRegisterImage& image)
-{
-    int stored = 0;
-    for (const ConfigItem& item : items) {
-        image.setWord(item.address, QStringLiteral("%1").arg(item.value, 4, 16, QLatin1Char('0')).toUpper());
-        ++stored;
-    }
-    return stored;
-}
-
 std::vector<int> missingConfigWords(const std::vector<ConfigItem>& items)
 {
     std::set<int> brought;
     for (const ConfigItem& item : items)
         brought.insert(item.address);
     std::vector<int> missing;
-    for (int a = image::kFirstWord; a <= image::kLastWord; ++a)
+    for (int a = kFirstConfigWord; a <= kLastConfigWord; ++a)
         if (!brought.count(a))
             missing.push_back(a);
     return missing;
@@ -288,106 +262,8 @@ QString statusText(const RemoteStatus& status, const QString& statusFormat, cons
 {
     const QStringList names = dayNames.split(QLatin1Char('\n'));
     const QString day = status.dayOfWeek >= 0 && status.dayOfWeek < names.size() ? names[status.dayOfWeek] : QString();
-    return formatText(statusFormat,
+    return resources::formatText(statusFormat,
                       {status.time, status.date, day, status.buffered, status.version, status.dipSwitch});
-}
-
-QString formatText(const QString& format, const std::vector<FormatArg>& args)
-{
-    QString out;
-    std::size_t next = 0;
-    const qsizetype n = format.size();
-    for (qsizetype i = 0; i < n; ++i) {
-        const QChar c = format[i];
-        if (c != QLatin1Char('%') || i + 1 >= n) {
-            out += c;
-            continue;
-        }
-        qsizetype j = i + 1;
-        if (format[j] == QLatin1Char('%')) {
-            out += QLatin1Char('%');
-            i = j;
-            continue;
-        }
-        bool leftAlign = false, zeroPad = false;
-        for (; j < n && QStringLiteral("-0+ #").contains(format[j]); ++j) {
-            if (format[j] == QLatin1Char('-'))
-                leftAlign = true;
-            else if (format[j] == QLatin1Char('0'))
-                zeroPad = true;
-        }
-        int width = 0;
-        for (; j < n && format[j].isDigit(); ++j)
-            width = std::min(width * 10 + format[j].digitValue(), 1000);
-        int precision = -1;
-        if (j < n && format[j] == QLatin1Char('.')) {
-            precision = 0;
-            for (++j; j < n && format[j].isDigit(); ++j)
-                precision = std::min(precision * 10 + format[j].digitValue(), 1000);
-        }
-        while (j < n && (format[j] == QLatin1Char('l') || format[j] == QLatin1Char('h')))
-            ++j;
-        if (j >= n) {   // a lone '%' at the end: shown as it stands
-            out += format.mid(i);
-            break;
-        }
-        const char conversion = format[j].toLatin1();
-        const FormatArg* arg = next < args.size() ? &args[next] : nullptr;
-        QString piece;
-        bool numeric = true;
-        switch (conversion) {
-        case 's':
-            numeric = false;
-            piece = arg && arg->isText ? arg->text : QString();
-            if (precision >= 0)
-                piece.truncate(precision);
-            break;
-        case 'c':
-            numeric = false;
-            if (arg && !arg->isText)
-                piece = QChar(static_cast<char16_t>(arg->number & 0xFF));
-            else if (arg)
-                piece = arg->text.left(1);
-            break;
-        case 'd':
-        case 'i':
-            piece = QString::number(arg && !arg->isText ? arg->number : 0);
-            break;
-        case 'u':
-            piece = QString::number(arg && !arg->isText ? static_cast<quint32>(arg->number) : 0u);
-            break;
-        case 'x':
-        case 'X':
-            piece = QString::number(arg && !arg->isText ? static_cast<quint32>(arg->number) : 0u, 16);
-            if (conversion == 'X')
-                piece = piece.toUpper();
-            break;
-        default:   // not a conversion we know: shown as it stands
-            out += format.mid(i, j - i + 1);
-            i = j;
-            continue;
-        }
-        ++next;
-        if (numeric && precision >= 0 && piece.size() < precision) {
-            const bool negative = piece.startsWith(QLatin1Char('-'));
-            const QString digits = negative ? piece.mid(1) : piece;
-            piece = (negative ? QStringLiteral("-") : QString()) + digits.rightJustified(precision, QLatin1Char('0'));
-        }
-        if (piece.size() < width) {
-            if (leftAlign)
-                piece = piece.leftJustified(width, QLatin1Char(' '));
-            else if (zeroPad && numeric && precision < 0) {
-                const bool negative = piece.startsWith(QLatin1Char('-'));
-                const QString digits = negative ? piece.mid(1) : piece;
-                piece = (negative ? QStringLiteral("-") : QString())
-                        + digits.rightJustified(width - (negative ? 1 : 0), QLatin1Char('0'));
-            } else
-                piece = piece.rightJustified(width, QLatin1Char(' '));
-        }
-        out += piece;
-        i = j;
-    }
-    return out;
 }
 
 std::optional<quint32> parseIPv4(const QString& text)

@@ -1,12 +1,13 @@
 #pragma once
 
-#include "RegisterImage.h"
-
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
 #include <QStringList>
 
+#include "platform/resources/TextFill.h"
+
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <set>
@@ -30,6 +31,11 @@ inline constexpr int kDataOffset = 32;
 // A reply shorter than this carries no result code.
 inline constexpr int kMinReplyLength = kResultCodeOffset + kResultCodeWidth;
 
+// The configuration words a read brings and a write carries.
+inline constexpr int kFirstConfigWord = 10;
+inline constexpr int kLastConfigWord = 39;
+using ConfigValues = std::array<quint16, kLastConfigWord - kFirstConfigWord + 1>;
+
 inline constexpr int kConfigItemLength = 11;   // "0010,00291;"
 inline constexpr int kWriteBodyLength = 330;   // thirty items
 
@@ -52,19 +58,14 @@ QByteArray listPortsRequest();
 QByteArray statusRequest(quint8 serialPort);
 
 // The write body: one "%04d,%05d;" item for each address 10..39 in
-// ascending order, the value being the first four characters of the
-// image's text read as a hexadecimal field (an empty entry gives 00000).
-// Always kWriteBodyLength characters.
-QByteArray writeConfigBody(const image::IRegisterImage& image);
-// The same from the words 10..39 taken beforehand.
-QByteArray writeConfigBody(const image::Words& words);
+// ascending order. Always kWriteBodyLength characters.
+QByteArray writeConfigBody(const ConfigValues& values);
 // The item for one word, "0010,00291;".
 QByteArray configItem(int address, quint16 value);
 
 // Fixed-width field readers; neither fails. Characters that are not digits
 // of the base, and characters past the end of text, count as digit 0.
 int decimalField(QByteArrayView text, qsizetype start, qsizetype count);
-int hexField(QByteArrayView text, qsizetype start, qsizetype count);
 
 // Reads leading digits: leading white space and a sign are accepted,
 // reading stops at the first non-digit; no digits gives 0. The value is
@@ -95,10 +96,6 @@ struct ConfigItem {
 // character at index 4 is not a comma is skipped.
 std::vector<ConfigItem> parseConfigData(QByteArrayView data);
 
-// Stores the items into the image as four upper-case hexadecimal digits.
-// Returns the number of words stored.
-int storeConfigItems(const std::vector<ConfigItem>& items, image::IRegisterImage& image);
-
 // The configuration words 10..39 that no item brings, ascending. A read
 // that leaves any of them out did not read the terminal's configuration.
 std::vector<int> missingConfigWords(const std::vector<ConfigItem>& items);
@@ -128,20 +125,6 @@ RemoteStatus parseStatus(QByteArrayView data);
 // without an entry gives an empty name), buffered, version and DIP switch.
 QString statusText(const RemoteStatus& status, const QString& statusFormat, const QString& dayNames);
 
-// A printf-like formatter for texts of the string table, which a language
-// library may replace: %s, %d, %i, %u, %x, %X, %c and %% with flags, width
-// and precision. Arguments are taken in order; a missing argument or one of
-// the other kind is rendered as empty text or 0, never read out of bounds.
-struct FormatArg {
-    FormatArg(const QString& text) : isText(true), text(text) {}
-    FormatArg(const char* text) : isText(true), text(QString::fromLatin1(text)) {}
-    FormatArg(qint64 number) : number(number) {}
-    FormatArg(int number) : number(number) {}
-    bool isText = false;
-    QString text;
-    qint64 number = 0;
-};
-QString formatText(const QString& format, const std::vector<FormatArg>& args);
 
 // The IPv4 address a text names, in network byte order, read the way the
 // platform's address conversion reads it (dotted parts, "127.1" being

@@ -1,28 +1,15 @@
-#include "RemoteTerminal.h"
+#include "remote/RemoteTerminal.h"
 
-#include "CRK40Comm.h"
-#include "Prompt.h"
-#include "RegisterImage.h"
-#include "RemoteStrings.h"
-#include "RemoteTrace.h"
-#include "Resources.h"
-#include "WaitCursor.h"
+#include "remote/RemoteTrace.h"
+#include "platform/resources/Resources.h"
 
-#include <QApplication>
-#include <QEventLoop>
-#include <QGuiApplication>
-#include <QPointer>
-#include <QProgressDialog>
 #include <QStringList>
-#include <QTimer>
 #include <QThread>
-#include <QWidget>
 
 #include <arpa/inet.h>
 
 #include <algorithm>
 #include <optional>
-#include <thread>
 
 namespace remote {
 
@@ -30,114 +17,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-
 int wholeSeconds(std::chrono::seconds limit)
 {
     return static_cast<int>(std::clamp<std::chrono::seconds::rep>(limit.count(), 0, 24 * 3600));
-}
-
-void showSocketError(const CBlockingSocketException& error, QWidget* parent)
-{
-    char text[200];
-    error.GetErrorMessage(text, sizeof text);
-    qCWarning(lcRemote) << text;
-    ui::prompter().message(parent, QString::fromLatin1(text), ui::Look::Plain);
-}
-
-int progressText(Request request)
-{
-    switch (request) {
-    case Request::ReadConfig: return strings::kReadTitle;
-    case Request::WriteConfig: return strings::kWriteTitle;
-    case Request::Status: return strings::kStatusTitle;
-    case Request::ListPorts: break;   // the caller's title
-    }
-    return strings::kReadTitle;
-}
-
-// Runs the exchange, on a thread of its own under a progress box when the
-// program has windows.
-QByteArray runExchange(const QString& address, quint16 tcpPort, Request request, const QByteArray& text,
-                       const Limits& limits, CancelSignal& cancel, QWidget* parent, int boxText)
-{
-    auto* app = qobject_cast<QApplication*>(QCoreApplication::instance());
-    if (!app || QThread::currentThread() != app->thread())
-        return exchange(address, tcpPort, request, text, limits, &cancel);
-
-    QByteArray reply;
-    std::optional<CBlockingSocketException> failure;
-    std::exception_ptr otherFailure;
-    QEventLoop loop;
-    std::thread worker([&] {
-        try {
-            reply = exchange(address, tcpPort, request, text, limits, &cancel);
-        } catch (const CBlockingSocketException& error) {
-            failure = error;
-        } catch (...) {
-            otherFailure = std::current_exception();
-        }
-        // Runs once the loop below runs; the loop quits only this way.
-        QMetaObject::invokeMethod(&loop, "quit", Qt::QueuedConnection);
-    });
-
-    {
-        // The Cancel text of the program's own dialogs (the password dialog's
-        // button), so that it follows the chosen language.
-        QProgressDialog box(resources::loadString(boxText), resources::dialogText(150, 2), 0, 0,
-                            parent ? parent : QApplication::activeWindow());
-        box.setObjectName(QStringLiteral("remoteProgress"));
-        box.setWindowTitle(QCoreApplication::applicationName());
-        box.setWindowModality(Qt::ApplicationModal);
-        box.setAutoClose(false);
-        box.setAutoReset(false);
-        box.setMinimumDuration(static_cast<int>(kProgressDelay.count()));
-        // Cancel closes the connection: every wait of the socket ends at once.
-        QObject::connect(&box, &QProgressDialog::canceled, &box, [&cancel] {
-            qCDebug(lcRemote) << "request cancelled";
-            cancel.cancel();
-        });
-        QTimer::singleShot(kProgressDelay, &box, [&box] { box.show(); });
-        loop.exec();
-    }
-    worker.join();
-    if (otherFailure)
-        std::rethrow_exception(otherFailure);
-    if (failure)
-        throw *failure;
-    return reply;
-}
-
-// The common frame of the four operations: runs the exchange, reports a
-// failure, returns the result code; handleData runs only on result 0.
-// The wait cursor, when given, ends before anything is shown.
-template <typename HandleData>
-int run(const QString& address, quint16 tcpPort, Request request, const QByteArray& text, const Limits& limits,
-        CancelSignal* cancel, QWidget* parent, ui::WaitCursor* cursor, HandleData&& handleData, int boxText = 0)
-{
-    // A signal of our own only when the caller brought none: each one holds a descriptor.
-    std::optional<CancelSignal> own;
-    CancelSignal& signal = cancel ? *cancel : own.emplace();
-    QByteArray reply;
-    try {
-        reply = runExchange(address, tcpPort, request, text, limits, signal, parent,
-                            boxText != 0 ? boxText : progressText(request));
-    } catch (const CBlockingSocketException& error) {
-        if (cursor)
-            cursor->end();
-        // The operator who cancelled knows; anything else is shown.
-        if (!signal.cancelled())
-            showSocketError(error, parent);
-        return -1;
-    }
-    if (cursor)
-        cursor->end();
-    const int code = resultCode(reply);
-    if (code != 0) {
-        qCDebug(lcRemote) << commandWord(request) << "result" << code;
-        return code;
-    }
-    handleData(replyData(reply));
-    return 0;
 }
 
 } // namespace
@@ -241,67 +123,12 @@ QByteArray exchange(const QString& address, quint16 tcpPort, Request request, co
     }
 }
 
-int ReadRemoteConfig(const QString& address, quint16 tcpPort, quint8 serialPort, image::IRegisterImage& image,
-                     const Limits& limits, CancelSignal* cancel, std::vector<int>* missing)
-{
-    ui::WaitCursor wait;
-    if (missing)
-        missing->clear();
-    return run(address, tcpPort, Request::ReadConfig, readConfigRequest(serialPort), limits, cancel, nullptr, &wait,
-               [&](QByteArrayView data) {
-                   const std::vector<ConfigItem> items = parseConfigData(data);
-                   const int stored = storeConfigItems(items, image);
-                   qCDebug(lcRemote) << "read stored" << stored << "words";
-                   if (missing)
-                       *missing = missingConfigWords(items);
-               });
-}
-
 QString addressList(const std::vector<int>& addresses)
 {
     QStringList words;
     for (const int a : addresses)
         words << QString::number(a);
     return words.join(QStringLiteral(", "));
-}
-
-int WriteRemoteConfig(const QString& address, quint16 tcpPort, quint8 serialPort,
-                      const image::IRegisterImage& image, const Limits& limits, CancelSignal* cancel)
-{
-    int refused = 0;
-    const std::optional<image::Words> words = image::readAllWords(image, &refused);
-    if (!words) {
-        qCWarning(lcRemote) << "write not sent: word" << refused << "refused:" << image.whyNot();
-        ui::prompter().message(nullptr,
-                               formatText(resources::loadString(strings::kNothingWritten),
-                                          {CRK40Comm::wordFailureText(false, refused, image.whyNot())}),
-                               ui::Look::Stop);
-        return kNotSent;
-    }
-    ui::WaitCursor wait;
-    const QByteArray text = writeConfigRequest(serialPort, writeConfigBody(*words));
-    return run(address, tcpPort, Request::WriteConfig, text, limits, cancel, nullptr, &wait, [](QByteArrayView) {});
-}
-
-int GetRemotePorts(const QString& address, quint16 tcpPort, std::set<quint8>& ports, const Limits& limits,
-                   CancelSignal* cancel, int progressTitle)
-{
-    return run(address, tcpPort, Request::ListPorts, listPortsRequest(), limits, cancel, nullptr, nullptr,
-               [&](QByteArrayView data) { ports.merge(parsePortList(data)); }, progressTitle);
-}
-
-int GetRemoteStatus(const QString& address, quint16 tcpPort, quint8 serialPort, QWidget* owner,
-                    const Limits& limits, CancelSignal* cancel)
-{
-    ui::WaitCursor wait;
-    const QByteArray text = statusRequest(serialPort);
-    qCDebug(lcRemote) << "status request" << text;
-    return run(address, tcpPort, Request::Status, text, limits, cancel, owner, &wait, [&](QByteArrayView data) {
-        const QString message = statusText(parseStatus(data), resources::loadString(strings::kStatusFormat),
-                                           resources::loadString(strings::kDayNames));
-        ui::prompter().message(owner, message, ui::Look::Information,
-                               resources::loadString(strings::kStatusButton));
-    });
 }
 
 Attempts withRetries(const std::function<int()>& attempt, std::chrono::milliseconds pause,
@@ -324,9 +151,5 @@ Attempts withRetries(const std::function<int()>& attempt, std::chrono::milliseco
     return out;
 }
 
-QString fillMessage(int stringId, const std::vector<FormatArg>& args)
-{
-    return formatText(resources::loadString(stringId), args);
-}
 
 } // namespace remote

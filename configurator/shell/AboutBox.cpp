@@ -1,8 +1,8 @@
-#include "AboutBox.h"
+#include "shell/AboutBox.h"
 
-#include "AppIcon.h"
-#include "DialogUnits.h"
-#include "Resources.h"
+#include "shell/AppIcon.h"
+#include "pages/DialogUnits.h"
+#include "platform/resources/Resources.h"
 
 #include <QLabel>
 #include <QPushButton>

@@ -1,11 +1,12 @@
-#include "CConfiguratorApp.h"
+#include "shell/CConfiguratorApp.h"
+#include "core/StringIds.h"
 
-#include "AppPaths.h"
-#include "CRK40Comm.h"
-#include "Profile.h"
-#include "Prompt.h"
-#include "Resources.h"
-#include "TextFormat.h"
+#include "core/AppPaths.h"
+#include "core/CRK40Comm.h"
+#include "core/Profile.h"
+#include "platform/ui/Prompt.h"
+#include "platform/resources/Resources.h"
+#include "platform/resources/TextFill.h"
 
 #include <QApplication>
 #include <QDir>
@@ -69,8 +70,6 @@ std::unique_ptr<CRK40CnfPS> CConfiguratorApp::CreateSheet()
     auto sheet = std::make_unique<CRK40CnfPS>(m_pageFactory);
     if (m_languageMenu)
         sheet->setLanguageMenuBuilder(m_languageMenu);
-    if (m_networkDialog)
-        sheet->setNetworkDialogRunner(m_networkDialog);
     return sheet;
 }
 
@@ -83,7 +82,7 @@ int CConfiguratorApp::Run()
         if (!sheet->hasControl()) {
             // Without the control there is no register image to edit.
             const QString module = QDir::toNativeSeparators(apppaths::controlModulePath());
-            ui::prompter().message(nullptr, fillText(resources::loadString(191), {sheet->controlError(), module}),
+            ui::prompter().message(nullptr, resources::formatString(strid::kNoControl, {sheet->controlError(), module}),
                                    ui::Look::Stop);
             code = 1;
         } else {

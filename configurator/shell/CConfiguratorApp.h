@@ -5,8 +5,8 @@
 
 #include <QMenu>  // CLanguageList keeps a QPointer<QMenu>
 
-#include "CLanguageList.h"
-#include "CRK40CnfPS.h"
+#include "shell/CLanguageList.h"
+#include "shell/CRK40CnfPS.h"
 
 #include <QString>
 
@@ -50,8 +50,6 @@ public:
     void setLanguageSearch(LanguageSearch search) { m_languageSearch = std::move(search); }
     // Fills the Languages popup of the sheet.
     void setLanguageMenuBuilder(CRK40CnfPS::LanguageMenuBuilder builder) { m_languageMenu = std::move(builder); }
-    // The network dialog for the Remote commands.
-    void setNetworkDialogRunner(CRK40CnfPS::NetworkDialogRunner runner) { m_networkDialog = std::move(runner); }
     // The pages of the sheet (tests).
     void setPageFactory(PageFactory factory) { m_pageFactory = std::move(factory); }
 
@@ -66,6 +64,5 @@ private:
     bool m_initialised = false;
     LanguageSearch m_languageSearch;
     CRK40CnfPS::LanguageMenuBuilder m_languageMenu;
-    CRK40CnfPS::NetworkDialogRunner m_networkDialog;
     PageFactory m_pageFactory = defaultPages();
 };

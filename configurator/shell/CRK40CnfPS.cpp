@@ -1,18 +1,20 @@
-#include "CRK40CnfPS.h"
+#include "shell/CRK40CnfPS.h"
+#include "core/StringIds.h"
+#include "shell/NetworkCommands.h"
 
-#include "AboutBox.h"
-#include "ActFile.h"
-#include "AppIcon.h"
-#include "AppPaths.h"
-#include "CommandIds.h"
-#include "PasswordChecksum.h"
-#include "PasswordDialogs.h"
-#include "Profile.h"
-#include "PropertyPage.h"
-#include "Prompt.h"
-#include "Resources.h"
-#include "TextFormat.h"
-#include "WaitCursor.h"
+#include "shell/AboutBox.h"
+#include "core/ActFile.h"
+#include "shell/AppIcon.h"
+#include "core/AppPaths.h"
+#include "shell/CommandIds.h"
+#include "core/PasswordChecksum.h"
+#include "shell/PasswordDialogs.h"
+#include "core/Profile.h"
+#include "pages/PropertyPage.h"
+#include "platform/ui/Prompt.h"
+#include "platform/resources/Resources.h"
+#include "platform/resources/TextFill.h"
+#include "platform/ui/WaitCursor.h"
 
 #include <QAction>
 #include <QDir>
@@ -42,7 +44,7 @@ const QString kFileFilter = QStringLiteral("RK-40 Config Files (*.act)");
 CRK40CnfPS::CRK40CnfPS(const PageFactory& factory, QWidget* parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("CRK40CnfPS"));
-    setWindowTitle(str(102));
+    setWindowTitle(str(strid::kAppTitle));
     setWindowIcon(appIcon());
     setWindowFlag(Qt::WindowMinimizeButtonHint, true);
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
@@ -99,12 +101,12 @@ void CRK40CnfPS::buildStrip(QWidget* strip)
 
     QFont bold = font();
     bold.setBold(true);
-    m_lastReadLabel = new QLabel(str(160), m_frame);
+    m_lastReadLabel = new QLabel(str(strid::kLastRead), m_frame);
     m_lastReadLabel->setObjectName(QString::number(cmd::kLastReadLabel));
     m_lastReadLabel->setFont(bold);
     m_lastReadLabel->setPalette(textPalette);
     m_lastReadLabel->setGeometry(4, 3, 108, 18);
-    m_lastReadValue = new QLabel(str(161), m_frame);
+    m_lastReadValue = new QLabel(str(strid::kLastReadNone), m_frame);
     m_lastReadValue->setObjectName(QString::number(cmd::kLastReadValue));
     m_lastReadValue->setFont(bold);
     m_lastReadValue->setPalette(textPalette);
@@ -112,7 +114,7 @@ void CRK40CnfPS::buildStrip(QWidget* strip)
     m_lastReadValue->setTextFormat(Qt::PlainText);   // may name a remote terminal
     row->addWidget(m_frame);
 
-    m_applyButton = new QPushButton(str(162), strip);
+    m_applyButton = new QPushButton(str(strid::kApplyToLast), strip);
     m_applyButton->setObjectName(QString::number(cmd::kApplyToLast));
     m_applyButton->setFixedSize(140, 23);
     m_applyButton->setAutoDefault(false);
@@ -121,7 +123,7 @@ void CRK40CnfPS::buildStrip(QWidget* strip)
     row->addWidget(m_applyButton);
     row->addStretch(1);
 
-    m_exitButton = new QPushButton(str(152), strip);
+    m_exitButton = new QPushButton(str(strid::kExit), strip);
     m_exitButton->setObjectName(QString::number(cmd::kExitButton));
     m_exitButton->setMinimumSize(75, 23);
     m_exitButton->setAutoDefault(false);
@@ -136,10 +138,10 @@ void CRK40CnfPS::buildStrip(QWidget* strip)
         label->hide();
         return label;
     };
-    hidden(cmd::kComPortLabel, str(154));
-    m_comPortValue = hidden(cmd::kComPortValue, str(151));
-    hidden(cmd::kRemoteLabel, str(155));
-    m_remoteValue = hidden(cmd::kRemoteValue, str(156));
+    hidden(cmd::kComPortLabel, str(strid::kComPort));
+    m_comPortValue = hidden(cmd::kComPortValue, str(strid::kNotSelected));
+    hidden(cmd::kRemoteLabel, str(strid::kRemoteTerminal));
+    m_remoteValue = hidden(cmd::kRemoteValue, str(strid::kRemoteNotSelected));
 }
 
 QAction* CRK40CnfPS::addCommand(QMenu* menu, int commandId, bool enabled)
@@ -211,7 +213,7 @@ void CRK40CnfPS::OnInitDialog()
         m_pages[static_cast<std::size_t>(m_activeIndex)]->OnSetActive();
 
     if (!password::isSet(Profile().param1(0)))
-        ui::prompter().message(this, str(174), ui::Look::Information);
+        ui::prompter().message(this, str(strid::kNoPasswordSet), ui::Look::Information);
 
     if (!LoadDefaultFile())
         ClearImage();
@@ -252,10 +254,12 @@ void CRK40CnfPS::runCommand(int commandId)
     case cmd::kRemoteStatus:
     case cmd::kRemoteRead:
     case cmd::kRemoteWrite:
-        if (m_networkDialog)
-            m_networkDialog(*this, commandId == cmd::kRemoteRead ? 0 : commandId == cmd::kRemoteWrite ? 1 : 2);
-        else
-            notAvailable();
+        if (!m_reader1)
+            return notAvailable();
+        remote::runNetworkCommand(commandId == cmd::kRemoteRead    ? remote::NetworkMode::Read
+                                  : commandId == cmd::kRemoteWrite ? remote::NetworkMode::Write
+                                                                   : remote::NetworkMode::Status,
+                                  *this, *m_reader1, m_networkOptions);
         break;
     default:
         notAvailable();
@@ -263,7 +267,7 @@ void CRK40CnfPS::runCommand(int commandId)
     }
 }
 
-void CRK40CnfPS::notAvailable() { ui::prompter().message(this, str(190)); }
+void CRK40CnfPS::notAvailable() { ui::prompter().message(this, str(strid::kNotAvailable)); }
 
 void CRK40CnfPS::onTabChanged(int index)
 {
@@ -315,7 +319,7 @@ void CRK40CnfPS::AppendTransferLog(int serialPort, const QString& address, int t
     QString error;
     if (!log.append(serialPort, address, tcpPort, &error)) {
         qCWarning(lcSheet) << "transfer log" << log.path() << ":" << error;
-        ui::prompter().message(this, fillText(str(194), {QDir::toNativeSeparators(log.path()), error}), ui::Look::Stop);
+        ui::prompter().message(this, resources::formatString(strid::kLogFailed, {QDir::toNativeSeparators(log.path()), error}), ui::Look::Stop);
     }
 }
 
@@ -328,12 +332,12 @@ void CRK40CnfPS::OnEnterPassword()
     CPasswordDlg dlg(this);
     for (;;) {
         if (ui::prompter().exec(dlg) != QDialog::Accepted) {
-            ui::prompter().message(this, str(167));
+            ui::prompter().message(this, str(strid::kPasswordNotEntered));
             return;
         }
         if (password::unlocks(dlg.password(), Profile().param1(0)))
             break;
-        ui::prompter().message(this, str(166), ui::Look::Stop);
+        ui::prompter().message(this, str(strid::kWrongPassword), ui::Look::Stop);
     }
     EnableWriteCommands();
     action(cmd::kEnterPassword)->setEnabled(false);
@@ -366,14 +370,14 @@ bool CRK40CnfPS::loadImageFrom(const QString& path, bool reportOpenFailure)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         if (reportOpenFailure)
-            ui::prompter().message(this, fillText(str(192), {QDir::toNativeSeparators(path)}), ui::Look::Stop);
+            ui::prompter().message(this, resources::formatString(strid::kCannotOpen, {QDir::toNativeSeparators(path)}), ui::Look::Stop);
         return false;
     }
     const act::LoadResult result = act::loadImage(file, *m_image);
     file.close();
     if (!result.ok) {
         qCInfo(lcSheet) << path << "line" << result.invalidLine << ":" << result.reason;
-        ui::prompter().message(this, str(131));
+        ui::prompter().message(this, str(strid::kInvalidData));
     }
     RefreshActivePage();
     return true;
@@ -420,7 +424,7 @@ void CRK40CnfPS::OnFileSaveAs()
     }
     if (!saved) {
         qCWarning(lcSheet) << "save" << path << ":" << error;
-        ui::prompter().message(this, fillText(str(193), {QDir::toNativeSeparators(path)}), ui::Look::Stop);
+        ui::prompter().message(this, resources::formatString(strid::kCannotWrite, {QDir::toNativeSeparators(path)}), ui::Look::Stop);
     }
 }
 
@@ -432,10 +436,10 @@ void CRK40CnfPS::OnSaveAsDefault()
     QString error;
     if (!act::saveImageFile(path, *m_image, &error)) {
         qCWarning(lcSheet) << "save default" << path << ":" << error;
-        ui::prompter().message(this, str(164), ui::Look::Stop);
+        ui::prompter().message(this, str(strid::kDefaultNotWritten), ui::Look::Stop);
         return;
     }
-    ui::prompter().message(this, str(163), ui::Look::Information);
+    ui::prompter().message(this, str(strid::kDefaultWritten), ui::Look::Information);
 }
 
 void CRK40CnfPS::OnRestoreDefaults()

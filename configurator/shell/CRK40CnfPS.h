@@ -4,9 +4,10 @@
 // (resource 149), the strip below the pages ("Last read:" and "Apply To
 // Last") and one "Exit" button. Closing it never writes anything.
 
-#include "LastTerminal.h"
-#include "SheetServices.h"
-#include "TransferLog.h"
+#include "core/LastTerminal.h"
+#include "shell/NetworkCommands.h"
+#include "shell/SheetServices.h"
+#include "core/TransferLog.h"
 
 #include <QDialog>
 
@@ -119,10 +120,9 @@ public:
     // The clock of the transfer log lines (tests fix it).
     void setLogClock(translog::Clock clock) { m_logClock = std::move(clock); }
 
-    // Runs the network dialog in mode 0 (read), 1 (write) or 2 (status) for
-    // the Remote commands. Without one they say they are not available.
-    using NetworkDialogRunner = std::function<void(ISheetServices& sheet, int mode)>;
-    void setNetworkDialogRunner(NetworkDialogRunner runner) { m_networkDialog = std::move(runner); }
+    // What the network dialog of the Remote commands uses (tests shorten
+    // its limits and choose its discovery).
+    void setNetworkOptions(remote::NetworkOptions options) { m_networkOptions = std::move(options); }
 
     // Fills the Languages popup when the sheet is initialised.
     using LanguageMenuBuilder = std::function<void(QMenu* languages, CRK40CnfPS& sheet)>;
@@ -133,10 +133,9 @@ signals:
     void transferProgressShown(CProgressDlg* progress);
 
 private:
-    // A word failed every attempt: string 132, the port and the last
-    // terminal are forgotten and Apply To Last is disabled.
-    void reportPortFailure(const QString& reason);
-    void reportFailedWord(const QString& reason = {});
+    // A word failed every attempt: the port and the last terminal are
+    // forgotten and Apply To Last is disabled.
+    void forgetPort();
     void buildMenu();
     void buildStrip(QWidget* strip);
     QAction* addCommand(QMenu* menu, int commandId, bool enabled = true);
@@ -145,7 +144,8 @@ private:
     bool loadImageFrom(const QString& path, bool reportOpenFailure);
     // The serial port box of the Reader 1 page and the hidden caption 107.
     void setPortText(const QString& text);
-    bool reusePort() const;
+    // The serial write: with the port dialog, or to the last terminal's port.
+    void writeSerial(bool toLastTerminal);
 
     std::vector<CPropertyPage*> m_pages;
     image::IRegisterImage* m_image = nullptr;
@@ -169,10 +169,9 @@ private:
     QPushButton* m_exitButton = nullptr;
 
     bool m_unlocked = false;
-    bool m_reusedPortOpened = false;   // Apply To Last opened the record's port
     bool m_initialised = false;
     LastTerminal m_lastTerminal;
     translog::Clock m_logClock = &QDateTime::currentDateTime;
-    NetworkDialogRunner m_networkDialog;
+    remote::NetworkOptions m_networkOptions;
     LanguageMenuBuilder m_languageMenuBuilder;
 };

@@ -1,6 +1,6 @@
-#include "CRK40CnfPS.h"
+#include "shell/CRK40CnfPS.h"
 
-#include "Pages.h"
+#include "pages/Pages.h"
 
 PageFactory defaultPages()
 {

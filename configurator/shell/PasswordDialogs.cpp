@@ -1,9 +1,10 @@
-#include "PasswordDialogs.h"
+#include "shell/PasswordDialogs.h"
+#include "core/StringIds.h"
 
-#include "DialogUnits.h"
-#include "PasswordChecksum.h"
-#include "Prompt.h"
-#include "Resources.h"
+#include "pages/DialogUnits.h"
+#include "core/PasswordChecksum.h"
+#include "platform/ui/Prompt.h"
+#include "platform/resources/Resources.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -86,15 +87,15 @@ void CNewPasswordDlg::setTexts(const QString& newPassword, const QString& confir
 void CNewPasswordDlg::accept()
 {
     if (newPassword().isEmpty()) {
-        ui::prompter().message(this, resources::loadString(168));
+        ui::prompter().message(this, resources::loadString(strid::kPasswordEmpty));
         return;
     }
     if (confirmation() != newPassword()) {
-        ui::prompter().message(this, resources::loadString(169));
+        ui::prompter().message(this, resources::loadString(strid::kPasswordsDiffer));
         return;
     }
     if (password::checksumOf(newPassword()) == 0) {
-        ui::prompter().message(this, resources::loadString(195));
+        ui::prompter().message(this, resources::loadString(strid::kPasswordRefused));
         return;
     }
     QDialog::accept();

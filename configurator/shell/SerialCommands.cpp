@@ -1,20 +1,22 @@
-// The main sheet's serial commands and Apply To Last: dialogs around the
-// window-less transfer of SerialTransfer.
+// The main sheet's serial commands and Apply To Last: the port and progress
+// dialogs around the windowless transfers, whose outcomes TransferMessages
+// presents.
 
-#include "CRK40CnfPS.h"
+#include "shell/CRK40CnfPS.h"
 
-#include "AppPaths.h"
-#include "ApplyToLastRemote.h"
-#include "CRK40Comm.h"
-#include "CRK40TKPropPage.h"
-#include "Profile.h"
-#include "RemoteStrings.h"
-#include "Prompt.h"
-#include "Resources.h"
-#include "SerialTransfer.h"
-#include "TextFormat.h"
-#include "TransferDialogs.h"
-#include "WaitCursor.h"
+#include "core/AppPaths.h"
+#include "core/ApplyToLast.h"
+#include "shell/TransferMessages.h"
+#include "core/CRK40Comm.h"
+#include "pages/CRK40TKPropPage.h"
+#include "core/Profile.h"
+#include "core/StringIds.h"
+#include "platform/ui/Prompt.h"
+#include "platform/resources/Resources.h"
+#include "core/SerialTransfer.h"
+#include "platform/resources/TextFill.h"
+#include "shell/TransferDialogs.h"
+#include "platform/ui/WaitCursor.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -29,15 +31,7 @@ namespace {
 
 QString str(int id) { return resources::loadString(id); }
 
-constexpr int kErrorText = 61734;   // "ERROR"
-
 QString comText(int comNumber) { return QStringLiteral("COM%1").arg(comNumber); }
-
-// A message followed by why the port failed, when that is known.
-QString withReason(const QString& text, const QString& reason)
-{
-    return reason.isEmpty() ? text : text + QLatin1Char('\n') + reason;
-}
 
 // The progress window drives the transfer: its Cancel (confirmed by a
 // question) stops it, every word steps the bar, and the pauses keep the
@@ -86,8 +80,6 @@ void CRK40CnfPS::setPortText(const QString& text)
         m_reader1->setPortText(text);
 }
 
-bool CRK40CnfPS::reusePort() const { return m_reader1 && m_reader1->reusePort(); }
-
 void CRK40CnfPS::ShowStatus()
 {
     if (!m_comm)
@@ -102,31 +94,19 @@ void CRK40CnfPS::ShowStatus()
         ui::WaitCursor wait;
         out = transfer.status(port);
     }
-    switch (out.status) {
-    case serialxfer::StatusOutcome::PortFailed:
-        setPortText(str(151));
-        ui::prompter().message(this, withReason(str(kErrorText), out.reason));
-        break;
-    case serialxfer::StatusOutcome::Busy:
-        // Never an empty status shown as if it were one: the reason in words.
-        setPortText(comText(out.comNumber));
-        ui::prompter().message(this, withReason(str(kErrorText), serialxfer::describeStatusFailure(out)));
-        setPortText(str(151));
-        break;
-    case serialxfer::StatusOutcome::Ok: {
-        setPortText(comText(out.comNumber));
-        ui::prompter().message(this, fillText(str(111), {out.firmware, out.rtc, out.inBuffer}), ui::Look::Information);
-        break;
-    }
-    }
+    const bool opened = out.status != serialxfer::StatusOutcome::PortFailed;
+    setPortText(opened ? comText(out.comNumber) : str(strid::kNotSelected));
+    transfermsg::showSerialStatus(out, this);
+    if (out.status == serialxfer::StatusOutcome::Busy)
+        setPortText(str(strid::kNotSelected));
 }
 
 void CRK40CnfPS::ReadConfiguration()
 {
     if (!m_comm)
         return notAvailable();
-    CProgressDlg progress(104, this);
-    progress.SetStatus(str(107));
+    CProgressDlg progress(strid::kReadingTitle, this);
+    progress.SetStatus(str(strid::kReadingActivity));
     progress.SetRange(0, image::kWordCount);
     progress.SetPos(0);
     emit transferProgressShown(&progress);
@@ -136,7 +116,7 @@ void CRK40CnfPS::ReadConfiguration()
         return;
     const serialxfer::PortChoice port{dlg.portIndex(), dlg.baud()};
 
-    ProgressObserver observer(progress, 106, [this](int com) {
+    ProgressObserver observer(progress, strid::kCancelReading, [this](int com) {
         setPortText(comText(com));
         setLastReadText(comText(com));
         if (m_unlocked)
@@ -148,46 +128,37 @@ void CRK40CnfPS::ReadConfiguration()
 
     switch (out.status) {
     case serialxfer::Outcome::PortFailed:
-        setPortText(str(151));
-        setLastReadText(str(151));
-        setApplyToLastEnabled(false);
-        reportPortFailure(out.reason);
-        break;
-    case serialxfer::Outcome::WordFailed:
-        reportFailedWord(out.reason);
-        break;
-    case serialxfer::Outcome::Cancelled:
+        forgetPort();
         break;
     case serialxfer::Outcome::Done:
         if (m_reader1)
             m_reader1->LoadFields();
         break;
+    case serialxfer::Outcome::WordFailed:
+    case serialxfer::Outcome::Cancelled:
+        break;
     }
+    transfermsg::showSerialOutcome(out, {}, this);
+    if (out.status == serialxfer::Outcome::WordFailed)
+        forgetPort();
 }
 
-void CRK40CnfPS::reportPortFailure(const QString& reason)
+void CRK40CnfPS::forgetPort()
 {
-    // The port dialog greys what it can see is unusable; what only the
-    // opening found out (taken meanwhile, refused settings) is told here.
-    if (!reason.isEmpty())
-        ui::prompter().message(this, reason, ui::Look::Stop);
-}
-
-void CRK40CnfPS::reportFailedWord(const QString& reason)
-{
-    ui::prompter().message(this, withReason(str(132), reason), ui::Look::Stop);
-    setPortText(str(151));
-    setLastReadText(str(151));
+    setPortText(str(strid::kNotSelected));
+    setLastReadText(str(strid::kNotSelected));
     setApplyToLastEnabled(false);
 }
 
-void CRK40CnfPS::WriteConfiguration()
+void CRK40CnfPS::WriteConfiguration() { writeSerial(false); }
+
+void CRK40CnfPS::writeSerial(bool toLastTerminal)
 {
     if (!m_comm)
         return notAvailable();
-    const bool reuse = reusePort();
-    CProgressDlg progress(105, this);
-    progress.SetStatus(str(108));
+    const bool reuse = toLastTerminal;
+    CProgressDlg progress(strid::kWritingTitle, this);
+    progress.SetStatus(str(strid::kWritingActivity));
     progress.SetRange(0, image::kWordCount);
     progress.SetPos(0);
     emit transferProgressShown(&progress);
@@ -200,44 +171,35 @@ void CRK40CnfPS::WriteConfiguration()
         port = serialxfer::PortChoice{dlg.portIndex(), dlg.baud()};
     }
 
-    ProgressObserver observer(progress, 109, [this, reuse](int com) {
+    ProgressObserver observer(progress, strid::kCancelWriting, [this, reuse](int com) {
         if (!reuse)
             setPortText(comText(com));
     });
     const translog::TransferLog log(apppaths::transferLogPath(), m_logClock);
-    serialxfer::SerialTransfer transfer(*m_comm, m_lastTerminal, &log);
-    const serialxfer::Outcome out = transfer.write(port, observer, m_reusedPortOpened);
+    serialxfer::Outcome out;
+    if (reuse) {
+        // The port of the record, opened here; one that does not open makes
+        // the first word fail, which is reported below.
+        const bool opened = serialxfer::SerialTransfer(*m_comm, m_lastTerminal, nullptr).openRecordPort();
+        lastterminal::SerialPath path{*m_comm, opened, observer};
+        remotexfer::RemoteTransfer unused;
+        out = lastterminal::applyToLast(m_lastTerminal, &log, &path, unused, *m_image).serial;
+    } else {
+        out = serialxfer::SerialTransfer(*m_comm, m_lastTerminal, &log).write(port, observer);
+    }
     progress.Close();
 
-    switch (out.status) {
-    case serialxfer::Outcome::PortFailed:
-        setPortText(str(151));
-        reportPortFailure(out.reason);
-        break;
-    case serialxfer::Outcome::WordFailed:
-        if (out.imageRefused) {
-            // Nothing was sent: the terminal and the record are as they were.
-            const QString why = CRK40Comm::wordFailureText(false, out.failedAddress, out.reason);
-            ui::prompter().message(this, fillText(str(remote::strings::kNothingWritten), {why}), ui::Look::Stop);
-        } else {
-            reportFailedWord(out.reason);
-        }
-        break;
-    case serialxfer::Outcome::Cancelled:
-        break;
-    case serialxfer::Outcome::Done:
-        if (!out.logged && !out.logError.isEmpty()) {
-            ui::prompter().message(this, fillText(str(194), {QDir::toNativeSeparators(log.path()), out.logError}),
-                                   ui::Look::Stop);
-        }
-        break;
-    }
+    if (out.status == serialxfer::Outcome::PortFailed)
+        setPortText(str(strid::kNotSelected));
+    transfermsg::showSerialOutcome(out, log.path(), this);
+    if (out.status == serialxfer::Outcome::WordFailed && !out.imageRefused)
+        forgetPort();   // nothing was sent when the control refused a word
 }
 
 void CRK40CnfPS::OnApplyToLast()
 {
     if (!m_lastTerminal.valid) {
-        ui::prompter().message(this, str(165));
+        ui::prompter().message(this, str(strid::kNoTerminal));
         return;
     }
     // From the click until the write ends the command is off, so that a
@@ -248,16 +210,16 @@ void CRK40CnfPS::OnApplyToLast()
     if (!m_lastTerminal.remote) {
         if (!m_comm || !m_reader1)
             return notAvailable();
-        // The write skips its port dialog and uses the port opened here; a
-        // port that does not open makes the first word fail, which the write
-        // reports.
-        m_reader1->setReusePort(true);
-        m_reusedPortOpened = serialxfer::SerialTransfer(*m_comm, m_lastTerminal, nullptr).openRecordPort();
-        WriteConfiguration();
-        m_reader1->setReusePort(false);
+        // The write skips its port dialog and uses the record's port.
+        writeSerial(true);
         return;
     }
-    const Profile profile;
-    remote::applyToLastRemote(
-        *this, remote::limitsInSeconds(profile.connectTimeout(), profile.sendTimeout(), profile.replyTimeout()));
+    const translog::TransferLog log(apppaths::transferLogPath(), m_logClock);
+    remotexfer::RemoteTransfer remote(Profile().remoteLimits(), remote::progressRunner(this));
+    lastterminal::ApplyOutcome out;
+    {
+        ui::WaitCursor wait;
+        out = lastterminal::applyToLast(m_lastTerminal, &log, nullptr, remote, *m_image);
+    }
+    remote::showRemoteApplyOutcome(out, log.path(), this);
 }

@@ -1,12 +1,13 @@
-#include "TransferDialogs.h"
+#include "shell/TransferDialogs.h"
+#include "core/StringIds.h"
 
-#include "ComPorts.h"
-#include "DialogUnits.h"
-#include "Resources.h"
-#include "PortDiscovery.h"
-#include "PortStatus.h"
-#include "Prompt.h"
-#include "SerialTransfer.h"
+#include "platform/serial/ComPorts.h"
+#include "pages/DialogUnits.h"
+#include "platform/resources/Resources.h"
+#include "platform/serial/PortDiscovery.h"
+#include "platform/serial/PortStatus.h"
+#include "platform/ui/Prompt.h"
+#include "core/SerialTransfer.h"
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -26,13 +27,13 @@ namespace {
 constexpr int kCannotWrite = 61742;   // "%1 cannot be written."
 
 // Where a COM name's device comes from, in the program's language.
-QString mappingSource(int n)
+QString mappingSource(int n, const QList<serial::DetectedPort>& detected)
 {
-    const QString source = serial::comMappingSource(n);
+    const QString source = serial::comMappingSource(n, detected);
     if (source == QLatin1String("environment"))
-        return resources::loadString(61743);
+        return resources::loadString(strid::kFromEnvironment);
     if (source == QLatin1String("detected"))
-        return resources::loadString(61744);
+        return resources::loadString(strid::kDetected);
     return source;   // "ports.ini", a file name
 }
 
@@ -130,7 +131,7 @@ void CPortDlg::refreshSlots()
         const int n = i + 1;
         QRadioButton* radio = m_radios[static_cast<std::size_t>(i)];
         QLabel* text = m_slotTexts[static_cast<std::size_t>(i)];
-        const QString device = serial::comDevicePath(n);
+        const QString device = serial::comDevicePath(n, detected);
         const QString description = slotDescription(device, detected);
         text->setText(fontMetrics().elidedText(description, Qt::ElideMiddle, text->width()));
         // The probe opens nothing: another program's port keeps its settings.
@@ -138,7 +139,7 @@ void CPortDlg::refreshSlots()
         const QString tip = state.usable()
                                 ? QStringLiteral("COM%1 = %2 (%3)")
                                       .arg(n)
-                                      .arg(QDir::toNativeSeparators(device), mappingSource(n))
+                                      .arg(QDir::toNativeSeparators(device), mappingSource(n, detected))
                                 : QStringLiteral("COM%1: %2").arg(n).arg(state.reason);
         radio->setToolTip(tip);
         text->setToolTip(state.usable() ? description : tip);

@@ -1,5 +1,4 @@
-#include "CConfiguratorApp.h"
-#include "NetworkCommands.h"
+#include "shell/CConfiguratorApp.h"
 
 #include <QApplication>
 
@@ -13,6 +12,5 @@ int main(int argc, char** argv)
         if (!arg.startsWith(QLatin1Char('-')))
             app.setStartupFile(arg);
     }
-    app.setNetworkDialogRunner(remote::networkDialogRunner());
     return app.Run();
 }

@@ -1,11 +1,11 @@
-#include "CRK40CommCtrl.h"
+#include "control/ctrl/CRK40CommCtrl.h"
 
-#include "ComPorts.h"
-#include "PropertyBag.h"
+#include "platform/serial/ComPorts.h"
+#include "platform/component/PropertyBag.h"
 
-#include "Prompt.h"
+#include "platform/ui/Prompt.h"
 
-#include "FaceWiring.h"
+#include "control/face/FaceWiring.h"
 
 #include <QApplication>
 #include <QCoreApplication>

@@ -6,12 +6,12 @@
 // exchange lock. In on-line mode a reception thread watches the port for
 // blocks the terminal starts and hands each one over to the owner thread.
 
-#include "DispatchTable.h"
-#include "CodePage.h"
-#include "RegisterFile.h"
-#include "Strings.h"
-#include "TerminalLink.h"
-#include "TypeLibrary.h"
+#include "platform/component/DispatchTable.h"
+#include "control/ctrl/CodePage.h"
+#include "control/ctrl/RegisterFile.h"
+#include "control/ctrl/Strings.h"
+#include "control/link/TerminalLink.h"
+#include "control/ctrl/TypeLibrary.h"
 
 #include <QDateTime>
 #include <QPointer>

@@ -1,6 +1,6 @@
-#include "CRK40CommPropPage.h"
+#include "control/ctrl/CRK40CommPropPage.h"
 
-#include "FaceWiring.h"
+#include "control/face/FaceWiring.h"
 
 #include <QWidget>
 

@@ -3,7 +3,7 @@
 // The control's property page: one "General" page with a placeholder text.
 // It has no state and edits no property.
 
-#include "Dispatch.h"
+#include "platform/component/Dispatch.h"
 
 namespace rk40 {
 

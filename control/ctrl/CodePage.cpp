@@ -1,4 +1,6 @@
-#include "CodePage.h"
+#include "control/ctrl/CodePage.h"
+
+#include "platform/folders/UserFolders.h"
 
 #include <QDir>
 #include <QLoggingCategory>
@@ -121,10 +123,7 @@ bool isSingleByte(const Converter& decoder, const Converter& encoder)
 
 QString CodePage::profilePath()
 {
-    QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (base.isEmpty())
-        base = QDir::homePath() + QStringLiteral("/.config");
-    return base + QStringLiteral("/Veltrona/RK40COMM.conf");
+    return userfolders::path(userfolders::Kind::Config, QStringLiteral("RK40COMM.conf"));
 }
 
 CodePage CodePage::fromProfile()

@@ -1,4 +1,4 @@
-#include "RegisterFile.h"
+#include "control/ctrl/RegisterFile.h"
 
 #include <cerrno>
 #include <condition_variable>

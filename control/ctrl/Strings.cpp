@@ -1,4 +1,4 @@
-#include "Strings.h"
+#include "control/ctrl/Strings.h"
 
 #include <QLocale>
 

@@ -1,4 +1,4 @@
-#include "TypeLibrary.h"
+#include "control/ctrl/TypeLibrary.h"
 
 namespace rk40 {
 

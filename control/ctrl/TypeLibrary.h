@@ -4,7 +4,7 @@
 // every member's DISPID, type and parameters, the event interface and the
 // coclass. The identifiers below are published and never change.
 
-#include "TypeInfo.h"
+#include "platform/component/TypeInfo.h"
 
 namespace rk40 {
 

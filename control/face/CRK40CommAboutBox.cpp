@@ -1,7 +1,7 @@
-#include "CRK40CommAboutBox.h"
+#include "control/face/CRK40CommAboutBox.h"
 
-#include "FaceTexts.h"
-#include "StatusPictures.h"
+#include "control/face/FaceTexts.h"
+#include "control/face/StatusPictures.h"
 
 #include <QDialogButtonBox>
 #include <QHBoxLayout>

@@ -1,6 +1,6 @@
-#include "CRK40CommFace.h"
+#include "control/face/CRK40CommFace.h"
 
-#include "StatusPictures.h"
+#include "control/face/StatusPictures.h"
 
 #include <QMouseEvent>
 #include <QPaintEvent>

@@ -1,13 +1,13 @@
-#include "CRK40CommPropPageWidget.h"
+#include "control/face/CRK40CommPropPageWidget.h"
 
-#include "FaceTexts.h"
+#include "control/face/FaceTexts.h"
 
 #include <QLabel>
 #include <QVBoxLayout>
 
 namespace rk40::face {
 
-CRK40CommPropPage::CRK40CommPropPage(QWidget* parent) : QWidget(parent)
+CRK40CommPropPageWidget::CRK40CommPropPageWidget(QWidget* parent) : QWidget(parent)
 {
     setObjectName(QString::number(kDialogId));
     setWindowTitle(faceString(str::General));
@@ -23,6 +23,6 @@ CRK40CommPropPage::CRK40CommPropPage(QWidget* parent) : QWidget(parent)
     layout->addStretch();
 }
 
-CRK40CommPropPage::~CRK40CommPropPage() = default;
+CRK40CommPropPageWidget::~CRK40CommPropPageWidget() = default;
 
 } // namespace rk40::face

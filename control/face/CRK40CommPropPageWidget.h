@@ -8,16 +8,16 @@
 
 namespace rk40::face {
 
-class CRK40CommPropPage final : public QWidget {
+class CRK40CommPropPageWidget final : public QWidget {
     Q_OBJECT
-    Q_DISABLE_COPY_MOVE(CRK40CommPropPage)
+    Q_DISABLE_COPY_MOVE(CRK40CommPropPageWidget)
 
 public:
     static constexpr int kDialogId = 100;
     static constexpr const char* kPlaceholderName = "placeholder";
 
-    explicit CRK40CommPropPage(QWidget* parent = nullptr);
-    ~CRK40CommPropPage() override;
+    explicit CRK40CommPropPageWidget(QWidget* parent = nullptr);
+    ~CRK40CommPropPageWidget() override;
 };
 
 } // namespace rk40::face

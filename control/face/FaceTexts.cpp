@@ -1,4 +1,4 @@
-#include "FaceTexts.h"
+#include "control/face/FaceTexts.h"
 
 #include <array>
 #include <utility>

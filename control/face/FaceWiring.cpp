@@ -1,10 +1,10 @@
-#include "FaceWiring.h"
+#include "control/face/FaceWiring.h"
 
-#include "CRK40CommAboutBox.h"
-#include "CRK40CommFace.h"
-#include "CRK40CommPropPageWidget.h"
+#include "control/face/CRK40CommAboutBox.h"
+#include "control/face/CRK40CommFace.h"
+#include "control/face/CRK40CommPropPageWidget.h"
 
-#include "Prompt.h"
+#include "platform/ui/Prompt.h"
 
 namespace rk40::face {
 
@@ -32,7 +32,7 @@ void showAboutBox(QWidget* parent)
 
 QWidget* createPropertyPage(QWidget* parent)
 {
-    return new CRK40CommPropPage(parent);
+    return new CRK40CommPropPageWidget(parent);
 }
 
 } // namespace rk40::face

@@ -4,7 +4,7 @@
 // property page. Each is one call, so the control needs nothing else from
 // this library.
 
-#include "CRK40CommFace.h"
+#include "control/face/CRK40CommFace.h"
 
 #include <QWidget>
 

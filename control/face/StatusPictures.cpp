@@ -1,4 +1,4 @@
-#include "StatusPictures.h"
+#include "control/face/StatusPictures.h"
 
 #include <QColor>
 #include <QLinearGradient>

@@ -1,4 +1,4 @@
-#include "TerminalLink.h"
+#include "control/link/TerminalLink.h"
 
 #include <algorithm>
 #include <thread>

@@ -8,9 +8,9 @@
 // byte and an empty attempt is followed by a 1 ms pause, so an exchange with
 // a silent terminal ends after its attempt budget.
 
-#include "Protocol.h"
-#include "Results.h"
-#include "SerialDevice.h"
+#include "control/protocol/Protocol.h"
+#include "control/protocol/Results.h"
+#include "platform/serial/SerialDevice.h"
 
 #include <QString>
 

@@ -1,10 +1,10 @@
 // Entry points of the RK40COMM control module: self-registration, the class
 // factories of the control and its property page, and the version text.
 
-#include "CRK40CommCtrl.h"
-#include "CRK40CommPropPage.h"
-#include "Registry.h"
-#include "TypeLibrary.h"
+#include "control/ctrl/CRK40CommCtrl.h"
+#include "control/ctrl/CRK40CommPropPage.h"
+#include "platform/component/Registry.h"
+#include "control/ctrl/TypeLibrary.h"
 
 #include <QLatin1String>
 

@@ -1,4 +1,4 @@
-#include "Protocol.h"
+#include "control/protocol/Protocol.h"
 
 #include <algorithm>
 #include <cstdio>

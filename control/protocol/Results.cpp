@@ -1,4 +1,4 @@
-#include "Results.h"
+#include "control/protocol/Results.h"
 
 namespace rk40::result {
 

@@ -4,7 +4,7 @@
 // run with a message (libFuzzer then keeps the input as a crash), a reader
 // over the input bytes, and a register image held in memory.
 
-#include "RegisterImage.h"
+#include "core/RegisterImage.h"
 
 #include <QString>
 

@@ -3,7 +3,7 @@
 // reads come from fuzzline::feed() and writes are recorded.
 
 #include "MemoryLine.h"
-#include "SerialDevice.h"
+#include "platform/serial/SerialDevice.h"
 
 #include <fcntl.h>
 

@@ -4,8 +4,8 @@
 // the interface description. A member that is declared but has no handler
 // answers E_NOTIMPL, so nothing pretends to succeed.
 
-#include "Dispatch.h"
-#include "TypeInfo.h"
+#include "platform/component/Dispatch.h"
+#include "platform/component/TypeInfo.h"
 
 #include <functional>
 #include <map>

@@ -1,4 +1,4 @@
-#include "ModuleTrust.h"
+#include "platform/component/ModuleTrust.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
-#include "PropertyBag.h"
+#include "platform/component/PropertyBag.h"
 
-#include "TextEscape.h"
+#include "platform/component/TextEscape.h"
 
 #include <QStringList>
 

@@ -1,7 +1,9 @@
-#include "Registry.h"
+#include "platform/component/Registry.h"
 
-#include "ModuleTrust.h"
-#include "TextEscape.h"
+#include "platform/folders/UserFolders.h"
+
+#include "platform/component/ModuleTrust.h"
+#include "platform/component/TextEscape.h"
 
 #include <QDir>
 #include <QFile>
@@ -44,22 +46,12 @@ QString describeResult(HRESULT hr)
 
 QString Registry::defaultPath()
 {
-    QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (base.isEmpty())
-        base = QDir::homePath() + "/.config";
-    return base + "/Veltrona/components.ini";
+    return userfolders::path(userfolders::Kind::Config, QStringLiteral("components.ini"));
 }
 
 QStringList Registry::systemPaths()
 {
-    QStringList out;
-    for (const QString& dir : qEnvironmentVariable("XDG_CONFIG_DIRS").split(':', Qt::SkipEmptyParts)) {
-        if (QDir::isAbsolutePath(dir))
-            out << QDir::cleanPath(dir) + "/Veltrona/components.ini";
-    }
-    if (out.isEmpty())
-        out << "/etc/xdg/Veltrona/components.ini";
-    return out;
+    return userfolders::systemConfigPaths(QStringLiteral("components.ini"));
 }
 
 Registry::Registry(const QString& path) : m_path(path)

@@ -14,8 +14,8 @@
 //   ProgID/<progid>: CLSID, TypeName
 //   TypeLib/{libid}/<version>: Name, Help, Path, and the members
 
-#include "Dispatch.h"
-#include "TypeInfo.h"
+#include "platform/component/Dispatch.h"
+#include "platform/component/TypeInfo.h"
 
 #include <QString>
 #include <QStringList>

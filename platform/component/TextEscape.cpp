@@ -1,4 +1,4 @@
-#include "TextEscape.h"
+#include "platform/component/TextEscape.h"
 
 namespace component {
 

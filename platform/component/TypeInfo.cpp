@@ -1,4 +1,4 @@
-#include "TypeInfo.h"
+#include "platform/component/TypeInfo.h"
 
 #include <limits>
 

@@ -4,7 +4,7 @@
 // DISPIDs and types, events, and the class that ties them together.
 // Dispatch checks arguments against it; registration records it.
 
-#include "Dispatch.h"
+#include "platform/component/Dispatch.h"
 
 #include <QString>
 #include <optional>

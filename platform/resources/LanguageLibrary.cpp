@@ -1,7 +1,7 @@
-#include "LanguageLibrary.h"
+#include "platform/resources/LanguageLibrary.h"
 
-#include "LanguageExports.h"
-#include "ModuleTrust.h"
+#include "platform/resources/LanguageExports.h"
+#include "platform/component/ModuleTrust.h"
 
 #include <QFileInfo>
 #include <QtDebug>

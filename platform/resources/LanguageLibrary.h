@@ -3,7 +3,7 @@
 // A language library loaded for the run: the provider that the resource
 // look-up asks first while the library is in use.
 
-#include "Resources.h"
+#include "platform/resources/Resources.h"
 
 #include <QLibrary>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "Resources.h"
+#include "platform/resources/Resources.h"
 
 #include <QDir>
 #include <QFile>

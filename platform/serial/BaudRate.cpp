@@ -1,4 +1,4 @@
-#include "BaudRate.h"
+#include "platform/serial/BaudRate.h"
 
 #include <asm/ioctls.h>
 #include <asm/termbits.h>

@@ -1,6 +1,8 @@
-#include "ComPorts.h"
+#include "platform/serial/ComPorts.h"
 
-#include "PortDiscovery.h"
+#include "platform/folders/UserFolders.h"
+
+#include "platform/serial/PortDiscovery.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -10,10 +12,7 @@ namespace serial {
 
 QString portsFilePath()
 {
-    QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (base.isEmpty())
-        base = QDir::homePath() + "/.config";
-    return base + "/Veltrona/ports.ini";
+    return userfolders::path(userfolders::Kind::Config, QStringLiteral("ports.ini"));
 }
 
 namespace {
@@ -35,9 +34,8 @@ QString assigned(int n)
 // The detected devices fill the names that nothing assigns, in order; a
 // device assigned to any name is left out, so that no adapter gets two
 // names and none loses its name to another's assignment.
-QString detected(int n)
+QString detected(int n, QList<DetectedPort> ports)
 {
-    QList<DetectedPort> ports = detectPorts();
     int unassignedBefore = 0;
     for (int m = kFirstCom; m <= kLastCom; ++m) {
         const QString path = assigned(m);
@@ -61,7 +59,9 @@ QString sameNode(const QString& path)
 
 } // namespace
 
-QString comDevicePath(int n)
+QString comDevicePath(int n) { return comDevicePath(n, detectPorts()); }
+
+QString comDevicePath(int n, const QList<DetectedPort>& found)
 {
     if (n < kFirstCom || n > kLastCom)
         return {};
@@ -69,10 +69,12 @@ QString comDevicePath(int n)
         return env;
     if (const QString configured = fromFile(n); !configured.isEmpty())
         return configured;
-    return detected(n);
+    return detected(n, found);
 }
 
-QString comMappingSource(int n)
+QString comMappingSource(int n) { return comMappingSource(n, detectPorts()); }
+
+QString comMappingSource(int n, const QList<DetectedPort>& found)
 {
     if (n < kFirstCom || n > kLastCom)
         return {};
@@ -80,7 +82,7 @@ QString comMappingSource(int n)
         return "environment";
     if (!fromFile(n).isEmpty())
         return "ports.ini";
-    return detected(n).isEmpty() ? "none" : "detected";
+    return detected(n, found).isEmpty() ? "none" : "detected";
 }
 
 bool assignComDevice(int n, const QString& devicePath)
@@ -99,8 +101,9 @@ int comNumberForPath(const QString& path)
     if (path.isEmpty())
         return 0;
     const QString node = sameNode(path);
+    const QList<DetectedPort> found = detectPorts();
     for (int n = kFirstCom; n <= kLastCom; ++n) {
-        const QString mapped = comDevicePath(n);
+        const QString mapped = comDevicePath(n, found);
         if (!mapped.isEmpty() && sameNode(mapped) == node)
             return n;
     }

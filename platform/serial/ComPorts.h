@@ -10,6 +10,9 @@
 //      the names that nothing assigns, lowest first; a COM name beyond them
 //      maps to nothing.
 
+#include "platform/serial/PortDiscovery.h"
+
+#include <QList>
 #include <QString>
 
 namespace serial {
@@ -24,6 +27,10 @@ QString comDevicePath(int n);
 // Where the mapping of COM<n> came from: "environment", "ports.ini",
 // "detected" or "none".
 QString comMappingSource(int n);
+// The same over devices detected once by the caller (detectPorts()), for a
+// caller that asks about every COM name at once.
+QString comDevicePath(int n, const QList<DetectedPort>& detected);
+QString comMappingSource(int n, const QList<DetectedPort>& detected);
 
 // Stores a device for COM<n> in ports.ini (its by-id link when it has one).
 // False when n is out of range or the file cannot be written.

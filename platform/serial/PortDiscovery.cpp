@@ -1,6 +1,6 @@
-#include "PortDiscovery.h"
+#include "platform/serial/PortDiscovery.h"
 
-#include "PortLocks.h"
+#include "platform/serial/PortLocks.h"
 
 #include <QCollator>
 #include <QDir>

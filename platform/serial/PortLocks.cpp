@@ -1,4 +1,4 @@
-#include "PortLocks.h"
+#include "platform/serial/PortLocks.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
-#include "PortStatus.h"
+#include "platform/serial/PortStatus.h"
 
-#include "PortLocks.h"
-#include "Resources.h"
+#include "platform/serial/PortLocks.h"
+#include "platform/resources/Resources.h"
 
 #include <QDir>
 #include <QFileInfo>

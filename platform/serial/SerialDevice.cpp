@@ -1,8 +1,8 @@
-#include "SerialDevice.h"
+#include "platform/serial/SerialDevice.h"
 
-#include "BaudRate.h"
-#include "PortStatus.h"
-#include "Resources.h"
+#include "platform/serial/BaudRate.h"
+#include "platform/serial/PortStatus.h"
+#include "platform/resources/Resources.h"
 
 #include <cerrno>
 #include <cstring>

@@ -4,9 +4,9 @@
 // one byte at a time under a millisecond time-out. Move-only: it owns the
 // file descriptor, the lock on it and its lock file.
 
-#include "PortLocks.h"
-#include "PortStatus.h"
-#include "UniqueFd.h"
+#include "platform/serial/PortLocks.h"
+#include "platform/serial/PortStatus.h"
+#include "platform/posix/UniqueFd.h"
 
 #include <QString>
 

@@ -1,4 +1,4 @@
-#include "Prompt.h"
+#include "platform/ui/Prompt.h"
 
 #include <QApplication>
 #include <QDialog>

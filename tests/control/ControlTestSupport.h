@@ -3,8 +3,8 @@
 // Helpers shared by the control's tests: a sink that records events, short
 // dispatch calls, and block builders.
 
-#include "Dispatch.h"
-#include "Protocol.h"
+#include "platform/component/Dispatch.h"
+#include "control/protocol/Protocol.h"
 
 #include <QByteArray>
 #include <QString>

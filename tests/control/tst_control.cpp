@@ -1,13 +1,13 @@
 // The control object: properties, persistence, connection states, register
 // access and the on-line reception, end to end over pseudo-terminals.
 
-#include "CRK40CommCtrl.h"
+#include "control/ctrl/CRK40CommCtrl.h"
 #include "TestBytes.h"
 #include "ControlTestSupport.h"
-#include "PropertyBag.h"
+#include "platform/component/PropertyBag.h"
 #include "PtyPeer.h"
-#include "RegisterFile.h"
-#include "SerialDevice.h"
+#include "control/ctrl/RegisterFile.h"
+#include "platform/serial/SerialDevice.h"
 #include "TestEnvironment.h"
 
 #include <QApplication>

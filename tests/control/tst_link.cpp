@@ -3,7 +3,7 @@
 
 #include "TestBytes.h"
 #include "PtyPeer.h"
-#include "TerminalLink.h"
+#include "control/link/TerminalLink.h"
 
 #include <QElapsedTimer>
 #include <QTest>

@@ -2,7 +2,7 @@
 // factories and unloading.
 
 #include "ControlTestSupport.h"
-#include "Registry.h"
+#include "platform/component/Registry.h"
 #include "TestEnvironment.h"
 
 #include <QApplication>

@@ -1,8 +1,8 @@
 // Frames, checksums and decoders of the terminal protocol, byte for byte.
 
 #include "TestBytes.h"
-#include "Protocol.h"
-#include "Results.h"
+#include "control/protocol/Protocol.h"
+#include "control/protocol/Results.h"
 
 #include <QTest>
 

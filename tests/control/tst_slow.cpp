@@ -2,7 +2,7 @@
 // result character never comes waits through 2 + 70 further reads (about
 // a minute on a silent line) before it gives -4.
 
-#include "CRK40CommCtrl.h"
+#include "control/ctrl/CRK40CommCtrl.h"
 #include "ControlTestSupport.h"
 #include "TestEnvironment.h"
 

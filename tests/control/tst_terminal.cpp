@@ -2,7 +2,7 @@
 // pseudo-terminal: what the terminal receives, what it answers, and what
 // the members return and store.
 
-#include "CRK40CommCtrl.h"
+#include "control/ctrl/CRK40CommCtrl.h"
 #include "ControlTestSupport.h"
 #include "RecordingPrompter.h"
 #include "TestBytes.h"

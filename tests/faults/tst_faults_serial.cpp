@@ -9,10 +9,10 @@
 // Random runs print their seed; RK40_FAULT_SEED replays one. RK40_FLOOD_SECONDS
 // sets the length of the flood (default 8; the full check is 60).
 
-#include "CRK40Comm.h"
-#include "CRK40CommCtrl.h"
-#include "LastTerminal.h"
-#include "SerialTransfer.h"
+#include "core/CRK40Comm.h"
+#include "control/ctrl/CRK40CommCtrl.h"
+#include "core/LastTerminal.h"
+#include "core/SerialTransfer.h"
 #include "TestBytes.h"
 #include "TestEnvironment.h"
 

@@ -1,10 +1,10 @@
 // The language list: the start-up search of a program folder, the loaded
 // library as the source of texts, the Languages popup and choosing.
 
-#include "CLanguageList.h"
+#include "shell/CLanguageList.h"
 #include "LanguageTestSupport.h"
 #include "RecordingPrompter.h"
-#include "Resources.h"
+#include "platform/resources/Resources.h"
 #include "TestEnvironment.h"
 
 #include <QAction>

@@ -3,18 +3,18 @@
 // menus and messages, the Languages popup, and the cycling fields storing
 // the same words in every language.
 
-#include "AppPaths.h"
-#include "CConfiguratorApp.h"
-#include "CLanguageList.h"
-#include "CRK40CnfPS.h"
-#include "CyclingEdit.h"
+#include "core/AppPaths.h"
+#include "shell/CConfiguratorApp.h"
+#include "shell/CLanguageList.h"
+#include "shell/CRK40CnfPS.h"
+#include "pages/CyclingEdit.h"
 #include "LanguageTestSupport.h"
-#include "PropertyPage.h"
-#include "Profile.h"
+#include "pages/PropertyPage.h"
+#include "core/Profile.h"
 #include "RecordingPrompter.h"
-#include "RegisterImage.h"
-#include "Registry.h"
-#include "Resources.h"
+#include "core/RegisterImage.h"
+#include "platform/component/Registry.h"
+#include "platform/resources/Resources.h"
 #include "TestEnvironment.h"
 
 #include <QAction>

@@ -3,10 +3,10 @@
 // the placeholders that the program fills in, and keeps the field texts
 // apart so that the pages read back what they show.
 
-#include "FieldCodes.h"
-#include "LanguageLibrary.h"
+#include "core/FieldCodes.h"
+#include "platform/resources/LanguageLibrary.h"
 #include "LanguageTestSupport.h"
-#include "Resources.h"
+#include "platform/resources/Resources.h"
 
 #include <QRegularExpression>
 #include <QTest>

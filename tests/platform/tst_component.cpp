@@ -1,11 +1,11 @@
 // The component layer: argument checking, dispatch routing, the property
 // bag's text form and the registry file.
 
-#include "DispatchTable.h"
-#include "PropertyBag.h"
-#include "Registry.h"
+#include "platform/component/DispatchTable.h"
+#include "platform/component/PropertyBag.h"
+#include "platform/component/Registry.h"
 #include "TestEnvironment.h"
-#include "TextEscape.h"
+#include "platform/component/TextEscape.h"
 
 #include <QFile>
 #include <QTest>

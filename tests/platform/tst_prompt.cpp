@@ -1,7 +1,7 @@
 // The interactive prompter's message boxes show their text as written: a
 // terminal's or gateway's answer is never taken for markup.
 
-#include "Prompt.h"
+#include "platform/ui/Prompt.h"
 
 #include <QApplication>
 #include <QMessageBox>

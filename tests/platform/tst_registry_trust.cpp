@@ -2,7 +2,7 @@
 // absolute path, and neither a registry file nor a module that another user
 // could have changed or planted.
 
-#include "Registry.h"
+#include "platform/component/Registry.h"
 #include "TestEnvironment.h"
 
 #include <QDir>

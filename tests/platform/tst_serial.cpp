@@ -1,10 +1,10 @@
 // Serial devices on a pseudo-terminal, and the COM name mapping.
 
-#include "BaudRate.h"
-#include "ComPorts.h"
-#include "PortDiscovery.h"
+#include "platform/serial/BaudRate.h"
+#include "platform/serial/ComPorts.h"
+#include "platform/serial/PortDiscovery.h"
 #include "PtyPeer.h"
-#include "SerialDevice.h"
+#include "platform/serial/SerialDevice.h"
 #include "TestEnvironment.h"
 
 #include <QDir>

@@ -5,7 +5,7 @@
 #include "terminalops/TerminalClock.h"
 #include "terminalops/TerminalOps.h"
 
-#include "Dispatch.h"
+#include "platform/component/Dispatch.h"
 
 #include <QTest>
 

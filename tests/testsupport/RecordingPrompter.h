@@ -4,7 +4,7 @@
 // question, answers questions from a queue (default: the given answer) and
 // runs modal dialogs through a handler instead of blocking.
 
-#include "Prompt.h"
+#include "platform/ui/Prompt.h"
 
 #include <QDialog>
 #include <QStringList>

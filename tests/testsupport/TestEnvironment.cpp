@@ -1,6 +1,6 @@
 #include "TestEnvironment.h"
 
-#include "Registry.h"
+#include "platform/component/Registry.h"
 
 #include <QDir>
 #include <QStandardPaths>

@@ -3,7 +3,7 @@
 // per-user registry; with --system the system registry that every user reads
 // after their own (what an installer runs).
 
-#include "Registry.h"
+#include "platform/component/Registry.h"
 
 #include <QCoreApplication>
 #include <QDir>

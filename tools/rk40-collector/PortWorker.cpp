@@ -3,8 +3,8 @@
 #include "BlockLedger.h"
 #include "StoreWorker.h"
 
-#include "Registry.h"
-#include "TypeInfo.h"
+#include "platform/component/Registry.h"
+#include "platform/component/TypeInfo.h"
 
 #include <QCoreApplication>
 #include <QFile>

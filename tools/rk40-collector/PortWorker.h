@@ -10,7 +10,7 @@
 
 #include "Collector.h"
 
-#include "Dispatch.h"
+#include "platform/component/Dispatch.h"
 
 #include <QElapsedTimer>
 #include <QObject>

@@ -4,11 +4,12 @@
 //          it over MQTT;
 //   query  prints stored events.
 
+#include "platform/folders/UserFolders.h"
 #include "Collector.h"
 #include "InstanceLock.h"
 #include "Mqtt.h"
 #include "Store.h"
-#include "TextEscape.h"
+#include "platform/component/TextEscape.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -68,10 +69,7 @@ void logHandler(QtMsgType type, const QMessageLogContext&, const QString& messag
 
 QString dataFolder()
 {
-    QString base = qEnvironmentVariable("XDG_DATA_HOME");
-    if (base.isEmpty())
-        base = QDir::homePath() + "/.local/share";
-    return base + "/Veltrona/rk40-collector";
+    return userfolders::path(userfolders::Kind::Data, QStringLiteral("rk40-collector"));
 }
 
 void printHelp(QTextStream& out)

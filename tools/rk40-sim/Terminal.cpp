@@ -4,7 +4,7 @@
 
 #include "rk40sim/Terminal.h"
 
-#include "UniqueFd.h"
+#include "platform/posix/UniqueFd.h"
 
 #include <algorithm>
 #include <array>

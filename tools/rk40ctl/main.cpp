@@ -4,10 +4,10 @@
 
 #include "Script.h"
 
-#include "Dispatch.h"
-#include "Registry.h"
-#include "TextEscape.h"
-#include "TypeInfo.h"
+#include "platform/component/Dispatch.h"
+#include "platform/component/Registry.h"
+#include "platform/component/TextEscape.h"
+#include "platform/component/TypeInfo.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -1,6 +1,6 @@
 #include "CliArguments.h"
 
-#include "RemoteProtocol.h"
+#include "remote/RemoteProtocol.h"
 #include "terminalops/KeyTable.h"
 
 #include <QFileInfo>

@@ -4,7 +4,7 @@
 // names, the files beside the transfer log.
 
 #include "CliArguments.h"
-#include "SerialTransfer.h"
+#include "core/SerialTransfer.h"
 
 #include <QByteArray>
 #include <QString>

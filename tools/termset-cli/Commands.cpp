@@ -3,25 +3,27 @@
 #include "CommandSupport.h"
 #include "TerminalCommands.h"
 
-#include "ActFile.h"
-#include "AppPaths.h"
-#include "CRK40Comm.h"
-#include "ComPorts.h"
+#include "core/ActFile.h"
+#include "core/AppPaths.h"
+#include "core/CRK40Comm.h"
+#include "platform/serial/ComPorts.h"
 #include "ConfigText.h"
 #include "ConsolePrompter.h"
-#include "PortDiscovery.h"
-#include "PortStatus.h"
-#include "LastTerminal.h"
-#include "MemoryImage.h"
-#include "PasswordChecksum.h"
+#include "platform/serial/PortDiscovery.h"
+#include "platform/serial/PortStatus.h"
+#include "core/LastTerminal.h"
+#include "core/MemoryImage.h"
+#include "core/PasswordChecksum.h"
 #include "PasswordInput.h"
-#include "Profile.h"
-#include "RemoteProtocol.h"
-#include "RemoteStrings.h"
-#include "RemoteTerminal.h"
-#include "Resources.h"
-#include "SerialTransfer.h"
-#include "TransferLog.h"
+#include "core/Profile.h"
+#include "remote/RemoteProtocol.h"
+#include "core/StringIds.h"
+#include "core/RemoteTransfer.h"
+#include "remote/RemoteTerminal.h"
+#include "platform/resources/Resources.h"
+#include "platform/resources/TextFill.h"
+#include "core/SerialTransfer.h"
+#include "core/TransferLog.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -39,24 +41,13 @@
 
 namespace termsetcli {
 
+using image::MemoryImage;
+
 namespace {
 
-// String table identifiers of the texts used here.
+// The password dialog's prompt ("Enter password:").
 namespace text {
-constexpr int kReadingActivity = 107;    // "Reading configuration..."
-constexpr int kWritingActivity = 108;    // "Writing configuration to the RK-40"
-constexpr int kBusy = 110;               // "Terminal busy!"
-constexpr int kStatus = 111;             // "Firmware: %s\n Time: %s\n Buffered: %s"
-constexpr int kInvalidData = 131;        // "Invalid configuration data!"
-constexpr int kTransmissionError = 132;  // "An error occured during transmission. Try again!"
-constexpr int kWrongPassword = 166;      // "Wrong password."
-constexpr int kPasswordNotEntered = 167; // "... until you enter the password."
-constexpr int kNoPasswordSet = 174;      // "... until you set the password. ..."
-constexpr int kNoControl = 191;          // "The communication control RK40COMM cannot be created: ..."
-constexpr int kCannotOpen = 192;         // "Unable to open the file \"%s\"."
-constexpr int kCannotWrite = 193;        // "Unable to write the file \"%s\". ..."
-constexpr int kLogFailed = 194;          // "The configuration was written, but the transfer log ..."
-constexpr int kPasswordDialog = 150;     // dialog "Password", static 65535 "Enter password:"
+constexpr int kPasswordDialog = 150;
 constexpr int kPasswordPrompt = 65535;
 } // namespace text
 
@@ -64,7 +55,6 @@ constexpr int kPasswordPrompt = 65535;
 constexpr int kPasswordTries = 3;
 
 QString str(int id) { return resources::loadString(id); }
-QString fmt(int id, const std::vector<remote::FormatArg>& args) { return remote::fillMessage(id, args); }
 
 QString comName(int comNumber) { return QStringLiteral("COM%1").arg(comNumber); }
 
@@ -194,21 +184,21 @@ private:
 constexpr qint64 kMaxActBytes = 64 * 1024;
 
 // Loads a configuration file ("-": standard input) into a cleared image.
-int loadFile(const QString& path, MemoryImage& image, ConsolePrompter& prompter)
+int loadFile(const QString& path, image::MemoryImage& image, ConsolePrompter& prompter)
 {
     image.clear();
     QFile file;
     const bool opened = path == QLatin1String("-") ? file.open(stdin, QIODevice::ReadOnly)
                                                    : (file.setFileName(path), file.open(QIODevice::ReadOnly));
     if (!opened) {
-        prompter.complain(fmt(text::kCannotOpen, {QDir::toNativeSeparators(path)}) + QLatin1Char(' ')
+        prompter.complain(resources::formatString(strid::kCannotOpen, {QDir::toNativeSeparators(path)}) + QLatin1Char(' ')
                           + file.errorString());
         return kExitFile;
     }
     QBuffer buffer;
     if (!readCapped(file, buffer.buffer(), kMaxActBytes)) {
         prompter.complain(QStringLiteral("%1 (%2: %3)")
-                              .arg(str(text::kInvalidData), QDir::toNativeSeparators(path),
+                              .arg(str(strid::kInvalidData), QDir::toNativeSeparators(path),
                                    file.error() != QFileDevice::NoError
                                        ? file.errorString()
                                        : QStringLiteral("larger than %1 KiB, which no configuration is")
@@ -219,7 +209,7 @@ int loadFile(const QString& path, MemoryImage& image, ConsolePrompter& prompter)
     const act::LoadResult result = act::loadImage(buffer, image);
     if (!result.ok) {
         prompter.complain(QStringLiteral("%1 (%2, line %3: %4)")
-                              .arg(str(text::kInvalidData), QDir::toNativeSeparators(path))
+                              .arg(str(strid::kInvalidData), QDir::toNativeSeparators(path))
                               .arg(result.invalidLine)
                               .arg(result.reason));
         return kExitFile;
@@ -236,14 +226,14 @@ int saveFile(const QString& path, const image::IRegisterImage& image, ConsolePro
                             == static_cast<std::size_t>(lines.size())
                         && std::fflush(stdout) == 0;
         if (!ok) {
-            prompter.complain(fmt(text::kCannotWrite, {QStringLiteral("-")}));
+            prompter.complain(resources::formatString(strid::kCannotWrite, {QStringLiteral("-")}));
             return kExitFile;
         }
         return kExitOk;
     }
     QString error;
     if (!act::saveImageFile(path, image, &error)) {
-        prompter.complain(fmt(text::kCannotWrite, {QDir::toNativeSeparators(path)}) + QLatin1Char('\n') + error);
+        prompter.complain(resources::formatString(strid::kCannotWrite, {QDir::toNativeSeparators(path)}) + QLatin1Char('\n') + error);
         return kExitFile;
     }
     return kExitOk;
@@ -260,7 +250,7 @@ int checkPasswordFile(const Arguments& args, int stored, ConsolePrompter& prompt
     const PasswordFileRead read = readPasswordFile(args.passwordFile, line);
     const QString name = QDir::toNativeSeparators(args.passwordFile);
     if (!read.ok) {
-        prompter.complain(fmt(text::kCannotOpen, {name}) + QLatin1Char(' ') + read.error);
+        prompter.complain(resources::formatString(strid::kCannotOpen, {name}) + QLatin1Char(' ') + read.error);
         return kExitFile;
     }
     if (read.exposed) {
@@ -273,7 +263,7 @@ int checkPasswordFile(const Arguments& args, int stored, ConsolePrompter& prompt
         prompter.complain(QStringLiteral("warning: ") + exposed + QLatin1Char('.'));
     }
     if (!matchesChecksum(line, true, stored)) {
-        prompter.complain(str(text::kWrongPassword));
+        prompter.complain(str(strid::kWrongPassword));
         return kExitPassword;
     }
     return kExitOk;
@@ -286,7 +276,7 @@ int checkPassword(const Arguments& args, ConsolePrompter& prompter)
     const Profile profile;
     const int stored = profile.param1(0);
     if (!password::isSet(stored)) {
-        prompter.complain(str(text::kNoPasswordSet));
+        prompter.complain(str(strid::kNoPasswordSet));
         return kExitPassword;
     }
 
@@ -294,7 +284,7 @@ int checkPassword(const Arguments& args, ConsolePrompter& prompter)
         return checkPasswordFile(args, stored, prompter);
 
     if (!isTerminal(STDIN_FILENO)) {
-        prompter.complain(str(text::kPasswordNotEntered)
+        prompter.complain(str(strid::kPasswordNotEntered)
                           + QStringLiteral("\nGive it with --password-file FILE, or run the command on a terminal."));
         return kExitPassword;
     }
@@ -302,12 +292,12 @@ int checkPassword(const Arguments& args, ConsolePrompter& prompter)
     for (int attempt = 0; attempt < kPasswordTries; ++attempt) {
         SecretBytes typed;
         if (!readHiddenLine(prompt, typed)) {
-            prompter.complain(str(text::kPasswordNotEntered));
+            prompter.complain(str(strid::kPasswordNotEntered));
             return kExitPassword;
         }
         if (matchesChecksum(typed, false, stored))
             return kExitOk;
-        prompter.complain(str(text::kWrongPassword));
+        prompter.complain(str(strid::kWrongPassword));
     }
     return kExitPassword;
 }
@@ -328,7 +318,7 @@ int reportOutcome(const Target& target, const serialxfer::Outcome& out, ConsoleP
         return kExitTransfer;
     case serialxfer::Outcome::WordFailed: {
         QString text = QStringLiteral("%1 (%2, word %3, result code %4)")
-                           .arg(str(text::kTransmissionError), portName(target))
+                           .arg(str(strid::kTransmissionError), portName(target))
                            .arg(out.failedAddress)
                            .arg(out.lastResult);
         if (!out.reason.isEmpty())
@@ -342,7 +332,7 @@ int reportOutcome(const Target& target, const serialxfer::Outcome& out, ConsoleP
 
 void reportLogFailure(const QString& path, const QString& error, ConsolePrompter& prompter)
 {
-    prompter.complain(fmt(text::kLogFailed, {QDir::toNativeSeparators(path), error}));
+    prompter.complain(resources::formatString(strid::kLogFailed, {QDir::toNativeSeparators(path), error}));
 }
 
 void reportDone(int doneString, ConsolePrompter& prompter)
@@ -367,20 +357,20 @@ int serialRead(const Arguments& args, ConsolePrompter& prompter)
     serialxfer::Outcome out;
     {
         InterruptGuard interrupts;
-        ConsoleObserver observer(text::kReadingActivity);
+        ConsoleObserver observer(strid::kReadingActivity);
         out = transfer.read(portChoice(args.target), observer);
     }
     if (const int status = reportOutcome(args.target, out, prompter); status != kExitOk)
         return status;   // nothing is written from a read that did not complete
     // The words as the control holds them; a file is written only when
     // every one could be taken.
-    MemoryImage words;
+    image::MemoryImage words;
     words.copyFrom(comm);
     if (comm.imageFailed())
         return kExitControl;
     if (const int status = saveFile(args.output, words, prompter); status != kExitOk)
         return status;
-    reportDone(remote::strings::kReadDone, prompter);
+    reportDone(strid::kReadDone, prompter);
     return kExitOk;
 }
 
@@ -400,7 +390,7 @@ int serialWrite(const Arguments& args, const MemoryImage& image, ConsolePrompter
     serialxfer::Outcome out;
     {
         InterruptGuard interrupts;
-        ConsoleObserver observer(text::kWritingActivity);
+        ConsoleObserver observer(strid::kWritingActivity);
         out = transfer.write(portChoice(args.target), observer);
     }
     if (const int status = reportOutcome(args.target, out, prompter); status != kExitOk)
@@ -409,7 +399,7 @@ int serialWrite(const Arguments& args, const MemoryImage& image, ConsolePrompter
     // but does not turn it into a failure.
     if (!out.logged)
         reportLogFailure(log.path(), out.logError, prompter);
-    reportDone(remote::strings::kWriteDone, prompter);
+    reportDone(strid::kWriteDone, prompter);
     return kExitOk;
 }
 
@@ -427,7 +417,7 @@ int serialStatus(const Arguments& args, ConsolePrompter& prompter)
         return kExitTransfer;
     case serialxfer::StatusOutcome::Busy: {
         QString text = QStringLiteral("%1 (%2, result code %3)")
-                           .arg(str(text::kBusy), portName(args.target))
+                           .arg(str(strid::kBusy), portName(args.target))
                            .arg(out.result);
         if (!out.reason.isEmpty())
             text += QStringLiteral("\n") + out.reason;
@@ -437,7 +427,7 @@ int serialStatus(const Arguments& args, ConsolePrompter& prompter)
     case serialxfer::StatusOutcome::Ok:
         break;
     }
-    prompter.message(nullptr, fmt(text::kStatus, {out.firmware, out.rtc, out.inBuffer}), ui::Look::Information, {});
+    prompter.message(nullptr, resources::formatString(strid::kSerialStatus, {out.firmware, out.rtc, out.inBuffer}), ui::Look::Information, {});
     return kExitOk;
 }
 
@@ -457,8 +447,19 @@ remote::Limits remoteLimits(const Arguments& args)
 {
     if (args.timeoutSeconds >= 0)
         return remote::limitsInSeconds(args.timeoutSeconds, args.timeoutSeconds, args.timeoutSeconds);
-    const Profile profile;
-    return remote::limitsInSeconds(profile.connectTimeout(), profile.sendTimeout(), profile.replyTimeout());
+    return Profile().remoteLimits();
+}
+
+// What a request's failure says itself: the socket's words, or the word the
+// image refused; a gateway's result code is the caller's to report.
+int told(const remotexfer::RemoteOutcome& out, ConsolePrompter& prompter)
+{
+    if (out.result == remotexfer::RemoteOutcome::kFailed && !out.socketError.isEmpty())
+        prompter.complain(out.socketError);
+    else if (out.result == remote::kNotSent)
+        prompter.complain(resources::formatString(strid::kNothingWritten,
+                              {CRK40Comm::wordFailureText(false, out.refusedAddress, out.reason)}));
+    return out.result;
 }
 
 QString gatewayName(const Target& target, quint16 tcpPort, int serialPort)
@@ -477,25 +478,28 @@ int remoteRead(const Arguments& args, ConsolePrompter& prompter)
     const remote::Limits limits = remoteLimits(args);
     // Every word starts empty: a word the reply does not bring stays so, and
     // the file is written only when all thirty came.
-    MemoryImage image;
+    image::MemoryImage image;
+    remotexfer::RemoteTransfer transfer(limits);
     std::vector<int> missing;
     const int result = remote::withRetries([&] {
-        return remote::ReadRemoteConfig(t.host, port, serialPort, image, limits, nullptr, &missing);
+        const remotexfer::RemoteOutcome out = transfer.read({t.host, port, serialPort}, image);
+        missing = out.missing;
+        return told(out, prompter);
     }).last;
     if (result != 0) {
-        prompter.complain(QStringLiteral("%1 (%2)").arg(fmt(remote::strings::kReadError, {result}),
+        prompter.complain(QStringLiteral("%1 (%2)").arg(resources::formatString(strid::kReadError, {result}),
                                                         gatewayName(t, port, t.serialPort)));
         return kExitTransfer;
     }
     if (!missing.empty()) {
         prompter.complain(QStringLiteral("%1 (%2): the reply holds no word for address %3; no file was written.")
-                              .arg(str(text::kInvalidData), gatewayName(t, port, t.serialPort),
+                              .arg(str(strid::kInvalidData), gatewayName(t, port, t.serialPort),
                                    remote::addressList(missing)));
         return kExitTransfer;
     }
     if (const int status = saveFile(args.output, image, prompter); status != kExitOk)
         return status;
-    reportDone(remote::strings::kReadDone, prompter);
+    reportDone(strid::kReadDone, prompter);
     return kExitOk;
 }
 
@@ -505,11 +509,12 @@ int remoteWrite(const Arguments& args, const MemoryImage& image, ConsolePrompter
     const quint16 port = gatewayPort(t);
     const auto serialPort = static_cast<quint8>(t.serialPort);
     const remote::Limits limits = remoteLimits(args);
+    remotexfer::RemoteTransfer transfer(limits);
     const remote::Attempts attempts =
-        remote::withRetries([&] { return remote::WriteRemoteConfig(t.host, port, serialPort, image, limits); });
+        remote::withRetries([&] { return told(transfer.write({t.host, port, serialPort}, image), prompter); });
     if (!attempts.succeeded()) {
         // As in Termset: the first attempt's result.
-        prompter.complain(QStringLiteral("%1 (%2)").arg(fmt(remote::strings::kWriteError, {attempts.first}),
+        prompter.complain(QStringLiteral("%1 (%2)").arg(resources::formatString(strid::kWriteError, {attempts.first}),
                                                         gatewayName(t, port, t.serialPort)));
         return kExitTransfer;
     }
@@ -517,7 +522,7 @@ int remoteWrite(const Arguments& args, const MemoryImage& image, ConsolePrompter
     QString error;
     if (!log.append(t.serialPort, t.host, port, &error))
         reportLogFailure(log.path(), error, prompter);
-    reportDone(remote::strings::kWriteDone, prompter);
+    reportDone(strid::kWriteDone, prompter);
     return kExitOk;
 }
 
@@ -525,11 +530,14 @@ int remoteStatus(const Arguments& args, ConsolePrompter& prompter)
 {
     const Target& t = args.target;
     const quint16 port = gatewayPort(t);
-    // On success the status text comes as an information message, which the
-    // console prompter prints on standard output.
-    const int result = remote::GetRemoteStatus(t.host, port, static_cast<quint8>(t.serialPort), nullptr, remoteLimits(args));
+    // On success the status text goes to standard output.
+    const remotexfer::RemoteOutcome out =
+        remotexfer::RemoteTransfer(remoteLimits(args)).status({t.host, port, static_cast<quint8>(t.serialPort)});
+    const int result = told(out, prompter);
+    if (result == 0)
+        prompter.message(nullptr, out.statusText, ui::Look::Information, {});
     if (result != 0) {
-        prompter.complain(QStringLiteral("%1 (%2)").arg(fmt(remote::strings::kStatusError, {result}),
+        prompter.complain(QStringLiteral("%1 (%2)").arg(resources::formatString(strid::kStatusError, {result}),
                                                         gatewayName(t, port, t.serialPort)));
         return kExitTransfer;
     }
@@ -540,11 +548,13 @@ int remotePorts(const Arguments& args, ConsolePrompter& prompter)
 {
     const Target& t = args.target;
     const quint16 port = gatewayPort(t);
-    std::set<quint8> ports;
-    const int result = remote::GetRemotePorts(t.host, port, ports, remoteLimits(args));
+    const remotexfer::RemoteOutcome out =
+        remotexfer::RemoteTransfer(remoteLimits(args)).ports(t.host, port, strid::kReadTitle);
+    const std::set<quint8>& ports = out.ports;
+    const int result = told(out, prompter);
     if (result != 0) {
         prompter.complain(QStringLiteral("%1 (%2, result code %3)")
-                              .arg(str(remote::strings::kPortListError), gatewayName(t, port, -1))
+                              .arg(str(strid::kPortListError), gatewayName(t, port, -1))
                               .arg(result));
         return kExitTransfer;
     }
@@ -573,7 +583,7 @@ int localPorts()
         return text + QLatin1Char('\t') + (state.usable() ? QStringLiteral("free") : state.reason);
     };
     for (int n = serial::kFirstCom; n <= serial::kLastCom; ++n) {
-        const QString path = serial::comDevicePath(n);
+        const QString path = serial::comDevicePath(n, detected);
         if (path.isEmpty())
             continue;
         if (const auto port = serial::findDetected(detected, path))
@@ -601,7 +611,7 @@ void print(const QString& text)
 
 int show(const Arguments& args, ConsolePrompter& prompter)
 {
-    MemoryImage image;
+    image::MemoryImage image;
     if (const int status = loadFile(args.files.at(0), image, prompter); status != kExitOk)
         return status;
     print(showText(image));
@@ -610,7 +620,7 @@ int show(const Arguments& args, ConsolePrompter& prompter)
 
 int diff(const Arguments& args, ConsolePrompter& prompter)
 {
-    MemoryImage a, b;
+    image::MemoryImage a, b;
     if (const int status = loadFile(args.files.at(0), a, prompter); status != kExitOk)
         return status;
     if (const int status = loadFile(args.files.at(1), b, prompter); status != kExitOk)
@@ -656,7 +666,6 @@ int runOnTargets(const Arguments& args, const MemoryImage& image, const Terminal
             one.target = args.targets.at(i);
             one.output.replace(QLatin1String("{port}"), targetFileName(one.target));
             ConsolePrompter console = ConsolePrompter::forTarget(targetName(one.target));
-            const ui::ThreadPrompter messages(console);
             statuses[static_cast<std::size_t>(i)] = runOnTarget(one, image, job, console);
         });
     }
@@ -670,7 +679,7 @@ int runOnTargets(const Arguments& args, const MemoryImage& image, const Terminal
 // then the password, asked once for every target), then the targets.
 int reachTerminals(const Arguments& args, ConsolePrompter& prompter)
 {
-    MemoryImage image;
+    image::MemoryImage image;
     if (args.command == Command::Write)
         if (const int status = loadFile(args.files.at(0), image, prompter); status != kExitOk)
             return status;
@@ -698,9 +707,10 @@ int createControl(CRK40Comm& comm, ConsolePrompter& prompter)
     if (!comm.Create()) {
         lock.unlock();
         const QString module = QDir::toNativeSeparators(apppaths::controlModulePath());
-        prompter.complain(fmt(text::kNoControl, {comm.errorText(), module}));
+        prompter.complain(resources::formatString(strid::kNoControl, {comm.errorText(), module}));
         return kExitControl;
     }
+    comm.setFailureListener([&prompter](const QString& text) { prompter.complain(text); });
     comm.SetWorkOnLine(false);
     comm.SetAsciiFileName(QString());
     return kExitOk;

@@ -1,7 +1,7 @@
 #include "ConfigText.h"
 
-#include "FieldCodes.h"
-#include "Resources.h"
+#include "core/FieldCodes.h"
+#include "platform/resources/Resources.h"
 
 #include <algorithm>
 #include <functional>
@@ -64,7 +64,7 @@ QString asName(const QString& label)
     return text.trimmed();
 }
 
-Table rowPageTable(const image::IRegisterImage& image, const PageLayout& page)
+Table rowPageTable(const image::IRegisterImage& image, const pagelayout::PageLayout& page)
 {
     const int d = page.dialogId;
     Table t;
@@ -83,7 +83,7 @@ Table rowPageTable(const image::IRegisterImage& image, const PageLayout& page)
     t.subHeaders << QString();
     t.columnNames << registration;
 
-    for (const RowLayout& r : page.rows) {
+    for (const pagelayout::RowLayout& r : page.rows) {
         Table::Row row;
         QStringList label;
         if (r.number > 0)
@@ -146,7 +146,7 @@ Table randomTable(const image::IRegisterImage& image)
 std::vector<Table> tables(const image::IRegisterImage& image)
 {
     std::vector<Table> out;
-    for (const PageLayout& page : rowPageLayouts())
+    for (const pagelayout::PageLayout& page : pagelayout::rowPages())
         out.push_back(rowPageTable(image, page));
     out.push_back(ledTable(image));
     out.push_back(randomTable(image));
@@ -229,24 +229,6 @@ QString withoutMnemonic(const QString& text)
         out += text[i];
     }
     return out;
-}
-
-const std::vector<PageLayout>& rowPageLayouts()
-{
-    // Row labels are the controls 2021.. of each page; the sensors carry
-    // their number as a digit beside each Opened/Closed pair, the egress
-    // inputs only their number.
-    static const std::vector<PageLayout> layouts{
-        {206, {{10, 2021, 0}, {30, 2022, 0}, {11, 2023, 0}, {34, 2024, 0}}},
-        {209, {{12, 2021, 0}, {31, 2022, 0}, {13, 2023, 0}, {35, 2024, 0}}},
-        {210, {{14, 2021, 0}, {32, 2022, 0}, {15, 2023, 0}, {36, 2024, 0}}},
-        {211, {{16, 2021, 0}, {33, 2022, 0}, {17, 2023, 0}, {37, 2024, 0}}},
-        {208,
-         {{18, 2021, 1}, {19, 2022, 1}, {20, 2023, 2}, {21, 2024, 2},
-          {22, 2025, 3}, {23, 2026, 3}, {24, 2027, 4}, {25, 2028, 4}}},
-        {207, {{26, 0, 1}, {27, 0, 2}, {28, 0, 3}, {29, 0, 4}}},
-    };
-    return layouts;
 }
 
 std::vector<FieldText> describeFields(const image::IRegisterImage& image)

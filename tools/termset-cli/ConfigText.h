@@ -15,7 +15,8 @@
 // configuration read back from a terminal, whose row words carry bit 15,
 // reads the same as the file it was written from.
 
-#include "RegisterImage.h"
+#include "core/PageLayout.h"
+#include "core/RegisterImage.h"
 
 #include <QString>
 #include <QStringList>
@@ -49,20 +50,5 @@ QStringList diffLines(const image::IRegisterImage& a, const image::IRegisterImag
 // A page's title without its keyboard mnemonic: "Reader &1" gives
 // "Reader 1", "&&" stays a single '&'.
 QString withoutMnemonic(const QString& text);
-
-// The layout described here: which words each page shows in which order,
-// and the resource identifiers of the texts that name them. Tests compare
-// it with the pages themselves.
-struct RowLayout {
-    int word = 0;
-    int labelId = 0;   // control identifier of the row's label; 0: the page shows none
-    int number = 0;    // the large digit the page shows beside the row (sensors, egress); 0: none
-};
-struct PageLayout {
-    int dialogId = 0;
-    std::vector<RowLayout> rows;  // row pages only
-};
-// The six row pages in tab order: Reader 1..4, Sensors, Egress.
-const std::vector<PageLayout>& rowPageLayouts();
 
 } // namespace termsetcli

@@ -1,8 +1,8 @@
 #include "ConsolePrompter.h"
 
-#include "TextEscape.h"
+#include "platform/component/TextEscape.h"
 
-#include <QDialog>
+#include <QStringList>
 
 #include <cstdio>
 
@@ -50,12 +50,6 @@ bool ConsolePrompter::askYesNo(QWidget*, const QString& text, const QString&)
 {
     complain(text + QStringLiteral(" No."));
     return false;
-}
-
-int ConsolePrompter::exec(QDialog& dialog)
-{
-    complain(QStringLiteral("cannot show the dialog \"%1\" here.").arg(dialog.windowTitle()));
-    return QDialog::Rejected;
 }
 
 void ConsolePrompter::complain(const QString& text) const { m_err(complaintLine(text)); }

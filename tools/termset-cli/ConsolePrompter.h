@@ -1,14 +1,14 @@
 #pragma once
 
-// The prompter of the console program: nothing ever opens a window.
+// The console program's messages: nothing ever opens a window.
 //
 // A message with the information look is a result that the program was asked
 // for (the status of a remote terminal is shown that way), so it goes to
 // standard output, with its control characters shown as escapes. Every other message is a complaint and goes
 // to standard error, after the program's name. Questions are answered No (a
-// script cannot be asked), and so is every dialog.
+// script cannot be asked).
 
-#include "Prompt.h"
+#include "platform/ui/Prompt.h"
 
 #include <QString>
 
@@ -16,7 +16,7 @@
 
 namespace termsetcli {
 
-class ConsolePrompter final : public ui::Prompter {
+class ConsolePrompter final {
 public:
     using Sink = std::function<void(const QString& text)>;
 
@@ -25,9 +25,8 @@ public:
     // Writes to the given sinks (tests).
     ConsolePrompter(Sink out, Sink err);
 
-    void message(QWidget* parent, const QString& text, ui::Look look, const QString& title) override;
-    bool askYesNo(QWidget* parent, const QString& text, const QString& title) override;
-    int exec(QDialog& dialog) override;
+    void message(QWidget* parent, const QString& text, ui::Look look, const QString& title);
+    bool askYesNo(QWidget* parent, const QString& text, const QString& title);
 
     // A complaint on standard error: "termset-cli: text".
     void complain(const QString& text) const;

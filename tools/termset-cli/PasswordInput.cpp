@@ -1,6 +1,6 @@
 #include "PasswordInput.h"
 
-#include "PasswordChecksum.h"
+#include "core/PasswordChecksum.h"
 
 #include <QFile>
 

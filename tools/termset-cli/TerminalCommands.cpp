@@ -1,6 +1,6 @@
 #include "TerminalCommands.h"
 
-#include "CRK40Comm.h"
+#include "core/CRK40Comm.h"
 #include "CommandSupport.h"
 #include "ConsolePrompter.h"
 #include "terminalops/KeyAudit.h"

@@ -1,13 +1,13 @@
 // termset-cli: scripted reads, writes and status queries of RK-40 terminals,
 // and readable configurations, with the code Termset itself runs.
 
-#include "AppPaths.h"
-#include "CLanguageList.h"
-#include "CRK40Comm.h"
+#include "core/AppPaths.h"
+#include "core/LanguageSearch.h"
+#include "core/CRK40Comm.h"
 #include "CliArguments.h"
 #include "Commands.h"
 #include "ConsolePrompter.h"
-#include "Profile.h"
+#include "core/Profile.h"
 
 #include <QCoreApplication>
 #include <QLoggingCategory>
@@ -28,14 +28,14 @@ void print(const QString& text)
 
 // Loads the language library the texts are to come from: the one named on
 // the command line, or else Termset's choice. English is built in.
-bool chooseLanguage(CLanguageList& languages, const QString& requested, ConsolePrompter& prompter)
+bool chooseLanguage(LanguageSearch& languages, const QString& requested, ConsolePrompter& prompter)
 {
     const QString name = requested.isEmpty() ? Profile().language() : requested;
     if (languages.Search(apppaths::programFolder(), name) || requested.isEmpty()
         || requested.compare(QLatin1String("English"), Qt::CaseInsensitive) == 0)
         return true;
     QStringList known{QStringLiteral("English")};
-    for (const CLanguageList::Entry& entry : languages.entries())
+    for (const LanguageSearch::Entry& entry : languages.entries())
         known << entry.languageName;
     prompter.complain(QStringLiteral("no language library for \"%1\" (known: %2)").arg(requested, known.join(", ")));
     return false;
@@ -55,10 +55,6 @@ int main(int argc, char** argv)
         QLoggingCategory::setFilterRules(QStringLiteral("termset.*=false\nrk40comm.*=false"));
 
     ConsolePrompter prompter;
-    ui::setPrompter(&prompter);
-    struct RestorePrompter {
-        ~RestorePrompter() { ui::setPrompter(nullptr); }
-    } restore;
 
     const ParseResult parsed = parseArguments(app.arguments().mid(1));
     if (!parsed.arguments) {
@@ -78,7 +74,7 @@ int main(int argc, char** argv)
     // Like Termset, register the control that ships beside the program when
     // nothing is registered yet.
     CRK40Comm::setOwnModule(apppaths::controlModulePath());
-    CLanguageList languages;
+    LanguageSearch languages;
     if (!chooseLanguage(languages, args.language, prompter))
         return kExitUsage;
     return runCommand(args, prompter);

@@ -3,7 +3,7 @@
 // The eight pages over a fake control, as the main sheet makes them.
 
 #include "FakeControl.h"
-#include "Pages.h"
+#include "pages/Pages.h"
 #include "PopupDriver.h"
 
 #include <QCheckBox>

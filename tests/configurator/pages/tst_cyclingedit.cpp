@@ -1,7 +1,7 @@
 // The cycling fields: stepping with Up and Down, the popup menus, and the
 // click that neither moves the caret nor takes the focus.
 
-#include "CyclingEdit.h"
+#include "pages/CyclingEdit.h"
 #include "PopupDriver.h"
 
 #include <QApplication>

@@ -43,7 +43,7 @@ private slots:
         m_set->setWord(11, "0004");
         m_set->setWord(34, "0100");
         for (int a = 12; a <= 29; ++a)
-            m_set->setWord(a, fields::formatWord(static_cast<std::uint16_t>((a * 0x0937) & 0x37FF)));
+            m_set->setWord(a, image::formatWord(static_cast<std::uint16_t>((a * 0x0937) & 0x37FF)));
         m_set->setWord(38, "C6E1");
         m_set->setWord(39, "1E05");
     }

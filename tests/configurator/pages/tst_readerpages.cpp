@@ -36,7 +36,6 @@ private slots:
         QCOMPARE(state->eeprom[38], QStringLiteral("ABCD"));
         QCOMPARE(state->eeprom[39], QStringLiteral("1E05"));
         QCOMPARE(page.portText(), QStringLiteral("Not selected."));
-        QVERIFY(!page.reusePort());
         QCOMPARE(page.remoteSelection().address, 0u);
         page.setRemoteText("gate (10.0.0.1), COM2");
         QCOMPARE(page.remoteText(), QStringLiteral("gate (10.0.0.1), COM2"));

@@ -4,7 +4,7 @@
 // services interface over plain members, so tests can set the unlocked flag
 // and read back the record, labels, log lines and refreshes.
 
-#include "SheetServices.h"
+#include "shell/SheetServices.h"
 
 #include <QWidget>
 

@@ -1,6 +1,6 @@
 // The blocking socket layer over loopback.
 
-#include "BlockingSocket.h"
+#include "remote/BlockingSocket.h"
 #include "TestNetwork.h"
 
 #include <QTest>

@@ -1,6 +1,6 @@
 // Gateway candidates from the hosts database and the neighbour table.
 
-#include "ComputerDiscovery.h"
+#include "remote/ComputerDiscovery.h"
 
 #include <QTemporaryDir>
 #include <QTest>

@@ -4,13 +4,14 @@
 // reply handling are the remote link's (tst_remote_protocol,
 // tst_remote_terminal); a successful Apply To Last runs in tst_network_sheet.
 
-#include "ApplyToLastRemote.h"
-#include "CNetworkDlg.h"
+#include "core/ApplyToLast.h"
+#include "shell/TransferMessages.h"
+#include "shell/CNetworkDlg.h"
 #include "FakeControl.h"
 #include "GatewayBehaviour.h"
 #include "GatewaySimulator.h"
-#include "NetworkCommands.h"
-#include "Profile.h"
+#include "shell/NetworkCommands.h"
+#include "core/Profile.h"
 #include "RecordingPrompter.h"
 #include "TestEnvironment.h"
 #include "TestNetwork.h"
@@ -36,6 +37,19 @@ using gatewaysim::Behaviour;
 using testsupport::unusedPort;
 
 namespace {
+
+// Apply To Last to a remote record as the sheet makes it, the log line
+// going to the stand-in sheet.
+int applyToLastRemote(ISheetServices& sheet, const Limits& limits)
+{
+    remotexfer::RemoteTransfer transfer(limits);
+    const lastterminal::ApplyOutcome out =
+        lastterminal::applyToLast(sheet.lastTerminal(), nullptr, nullptr, transfer, sheet.registerImage());
+    const LastTerminal& r = sheet.lastTerminal();
+    if (out.kind == lastterminal::ApplyOutcome::Remote && out.remote.ok())
+        sheet.AppendTransferLog(r.serialPort, r.address, r.tcpPort);
+    return showRemoteApplyOutcome(out, {}, sheet.sheetWindow());
+}
 
 const QString kLoopback = QStringLiteral("127.0.0.1");
 const quint32 kLoopbackAddress = htonl(INADDR_LOOPBACK);
@@ -398,14 +412,9 @@ private slots:
         const Limits& limits = *m_options.limits;
         QCOMPARE(applyToLastRemote(*m_sheet, limits), -1);
         QCOMPARE(messages(), QStringList{"plain:No terminal selected."});
-        // A serial record is not sent to any gateway.
-        m_prompter->messages.clear();
-        m_sheet->record = {true, false, 3, 9600, {}, 0};
-        QCOMPARE(applyToLastRemote(*m_sheet, limits), -1);
-        QVERIFY(messages().isEmpty());
-        QVERIFY(m_gateway->requests().isEmpty());
 
         // A gateway's error is shown without a retry; the command stays usable.
+        m_prompter->messages.clear();
         m_sheet->record = {true, true, 1, 0, kLoopback, m_gateway->port()};
         m_sheet->applyEnabled = true;
         m_gateway->pushBehaviour(failing(4));
@@ -425,17 +434,6 @@ private slots:
         QCOMPARE(messages(), QStringList{"stop:Nothing was written to the terminal.\nThe communication control could "
                                          "not read configuration word 10: refused by the fake"});
         QVERIFY(m_sheet->log.empty());
-    }
-
-    void modeOfCommands()
-    {
-        QCOMPARE(networkModeOf(32791), 0);
-        QCOMPARE(networkModeOf(32792), 1);
-        QCOMPARE(networkModeOf(32793), 2);
-        QCOMPARE(networkModeOf(32772), -1);
-        // A mode that is none of the three shows nothing.
-        runNetworkCommand(3, *m_sheet, *m_page, m_options);
-        QVERIFY(m_prompter->dialogs.isEmpty());
     }
 
     void screens()
@@ -495,7 +493,7 @@ private:
                 drive(*dlg);
             return int(QDialog::Rejected);
         });
-        runNetworkCommand(static_cast<int>(mode), *m_sheet, *m_page, m_options);
+        runNetworkCommand(mode, *m_sheet, *m_page, m_options);
         QVERIFY(ran);
     }
     QStringList messages() const { return m_prompter->lookTexts(); }

@@ -3,17 +3,17 @@
 // remote read from the menu, unlocking, Apply To Last to the same gateway
 // with its line in the transfer log.
 
-#include "AppPaths.h"
-#include "CNetworkDlg.h"
-#include "CRK40CnfPS.h"
-#include "CRK40TKPropPage.h"
-#include "CommandIds.h"
+#include "core/AppPaths.h"
+#include "shell/CNetworkDlg.h"
+#include "shell/CRK40CnfPS.h"
+#include "pages/CRK40TKPropPage.h"
+#include "shell/CommandIds.h"
 #include "FakeControl.h"
 #include "GatewayBehaviour.h"
 #include "GatewaySimulator.h"
-#include "NetworkCommands.h"
-#include "PasswordDialogs.h"
-#include "Profile.h"
+#include "shell/NetworkCommands.h"
+#include "shell/PasswordDialogs.h"
+#include "core/Profile.h"
 #include "RecordingPrompter.h"
 #include "TestEnvironment.h"
 
@@ -63,7 +63,6 @@ private slots:
         m_gateway->setTerminal(2, terminal);
 
         CRK40CnfPS sheet;
-        sheet.setNetworkDialogRunner(networkDialogRunner());
         sheet.OnInitDialog();
         m_prompter->messages.clear();
 

@@ -1,13 +1,16 @@
 // Request texts, reply layout and field readers of the gateway protocol.
 
-#include "MemoryImage.h"
-#include "RemoteProtocol.h"
+#include "core/MemoryImage.h"
+#include "core/RemoteTransfer.h"
+#include "remote/RemoteProtocol.h"
 
 #include <QTest>
 
 using namespace remote;
 
 Q_DECLARE_METATYPE(std::set<quint8>)
+
+using image::MemoryImage;
 
 namespace {
 
@@ -51,25 +54,18 @@ private slots:
         QCOMPARE(text.toHex(' '), expected.toHex(' '));
     }
 
-    // The body carries all thirty words, whatever their texts; the request
-    // frames it.
+    // The body carries all thirty words in decimal; the request frames it.
     void writeRequest()
     {
-        MemoryImage image;   // every entry still empty
-        image.words[12] = QStringLiteral("ffff");
-        image.words[13] = QStringLiteral("12");       // short text: missing digits count as 0
-        image.words[14] = QStringLiteral("12AB9");    // only the first four characters count
-        image.words[15] = QStringLiteral("G1Z2");     // non-digits count as 0
-        image.words[16] = QString(QChar(0x20AC)) + QStringLiteral("123");
-        image.words[39] = QStringLiteral("FFFF");
-        const QByteArray body = writeConfigBody(image);
+        ConfigValues values{};
+        values[2] = 0xFFFF;
+        values[3] = 0x0012;
+        values[29] = 0xFFFF;
+        const QByteArray body = writeConfigBody(values);
         QCOMPARE(body.size(), 330);
         QCOMPARE(body.mid(0, 11), QByteArray("0010,00000;"));
         QCOMPARE(body.mid(22, 11), QByteArray("0012,65535;"));
-        QCOMPARE(body.mid(33, 11), QByteArray("0013,04608;"));   // 0x1200
-        QCOMPARE(body.mid(44, 11), QByteArray("0014,04779;"));   // 0x12AB
-        QCOMPARE(body.mid(55, 11), QByteArray("0015,00258;"));   // 0x0102
-        QCOMPARE(body.mid(66, 11), QByteArray("0016,00291;"));   // 0x0123
+        QCOMPARE(body.mid(33, 11), QByteArray("0013,00018;"));
         QVERIFY(body.endsWith("0039,65535;"));
 
         const QByteArray text = writeConfigRequest(3, body);
@@ -82,15 +78,14 @@ private slots:
         QTest::addColumn<int>("start");
         QTest::addColumn<int>("count");
         QTest::addColumn<int>("decimal");
-        QTest::addColumn<int>("hex");
-        QTest::newRow("digits") << QByteArray("0007") << 0 << 4 << 7 << 7;
-        QTest::newRow("hex letters") << QByteArray("0aF1") << 0 << 4 << 1 << 0x0AF1;
-        QTest::newRow("blanks count as 0") << QByteArray(" 1 2") << 0 << 4 << 102 << 0x0102;
-        QTest::newRow("past the end") << QByteArray("12") << 0 << 4 << 1200 << 0x1200;
-        QTest::newRow("start past the end") << QByteArray("12") << 22 << 4 << 0 << 0;
-        QTest::newRow("offset") << QByteArray("xx65535") << 2 << 5 << 65535 << 0x65535;
-        QTest::newRow("empty") << QByteArray() << 0 << 5 << 0 << 0;
-        QTest::newRow("wide field clamps") << QByteArray("99999999999999999999") << 0 << 20 << INT_MAX << INT_MAX;
+        QTest::newRow("digits") << QByteArray("0007") << 0 << 4 << 7;
+        QTest::newRow("hex letters") << QByteArray("0aF1") << 0 << 4 << 1;
+        QTest::newRow("blanks count as 0") << QByteArray(" 1 2") << 0 << 4 << 102;
+        QTest::newRow("past the end") << QByteArray("12") << 0 << 4 << 1200;
+        QTest::newRow("start past the end") << QByteArray("12") << 22 << 4 << 0;
+        QTest::newRow("offset") << QByteArray("xx65535") << 2 << 5 << 65535;
+        QTest::newRow("empty") << QByteArray() << 0 << 5 << 0;
+        QTest::newRow("wide field clamps") << QByteArray("99999999999999999999") << 0 << 20 << INT_MAX;
     }
 
     void fieldReaders()
@@ -99,7 +94,6 @@ private slots:
         QFETCH(int, start);
         QFETCH(int, count);
         QTEST(decimalField(text, start, count), "decimal");
-        QTEST(hexField(text, start, count), "hex");
     }
 
     void leadingNumbers_data()
@@ -169,10 +163,10 @@ private slots:
         MemoryImage image;
         const QByteArray data = thirtyItems() + '.';
         QCOMPARE(data.size(), 331);
-        QCOMPARE(storeConfigItems(parseConfigData(data), image), 30);
-        QCOMPARE(image.words[10], QStringLiteral("2710"));   // 10000
-        QCOMPARE(image.words[39], QStringLiteral("9858"));   // 39000
-        QCOMPARE(image.writes, 30);
+        QCOMPARE(remotexfer::storeConfigItems(parseConfigData(data), image), 30);
+        QCOMPARE(image.word(10), QStringLiteral("2710"));   // 10000
+        QCOMPARE(image.word(39), QStringLiteral("9858"));   // 39000
+        QCOMPARE(image.stores(), 30);
 
         // 65535 is FFFF; an item with a semicolon at index 4 is skipped; items
         // come in any order; addresses wrap at 256, values at 65536.
@@ -180,11 +174,11 @@ private slots:
         const auto items = parseConfigData("0012,65535;0013;00001;0011,00010;0266,99999;12");
         const std::vector<ConfigItem> expected{{12, 0xFFFF}, {11, 10}, {10, 99999 % 65536}};
         QCOMPARE(items, expected);
-        storeConfigItems(items, other);
-        QCOMPARE(other.words[12], QStringLiteral("FFFF"));
-        QCOMPARE(other.words[13], QString());
-        QCOMPARE(other.words[11], QStringLiteral("000A"));
-        QCOMPARE(other.words[10], QStringLiteral("869F"));
+        remotexfer::storeConfigItems(items, other);
+        QCOMPARE(other.word(12), QStringLiteral("FFFF"));
+        QCOMPARE(other.word(13), QString());
+        QCOMPARE(other.word(11), QStringLiteral("000A"));
+        QCOMPARE(other.word(10), QStringLiteral("869F"));
         QVERIFY(parseConfigData("").empty());
     }
 
@@ -254,7 +248,7 @@ private slots:
     void formatting()
     {
         QFETCH(QString, format);
-        QTEST(formatText(format, {QStringLiteral("abc"), 42, 255}), "expected");
+        QTEST(resources::formatText(format, {QStringLiteral("abc"), 42, 255}), "expected");
     }
 
     void tcpPorts_data()

@@ -5,8 +5,8 @@
 // there, a program folder of its own, and a prompter that records every
 // message and answers every dialog.
 
-#include "AppPaths.h"
-#include "Profile.h"
+#include "core/AppPaths.h"
+#include "core/Profile.h"
 #include "RecordingPrompter.h"
 #include "TestEnvironment.h"
 

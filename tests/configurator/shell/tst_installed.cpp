@@ -5,12 +5,12 @@
 
 #include "SheetFixture.h"
 
-#include "CConfiguratorApp.h"
-#include "CRK40Comm.h"
-#include "CRK40CnfPS.h"
-#include "CommandIds.h"
-#include "Registry.h"
-#include "Resources.h"
+#include "shell/CConfiguratorApp.h"
+#include "core/CRK40Comm.h"
+#include "shell/CRK40CnfPS.h"
+#include "shell/CommandIds.h"
+#include "platform/component/Registry.h"
+#include "platform/resources/Resources.h"
 #include "TestBytes.h"
 
 #include <QAction>

@@ -3,12 +3,12 @@
 // to a COM name. Pseudo-terminals stand in for the adapters, described as
 // real ones were; nothing is opened by the dialog.
 
-#include "ComPorts.h"
-#include "PortDiscovery.h"
-#include "PortLocks.h"
+#include "platform/serial/ComPorts.h"
+#include "platform/serial/PortDiscovery.h"
+#include "platform/serial/PortLocks.h"
 #include "RecordingPrompter.h"
 #include "TestEnvironment.h"
-#include "TransferDialogs.h"
+#include "shell/TransferDialogs.h"
 
 #include <QApplication>
 #include <QComboBox>

@@ -4,10 +4,10 @@
 
 #include "SheetFixture.h"
 
-#include "AboutBox.h"
-#include "CRK40CnfPS.h"
-#include "PasswordDialogs.h"
-#include "TransferDialogs.h"
+#include "shell/AboutBox.h"
+#include "shell/CRK40CnfPS.h"
+#include "shell/PasswordDialogs.h"
+#include "shell/TransferDialogs.h"
 
 #include <QMenu>
 #include <QMenuBar>

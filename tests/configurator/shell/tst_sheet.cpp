@@ -3,14 +3,14 @@
 
 #include "SheetFixture.h"
 
-#include "CConfiguratorApp.h"
-#include "CRK40CnfPS.h"
-#include "CRK40TKPropPage.h"
-#include "CommandIds.h"
-#include "PasswordChecksum.h"
-#include "PasswordDialogs.h"
-#include "PropertyPage.h"
-#include "Resources.h"
+#include "shell/CConfiguratorApp.h"
+#include "shell/CRK40CnfPS.h"
+#include "pages/CRK40TKPropPage.h"
+#include "shell/CommandIds.h"
+#include "core/PasswordChecksum.h"
+#include "shell/PasswordDialogs.h"
+#include "pages/PropertyPage.h"
+#include "platform/resources/Resources.h"
 #include "TestBytes.h"
 
 #include <QAction>
@@ -300,22 +300,6 @@ private slots:
         QVERIFY2(texts[1].startsWith("The communication control RK40COMM cannot be created:"), qPrintable(texts[1]));
         QCOMPARE(f->prompter.messages[1].look, ui::Look::Stop);
         QVERIFY(f->prompter.dialogs.isEmpty());
-    }
-
-    void remoteCommandsWithoutNetworkDialog()
-    {
-        auto sheet = makeSheet();
-        f->prompter.messages.clear();
-        for (int id : {cmd::kRemoteStatus, cmd::kRemoteRead})
-            sheet->action(id)->trigger();
-        QCOMPARE(f->messages(), (QStringList{plain(190), plain(190)}));
-
-        int mode = -1;
-        sheet->setNetworkDialogRunner([&](ISheetServices&, int m) { mode = m; });
-        sheet->action(cmd::kRemoteRead)->trigger();
-        QCOMPARE(mode, 0);
-        sheet->action(cmd::kRemoteStatus)->trigger();
-        QCOMPARE(mode, 2);
     }
 };
 

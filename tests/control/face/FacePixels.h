@@ -4,7 +4,7 @@
 // 48 x 48 design, scaled to the rendered size, and colour classes with room
 // for antialiasing.
 
-#include "StatusPictures.h"
+#include "control/face/StatusPictures.h"
 
 #include <QColor>
 #include <QImage>

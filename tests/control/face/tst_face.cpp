@@ -1,12 +1,12 @@
 // The control's face, About box and texts: rendered pixels at a few
 // characteristic places of each status picture.
 
-#include "CRK40CommAboutBox.h"
-#include "CRK40CommFace.h"
-#include "CRK40CommPropPageWidget.h"
-#include "FaceTexts.h"
-#include "FaceWiring.h"
-#include "StatusPictures.h"
+#include "control/face/CRK40CommAboutBox.h"
+#include "control/face/CRK40CommFace.h"
+#include "control/face/CRK40CommPropPageWidget.h"
+#include "control/face/FaceTexts.h"
+#include "control/face/FaceWiring.h"
+#include "control/face/StatusPictures.h"
 #include "FacePixels.h"
 
 #include <QApplication>
@@ -157,7 +157,7 @@ private slots:
             QVERIFY(box.grab().save(out.filePath("aboutbox.png")));
         }
         {
-            CRK40CommPropPage page;
+            CRK40CommPropPageWidget page;
             page.resize(250, 110);
             QVERIFY(page.grab().save(out.filePath("proppage.png")));
         }

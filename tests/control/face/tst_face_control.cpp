@@ -1,15 +1,15 @@
 // The face as the control shows it: the picture follows the connection's
 // status bits, clicks fire Click and DblClick, AboutBox shows the About box.
 
-#include "CRK40CommAboutBox.h"
+#include "control/face/CRK40CommAboutBox.h"
 #include "RecordingPrompter.h"
-#include "CRK40CommCtrl.h"
-#include "CRK40CommFace.h"
+#include "control/ctrl/CRK40CommCtrl.h"
+#include "control/face/CRK40CommFace.h"
 #include "ControlTestSupport.h"
 #include "FacePixels.h"
 #include "PtyPeer.h"
 #include "TestEnvironment.h"
-#include "TypeLibrary.h"
+#include "control/ctrl/TypeLibrary.h"
 
 #include <QApplication>
 #include <QPointer>

@@ -1,4 +1,4 @@
 // A language library that names its language and carries no texts.
-#include "LanguageExports.h"
+#include "platform/resources/LanguageExports.h"
 
 extern "C" TERMSET_LANGUAGE_EXPORT const char* GetLanguageNameForTermset(void) { return "Name Only"; }

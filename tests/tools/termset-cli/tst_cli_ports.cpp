@@ -1,7 +1,7 @@
 // termset-cli and local serial devices: a device given by path, the local
 // port list, why a port cannot be had, and a device that goes away.
 
-#include "PortLocks.h"
+#include "platform/serial/PortLocks.h"
 #include "RunProgram.h"
 #include "TestBytes.h"
 #include "TestEnvironment.h"

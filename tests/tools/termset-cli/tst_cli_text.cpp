@@ -5,12 +5,12 @@
 #include "CliArguments.h"
 #include "ConfigText.h"
 #include "ConsolePrompter.h"
-#include "MemoryImage.h"
+#include "core/MemoryImage.h"
 
-#include "EventPages.h"
-#include "FieldCodes.h"
-#include "Pages.h"
-#include "Resources.h"
+#include "pages/EventPages.h"
+#include "core/FieldCodes.h"
+#include "pages/Pages.h"
+#include "platform/resources/Resources.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -22,14 +22,14 @@ Q_DECLARE_METATYPE(termsetcli::Command)
 
 namespace {
 
-MemoryImage cleared()
+image::MemoryImage cleared()
 {
-    MemoryImage image;
+    image::MemoryImage image;
     image.clear();
     return image;
 }
 
-QString hex(quint16 v) { return fields::formatWord(v); }
+QString hex(quint16 v) { return image::formatWord(v); }
 
 // A language that replaces a few texts, as a language library does.
 class TestLanguage final : public resources::ILanguageProvider {
@@ -234,7 +234,7 @@ private slots:
         QFETCH(quint16, before);
         QFETCH(quint16, after);
         QFETCH(QStringList, lines);
-        MemoryImage a = cleared(), b = cleared();
+        image::MemoryImage a = cleared(), b = cleared();
         a.setWord(address, hex(before));
         b.setWord(address, hex(after));
         QCOMPARE(diffLines(a, b), lines);
@@ -244,7 +244,7 @@ private slots:
     void textsFollowTheLanguage()
     {
         resources::setLanguageProvider(std::make_shared<TestLanguage>());
-        MemoryImage b = cleared();
+        image::MemoryImage b = cleared();
         b.setWord(11, "0004");
         const QStringList lines = diffLines(cleared(), b);
         const QString text = showText(cleared());
@@ -294,13 +294,13 @@ private slots:
         CRK40SensPropPage sensors(reader1);
         CRK40EgressPropPage egress(reader1);
         const std::vector<CRowPage*> pages{&reader1, &reader2, &reader3, &reader4, &sensors, &egress};
-        const std::vector<PageLayout>& layouts = rowPageLayouts();
+        const std::vector<pagelayout::PageLayout>& layouts = pagelayout::rowPages();
         QCOMPARE(layouts.size(), pages.size());
         for (std::size_t p = 0; p < pages.size(); ++p) {
-            const PageLayout& layout = layouts[p];
+            const pagelayout::PageLayout& layout = layouts[p];
             QCOMPARE(layout.dialogId, pages[p]->objectName().toInt());
             std::vector<int> words;
-            for (const RowLayout& row : layout.rows) {
+            for (const pagelayout::RowLayout& row : layout.rows) {
                 words.push_back(row.word);
                 if (row.labelId != 0) {
                     auto* label = pages[p]->findChild<QLabel*>(QString::number(row.labelId));

@@ -3,7 +3,7 @@
 // and the simulated gateway on loopback; hostile texts and input, password
 // files and an interrupted password prompt among them.
 
-#include "Registry.h"
+#include "platform/component/Registry.h"
 #include "RunProgram.h"
 #include "TestBytes.h"
 #include "TestEnvironment.h"

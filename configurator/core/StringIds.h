@@ -1,0 +1,65 @@
+#pragma once
+
+// String table identifiers of every text the configurator and termset-cli
+// show, by what the text says.
+namespace strid {
+
+inline constexpr int kAppTitle = 102;          // "Veltrona Termset"
+inline constexpr int kReadingTitle = 104;      // "Reading configuration"
+inline constexpr int kWritingTitle = 105;      // "Writing configuration"
+inline constexpr int kCancelReading = 106;     // "Cancel reading?"
+inline constexpr int kReadingActivity = 107;   // "Reading configuration..."
+inline constexpr int kWritingActivity = 108;   // "Writing configuration to the RK-40"
+inline constexpr int kCancelWriting = 109;     // "Cancel transmission?"
+inline constexpr int kBusy = 110;              // "Terminal busy!"
+inline constexpr int kSerialStatus = 111;      // "Firmware: %s\n Time: %s\n Buffered: %s"
+inline constexpr int kInvalidData = 131;       // "Invalid configuration data!"
+inline constexpr int kTransmissionError = 132; // "An error occured during transmission. Try again!"
+inline constexpr int kExit = 152;              // "Exit"
+inline constexpr int kComPort = 154;           // "COM port:"
+inline constexpr int kRemoteTerminal = 155;    // "Remote terminal:"
+inline constexpr int kRemoteNotSelected = 156; // "Not selected."
+inline constexpr int kLastRead = 160;          // "Last read:"
+inline constexpr int kLastReadNone = 161;      // "Not selected"
+inline constexpr int kApplyToLast = 162;       // "Apply To Last"
+inline constexpr int kDefaultWritten = 163;    // "Default configuration written to \"default.act\""
+inline constexpr int kDefaultNotWritten = 164; // "Unable to write default configuration."
+inline constexpr int kWrongPassword = 166;     // "Wrong password."
+inline constexpr int kPasswordNotEntered = 167;// "... until you enter the password."
+inline constexpr int kPasswordEmpty = 168;     // "Password field mustn't be empty."
+inline constexpr int kPasswordsDiffer = 169;   // "You entered different passwords."
+inline constexpr int kNoPasswordSet = 174;     // "... until you set the password. ..."
+inline constexpr int kNotAvailable = 190;      // "This function is not available yet."
+inline constexpr int kNoControl = 191;         // "The communication control RK40COMM cannot be created: ..."
+inline constexpr int kCannotOpen = 192;        // "Unable to open the file \"%s\"."
+inline constexpr int kCannotWrite = 193;       // "Unable to write the file \"%s\". ..."
+inline constexpr int kLogFailed = 194;         // "The configuration was written, but the transfer log ..."
+inline constexpr int kPasswordRefused = 195;   // "This password cannot be used. ..."
+inline constexpr int kError = 61734;           // "ERROR"
+inline constexpr int kFromEnvironment = 61743; // "environment"
+inline constexpr int kDetected = 61744;        // "detected"
+
+inline constexpr int kReadTitle = 137;         // "Read remote configuration"
+inline constexpr int kReadButton = 138;        // "Read"
+inline constexpr int kWriteTitle = 139;        // "Write remote configuration"
+inline constexpr int kWriteButton = 140;       // "Write"
+inline constexpr int kStatusTitle = 141;       // "Get remote status"
+inline constexpr int kStatusButton = 142;      // "Status", also the status box title
+inline constexpr int kNoComputer = 143;        // "Select or enter computer name"
+inline constexpr int kNoSerialPort = 144;      // "Select COM port"
+inline constexpr int kReadError = 145;         // "Reading error: %d"
+inline constexpr int kWriteError = 146;        // "Writing error: %d"
+inline constexpr int kStatusError = 147;       // "Status error: %d"
+inline constexpr int kPortListError = 148;     // "Error while getting COM ports"
+inline constexpr int kDayNames = 149;          // "Monday\nTuesday\n...\nSunday"
+inline constexpr int kNotSelected = 151;       // "Not selected."
+inline constexpr int kReadDone = 157;          // "Configuration read successfully."
+inline constexpr int kWriteDone = 158;         // "Configuration written successfully."
+inline constexpr int kStatusFormat = 159;      // the status box text
+inline constexpr int kNoTerminal = 165;        // "No terminal selected."
+inline constexpr int kPortRange = 61713;       // "Enter a whole number from %1 to %2."
+inline constexpr int kReadIncomplete = 61730;  // the words a read reply did not bring (%s)
+inline constexpr int kNothingWritten = 61737;  // "Nothing was written to the terminal.\n%s"
+inline constexpr int kUnknownComputer = 61738; // "The computer \"%s\" cannot be found."
+
+} // namespace strid

@@ -1,0 +1,89 @@
+#pragma once
+
+// A stand-in for the communication control in page tests: it serves the
+// EepromLoc table (DISPID 41, 256 entries), WorkOnLine (15) and
+// DestroyTerminal (19), and records every call so tests can see exactly
+// which words a page wrote.
+
+#include "platform/component/Dispatch.h"
+#include "platform/component/TypeInfo.h"
+
+#include <QString>
+#include <QVariant>
+#include <array>
+#include <memory>
+#include <utility>
+#include <vector>
+
+namespace testpages {
+
+struct FakeState {
+    std::array<QString, 256> eeprom;
+    bool workOnLine = true;
+    int destroyCalls = 0;
+    std::vector<std::pair<int, QString>> puts;  // every EepromLoc put, in order
+    int gets = 0;
+    bool alive = true;
+    bool refuseEeprom = false;   // EepromLoc gets and puts fail
+};
+
+class FakeControl : public component::IDispatchControl {
+public:
+    explicit FakeControl(std::shared_ptr<FakeState> state = std::make_shared<FakeState>()) : m_state(std::move(state)) {}
+    ~FakeControl() override { m_state->alive = false; }
+
+    std::shared_ptr<FakeState> state() const { return m_state; }
+
+    const component::TypeLibInfo& typeLibrary() const override
+    {
+        static const component::TypeLibInfo lib;
+        return lib;
+    }
+
+    component::InvokeResult invoke(int dispid, component::InvokeKind kind, const QVariantList& args) override
+    {
+        using component::InvokeKind;
+        if (dispid == 41) {
+            if (m_state->refuseEeprom)
+                return {component::E_FAIL, {}, QStringLiteral("refused by the fake")};
+            if (args.isEmpty())
+                return {component::DISP_E_BADPARAMCOUNT, {}, QStringLiteral("index missing")};
+            const int index = args[0].toInt();
+            if (index < 0 || index > 255)
+                return {component::DISP_E_BADINDEX, {}, QStringLiteral("index out of range")};
+            if (kind == InvokeKind::PropertyGet) {
+                ++m_state->gets;
+                return {component::S_OK, m_state->eeprom[static_cast<std::size_t>(index)], {}};
+            }
+            if (kind == InvokeKind::PropertyPut && args.size() == 2) {
+                m_state->eeprom[static_cast<std::size_t>(index)] = args[1].toString();
+                m_state->puts.emplace_back(index, args[1].toString());
+                return {};
+            }
+        }
+        if (dispid == 15 && kind == InvokeKind::PropertyPut && args.size() == 1) {
+            m_state->workOnLine = args[0].toBool();
+            return {};
+        }
+        if (dispid == 15 && kind == InvokeKind::PropertyGet)
+            return {component::S_OK, m_state->workOnLine, {}};
+        if (dispid == 19 && kind == InvokeKind::Method) {
+            ++m_state->destroyCalls;
+            return {};
+        }
+        return {component::DISP_E_MEMBERNOTFOUND, {}, QStringLiteral("not served by the fake")};
+    }
+
+    void advise(component::IEventSink*) override {}
+    void unadvise(component::IEventSink*) override {}
+    void initNew() override {}
+    component::HRESULT load(const component::PropertyBag&) override { return component::S_OK; }
+    component::HRESULT save(component::PropertyBag&) const override { return component::S_OK; }
+    bool isDirty() const override { return false; }
+    QWidget* createFace(QWidget*) override { return nullptr; }
+
+private:
+    std::shared_ptr<FakeState> m_state;
+};
+
+} // namespace testpages
