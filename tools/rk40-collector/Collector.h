@@ -1,15 +1,14 @@
 #pragma once
 
-// Hosts one communication control per terminal port, all in on-line mode
-// and appending to one register file. Every block the controls report is
-// taken from the register file into the store (and passed on to MQTT). A
-// port that cannot be opened or stops answering is retried with back-off
-// while the others keep collecting.
-
-#include "Dispatch.h"
+// Hosts one communication control per terminal port, each on a thread of
+// its own and all appending to one register file; the store thread takes
+// every block from the register file into the store (and passes it on to
+// MQTT). A port that cannot be opened or stops answering is retried with
+// back-off while the others keep collecting.
 
 #include <QObject>
 #include <QString>
+#include <QThread>
 #include <QTime>
 #include <QTimer>
 
@@ -21,6 +20,8 @@ namespace collector {
 
 class Store;
 class MqttPublisher;
+class PortWorker;
+class StoreWorker;
 
 struct PortSpec {
     QString name;   // as configured: "COM1" or a device path
@@ -30,10 +31,17 @@ struct PortSpec {
 // Parses "COM1", "com3:19200", "/dev/ttyUSB0:9600". False with `error` set.
 bool parsePortSpec(const QString& text, PortSpec* spec, QString* error);
 
+// The next time of day `at` after `now`, in now's time zone: a time that a
+// daylight-saving change skips that day is taken at the first moment after
+// the gap, a time it repeats at its first occurrence.
+QDateTime nextDaily(const QDateTime& now, QTime at);
+
 struct CollectorOptions {
     std::vector<PortSpec> ports;
     QString registerFile;
+    QString storeFile;
     std::optional<QTime> syncClock;
+    std::int64_t minFreeBytes = 1024 * 1024;
     QString progId = "RK40COMM.RK40CommCtrl.1";
 };
 
@@ -47,23 +55,28 @@ public:
     // ports. False with `error` set when nothing can be collected at all.
     bool start(QString* error);
     void stop();
+    // SIGHUP: look at the register file now; renamed, the controls switch.
+    void checkRegisterFile();
 
 private:
-    struct Port;
-    void tryOpen(Port& port);
-    void checkPort(Port& port);
-    void portFailed(Port& port, const QString& why);
-    void onBlock(Port& port, int records);
-    void ingest(const QString& port, int records);
+    void onRotationSeen();
     void syncClocks();
     void scheduleClockSync();
 
     Store& m_store;
     MqttPublisher* m_mqtt;
     CollectorOptions m_options;
-    std::vector<std::unique_ptr<Port>> m_ports;
-    QTimer m_fileWatch;
+    std::unique_ptr<StoreWorker> m_storeWorker;
+    QThread m_storeThread;
+    struct Port {
+        std::unique_ptr<PortWorker> worker;
+        std::unique_ptr<QThread> thread;
+    };
+    std::vector<Port> m_ports;
+    quint64 m_reopenGeneration = 0;
+    int m_reopenPending = 0;
     QTimer m_clockTimer;
+    QDateTime m_nextClockSync;
 };
 
 } // namespace collector

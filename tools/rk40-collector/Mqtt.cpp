@@ -13,20 +13,25 @@ namespace {
 // Messages handed to the library and not yet acknowledged; more wait in the store.
 constexpr std::size_t kWindow = 64;
 constexpr int kKeepAliveSeconds = 30;
+constexpr int kLastDelaySeconds = 30;
 
 } // namespace
 
 MqttPublisher::MqttPublisher(Store& store, MqttOptions options, QObject* parent)
-    : QObject(parent), m_store(store), m_options(std::move(options))
+    : QObject(parent), m_store(store), m_options(std::move(options)), m_firstConnect(this)
 {
+    m_firstConnect.setSingleShot(true);
+    connect(&m_firstConnect, &QTimer::timeout, this, &MqttPublisher::connectFirst);
 }
 
 MqttPublisher::~MqttPublisher()
 {
     if (!m_mosq)
         return;
+    m_firstConnect.stop();
     mosquitto_disconnect(m_mosq);
-    mosquitto_loop_stop(m_mosq, true);
+    if (m_loopStarted)
+        mosquitto_loop_stop(m_mosq, true);
     mosquitto_destroy(m_mosq);
     mosquitto_lib_cleanup();
 }
@@ -40,7 +45,7 @@ bool MqttPublisher::start(QString* error)
         return false;
     }
     mosquitto_int_option(m_mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
-    mosquitto_reconnect_delay_set(m_mosq, 1, 30, true);
+    mosquitto_reconnect_delay_set(m_mosq, 1, kLastDelaySeconds, true);
     // Callbacks run on the library's thread: hand everything to ours.
     mosquitto_connect_callback_set(m_mosq, [](mosquitto*, void* self, int rc) {
         auto* p = static_cast<MqttPublisher*>(self);
@@ -70,20 +75,36 @@ bool MqttPublisher::start(QString* error)
             return false;
         }
     }
+    if (!m_options.user.isEmpty() && m_options.caFile.isEmpty())
+        qWarning("the MQTT user name and password travel to %s:%d without TLS: anyone on the way can read them "
+                 "(give the CA file with --mqtt-cafile)", qPrintable(m_options.host), m_options.port);
+    connectFirst();
+    return true;
+}
+
+void MqttPublisher::connectFirst()
+{
     const QByteArray host = m_options.host.toUtf8();
     const int rc = mosquitto_connect_async(m_mosq, host.constData(), m_options.port, kKeepAliveSeconds);
     if (rc != MOSQ_ERR_SUCCESS) {
-        // Not fatal: the network thread keeps trying.
-        qWarning("MQTT broker %s:%d not reachable (%s); events are kept until it is", host.constData(),
-                 m_options.port, mosquitto_strerror(rc));
+        if (rc != m_lastFailure)
+            qWarning("MQTT broker %s:%d not reachable (%s); events are kept, retrying with back-off up to %d s",
+                     host.constData(), m_options.port, mosquitto_strerror(rc), kLastDelaySeconds);
         m_lastFailure = rc;
+        m_firstConnect.start(m_firstDelayMs);
+        m_firstDelayMs = std::min(m_firstDelayMs * 2, kLastDelaySeconds * 1000);
+        return;
     }
-    const int loop = mosquitto_loop_start(m_mosq);
-    if (loop != MOSQ_ERR_SUCCESS) {
-        *error = QString("cannot start the MQTT client: %1").arg(mosquitto_strerror(loop));
-        return false;
+    // From here on the library's thread reconnects by itself.
+    if (!m_loopStarted) {
+        const int loop = mosquitto_loop_start(m_mosq);
+        if (loop != MOSQ_ERR_SUCCESS) {
+            qWarning("cannot start the MQTT client: %s; retrying", mosquitto_strerror(loop));
+            m_firstConnect.start(m_firstDelayMs);
+            return;
+        }
+        m_loopStarted = true;
     }
-    return true;
 }
 
 void MqttPublisher::onConnected(int rc)

@@ -8,6 +8,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 #include <cstdint>
 #include <map>
@@ -43,6 +44,7 @@ private:
     void onConnected(int rc);
     void onDisconnected(int rc);
     void onPublished(int mid);
+    void connectFirst();
 
     Store& m_store;
     MqttOptions m_options;
@@ -50,6 +52,11 @@ private:
     bool m_connected = false;
     bool m_everConnected = false;
     int m_lastFailure = -1;
+    // Until a first connection is under way the library does not retry:
+    // this timer does, with the same back-off.
+    QTimer m_firstConnect;
+    int m_firstDelayMs = 1000;
+    bool m_loopStarted = false;
     std::map<int, std::int64_t> m_inFlight;  // message id -> event id
     std::int64_t m_lastSent = 0;
 };

@@ -1,5 +1,7 @@
 #include "Store.h"
 
+#include "BlockLedger.h"
+
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -8,6 +10,9 @@
 #include <QFileInfo>
 
 #include <sqlite3.h>
+
+#include <cerrno>
+#include <unistd.h>
 
 namespace collector {
 
@@ -50,6 +55,11 @@ const char* const kMigrations[] = {
     "CREATE TABLE register_files ("
     "  path TEXT PRIMARY KEY,"
     "  offset INTEGER NOT NULL);",
+    // 1 -> 2: the register file known by device, inode and first bytes.
+    "ALTER TABLE register_files ADD COLUMN device INTEGER;"
+    "ALTER TABLE register_files ADD COLUMN inode INTEGER;"
+    "ALTER TABLE register_files ADD COLUMN head_length INTEGER NOT NULL DEFAULT 0;"
+    "ALTER TABLE register_files ADD COLUMN head_sha256 BLOB;",
 };
 static_assert(std::size(kMigrations) == kSchemaVersion);
 
@@ -72,6 +82,14 @@ public:
         sqlite3_bind_text(m_stmt, i, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
     }
     void bind(int i, std::int64_t v) { sqlite3_bind_int64(m_stmt, i, v); }
+    void bindBlob(int i, const QByteArray& b)
+    {
+        sqlite3_bind_blob(m_stmt, i, b.constData(), int(b.size()), SQLITE_TRANSIENT);
+    }
+    QByteArray blob(int col) const
+    {
+        return QByteArray(static_cast<const char*>(sqlite3_column_blob(m_stmt, col)), sqlite3_column_bytes(m_stmt, col));
+    }
     void bind(int i, std::optional<int> v)
     {
         if (v) sqlite3_bind_int(m_stmt, i, *v);
@@ -164,7 +182,9 @@ bool Store::open(const QString& path, QString* error)
         if (error) *error = QString("cannot open %1: %2").arg(path, lastError());
         return false;
     }
-    sqlite3_busy_timeout(m_db, 10000);
+    // A writer that finds the store locked gives up soon and tries again
+    // later: blocks keep being taken meanwhile (they are in the register file).
+    sqlite3_busy_timeout(m_db, 2000);
     // WAL: readers (rk40-collector query) never block the collector. With
     // synchronous NORMAL a committed transaction survives the process being
     // killed; a power cut may lose the last ones, which are then read again
@@ -188,8 +208,9 @@ bool Store::openReadOnly(const QString& path, QString* error)
         return false;
     }
     sqlite3_busy_timeout(m_db, 10000);
+    // Events read the same in every version so far.
     const int version = schemaVersion();
-    if (version != kSchemaVersion) {
+    if (version < 1 || version > kSchemaVersion) {
         if (error)
             *error = version < 0 ? QString("%1: %2").arg(path, lastError())
                                  : QString("%1 has schema version %2; this rk40-collector reads version %3")
@@ -234,78 +255,143 @@ bool Store::migrate(QString* error)
     return true;
 }
 
-std::int64_t Store::registerOffset(const QString& registerFile) const
+std::optional<RegisterPosition> Store::registerPosition(const QString& registerFile) const
 {
-    Statement s(m_db, "SELECT offset FROM register_files WHERE path = ?");
+    Statement s(m_db, "SELECT offset, device, inode, head_length, head_sha256 FROM register_files WHERE path = ?");
     s.bind(1, registerFile);
-    return s.step() == SQLITE_ROW ? s.int64(0) : 0;
+    if (s.step() != SQLITE_ROW)
+        return std::nullopt;
+    RegisterPosition p;
+    p.offset = s.int64(0);
+    // A store of version 1 knew the path alone.
+    p.file.device = s.isNull(1) ? -1 : s.int64(1);
+    p.file.inode = s.isNull(2) ? -1 : s.int64(2);
+    p.file.headLength = s.int64(3);
+    p.file.headHash = s.blob(4);
+    return p;
 }
 
-int Store::ingest(const QString& registerFile, const QString& port, int lastBlockRecords, bool mqttPending,
-                  QString* error)
+IngestOutcome::Failure Store::failureKind() const
 {
-    QFile file(registerFile);
-    if (!file.exists())
-        return 0;
-    if (!file.open(QIODevice::ReadOnly)) {
-        if (error) *error = QString("cannot read %1: %2").arg(registerFile, file.errorString());
-        return -1;
-    }
-    std::int64_t offset = registerOffset(registerFile);
-    if (file.size() < offset) {
-        // Replaced or cut short by someone else: what is there now is new.
-        qWarning("register file %s is shorter than the %lld bytes already stored; reading it from its start",
-                 qPrintable(registerFile), static_cast<long long>(offset));
-        offset = 0;
-    }
+    const int code = sqlite3_errcode(m_db) & 0xFF;
+    return code == SQLITE_BUSY || code == SQLITE_LOCKED ? IngestOutcome::Failure::Busy : IngestOutcome::Failure::Write;
+}
 
+namespace {
+
+QByteArray readAt(int fd, std::int64_t from, std::int64_t length)
+{
+    QByteArray piece(qsizetype(length), '\0');
+    qsizetype got = 0;
+    while (got < piece.size()) {
+        const ssize_t n = ::pread(fd, piece.data() + got, std::size_t(piece.size() - got), off_t(from + got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        got += n;
+    }
+    piece.truncate(got);
+    return piece;
+}
+
+struct Line {
+    QByteArray text;
+    std::int64_t end = 0;  // file offset just after its line end
+    QString port;
+};
+
+// The lines of a piece that starts at `from`; a last line without its end
+// is left out unless `takeRest`.
+std::vector<Line> splitLines(const QByteArray& piece, std::int64_t from, bool takeRest)
+{
+    std::vector<Line> lines;
+    qsizetype start = 0;
+    while (start < piece.size()) {
+        qsizetype lf = piece.indexOf('\n', start);
+        if (lf < 0 && !takeRest)
+            break;
+        if (lf < 0)
+            lf = piece.size() - 1;
+        Line l;
+        l.text = piece.mid(start, lf - start + (piece[lf] == '\n' ? 0 : 1));
+        if (l.text.endsWith('\r'))
+            l.text.chop(1);
+        l.end = from + lf + 1;
+        lines.push_back(std::move(l));
+        start = lf + 1;
+    }
+    return lines;
+}
+
+// Each block's records are the last non-empty lines up to where it ended.
+void attribute(std::vector<Line>& lines, const RegisterIdentity& file, const std::vector<BlockMark>& marks)
+{
+    for (const BlockMark& m : marks) {
+        if (m.device != file.device || m.inode != file.inode)
+            continue;
+        auto last = std::find_if(lines.begin(), lines.end(), [&](const Line& l) { return l.end == m.end; });
+        if (last == lines.end())
+            continue;
+        int n = 0;
+        for (auto it = std::make_reverse_iterator(last + 1); it != lines.rend() && n < m.records; ++it) {
+            if (it->text.trimmed().isEmpty())
+                continue;
+            it->port = m.port;
+            ++n;
+        }
+    }
+}
+
+} // namespace
+
+IngestOutcome Store::ingest(RegisterFollower& follower, BlockLedger* ledger, bool mqttPending)
+{
+    IngestOutcome out;
+    auto fail = [&](const QString& why) {
+        out.failure = failureKind();
+        out.error = why.isEmpty() ? lastError() : why;
+        exec("ROLLBACK", nullptr);
+        return out;
+    };
     Statement insert(m_db, "INSERT INTO events (received_at, port, terminal, event_date, event_time, source, card,"
                            " raw, mqtt_pending) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)");
-    Statement setOffset(m_db, "INSERT INTO register_files (path, offset) VALUES (?, ?)"
-                              " ON CONFLICT(path) DO UPDATE SET offset = excluded.offset");
-    if (!insert || !setOffset) {
-        if (error) *error = lastError();
-        return -1;
+    Statement setPosition(m_db, "INSERT INTO register_files (path, offset, device, inode, head_length, head_sha256)"
+                                " VALUES (?, ?, ?, ?, ?, ?) ON CONFLICT(path) DO UPDATE SET offset = excluded.offset,"
+                                " device = excluded.device, inode = excluded.inode,"
+                                " head_length = excluded.head_length, head_sha256 = excluded.head_sha256");
+    if (!insert || !setPosition) {
+        out.failure = failureKind();
+        out.error = lastError();
+        return out;
     }
-
     const QString now = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
     const int year = QDate::currentDate().year();
-    int added = 0;
     for (;;) {
-        if (!file.seek(offset)) {
-            if (error) *error = QString("cannot read %1: %2").arg(registerFile, file.errorString());
-            return -1;
+        QString why;
+        if (!exec("BEGIN IMMEDIATE", &why))
+            return fail(why);
+        const auto stored = registerPosition(follower.path());
+        const auto span = follower.plan(stored, &out.notes);
+        // A position that moved without reading (a shortened file) is kept too.
+        const bool moved = span && (!stored || stored->offset != span->from || !stored->file.sameInode(span->file));
+        if (!span || (span->from >= span->end && !span->next && !moved)) {
+            exec("ROLLBACK", nullptr);
+            return out;
         }
-        const QByteArray piece = file.read(kReadPiece);
-        const qsizetype end = piece.lastIndexOf('\n');
-        if (end < 0)
-            return added;  // nothing complete (yet)
-        const bool last = offset + piece.size() >= file.size();
-        QList<QByteArray> lines = piece.left(end).split('\n');
-        for (auto& l : lines)
-            if (l.endsWith('\r'))
-                l.chop(1);
-        // The block just appended is the tail of the file.
-        qsizetype attributedFrom = lines.size();
-        if (last && !port.isEmpty()) {
-            int n = 0;
-            for (qsizetype i = lines.size(); i-- > 0 && n < lastBlockRecords;) {
-                if (!lines[i].isEmpty()) {
-                    attributedFrom = i;
-                    ++n;
-                }
-            }
-        }
-
-        if (!exec("BEGIN IMMEDIATE", error))
-            return -1;
-        bool ok = true;
-        for (qsizetype i = 0; ok && i < lines.size(); ++i) {
-            if (lines[i].trimmed().isEmpty())
+        const std::vector<BlockMark> marks = ledger ? ledger->snapshot() : std::vector<BlockMark>{};
+        const std::int64_t length = std::min<std::int64_t>(span->end - span->from, kReadPiece);
+        const QByteArray piece = readAt(span->fd, span->from, length);
+        // The rest of a file nobody writes to any more is taken whole.
+        const bool finalPiece = span->from + piece.size() >= span->end;
+        std::vector<Line> lines = splitLines(piece, span->from, finalPiece && span->next);
+        attribute(lines, span->file, marks);
+        for (const Line& l : lines) {
+            if (l.text.trimmed().isEmpty())
                 continue;
-            const EventRow r = decodeRecord(lines[i], year);
+            const EventRow r = decodeRecord(l.text, year);
             insert.bind(1, now);
-            insert.bind(2, i >= attributedFrom ? port : QString());
+            insert.bind(2, l.port.isEmpty() ? QString() : l.port);
             insert.bind(3, r.terminal);
             insert.bind(4, r.eventDate.isEmpty() ? QString() : r.eventDate);
             insert.bind(5, r.eventTime.isEmpty() ? QString() : r.eventTime);
@@ -313,38 +399,44 @@ int Store::ingest(const QString& registerFile, const QString& port, int lastBloc
             insert.bind(7, r.card.isEmpty() ? QString() : r.card);
             insert.bind(8, r.raw);
             insert.bind(9, std::int64_t(mqttPending ? 1 : 0));
-            ok = insert.step() == SQLITE_DONE;
+            const bool ok = insert.step() == SQLITE_DONE;
             insert.reset();
-            if (ok)
-                ++added;
+            if (!ok)
+                return fail({});
+            ++out.added;
         }
-        if (ok) {
-            setOffset.bind(1, registerFile);
-            setOffset.bind(2, std::int64_t(offset + end + 1));
-            ok = setOffset.step() == SQLITE_DONE;
-            setOffset.reset();
-        }
-        if (!ok || !exec("COMMIT", error)) {
-            if (error && ok == false) *error = lastError();
-            exec("ROLLBACK", nullptr);
-            return -1;
-        }
-        offset += end + 1;
-        if (last)
-            return added;
+        const std::int64_t reached = lines.empty() ? span->from : lines.back().end;
+        const bool switching = span->next && reached >= span->end;
+        const RegisterIdentity& file = switching ? *span->next : span->file;
+        setPosition.bind(1, follower.path());
+        setPosition.bind(2, switching ? std::int64_t(0) : reached);
+        setPosition.bind(3, file.device);
+        setPosition.bind(4, file.inode);
+        setPosition.bind(5, file.headLength);
+        setPosition.bindBlob(6, file.headHash);
+        const bool ok = setPosition.step() == SQLITE_DONE;
+        setPosition.reset();
+        if (!ok || !exec("COMMIT", &why))
+            return fail(ok ? why : QString());
+        if (ledger)
+            ledger->forget(span->file.device, span->file.inode, reached);
+        if (switching)
+            out.notes << QString("%1: the old file is stored to its end; going on with the new one").arg(follower.path());
+        else if (reached == span->from || reached >= span->end)
+            return out;  // (a position that only moved is committed above)
     }
 }
 
-std::vector<EventRow> Store::query(const QueryFilter& f, QString* error) const
+std::vector<EventRow> Store::query(const QueryFilter& f, QString* error, Page page) const
 {
-    QString sql = QString("SELECT %1 FROM events WHERE 1").arg(kRowColumns);
+    QString sql = QString("SELECT %1 FROM events WHERE id > :after").arg(kRowColumns);
     // Dates and times are fixed-width texts, so text order is time order.
     if (!f.since.isEmpty()) sql += " AND event_date || ' ' || event_time >= :since";
     if (!f.until.isEmpty()) sql += " AND event_date || ' ' || event_time <= :until";
     if (!f.card.isEmpty()) sql += " AND card = :card";
     if (f.terminal) sql += " AND terminal = :terminal";
     if (!f.source.isEmpty()) sql += " AND source = :source";
-    sql += " ORDER BY id";
+    sql += " ORDER BY id LIMIT :limit";
     const QByteArray utf8 = sql.toUtf8();
     Statement s(m_db, utf8.constData());
     if (!s) {
@@ -360,6 +452,8 @@ std::vector<EventRow> Store::query(const QueryFilter& f, QString* error) const
     bindNamed(":card", f.card);
     bindNamed(":source", f.source);
     if (const int i = sqlite3_bind_parameter_index(s.get(), ":terminal"); i > 0) s.bind(i, f.terminal);
+    s.bind(sqlite3_bind_parameter_index(s.get(), ":after"), page.afterId);
+    s.bind(sqlite3_bind_parameter_index(s.get(), ":limit"), std::int64_t(page.limit));
     std::vector<EventRow> rows;
     int rc;
     while ((rc = s.step()) == SQLITE_ROW)

@@ -6,6 +6,8 @@
 // doubles a record: whatever was not committed is read again at the next
 // start.
 
+#include "RegisterFollower.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -18,7 +20,9 @@ struct sqlite3_stmt;
 
 namespace collector {
 
-inline constexpr int kSchemaVersion = 1;
+inline constexpr int kSchemaVersion = 2;
+
+class BlockLedger;
 
 struct EventRow {
     std::int64_t id = 0;
@@ -49,6 +53,21 @@ struct QueryFilter {
     QString source;
 };
 
+// One page of a query: rows with an id above `afterId`, at most `limit`.
+// The next page starts after the last row's id.
+struct Page {
+    std::int64_t afterId = 0;
+    int limit = 1000;
+};
+
+struct IngestOutcome {
+    int added = 0;
+    enum class Failure { None, Busy, Write } failure = Failure::None;
+    QString error;         // why, when it failed
+    QStringList notes;     // what was found out about the register file
+    bool ok() const { return failure == Failure::None; }
+};
+
 class Store {
 public:
     Store() = default;
@@ -64,18 +83,18 @@ public:
 
     int schemaVersion() const;
 
-    // Where the register file has been read up to.
-    std::int64_t registerOffset(const QString& registerFile) const;
+    // Which file of this path has been read, and up to where.
+    std::optional<RegisterPosition> registerPosition(const QString& registerFile) const;
 
-    // Reads the register file from the committed offset and stores every
-    // complete line (CR LF or LF ended; a partly written last line waits for
-    // the next call). The last `lastBlockRecords` lines are attributed to
-    // `port`, earlier ones to no port. Rows and offset go in one transaction.
-    // Returns the number of rows added, or -1 with `error` set.
-    int ingest(const QString& registerFile, const QString& port, int lastBlockRecords, bool mqttPending,
-               QString* error);
+    // Takes what the followed register file holds beyond the committed
+    // position: every complete line (CR LF or LF ended; a partly written
+    // last line waits, except at the end of a file that was rotated away).
+    // The position is read and written inside the write transaction that
+    // adds the rows, so two writers never take the same lines. Lines of a
+    // block in `ledger` get the block's port, others none.
+    IngestOutcome ingest(RegisterFollower& follower, BlockLedger* ledger, bool mqttPending);
 
-    std::vector<EventRow> query(const QueryFilter& filter, QString* error) const;
+    std::vector<EventRow> query(const QueryFilter& filter, QString* error, Page page = {}) const;
 
     // Rows still to be published, oldest first, with an id above `afterId`.
     std::vector<EventRow> pendingForMqtt(std::int64_t afterId, int limit) const;
@@ -84,6 +103,7 @@ public:
 
 private:
     bool exec(const char* sql, QString* error) const;
+    IngestOutcome::Failure failureKind() const;
     bool migrate(QString* error);
     QString lastError() const;
 

@@ -5,6 +5,7 @@
 //   query  prints stored events.
 
 #include "Collector.h"
+#include "InstanceLock.h"
 #include "Mqtt.h"
 #include "Store.h"
 #include "TextEscape.h"
@@ -17,9 +18,15 @@
 #include <QSocketNotifier>
 #include <QTextStream>
 
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QThread>
+
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -29,9 +36,9 @@ constexpr int kExitUsage = 2;
 
 int g_signalPipe[2] = {-1, -1};
 
-void onSignal(int)
+void onSignal(int signal)
 {
-    const char c = 1;
+    const char c = static_cast<char>(signal);
     [[maybe_unused]] const auto n = ::write(g_signalPipe[1], &c, 1);
 }
 
@@ -71,6 +78,7 @@ void printHelp(QTextStream& out)
 {
     out << "usage: rk40-collector run [OPTIONS]\n"
            "       rk40-collector query [--db FILE] [FILTERS] [--format table|csv|json]\n"
+           "       rk40-collector rotate [--config FILE] [--register-file PATH] [--db FILE]\n"
            "\n"
            "run: collects the event blocks of every port into the register file and the store.\n"
            "  --port PORT[:BAUD]       COM1..COM10 or a device path, baud 9600 by default; repeatable\n"
@@ -79,13 +87,19 @@ void printHelp(QTextStream& out)
            "  --db FILE                default $XDG_DATA_HOME/Veltrona/rk40-collector/events.sqlite\n"
            "  --mqtt HOST[:PORT]       publish each event to PREFIX/<terminal>/event, QoS 1\n"
            "  --mqtt-topic PREFIX      default rk40\n"
-           "  --mqtt-user USER, --mqtt-password PASSWORD, --mqtt-cafile FILE (TLS)\n"
+           "  --mqtt-user USER, --mqtt-password-file FILE (first line; readable by its owner alone),\n"
+           "  --mqtt-cafile FILE (TLS)  (--mqtt-password PASSWORD is seen by every user in ps)\n"
            "  --sync-clock HH:MM       set every terminal's clock at start and daily at HH:MM\n"
+           "  --min-free-kib N         take no blocks while the register file's or the store's file\n"
+           "                           system has less free space (default 1024)\n"
+           "  SIGHUP: look at the register file now (after renaming it, the controls switch to a new one)\n"
+           "rotate: renames the register file to PATH.YYYYMMDD-HHMMSS; a running collector stores the\n"
+           "  rest of it and switches to a new file before rotate returns.\n"
            "query: prints stored events, oldest first.\n"
            "  --since WHEN, --until WHEN   YYYY-MM-DD or YYYY-MM-DD HH:MM (event date and time; inclusive)\n"
            "  --card CARD, --terminal N, --source T1..E4\n"
            "  --format table|csv|json      csv: RFC 4180 with a header; json: one object a line\n"
-           "Exit status: 0 done, 1 failure, 2 bad usage.\n";
+           "Exit status: 0 done (run: ended by SIGTERM or SIGINT), 1 failure, 2 bad usage.\n";
 }
 
 int usage(const QString& why)
@@ -138,17 +152,48 @@ bool parseHostPort(const QString& text, QString* host, int* port)
     return ok && *port > 0 && *port < 65536 && !host->isEmpty();
 }
 
-int runCollector(const QStringList& argList)
+// A file holding a secret (or a configuration holding one) that users other
+// than its owner may read is refused: the secret would be theirs too.
+bool othersMayRead(const QString& path)
 {
-    const Args args = parseArgs(argList, {"--port", "--config", "--register-file", "--db", "--mqtt", "--mqtt-topic",
-                                          "--mqtt-user", "--mqtt-password", "--mqtt-cafile", "--sync-clock", "--progid"});
-    if (!args.error.isEmpty())
-        return usage(args.error);
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 && (st.st_mode & (S_IRGRP | S_IROTH)) != 0;
+}
 
-    // Settings from the configuration file first; the command line overrides.
+// The first line of a password file, without its line end.
+bool readPasswordFile(const QString& path, QString* password, QString* error)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) {
+        *error = QString("cannot read the password file %1: %2").arg(path, f.errorString());
+        return false;
+    }
+    if (othersMayRead(path)) {
+        *error = QString("the password file %1 can be read by other users; make it readable by its owner alone "
+                         "(chmod 600 %1)").arg(path);
+        return false;
+    }
+    QByteArray line = f.readLine(4096);
+    while (line.endsWith('\n') || line.endsWith('\r'))
+        line.chop(1);
+    *password = QString::fromUtf8(line);
+    return true;
+}
+
+struct Settings {
     QStringList ports;
-    QString registerFile, db, mqtt, syncClock;
+    QString registerFile, db, mqtt, syncClock, minFree, passwordFile;
     collector::MqttOptions mqttOptions;
+};
+
+const QStringList kRunOptions = {"--port", "--config", "--register-file", "--db", "--mqtt", "--mqtt-topic",
+                                 "--mqtt-user", "--mqtt-password", "--mqtt-password-file", "--mqtt-cafile",
+                                 "--sync-clock", "--min-free-kib", "--progid"};
+
+// Settings from the configuration file first; the command line overrides.
+// 0, or the exit status of a refusal (already told).
+int readSettings(const Args& args, Settings* s)
+{
     if (args.has("--config")) {
         const QString path = args.value("--config");
         if (!QFileInfo(path).isReadable())
@@ -156,57 +201,97 @@ int runCollector(const QStringList& argList)
         QSettings ini(path, QSettings::IniFormat);
         if (ini.status() != QSettings::NoError)
             return usage(QString("%1 is not a valid INI file").arg(path));
+        if (!ini.value("mqtt/password").toString().isEmpty() && othersMayRead(path)) {
+            qCritical("the configuration file %s holds a password and can be read by other users; make it "
+                      "readable by its owner alone (chmod 600 %s)", qPrintable(path), qPrintable(path));
+            return kExitFailure;
+        }
         for (const QString& p : ini.value("collector/ports").toStringList())
-            if (!p.trimmed().isEmpty()) ports << p.trimmed();
-        registerFile = ini.value("collector/register-file").toString();
-        db = ini.value("collector/db").toString();
-        syncClock = ini.value("collector/sync-clock").toString();
-        mqtt = ini.value("mqtt/host").toString();
-        mqttOptions.topicPrefix = ini.value("mqtt/topic", mqttOptions.topicPrefix).toString();
-        mqttOptions.user = ini.value("mqtt/user").toString();
-        mqttOptions.password = ini.value("mqtt/password").toString();
-        mqttOptions.caFile = ini.value("mqtt/ca-file").toString();
+            if (!p.trimmed().isEmpty()) s->ports << p.trimmed();
+        s->registerFile = ini.value("collector/register-file").toString();
+        s->db = ini.value("collector/db").toString();
+        s->syncClock = ini.value("collector/sync-clock").toString();
+        s->minFree = ini.value("collector/min-free-kib").toString();
+        s->mqtt = ini.value("mqtt/host").toString();
+        s->mqttOptions.topicPrefix = ini.value("mqtt/topic", s->mqttOptions.topicPrefix).toString();
+        s->mqttOptions.user = ini.value("mqtt/user").toString();
+        s->mqttOptions.password = ini.value("mqtt/password").toString();
+        s->passwordFile = ini.value("mqtt/password-file").toString();
+        s->mqttOptions.caFile = ini.value("mqtt/ca-file").toString();
     }
     if (args.has("--port")) {
-        ports = args.values.values("--port");
-        std::reverse(ports.begin(), ports.end());  // QMultiMap keeps the last first
+        s->ports = args.values.values("--port");
+        std::reverse(s->ports.begin(), s->ports.end());  // QMultiMap keeps the last first
     }
-    registerFile = args.value("--register-file", registerFile);
-    db = args.value("--db", db);
-    mqtt = args.value("--mqtt", mqtt);
-    syncClock = args.value("--sync-clock", syncClock);
-    mqttOptions.topicPrefix = args.value("--mqtt-topic", mqttOptions.topicPrefix);
-    mqttOptions.user = args.value("--mqtt-user", mqttOptions.user);
-    mqttOptions.password = args.value("--mqtt-password", mqttOptions.password);
-    mqttOptions.caFile = args.value("--mqtt-cafile", mqttOptions.caFile);
+    s->registerFile = args.value("--register-file", s->registerFile);
+    s->db = args.value("--db", s->db);
+    s->mqtt = args.value("--mqtt", s->mqtt);
+    s->syncClock = args.value("--sync-clock", s->syncClock);
+    s->minFree = args.value("--min-free-kib", s->minFree);
+    s->mqttOptions.topicPrefix = args.value("--mqtt-topic", s->mqttOptions.topicPrefix);
+    s->mqttOptions.user = args.value("--mqtt-user", s->mqttOptions.user);
+    s->mqttOptions.password = args.value("--mqtt-password", s->mqttOptions.password);
+    s->passwordFile = args.value("--mqtt-password-file", s->passwordFile);
+    s->mqttOptions.caFile = args.value("--mqtt-cafile", s->mqttOptions.caFile);
+    if (s->registerFile.isEmpty())
+        s->registerFile = dataFolder() + "/reg.txt";
+    if (s->db.isEmpty())
+        s->db = dataFolder() + "/events.sqlite";
+    s->registerFile = QFileInfo(s->registerFile).absoluteFilePath();
+    return 0;
+}
+
+int runCollector(const QStringList& argList)
+{
+    const Args args = parseArgs(argList, kRunOptions);
+    if (!args.error.isEmpty())
+        return usage(args.error);
+    Settings settings;
+    if (const int refused = readSettings(args, &settings))
+        return refused;
+    collector::MqttOptions& mqttOptions = settings.mqttOptions;
 
     collector::CollectorOptions options;
     options.progId = args.value("--progid", options.progId);
-    if (ports.isEmpty())
+    if (settings.ports.isEmpty())
         return usage("no port to collect from: give --port or ports= in the configuration file");
-    for (const QString& p : ports) {
+    for (const QString& p : settings.ports) {
         collector::PortSpec spec;
         QString error;
         if (!collector::parsePortSpec(p, &spec, &error))
             return usage(error);
         options.ports.push_back(spec);
     }
-    if (!syncClock.isEmpty()) {
-        const QTime t = QTime::fromString(syncClock, "HH:mm");
+    if (!settings.syncClock.isEmpty()) {
+        const QTime t = QTime::fromString(settings.syncClock, "HH:mm");
         if (!t.isValid())
-            return usage(QString("--sync-clock wants HH:MM, not %1").arg(syncClock));
+            return usage(QString("--sync-clock wants HH:MM, not %1").arg(settings.syncClock));
         options.syncClock = t;
     }
-    if (!mqtt.isEmpty() && !parseHostPort(mqtt, &mqttOptions.host, &mqttOptions.port))
-        return usage(QString("--mqtt wants HOST[:PORT], not %1").arg(mqtt));
+    if (!settings.minFree.isEmpty()) {
+        bool ok = false;
+        const qint64 kib = settings.minFree.toLongLong(&ok);
+        if (!ok || kib < 0)
+            return usage(QString("--min-free-kib wants a number of KiB, not %1").arg(settings.minFree));
+        options.minFreeBytes = kib * 1024;
+    }
+    if (!settings.mqtt.isEmpty() && !parseHostPort(settings.mqtt, &mqttOptions.host, &mqttOptions.port))
+        return usage(QString("--mqtt wants HOST[:PORT], not %1").arg(settings.mqtt));
     if (mqttOptions.topicPrefix.isEmpty() || mqttOptions.topicPrefix.contains('+') || mqttOptions.topicPrefix.contains('#'))
         return usage("the MQTT topic prefix must be a plain topic (no + or #)");
+    if (!settings.passwordFile.isEmpty()) {
+        QString error;
+        if (!readPasswordFile(settings.passwordFile, &mqttOptions.password, &error)) {
+            qCritical("%s", qPrintable(error));
+            return kExitFailure;
+        }
+    } else if (args.has("--mqtt-password")) {
+        qWarning("--mqtt-password is shown by ps to every user of this machine; --mqtt-password-file keeps it private");
+    }
 
-    if (registerFile.isEmpty())
-        registerFile = dataFolder() + "/reg.txt";
-    if (db.isEmpty())
-        db = dataFolder() + "/events.sqlite";
-    options.registerFile = QFileInfo(registerFile).absoluteFilePath();
+    options.registerFile = settings.registerFile;
+    options.storeFile = QFileInfo(settings.db).absoluteFilePath();
+    const QString& db = settings.db;
     for (const QString& file : {options.registerFile, db}) {
         const QString folder = QFileInfo(file).absolutePath();
         if (!QDir().mkpath(folder)) {
@@ -215,8 +300,13 @@ int runCollector(const QStringList& argList)
         }
     }
 
-    collector::Store store;
     QString error;
+    collector::InstanceLock instance;
+    if (!instance.acquire(options.storeFile, &error)) {
+        qCritical("%s", qPrintable(error));
+        return kExitFailure;
+    }
+    collector::Store store;
     if (!store.open(db, &error)) {
         qCritical("%s", qPrintable(error));
         return kExitFailure;
@@ -235,11 +325,21 @@ int runCollector(const QStringList& argList)
         qCritical("cannot set up signal handling");
         return kExitFailure;
     }
+    collector::Collector coll(store, publisher.get(), options);
     QSocketNotifier signalNotifier(g_signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&signalNotifier, &QSocketNotifier::activated, [] {
+    QObject::connect(&signalNotifier, &QSocketNotifier::activated, [&coll] {
         char buf[16];
-        while (::read(g_signalPipe[0], buf, sizeof buf) > 0) {}
-        QCoreApplication::quit();
+        ssize_t n;
+        while ((n = ::read(g_signalPipe[0], buf, sizeof buf)) > 0) {
+            for (ssize_t i = 0; i < n; ++i) {
+                if (buf[i] == SIGHUP) {
+                    qInfo("SIGHUP: looking at the register file");
+                    coll.checkRegisterFile();
+                } else {
+                    QCoreApplication::exit(0);
+                }
+            }
+        }
     });
     struct sigaction sa {};
     sa.sa_handler = onSignal;
@@ -247,7 +347,6 @@ int runCollector(const QStringList& argList)
     for (int s : {SIGTERM, SIGINT, SIGHUP})
         sigaction(s, &sa, nullptr);
 
-    collector::Collector coll(store, publisher.get(), options);
     if (!coll.start(&error)) {
         qCritical("%s", qPrintable(error));
         return kExitFailure;
@@ -256,15 +355,71 @@ int runCollector(const QStringList& argList)
           qPrintable(options.registerFile), qPrintable(db),
           publisher ? qPrintable(QString(", publishing to %1:%2").arg(mqttOptions.host).arg(mqttOptions.port)) : "");
     if (publisher)
-        publisher->pump();
+        QMetaObject::invokeMethod(publisher.get(), &collector::MqttPublisher::pump);
     const int rc = QCoreApplication::exec();
     coll.stop();
     qInfo("stopped");
     return rc;
 }
 
-QString csvField(const QString& v)
+// Renames the register file; a running collector finishes it and switches
+// to a new one before this returns.
+int runRotate(const QStringList& argList)
 {
+    const Args args = parseArgs(argList, {"--config", "--register-file", "--db"});
+    if (!args.error.isEmpty())
+        return usage(args.error);
+    Settings settings;
+    if (const int refused = readSettings(args, &settings))
+        return refused;
+    const QString& reg = settings.registerFile;
+    if (!QFileInfo::exists(reg)) {
+        QTextStream(stderr) << "rk40-collector: " << reg << " does not exist: nothing to rotate\n";
+        return kExitFailure;
+    }
+    const QString rotated = reg + QDateTime::currentDateTime().toString(".yyyyMMdd-HHmmss");
+    struct stat before {};
+    ::stat(QFile::encodeName(reg).constData(), &before);
+    if (QFileInfo::exists(rotated) || ::rename(QFile::encodeName(reg).constData(), QFile::encodeName(rotated).constData()) != 0) {
+        QTextStream(stderr) << "rk40-collector: cannot rename " << reg << " to " << rotated << ": "
+                            << (QFileInfo::exists(rotated) ? QString("it exists") : QString::fromLocal8Bit(std::strerror(errno))) << "\n";
+        return kExitFailure;
+    }
+    QTextStream out(stdout);
+    const QString db = QFileInfo(settings.db).absoluteFilePath();
+    const auto pid = collector::InstanceLock::holder(db);
+    if (!pid) {
+        out << "renamed " << reg << " to " << rotated
+            << "; no collector runs on " << db << ": its next start stores the rest of " << rotated << " first\n";
+        return 0;
+    }
+    ::kill(pid_t(*pid), SIGHUP);
+    // Done when the store has moved on from the renamed file.
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < 60000) {
+        collector::Store store;
+        QString error;
+        if (store.openReadOnly(db, &error)) {
+            const auto position = store.registerPosition(reg);
+            if (position && position->file.inode != std::int64_t(before.st_ino)) {
+                out << "renamed " << reg << " to " << rotated << "; the collector (process " << *pid
+                    << ") has stored all of it and writes to a new " << reg << "\n";
+                return 0;
+            }
+        }
+        QThread::msleep(200);
+    }
+    QTextStream(stderr) << "rk40-collector: renamed " << reg << " to " << rotated << ", but the collector (process "
+                        << *pid << ") has not switched to a new file within 60 s; see its log\n";
+    return kExitFailure;
+}
+
+QString csvField(const QString& text)
+{
+    // A cell a spreadsheet would take for a formula is made plain text.
+    static const QString formulaStarts = QStringLiteral("=+-@\t\r");
+    const QString v = !text.isEmpty() && formulaStarts.contains(text[0]) ? "'" + text : text;
     if (!v.contains(',') && !v.contains('"') && !v.contains('\r') && !v.contains('\n'))
         return v;
     QString q = v;
@@ -323,12 +478,6 @@ int runQuery(const QStringList& argList)
         QTextStream(stderr) << "rk40-collector: " << error << "\n";
         return kExitFailure;
     }
-    const auto rows = store.query(f, &error);
-    if (!error.isEmpty()) {
-        QTextStream(stderr) << "rk40-collector: " << error << "\n";
-        return kExitFailure;
-    }
-
     QTextStream out(stdout);
     const QStringList header = {"id", "received_at", "port", "terminal", "event_date", "event_time", "source", "card", "raw"};
     // Records come from the line: their control characters are shown as
@@ -341,30 +490,51 @@ int runQuery(const QStringList& argList)
             v = component::consoleText(v);
         return f;
     };
-    if (format == "csv") {
+    if (format == "csv")
         out << header.join(',') << "\r\n";
-        for (const auto& r : rows) {
-            QStringList f = fields(r);
-            for (auto& v : f) v = csvField(v);
-            out << f.join(',') << "\r\n";
+    // Page by page: a store of any size is printed in little memory. A
+    // table is aligned page by page.
+    collector::Page page;
+    for (bool first = true;; first = false) {
+        const auto rows = store.query(f, &error, page);
+        if (!error.isEmpty()) {
+            out.flush();
+            QTextStream(stderr) << "rk40-collector: " << error << "\n";
+            return kExitFailure;
         }
-    } else if (format == "json") {
-        for (const auto& r : rows)
-            out << eventJson(r) << "\n";
-    } else {
-        std::vector<QStringList> table{header};
-        for (const auto& r : rows)
-            table.push_back(fields(r));
-        QList<qsizetype> width(header.size(), 0);
-        for (const auto& line : table)
-            for (qsizetype i = 0; i < line.size(); ++i)
-                width[i] = std::max(width[i], line[i].size());
-        for (const auto& line : table) {
-            QString text;
-            for (qsizetype i = 0; i < line.size(); ++i)
-                text += (i ? "  " : "") + line[i].leftJustified(i + 1 < line.size() ? width[i] : 0);
-            out << text << "\n";
+        if (rows.empty() && !first)
+            break;
+        if (format == "csv") {
+            for (const auto& r : rows) {
+                QStringList cells = fields(r);
+                for (auto& v : cells) v = csvField(v);
+                out << cells.join(',') << "\r\n";
+            }
+        } else if (format == "json") {
+            for (const auto& r : rows)
+                out << eventJson(r) << "\n";
+        } else {
+            std::vector<QStringList> table;
+            if (first)
+                table.push_back(header);
+            for (const auto& r : rows)
+                table.push_back(fields(r));
+            QList<qsizetype> width(header.size(), 0);
+            for (qsizetype i = 0; i < header.size(); ++i)
+                width[i] = header[i].size();
+            for (const auto& line : table)
+                for (qsizetype i = 0; i < line.size(); ++i)
+                    width[i] = std::max(width[i], line[i].size());
+            for (const auto& line : table) {
+                QString text;
+                for (qsizetype i = 0; i < line.size(); ++i)
+                    text += (i ? "  " : "") + line[i].leftJustified(i + 1 < line.size() ? width[i] : 0);
+                out << text << "\n";
+            }
         }
+        if (rows.size() < std::size_t(page.limit))
+            break;
+        page.afterId = rows.back().id;
     }
     return 0;
 }
@@ -378,7 +548,7 @@ int main(int argc, char** argv)
     app.setApplicationName("rk40-collector");
     QStringList args = app.arguments().mid(1);
     if (args.isEmpty())
-        return usage("give a command: run or query");
+        return usage("give a command: run, query or rotate");
     const QString command = args.takeFirst();
     if (command == "-h" || command == "--help" || command == "help") {
         QTextStream out(stdout);
@@ -389,5 +559,7 @@ int main(int argc, char** argv)
         return runCollector(args);
     if (command == "query")
         return runQuery(args);
+    if (command == "rotate")
+        return runRotate(args);
     return usage(QString("unknown command %1").arg(command));
 }

@@ -2,6 +2,7 @@
 // pseudo-terminals (and a real mosquitto on loopback), read back through its
 // store and its register file.
 
+#include "RegisterFollower.h"
 #include "RunProgram.h"
 #include "Store.h"
 #include "TestBytes.h"
@@ -11,6 +12,8 @@
 #include "rk40sim/Terminal.h"
 
 #include <QDir>
+#include <QElapsedTimer>
+#include <QScopeGuard>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -25,6 +28,9 @@
 
 #include <csignal>
 #include <memory>
+#include <sqlite3.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
 
 using testsupport::Run;
 using testsupport::runProgram;
@@ -49,7 +55,7 @@ std::vector<collector::EventRow> storedRows(const QString& db)
     QString error;
     if (!store.openReadOnly(db, &error))
         return {};
-    return store.query({}, &error);
+    return store.query({}, &error, {0, 1 << 30});
 }
 
 QStringList storedRaws(const QString& db)
@@ -69,6 +75,31 @@ std::vector<std::string> records(int terminal, int first, int count)
                       first + i, terminal);
         out.emplace_back(r);
     }
+    return out;
+}
+
+// Sends a block as a terminal does, again while it goes unanswered. How
+// many times it was sent until the ACK came; 0: never acknowledged.
+int deliver(rk40sim::Terminal& t, const std::vector<std::string>& recs, int attempts = 5,
+            std::chrono::milliseconds answerTimeout = std::chrono::milliseconds(2000))
+{
+    rk40sim::BlockOptions o;
+    o.answerTimeout = answerTimeout;
+    for (int i = 1; i <= attempts; ++i) {
+        t.sendOnlineBlock('S', recs, o);
+        if (!t.waitBlockDone(std::chrono::milliseconds(kLong)))
+            return 0;
+        if (t.lastBlockAnswer() == rk40sim::BlockAnswer::Ack)
+            return i;
+    }
+    return 0;
+}
+
+QStringList texts(const std::vector<std::string>& recs)
+{
+    QStringList out;
+    for (const auto& r : recs)
+        out << QString::fromStdString(r);
     return out;
 }
 
@@ -99,6 +130,8 @@ public:
         m_log += m_p->readAllStandardError();
         return m_p->exitStatus() == QProcess::NormalExit ? m_p->exitCode() : -1;
     }
+    qint64 pid() const { return m_p->processId(); }
+    bool running() const { return m_p->state() == QProcess::Running; }
     QString log()
     {
         if (m_p)
@@ -268,7 +301,8 @@ private slots:
         testsupport::writeFile(reg, "0712608150ABCD\x1b]0;x\x07\r\n");
         collector::Store store;
         QVERIFY2(store.open(db, &error), qPrintable(error));
-        QCOMPARE(store.ingest(reg, {}, 0, false, &error), 1);
+        collector::RegisterFollower follower(reg);
+        QCOMPARE(store.ingest(follower, nullptr, false).added, 1);
         const Run run = runProgram(program(), {"query", "--db", db, "--format", format});
         QCOMPARE(run.status, 0);
         QVERIFY2(run.out.contains("0712608150ABCD\\x1b]0;x\\x07"), qPrintable(run.out));
@@ -451,6 +485,202 @@ private slots:
             return;
         }
         QFAIL("the first event's message was not found");
+    }
+    // Renamed while running (as logrotate does), then with the rotate
+    // command, then a SIGHUP: every acknowledged record is stored once.
+    void rotationLosesAndDoublesNothing()
+    {
+        rk40sim::Terminal terminal;
+        const QString db = m_env->path("events.sqlite"), reg = m_env->path("reg.txt");
+        CollectorProcess c({"--port", QString::fromStdString(terminal.slavePath()), "--db", db, "--register-file", reg});
+        QTRY_VERIFY_WITH_TIMEOUT(c.log().contains(": collecting ("), kLong);
+        QStringList sent;
+        auto send = [&](int first) {
+            const auto recs = records(1, first, 3);
+            sent << texts(recs);
+            return deliver(terminal, recs) == 1;
+        };
+        QVERIFY(send(0));
+        QVERIFY(QFile::rename(reg, reg + ".1"));
+        QVERIFY(send(10));  // the control still appends to the renamed file
+        QTRY_VERIFY_WITH_TIMEOUT(c.log().contains("renamed or replaced"), kLong);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(reg), kLong);
+        QVERIFY(send(20));
+
+        const Run rotate = runProgram(program(), {"rotate", "--db", db, "--register-file", reg});
+        QVERIFY2(rotate.status == 0 && rotate.out.contains("has stored all of it"), qPrintable(rotate.err + rotate.out));
+        QVERIFY(send(30));
+        QCOMPARE(::kill(pid_t(c.pid()), SIGHUP), 0);
+        QVERIFY(send(40));
+        QTRY_COMPARE_WITH_TIMEOUT(storedRaws(db), sent, kLong);
+        QVERIFY(c.running());  // SIGHUP does not end it
+        QCOMPARE(c.stop(), 0);
+        const QStringList rotated = QDir(m_env->path("")).entryList({"reg.txt.2*"});
+        QCOMPARE(rotated.size(), 1);
+        QCOMPARE(registerLines(reg + ".1") + registerLines(m_env->path(rotated[0])) + registerLines(reg), sent);
+        QCOMPARE(storedRaws(db), sent);
+    }
+
+    void secondCollectorOnOneStoreIsRefused()
+    {
+        rk40sim::Terminal terminal, other;
+        const QString db = m_env->path("events.sqlite"), reg = m_env->path("reg.txt");
+        CollectorProcess c({"--port", QString::fromStdString(terminal.slavePath()), "--db", db, "--register-file", reg});
+        QTRY_VERIFY_WITH_TIMEOUT(c.log().contains(": collecting ("), kLong);
+        const Run second = runProgram(program(), {"run", "--port", QString::fromStdString(other.slavePath()), "--db", db,
+                                                  "--register-file", reg}, {}, 30000);
+        QCOMPARE(second.status, 1);
+        QVERIFY2(second.err.contains(QString("another rk40-collector (process %1)").arg(c.pid())), qPrintable(second.err));
+        QCOMPARE(deliver(terminal, records(1, 0, 4)), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(runProgram(program(), {"query", "--db", db, "--format", "json"}).out.count('\n'), 4, kLong);
+        QCOMPARE(c.stop(), 0);
+        QCOMPARE(storedRaws(db), registerLines(reg));
+    }
+
+    // Nine ports whose terminals never answer beside one that sends again
+    // when its block goes unanswered for 2 s: every block is answered the
+    // first time, none is stored twice.
+    void liveTerminalBesideNineSilentPorts()
+    {
+        rk40sim::Terminal live;
+        std::vector<std::unique_ptr<rk40sim::Terminal>> silent;
+        const QString db = m_env->path("events.sqlite"), reg = m_env->path("reg.txt");
+        QStringList args{"--db", db, "--register-file", reg, "--port", QString::fromStdString(live.slavePath())};
+        for (int i = 0; i < 9; ++i) {
+            silent.push_back(std::make_unique<rk40sim::Terminal>());
+            silent.back()->injectFault({rk40sim::Fault::SilenceOnOpen}, rk40sim::kPersistent);
+            args << "--port" << QString::fromStdString(silent.back()->slavePath());
+        }
+        CollectorProcess c(args);
+        QTRY_VERIFY_WITH_TIMEOUT(c.log().contains(QString::fromStdString(live.slavePath()) + ": collecting ("), kLong);
+        QStringList sent;
+        for (int b = 0; b < 30; ++b) {
+            const auto recs = records(1, 10 * b, 1 + b % 4);
+            sent << texts(recs);
+            QCOMPARE(deliver(live, recs), 1);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(storedRaws(db).size(), size_t(sent.size()), kLong);
+        QCOMPARE(c.stop(), 0);
+        QCOMPARE(storedRaws(db), sent);
+    }
+
+    // Another program holds the store's write lock for 15 s: blocks are
+    // still answered the first time, and stored once when it lets go.
+    void outsideWriteLockOnTheStore()
+    {
+        rk40sim::Terminal terminal;
+        const QString db = m_env->path("events.sqlite"), reg = m_env->path("reg.txt");
+        CollectorProcess c({"--port", QString::fromStdString(terminal.slavePath()), "--db", db, "--register-file", reg});
+        QTRY_VERIFY_WITH_TIMEOUT(c.log().contains(": collecting ("), kLong);
+        sqlite3* h = nullptr;
+        QCOMPARE(sqlite3_open(QFile::encodeName(db).constData(), &h), SQLITE_OK);
+        sqlite3_busy_timeout(h, kLong);
+        QCOMPARE(sqlite3_exec(h, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+        QElapsedTimer held;
+        held.start();
+        QStringList sent;
+        for (int b = 0; b < 6; ++b) {
+            const auto recs = records(2, 10 * b, 2);
+            sent << texts(recs);
+            QCOMPARE(deliver(terminal, recs), 1);
+        }
+        QTest::qWait(int(std::max<qint64>(0, 15000 - held.elapsed())));  // the lock is held this long
+        QCOMPARE(sqlite3_exec(h, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(h);
+        QTRY_COMPARE_WITH_TIMEOUT(storedRaws(db), sent, kLong);
+        QCOMPARE(c.stop(), 0);
+        QCOMPARE(storedRaws(db), sent);
+    }
+
+    // The register file's file system runs short of room: the port takes no
+    // blocks (the terminal keeps them) until there is room again.
+    void fullFileSystemLeavesBlocksWithTheTerminal()
+    {
+        const QString mount = m_env->path("small");
+        QVERIFY(QDir().mkpath(mount));
+        if (::geteuid() != 0 || QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=512k", "tmpfs", mount}) != 0)
+            QSKIP("a small file system cannot be mounted here (needs root)");
+        auto unmount = qScopeGuard([&] { QProcess::execute("umount", {mount}); });
+        rk40sim::Terminal terminal;
+        const QString db = m_env->path("events.sqlite"), reg = mount + "/reg.txt", filler = mount + "/filler";
+        CollectorProcess c({"--port", QString::fromStdString(terminal.slavePath()), "--db", db, "--register-file", reg,
+                            "--min-free-kib", "256"});
+        QTRY_VERIFY_WITH_TIMEOUT(c.log().contains(": collecting ("), kLong);
+        const auto first = records(3, 0, 5), second = records(3, 100, 5);
+        QCOMPARE(deliver(terminal, first), 1);
+
+        struct statvfs vfs {};
+        QCOMPARE(::statvfs(QFile::encodeName(mount).constData(), &vfs), 0);
+        testsupport::writeFile(filler, QByteArray(qsizetype(vfs.f_bavail * vfs.f_frsize) - 128 * 1024, 'x'));
+        QTRY_VERIFY_WITH_TIMEOUT(c.log().contains("degraded: only"), kLong);
+        QCOMPARE(deliver(terminal, second, 1), 0);  // left with the terminal
+
+        QVERIFY(QFile::remove(filler));
+        QTRY_VERIFY_WITH_TIMEOUT(c.log().contains("writing works again"), kLong);
+        QVERIFY(deliver(terminal, second) > 0);
+        QTRY_COMPARE_WITH_TIMEOUT(storedRaws(db), texts(first) + texts(second), kLong);
+        QCOMPARE(c.stop(), 0);
+        QCOMPARE(registerLines(reg), texts(first) + texts(second));
+    }
+
+    void brokerStartedAfterTheCollector()
+    {
+        const QString db = m_env->path("events.sqlite"), reg = m_env->path("reg.txt");
+        const int port = testsupport::unusedPort();
+        Broker broker(port);
+        rk40sim::Terminal terminal;
+        CollectorProcess c({"--port", QString::fromStdString(terminal.slavePath()), "--db", db, "--register-file", reg,
+                            "--mqtt", QString("127.0.0.1:%1").arg(port)});
+        QTRY_VERIFY_WITH_TIMEOUT(c.log().contains("not reachable"), kLong);
+        QCOMPARE(deliver(terminal, records(4, 0, 6)), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(storedRows(db).size(), size_t(6), kLong);
+        broker.start();
+        auto pending = [&] {
+            collector::Store store;
+            return store.openReadOnly(db, &error) ? store.pendingCount() : -1;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(pending(), 0, kLong);  // the broker has acknowledged every event
+        QCOMPARE(c.stop(), 0);
+    }
+
+    void refusesSecretsOthersCanRead_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("option");
+        QTest::newRow("password file") << "password" << QByteArray("secret\n") << "--mqtt-password-file";
+        QTest::newRow("configuration with a password") << "collector.ini" << QByteArray("[mqtt]\npassword=secret\n")
+                                                        << "--config";
+    }
+    void refusesSecretsOthersCanRead()
+    {
+        QFETCH(QString, file);
+        QFETCH(QByteArray, content);
+        QFETCH(QString, option);
+        const QString path = m_env->path(file);
+        testsupport::writeFile(path, content);
+        QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther));
+        const Run run = runProgram(program(), {"run", "--port", "COM1", "--mqtt", "127.0.0.1", "--mqtt-user", "u",
+                                               option, path, "--db", m_env->path("events.sqlite")});
+        QCOMPARE(run.status, 1);
+        QVERIFY2(run.err.contains("can be read by other users"), qPrintable(run.err));
+    }
+
+    void csvCellsAreNeverFormulas()
+    {
+        const QString db = m_env->path("events.sqlite"), reg = m_env->path("reg.txt");
+        testsupport::writeFile(reg, "=HYPERLINK(\"x\")\r\n+1\r\n-1\r\n@SUM(A1)\r\n0712608150ABCD12341\r\n");
+        collector::Store store;
+        QVERIFY2(store.open(db, &error), qPrintable(error));
+        collector::RegisterFollower follower(reg);
+        QCOMPARE(store.ingest(follower, nullptr, false).added, 5);
+        const Run run = runProgram(program(), {"query", "--db", db, "--format", "csv"});
+        QCOMPARE(run.status, 0);
+        const QStringList raws = run.out.split("\r\n", Qt::SkipEmptyParts).mid(1);
+        QStringList last;
+        for (const QString& line : raws)
+            last << line.section(',', -1);
+        QCOMPARE(last, QStringList({"\"'=HYPERLINK(\"\"x\"\")\"", "'+1", "'-1", "'@SUM(A1)", "0712608150ABCD12341"}));
     }
 };
 

@@ -1,13 +1,20 @@
 // The store on its own: record decoding, taking the register file by
-// offset (nothing twice, a half-written last line waits), the schema version.
+// offset (nothing twice, a half-written last line waits) through renames,
+// replacements and shortening, the schema version, paged queries; and the
+// daily clock time across daylight-saving changes.
 
+#include "BlockLedger.h"
+#include "Collector.h"
+#include "RegisterFollower.h"
 #include "Store.h"
 
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimeZone>
 
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 using collector::EventRow;
 using collector::Store;
@@ -27,9 +34,31 @@ QStringList raws(const Store& store)
 {
     QString error;
     QStringList out;
-    for (const EventRow& r : store.query({}, &error))
+    for (const EventRow& r : store.query({}, &error, {0, 100000}))
         out << r.raw;
     return out;
+}
+
+int take(Store& store, const QString& reg, collector::BlockLedger* ledger = nullptr)
+{
+    collector::RegisterFollower follower(reg);
+    const auto out = store.ingest(follower, ledger, false);
+    return out.ok() ? out.added : -1;
+}
+
+collector::BlockMark markAtEnd(const QString& path, int records, const QString& port)
+{
+    struct stat st {};
+    ::stat(QFile::encodeName(path).constData(), &st);
+    return {std::int64_t(st.st_dev), std::int64_t(st.st_ino), std::int64_t(st.st_size), records, port};
+}
+
+const QByteArray kA = "0712608150AAAA00011\r\n", kB = "0712608160BBBB00022\r\n", kC = "0712608170CCCC00033\r\n",
+                 kX = "0812609000XXXX00041\r\n", kY = "0812609010YYYY00052\r\n", kZ = "0812609020ZZZZ00063\r\n";
+
+QStringList lines(const QByteArray& text)
+{
+    return QString::fromLatin1(text).split("\r\n", Qt::SkipEmptyParts);
 }
 
 } // namespace
@@ -74,15 +103,20 @@ private slots:
         Store store;
         QString error;
         QVERIFY2(store.open(dir.filePath("events.sqlite"), &error), qPrintable(error));
-        QCOMPARE(store.ingest(reg, {}, 0, false, &error), 0);  // no file yet
+        collector::BlockLedger ledger;
+        QCOMPARE(take(store, reg), 0);  // no file yet
 
         // Two records and half a third, as a crash in the middle of a write leaves it.
-        append(reg, "0712608150ABCD12341\r\n0712608160ABCD12352\r\n07126081");
-        QCOMPARE(store.ingest(reg, "COM1", 1, false, &error), 2);
-        QCOMPARE(store.registerOffset(reg), qint64(42));
-        QCOMPARE(store.ingest(reg, "COM1", 1, false, &error), 0);
+        append(reg, "0712608150ABCD12341\r\n0712608160ABCD12352\r\n");
+        ledger.add(markAtEnd(reg, 1, "COM1"));
+        append(reg, "07126081");
+        QCOMPARE(take(store, reg, &ledger), 2);
+        QCOMPARE(store.registerPosition(reg)->offset, qint64(42));
+        QCOMPARE(take(store, reg, &ledger), 0);
         append(reg, "70ABCD12363\r\n0712608180ABCD12374\r\n");
-        QCOMPARE(store.ingest(reg, "COM2", 1, false, &error), 2);
+        ledger.add(markAtEnd(reg, 1, "COM2"));
+        QCOMPARE(take(store, reg, &ledger), 2);
+        QVERIFY(ledger.snapshot().empty());  // used marks go
         QCOMPARE(raws(store), QStringList({"0712608150ABCD12341", "0712608160ABCD12352", "0712608170ABCD12363",
                                            "0712608180ABCD12374"}));
         // Only the block just appended belongs to the port that reported it.
@@ -96,7 +130,7 @@ private slots:
         Store again;
         QVERIFY(again.open(dir.filePath("events.sqlite"), &error));
         append(reg, "0712608190ABCD12385\n");
-        QCOMPARE(again.ingest(reg, {}, 0, false, &error), 1);
+        QCOMPARE(take(again, reg), 1);
         QCOMPARE(raws(again).size(), 5);
     }
 
@@ -108,7 +142,7 @@ private slots:
         Store store;
         QString error;
         QVERIFY(store.open(dir.filePath("events.sqlite"), &error));
-        QCOMPARE(store.ingest(reg, {}, 0, false, &error), 4);
+        QCOMPARE(take(store, reg), 4);
         auto cards = [&](const collector::QueryFilter& f) {
             QStringList c;
             for (const auto& r : store.query(f, &error))
@@ -123,6 +157,119 @@ private slots:
         QCOMPARE(cards({{}, {}, "AAAA0001", {}, {}}), QString("AAAA0001 AAAA0001"));
         QCOMPARE(cards({{}, {}, {}, 2, {}}), QString("BBBB0002"));
         QCOMPARE(cards({{}, {}, {}, {}, "S1O"}), QString("CCCC0003"));
+
+        // Page by page, each after the last id of the one before.
+        QStringList paged;
+        collector::Page page{0, 3};
+        for (auto rows = store.query({}, &error, page); !rows.empty(); rows = store.query({}, &error, page)) {
+            QVERIFY(rows.size() <= 3);
+            for (const auto& r : rows)
+                paged << r.card;
+            page.afterId = rows.back().id;
+        }
+        QCOMPARE(paged.join(' '), QString("AAAA0001 BBBB0002 CCCC0003 AAAA0001"));
+    }
+
+    // The store has taken A and B; then the register file is changed, and
+    // what the next ingests take must be every record once.
+    void followsTheRegisterFileThroughChanges_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<QStringList>("stored");
+        QTest::newRow("shortened by a power cut, then appended to") << "shortened" << lines(kA + kB + kC);
+        QTest::newRow("replaced while stopped by a longer file") << "replaced" << lines(kA + kB + kX + kY + kZ);
+        QTest::newRow("written anew in place") << "rewritten" << lines(kA + kB + kX + kY + kZ);
+        QTest::newRow("rotated while stopped, old one appended to") << "rotated stopped" << lines(kA + kB + kC + kX);
+        QTest::newRow("a copy put back") << "copy" << lines(kA + kB + kC);
+        QTest::newRow("rotated while the controls append") << "rotated running" << lines(kA + kB + kC + kY + kX + kZ);
+        QTest::newRow("a store of the path alone (version 1)") << "legacy" << lines(kA + kB + kC);
+    }
+    void followsTheRegisterFileThroughChanges()
+    {
+        QFETCH(QString, change);
+        QTemporaryDir dir;
+        const QString reg = dir.filePath("reg.txt"), old = dir.filePath("reg.txt.1"), db = dir.filePath("events.sqlite");
+        Store store;
+        QString error;
+        QVERIFY(store.open(db, &error));
+        collector::RegisterFollower running(reg);
+        running.setWritersActive(true);
+        append(reg, kA + kB);
+        QCOMPARE(store.ingest(running, nullptr, false).added, 2);
+        auto replace = [&](const QByteArray& bytes) {
+            QFile::remove(dir.filePath("new"));
+            append(dir.filePath("new"), bytes);
+            QVERIFY(::rename(QFile::encodeName(dir.filePath("new")).constData(), QFile::encodeName(reg).constData()) == 0);
+        };
+        if (change == "shortened") {
+            QVERIFY(QFile::resize(reg, kA.size() + 5));
+            QCOMPARE(take(store, reg), 0);
+            append(reg, kC);
+            QCOMPARE(take(store, reg), 1);
+        } else if (change == "replaced") {
+            replace(kX + kY + kZ);
+        } else if (change == "rewritten") {
+            QVERIFY(QFile::resize(reg, 0));
+            append(reg, kX + kY + kZ);
+        } else if (change == "rotated stopped") {
+            QVERIFY(QFile::rename(reg, old));
+            append(old, kC);
+            append(reg, kX);
+        } else if (change == "copy") {
+            QVERIFY(QFile::copy(reg, dir.filePath("copy")));
+            append(dir.filePath("copy"), kC);
+            QVERIFY(::rename(QFile::encodeName(dir.filePath("copy")).constData(), QFile::encodeName(reg).constData()) == 0);
+        } else if (change == "legacy") {
+            sqlite3* h = nullptr;
+            QCOMPARE(sqlite3_open(QFile::encodeName(db).constData(), &h), SQLITE_OK);
+            QCOMPARE(sqlite3_exec(h, "UPDATE register_files SET device = NULL, inode = NULL, head_length = 0", nullptr,
+                                  nullptr, nullptr), SQLITE_OK);
+            sqlite3_close(h);
+            append(reg, kC);
+        } else if (change == "rotated running") {
+            // The controls keep appending to the renamed file until they
+            // have switched; the new file waits until then.
+            QVERIFY(QFile::rename(reg, old));
+            append(reg, kY);
+            append(old, kC);
+            QCOMPARE(store.ingest(running, nullptr, false).added, 1);
+            QVERIFY(running.rotationPending());
+            running.releaseOld();
+            append(reg, kX);
+            QCOMPARE(store.ingest(running, nullptr, false).added, 2);
+            append(reg, kZ);
+            QCOMPARE(store.ingest(running, nullptr, false).added, 1);
+            QVERIFY(!running.rotationPending());
+        }
+        if (change != "rotated running")
+            take(store, reg);
+        QTEST(raws(store), "stored");
+        QCOMPARE(take(store, reg), 0);  // and nothing more on another look
+    }
+
+    void dailyClockKeepsItsHourAcrossDaylightSaving_data()
+    {
+        QTest::addColumn<QDateTime>("now");
+        QTest::addColumn<QTime>("at");
+        QTest::addColumn<QDateTime>("next");
+        const QTimeZone zone("Europe/Zagreb");
+        QTest::newRow("before the change to summer time")
+            << QDateTime({2026, 3, 28}, {4, 0}, zone) << QTime(3, 30) << QDateTime({2026, 3, 29}, {3, 30}, zone);
+        QTest::newRow("a time summer time skips")
+            << QDateTime({2026, 3, 28}, {4, 0}, zone) << QTime(2, 30) << QDateTime({2026, 3, 29}, {3, 0}, zone);
+        QTest::newRow("before the change to winter time")
+            << QDateTime({2026, 10, 24}, {4, 0}, zone) << QTime(3, 30) << QDateTime({2026, 10, 25}, {3, 30}, zone);
+        QTest::newRow("later today") << QDateTime({2026, 12, 8}, {1, 0}, zone) << QTime(3, 30)
+                                     << QDateTime({2026, 12, 8}, {3, 30}, zone);
+    }
+    void dailyClockKeepsItsHourAcrossDaylightSaving()
+    {
+        QFETCH(QDateTime, now);
+        QFETCH(QTime, at);
+        QFETCH(QDateTime, next);
+        const QDateTime got = collector::nextDaily(now, at);
+        QCOMPARE(got, next);
+        QCOMPARE(got.time(), next.time());
     }
 
     void refusesAStoreOfANewerSchema()
