@@ -77,11 +77,18 @@ terminalops::Key keyFrom(const QJsonValue& value, QString* error)
 
 } // namespace
 
+} // namespace collector
+
+static void initOpenApiResource() { Q_INIT_RESOURCE(openapi); }
+
+namespace collector {
+
 ApiService::ApiService(AccountFile& accounts, Store& readStore, TerminalService& terminals,
                        ConfigurationService* configurations, QObject* parent)
     : QObject(parent), m_accounts(accounts), m_store(readStore), m_terminals(terminals),
       m_configurations(configurations), m_stream(readStore, this)
 {
+    initOpenApiResource();
     m_clock.start();
 }
 
@@ -120,7 +127,7 @@ void ApiService::handle(const ApiRequest& request, const Responder& responder)
     // %2Fdev%2FttyUSB0 stays one segment.
     QStringList segments;
     for (const QString& s : request.path.split('/', Qt::SkipEmptyParts))
-        segments << s;
+        segments << QUrl::fromPercentEncoding(s.toLatin1());
     const QString joined = segments.join('/');
 
     if (joined == "healthz" && request.method == "GET")
@@ -340,7 +347,7 @@ Reply ApiService::metrics()
 void ApiService::terminal(const ApiRequest& request, const QStringList& segments, const Caller& caller,
                           const Responder& responder)
 {
-    const QString portName = QUrl::fromPercentEncoding(segments[1].toUtf8());
+    const QString& portName = segments[1];
     PortWorker* port = m_terminals.find(portName);
     if (!port)
         return responder.send(Reply::error(404, QString("no port %1 is collected here").arg(portName)));

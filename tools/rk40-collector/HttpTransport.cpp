@@ -166,7 +166,7 @@ bool HttpTransport::handleRequest(const QHttpServerRequest& request, QTcpSocket*
     }
     ApiRequest r;
     r.method = methodName(request.method());
-    r.path = request.url().path();
+    r.path = QString::fromLatin1(path);   // encoded: segments are decoded one by one
     r.query = request.query();
     r.headers = request.headers();
     r.body = request.body();

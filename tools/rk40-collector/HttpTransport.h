@@ -31,7 +31,7 @@ using HeaderList = QList<QPair<QByteArray, QByteArray>>;
 
 struct ApiRequest {
     QByteArray method;     // "GET", "POST", ...
-    QString path;          // decoded
+    QString path;          // percent-encoded, as sent
     QUrlQuery query;
     HeaderList headers;
     QByteArray body;
