@@ -58,8 +58,8 @@ struct QueryFilter {
 // The next page starts after the last row's id.
 struct Page {
     std::int64_t afterId = 0;
-    std::int64_t beforeId = 0;  // 0: no upper bound
     int limit = 1000;
+    std::int64_t beforeId = 0;  // rows below this id only; 0: no bound
     bool newestFirst = false;
 };
 
