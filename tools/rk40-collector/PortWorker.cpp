@@ -379,6 +379,18 @@ void PortWorker::runOperation(const Operation& op)
         op(nullptr, QString("the port is retrying: %1").arg(m_downReason));
 }
 
+void PortWorker::runWithPortFree(const ExclusiveOperation& op)
+{
+    if (m_state != State::Up || !m_control) {
+        runOperation([&](component::IDispatchControl*, const QString& unavailable) { op(0, 0, unavailable); });
+        return;
+    }
+    m_health.stop();
+    call("DestroyTerminal");
+    op(m_settings.com, m_settings.spec.baud, {});
+    tryOpen();
+}
+
 void PortWorker::pause(int minutes)
 {
     m_retry.stop();

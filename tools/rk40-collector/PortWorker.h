@@ -66,6 +66,13 @@ public:
     // or nullptr and why the port cannot be used now.
     using Operation = std::function<void(component::IDispatchControl* control, const QString& unavailable)>;
     void runOperation(const Operation& op);
+    // On this worker's thread, between blocks: the collecting control lets
+    // go of the port (a block the terminal sends meanwhile stays with it and
+    // comes again), `op` gets the port's COM number and baud rate to use it
+    // alone, then the port is collected again. An unavailable port: com 0
+    // and why.
+    using ExclusiveOperation = std::function<void(int com, int baud, const QString& unavailable)>;
+    void runWithPortFree(const ExclusiveOperation& op);
 
 public slots:
     // Creates the control (on this thread) and opens the port. False with

@@ -227,6 +227,7 @@ private slots:
             {"PUT", keys, R"([{"id":"0123456789ABCD","access":1}, 7])", "application/json", 400},
             {"POST", "/api/v1/terminals/COM9/keys", R"({"id":"0123456789ABCE","access":1})", "application/json", 404},
             {"POST", "/api/v1/terminals/" + port() + "/pause", R"({"minutes":61})", "application/json", 400},
+            {"PUT", "/api/v1/terminals/" + port() + "/configuration", "10 12G4\r\n", "text/plain", 400},
         };
         for (const auto& row : rows) {
             const Answer a = call(row.method, row.path, m_admin, row.body, row.type);
@@ -234,6 +235,7 @@ private slots:
                      qPrintable(row.method + ' ' + row.path.left(60) + ": " + QByteArray::number(a.status) + ' ' + a.body));
         }
         QCOMPARE(m_terminal->idTable(), (std::vector<rk40sim::IdElement>{{"0123456789ABCD", 5}}));
+        QCOMPARE(m_terminal->word(10), std::uint16_t(0));
         QCOMPARE(call("GET", "/api/v1/terminals", m_viewer).json()["terminals"].toArray()[0].toObject()["state"].toString(),
                  QString("collecting"));
     }
@@ -273,6 +275,27 @@ private slots:
         for (const QString& line : lines)
             QVERIFY2(line.contains(" deploy "), qPrintable(line));
         QCOMPARE(mode(audit), 0600);
+    }
+
+    void configurationWrittenReadsBackEqual()
+    {
+        const QByteArray path = "/api/v1/terminals/" + port() + "/configuration";
+        QByteArray act;
+        for (int a = 10; a <= 39; ++a)
+            act += QString::asprintf("%02d %04X\r\n", a, a <= 37 ? 0x0120 + a : a - 37).toLatin1();
+        const Answer written = call("PUT", path, m_admin, act, "text/plain");
+        QVERIFY2(written.status == 200, written.body.constData());
+        QCOMPARE(written.json()["logged"].toBool(), true);
+        QCOMPARE(m_terminal->word(10), std::uint16_t(0x8000 | 0x012A));   // row words go out marked
+        const Answer read = call("GET", path, m_viewer);
+        QCOMPARE(read.status, 200);
+        QCOMPARE(read.json()["fields"], written.json()["fields"]);
+        QCOMPARE(read.json()["words"].toObject()["39"].toString(), QString("0002"));
+        QCOMPARE(QString::fromUtf8(testsupport::readAll(m_env->path("termset/log"))).count('\n'), 1);
+        // The port collects again afterwards.
+        QTRY_COMPARE_WITH_TIMEOUT(
+            call("GET", "/api/v1/terminals", m_viewer).json()["terminals"].toArray()[0].toObject()["state"].toString(),
+            QString("collecting"), kLong);
     }
 
     void streamResumesWithoutGapOrRepeat()
