@@ -128,16 +128,24 @@ void TerminalService::setClock(PortWorker* port, const Responder& responder)
 
 void TerminalService::pause(PortWorker* port, int minutes, const Responder& responder)
 {
-    QMetaObject::invokeMethod(port, [port, minutes] { port->pause(minutes); }, Qt::BlockingQueuedConnection);
-    const PortSnapshot s = port->snapshot();
-    responder.send(Reply::json({{"port", s.port}, {"state", s.state}, {"paused_until", timeOrNull(s.pausedUntil)}}));
+    // Queued like every other operation: the HTTP thread never waits for a port.
+    QMetaObject::invokeMethod(port, [port, minutes, responder] {
+        port->pause(minutes);
+        const PortSnapshot s = port->snapshot();
+        const Reply reply =
+            Reply::json({{"port", s.port}, {"state", s.state}, {"paused_until", timeOrNull(s.pausedUntil)}});
+        QMetaObject::invokeMethod(QCoreApplication::instance(), [responder, reply] { responder.send(reply); });
+    });
 }
 
 void TerminalService::resume(PortWorker* port, const Responder& responder)
 {
-    QMetaObject::invokeMethod(port, [port] { port->resume(); }, Qt::BlockingQueuedConnection);
-    const PortSnapshot s = port->snapshot();
-    responder.send(Reply::json({{"port", s.port}, {"state", s.state}}));
+    QMetaObject::invokeMethod(port, [port, responder] {
+        port->resume();
+        const PortSnapshot s = port->snapshot();
+        const Reply reply = Reply::json({{"port", s.port}, {"state", s.state}});
+        QMetaObject::invokeMethod(QCoreApplication::instance(), [responder, reply] { responder.send(reply); });
+    });
 }
 
 void TerminalService::listKeys(PortWorker* port, const Responder& responder)
