@@ -429,8 +429,12 @@ IngestOutcome Store::ingest(RegisterFollower& follower, BlockLedger* ledger, boo
 
 std::vector<EventRow> Store::query(const QueryFilter& f, QString* error, Page page) const
 {
-    QString sql = QString("SELECT %1 FROM events WHERE id > :after").arg(kRowColumns);
-    if (page.beforeId > 0) sql += " AND id < :before";
+    // With a date range the (event_date, event_time) index is what narrows
+    // the rows; a plain id bound would have SQLite walk the whole table in
+    // id order instead ("+id" keeps the bound off the index choice).
+    const char* id = f.since.isEmpty() && f.until.isEmpty() ? "id" : "+id";
+    QString sql = QString("SELECT %1 FROM events WHERE %2 > :after").arg(kRowColumns, id);
+    if (page.beforeId > 0) sql += QString(" AND %1 < :before").arg(id);
     // Dates and times are fixed-width texts, so text order is time order.
     // The date alone bounds the range, so the (event_date, event_time)
     // index finds it; the time only matters on the first and last day.
