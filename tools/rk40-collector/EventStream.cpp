@@ -9,9 +9,10 @@ namespace collector {
 namespace {
 
 constexpr int kPageRows = 500;
-// A client that reads this much more slowly than events come is dropped
-// (it may come back with Last-Event-ID) rather than held in memory.
-constexpr qint64 kMaxBufferedBytes = 4 * 1024 * 1024;
+// A client that reads more slowly than events come is not sent more while
+// this much waits for it; it goes on from its last id once the connection
+// has drained, so slow readers neither lose events nor fill the memory.
+constexpr qint64 kHighWaterBytes = 1024 * 1024;
 
 } // namespace
 
@@ -29,6 +30,15 @@ void EventStream::add(QTcpSocket* socket, std::int64_t lastId)
 {
     socket->write("retry: 2000\n\n");
     m_clients.push_back({socket, lastId});
+    connect(socket, &QTcpSocket::bytesWritten, this, [this, socket] {
+        if (socket->bytesToWrite() > kHighWaterBytes / 4)
+            return;
+        for (Client& c : m_clients)
+            if (c.socket == socket && c.held) {
+                c.held = false;
+                catchUp(c);
+            }
+    });
     catchUp(m_clients.back());
     if (!m_keepAlive.isActive())
         m_keepAlive.start();
@@ -38,7 +48,8 @@ void EventStream::deliver()
 {
     prune();
     for (Client& c : m_clients)
-        catchUp(c);
+        if (!c.held)
+            catchUp(c);
 }
 
 void EventStream::catchUp(Client& client)
@@ -55,8 +66,8 @@ void EventStream::catchUp(Client& client)
             client.socket->write("id: " + QByteArray::number(qint64(r.id)) + "\ndata: " + eventJson(r) + "\n\n");
             client.lastId = r.id;
         }
-        if (client.socket->bytesToWrite() > kMaxBufferedBytes) {
-            client.socket->disconnectFromHost();
+        if (client.socket->bytesToWrite() > kHighWaterBytes) {
+            client.held = true;
             return;
         }
         if (rows.size() < std::size_t(kPageRows))

@@ -42,6 +42,7 @@ private:
     struct Client {
         QPointer<QTcpSocket> socket;
         std::int64_t lastId = 0;
+        bool held = false;   // waits for its connection to drain
     };
     void catchUp(Client& client);
     void prune();

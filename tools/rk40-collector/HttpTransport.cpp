@@ -74,7 +74,7 @@ Reply Reply::error(int status, const QString& message) { return json({{"error", 
 void Responder::send(const Reply& reply) const
 {
     if (m_transport && m_socket)
-        m_transport->write(m_socket, reply);
+        m_transport->write(m_socket, reply, m_close);
 }
 
 QTcpSocket* Responder::startStream() const
@@ -134,7 +134,7 @@ bool HttpTransport::start(const QHostAddress& address, quint16 port, const QStri
     return true;
 }
 
-void HttpTransport::write(QTcpSocket* socket, const Reply& reply)
+void HttpTransport::write(QTcpSocket* socket, const Reply& reply, bool close)
 {
     ++m_byStatus[reply.status];
     QByteArray out = "HTTP/1.1 " + QByteArray::number(reply.status) + ' ' + reasonPhrase(reply.status) + "\r\n";
@@ -143,13 +143,20 @@ void HttpTransport::write(QTcpSocket* socket, const Reply& reply)
     out += "Cache-Control: no-store\r\nX-Content-Type-Options: nosniff\r\n";
     for (const auto& [key, value] : reply.headers)
         out += key + ": " + value + "\r\n";
+    if (close)
+        out += "Connection: close\r\n";
     out += "\r\n" + reply.body;
     socket->write(out);
+    if (close)
+        socket->disconnectFromHost();   // after what is written has gone
 }
 
 bool HttpTransport::handleRequest(const QHttpServerRequest& request, QTcpSocket* socket)
 {
-    const Responder responder(this, socket);
+    bool close = false;
+    for (const auto& [key, value] : request.headers())
+        close = close || (key.compare("Connection", Qt::CaseInsensitive) == 0 && value.trimmed().toLower() == "close");
+    const Responder responder(this, socket, close);
     const QByteArray path = request.url().path(QUrl::FullyEncoded).toUtf8();
     const QByteArray query = request.url().query(QUrl::FullyEncoded).toUtf8();
     if (path.size() > kMaxPathBytes) {

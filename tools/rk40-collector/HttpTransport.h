@@ -55,7 +55,8 @@ class HttpTransport;
 class Responder {
 public:
     Responder() = default;
-    Responder(HttpTransport* transport, QTcpSocket* socket) : m_transport(transport), m_socket(socket) {}
+    Responder(HttpTransport* transport, QTcpSocket* socket, bool close = false)
+        : m_transport(transport), m_socket(socket), m_close(close) {}
     void send(const Reply& reply) const;
     // Answers with an event stream's header; the socket is then the
     // caller's to write events to (nullptr when it has gone).
@@ -65,6 +66,7 @@ public:
 private:
     QPointer<HttpTransport> m_transport;
     QPointer<QTcpSocket> m_socket;
+    bool m_close = false;   // the client asked for "Connection: close"
 };
 
 class HttpTransport : public QAbstractHttpServer {
@@ -80,7 +82,8 @@ public:
     quint16 port() const { return m_port; }
     bool secure() const { return m_secure; }
 
-    void write(QTcpSocket* socket, const Reply& reply);
+    // Writes the answer; with `close`, the connection ends once it is sent.
+    void write(QTcpSocket* socket, const Reply& reply, bool close = false);
     void countStreamStart() { ++m_byStatus[200]; }
     const QMap<int, quint64>& answersByStatus() const { return m_byStatus; }
 
