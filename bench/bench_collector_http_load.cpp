@@ -122,7 +122,7 @@ int main(int argc, char** argv)
         QTcpSocket* s = c.socket.get();
         QObject::connect(s, &QTcpSocket::connected, [s, &c, token] {
             s->write("GET /api/v1/events/stream HTTP/1.1\r\nHost: x\r\nAuthorization: Bearer " + token
-                     + (c.lastId ? "\r\nLast-Event-ID: " + QByteArray::number(c.lastId) : QByteArray()) + "\r\n\r\n");
+                     + "\r\nLast-Event-ID: " + QByteArray::number(c.lastId) + "\r\n\r\n");
         });
         QObject::connect(s, &QTcpSocket::readyRead, [s, &c] {
             c.pending += s->readAll();
