@@ -203,6 +203,14 @@ void Collector::stop()
     m_storeWorker.reset();
 }
 
+std::vector<PortWorker*> Collector::portWorkers() const
+{
+    std::vector<PortWorker*> out;
+    for (const Port& p : m_ports)
+        out.push_back(p.worker.get());
+    return out;
+}
+
 void Collector::checkRegisterFile()
 {
     if (m_storeWorker)

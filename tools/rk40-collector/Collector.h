@@ -58,6 +58,11 @@ public:
     // SIGHUP: look at the register file now; renamed, the controls switch.
     void checkRegisterFile();
 
+    // After start(): the ports in their configured order, and the store's
+    // worker (its stored() signal tells of new rows). Owned here.
+    std::vector<PortWorker*> portWorkers() const;
+    StoreWorker* storeWorker() const { return m_storeWorker.get(); }
+
 private:
     void onRotationSeen();
     void syncClocks();

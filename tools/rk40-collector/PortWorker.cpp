@@ -64,8 +64,17 @@ QByteArray recordFromArrays(component::IDispatchControl& c, int i)
 
 PortWorker::PortWorker(PortSettings settings, StoreWorker& store)
     : m_settings(std::move(settings)), m_store(store), m_retryMs(kFirstRetryMs),
-      m_retry(this), m_health(this), m_space(this)
+      m_retry(this), m_health(this), m_space(this), m_pause(this)
 {
+    m_snapshot.port = m_settings.spec.name;
+    m_snapshot.device = m_settings.spec.name.startsWith('/')
+                            ? m_settings.spec.name
+                            : qEnvironmentVariable(qPrintable(QString("RK40_COM%1").arg(m_settings.com)), m_settings.spec.name);
+    m_snapshot.baud = m_settings.spec.baud;
+    m_snapshot.state = QStringLiteral("starting");
+    m_snapshot.since = QDateTime::currentDateTimeUtc();
+    m_pause.setSingleShot(true);
+    connect(&m_pause, &QTimer::timeout, this, [this] { resume(); });
     m_retry.setSingleShot(true);
     connect(&m_retry, &QTimer::timeout, this, [this] { tryOpen(); });
     m_health.setInterval(kHealthCheckMs);
@@ -128,6 +137,7 @@ bool PortWorker::start(QString* error)
 
 void PortWorker::stop()
 {
+    m_pause.stop();
     m_retry.stop();
     m_health.stop();
     m_space.stop();
@@ -167,7 +177,10 @@ void PortWorker::tryOpen()
     }
     if (m_state != State::Up)
         qInfo("%s: collecting (%d baud)", qPrintable(name), m_settings.spec.baud);
+    if (m_state != State::Up)
+        setState(QStringLiteral("collecting"));
     m_state = State::Up;
+    readStatusProperties();
     m_downReason.clear();
     m_retryMs = kFirstRetryMs;
     m_health.start();
@@ -182,8 +195,10 @@ void PortWorker::checkPort()
     int code = call("GetStatus").toInt();
     if (code != 0)
         code = call("GetStatus").toInt();
-    if (code == 0)
+    if (code == 0) {
+        readStatusProperties();
         return;
+    }
     m_health.stop();
     call("DestroyTerminal");
     portFailed(QString("the terminal stopped answering (status result %1)").arg(code));
@@ -196,6 +211,8 @@ void PortWorker::portFailed(const QString& why)
         qWarning("%s: %s; retrying with back-off up to %d s", qPrintable(m_settings.spec.name), qPrintable(why),
                  kLastRetryMs / 1000);
     m_retryMs = m_state == State::Down ? std::min(m_retryMs * 2, kLastRetryMs) : kFirstRetryMs;
+    if (m_state != State::Down || m_downReason != why)
+        setState(QStringLiteral("retrying"), why);
     m_state = State::Down;
     m_downReason = why;
     m_retry.start(m_retryMs);
@@ -243,6 +260,10 @@ void PortWorker::onEvent(int, const QString& name, const QVariantList& args)
 void PortWorker::onBlock(int records)
 {
     m_sinceBlock.start();
+    {
+        QMutexLocker lock(&m_snapshotMutex);
+        m_snapshot.lastBlockAt = QDateTime::currentDateTimeUtc();
+    }
     if (std::exchange(m_blockLost, false) && m_control) {
         // The terminal has its ACK and the file has not got the block: what
         // the control still holds goes to the store directly, and the log
@@ -325,6 +346,101 @@ void PortWorker::updateAccepting()
         qInfo("%s: writing works again; taking blocks", qPrintable(m_settings.spec.name));
     m_accepting = accept;
     m_degradedReason = why;
+    QMutexLocker lock(&m_snapshotMutex);
+    m_snapshot.accepting = accept;
+    if (!accept)
+        m_snapshot.lastError = why;
+}
+
+PortSnapshot PortWorker::snapshot() const
+{
+    QMutexLocker lock(&m_snapshotMutex);
+    return m_snapshot;
+}
+
+void PortWorker::setState(const QString& state, const QString& error)
+{
+    QMutexLocker lock(&m_snapshotMutex);
+    m_snapshot.state = state;
+    m_snapshot.since = QDateTime::currentDateTimeUtc();
+    if (!error.isEmpty())
+        m_snapshot.lastError = error;
+    if (state != QLatin1String("paused"))
+        m_snapshot.pausedUntil = {};
+}
+
+void PortWorker::readStatusProperties()
+{
+    auto text = [this](const char* name) {
+        const auto* m = m_control->typeLibrary().dispatch.member(QString::fromLatin1(name));
+        if (!m)
+            return QString();
+        const auto r = m_control->invoke(m->dispid, component::InvokeKind::PropertyGet, {});
+        return r.ok() ? r.value.toString().trimmed() : QString();
+    };
+    const QString firmware = text("Firmware"), clock = text("RTC"), day = text("DayOfWeek");
+    QMutexLocker lock(&m_snapshotMutex);
+    m_snapshot.firmware = firmware;
+    m_snapshot.clock = clock;
+    m_snapshot.dayOfWeek = day;
+    m_snapshot.statusReadAt = QDateTime::currentDateTime();
+}
+
+void PortWorker::runOperation(const Operation& op)
+{
+    // Queued to this thread, so never inside a block's handler; each member
+    // the operation calls takes the control's exchange lock.
+    if (m_state == State::Up && m_control) {
+        op(m_control.get(), {});
+        return;
+    }
+    if (m_state == State::Paused)
+        op(nullptr, QString("the port is paused until %1 so that another program can use it")
+                        .arg(snapshot().pausedUntil.toLocalTime().toString("HH:mm:ss")));
+    else if (m_state == State::Starting)
+        op(nullptr, QStringLiteral("the port is being opened"));
+    else
+        op(nullptr, QString("the port is retrying: %1").arg(m_downReason));
+}
+
+void PortWorker::runWithPortFree(const ExclusiveOperation& op)
+{
+    if (m_state != State::Up || !m_control) {
+        runOperation([&](component::IDispatchControl*, const QString& unavailable) { op(0, 0, unavailable); });
+        return;
+    }
+    m_health.stop();
+    call("DestroyTerminal");
+    op(m_settings.com, m_settings.spec.baud, {});
+    tryOpen();
+}
+
+void PortWorker::pause(int minutes)
+{
+    m_retry.stop();
+    m_health.stop();
+    if (m_control && m_state == State::Up)
+        call("DestroyTerminal");
+    if (m_state != State::Paused)
+        qInfo("%s: paused for %d minute(s); the port is free for other programs", qPrintable(m_settings.spec.name), minutes);
+    m_state = State::Paused;
+    setState(QStringLiteral("paused"));
+    {
+        QMutexLocker lock(&m_snapshotMutex);
+        m_snapshot.pausedUntil = QDateTime::currentDateTimeUtc().addSecs(qint64(minutes) * 60);
+    }
+    m_pause.start(std::chrono::minutes(minutes));
+}
+
+void PortWorker::resume()
+{
+    if (m_state != State::Paused)
+        return;
+    m_pause.stop();
+    qInfo("%s: pause over; taking the port back", qPrintable(m_settings.spec.name));
+    m_state = State::Starting;
+    setState(QStringLiteral("starting"));
+    tryOpen();
 }
 
 void PortWorker::syncClock()

@@ -457,14 +457,24 @@ IngestOutcome Store::ingest(RegisterFollower& follower, BlockLedger* ledger, boo
 
 std::vector<EventRow> Store::query(const QueryFilter& f, QString* error, Page page) const
 {
-    QString sql = QString("SELECT %1 FROM events WHERE id > :after").arg(kRowColumns);
+    // With a date range the (event_date, event_time) index is what narrows
+    // the rows; a plain id bound would have SQLite walk the whole table in
+    // id order instead ("+id" keeps the bound off the index choice).
+    const char* id = f.since.isEmpty() && f.until.isEmpty() ? "id" : "+id";
+    QString sql = QString("SELECT %1 FROM events WHERE %2 > :after").arg(kRowColumns, id);
+    if (page.beforeId > 0) sql += QString(" AND %1 < :before").arg(id);
     // Dates and times are fixed-width texts, so text order is time order.
-    if (!f.since.isEmpty()) sql += " AND event_date || ' ' || event_time >= :since";
-    if (!f.until.isEmpty()) sql += " AND event_date || ' ' || event_time <= :until";
+    // The date alone bounds the range, so the (event_date, event_time)
+    // index finds it; the time only matters on the first and last day.
+    if (!f.since.isEmpty())
+        sql += " AND event_date >= :sinceDate AND (event_date > :sinceDate OR event_time >= :sinceTime)";
+    if (!f.until.isEmpty())
+        sql += " AND event_date <= :untilDate AND (event_date < :untilDate OR event_time <= :untilTime)";
     if (!f.card.isEmpty()) sql += " AND card = :card";
     if (f.terminal) sql += " AND terminal = :terminal";
     if (!f.source.isEmpty()) sql += " AND source = :source";
-    sql += " ORDER BY id LIMIT :limit";
+    if (!f.port.isEmpty()) sql += " AND port = :port";
+    sql += page.newestFirst ? " ORDER BY id DESC LIMIT :limit" : " ORDER BY id LIMIT :limit";
     const QByteArray utf8 = sql.toUtf8();
     Statement s(m_db, utf8.constData());
     if (!s) {
@@ -475,10 +485,14 @@ std::vector<EventRow> Store::query(const QueryFilter& f, QString* error, Page pa
         if (const int i = sqlite3_bind_parameter_index(s.get(), name); i > 0) s.bind(i, v);
     };
     // "until" a date covers that whole day.
-    bindNamed(":since", f.since);
-    bindNamed(":until", f.until.size() == 10 ? f.until + " 99:99" : f.until);
+    bindNamed(":sinceDate", f.since.left(10));
+    bindNamed(":sinceTime", f.since.size() > 10 ? f.since.mid(11) : QStringLiteral("00:00"));
+    bindNamed(":untilDate", f.until.left(10));
+    bindNamed(":untilTime", f.until.size() > 10 ? f.until.mid(11) : QStringLiteral("99:99"));
+    if (const int i = sqlite3_bind_parameter_index(s.get(), ":before"); i > 0) s.bind(i, page.beforeId);
     bindNamed(":card", f.card);
     bindNamed(":source", f.source);
+    bindNamed(":port", f.port);
     if (const int i = sqlite3_bind_parameter_index(s.get(), ":terminal"); i > 0) s.bind(i, f.terminal);
     s.bind(sqlite3_bind_parameter_index(s.get(), ":after"), page.afterId);
     s.bind(sqlite3_bind_parameter_index(s.get(), ":limit"), std::int64_t(page.limit));
@@ -516,6 +530,29 @@ int Store::pendingCount() const
 {
     Statement s(m_db, "SELECT count(*) FROM events WHERE mqtt_pending = 1");
     return s.step() == SQLITE_ROW ? int(s.int64(0)) : -1;
+}
+
+std::int64_t Store::lastId() const
+{
+    Statement s(m_db, "SELECT coalesce(max(id), 0) FROM events");
+    return s.step() == SQLITE_ROW ? s.int64(0) : -1;
+}
+
+std::int64_t Store::countOn(const QString& port, const QString& date) const
+{
+    Statement s(m_db, "SELECT count(*) FROM events WHERE event_date = ? AND port = ?");
+    s.bind(1, date);
+    s.bind(2, port);
+    return s.step() == SQLITE_ROW ? s.int64(0) : -1;
+}
+
+std::vector<std::pair<QString, std::int64_t>> Store::countsByPort() const
+{
+    Statement s(m_db, "SELECT coalesce(port, ''), count(*) FROM events GROUP BY port");
+    std::vector<std::pair<QString, std::int64_t>> out;
+    while (s.step() == SQLITE_ROW)
+        out.emplace_back(s.text(0), s.int64(1));
+    return out;
 }
 
 QByteArray eventJson(const EventRow& r)

@@ -51,6 +51,7 @@ struct QueryFilter {
     QString card;
     std::optional<int> terminal;
     QString source;
+    QString port;   // as configured: "COM1", "/dev/ttyUSB0"
 };
 
 // One page of a query: rows with an id above `afterId`, at most `limit`.
@@ -58,6 +59,8 @@ struct QueryFilter {
 struct Page {
     std::int64_t afterId = 0;
     int limit = 1000;
+    std::int64_t beforeId = 0;  // rows below this id only; 0: no bound
+    bool newestFirst = false;
 };
 
 struct IngestOutcome {
@@ -104,6 +107,13 @@ public:
     std::vector<EventRow> pendingForMqtt(std::int64_t afterId, int limit) const;
     void markPublished(std::int64_t id);
     int pendingCount() const;
+
+    // The highest event id (0 when empty); -1 on an error.
+    std::int64_t lastId() const;
+    // Events of `port` whose own date is `date` (YYYY-MM-DD).
+    std::int64_t countOn(const QString& port, const QString& date) const;
+    // Events stored for each port ("" for those of no known port).
+    std::vector<std::pair<QString, std::int64_t>> countsByPort() const;
 
 private:
     bool exec(const char* sql, QString* error) const;

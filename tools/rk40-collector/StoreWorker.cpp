@@ -117,6 +117,8 @@ void StoreWorker::ingest()
             emit storeProblem({});
         m_problem.clear();
     }
+    if (out.added > 0)
+        emit stored();
     if (out.added > 0 && m_mqtt)
         m_mqtt->pump();
 }

@@ -49,6 +49,8 @@ signals:
     void storeProblem(const QString& reason);
     // The register file was renamed or replaced: the controls should switch.
     void rotationSeen();
+    // Rows were committed to the store.
+    void stored();
 
 private:
     void ingest();

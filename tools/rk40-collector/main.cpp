@@ -4,8 +4,18 @@
 //          it over MQTT;
 //   query  prints stored events.
 
+#include "Accounts.h"
+#include "ApiService.h"
 #include "platform/folders/UserFolders.h"
 #include "Collector.h"
+#include "ConfigurationService.h"
+#include "EventText.h"
+#include "HttpOptions.h"
+#include "HttpTransport.h"
+#include "PasswordInput.h"
+#include "PrivateFiles.h"
+#include "StoreWorker.h"
+#include "TerminalService.h"
 #include "InstanceLock.h"
 #include "Mqtt.h"
 #include "Store.h"
@@ -90,9 +100,18 @@ void printHelp(QTextStream& out)
            "  --sync-clock HH:MM       set every terminal's clock at start and daily at HH:MM\n"
            "  --min-free-kib N         take no blocks while the register file's or the store's file\n"
            "                           system has less free space (default 1024)\n"
+           "  --http [ADDRESS:]PORT    serve the HTTP API (address 127.0.0.1 unless given; any other\n"
+           "                           than loopback needs TLS)\n"
+           "  --http-cert FILE, --http-key FILE   PEM certificate and key: the API speaks HTTPS\n"
+           "  --transfer-log FILE      the transfer log configuration writes append to; keys.log beside it\n"
+           "                           (default: the transfer log of termset-cli and Termset)\n"
            "  SIGHUP: look at the register file now (after renaming it, the controls switch to a new one)\n"
            "rotate: renames the register file to PATH.YYYYMMDD-HHMMSS; a running collector stores the\n"
            "  rest of it and switches to a new file before rotate returns.\n"
+           "user add NAME --role viewer|admin [--password-file FILE]   (the password is asked without echo)\n"
+           "user remove NAME, user list: the accounts of the HTTP API\n"
+           "token add NAME --role viewer|admin: prints a new token for scripts once; token remove NAME, token list\n"
+           "  accounts live in $XDG_CONFIG_HOME/Veltrona/rk40-collector.users (mode 0600)\n"
            "query: prints stored events, oldest first.\n"
            "  --since WHEN, --until WHEN   YYYY-MM-DD or YYYY-MM-DD HH:MM (event date and time; inclusive)\n"
            "  --card CARD, --terminal N, --source T1..E4\n"
@@ -181,12 +200,14 @@ bool readPasswordFile(const QString& path, QString* password, QString* error)
 struct Settings {
     QStringList ports;
     QString registerFile, db, mqtt, syncClock, minFree, passwordFile;
+    QString http, httpCert, httpKey, transferLog;
     collector::MqttOptions mqttOptions;
 };
 
 const QStringList kRunOptions = {"--port", "--config", "--register-file", "--db", "--mqtt", "--mqtt-topic",
                                  "--mqtt-user", "--mqtt-password", "--mqtt-password-file", "--mqtt-cafile",
-                                 "--sync-clock", "--min-free-kib", "--progid"};
+                                 "--sync-clock", "--min-free-kib", "--progid", "--http", "--http-cert",
+                                 "--http-key", "--transfer-log"};
 
 // Settings from the configuration file first; the command line overrides.
 // 0, or the exit status of a refusal (already told).
@@ -210,6 +231,10 @@ int readSettings(const Args& args, Settings* s)
         s->db = ini.value("collector/db").toString();
         s->syncClock = ini.value("collector/sync-clock").toString();
         s->minFree = ini.value("collector/min-free-kib").toString();
+        s->http = ini.value("collector/http").toString();
+        s->httpCert = ini.value("collector/http-cert").toString();
+        s->httpKey = ini.value("collector/http-key").toString();
+        s->transferLog = ini.value("collector/transfer-log").toString();
         s->mqtt = ini.value("mqtt/host").toString();
         s->mqttOptions.topicPrefix = ini.value("mqtt/topic", s->mqttOptions.topicPrefix).toString();
         s->mqttOptions.user = ini.value("mqtt/user").toString();
@@ -226,6 +251,10 @@ int readSettings(const Args& args, Settings* s)
     s->mqtt = args.value("--mqtt", s->mqtt);
     s->syncClock = args.value("--sync-clock", s->syncClock);
     s->minFree = args.value("--min-free-kib", s->minFree);
+    s->http = args.value("--http", s->http);
+    s->httpCert = args.value("--http-cert", s->httpCert);
+    s->httpKey = args.value("--http-key", s->httpKey);
+    s->transferLog = args.value("--transfer-log", s->transferLog);
     s->mqttOptions.topicPrefix = args.value("--mqtt-topic", s->mqttOptions.topicPrefix);
     s->mqttOptions.user = args.value("--mqtt-user", s->mqttOptions.user);
     s->mqttOptions.password = args.value("--mqtt-password", s->mqttOptions.password);
@@ -287,13 +316,27 @@ int runCollector(const QStringList& argList)
         qWarning("--mqtt-password is shown by ps to every user of this machine; --mqtt-password-file keeps it private");
     }
 
+    collector::HttpListen listen;
+    if (!settings.http.isEmpty()) {
+        QString why;
+        if (!collector::parseHttpListen(settings.http, &listen, &why))
+            return usage(why);
+        if (!listen.address.isLoopback() && settings.httpCert.isEmpty())
+            return usage(QString("refusing to serve the HTTP API on %1, which is not a loopback address, without "
+                                 "TLS; give --http-cert and --http-key").arg(listen.address.toString()));
+    }
+
     options.registerFile = settings.registerFile;
     options.storeFile = QFileInfo(settings.db).absoluteFilePath();
     const QString& db = settings.db;
+    // Who opened which door when is personal data: whatever the service
+    // creates is its user's alone, whatever umask it was started with.
+    ::umask(077);
     for (const QString& file : {options.registerFile, db}) {
-        const QString folder = QFileInfo(file).absolutePath();
-        if (!QDir().mkpath(folder)) {
-            qCritical("cannot create the folder %s", qPrintable(folder));
+        QString why;
+        if (!collector::makePrivateFolder(QFileInfo(file).absolutePath(), &why)
+            || !collector::touchPrivateFile(file, &why)) {
+            qCritical("%s", qPrintable(why));
             return kExitFailure;
         }
     }
@@ -354,7 +397,45 @@ int runCollector(const QStringList& argList)
           publisher ? qPrintable(QString(", publishing to %1:%2").arg(mqttOptions.host).arg(mqttOptions.port)) : "");
     if (publisher)
         QMetaObject::invokeMethod(publisher.get(), &collector::MqttPublisher::pump);
+
+    // The HTTP API, on this thread; it reads the store through a connection
+    // of its own and reaches the terminals through their ports' threads.
+    collector::Store readStore;
+    collector::AccountFile accounts(collector::defaultAccountsPath());
+    std::unique_ptr<collector::TerminalService> terminals;
+    std::unique_ptr<collector::ConfigurationService> configurations;
+    std::unique_ptr<collector::ApiService> api;
+    std::unique_ptr<collector::HttpTransport> http;
+    if (!settings.http.isEmpty()) {
+        if (!accounts.load(&error) || !readStore.openReadOnly(db, &error)) {
+            qCritical("%s", qPrintable(error));
+            coll.stop();
+            return kExitFailure;
+        }
+        if (accounts.accounts().empty())
+            qWarning("no accounts in %s yet: the API lets nobody in until one is added (rk40-collector user add)",
+                     qPrintable(accounts.path()));
+        const QString transferLog = settings.transferLog.isEmpty() ? collector::ConfigurationService::defaultTransferLog()
+                                                                   : QFileInfo(settings.transferLog).absoluteFilePath();
+        terminals = std::make_unique<collector::TerminalService>(coll.portWorkers(), readStore,
+                                                                 collector::ConfigurationService::keysLogBeside(transferLog));
+        configurations = std::make_unique<collector::ConfigurationService>(*terminals, transferLog);
+        api = std::make_unique<collector::ApiService>(accounts, readStore, *terminals, configurations.get());
+        http = std::make_unique<collector::HttpTransport>(
+            [a = api.get()](const collector::ApiRequest& r, const collector::Responder& responder) { a->handle(r, responder); });
+        api->setTransport(http.get());
+        QObject::connect(coll.storeWorker(), &collector::StoreWorker::stored, &api->stream(),
+                         &collector::EventStream::deliver, Qt::QueuedConnection);
+        if (!http->start(listen.address, listen.port, settings.httpCert, settings.httpKey, &error)) {
+            qCritical("%s", qPrintable(error));
+            coll.stop();
+            return kExitFailure;
+        }
+        qInfo("HTTP API on %s://%s:%d/api/v1/", http->secure() ? "https" : "http",
+              qPrintable(listen.address.toString()), int(http->port()));
+    }
     const int rc = QCoreApplication::exec();
+    http.reset();
     coll.stop();
     qInfo("stopped");
     return rc;
@@ -413,35 +494,6 @@ int runRotate(const QStringList& argList)
     return kExitFailure;
 }
 
-QString csvField(const QString& text)
-{
-    // A cell a spreadsheet would take for a formula is made plain text.
-    static const QString formulaStarts = QStringLiteral("=+-@\t\r");
-    const QString v = !text.isEmpty() && formulaStarts.contains(text[0]) ? "'" + text : text;
-    if (!v.contains(',') && !v.contains('"') && !v.contains('\r') && !v.contains('\n'))
-        return v;
-    QString q = v;
-    q.replace('"', "\"\"");
-    return '"' + q + '"';
-}
-
-bool normaliseWhen(QString* when)
-{
-    QString w = when->trimmed();
-    w.replace('T', ' ');
-    if (w.size() == 10 && QDate::fromString(w, "yyyy-MM-dd").isValid()) {
-        *when = w;
-        return true;
-    }
-    if (w.size() == 19)
-        w.chop(3);  // seconds: events carry minutes only
-    if (w.size() == 16 && QDateTime::fromString(w, "yyyy-MM-dd HH:mm").isValid()) {
-        *when = w;
-        return true;
-    }
-    return false;
-}
-
 int runQuery(const QStringList& argList)
 {
     const Args args = parseArgs(argList, {"--db", "--since", "--until", "--card", "--terminal", "--source", "--format"});
@@ -450,9 +502,9 @@ int runQuery(const QStringList& argList)
     collector::QueryFilter f;
     f.since = args.value("--since");
     f.until = args.value("--until");
-    if (args.has("--since") && !normaliseWhen(&f.since))
+    if (args.has("--since") && !collector::normaliseWhen(&f.since))
         return usage(QString("--since wants YYYY-MM-DD or YYYY-MM-DD HH:MM, not %1").arg(args.value("--since")));
-    if (args.has("--until") && !normaliseWhen(&f.until))
+    if (args.has("--until") && !collector::normaliseWhen(&f.until))
         return usage(QString("--until wants YYYY-MM-DD or YYYY-MM-DD HH:MM, not %1").arg(args.value("--until")));
     f.card = args.value("--card");
     if (args.has("--terminal")) {
@@ -477,17 +529,10 @@ int runQuery(const QStringList& argList)
         return kExitFailure;
     }
     QTextStream out(stdout);
-    const QStringList header = {"id", "received_at", "port", "terminal", "event_date", "event_time", "source", "card", "raw"};
+    const QStringList& header = collector::eventColumns();
     // Records come from the line: their control characters are shown as
     // escapes, not sent to the terminal (JSON escapes them itself).
-    auto fields = [](const collector::EventRow& r) {
-        QStringList f{QString::number(r.id), r.receivedAt, r.port,
-                      r.terminal ? QString::number(*r.terminal) : QString(), r.eventDate, r.eventTime,
-                      r.source, r.card, r.raw};
-        for (QString& v : f)
-            v = component::consoleText(v);
-        return f;
-    };
+    auto fields = [](const collector::EventRow& r) { return collector::eventCells(r); };
     if (format == "csv")
         out << header.join(',') << "\r\n";
     // Page by page: a store of any size is printed in little memory. A
@@ -503,11 +548,8 @@ int runQuery(const QStringList& argList)
         if (rows.empty() && !first)
             break;
         if (format == "csv") {
-            for (const auto& r : rows) {
-                QStringList cells = fields(r);
-                for (auto& v : cells) v = csvField(v);
-                out << cells.join(',') << "\r\n";
-            }
+            for (const auto& r : rows)
+                out << collector::eventCsvLine(fields(r));
         } else if (format == "json") {
             for (const auto& r : rows)
                 out << eventJson(r) << "\n";
@@ -537,6 +579,97 @@ int runQuery(const QStringList& argList)
     return 0;
 }
 
+bool askNewPassword(QString* password)
+{
+    termsetcli::SecretBytes first, second;
+    if (!termsetcli::readHiddenLine("Password: ", first) || !termsetcli::readHiddenLine("Password again: ", second))
+        return false;
+    if (first.bytes() != second.bytes()) {
+        QTextStream(stderr) << "rk40-collector: the passwords differ; nothing changed\n";
+        return false;
+    }
+    *password = QString::fromLocal8Bit(first.bytes());
+    return true;
+}
+
+// user add|remove|list and token add|remove|list.
+int runAccounts(bool tokens, const QStringList& argList)
+{
+    ::umask(077);
+    QTextStream out(stdout), err(stderr);
+    const QString verb = argList.value(0);
+    const bool named = verb == "add" || verb == "remove";
+    const QString name = named ? argList.value(1) : QString();
+    const Args args = parseArgs(argList.mid(named ? 2 : 1), verb == "add" ? QStringList{"--role", "--password-file"}
+                                                                          : QStringList{});
+    if (!args.error.isEmpty())
+        return usage(args.error);
+    if (verb != "add" && verb != "remove" && verb != "list")
+        return usage(QString("%1 wants add, remove or list").arg(tokens ? "token" : "user"));
+    if (named && !collector::validAccountName(name))
+        return usage("a name is 1 to 64 letters, digits, '.', '_', '-' or '@'");
+    collector::AccountFile file(collector::defaultAccountsPath());
+    QString error;
+    if (!file.load(&error)) {
+        err << "rk40-collector: " << error << "\n";
+        return kExitFailure;
+    }
+    const auto kind = tokens ? collector::Account::Token : collector::Account::User;
+    if (verb == "list") {
+        for (const auto& a : file.accounts())
+            if (a.kind == kind)
+                out << a.name << " " << collector::roleText(a.role) << "\n";
+        return 0;
+    }
+    if (verb == "remove") {
+        if (!file.remove(kind, name)) {
+            err << "rk40-collector: there is no " << (tokens ? "token " : "user ") << name << "\n";
+            return kExitFailure;
+        }
+    } else {
+        if (args.has("--password-file") && tokens)
+            return usage("a token needs no password");
+        const auto role = collector::roleFromText(args.value("--role"));
+        if (!role)
+            return usage("--role wants viewer or admin");
+        collector::Account account{kind, name, *role, {}};
+        QString secret;
+        if (tokens) {
+            secret = collector::newSecret();
+            account.hash = collector::tokenHash(secret);
+        } else if (args.has("--password-file")) {
+            if (!readPasswordFile(args.value("--password-file"), &secret, &error)) {
+                err << "rk40-collector: " << error << "\n";
+                return kExitFailure;
+            }
+        } else if (!askNewPassword(&secret)) {
+            return kExitFailure;
+        }
+        if (!tokens && secret.size() < 8) {
+            err << "rk40-collector: a password needs at least 8 characters\n";
+            return kExitFailure;
+        }
+        if (!tokens) {
+            account.hash = collector::hashPassword(secret);
+            if (account.hash.isEmpty()) {
+                err << "rk40-collector: the password could not be hashed\n";
+                return kExitFailure;
+            }
+        }
+        file.put(account);
+        if (tokens)
+            out << secret << "\n";
+        termsetcli::wipe(secret);
+    }
+    if (!file.save(&error)) {
+        err << "rk40-collector: " << error << "\n";
+        return kExitFailure;
+    }
+    if (tokens && verb == "add")
+        err << "rk40-collector: the token above is shown this once; only its hash is kept in " << file.path() << "\n";
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -559,5 +692,7 @@ int main(int argc, char** argv)
         return runQuery(args);
     if (command == "rotate")
         return runRotate(args);
+    if (command == "user" || command == "token")
+        return runAccounts(command == "token", args);
     return usage(QString("unknown command %1").arg(command));
 }

@@ -280,6 +280,10 @@ private slots:
         QTest::newRow("bad date") << QStringList{"query", "--since", "07.12.2026"} << "YYYY-MM-DD";
         QTest::newRow("bad source") << QStringList{"query", "--source", "X9"} << "T1";
         QTest::newRow("unknown option") << QStringList{"query", "--colour", "red"} << "--colour";
+        QTest::newRow("HTTP off loopback without TLS")
+            << QStringList{"run", "--port", "COM1", "--http", "0.0.0.0:8080"} << "without TLS";
+        QTest::newRow("bad HTTP port") << QStringList{"run", "--port", "COM1", "--http", "70000"} << "[ADDRESS:]PORT";
+        QTest::newRow("bad role") << QStringList{"user", "add", "bob", "--role", "boss"} << "viewer or admin";
     }
     void refusesBadUsage()
     {
