@@ -166,7 +166,7 @@ bool HttpTransport::handleRequest(const QHttpServerRequest& request, QTcpSocket*
     }
     ApiRequest r;
     r.method = methodName(request.method());
-    r.path = request.url().path();
+    r.path = QString::fromUtf8(path);  // still encoded: %2F inside a segment stays there
     r.query = request.query();
     r.headers = request.headers();
     r.body = request.body();
