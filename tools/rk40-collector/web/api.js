@@ -23,7 +23,7 @@ export async function call(path, { method = 'GET', json, body, type, accept } = 
   if (!response.ok) {
     let message = `${response.status} ${response.statusText}`;
     try { message = (await response.json()).error || message; } catch (e) { /* not JSON */ }
-    throw new Error(message);
+    throw new Error(message.charAt(0).toUpperCase() + message.slice(1) + (/[.!?]$/.test(message) ? '' : '.'));
   }
   return accept && accept !== 'application/json' ? response.blob() : response.json();
 }

@@ -25,22 +25,34 @@ export function hourlyCounts(events, now = new Date()) {
 }
 
 export function drawChart(container, { counts, firstHour }) {
-  const w = 480, h = 120, top = 14, bottom = 16, gap = 2, bw = w / 24;
+  const w = 480, h = 120, top = 4, gap = 2, bw = w / 24;
   const max = Math.max(1, ...counts);
   const total = counts.reduce((a, b) => a + b, 0);
   const busiest = counts.indexOf(Math.max(...counts));
   const label = total === 0 ? 'No events in the last 24 hours.'
     : `${total} events in the last 24 hours; the busiest hour began at ${String((firstHour + busiest) % 24).padStart(2, '0')}:00 with ${counts[busiest]}.`;
   const root = svg('svg', { viewBox: `0 0 ${w} ${h}`, role: 'img', 'aria-label': label, preserveAspectRatio: 'none' });
+  root.append(svg('line', { class: 'base', x1: 0, x2: w, y1: h - 0.5, y2: h - 0.5 }));
   root.append(svg('title', {}, label));
   counts.forEach((c, i) => {
-    const bh = (h - top - bottom) * c / max;
+    const bh = (h - top) * c / max;
     const hour = (firstHour + i) % 24;
-    const rect = svg('rect', { class: 'bar', x: i * bw + gap / 2, y: h - bottom - bh, width: bw - gap, height: bh });
+    const rect = svg('rect', { class: 'bar', x: i * bw + gap / 2, y: h - bh, width: bw - gap, height: bh });
     rect.append(svg('title', {}, `${String(hour).padStart(2, '0')}:00 ${c}`));
     root.append(rect);
-    if (i % 3 === 0) root.append(svg('text', { class: 'axis', x: i * bw + 1, y: h - 3 }, String(hour).padStart(2, '0')));
   });
-  root.append(svg('text', { class: 'axis', x: 2, y: 10 }, `max ${max}`));
-  container.replaceChildren(root);
+  // Hour labels as text beside the drawing, so that they keep their shape
+  // at any width.
+  const axis = document.createElement('div');
+  axis.className = 'axis';
+  axis.setAttribute('aria-hidden', 'true');
+  for (let i = 0; i < 24; i += 3) {
+    const span = document.createElement('span');
+    span.textContent = `${String((firstHour + i) % 24).padStart(2, '0')}:00`;
+    axis.append(span);
+  }
+  const top_ = document.createElement('p');
+  top_.className = 'status';
+  top_.textContent = `Highest: ${Math.max(...counts)} an hour`;
+  container.replaceChildren(top_, root, axis);
 }

@@ -58,7 +58,8 @@ const label = (k) => `${k.id}${names[k.id] || k.name ? ` (${names[k.id] || k.nam
 
 function render() {
   $('keys-caption').textContent = `Key table of ${table.port}: ${table.keys.length} keys`;
-  $('keys-table').tBodies[0].replaceChildren(...table.keys.map((k) => {
+  const none = el('tr', {}, el('td', { colspan: 4, class: 'empty', text: 'No keys in this terminal.' }));
+  $('keys-table').tBodies[0].replaceChildren(...(table.keys.length ? [] : [none]), ...table.keys.map((k) => {
     const cells = [el('td', { class: 'mono', text: k.id }), el('td', { text: k.access }), el('td', { text: names[k.id] || '' })];
     if (isAdmin()) {
       const b = el('button', { type: 'button', class: 'secondary', text: 'Remove', 'aria-label': `Remove ${label(k)}` });

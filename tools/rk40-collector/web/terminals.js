@@ -11,6 +11,14 @@ let onPorts = () => {};
 
 const when = (iso) => (iso ? new Date(iso).toLocaleString() : '—');
 
+// A clock difference in words: "3 min ahead", "2 days 4 h behind".
+export function driftText(minutes) {
+  if (minutes === 0) return 'none';
+  const m = Math.abs(minutes), days = Math.floor(m / 1440), hours = Math.floor((m % 1440) / 60);
+  const size = days ? `${days} days ${hours} h` : hours ? `${hours} h ${m % 60} min` : `${m} min`;
+  return `${size} ${minutes > 0 ? 'ahead' : 'behind'}`;
+}
+
 function field(dl, key, label) {
   const dd = el('dd', { 'data-field': key });
   dl.append(el('dt', { text: label }), dd);
@@ -27,7 +35,7 @@ function makeCard(port) {
     today: field(dl, 'events_today', 'Events today'),
     firmware: field(dl, 'firmware', 'Firmware'),
     clock: field(dl, 'clock', 'Clock'),
-    drift: field(dl, 'clock_difference_minutes', 'Difference'),
+    drift: field(dl, 'clock_difference_minutes', 'Clock difference'),
     error: field(dl, 'last_error', 'Last error'),
   };
   const out = el('p', { role: 'status', class: 'status' });
@@ -57,7 +65,7 @@ function makeCard(port) {
     });
     act(resume, async () => { await call(`${portPath(port)}/pause`, { method: 'DELETE' }); return 'Collecting again.'; });
     card.append(el('div', { class: 'row' }, status, clock,
-      el('label', { for: minutes.id, text: 'Minutes' }), minutes, pause, resume));
+      el('span', { class: 'nowrap' }, el('label', { for: minutes.id, text: 'Minutes' }), minutes, pause, resume)));
   }
   card.append(out, err);
   cards.set(port, f);
@@ -74,7 +82,7 @@ function update(t) {
   f.clock.textContent = t.clock ? `${t.clock}${t.day_of_week ? ` (${t.day_of_week})` : ''}` : '—';
   const d = t.clock_difference_minutes;
   f.drift.replaceChildren(d === null || d === undefined ? '—'
-    : el('span', { class: Math.abs(d) > 2 ? 'drift' : null, text: `${d > 0 ? '+' : ''}${d} min${Math.abs(d) > 2 ? ' (more than 2 minutes)' : ''}` }));
+    : el('span', { class: Math.abs(d) > 2 ? 'drift' : null, text: `${driftText(d)}${Math.abs(d) > 2 ? ': set the clock' : ''}` }));
   f.error.textContent = t.last_error ?? 'none';
   if (f.pause) { f.pause.hidden = t.state === 'paused'; f.resume.hidden = t.state !== 'paused'; }
 }

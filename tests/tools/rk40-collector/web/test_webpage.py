@@ -213,9 +213,9 @@ def screenshots(folder):
             browser.find_element(By.ID, "login-password").send_keys("secret-words\n")
             for name in ("events", "terminals", "keys", "configuration"):
                 browser.get(site.url + "#" + name)
-                if name == "keys":
+                if name in ("keys", "configuration"):
                     time.sleep(1)
-                    browser.find_element(By.CSS_SELECTOR, "#keys-pick button").click()
+                    browser.find_element(By.CSS_SELECTOR, f"#{name[:6]}-pick button").click()
                 time.sleep(2)
                 height = browser.execute_script("return document.documentElement.scrollHeight")
                 browser.set_window_size(width, max(height + 100, 600))
