@@ -93,8 +93,13 @@ function listen() {
   stream.onmessage = (m) => {
     let e;
     try { e = JSON.parse(m.data); } catch (x) { return; }
-    chartEvents.push(e);
-    drawChart($('chart'), hourlyCounts(chartEvents));
+    const undated = new URLSearchParams(applied);
+    undated.delete('since');
+    undated.delete('until');
+    if (matches(e, undated)) {
+      chartEvents.push(e);
+      drawChart($('chart'), hourlyCounts(chartEvents));
+    }
     if (shown.has(e.id) || !matches(e, applied)) return;
     shown.add(e.id);
     $('events-table').tBodies[0].prepend(row(e, true));

@@ -44,10 +44,11 @@ function makeCard(port) {
     el('h3', { id: `${id}-h` }, el('span', { text: port }), state), dl);
   if (isAdmin()) {
     const minutes = el('input', { id: `${id}-min`, type: 'number', min: 1, max: 60, value: 10 });
-    const status = el('button', { type: 'button', text: 'Status' });
-    const clock = el('button', { type: 'button', text: 'Set clock', class: 'secondary' });
-    const pause = el('button', { type: 'button', text: 'Pause', class: 'secondary' });
-    const resume = el('button', { type: 'button', text: 'Resume', class: 'secondary', hidden: true });
+    const button = (text, cls, hidden) => el('button', { type: 'button', text, class: cls, hidden, 'aria-label': `${text} ${port}` });
+    const status = button('Status');
+    const clock = button('Set clock', 'secondary');
+    const pause = button('Pause', 'secondary');
+    const resume = button('Resume', 'secondary', true);
     f.pause = pause; f.resume = resume;
     const act = (button, work) => button.addEventListener('click', () => busy(button, null, err, async () => {
       out.textContent = 'Working…';

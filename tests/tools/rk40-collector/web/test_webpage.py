@@ -164,6 +164,9 @@ class WebPageTest(unittest.TestCase):
         self.until(lambda: self.find("#import-diff").is_displayed())
         self.assertEqual([h.text for h in self.browser.find_elements(By.CSS_SELECTOR, "#diff-lists h5")], ["Added: 1", "Removed: 0", "Changed: 1"])
         self.assertNotIn(NAMED_KEY, "\n".join(self.site.sims[0].cmd("keys")))  # nothing applied yet
+        self.find("#apply").click()
+        self.until(lambda: "added 1, removed 0, changed 1" in self.find("#apply-results").text)
+        self.assertIn(NAMED_KEY + ",1", "\n".join(self.site.sims[0].cmd("keys")))
 
         for name in ("events", "terminals", "keys", "configuration"):
             self.view(name)
