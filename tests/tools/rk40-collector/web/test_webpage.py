@@ -201,7 +201,12 @@ def screenshots(folder):
     for a in ("--headless=new", "--no-sandbox", "--disable-dev-shm-usage", "--hide-scrollbars"):
         options.add_argument(a)
     browser = webdriver.Chrome(options=options)
+    csv = os.path.join(site.dir, "import.csv")
+    with open(csv, "w") as f:
+        f.write(f"id,access,name\n{NAMED_KEY},1,Ada Lovelace\n0123456789ABCD,7,Grace Hopper\n")
     try:
+        site.sims[0].cmd("id-add CDAB8967452301 05")
+        site.sims[0].cmd("id-add 77665544332211 03")
         for sim, (card, terminal) in zip(site.sims * 3, [(CARD_A, 1), (CARD_B, 2), ("00001111", 1)] * 2):
             sim.cmd("online S " + record(card, terminal))
         for width, height, label in ((1280, 900, "desktop"), (360, 780, "phone")):
@@ -219,6 +224,10 @@ def screenshots(folder):
                 if name in ("keys", "configuration"):
                     time.sleep(1)
                     browser.find_element(By.CSS_SELECTOR, f"#{name[:6]}-pick button").click()
+                if name == "keys":
+                    time.sleep(2)
+                    browser.find_element(By.ID, "key-file").send_keys(csv)
+                    browser.find_element(By.CSS_SELECTOR, "#key-import button").click()
                 time.sleep(2)
                 height = browser.execute_script("return document.documentElement.scrollHeight")
                 browser.set_window_size(width, max(height + 100, 600))
