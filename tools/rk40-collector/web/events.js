@@ -6,6 +6,7 @@ import { $, el, busy, download, fillPorts } from './dom.js';
 import { hourlyCounts, drawChart } from './chart.js';
 
 const PAGE = 50;
+const MAX_ROWS = 2000;
 const SOURCES = 'T1 T2 T3 T4 S1O S1Z S2O S2Z S3O S3Z S4O S4Z E1 E2 E3 E4'.split(' ');
 let stream = null;
 let shown = new Set();
@@ -37,13 +38,19 @@ function row(e, fresh) {
 // Whether a streamed event passes the filter in force.
 function matches(e, p) {
   const when = `${e.event_date}T${e.event_time}`;
-  if (p.get('card') && !(e.card || '').toUpperCase().includes(p.get('card').toUpperCase())) return false;
+  if (p.get('card') && e.card !== p.get('card')) return false;
   if (p.get('terminal') && String(e.terminal) !== p.get('terminal')) return false;
   if (p.get('source') && e.source !== p.get('source')) return false;
   if (p.get('port') && e.port !== p.get('port')) return false;
   if (p.get('since') && when < p.get('since')) return false;
   if (p.get('until') && when > (p.get('until').length === 10 ? `${p.get('until')}T99` : p.get('until'))) return false;
   return true;
+}
+
+function setNoMore(value) {
+  noMore = value;
+  $('older').disabled = value;
+  $('older').textContent = value ? 'No older events' : 'Show older events';
 }
 
 let applied = new URLSearchParams();
@@ -56,8 +63,7 @@ async function load() {
   shown = new Set();
   $('events-table').tBodies[0].replaceChildren(...r.events.map((e) => { shown.add(e.id); return row(e, false); }));
   oldest = r.events.length ? r.events[r.events.length - 1].id : 0;
-  noMore = r.events.length < PAGE;
-  $('older').disabled = noMore;
+  setNoMore(r.events.length < PAGE);
   await loadChart();
 }
 
@@ -82,14 +88,18 @@ async function older() {
   const body = $('events-table').tBodies[0];
   for (const e of r.events) if (!shown.has(e.id)) { shown.add(e.id); body.append(row(e, false)); }
   if (r.events.length) oldest = r.events[r.events.length - 1].id;
-  if (r.events.length < PAGE) { noMore = true; $('live').textContent = 'No older events.'; }
+  if (r.events.length < PAGE) setNoMore(true);
 }
 
 function listen() {
   if (stream && stream.readyState !== EventSource.CLOSED) return;
   stream = new EventSource('api/v1/events/stream');
   stream.onopen = () => { $('live').textContent = 'Live: new events appear at the top.'; };
-  stream.onerror = () => { $('live').textContent = 'The live stream is interrupted; reconnecting…'; };
+  stream.onerror = () => {
+    $('live').textContent = stream.readyState === EventSource.CLOSED
+      ? 'The live stream has stopped; reload the page to start it again.'
+      : 'The live stream is interrupted; reconnecting…';
+  };
   stream.onmessage = (m) => {
     let e;
     try { e = JSON.parse(m.data); } catch (x) { return; }
@@ -102,7 +112,14 @@ function listen() {
     }
     if (shown.has(e.id) || !matches(e, applied)) return;
     shown.add(e.id);
-    $('events-table').tBodies[0].prepend(row(e, true));
+    const body = $('events-table').tBodies[0];
+    body.prepend(row(e, true));
+    if (body.rows.length > MAX_ROWS) {   // a long day: the oldest rows go, paging back brings them again
+      shown.delete(Number(body.lastElementChild.dataset.id));
+      body.lastElementChild.remove();
+      oldest = Number(body.lastElementChild.dataset.id);
+      setNoMore(false);
+    }
   };
 }
 

@@ -63,11 +63,12 @@ class Site:
                 "--register-file", os.path.join(self.dir, "reg.txt"), "--transfer-log", os.path.join(self.dir, "log")]
         for sim in self.sims:
             args += ["--port", sim.device]
-        self.collector = subprocess.Popen([os.path.join(BIN, "rk40-collector"), *args], env=env, stderr=subprocess.DEVNULL)
+        self.log = os.path.join(self.dir, "collector.log")
+        self.collector = subprocess.Popen([os.path.join(BIN, "rk40-collector"), *args], env=env, stderr=open(self.log, "w"))
         deadline = time.monotonic() + 60
         while not self.collecting():
             if time.monotonic() > deadline or self.collector.poll() is not None:
-                raise RuntimeError("the collector did not start collecting")
+                raise RuntimeError("the collector did not start collecting:\n" + open(self.log).read()[-3000:])
             time.sleep(0.2)
 
     def collecting(self):
@@ -98,7 +99,6 @@ class WebPageTest(unittest.TestCase):
             options.add_argument(a)
         options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
         cls.browser = webdriver.Chrome(options=options)
-        cls.wait = WebDriverWait(cls.browser, 20)
 
     @classmethod
     def tearDownClass(cls):
@@ -108,7 +108,7 @@ class WebPageTest(unittest.TestCase):
     def find(self, css):
         return self.browser.find_element(By.CSS_SELECTOR, css)
 
-    def until(self, condition, timeout=20):
+    def until(self, condition, timeout=60):
         return WebDriverWait(self.browser, timeout).until(lambda _: condition())
 
     def log_in(self, user):
@@ -192,7 +192,7 @@ class WebPageTest(unittest.TestCase):
         gone.p.send_signal(signal.SIGTERM)
         gone.p.wait(30)
         card = f'#terminal-cards .card[data-port="{gone.device}"] .state'
-        self.until(lambda: self.find(card).text == "retrying", 30)
+        self.until(lambda: self.find(card).text == "retrying")
 
 
 def screenshots(folder):
