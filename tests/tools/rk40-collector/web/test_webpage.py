@@ -12,6 +12,7 @@ try:
     from selenium import webdriver
     from selenium.webdriver.common.by import By
     from selenium.webdriver.support.ui import WebDriverWait
+    from selenium.common.exceptions import StaleElementReferenceException
 except ImportError:
     webdriver = None
 
@@ -109,7 +110,8 @@ class WebPageTest(unittest.TestCase):
         return self.browser.find_element(By.CSS_SELECTOR, css)
 
     def until(self, condition, timeout=60):
-        return WebDriverWait(self.browser, timeout).until(lambda _: condition())
+        # Rows replaced while being read are read again.
+        return WebDriverWait(self.browser, timeout, ignored_exceptions=[StaleElementReferenceException]).until(lambda _: condition())
 
     def log_in(self, user):
         self.browser.get(self.site.url)
@@ -150,6 +152,7 @@ class WebPageTest(unittest.TestCase):
         self.until(lambda: self.rows() and {r[2] for r in self.rows()} == {CARD_A})
 
         self.view("keys")
+        self.until(lambda: self.browser.find_elements(By.CSS_SELECTOR, "#keys-port option"))
         self.find("#keys-pick button").click()
         self.until(lambda: "Key table of" in self.find("#keys-caption").text)
         self.find("#key-id").send_keys("0123456789ABCD")
