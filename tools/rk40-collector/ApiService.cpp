@@ -2,6 +2,7 @@
 
 #include "ConfigurationService.h"
 #include "EventText.h"
+#include "NameBook.h"
 #include "PortWorker.h"
 #include "Store.h"
 
@@ -181,6 +182,8 @@ void ApiService::route(const ApiRequest& request, const QStringList& segments, c
             return responder.send(Reply::error(405, "terminals are listed with GET"));
         return responder.send(Reply::json({{"terminals", m_terminals.list()}}));
     }
+    if (first == "names" && segments.size() == 1 && request.method == "GET")
+        return responder.send(Reply::json({{"names", m_names ? m_names->names() : QJsonObject()}}));
     if (first == "terminals" && segments.size() >= 3)
         return terminal(request, segments, caller, responder);
     responder.send(Reply::error(404, "no such path"));

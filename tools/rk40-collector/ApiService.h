@@ -20,6 +20,7 @@
 namespace collector {
 
 class ConfigurationService;
+class NameBook;
 class Store;
 
 class ApiService : public QObject {
@@ -34,6 +35,8 @@ public:
     void setTransport(HttpTransport* transport) { m_transport = transport; }
     // Extra lines for /metrics (MQTT and the like), in the exposition format.
     void setMetricsSource(std::function<QByteArray()> source) { m_extraMetrics = std::move(source); }
+    // The card names shown beside the cards (GET /api/v1/names).
+    void setNames(NameBook* names) { m_names = names; }
 
     EventStream& stream() { return m_stream; }
 
@@ -63,6 +66,7 @@ private:
     EventStream m_stream;
     QElapsedTimer m_clock;
     std::function<QByteArray()> m_extraMetrics;
+    NameBook* m_names = nullptr;
 };
 
 } // namespace collector

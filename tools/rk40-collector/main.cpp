@@ -12,6 +12,8 @@
 #include "EventText.h"
 #include "HttpOptions.h"
 #include "HttpTransport.h"
+#include "NameBook.h"
+#include "WebPage.h"
 #include "PasswordInput.h"
 #include "PrivateFiles.h"
 #include "StoreWorker.h"
@@ -102,6 +104,7 @@ void printHelp(QTextStream& out)
            "                           system has less free space (default 1024)\n"
            "  --http [ADDRESS:]PORT    serve the HTTP API (address 127.0.0.1 unless given; any other\n"
            "                           than loopback needs TLS)\n"
+           "  --names FILE             a key file (id,access,name) whose names the web page shows beside the cards\n"
            "  --http-cert FILE, --http-key FILE   PEM certificate and key: the API speaks HTTPS\n"
            "  --transfer-log FILE      the transfer log configuration writes append to; keys.log beside it\n"
            "                           (default: the transfer log of termset-cli and Termset)\n"
@@ -200,14 +203,14 @@ bool readPasswordFile(const QString& path, QString* password, QString* error)
 struct Settings {
     QStringList ports;
     QString registerFile, db, mqtt, syncClock, minFree, passwordFile;
-    QString http, httpCert, httpKey, transferLog;
+    QString http, httpCert, httpKey, transferLog, names;
     collector::MqttOptions mqttOptions;
 };
 
 const QStringList kRunOptions = {"--port", "--config", "--register-file", "--db", "--mqtt", "--mqtt-topic",
                                  "--mqtt-user", "--mqtt-password", "--mqtt-password-file", "--mqtt-cafile",
                                  "--sync-clock", "--min-free-kib", "--progid", "--http", "--http-cert",
-                                 "--http-key", "--transfer-log"};
+                                 "--http-key", "--transfer-log", "--names"};
 
 // Settings from the configuration file first; the command line overrides.
 // 0, or the exit status of a refusal (already told).
@@ -235,6 +238,7 @@ int readSettings(const Args& args, Settings* s)
         s->httpCert = ini.value("collector/http-cert").toString();
         s->httpKey = ini.value("collector/http-key").toString();
         s->transferLog = ini.value("collector/transfer-log").toString();
+        s->names = ini.value("collector/names").toString();
         s->mqtt = ini.value("mqtt/host").toString();
         s->mqttOptions.topicPrefix = ini.value("mqtt/topic", s->mqttOptions.topicPrefix).toString();
         s->mqttOptions.user = ini.value("mqtt/user").toString();
@@ -255,6 +259,7 @@ int readSettings(const Args& args, Settings* s)
     s->httpCert = args.value("--http-cert", s->httpCert);
     s->httpKey = args.value("--http-key", s->httpKey);
     s->transferLog = args.value("--transfer-log", s->transferLog);
+    s->names = args.value("--names", s->names);
     s->mqttOptions.topicPrefix = args.value("--mqtt-topic", s->mqttOptions.topicPrefix);
     s->mqttOptions.user = args.value("--mqtt-user", s->mqttOptions.user);
     s->mqttOptions.password = args.value("--mqtt-password", s->mqttOptions.password);
@@ -404,6 +409,7 @@ int runCollector(const QStringList& argList)
     collector::AccountFile accounts(collector::defaultAccountsPath());
     std::unique_ptr<collector::TerminalService> terminals;
     std::unique_ptr<collector::ConfigurationService> configurations;
+    collector::NameBook names(settings.names);
     std::unique_ptr<collector::ApiService> api;
     std::unique_ptr<collector::HttpTransport> http;
     if (!settings.http.isEmpty()) {
@@ -422,8 +428,14 @@ int runCollector(const QStringList& argList)
         configurations = std::make_unique<collector::ConfigurationService>(*terminals, transferLog);
         api = std::make_unique<collector::ApiService>(accounts, readStore, *terminals, configurations.get());
         http = std::make_unique<collector::HttpTransport>(
-            [a = api.get()](const collector::ApiRequest& r, const collector::Responder& responder) { a->handle(r, responder); });
+            [a = api.get()](const collector::ApiRequest& r, const collector::Responder& responder) {
+                if (!collector::WebPage::serve(r, responder))
+                    a->handle(r, responder);
+            });
         api->setTransport(http.get());
+        if (!names.load(&error))
+            qWarning("%s; cards are shown without names", qPrintable(error));
+        api->setNames(&names);
         QObject::connect(coll.storeWorker(), &collector::StoreWorker::stored, &api->stream(),
                          &collector::EventStream::deliver, Qt::QueuedConnection);
         if (!http->start(listen.address, listen.port, settings.httpCert, settings.httpKey, &error)) {
