@@ -424,6 +424,8 @@ void ApiService::terminal(const ApiRequest& request, const QStringList& segments
         if (method == "PUT")
             return m_configurations->write(port, request.body, caller.name, responder);
     }
+    if (what == "configuration" && depth == 4 && segments[3] == "differences" && method == "POST" && m_configurations)
+        return m_configurations->differences(port, request.body, responder);
     responder.send(Reply::error(404, "no such path"));
 }
 

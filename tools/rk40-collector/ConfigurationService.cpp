@@ -101,7 +101,28 @@ QString ConfigurationService::keysLogBeside(const QString& transferLog)
 
 void ConfigurationService::read(PortWorker* port, const Responder& responder)
 {
-    withPortFree(port, responder, [name = port->portName()](int com, int baud) {
+    readThen(port, responder, [name = port->portName()](const image::MemoryImage& words) {
+        return Reply::json(describe(name, words));
+    });
+}
+
+void ConfigurationService::differences(PortWorker* port, const QByteArray& actFile, const Responder& responder)
+{
+    image::MemoryImage wanted;
+    if (const auto refused = loadAct(actFile, wanted))
+        return responder.send(*refused);
+    readThen(port, responder, [name = port->portName(), wanted](const image::MemoryImage& present) {
+        return Reply::json({{"port", name},
+                            {"differences", QJsonArray::fromStringList(termsetcli::diffLines(present, wanted))}});
+    });
+}
+
+// Reads the terminal's configuration with the serial transfer and hands it to
+// `answer`; a failed transfer answers with its reason instead.
+void ConfigurationService::readThen(PortWorker* port, const Responder& responder,
+                                    std::function<Reply(const image::MemoryImage&)> answer)
+{
+    withPortFree(port, responder, [name = port->portName(), answer = std::move(answer)](int com, int baud) {
         CRK40Comm comm;
         QString error;
         if (!createTransferControl(comm, &error))
@@ -115,24 +136,32 @@ void ConfigurationService::read(PortWorker* port, const Responder& responder)
             return transferFailure(name, out);
         image::MemoryImage words;
         words.copyFrom(comm);
-        return Reply::json(describe(name, words));
+        return answer(words);
     });
 }
 
-void ConfigurationService::write(PortWorker* port, const QByteArray& actFile, const QString& user,
-                                 const Responder& responder)
+// Loads an .act text into config; the answer that refuses it when it is not one.
+std::optional<Reply> ConfigurationService::loadAct(const QByteArray& actFile, image::MemoryImage& config)
 {
     if (actFile.size() > kMaxActBytes)
-        return responder.send(Reply::error(413, "larger than any configuration file"));
-    image::MemoryImage config;
+        return Reply::error(413, "larger than any configuration file");
     config.clear();
     QBuffer buffer;
     buffer.setData(actFile);
     buffer.open(QIODevice::ReadOnly);
     const act::LoadResult loaded = act::loadImage(buffer, config);
     if (!loaded.ok)
-        return responder.send(Reply::error(400, QString("not a configuration file (.act): line %1: %2")
-                                                    .arg(loaded.invalidLine).arg(loaded.reason)));
+        return Reply::error(400, QString("not a configuration file (.act): line %1: %2")
+                                     .arg(loaded.invalidLine).arg(loaded.reason));
+    return std::nullopt;
+}
+
+void ConfigurationService::write(PortWorker* port, const QByteArray& actFile, const QString& user,
+                                 const Responder& responder)
+{
+    image::MemoryImage config;
+    if (const auto refused = loadAct(actFile, config))
+        return responder.send(*refused);
     qInfo("%s writes a configuration to %s", qPrintable(user), qPrintable(port->portName()));
     withPortFree(port, responder, [name = port->portName(), config, log = m_transferLog](int com, int baud) {
         CRK40Comm comm;

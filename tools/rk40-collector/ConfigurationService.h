@@ -8,7 +8,12 @@
 
 #include "HttpTransport.h"
 
+#include "core/MemoryImage.h"
+
 #include <QString>
+
+#include <functional>
+#include <optional>
 
 namespace collector {
 
@@ -21,12 +26,17 @@ public:
 
     void read(PortWorker* port, const Responder& responder);
     void write(PortWorker* port, const QByteArray& actFile, const QString& user, const Responder& responder);
+    // The fields, in words, in which an .act file differs from the terminal's configuration.
+    void differences(PortWorker* port, const QByteArray& actFile, const Responder& responder);
 
     // The transfer log termset-cli appends to by default, and keys.log beside it.
     static QString defaultTransferLog();
     static QString keysLogBeside(const QString& transferLog);
 
 private:
+    void readThen(PortWorker* port, const Responder& responder, std::function<Reply(const image::MemoryImage&)> answer);
+    static std::optional<Reply> loadAct(const QByteArray& actFile, image::MemoryImage& config);
+
     TerminalService& m_terminals;
     QString m_transferLog;
 };

@@ -292,6 +292,13 @@ private slots:
         QCOMPARE(read.json()["fields"], written.json()["fields"]);
         QCOMPARE(read.json()["words"].toObject()["39"].toString(), QString("0002"));
         QCOMPARE(QString::fromUtf8(testsupport::readAll(m_env->path("termset/log"))).count('\n'), 1);
+        // A file that differs in word 39 alone is compared in words, nothing written.
+        act.replace("39 0002", "39 0001");
+        const Answer compared = call("POST", path + "/differences", m_admin, act, "text/plain");
+        QVERIFY2(compared.status == 200, compared.body.constData());
+        QCOMPARE(compared.json()["differences"].toArray().size(), 2);   // both fields of word 39
+        QVERIFY(compared.json()["differences"].toArray()[0].toString().contains(" -> "));
+        QCOMPARE(m_terminal->word(39), std::uint16_t(0x0002));
         // The port collects again afterwards.
         QTRY_COMPARE_WITH_TIMEOUT(
             call("GET", "/api/v1/terminals", m_viewer).json()["terminals"].toArray()[0].toObject()["state"].toString(),

@@ -23,11 +23,21 @@ function wordDifferences(before, after) {
   return out;
 }
 
+// The service's fields ({page, row, column, value}) as pages of "row, column: value" lines.
+function pagesOf(fields) {
+  const pages = new Map();
+  for (const f of fields) {
+    if (!pages.has(f.page)) pages.set(f.page, []);
+    pages.get(f.page).push(`${f.row}, ${f.column}: ${f.value}`);
+  }
+  return [...pages].map(([title, lines]) => ({ title, lines }));
+}
+
 async function read(port) {
   current = null;
   $('config-download').disabled = true;
   const r = await call(`${portPath(port)}/configuration`);
-  current = { port, act: r.act || '', pages: r.pages || [] };
+  current = { port, act: r.act || '', pages: r.pages || pagesOf(r.fields || []) };
   $('config-pages').replaceChildren(...current.pages.map((p) => el('section', { class: 'config-page' },
     el('h3', { text: p.title }), el('pre', { text: Array.isArray(p.lines) ? p.lines.join('\n') : p.text || '' }))));
   $('config-download').disabled = !current.act;
