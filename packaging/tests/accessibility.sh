@@ -5,7 +5,7 @@
 set -euo pipefail
 bin=$(cd "$1" && pwd) script=$2
 
-for tool in Xvfb dbus-run-session /usr/libexec/at-spi-bus-launcher; do
+for tool in Xvfb xwininfo dbus-run-session /usr/libexec/at-spi-bus-launcher; do
   command -v "$tool" >/dev/null || [ -x "$tool" ] || { echo "SKIP: $tool is not installed (scripts/install-deps)"; exit 77; }
 done
 /usr/bin/python3 -c 'import pyatspi' 2>/dev/null || { echo "SKIP: python3-pyatspi is not installed"; exit 77; }
@@ -23,6 +23,9 @@ for _ in $(seq 100); do [ -s "$tmp/display" ] && break; sleep 0.1; done
 [ -s "$tmp/display" ] || { cat "$tmp/xvfb.log"; echo "Xvfb did not start"; exit 1; }
 
 export DISPLAY=:$(head -1 "$tmp/display")
+# The number is written once the server listens; on a loaded machine give it
+# a moment more to take connections before Termset needs one.
+for _ in $(seq 100); do xwininfo -root >/dev/null 2>&1 && break; sleep 0.1; done
 export HOME=$tmp/home XDG_RUNTIME_DIR=$tmp/run XDG_CONFIG_DIRS=$tmp/xdg
 export XDG_CONFIG_HOME=$tmp/home/.config XDG_DATA_HOME=$tmp/home/.local/share XDG_STATE_HOME=$tmp/home/.local/state
 unset QT_QPA_PLATFORM

@@ -88,8 +88,10 @@ def main():
                     press(node)
                     break
         tabs = sheet()
+        # The sheet is a dialog window itself: only the others are in the way.
         dialogs = [w for w in (app.getChildAtIndex(i) for i in range(app.childCount))
-                   if w is not None and w.getRole() in (pyatspi.ROLE_DIALOG, pyatspi.ROLE_ALERT)]
+                   if w is not None and w.getRole() in (pyatspi.ROLE_DIALOG, pyatspi.ROLE_ALERT)
+                   and not any(n.getRole() == pyatspi.ROLE_PAGE_TAB_LIST for n in walk(w))]
         if tabs and not dialogs:
             break
         time.sleep(0.5)
