@@ -23,23 +23,23 @@ function wordDifferences(before, after) {
   return out;
 }
 
-// The service's fields ({page, row, column, value}) as pages of "row, column: value" lines.
-function pagesOf(fields) {
-  const pages = new Map();
-  for (const f of fields) {
-    if (!pages.has(f.page)) pages.set(f.page, []);
-    pages.get(f.page).push(`${f.row}, ${f.column}: ${f.value}`);
-  }
-  return [...pages].map(([title, lines]) => ({ title, lines }));
+// The service's text (as termset-cli show prints it: pages apart by a blank
+// line, each a title and a table) as pages of a title and its table.
+function pagesOf(text) {
+  return text.split(/\n\s*\n/).filter((p) => p.trim()).map((p) => {
+    const lines = p.replace(/\n+$/, '').split('\n');
+    return { title: lines[0], text: lines.slice(1).join('\n') };
+  });
 }
 
 async function read(port) {
   current = null;
   $('config-download').disabled = true;
   const r = await call(`${portPath(port)}/configuration`);
-  current = { port, act: r.act || '', pages: r.pages || pagesOf(r.fields || []) };
+  current = { port, act: r.act || '', pages: pagesOf(r.text || '') };
   $('config-pages').replaceChildren(...current.pages.map((p) => el('section', { class: 'config-page' },
-    el('h3', { text: p.title }), el('pre', { text: Array.isArray(p.lines) ? p.lines.join('\n') : p.text || '' }))));
+    el('h3', { text: p.title }),
+    el('pre', { text: p.text, tabindex: '0', 'aria-label': `${p.title}, as a table` }))));
   $('config-download').disabled = !current.act;
 }
 
