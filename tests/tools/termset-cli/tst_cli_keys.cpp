@@ -2,9 +2,8 @@
 // pseudo-terminals: what each command sends, prints and logs, key files
 // refused whole, a terminal that refuses one key, several terminals at once.
 
+#include "CliSupport.h"
 #include "RunProgram.h"
-#include "TestBytes.h"
-#include "TestEnvironment.h"
 
 #include "rk40sim/Terminal.h"
 
@@ -18,8 +17,6 @@ using testsupport::Run;
 using testsupport::writeFile;
 
 namespace {
-
-constexpr quint16 kChecksumOfSecret = 0x23D2;   // of "secret", as Termset stores it
 
 // Keys given as "ID:ACCESS" in container order.
 void setKeys(rk40sim::Terminal& t, const QStringList& keys)
@@ -64,9 +61,7 @@ private slots:
         m_env = std::make_unique<testsupport::TestEnvironment>();
         QString error;
         QVERIFY2(m_env->registerControl(&error), qPrintable(error));
-        writeFile(path("pw"), "secret\n", QFile::ReadOwner | QFile::WriteOwner);
-        QDir().mkpath(path("config/Veltrona"));
-        writeFile(path("config/Veltrona/Termset.conf"), "[Settings]\nParam1=" + QByteArray::number(kChecksumOfSecret) + "\n");
+        testsupport::setPassword(*m_env);
         m_sim = std::make_unique<rk40sim::Terminal>();
         setKeys(*m_sim, kThree);
     }
@@ -208,10 +203,7 @@ private slots:
     // and logged, the silent one named, and the exit status is the failure's.
     void worstStatusOfSeveral()
     {
-        QByteArray act;
-        for (int a = 10; a <= 39; ++a)
-            act += QString::asprintf("%02d %04X\r\n", a, 0x8000 + a).toLatin1();
-        writeFile(path("door.act"), act);
+        writeFile(path("door.act"), testsupport::actFile(testsupport::addressWords()));
         rk40sim::Terminal silent;
         silent.injectFault({rk40sim::Fault::SilenceOnOpen}, rk40sim::kPersistent);
         const QString silentPath = QString::fromStdString(silent.slavePath());

@@ -2,9 +2,8 @@
 // port list, why a port cannot be had, and a device that goes away.
 
 #include "platform/serial/PortLocks.h"
+#include "CliSupport.h"
 #include "RunProgram.h"
-#include "TestBytes.h"
-#include "TestEnvironment.h"
 
 #include "rk40sim/Terminal.h"
 
@@ -35,13 +34,7 @@ Run runCli(const QStringList& args, const QStringList& asUser = {}, const QStrin
     return {p.exitCode(), {}, QString::fromUtf8(p.readAllStandardError())};
 }
 
-QByteArray actFile()
-{
-    QByteArray out;
-    for (int a = 10; a <= 39; ++a)
-        out += QString::asprintf("%02d %04X\r\n", a, 0x8000u + unsigned(a)).toLatin1();
-    return out;
-}
+QByteArray actFile() { return testsupport::actFile(testsupport::addressWords()); }
 
 } // namespace
 
@@ -92,9 +85,7 @@ private slots:
         QVERIFY2(read.status == 0, qPrintable(read.err));
         QCOMPARE(read.out.toLatin1(), actFile());
         writeFile(m_env->path("in.act"), actFile());
-        writeFile(m_env->path("pw"), "secret\n");
-        QDir().mkpath(m_env->path("config/Veltrona"));
-        writeFile(m_env->path("config/Veltrona/Termset.conf"), "[Settings]\nParam1=" + QByteArray::number(0x23D2) + "\n");
+        testsupport::setPassword(*m_env);
         const Run write = runCli({"write", m_env->path("in.act"), "--port", m_pty, "--password-file", m_env->path("pw"),
                                   "--log", m_env->path("log")});
         QVERIFY2(write.status == 0, qPrintable(write.err));
