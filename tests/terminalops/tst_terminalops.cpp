@@ -5,7 +5,7 @@
 #include "terminalops/TerminalClock.h"
 #include "terminalops/TerminalOps.h"
 
-#include "platform/component/Dispatch.h"
+#include "StubControl.h"
 
 #include <QTest>
 
@@ -20,14 +20,13 @@ namespace d = terminalops::dispid;
 // A terminal's table behind the dispatch interface: members answer from a
 // script of result codes (0 when it runs out), keys taken change the table,
 // and every method call is kept.
-class ScriptedControl final : public component::IDispatchControl {
+class ScriptedControl final : public testsupport::StubControl {
 public:
     std::map<int, std::deque<int>> results;   // per DISPID
     std::map<int, QVariant> properties;
     terminalops::KeyList table;
     QStringList calls;                        // "DISPID(args)"
 
-    const component::TypeLibInfo& typeLibrary() const override { std::abort(); }
     component::InvokeResult invoke(int dispid, component::InvokeKind kind, const QVariantList& args) override
     {
         if (kind != component::InvokeKind::Method) {
@@ -58,18 +57,10 @@ public:
             table.push_back({args.value(0).toString(), args.value(1).toInt(), {}});
         return {component::S_OK, QVariant(qint16(code)), {}};
     }
-    void advise(component::IEventSink*) override {}
-    void unadvise(component::IEventSink*) override {}
-    void initNew() override {}
-    component::HRESULT load(const component::PropertyBag&) override { return component::S_OK; }
-    component::HRESULT save(component::PropertyBag&) const override { return component::S_OK; }
-    bool isDirty() const override { return false; }
-    QWidget* createFace(QWidget*) override { return nullptr; }
 
 private:
     std::size_t m_next = 0;
 };
-
 
 } // namespace
 

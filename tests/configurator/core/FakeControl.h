@@ -5,8 +5,7 @@
 // DestroyTerminal (19), and records every call so tests can see exactly
 // which words a page wrote.
 
-#include "platform/component/Dispatch.h"
-#include "platform/component/TypeInfo.h"
+#include "StubControl.h"
 
 #include <QString>
 #include <QVariant>
@@ -27,18 +26,12 @@ struct FakeState {
     bool refuseEeprom = false;   // EepromLoc gets and puts fail
 };
 
-class FakeControl : public component::IDispatchControl {
+class FakeControl : public testsupport::StubControl {
 public:
     explicit FakeControl(std::shared_ptr<FakeState> state = std::make_shared<FakeState>()) : m_state(std::move(state)) {}
     ~FakeControl() override { m_state->alive = false; }
 
     std::shared_ptr<FakeState> state() const { return m_state; }
-
-    const component::TypeLibInfo& typeLibrary() const override
-    {
-        static const component::TypeLibInfo lib;
-        return lib;
-    }
 
     component::InvokeResult invoke(int dispid, component::InvokeKind kind, const QVariantList& args) override
     {
@@ -73,14 +66,6 @@ public:
         }
         return {component::DISP_E_MEMBERNOTFOUND, {}, QStringLiteral("not served by the fake")};
     }
-
-    void advise(component::IEventSink*) override {}
-    void unadvise(component::IEventSink*) override {}
-    void initNew() override {}
-    component::HRESULT load(const component::PropertyBag&) override { return component::S_OK; }
-    component::HRESULT save(component::PropertyBag&) const override { return component::S_OK; }
-    bool isDirty() const override { return false; }
-    QWidget* createFace(QWidget*) override { return nullptr; }
 
 private:
     std::shared_ptr<FakeState> m_state;

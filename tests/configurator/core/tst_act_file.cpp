@@ -38,10 +38,11 @@ private slots:
     {
         MemoryImage img;
         img.fill("1234");
+        img.setWord(36, "f");
         img.setWord(38, "");
         img.setWord(39, {});
         const QByteArray out = act::formatImage(img);
-        QVERIFY(out.endsWith("37 1234\r\n38 0000\r\n39 0000\r\n"));
+        QVERIFY(out.endsWith("36 000F\r\n37 1234\r\n38 0000\r\n39 0000\r\n"));
     }
 
     void scanWord_data()
@@ -110,7 +111,11 @@ private slots:
         QTest::newRow("no final line end") << QByteArray("20 1234") << 20 << "1234";
         QTest::newRow("blanks and tabs") << QByteArray("  20 \t 1234  \r\n") << 20 << "1234";
         QTest::newRow("trailing text ignored") << QByteArray("20 1234 remark\n") << 20 << "1234";
+        // Values of one to four digits in either case load as the four-digit upper-case word.
         QTest::newRow("short value as its word") << QByteArray("20 7\n") << 20 << "0007";
+        QTest::newRow("two digits") << QByteArray("20 12\n") << 20 << "0012";
+        QTest::newRow("lower case") << QByteArray("20 abcd\n") << 20 << "ABCD";
+        QTest::newRow("lower-case digit") << QByteArray("20 f\n") << 20 << "000F";
         QTest::newRow("byte order mark") << QByteArray("\xEF\xBB\xBF" "20 1234\n") << 20 << "1234";
         QTest::newRow("blank line skipped") << QByteArray("11 0001\n\n20 1234\n") << 20 << "1234";
         QTest::newRow("text line skipped") << QByteArray("11 0001\nremark\n20 1234\n") << 20 << "1234";
@@ -174,17 +179,6 @@ private slots:
         QVERIFY(QFileInfo(dir.filePath("folder.act")).isDir());
         QVERIFY(!act::saveImageFile(dir.filePath("missing/sub/x.act"), img));
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"config.act"});
-    }
-
-    void valuesLoadAsTheFourDigitWord()
-    {
-        MemoryImage img;
-        img.fill("0000");
-        QVERIFY(load("10 abcd\n11 12\n12 f\n", img).ok);
-        QCOMPARE(img.word(10), QString("ABCD"));
-        QCOMPARE(img.word(11), QString("0012"));
-        QCOMPARE(img.word(12), QString("000F"));
-        QVERIFY(act::formatImage(img).startsWith("10 ABCD\r\n11 0012\r\n12 000F\r\n13 0000\r\n"));
     }
 };
 

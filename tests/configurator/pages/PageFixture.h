@@ -13,6 +13,8 @@
 namespace testpages {
 
 struct PageSet {
+    // Members go in reverse order: the pages after the first go before the
+    // one that holds the control.
     std::shared_ptr<FakeState> state = std::make_shared<FakeState>();
     std::unique_ptr<CRK40TKPropPage> reader1;
     std::unique_ptr<CTK2PropPage> reader2;
@@ -33,18 +35,6 @@ struct PageSet {
         egress = std::make_unique<CRK40EgressPropPage>(*reader1);
         led = std::make_unique<CLEDPropPage>(*reader1);
         random = std::make_unique<CRandomPP>(*reader1);
-    }
-    ~PageSet()
-    {
-        // Pages after the first go before the one that holds the control.
-        random.reset();
-        led.reset();
-        egress.reset();
-        sensors.reset();
-        reader4.reset();
-        reader3.reset();
-        reader2.reset();
-        reader1.reset();
     }
 
     std::vector<CPropertyPage*> pages() const

@@ -1,12 +1,16 @@
 // The network dialog end to end against the gateway simulator on loopback:
 // what its controls send, retries and failures, what is remembered for the
-// next time, and Apply To Last to a remote terminal. The request texts and
-// reply handling are the remote link's (tst_remote_protocol,
-// tst_remote_terminal); a successful Apply To Last runs in tst_network_sheet.
+// next time, Apply To Last to a remote terminal, and the Remote commands
+// through the real main sheet. The request texts and reply handling are the
+// remote link's (tst_remote_protocol, tst_core_remote_transfer).
 
+#include "core/AppPaths.h"
 #include "core/ApplyToLast.h"
 #include "shell/TransferMessages.h"
 #include "shell/CNetworkDlg.h"
+#include "shell/CRK40CnfPS.h"
+#include "shell/CommandIds.h"
+#include "shell/PasswordDialogs.h"
 #include "FakeControl.h"
 #include "GatewayBehaviour.h"
 #include "GatewaySimulator.h"
@@ -18,6 +22,7 @@
 #include "TestSheet.h"
 
 #include <QAbstractItemView>
+#include <QAction>
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
@@ -127,6 +132,8 @@ private slots:
 
     void cleanup()
     {
+        CRK40TKPropPage::setControlFactory({});
+        apppaths::setProgramFolder({});
         m_sheet.reset();
         m_page.reset();
         m_gateway.reset();
@@ -179,7 +186,7 @@ private slots:
     }
 
     // Unlocked: the read also enables Apply To Last (locked, it does not:
-    // tst_network_sheet).
+    // remoteCommandsThroughTheSheet).
     void readFromTheList()
     {
         gatewaysim::SimTerminal terminal;
@@ -212,7 +219,7 @@ private slots:
         QCOMPARE(m_sheet->remoteText, text);
         QCOMPARE(m_page->remoteText(), text);
         QVERIFY(m_sheet->applyEnabled);
-        QVERIFY(m_sheet->record.valid && m_sheet->record.remote);   // where Apply To Last writes: tst_network_sheet
+        QVERIFY(m_sheet->record.valid && m_sheet->record.remote);   // where Apply To Last writes: remoteCommandsThroughTheSheet
         QVERIFY(m_sheet->log.empty());
         QCOMPARE(m_page->remoteSelection().address, kLoopbackAddress);
         QCOMPARE(Profile().ipPort(), int(m_gateway->port()));
@@ -436,6 +443,77 @@ private slots:
         QVERIFY(m_sheet->log.empty());
     }
 
+    // Through the real main sheet, which runs the dialog as its runner: a
+    // remote read while locked, unlocking, Apply To Last to the same gateway
+    // with its line in the transfer log.
+    void remoteCommandsThroughTheSheet()
+    {
+        QDir(m_env->root()).mkpath(QStringLiteral("program"));
+        apppaths::setProgramFolder(m_env->path(QStringLiteral("program")));
+        CRK40TKPropPage::setControlFactory([state = m_state] { return std::make_unique<testpages::FakeControl>(state); });
+        gatewaysim::SimTerminal terminal;
+        terminal.eeprom[10] = 0x0301;
+        m_gateway->setTerminal(2, terminal);
+
+        CRK40CnfPS sheet;
+        sheet.OnInitDialog();
+        m_prompter->messages.clear();
+
+        // A remote read while locked: recorded, but Apply To Last stays off.
+        queueNetworkDialog(2);
+        sheet.runCommand(cmd::kRemoteRead);
+        QCOMPARE(m_prompter->dialogs.last(), QStringLiteral("145"));
+        QCOMPARE(m_prompter->messageTexts(), QStringList{"Configuration read successfully."});
+        QCOMPARE(m_state->eeprom[10], QStringLiteral("0301"));
+        QCOMPARE(sheet.lastReadText(), QStringLiteral("127.0.0.1 (127.0.0.1), COM2"));
+        QCOMPARE(sheet.reader1()->remoteText(), QStringLiteral("127.0.0.1 (127.0.0.1), COM2"));
+        QVERIFY(sheet.lastTerminal().valid && sheet.lastTerminal().remote);
+        QVERIFY(!sheet.isApplyToLastEnabled());
+        // So does a remote write.
+        queueNetworkDialog(2);
+        sheet.runCommand(cmd::kRemoteWrite);
+        QCOMPARE(m_prompter->messageTexts().last(), QStringLiteral("Configuration written successfully."));
+        QVERIFY(sheet.lastTerminal().valid);
+        QVERIFY(!sheet.isApplyToLastEnabled());
+
+        // Setting a password unlocks the sheet and, with the record, Apply To Last.
+        m_prompter->dialogHandlers.push_back([](QDialog& dialog) {
+            auto* dlg = qobject_cast<CNewPasswordDlg*>(&dialog);
+            if (!dlg)
+                return int(QDialog::Rejected);
+            dlg->setTexts(QStringLiteral("gate7"), QStringLiteral("gate7"));
+            return int(QDialog::Accepted);
+        });
+        sheet.runCommand(cmd::kChangePassword);
+        QVERIFY(sheet.isUnlocked());
+        QVERIFY(sheet.isApplyToLastEnabled());
+
+        // Apply To Last: one write to the same gateway and serial port, logged,
+        // however often the button and the menu entry are pressed meanwhile.
+        m_gateway->clearRequests();
+        m_prompter->messages.clear();
+        QFile::remove(apppaths::transferLogPath());
+        sheet.reader1()->comm().setWord(11, QStringLiteral("00FF"));
+        m_gateway->pushBehaviour(testsupport::gatewayBehaviour(gatewaysim::Mode::Slow, 20, 400));
+        QTimer::singleShot(50, &sheet, [&sheet] {
+            sheet.applyToLastButton()->click();
+            sheet.action(cmd::kApplyToLast)->trigger();
+        });
+        sheet.applyToLastButton()->click();
+        QVERIFY(sheet.isApplyToLastEnabled());
+        QCOMPARE(m_prompter->messageTexts(), QStringList{"Configuration written successfully."});
+        QCOMPARE(m_gateway->requests().size(), 1);
+        QVERIFY(m_gateway->requests()[0].startsWith("VeTr 1 0000331 plok 2 sEPT 0010,00769;0011,00255;"));
+        QFile log(apppaths::transferLogPath());
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = log.readAll().split('\n');
+        QCOMPARE(lines.size(), 2);   // one line and the empty rest
+        QVERIFY2(lines[0].endsWith(QStringLiteral("   COM_PORT: 02   REMOTE: 127.0.0.1:%1\r")
+                                       .arg(m_gateway->port(), 5, 10, QLatin1Char('0'))
+                                       .toLatin1()),
+                 lines[0].constData());
+    }
+
     void screens()
     {
         // Pictures for a person to look at (make screenshots).
@@ -497,6 +575,24 @@ private:
         QVERIFY(ran);
     }
     QStringList messages() const { return m_prompter->lookTexts(); }
+
+    // Queues the dialog of a Remote command: gateway port, typed address,
+    // serial port from the gateway's list, the action button.
+    void queueNetworkDialog(int serialPort)
+    {
+        m_prompter->dialogHandlers.push_back([this, serialPort](QDialog& dialog) {
+            auto* dlg = qobject_cast<CNetworkDlg*>(&dialog);
+            if (!dlg)
+                return int(QDialog::Rejected);
+            dlg->portEdit()->setText(QString::number(m_gateway->port()));
+            dlg->computerList()->setEditText(QStringLiteral("127.0.0.1"));
+            dlg->serialList()->showPopup();
+            dlg->serialList()->hidePopup();
+            dlg->serialList()->setCurrentIndex(dlg->serialList()->findData(serialPort));
+            dlg->actionButton()->click();
+            return int(QDialog::Rejected);
+        });
+    }
 
     void rememberLoopback(quint8 serialPort)
     {

@@ -1,5 +1,10 @@
 // The main sheet with its real pages and control: start-up, menu states,
-// passwords, files through the menu commands, the strip, exiting.
+// passwords, files through the menu commands, the strip, exiting. An
+// installed Termset: the program folder lib/termset is shared, so the user's
+// default.act and transfer log live in the per-user folders; the control is
+// found in the system registry after the per-user one, and a user's
+// registration of another module is left alone. The port dialog over
+// recorded device descriptions.
 
 #include "SheetFixture.h"
 
@@ -12,16 +17,44 @@
 #include "pages/PropertyPage.h"
 #include "platform/resources/Resources.h"
 #include "TestBytes.h"
+#include "core/CRK40Comm.h"
+#include "shell/TransferDialogs.h"
+#include "platform/serial/ComPorts.h"
+#include "platform/serial/PortDiscovery.h"
+#include "platform/serial/PortLocks.h"
+#include "platform/component/Registry.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QFileDialog>
 #include <QLabel>
 #include <QPushButton>
+#include <QComboBox>
+#include <QRadioButton>
+#include <QSettings>
+#include <QProcess>
+#include <QTimer>
 
 #include <memory>
 
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
 namespace {
+
+const QString kProgId = QString::fromLatin1(CRK40Comm::kProgId);
+
+struct Pty {
+    int master = posix_openpt(O_RDWR | O_NOCTTY);
+    QString slave;
+    Pty()
+    {
+        if (master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0)
+            slave = QString::fromLocal8Bit(ptsname(master));
+    }
+    ~Pty() { ::close(master); }
+};
 
 QString str(int id) { return resources::loadString(id); }
 QString info(int id) { return QStringLiteral("info:") + str(id); }
@@ -72,6 +105,9 @@ class TestSheet : public QObject {
 
     std::unique_ptr<SheetFixture> f;
 
+    QString userDefault() const { return f->env.path("data/Veltrona/Termset/default.act"); }
+    QString installedFolder() const { return f->env.path("usr/lib/termset"); }
+
     std::unique_ptr<CRK40CnfPS> makeSheet(bool init = true)
     {
         auto sheet = std::make_unique<CRK40CnfPS>();
@@ -88,6 +124,7 @@ private slots:
     }
     void cleanup()
     {
+        CRK40Comm::setOwnModule({});
         f.reset();
         for (QWidget* w : QApplication::topLevelWidgets())
             QVERIFY2(!w->isVisible(), qPrintable(w->objectName()));
@@ -300,6 +337,231 @@ private slots:
         QVERIFY2(texts[1].startsWith("The communication control RK40COMM cannot be created:"), qPrintable(texts[1]));
         QCOMPARE(f->prompter.messages[1].look, ui::Look::Stop);
         QVERIFY(f->prompter.dialogs.isEmpty());
+    }
+
+    void defaultFileAndLogGoToTheUser()
+    {
+        useInstalledFolder();
+        // The shipped default is what a new user starts with.
+        writeShipped("20 1111\r\n");
+        auto sheet = std::make_unique<CRK40CnfPS>();
+        sheet->OnInitDialog();
+        QCOMPARE(sheet->registerImage().word(20), QString("1111"));
+
+        f->prompter.messages.clear();
+        sheet->registerImage().setWord(20, "2222");
+        sheet->action(cmd::kSaveAsDefault)->trigger();
+        QCOMPARE(f->prompter.messageTexts().size(), 1);
+        QCOMPARE(f->prompter.messages[0].look, ui::Look::Information);  // string 163
+        QVERIFY(testsupport::readAll(userDefault()).contains("20 2222\r\n"));
+        QCOMPARE(testsupport::readAll(installedFolder() + "/default.act"), QByteArray("20 1111\r\n"));
+
+        // The user's own default wins from now on, also for Restore Defaults.
+        auto next = std::make_unique<CRK40CnfPS>();
+        next->OnInitDialog();
+        QCOMPARE(next->registerImage().word(20), QString("2222"));
+        next->registerImage().setWord(20, "0000");
+        next->action(cmd::kRestoreDefaults)->trigger();
+        QCOMPARE(next->registerImage().word(20), QString("2222"));
+
+        f->prompter.messages.clear();
+        next->setLogClock([] { return QDateTime(QDate(2026, 12, 6), QTime(5, 4, 31)); });
+        next->AppendTransferLog(3, "None", 0);
+        QVERIFY(f->prompter.messages.empty());
+        QVERIFY(testsupport::readAll(f->env.path("state/Veltrona/Termset/log")).startsWith("06.12.2026. 05:04:31   COM_PORT: 03"));
+        QVERIFY(!QFile::exists(installedFolder() + "/log"));
+    }
+
+    void perUserFolderThatCannotBeMade()
+    {
+        useInstalledFolder();
+        // XDG_DATA_HOME and XDG_STATE_HOME under a plain file: no folder can be made there.
+        f->writeProgramFile("plain", "x");
+        qputenv("XDG_DATA_HOME", f->programFile("plain").toLocal8Bit());
+        qputenv("XDG_STATE_HOME", f->programFile("plain").toLocal8Bit());
+        auto sheet = std::make_unique<CRK40CnfPS>();
+        sheet->OnInitDialog();
+        f->prompter.messages.clear();
+        sheet->action(cmd::kSaveAsDefault)->trigger();
+        sheet->AppendTransferLog(3, "None", 0);
+        QCOMPARE(f->prompter.messages.size(), std::size_t(2));
+        QCOMPARE(f->prompter.messages[0].text, resources::loadString(164));
+        QCOMPARE(f->prompter.messages[1].look, ui::Look::Stop);
+    }
+
+    // Where the control is looked up: the per-user registry, then the system one.
+    void registryOrder_data()
+    {
+        QTest::addColumn<bool>("user");
+        QTest::addColumn<bool>("system");
+        QTest::addColumn<bool>("created");
+        QTest::newRow("per-user only") << true << false << true;
+        QTest::newRow("system only") << false << true << true;
+        QTest::newRow("neither") << false << false << false;
+    }
+    void registryOrder()
+    {
+        QFETCH(bool, user);
+        QFETCH(bool, system);
+        QFETCH(bool, created);
+        QFile::remove(component::Registry::defaultPath());
+        if (system)
+            QCOMPARE(runRegctl({"--system", "-s", testsupport::TestEnvironment::controlModulePath()}), 0);
+        QVERIFY(QFile::exists(f->env.path("sysconfig/Veltrona/components.ini")) == system);
+        if (user)
+            QVERIFY(f->env.registerControl());
+        QVERIFY(!QFile::exists(component::Registry::defaultPath()) || user);
+
+        component::HRESULT hr = component::S_OK;
+        QString error;
+        const bool made = component::createControl(kProgId, &hr, &error) != nullptr;
+        QCOMPARE(made, created);
+        if (!created) {
+            QCOMPARE(hr, component::REGDB_E_CLASSNOTREG);
+            QVERIFY2(error.contains(f->env.path("sysconfig/Veltrona/components.ini")), qPrintable(error));
+        }
+    }
+
+    // A registration naming another module is the user's: it stays.
+    void otherRegistrationStays()
+    {
+        component::Registry user;
+        const QString clsid = user.value("ProgID/" + kProgId, "CLSID").toString();
+        user.setValue("CLSID/" + clsid, "InprocServer32", f->env.path("elsewhere/libRK40COMM.so"));
+        QVERIFY(user.save());
+        CRK40Comm::setOwnModule(testsupport::TestEnvironment::controlModulePath());
+        CRK40Comm comm;
+        QVERIFY(!comm.Create());
+        QCOMPARE(component::Registry().value("CLSID/" + clsid, "InprocServer32").toString(),
+                 f->env.path("elsewhere/libRK40COMM.so"));
+    }
+
+    // "Termset FILE.act" (a double-click on the file): the file is loaded
+    // once the sheet is up, over default.act, as File, Load would.
+    void fileNamedOnTheCommandLine_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("word20");
+        QTest::addColumn<int>("stopMessages");
+        QTest::newRow("configuration file") << "open.act" << "3333" << 0;
+        QTest::newRow("missing file") << "missing.act" << "1111" << 1;  // string 192, default stays
+    }
+    void fileNamedOnTheCommandLine()
+    {
+        QFETCH(QString, file);
+        QFETCH(QString, word20);
+        QFETCH(int, stopMessages);
+        apppaths::setProgramFolder(f->env.path("program"));
+        f->writeProgramFile("default.act", "20 1111\r\n21 2222\r\n");
+        f->writeProgramFile("open.act", "20 3333\r\n");
+        CConfiguratorApp app;
+        app.setLanguageSearch({});
+        app.setStartupFile(f->programFile(file));
+        QStringList seen;
+        QTimer::singleShot(0, [&] {
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                if (auto* sheet = dynamic_cast<CRK40CnfPS*>(w); sheet && sheet->isVisible()) {
+                    seen << sheet->registerImage().word(20) << sheet->registerImage().word(21);
+                    sheet->reject();
+                }
+            }
+        });
+        QCOMPARE(app.Run(), 0);
+        QCOMPARE(seen, (QStringList{word20, "2222"}));
+        int stops = 0;
+        for (const auto& m : f->prompter.messages)
+            stops += m.look == ui::Look::Stop ? 1 : 0;
+        QCOMPARE(stops, stopMessages);
+    }
+
+    // The port dialog: each COM name with its device and description, grey
+    // names with the reason as their tool tip, and assigning a detected
+    // device to a COM name. Pseudo-terminals stand in for the adapters,
+    // described as real ones were; nothing is opened by the dialog.
+    void slotsDescribedProbedAndAssigned()
+    {
+        Pty ftdi, ch340, cp210x;
+        serial::setEnumerationSource([&] {
+            return QList<serial::PortDescription>{
+                {ftdi.slave, "", 0x0403, 0x6001, "FTDI", "FT232R USB UART", "A1B2C3", -1},
+                {ch340.slave, "", 0x1a86, 0x7523, "QinHeng Electronics", "USB Serial", "", -1},
+                {cp210x.slave, "", 0x10c4, 0xea60, "Silicon Labs", "CP2102 USB to UART Bridge Controller", "0001", -1},
+                {"/dev/ttyS7", "", std::nullopt, std::nullopt, "", "", "", 0},  // no UART: left out
+            };
+        });
+        {
+            QSettings ini(serial::portsFilePath(), QSettings::IniFormat);
+            ini.setValue("Ports/COM4", "/dev/does-not-exist-rk40");
+            ini.setValue("Ports/COM5", "/dev/null");
+        }
+        // The CH340 (COM2 by detection order) is held by minicom.
+        QProcess minicom;
+        minicom.start("sleep", {"60"});
+        QVERIFY(minicom.waitForStarted());
+        QFile lock(QDir(qEnvironmentVariable("RK40_LOCK_DIR")).filePath(serial::lockFileName(ch340.slave)));
+        QVERIFY(lock.open(QIODevice::WriteOnly));
+        lock.write(QByteArray::number(minicom.processId()).rightJustified(10, ' ') + " minicom root\n");
+        lock.close();
+
+        CPortDlg dlg;
+        dlg.show();
+        QCOMPARE(dlg.portIndex(), 0);
+        QVERIFY(dlg.slotText(0)->text().contains("FTDI FT232R USB UART, serial A1B2C3"));
+        QVERIFY(dlg.slotText(0)->text().startsWith(ftdi.slave));
+        const QStringList tips = {
+            QString("COM2: %1 is in use by minicom (process %2)").arg(ch340.slave).arg(minicom.processId()),
+            "",
+            "COM4: /dev/does-not-exist-rk40 does not exist (is the device plugged in?)",
+            "COM5: /dev/null is not a serial device",
+            "COM6: no serial device is assigned to it",
+        };
+        for (int i = 1; i <= 5; ++i) {
+            if (tips[i - 1].isEmpty())
+                continue;
+            QVERIFY(!dlg.radio(i)->isEnabled());
+            QCOMPARE(dlg.radio(i)->toolTip(), tips[i - 1]);
+        }
+        QVERIFY(dlg.radio(2)->isEnabled());
+        QVERIFY(dlg.slotText(2)->text().contains("Silicon Labs CP2102"));
+
+        // The CP210x goes to COM1: stored in ports.ini, shown beside it.
+        QCOMPARE(dlg.detectedList()->count(), 3);
+        dlg.detectedList()->setCurrentIndex(2);
+        dlg.radio(0)->click();
+        QTest::mouseClick(dlg.assignButton(), Qt::LeftButton);
+        QCOMPARE(QSettings(serial::portsFilePath(), QSettings::IniFormat).value("Ports/COM1").toString(), cp210x.slave);
+        QVERIFY(dlg.slotText(0)->text().contains("Silicon Labs CP2102"));
+        QCOMPARE(dlg.portIndex(), 0);
+        QVERIFY(f->prompter.messages.empty());
+
+        minicom.kill();
+        minicom.waitForFinished();
+        serial::setEnumerationSource({});
+    }
+
+private:
+    // An installed program: its folder shared, under /usr/lib/termset.
+    void useInstalledFolder() const
+    {
+        QDir().mkpath(installedFolder());
+        apppaths::setProgramFolder(installedFolder());
+    }
+    void writeShipped(const QByteArray& text) const
+    {
+        QFile file(installedFolder() + "/default.act");
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(text);
+    }
+
+    int runRegctl(const QStringList& args) const
+    {
+        QProcess p;
+        p.start(testsupport::TestEnvironment::programFolder() + "/regctl", args);
+        if (!p.waitForFinished(120000))
+            return -1;
+        if (p.exitCode() != 0)
+            qWarning("regctl: %s", p.readAllStandardError().constData());
+        return p.exitCode();
     }
 };
 

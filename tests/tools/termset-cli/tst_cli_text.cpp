@@ -1,19 +1,15 @@
 // termset-cli without a terminal: the command line, the configuration in
-// words and the differences between two configurations, and that the words
-// are the pages' own.
+// words and the differences between two configurations.
 
 #include "CliArguments.h"
 #include "ConfigText.h"
 #include "ConsolePrompter.h"
 #include "core/MemoryImage.h"
 
-#include "pages/EventPages.h"
 #include "core/FieldCodes.h"
-#include "pages/Pages.h"
 #include "platform/resources/Resources.h"
 
 #include <QApplication>
-#include <QLabel>
 #include <QTest>
 
 using namespace termsetcli;
@@ -81,16 +77,12 @@ private slots:
         // The address is read as the network dialog reads it.
         QTest::newRow("short dotted address") << QStringList{"ports", "--remote", "127.1:15027"} << Command::Ports
                                               << true << 0 << 9600 << "127.1" << 15027 << -1 << QStringList{};
-        QTest::newRow("ports") << QStringList{"ports", "--remote", "127.0.0.1:15027"} << Command::Ports << true << 0
-                               << 9600 << "127.0.0.1" << 15027 << -1 << QStringList{};
         QTest::newRow("diff") << QStringList{"diff", "a.act", "b.act"} << Command::Diff << false << 0 << 9600 << ""
                               << 0 << -1 << QStringList{"a.act", "b.act"};
         QTest::newRow("file names after --") << QStringList{"show", "--", "--odd.act"} << Command::Show << false << 0
                                              << 9600 << "" << 0 << -1 << QStringList{"--odd.act"};
         QTest::newRow("help wins") << QStringList{"write", "--help"} << Command::Help << false << 0 << 9600 << "" << 0
                                    << -1 << QStringList{};
-        QTest::newRow("version") << QStringList{"--version"} << Command::Version << false << 0 << 9600 << "" << 0
-                                 << -1 << QStringList{};
     }
     void parsesCommandLines()
     {
@@ -100,7 +92,7 @@ private slots:
         QVERIFY2(r.arguments.has_value(), qPrintable(r.error));
         const Arguments& a = *r.arguments;
         QCOMPARE(a.command, command);
-        if (command == Command::Help || command == Command::Version)
+        if (command == Command::Help)
             return;
         QTEST(a.target.remote, "remote");
         QTEST(a.target.portIndex, "portIndex");
@@ -281,44 +273,6 @@ private slots:
         QCOMPARE(err, QString("termset-cli: Wrong password.\n"
                               "termset-cli: SOCKET ERROR function 'Connect()' Error code: 111\n"
                               "termset-cli: Cancel reading? No.\n"));
-    }
-
-    // The layout described is the pages' own: the same words in the same
-    // order, and the labels it names exist on the page.
-    void layoutMatchesThePages()
-    {
-        CRK40TKPropPage reader1(std::unique_ptr<component::IDispatchControl>{});
-        CTK2PropPage reader2(reader1);
-        CTK3PropPage reader3(reader1);
-        CTK4PropPage reader4(reader1);
-        CRK40SensPropPage sensors(reader1);
-        CRK40EgressPropPage egress(reader1);
-        const std::vector<CRowPage*> pages{&reader1, &reader2, &reader3, &reader4, &sensors, &egress};
-        const std::vector<pagelayout::PageLayout>& layouts = pagelayout::rowPages();
-        QCOMPARE(layouts.size(), pages.size());
-        for (std::size_t p = 0; p < pages.size(); ++p) {
-            const pagelayout::PageLayout& layout = layouts[p];
-            QCOMPARE(layout.dialogId, pages[p]->objectName().toInt());
-            std::vector<int> words;
-            for (const pagelayout::RowLayout& row : layout.rows) {
-                words.push_back(row.word);
-                if (row.labelId != 0) {
-                    auto* label = pages[p]->findChild<QLabel*>(QString::number(row.labelId));
-                    QVERIFY2(label, qPrintable(QString("page %1 label %2").arg(layout.dialogId).arg(row.labelId)));
-                    QCOMPARE(label->text(), resources::dialogText(layout.dialogId, row.labelId));
-                }
-            }
-            QCOMPARE(words, pages[p]->rowWords());
-            for (const int id : {2001, 2002, 2003, 2004, 2005, 2011, 2012, 2013, 2014, 2015, 2016})
-                QVERIFY2(pages[p]->findChild<QLabel*>(QString::number(id)),
-                         qPrintable(QString("page %1 header %2").arg(layout.dialogId).arg(id)));
-        }
-        CLEDPropPage led(reader1);
-        for (const int id : {2101, 2102, 2103, 2104})
-            QVERIFY(led.findChild<QWidget*>(QString::number(id)));
-        CRandomPP random(reader1);
-        for (const int id : {2201, 2202, 2204, 1221, 1222, 1223, 1224})
-            QVERIFY2(random.findChild<QWidget*>(QString::number(id)), qPrintable(QString::number(id)));
     }
 };
 
