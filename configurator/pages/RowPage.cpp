@@ -110,14 +110,6 @@ void CRowPage::buildGrid(const GridSpec& g, const std::vector<RowSpec>& rows, co
     }
 }
 
-std::vector<int> CRowPage::rowWords() const
-{
-    std::vector<int> out;
-    for (const Row& r : m_rows)
-        out.push_back(r.word);
-    return out;
-}
-
 void CRowPage::LoadFields()
 {
     LoadingScope loading(*this);

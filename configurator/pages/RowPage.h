@@ -57,9 +57,6 @@ public:
     // an address that is not a row of this page is ignored.
     void StoreRow(int address);
 
-    // The row words of the page, in page order.
-    std::vector<int> rowWords() const;
-
 protected:
     CRowPage(int dialogId, CRK40TKPropPage* reader1, QWidget* parent);
     // Makes the frames, headers, fields and hint; rows[i] sits at rowY[i].
