@@ -59,7 +59,15 @@ QString sameNode(const QString& path)
 
 } // namespace
 
-QString comDevicePath(int n) { return comDevicePath(n, detectPorts()); }
+// Detection takes a scan of the machine's devices: only a name that nothing
+// assigns needs it.
+QString comDevicePath(int n)
+{
+    if (n < kFirstCom || n > kLastCom)
+        return {};
+    const QString explicitPath = assigned(n);
+    return explicitPath.isEmpty() ? detected(n, detectPorts()) : explicitPath;
+}
 
 QString comDevicePath(int n, const QList<DetectedPort>& found)
 {
@@ -72,7 +80,11 @@ QString comDevicePath(int n, const QList<DetectedPort>& found)
     return detected(n, found);
 }
 
-QString comMappingSource(int n) { return comMappingSource(n, detectPorts()); }
+QString comMappingSource(int n)
+{
+    return n >= kFirstCom && n <= kLastCom && !assigned(n).isEmpty() ? comMappingSource(n, {})
+                                                                       : comMappingSource(n, detectPorts());
+}
 
 QString comMappingSource(int n, const QList<DetectedPort>& found)
 {
