@@ -6,7 +6,9 @@ import datetime, json, os, shutil, signal, socket, subprocess, sys, tempfile, ti
 
 BIN = os.path.abspath(sys.argv[1]) if len(sys.argv) > 1 else ""
 SHOTS = sys.argv[2] if len(sys.argv) > 2 else ""
-AXE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "vendor", "axe.min.js")
+# axe-core from the npm registry, fetched by scripts/install-deps (MPL-2.0).
+AXE = os.environ.get("RK40_AXE") or os.path.join(
+    os.environ.get("XDG_CACHE_HOME") or os.path.expanduser("~/.cache"), "rk40", "axe-core-4.14.1", "axe.min.js")
 CARD_A, CARD_B, NAMED_KEY = "00001234", "00005678", "00000000001234"
 try:
     from selenium import webdriver
@@ -130,6 +132,8 @@ class WebPageTest(unittest.TestCase):
         return [[c.text for c in r.find_elements(By.TAG_NAME, "td")] for r in self.browser.find_elements(By.CSS_SELECTOR, "#events-table tbody tr")]
 
     def serious_violations(self):
+        if not os.path.isfile(AXE):
+            self.fail(f"axe-core is missing ({AXE}): run scripts/install-deps")
         with open(AXE) as f:
             self.browser.execute_script(f.read())
         result = self.browser.execute_async_script("axe.run(document).then(arguments[arguments.length - 1])")
