@@ -1,4 +1,5 @@
 #include "core/SerialTransfer.h"
+#include "core/StringIds.h"
 
 #include "core/ActFile.h"
 #include "core/CRK40Comm.h"
@@ -185,18 +186,16 @@ StatusOutcome SerialTransfer::status(const PortChoice& port)
 
 QString describeStatusFailure(const StatusOutcome& out)
 {
-    constexpr int kBusy = 110;              // "Terminal busy!": the opening was not answered
-    constexpr int kRefused = 61739;         // a lone NAK to the request
-    constexpr int kMute = 61740;            // no text at all
-    constexpr int kOtherResult = 61741;     // "... result code %d."
-    constexpr short kNotReady = 1;
-    constexpr short kNak = 12;
+    constexpr short kNotReady = 1;  // the opening was not answered
+    constexpr short kNak = 12;      // a lone NAK to the request
+    constexpr short kNoStatus = 13; // the request taken, no status sent
     QString text;
     switch (out.result) {
-    case 0: text = resources::loadString(kMute); break;
-    case kNotReady: text = resources::loadString(kBusy); break;
-    case kNak: text = resources::loadString(kRefused); break;
-    default: text = resources::formatString(kOtherResult, {out.result}); break;
+    case 0:
+    case kNoStatus: text = resources::loadString(strid::kStatusMute); break;
+    case kNotReady: text = resources::loadString(strid::kBusy); break;
+    case kNak: text = resources::loadString(strid::kStatusRefused); break;
+    default: text = resources::formatString(strid::kStatusResult, {out.result}); break;
     }
     if (!out.reason.isEmpty())
         text += QLatin1Char('\n') + out.reason;

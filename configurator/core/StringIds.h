@@ -61,5 +61,8 @@ inline constexpr int kPortRange = 61713;       // "Enter a whole number from %1 
 inline constexpr int kReadIncomplete = 61730;  // the words a read reply did not bring (%s)
 inline constexpr int kNothingWritten = 61737;  // "Nothing was written to the terminal.\n%s"
 inline constexpr int kUnknownComputer = 61738; // "The computer \"%s\" cannot be found."
+inline constexpr int kStatusRefused = 61739;   // "The terminal refused the status request."
+inline constexpr int kStatusMute = 61740;      // "The terminal did not send its status."
+inline constexpr int kStatusResult = 61741;    // "... did not send its status (result code %d)."
 
 } // namespace strid

@@ -416,12 +416,8 @@ int serialStatus(const Arguments& args, ConsolePrompter& prompter)
         prompter.complain(portFailure(args.target, out.reason));
         return kExitTransfer;
     case serialxfer::StatusOutcome::Busy: {
-        QString text = QStringLiteral("%1 (%2, result code %3)")
-                           .arg(str(strid::kBusy), portName(args.target))
-                           .arg(out.result);
-        if (!out.reason.isEmpty())
-            text += QStringLiteral("\n") + out.reason;
-        prompter.complain(text);
+        // The port first, then the failure and its reason in words.
+        prompter.complain(QStringLiteral("%1: %2").arg(portName(args.target), serialxfer::describeStatusFailure(out)));
         return kExitTransfer;
     }
     case serialxfer::StatusOutcome::Ok:

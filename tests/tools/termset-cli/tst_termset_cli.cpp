@@ -299,7 +299,7 @@ private slots:
         QTest::newRow("remote gateway") << true << false
                                         << "Time:\t\t05:04\nDate:\t\t06.12.26\nDay of week:\tSunday\nBuffered:\t\t12\n"
                                            "Version:\t\t\\x1b[2J\\x07\nDIP switch:\tFF\n";
-        QTest::newRow("busy terminal") << false << true << "Terminal busy! (COM1, result code ";
+        QTest::newRow("busy terminal") << false << true << "COM1: The terminal refused the status request.";
     }
     void statusIsShownEscaped()
     {
