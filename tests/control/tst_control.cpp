@@ -105,10 +105,6 @@ private slots:
         QFETCH(QStringList, uiLanguages);
         const Language language = languageFor(uiLanguages);
         QTEST(controlString(103, language), "wednesday");
-        QCOMPARE(controlString(1, language), QString("RK40Comm Control"));
-        QCOMPARE(controlString(2, language), QString("RK40Comm Property Page"));
-        QCOMPARE(controlString(100, language), QString("General"));
-        QVERIFY(controlString(109, language).isEmpty());
     }
 
     void registerFileInMissingFolder()
@@ -280,37 +276,30 @@ private slots:
 
     void destroyWhileHandOverPending()
     {
+        // Ended by DestroyTerminal, then by the destructor alone.
         PtyPeer peer;
-        RecordingSink sink;
-        {
-            CRK40CommCtrl c;
-            c.advise(&sink);
-            QVERIFY(open(c, peer, true));
-            peer.send(onlineBlock({"050130930C0001234A3"}));
-            // No event processing here: the hand-over stays pending.
-            for (int i = 0; i < 500 && !c.handOverPending(); ++i)
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            QVERIFY(c.handOverPending());
-            call(c, dispid::DestroyTerminal);
-            QVERIFY(!c.receptionRunning());
-            QVERIFY(!c.handOverPending());
-            // The stale hand-over now reaches the owner thread and does nothing.
-            QTest::qWait(300);
-            QVERIFY(sink.events.empty());
+        for (bool destroy : {true, false}) {
+            {
+                CRK40CommCtrl c;
+                AdvisedSink sink(c);
+                QVERIFY(open(c, peer, true));
+                peer.send(onlineBlock({"050130930C0001234A3"}));
+                // No event processing here: the hand-over stays pending.
+                for (int i = 0; i < 500 && !c.handOverPending(); ++i)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                QVERIFY(c.handOverPending());
+                if (destroy) {
+                    call(c, dispid::DestroyTerminal);
+                    QVERIFY(!c.receptionRunning());
+                    QVERIFY(!c.handOverPending());
+                    // The stale hand-over now reaches the owner thread and does nothing.
+                    QTest::qWait(300);
+                    QVERIFY(sink.events.empty());
+                }
+            }
+            QTest::qWait(100);
             QCOMPARE(peer.received(), QByteArray());
-            c.unadvise(&sink);
         }
-        {
-            // The same without DestroyTerminal: the destructor ends it all.
-            CRK40CommCtrl c;
-            QVERIFY(open(c, peer, true));
-            peer.send(onlineBlock({"050130930C0001234A3"}));
-            for (int i = 0; i < 500 && !c.handOverPending(); ++i)
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            QVERIFY(c.handOverPending());
-        }
-        QTest::qWait(100);
-        QCOMPARE(peer.received(), QByteArray());
     }
 private:
     void pointComTo(int com, const QString& path) { qputenv(qPrintable(QString("RK40_COM%1").arg(com)), path.toLocal8Bit()); }

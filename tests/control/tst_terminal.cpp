@@ -26,11 +26,6 @@ using rk40sim::Fault;
 
 namespace {
 
-std::string eventRecord(int i)
-{
-    return QString("050130930C%1%2").arg(i, 8, 10, QChar('0')).arg(i % 10).toStdString();
-}
-
 // Files of this process may grow to `bytes` only while it lives: a write
 // past the limit is cut short or fails (EFBIG) as on a full disk.
 struct FileSizeLimit {
