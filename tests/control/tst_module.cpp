@@ -88,17 +88,6 @@ private slots:
         QCOMPARE(canUnload(), S_OK);
     }
 
-    void versionInformation()
-    {
-        using TextFn = const char* (*)();
-        auto version = entry<TextFn>("RK40COMM_VersionInfo");
-        auto description = entry<TextFn>("RK40COMM_FileDescription");
-        auto protocol = entry<TextFn>("RK40COMM_ProtocolVersion");
-        QVERIFY(version && description && protocol);
-        QCOMPARE(QString(version()), QString("3.0.0.0"));
-        QCOMPARE(QString(description()), QString("RK40Comm OLE Control Module"));
-        QCOMPARE(QString(protocol()), QString("6.29"));
-    }
 private:
     template <class Fn>
     Fn entry(const char* name)

@@ -1,10 +1,9 @@
-// The control's face, About box and texts: rendered pixels at a few
+// The control's face and About box: rendered pixels at a few
 // characteristic places of each status picture.
 
 #include "control/face/CRK40CommAboutBox.h"
 #include "control/face/CRK40CommFace.h"
 #include "control/face/CRK40CommPropPageWidget.h"
-#include "control/face/FaceTexts.h"
 #include "control/face/FaceWiring.h"
 #include "control/face/StatusPictures.h"
 #include "FacePixels.h"
@@ -123,14 +122,6 @@ private slots:
         });
         showAboutBox(nullptr);
         QVERIFY(pressed);
-    }
-
-    void texts()
-    {
-        QCOMPARE(faceString(str::ControlName), QStringLiteral("RK40Comm Control"));
-        QCOMPARE(faceString(str::PropPageName), QStringLiteral("RK40Comm Property Page"));
-        QCOMPARE(faceString(str::General), QStringLiteral("General"));
-        QVERIFY(faceString(3).isEmpty());
     }
 
     void saveScreens()
