@@ -74,12 +74,6 @@ bool SerialDevice::close()
     return wasOpen;
 }
 
-void SerialDevice::purge()
-{
-    auto& l = fuzzline::line();
-    l.pos = l.input.size();
-}
-
 int SerialDevice::readByte(std::chrono::milliseconds)
 {
     auto& l = fuzzline::line();
@@ -97,6 +91,5 @@ std::size_t SerialDevice::write(const std::uint8_t* data, std::size_t size)
     l.output.insert(l.output.end(), data, data + size);
     return size;
 }
-
 
 } // namespace serial
