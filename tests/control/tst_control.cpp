@@ -248,7 +248,7 @@ private slots:
 
     void destroyWhileHandOverPending()
     {
-        // Ended by DestroyTerminal, then by the destructor alone.
+        // Ended by DestroyTerminal, then by the destructor alone (thread and port).
         PtyPeer peer;
         for (bool destroy : {true, false}) {
             {
@@ -272,15 +272,11 @@ private slots:
             QTest::qWait(100);
             QCOMPARE(peer.received(), QByteArray());
         }
+        // The port is free again: another program can open it.
+        serial::SerialDevice other;
+        QCOMPARE(other.open(peer.slavePath(), 9600), serial::OpenResult::Ok);
     }
-private:
-    void pointComTo(int com, const QString& path) { qputenv(qPrintable(QString("RK40_COM%1").arg(com)), path.toLocal8Bit()); }
-    // Opens COM1 on the peer with the register file in the temporary folder.
-    bool open(CRK40CommCtrl& c, PtyPeer& peer, bool online);
 
-    std::unique_ptr<TestEnvironment> m_env;
-
-private slots:
     void typeLibraryDescribesEveryMember()
     {
         const component::TypeLibInfo& lib = rk40::typeLibrary();
@@ -432,26 +428,19 @@ private slots:
         QVERIFY(lockFreeForOthers(path));
     }
 
-    void destructorEndsThreadAndPort()
+private:
+    void pointComTo(int com, const QString& path) { qputenv(qPrintable(QString("RK40_COM%1").arg(com)), path.toLocal8Bit()); }
+    // Opens COM1 on the peer with the register file in the temporary folder.
+    bool open(CRK40CommCtrl& c, PtyPeer& peer, bool online)
     {
-        PtyPeer peer;
-        {
-            CRK40CommCtrl c;
-            QVERIFY(open(c, peer, true));
-            QVERIFY(c.receptionRunning());
-        }
-        serial::SerialDevice other;
-        QCOMPARE(other.open(peer.slavePath(), 9600), serial::OpenResult::Ok);
+        pointComTo(1, peer.slavePath());
+        put(c, dispid::AsciiFileName, m_env->path("reg.txt"));
+        put(c, dispid::WorkOnLine, online);
+        return call(c, dispid::InitTerminal, {i2(0)}).toBool();
     }
-};
 
-bool TestControl::open(CRK40CommCtrl& c, PtyPeer& peer, bool online)
-{
-    pointComTo(1, peer.slavePath());
-    put(c, dispid::AsciiFileName, m_env->path("reg.txt"));
-    put(c, dispid::WorkOnLine, online);
-    return call(c, dispid::InitTerminal, {i2(0)}).toBool();
-}
+    std::unique_ptr<TestEnvironment> m_env;
+};
 
 QTEST_MAIN(TestControl)
 #include "tst_control.moc"

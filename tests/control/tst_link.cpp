@@ -244,28 +244,6 @@ private slots:
         QTEST(m_link->ReceiveOnlineBlock(&count), "result");
         QVERIFY(m_link->frameText(0).size() <= TerminalLink::kMaxBlockPositions);
     }
-private:
-    std::unique_ptr<PtyPeer> m_peer;
-    std::unique_ptr<TerminalLink> m_link;
-
-private slots:
-    void repeatedRecordIsAcknowledgedButNotTaken()
-    {
-        const QByteArray rec("3abcdefgh");
-        const QByteArray wire = rec + '\x03' + char(checksum(rec.toStdString()));
-        TerminalLink::Sequence seq;
-        std::string got;
-        m_peer->send(wire);
-        QCOMPARE(m_link->ReceiveRecord(RecordKind::Plain, seq, &got), 0);
-        got.clear();
-        m_peer->send(wire);
-        QCOMPARE(m_link->ReceiveRecord(RecordKind::Plain, seq, &got), 100);
-        QVERIFY(got.empty());
-        QCOMPARE(int(seq.previous), 3);
-        QCOMPARE(int(seq.current), 3);
-        QVERIFY(m_peer->waitReceived(2));
-        QCOMPARE(m_peer->received(), QByteArray("\x06\x06"));
-    }
 
     void textLineLongerThanTheBuffer()
     {
@@ -274,6 +252,10 @@ private slots:
         QCOMPARE(m_link->ReceiveTextLine(&got), 0);
         QCOMPARE(got.size(), TerminalLink::kFrameBufferSize - 1);
     }
+
+private:
+    std::unique_ptr<PtyPeer> m_peer;
+    std::unique_ptr<TerminalLink> m_link;
 };
 
 QTEST_APPLESS_MAIN(TestLink)
