@@ -312,12 +312,9 @@ private slots:
             c.save(bag);
             QVERIFY(!c.isDirty());
         }
-        // Through the text form a container keeps in a file.
-        bool ok = false;
-        const component::PropertyBag reread = component::PropertyBag::fromText(bag.toText(), &ok);
-        QVERIFY(ok);
+        // (The bag's text form is the component layer's own test.)
         CRK40CommCtrl d;
-        QCOMPARE(d.load(reread), component::S_OK);
+        QCOMPARE(d.load(bag), component::S_OK);
         QCOMPARE(get(d, dispid::AsciiFileName).toString(), QString("/var/log/rk40.txt"));
         QCOMPARE(get(d, dispid::IDTPrevRx).toInt(), 12);
         QCOMPARE(get(d, dispid::WorkOnLine).toBool(), false);

@@ -53,24 +53,17 @@ struct Start {
     };
     bool run(const QString& language, const QStringList& libraries, Control control = Control::BuildFolder)
     {
-        QString error;
+        QString error = QStringLiteral("regctl failed");
         const QString module = folder.file(QStringLiteral("libRK40COMM.so"));
         if (control != Control::BuildFolder
             && !folder.copy(testsupport::TestEnvironment::controlModulePath(), QStringLiteral("libRK40COMM.so")))
             return false;
-        if (control == Control::ProgramFolder) {
-            if (!component::succeeded(component::registerModule(module, false, &error))) {
-                qWarning("control not registered from the program folder: %s", qPrintable(error));
-                return false;
-            }
-        } else if (control == Control::ProgramFolderTool) {
-            const int code = QProcess::execute(langtest::builtLibrary(QStringLiteral("regctl")), {module});
-            if (code != 0) {
-                qWarning("regctl %s: exit code %d", qPrintable(module), code);
-                return false;
-            }
-        } else if (!env.registerControl(&error)) {
-            qWarning("control not registered: %s", qPrintable(error));
+        const bool registered = control == Control::BuildFolder ? env.registerControl(&error)
+                              : control == Control::ProgramFolder
+                                  ? component::succeeded(component::registerModule(module, false, &error))
+                                  : QProcess::execute(langtest::builtLibrary(QStringLiteral("regctl")), {module}) == 0;
+        if (!registered) {
+            qWarning("control not registered from %s: %s", qPrintable(module), qPrintable(error));
             return false;
         }
         for (const QString& lib : libraries)
