@@ -7,7 +7,6 @@
 
 #include <fcntl.h>
 
-#include <utility>
 
 namespace fuzzline {
 namespace {
@@ -42,21 +41,6 @@ std::size_t attempts() { return line().attempts; }
 namespace serial {
 
 SerialDevice::~SerialDevice() { close(); }
-
-SerialDevice::SerialDevice(SerialDevice&& other) noexcept
-    : m_fd(std::move(other.m_fd)), m_failed(other.m_failed.load()), m_path(std::move(other.m_path))
-{
-}
-
-SerialDevice& SerialDevice::operator=(SerialDevice&& other) noexcept
-{
-    if (this != &other) {
-        m_fd = std::move(other.m_fd);
-        m_failed = other.m_failed.load();
-        m_path = std::move(other.m_path);
-    }
-    return *this;
-}
 
 OpenResult SerialDevice::open(const QString& path, int)
 {

@@ -93,24 +93,15 @@ private slots:
         // A block is acknowledged before it is appended: wait until each
         // program has reported every acknowledged block as appended.
         const char names[] = {'A', 'B'};
-        for (int k = 0; k < 2; ++k) {
-            QProcess* p = programs[size_t(k)];
-            auto appended = [&] {
-                output[p] += p->readAllStandardOutput();
-                return int(output[p].count("event RxRegs(")) >= acked[names[k]];
-            };
-            QTRY_VERIFY_WITH_TIMEOUT(appended(), 30000);
-        }
+        auto reported = [&](QProcess* p) {
+            output[p] += p->readAllStandardOutput();
+            return int(output[p].count("event RxRegs("));
+        };
+        for (int k = 0; k < 2; ++k)
+            QTRY_VERIFY_WITH_TIMEOUT(reported(programs[size_t(k)]) >= acked[names[k]], 30000);
         // A block is appended before it is reported: wait until the file holds
         // exactly the blocks reported, so that none is between the two.
-        auto reportedLines = [&] {
-            int blocks = 0;
-            for (auto* p : programs) {
-                output[p] += p->readAllStandardOutput();
-                blocks += int(output[p].count("event RxRegs("));
-            }
-            return qint64(blocks) * kRecordsPerBlock;
-        };
+        auto reportedLines = [&] { return qint64(reported(programs[0]) + reported(programs[1])) * kRecordsPerBlock; };
         auto fileLines = [&] {
             QFile f(file);
             return f.open(QIODevice::ReadOnly) ? qint64(f.readAll().count('\n')) : qint64(-1);
@@ -119,7 +110,6 @@ private slots:
         for (auto* p : programs) {
             p->kill();  // the script is still waiting; every block is in the file
             p->waitForFinished(30000);
-            output[p] += p->readAllStandardOutput();
         }
         QVERIFY(acked['A'] > 0 && acked['B'] > 0);
         // On a loaded machine the simulator may give up waiting for an ACK
@@ -128,7 +118,7 @@ private slots:
         // appended is what the file must hold.
         std::map<char, int> appended;
         for (int k = 0; k < 2; ++k) {
-            appended[names[k]] = int(output[programs[size_t(k)]].count("event RxRegs("));
+            appended[names[k]] = reported(programs[size_t(k)]);
             QVERIFY(appended[names[k]] >= acked[names[k]]);
         }
 
