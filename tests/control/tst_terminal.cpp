@@ -49,14 +49,6 @@ struct CancellingSink : RecordingSink {
             args[CRK40CommCtrl::kErrorCancelDisplay] = true;
     }
 };
-
-int indexOf(const RecordingSink& sink, int dispid)
-{
-    for (std::size_t i = 0; i < sink.events.size(); ++i)
-        if (sink.events[i].dispid == dispid)
-            return int(i);
-    return -1;
-}
 } // namespace
 
 class TestTerminal : public QObject {
@@ -299,8 +291,11 @@ private slots:
         // Every sink had the notification before RxRegs; the arrays are filled.
         for (const RecordingSink* sink : {&m_sink, &other}) {
             QCOMPARE(sink->count(eventid::Error), 1);
-            QVERIFY(indexOf(*sink, eventid::Error) < indexOf(*sink, eventid::RxRegs));
-            const FiredEvent& error = sink->events.at(std::size_t(indexOf(*sink, eventid::Error)));
+            const auto first = [sink](int id) {
+                return std::find_if(sink->events.begin(), sink->events.end(), [id](const FiredEvent& e) { return e.dispid == id; });
+            };
+            QVERIFY(first(eventid::Error) < first(eventid::RxRegs));
+            const FiredEvent& error = *first(eventid::Error);
             QCOMPARE(error.args.at(1).toString(), QString("Slog nije upisan"));
             QCOMPARE(error.args.at(2).toInt(), int(0x800A003Au));
         }

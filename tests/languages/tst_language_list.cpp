@@ -23,14 +23,6 @@ const QString kTwinB175 = QStringLiteral("Twin B: restart to use the new languag
 const QString kOther175 = QStringLiteral("Other: restart to use the new language.");
 const QString kNoLanguage = QStringLiteral("Twin");
 
-QStringList names(const CLanguageList& list)
-{
-    QStringList out;
-    for (const auto& e : list.entries())
-        out << e.fileName + QLatin1Char('=') + e.languageName;
-    return out;
-}
-
 // Item texts of a popup with a '*' after the checked ones.
 QStringList items(const QMenu* menu)
 {
@@ -132,7 +124,10 @@ private slots:
 
         CLanguageList list;
         QVERIFY(list.Search(folder.path(), QStringLiteral("Twin")));
-        QCOMPARE(names(list), (QStringList{QStringLiteral("A-Other.so=Other"), QStringLiteral("Z-Twin.so=Twin")}));
+        QStringList names;
+        for (const auto& e : list.entries())
+            names << e.fileName + QLatin1Char('=') + e.languageName;
+        QCOMPARE(names, (QStringList{QStringLiteral("A-Other.so=Other"), QStringLiteral("Z-Twin.so=Twin")}));
         QCOMPARE(list.loadedIndex(), 1);
         QCOMPARE(resources::loadString(175), kTwinA175);
         QVERIFY(prompter.messages.empty());
