@@ -32,6 +32,7 @@ private slots:
             int code;
             const char* words;
         } rows[] = {
+            {Family::Opening, 0, "done"},
             {Family::Opening, 1, "the terminal did not answer the command opening"},
             {Family::Opening, 2, "unknown result 2"},
             {Family::ConfirmedFrame, -3, "the terminal could not carry the command out"},
