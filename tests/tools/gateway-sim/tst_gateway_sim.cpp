@@ -19,42 +19,33 @@ using namespace gatewaysim;
 
 namespace {
 
-// A socket connected to the simulator on loopback, or -1.
-int connectTo(quint16 port)
+// One exchange over loopback: sends text (a byte every `gap` when one is
+// given, counting the request in `sent` once it is out whole), then reads
+// until the gateway closes (or 20 s of silence).
+QByteArray exchange(quint16 port, const QByteArray& text, std::chrono::milliseconds gap = {},
+                    std::atomic<int>* sent = nullptr)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-// Everything the gateway sends until it closes (or 20 s of silence).
-QByteArray receiveAll(int fd)
-{
-    timeval limit{20, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
     QByteArray reply;
-    char buffer[1024];
-    ssize_t got;
-    while ((got = ::recv(fd, buffer, sizeof buffer, 0)) > 0)
-        reply.append(buffer, got);
-    return reply;
-}
-
-// One exchange over loopback: sends text, reads until the gateway closes.
-QByteArray exchange(quint16 port, const QByteArray& text)
-{
-    const int fd = connectTo(port);
-    if (fd < 0)
-        return {};
-    ::send(fd, text.constData(), static_cast<size_t>(text.size()), MSG_NOSIGNAL);
-    const QByteArray reply = receiveAll(fd);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+        const qsizetype piece = gap.count() > 0 ? 1 : text.size();
+        for (qsizetype i = 0; i < text.size(); i += piece) {
+            if (i > 0)
+                std::this_thread::sleep_for(gap);
+            ::send(fd, text.constData() + i, static_cast<size_t>(piece), MSG_NOSIGNAL);
+        }
+        if (sent)
+            ++*sent;
+        timeval limit{20, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        char buffer[1024];
+        for (ssize_t got; (got = ::recv(fd, buffer, sizeof buffer, 0)) > 0;)
+            reply.append(buffer, got);
+    }
     ::close(fd);
     return reply;
 }
@@ -128,21 +119,8 @@ private slots:
         std::atomic<int> sent{0};   // slow clients whose whole request is out
         QByteArray slowReplies[2];
         std::vector<std::thread> slow;
-        for (QByteArray& reply : slowReplies) {
-            slow.emplace_back([&, port = simulator.port()] {
-                const int fd = connectTo(port);
-                if (fd < 0)
-                    return;
-                for (qsizetype i = 0; i < request.size(); ++i) {
-                    if (i > 0)
-                        std::this_thread::sleep_for(std::chrono::milliseconds(500));
-                    ::send(fd, request.constData() + i, 1, MSG_NOSIGNAL);
-                }
-                ++sent;
-                reply = receiveAll(fd);
-                ::close(fd);
-            });
-        }
+        for (QByteArray& reply : slowReplies)
+            slow.emplace_back([&, port = simulator.port()] { reply = exchange(port, request, std::chrono::milliseconds(500), &sent); });
         QTest::qWait(1000);   // both slow clients are connected and sending
         const QByteArray quick = exchange(simulator.port(), "VeTr 1 0000000 plok 0 TEST.");
         const int slowSent = sent;
