@@ -10,7 +10,6 @@
 #include "platform/serial/SerialDevice.h"
 #include "TestEnvironment.h"
 
-#include <QApplication>
 #include <QFile>
 #include <QProcess>
 #include <QSet>

@@ -8,7 +8,6 @@
 
 #include <rk40sim/Terminal.h>
 
-#include <QApplication>
 #include <QElapsedTimer>
 #include <QTest>
 

@@ -18,7 +18,6 @@
 
 #include <rk40sim/Terminal.h>
 
-#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTest>

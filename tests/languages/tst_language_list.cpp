@@ -8,7 +8,6 @@
 #include "TestEnvironment.h"
 
 #include <QAction>
-#include <QApplication>
 #include <QLibrary>
 #include <QMenu>
 #include <QTest>

@@ -19,7 +19,6 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QDialog>
 #include <QMenu>
 #include <QMenuBar>
 #include <QProcess>
