@@ -10,21 +10,9 @@
 
 #include <QBuffer>
 
-using fuzzsupport::MemoryImage;
+using image::MemoryImage;
 
 namespace {
-
-bool isWord(const QString& t)
-{
-    if (t.size() != 4)
-        return false;
-    for (const QChar c : t) {
-        const char16_t u = c.unicode();
-        if (!((u >= '0' && u <= '9') || (u >= 'A' && u <= 'F')))
-            return false;
-    }
-    return true;
-}
 
 act::LoadResult load(const QByteArray& bytes, MemoryImage& image)
 {
@@ -40,16 +28,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     const QByteArray file(reinterpret_cast<const char*>(data), static_cast<qsizetype>(data ? size : 0));
     MemoryImage image;
+    fuzzsupport::mark(image);
     const act::LoadResult result = load(file, image);
+    FUZZ_CHECK(image.outOfRange() == 0);
 
     FUZZ_CHECK(result.ok == (result.invalidLine == 0));
     FUZZ_CHECK(result.wordsStored >= 0);
     int changed = 0;
     for (int a = 0; a < 256; ++a) {
-        if (!image.changed(a))
+        if (!fuzzsupport::changed(image, a))
             continue;
         FUZZ_CHECK(a >= image::kFirstWord && a <= image::kLastWord);
-        FUZZ_CHECK(isWord(image.word(a)));
+        FUZZ_CHECK(fuzzsupport::isUpperHexWord(image.word(a)));
         ++changed;
     }
     FUZZ_CHECK(changed <= result.wordsStored);
@@ -61,6 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const QByteArray saved = act::formatImage(image);
     FUZZ_CHECK(saved.size() == image::kWordCount * 9);
     MemoryImage again;
+    fuzzsupport::mark(again);
     const act::LoadResult reload = load(saved, again);
     FUZZ_CHECK(reload.ok && reload.wordsStored == image::kWordCount);
     for (int a = image::kFirstWord; a <= image::kLastWord; ++a) {

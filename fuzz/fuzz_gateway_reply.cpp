@@ -10,9 +10,6 @@
 #include "core/RemoteTransfer.h"
 #include "remote/RemoteProtocol.h"
 
-#include <QRegularExpression>
-
-using fuzzsupport::MemoryImage;
 using namespace remote;
 
 namespace {
@@ -21,12 +18,6 @@ QByteArrayView received(const std::uint8_t* data, std::size_t size, int capacity
 {
     const auto n = static_cast<qsizetype>(std::min<std::size_t>(data ? size : 0, static_cast<std::size_t>(capacity)));
     return QByteArrayView(reinterpret_cast<const char*>(data), n);
-}
-
-bool isUpperHex4(const QString& t)
-{
-    static const QRegularExpression re(QStringLiteral("^[0-9A-F]{4}$"));
-    return re.match(t).hasMatch();
 }
 
 } // namespace
@@ -49,14 +40,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         case Request::ReadConfig: {
             const auto items = parseConfigData(payload);
             FUZZ_CHECK(items.size() <= static_cast<std::size_t>(payload.size() / kConfigItemLength));
-            MemoryImage image;
+            image::MemoryImage image;
+            fuzzsupport::mark(image);
             const int stored = remotexfer::storeConfigItems(items, image);
+            FUZZ_CHECK(image.outOfRange() == 0);
             FUZZ_CHECK(stored == static_cast<int>(items.size()));
             for (int a = 0; a < 256; ++a) {
                 const bool named = std::any_of(items.begin(), items.end(), [a](const ConfigItem& i) { return i.address == a; });
-                FUZZ_CHECK(image.changed(a) == named);
+                FUZZ_CHECK(fuzzsupport::changed(image, a) == named);
                 if (named)
-                    FUZZ_CHECK(isUpperHex4(image.word(a)));
+                    FUZZ_CHECK(fuzzsupport::isUpperHexWord(image.word(a)));
             }
             // The last item naming an address wins.
             for (auto it = items.rbegin(); it != items.rend(); ++it) {

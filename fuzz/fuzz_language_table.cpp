@@ -9,7 +9,6 @@
 #include "remote/RemoteProtocol.h"
 #include "platform/resources/Resources.h"
 
-#include <QStringList>
 
 namespace {
 

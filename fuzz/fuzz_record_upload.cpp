@@ -10,27 +10,11 @@
 #include "LinkFixture.h"
 
 #include <algorithm>
+#include <cctype>
+#include <string>
 
 using namespace rk40;
 namespace res = rk40::result;
-
-namespace {
-
-bool isHex(char c)
-{
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
-}
-
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return c - 'a' + 10;
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
@@ -98,14 +82,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     FUZZ_CHECK(element->accessByte >= 0 && element->accessByte <= 0xFF);
     const std::string body = record.substr(slash + 1);
-    const bool wellFormed = body.size() >= 16 && std::all_of(body.begin(), body.begin() + 16, isHex);
+    const bool wellFormed = body.size() >= 16 && std::all_of(body.begin(), body.begin() + 16, [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; });
     if (wellFormed) {
         // The identifier goes back to the order the container writes, and
         // turns into the wire order again.
         FUZZ_CHECK(element->identifier.size() == protocol::kIdentifierDigits);
         const auto wire = protocol::reverseIdentifier(element->identifier);
         FUZZ_CHECK(wire && *wire == body.substr(0, protocol::kIdentifierDigits));
-        FUZZ_CHECK(element->accessByte == hexValue(body[14]) * 16 + hexValue(body[15]));
+        FUZZ_CHECK(element->accessByte == std::stoi(body.substr(14, 2), nullptr, 16));
     }
     return 0;
 }

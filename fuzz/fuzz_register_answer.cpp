@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 
 using namespace rk40;
 
@@ -40,8 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     bool hex = true;
     for (std::size_t i = 1; i <= 4; ++i) {
         x ^= answer[i];
-        const char c = static_cast<char>(answer[i]);
-        hex = hex && ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'));
+        hex = hex && std::isxdigit(answer[i]) != 0;
     }
     FUZZ_CHECK(word.has_value() == (protocol::finishChecksum(x) == answer[5] && hex));
     if (word) {

@@ -2,12 +2,13 @@
 
 // Small helpers shared by the harnesses: an invariant check that stops the
 // run with a message (libFuzzer then keeps the input as a crash), a reader
-// over the input bytes, and a register image held in memory.
+// over the input bytes, and marked register images.
 
-#include "core/RegisterImage.h"
+#include "core/MemoryImage.h"
 
 #include <QString>
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -44,47 +45,36 @@ private:
     std::size_t m_pos = 0;
 };
 
-// A register image of 256 entries, each preset to a text nothing else
-// produces, so that a harness can see exactly which entries changed.
-class MemoryImage final : public image::IRegisterImage {
-public:
-    // The marker texts are made once; copies share them.
-    static const QString& untouched(int address)
-    {
-        static const std::array<QString, 256> markers = [] {
-            std::array<QString, 256> m;
-            for (int a = 0; a < 256; ++a)
-                m[static_cast<std::size_t>(a)] = QStringLiteral("untouched-%1").arg(a);
-            return m;
-        }();
-        return markers[static_cast<std::size_t>(address)];
-    }
-    MemoryImage()
-    {
+// A text nothing else produces, one per register address: an image whose
+// entries all start as these shows exactly which entries changed.
+inline const QString& untouched(int address)
+{
+    static const std::array<QString, 256> markers = [] {
+        std::array<QString, 256> m;
         for (int a = 0; a < 256; ++a)
-            m_words[static_cast<std::size_t>(a)] = untouched(a);
-    }
-    QString word(int address) const override
-    {
-        if (address < 0 || address > 255)
-            fail("word() with an address outside 0..255", __FILE__, __LINE__);
-        return m_words[static_cast<std::size_t>(address)];
-    }
-    void setWord(int address, const QString& text) override
-    {
-        if (address < 0 || address > 255)
-            fail("setWord() with an address outside 0..255", __FILE__, __LINE__);
-        m_words[static_cast<std::size_t>(address)] = text;
-    }
-    bool changed(int address) const
-    {
-        const QString& w = m_words[static_cast<std::size_t>(address)];
-        return !w.isSharedWith(untouched(address)) && w != untouched(address);
-    }
+            m[static_cast<std::size_t>(a)] = QStringLiteral("untouched-%1").arg(a);
+        return m;
+    }();
+    return markers[static_cast<std::size_t>(address)];
+}
+inline void mark(image::MemoryImage& image)
+{
+    for (int a = 0; a < 256; ++a)
+        image.setWord(a, untouched(a));
+}
+inline bool changed(const image::MemoryImage& image, int address)
+{
+    const QString w = image.word(address);
+    return !w.isSharedWith(untouched(address)) && w != untouched(address);
+}
 
-private:
-    std::array<QString, 256> m_words;
-};
+// Four upper-case hexadecimal digits: a word as the image stores it.
+inline bool isUpperHexWord(const QString& t)
+{
+    return t.size() == 4 && std::all_of(t.begin(), t.end(), [](QChar c) {
+               return (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || (c >= QLatin1Char('A') && c <= QLatin1Char('F'));
+           });
+}
 
 } // namespace fuzzsupport
 

@@ -7,7 +7,6 @@
 
 #include <fcntl.h>
 
-#include <utility>
 
 namespace fuzzline {
 namespace {
@@ -43,21 +42,6 @@ namespace serial {
 
 SerialDevice::~SerialDevice() { close(); }
 
-SerialDevice::SerialDevice(SerialDevice&& other) noexcept
-    : m_fd(std::move(other.m_fd)), m_failed(other.m_failed.load()), m_path(std::move(other.m_path))
-{
-}
-
-SerialDevice& SerialDevice::operator=(SerialDevice&& other) noexcept
-{
-    if (this != &other) {
-        m_fd = std::move(other.m_fd);
-        m_failed = other.m_failed.load();
-        m_path = std::move(other.m_path);
-    }
-    return *this;
-}
-
 OpenResult SerialDevice::open(const QString& path, int)
 {
     // Any real descriptor marks the device open; it is never read.
@@ -72,12 +56,6 @@ bool SerialDevice::close()
     const bool wasOpen = bool(m_fd);
     m_fd.reset();
     return wasOpen;
-}
-
-void SerialDevice::purge()
-{
-    auto& l = fuzzline::line();
-    l.pos = l.input.size();
 }
 
 int SerialDevice::readByte(std::chrono::milliseconds)
@@ -97,6 +75,5 @@ std::size_t SerialDevice::write(const std::uint8_t* data, std::size_t size)
     l.output.insert(l.output.end(), data, data + size);
     return size;
 }
-
 
 } // namespace serial

@@ -41,19 +41,16 @@ int main(int argc, char** argv)
     int files = 0;
     bool ok = true;
     for (int i = 1; i < argc; ++i) {
-        const std::filesystem::path arg(argv[i]);
-        if (std::filesystem::is_directory(arg)) {
-            std::vector<std::filesystem::path> entries;
-            for (const auto& entry : std::filesystem::directory_iterator(arg))
+        std::vector<std::filesystem::path> paths{argv[i]};
+        if (std::filesystem::is_directory(paths.front())) {
+            paths.clear();
+            for (const auto& entry : std::filesystem::directory_iterator(argv[i]))
                 if (entry.is_regular_file())
-                    entries.push_back(entry.path());
-            std::sort(entries.begin(), entries.end());
-            for (const auto& p : entries) {
-                ok = runFile(p) && ok;
-                ++files;
-            }
-        } else {
-            ok = runFile(arg) && ok;
+                    paths.push_back(entry.path());
+            std::sort(paths.begin(), paths.end());
+        }
+        for (const auto& p : paths) {
+            ok = runFile(p) && ok;
             ++files;
         }
     }

@@ -1,7 +1,7 @@
 #pragma once
 
 // Helpers shared by the control's tests: a sink that records events, short
-// dispatch calls, and block builders.
+// dispatch calls, and record and block builders.
 
 #include "platform/component/Dispatch.h"
 #include "control/protocol/Protocol.h"
@@ -78,6 +78,12 @@ inline QVariant i2(int v) { return QVariant::fromValue<qint16>(qint16(v)); }
 inline QByteArray withChecksum(const QByteArray& data)
 {
     return data + char(rk40::protocol::checksum(std::string_view(data.constData(), size_t(data.size()))));
+}
+
+// An event record whose card number is `i`.
+inline std::string eventRecord(int i)
+{
+    return QString("050130930C%1%2").arg(i, 8, 10, QChar('0')).arg(i % 10).toStdString();
 }
 
 // An on-line block as the terminal sends it: SOH, header, STX, the records

@@ -12,19 +12,13 @@ namespace testsupport {
 PtyPeer::PtyPeer()
 {
     m_master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    char name[128] = {};
+    if (m_master >= 0 && (grantpt(m_master) != 0 || unlockpt(m_master) != 0 || ptsname_r(m_master, name, sizeof name) != 0)) {
+        ::close(m_master);
+        m_master = -1;
+    }
     if (m_master < 0)
         return;
-    if (grantpt(m_master) != 0 || unlockpt(m_master) != 0) {
-        ::close(m_master);
-        m_master = -1;
-        return;
-    }
-    char name[128] = {};
-    if (ptsname_r(m_master, name, sizeof name) != 0) {
-        ::close(m_master);
-        m_master = -1;
-        return;
-    }
     m_slavePath = QString::fromLocal8Bit(name);
     // Raw on our side too, so that nothing is echoed or translated before
     // the PC opens the device and sets it up.
@@ -67,11 +61,6 @@ PtyPeer& PtyPeer::pause(std::chrono::milliseconds time)
 }
 
 void PtyPeer::sendNow(const QByteArray& bytes)
-{
-    writeAll(bytes);
-}
-
-void PtyPeer::writeAll(const QByteArray& bytes)
 {
     qsizetype done = 0;
     while (done < bytes.size() && m_master >= 0) {
@@ -159,7 +148,7 @@ void PtyPeer::run()
                 m_stepRunning = true;
                 m_steps.pop_front();
                 lock.unlock();
-                writeAll(bytes);
+                sendNow(bytes);
                 lock.lock();
                 m_stepRunning = false;
                 m_changed.notify_all();

@@ -53,7 +53,6 @@ private:
         std::chrono::milliseconds time{0};
     };
     void run();
-    void writeAll(const QByteArray& bytes);
 
     int m_master = -1;
     QString m_slavePath;

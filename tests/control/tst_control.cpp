@@ -10,7 +10,6 @@
 #include "platform/serial/SerialDevice.h"
 #include "TestEnvironment.h"
 
-#include <QApplication>
 #include <QFile>
 #include <QProcess>
 #include <QSet>
@@ -46,34 +45,6 @@ private slots:
 
     void cleanup() { QCOMPARE(CRK40CommCtrl::liveObjects(), 0); }
 
-    void persistenceUsesTheNamesAndOrder()
-    {
-        CRK40CommCtrl c;
-        component::PropertyBag bag;
-        QCOMPARE(c.save(bag), component::S_OK);
-        QCOMPARE(bag.names(), QStringList({"_Version", "_ExtentX", "_ExtentY", "_StockProps", "AsciiFileName", "Total",
-                                           "TermMessage", "IDT_PrevRx", "WorkOnLine", "Ready", "BaudRate"}));
-        const QVariantList defaults{QString("reg.txt"), 0, QString("'Bar dan!"), -1, true, true, 9600};
-        for (int i = 0; i < defaults.size(); ++i)
-            QCOMPARE(bag.read(bag.names().at(i + 4)).toString(), defaults.at(i).toString());
-    }
-
-    void loadKeepsDefaultsForMissingOrWrongValues()
-    {
-        component::PropertyBag bag;
-        bag.write("BaudRate", QString("fast"));
-        bag.write("IDT_PrevRx", 100000);
-        bag.write("TermMessage", QString("Hi"));
-        CRK40CommCtrl c;
-        put(c, dispid::Ready, false);
-        c.load(bag);
-        QCOMPARE(get(c, dispid::BaudRate).toInt(), 9600);
-        QCOMPARE(get(c, dispid::IDTPrevRx).toInt(), -1);
-        QCOMPARE(get(c, dispid::TermMessage).toString(), QString("Hi"));
-        QCOMPARE(get(c, dispid::Ready).toBool(), true);
-        QCOMPARE(get(c, dispid::AsciiFileName).toString(), QString("reg.txt"));
-    }
-
     void everyPutMarksDirty()
     {
         const component::TypeLibInfo& lib = rk40::typeLibrary();
@@ -105,10 +76,6 @@ private slots:
         QFETCH(QStringList, uiLanguages);
         const Language language = languageFor(uiLanguages);
         QTEST(controlString(103, language), "wednesday");
-        QCOMPARE(controlString(1, language), QString("RK40Comm Control"));
-        QCOMPARE(controlString(2, language), QString("RK40Comm Property Page"));
-        QCOMPARE(controlString(100, language), QString("General"));
-        QVERIFY(controlString(109, language).isEmpty());
     }
 
     void registerFileInMissingFolder()
@@ -280,56 +247,43 @@ private slots:
 
     void destroyWhileHandOverPending()
     {
+        // Ended by DestroyTerminal, then by the destructor alone (thread and port).
         PtyPeer peer;
-        RecordingSink sink;
-        {
-            CRK40CommCtrl c;
-            c.advise(&sink);
-            QVERIFY(open(c, peer, true));
-            peer.send(onlineBlock({"050130930C0001234A3"}));
-            // No event processing here: the hand-over stays pending.
-            for (int i = 0; i < 500 && !c.handOverPending(); ++i)
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            QVERIFY(c.handOverPending());
-            call(c, dispid::DestroyTerminal);
-            QVERIFY(!c.receptionRunning());
-            QVERIFY(!c.handOverPending());
-            // The stale hand-over now reaches the owner thread and does nothing.
-            QTest::qWait(300);
-            QVERIFY(sink.events.empty());
+        for (bool destroy : {true, false}) {
+            {
+                CRK40CommCtrl c;
+                AdvisedSink sink(c);
+                QVERIFY(open(c, peer, true));
+                peer.send(onlineBlock({"050130930C0001234A3"}));
+                // No event processing here: the hand-over stays pending.
+                for (int i = 0; i < 500 && !c.handOverPending(); ++i)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                QVERIFY(c.handOverPending());
+                if (destroy) {
+                    call(c, dispid::DestroyTerminal);
+                    QVERIFY(!c.receptionRunning());
+                    QVERIFY(!c.handOverPending());
+                    // The stale hand-over now reaches the owner thread and does nothing.
+                    QTest::qWait(300);
+                    QVERIFY(sink.events.empty());
+                }
+            }
+            QTest::qWait(100);
             QCOMPARE(peer.received(), QByteArray());
-            c.unadvise(&sink);
         }
-        {
-            // The same without DestroyTerminal: the destructor ends it all.
-            CRK40CommCtrl c;
-            QVERIFY(open(c, peer, true));
-            peer.send(onlineBlock({"050130930C0001234A3"}));
-            for (int i = 0; i < 500 && !c.handOverPending(); ++i)
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            QVERIFY(c.handOverPending());
-        }
-        QTest::qWait(100);
-        QCOMPARE(peer.received(), QByteArray());
+        // The port is free again: another program can open it.
+        serial::SerialDevice other;
+        QCOMPARE(other.open(peer.slavePath(), 9600), serial::OpenResult::Ok);
     }
-private:
-    void pointComTo(int com, const QString& path) { qputenv(qPrintable(QString("RK40_COM%1").arg(com)), path.toLocal8Bit()); }
-    // Opens COM1 on the peer with the register file in the temporary folder.
-    bool open(CRK40CommCtrl& c, PtyPeer& peer, bool online);
 
-    std::unique_ptr<TestEnvironment> m_env;
-
-private slots:
     void typeLibraryDescribesEveryMember()
     {
+        // Every dispatch identifier, and the events, have their entry.
         const component::TypeLibInfo& lib = rk40::typeLibrary();
-        QCOMPARE(lib.events.name, QString("_DRK40CommEvents"));
-        QCOMPARE(lib.coclass.name, QString("RK40Comm"));
         for (int id = 1; id <= 43; ++id)
             QVERIFY2(lib.dispatch.member(id), qPrintable(QString::number(id)));
         QVERIFY(lib.dispatch.member(-552));
         QCOMPARE(lib.dispatch.members.size(), std::size_t(44));
-        QCOMPARE(component::signature(*lib.dispatch.member(dispid::EepromLoc)), QString("property BSTR EepromLoc[I2 address]"));
         QCOMPARE(lib.dispatch.member(dispid::EepromLoc)->indexCount, 256);
         QCOMPARE(lib.dispatch.member(dispid::TimeArr)->indexCount, 32);
         QVERIFY(lib.events.event(1) && lib.events.event(-600) && lib.events.event(-601));
@@ -339,7 +293,14 @@ private slots:
     {
         component::PropertyBag bag;
         {
+            // The names, their order and the defaults are what stored pages hold.
             CRK40CommCtrl c;
+            QCOMPARE(c.save(bag), component::S_OK);
+            QCOMPARE(bag.names(), QStringList({"_Version", "_ExtentX", "_ExtentY", "_StockProps", "AsciiFileName", "Total",
+                                               "TermMessage", "IDT_PrevRx", "WorkOnLine", "Ready", "BaudRate"}));
+            const QVariantList defaults{QString("reg.txt"), 0, QString("'Bar dan!"), -1, true, true, 9600};
+            for (int i = 0; i < defaults.size(); ++i)
+                QCOMPARE(bag.read(bag.names().at(i + 4)).toString(), defaults.at(i).toString());
             put(c, dispid::AsciiFileName, "/var/log/rk40.txt");
             put(c, dispid::IDTPrevRx, i2(12));
             put(c, dispid::WorkOnLine, false);
@@ -349,12 +310,9 @@ private slots:
             c.save(bag);
             QVERIFY(!c.isDirty());
         }
-        // Through the text form a container keeps in a file.
-        bool ok = false;
-        const component::PropertyBag reread = component::PropertyBag::fromText(bag.toText(), &ok);
-        QVERIFY(ok);
+        // (The bag's text form is the component layer's own test.)
         CRK40CommCtrl d;
-        QCOMPARE(d.load(reread), component::S_OK);
+        QCOMPARE(d.load(bag), component::S_OK);
         QCOMPARE(get(d, dispid::AsciiFileName).toString(), QString("/var/log/rk40.txt"));
         QCOMPARE(get(d, dispid::IDTPrevRx).toInt(), 12);
         QCOMPARE(get(d, dispid::WorkOnLine).toBool(), false);
@@ -365,6 +323,19 @@ private slots:
         d.initNew();
         QCOMPARE(get(d, dispid::BaudRate).toInt(), 9600);
         QCOMPARE(get(d, dispid::IDTPrevRx).toInt(), -1);
+
+        // Missing or wrong values keep the defaults.
+        component::PropertyBag odd;
+        odd.write("BaudRate", QString("fast"));
+        odd.write("IDT_PrevRx", 100000);
+        odd.write("TermMessage", QString("Hi"));
+        put(d, dispid::Ready, false);
+        d.load(odd);
+        QCOMPARE(get(d, dispid::BaudRate).toInt(), 9600);
+        QCOMPARE(get(d, dispid::IDTPrevRx).toInt(), -1);
+        QCOMPARE(get(d, dispid::TermMessage).toString(), QString("Hi"));
+        QCOMPARE(get(d, dispid::Ready).toBool(), true);
+        QCOMPARE(get(d, dispid::AsciiFileName).toString(), QString("reg.txt"));
     }
 
     void portHeldByAnotherProgram()
@@ -452,26 +423,19 @@ private slots:
         QVERIFY(lockFreeForOthers(path));
     }
 
-    void destructorEndsThreadAndPort()
+private:
+    void pointComTo(int com, const QString& path) { qputenv(qPrintable(QString("RK40_COM%1").arg(com)), path.toLocal8Bit()); }
+    // Opens COM1 on the peer with the register file in the temporary folder.
+    bool open(CRK40CommCtrl& c, PtyPeer& peer, bool online)
     {
-        PtyPeer peer;
-        {
-            CRK40CommCtrl c;
-            QVERIFY(open(c, peer, true));
-            QVERIFY(c.receptionRunning());
-        }
-        serial::SerialDevice other;
-        QCOMPARE(other.open(peer.slavePath(), 9600), serial::OpenResult::Ok);
+        pointComTo(1, peer.slavePath());
+        put(c, dispid::AsciiFileName, m_env->path("reg.txt"));
+        put(c, dispid::WorkOnLine, online);
+        return call(c, dispid::InitTerminal, {i2(0)}).toBool();
     }
-};
 
-bool TestControl::open(CRK40CommCtrl& c, PtyPeer& peer, bool online)
-{
-    pointComTo(1, peer.slavePath());
-    put(c, dispid::AsciiFileName, m_env->path("reg.txt"));
-    put(c, dispid::WorkOnLine, online);
-    return call(c, dispid::InitTerminal, {i2(0)}).toBool();
-}
+    std::unique_ptr<TestEnvironment> m_env;
+};
 
 QTEST_MAIN(TestControl)
 #include "tst_control.moc"

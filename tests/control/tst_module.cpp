@@ -5,7 +5,6 @@
 #include "platform/component/Registry.h"
 #include "TestEnvironment.h"
 
-#include <QApplication>
 #include <QLibrary>
 #include <QTest>
 #include <QWidget>
@@ -15,7 +14,6 @@ using namespace component;
 
 namespace {
 const char* const kControlClsid = "{1B962DBA-4057-4CB7-82FF-BA7834B75C38}";
-const char* const kPageClsid = "{A5B09953-856A-4466-A1DB-99884A09A601}";
 }
 
 class TestModule : public QObject {
@@ -88,17 +86,6 @@ private slots:
         QCOMPARE(canUnload(), S_OK);
     }
 
-    void versionInformation()
-    {
-        using TextFn = const char* (*)();
-        auto version = entry<TextFn>("RK40COMM_VersionInfo");
-        auto description = entry<TextFn>("RK40COMM_FileDescription");
-        auto protocol = entry<TextFn>("RK40COMM_ProtocolVersion");
-        QVERIFY(version && description && protocol);
-        QCOMPARE(QString(version()), QString("3.0.0.0"));
-        QCOMPARE(QString(description()), QString("RK40Comm OLE Control Module"));
-        QCOMPARE(QString(protocol()), QString("6.29"));
-    }
 private:
     template <class Fn>
     Fn entry(const char* name)

@@ -22,7 +22,7 @@ constexpr auto kRunFor = std::chrono::seconds(4);
 // block and the record, so that the file can be checked line by line.
 std::string record(char terminal, int block, int index)
 {
-    char card[9];
+    char card[24];
     std::snprintf(card, sizeof card, "%c%03d%04d", terminal, block % 1000, index);
     return std::string("06012") + "1015" + "2" + card + "1";
 }
@@ -93,24 +93,15 @@ private slots:
         // A block is acknowledged before it is appended: wait until each
         // program has reported every acknowledged block as appended.
         const char names[] = {'A', 'B'};
-        for (int k = 0; k < 2; ++k) {
-            QProcess* p = programs[size_t(k)];
-            auto appended = [&] {
-                output[p] += p->readAllStandardOutput();
-                return int(output[p].count("event RxRegs(")) >= acked[names[k]];
-            };
-            QTRY_VERIFY_WITH_TIMEOUT(appended(), 30000);
-        }
+        auto reported = [&](QProcess* p) {
+            output[p] += p->readAllStandardOutput();
+            return int(output[p].count("event RxRegs("));
+        };
+        for (int k = 0; k < 2; ++k)
+            QTRY_VERIFY_WITH_TIMEOUT(reported(programs[size_t(k)]) >= acked[names[k]], 30000);
         // A block is appended before it is reported: wait until the file holds
         // exactly the blocks reported, so that none is between the two.
-        auto reportedLines = [&] {
-            int blocks = 0;
-            for (auto* p : programs) {
-                output[p] += p->readAllStandardOutput();
-                blocks += int(output[p].count("event RxRegs("));
-            }
-            return qint64(blocks) * kRecordsPerBlock;
-        };
+        auto reportedLines = [&] { return qint64(reported(programs[0]) + reported(programs[1])) * kRecordsPerBlock; };
         auto fileLines = [&] {
             QFile f(file);
             return f.open(QIODevice::ReadOnly) ? qint64(f.readAll().count('\n')) : qint64(-1);
@@ -119,7 +110,6 @@ private slots:
         for (auto* p : programs) {
             p->kill();  // the script is still waiting; every block is in the file
             p->waitForFinished(30000);
-            output[p] += p->readAllStandardOutput();
         }
         QVERIFY(acked['A'] > 0 && acked['B'] > 0);
         // On a loaded machine the simulator may give up waiting for an ACK
@@ -128,7 +118,7 @@ private slots:
         // appended is what the file must hold.
         std::map<char, int> appended;
         for (int k = 0; k < 2; ++k) {
-            appended[names[k]] = int(output[programs[size_t(k)]].count("event RxRegs("));
+            appended[names[k]] = reported(programs[size_t(k)]);
             QVERIFY(appended[names[k]] >= acked[names[k]]);
         }
 
@@ -147,16 +137,10 @@ private slots:
             const QByteArray first = lines[i];
             QVERIFY2(first.size() == 20 && first.endsWith('\r'), first.constData());
             const char terminal = first[10];
-            const QByteArray block = first.mid(11, 3);
+            const int block = first.mid(11, 3).toInt();
             for (int r = 0; r < kRecordsPerBlock; ++r, ++i) {
                 QVERIFY2(i < count, "a block was cut short");
-                const QByteArray line = lines[i];
-                QCOMPARE(line.size(), 20);
-                QCOMPARE(line.mid(0, 10), QByteArray("0601210152"));
-                QCOMPARE(line[10], terminal);
-                QCOMPARE(line.mid(11, 3), block);
-                QCOMPARE(line.mid(14, 4).toInt(), r);
-                QCOMPARE(line.mid(18), QByteArray("1\r"));
+                QCOMPARE(lines[i], QByteArray::fromStdString(record(terminal, block, r)) + '\r');
             }
             ++blocksSeen[terminal];
         }

@@ -8,7 +8,6 @@
 
 #include <rk40sim/Terminal.h>
 
-#include <QApplication>
 #include <QElapsedTimer>
 #include <QTest>
 
@@ -18,26 +17,24 @@ using namespace testsupport;
 class TestSlow : public QObject {
     Q_OBJECT
 private slots:
-    void resultCharacterNeverComes();
+    void resultCharacterNeverComes()
+    {
+        TestEnvironment env;
+        rk40sim::Terminal sim;
+        qputenv("RK40_COM1", QByteArray::fromStdString(sim.slavePath()));
+        CRK40CommCtrl c;
+        put(c, dispid::AsciiFileName, env.path("reg.txt"));
+        put(c, dispid::WorkOnLine, false);
+        QVERIFY(call(c, dispid::InitTerminal, {i2(0)}).toBool());
+        sim.injectFault({rk40sim::Fault::NoResult, -1, 't'});
+        QElapsedTimer t;
+        t.start();
+        QCOMPARE(call(c, dispid::TxDayType, {QString("1D0800-1600")}).toInt(), -4);
+        // At least the 70 pauses of 100 ms.
+        QVERIFY2(t.elapsed() >= 7000, qPrintable(QString::number(t.elapsed())));
+        call(c, dispid::DestroyTerminal);
+    }
 };
-
-void TestSlow::resultCharacterNeverComes()
-{
-    TestEnvironment env;
-    rk40sim::Terminal sim;
-    qputenv("RK40_COM1", QByteArray::fromStdString(sim.slavePath()));
-    CRK40CommCtrl c;
-    put(c, dispid::AsciiFileName, env.path("reg.txt"));
-    put(c, dispid::WorkOnLine, false);
-    QVERIFY(call(c, dispid::InitTerminal, {i2(0)}).toBool());
-    sim.injectFault({rk40sim::Fault::NoResult, -1, 't'});
-    QElapsedTimer t;
-    t.start();
-    QCOMPARE(call(c, dispid::TxDayType, {QString("1D0800-1600")}).toInt(), -4);
-    // At least the 70 pauses of 100 ms.
-    QVERIFY2(t.elapsed() >= 7000, qPrintable(QString::number(t.elapsed())));
-    call(c, dispid::DestroyTerminal);
-}
 
 QTEST_MAIN(TestSlow)
 #include "tst_slow.moc"

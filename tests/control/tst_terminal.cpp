@@ -26,11 +26,6 @@ using rk40sim::Fault;
 
 namespace {
 
-std::string eventRecord(int i)
-{
-    return QString("050130930C%1%2").arg(i, 8, 10, QChar('0')).arg(i % 10).toStdString();
-}
-
 // Files of this process may grow to `bytes` only while it lives: a write
 // past the limit is cut short or fails (EFBIG) as on a full disk.
 struct FileSizeLimit {
@@ -54,14 +49,6 @@ struct CancellingSink : RecordingSink {
             args[CRK40CommCtrl::kErrorCancelDisplay] = true;
     }
 };
-
-int indexOf(const RecordingSink& sink, int dispid)
-{
-    for (std::size_t i = 0; i < sink.events.size(); ++i)
-        if (sink.events[i].dispid == dispid)
-            return int(i);
-    return -1;
-}
 } // namespace
 
 class TestTerminal : public QObject {
@@ -71,6 +58,7 @@ private slots:
 
     void init()
     {
+        QFile::remove(m_env->path("reg.txt"));
         m_sim = std::make_unique<rk40sim::Terminal>();
         qputenv("RK40_COM1", QByteArray::fromStdString(m_sim->slavePath()));
         m_ctrl = std::make_unique<CRK40CommCtrl>();
@@ -204,7 +192,8 @@ private slots:
         QCOMPARE(call(*m_ctrl, dispid::AddIDElement, {QString("0123456789ABCD"), i2(5)}).toInt(), 1);
         QCOMPARE(call(*m_ctrl, dispid::KillIDElement, {QString("0123456789ABCD"), i2(5)}).toInt(), 1);
         for (int member : {dispid::KillIDT, dispid::TakeIDTNum, dispid::RxIDTElement, dispid::ResetCurrTx,
-                           dispid::RxDayType, dispid::RxWeekType, dispid::PCTimeCopy, dispid::EraseMessage})
+                           dispid::RxDayType, dispid::RxWeekType, dispid::PCTimeCopy, dispid::EraseMessage,
+                           dispid::TakeData, dispid::ReconstructData})
             QCOMPARE(call(*m_ctrl, member).toInt(), 1);
         QCOMPARE(call(*m_ctrl, dispid::TxDayType, {QString("1")}).toInt(), 1);
         QCOMPARE(call(*m_ctrl, dispid::SendMessage, {i2('m')}).toInt(), 1);
@@ -264,7 +253,6 @@ private slots:
 
     void recordsBeyondTheArrays()
     {
-        removeRegisterFile();
         QVERIFY(openControl(true));
         std::vector<std::string> records;
         for (int i = 0; i < 40; ++i)
@@ -294,7 +282,6 @@ private slots:
         if (cancel)
             m_ctrl->advise(&canceller);
         m_ctrl->advise(&other);
-        removeRegisterFile();
         QVERIFY(openControl(true));
         {
             FileSizeLimit full(0);
@@ -304,8 +291,11 @@ private slots:
         // Every sink had the notification before RxRegs; the arrays are filled.
         for (const RecordingSink* sink : {&m_sink, &other}) {
             QCOMPARE(sink->count(eventid::Error), 1);
-            QVERIFY(indexOf(*sink, eventid::Error) < indexOf(*sink, eventid::RxRegs));
-            const FiredEvent& error = sink->events.at(std::size_t(indexOf(*sink, eventid::Error)));
+            const auto first = [sink](int id) {
+                return std::find_if(sink->events.begin(), sink->events.end(), [id](const FiredEvent& e) { return e.dispid == id; });
+            };
+            QVERIFY(first(eventid::Error) < first(eventid::RxRegs));
+            const FiredEvent& error = *first(eventid::Error);
             QCOMPARE(error.args.at(1).toString(), QString("Slog nije upisan"));
             QCOMPARE(error.args.at(2).toInt(), int(0x800A003Au));
         }
@@ -321,7 +311,6 @@ private slots:
     void registerFileShortWriteIsTakenBack()
     {
         RecordingPrompter prompter;
-        removeRegisterFile();
         QVERIFY(openControl(true));
         m_sim->sendOnlineBlock('S', {"050130930C0000001A3"});
         QTRY_COMPARE_WITH_TIMEOUT(m_sink.count(eventid::RxRegs), 1, 10000);
@@ -341,7 +330,6 @@ private slots:
 
     void registerFileLockHeldByAnotherProgram()
     {
-        removeRegisterFile();
         QVERIFY(openControl(true));
         // Another program holds the register file's lock for 15 s.
         QProcess holder;
@@ -374,7 +362,6 @@ private slots:
         RecordingSink otherSink;
         other.advise(&otherSink);
         put(other, dispid::AsciiFileName, m_env->path("reg.txt"));
-        removeRegisterFile();
         QVERIFY(openControl(true));
         QVERIFY(call(other, dispid::InitTerminal, {i2(1)}).toBool());
 
@@ -420,7 +407,6 @@ private slots:
         QVERIFY(!QFile::exists(target));
 
         // A file it makes is the user's alone.
-        removeRegisterFile();
         QVERIFY(openControl(false));
         struct stat st {};
         QCOMPARE(::stat(QFile::encodeName(m_env->path("reg.txt")).constData(), &st), 0);
@@ -451,8 +437,6 @@ private slots:
 
     void takeAndReconstructData()
     {
-        QCOMPARE(call(*m_ctrl, dispid::TakeData).toInt(), 1);
-        QCOMPARE(call(*m_ctrl, dispid::ReconstructData).toInt(), 1);
         QVERIFY(openControl(false));
         QCOMPARE(call(*m_ctrl, dispid::TakeData).toInt(), 0);
         QCOMPARE(call(*m_ctrl, dispid::ReconstructData).toInt(), 0);
@@ -614,19 +598,9 @@ private slots:
         QVERIFY(QByteArray::fromStdString(m_sim->lastMessage()).startsWith(wire));
         QFile::remove(profile);
     }
-private:
-    std::unique_ptr<TestEnvironment> m_env;
-    std::unique_ptr<rk40sim::Terminal> m_sim;
-    std::unique_ptr<CRK40CommCtrl> m_ctrl;
-    RecordingSink m_sink;
-    bool openControl(bool online);
-    QByteArray registerFile() const { return readAll(m_env->path("reg.txt")); }
-    void removeRegisterFile() const { QFile::remove(m_env->path("reg.txt")); }
 
-private slots:
     void blockDecodedIntoArraysAndFile()
     {
-        removeRegisterFile();
         QVERIFY(openControl(true));
         m_sim->sendOnlineBlock('S', {"050130930C0001234A3", "06012101520000ABCD1"});
         QTRY_COMPARE_WITH_TIMEOUT(m_sink.count(eventid::RxRegs), 1, 10000);
@@ -668,14 +642,20 @@ private slots:
         QCOMPARE(get(*m_ctrl, dispid::IDTPrevRx).toInt(), 12);
         QVERIFY(get(*m_ctrl, dispid::CurrDaytype).toString().isEmpty());
     }
-};
 
-bool TestTerminal::openControl(bool online)
-{
-    put(*m_ctrl, dispid::AsciiFileName, m_env->path("reg.txt"));
-    put(*m_ctrl, dispid::WorkOnLine, online);
-    return call(*m_ctrl, dispid::InitTerminal, {i2(0)}).toBool();
-}
+private:
+    std::unique_ptr<TestEnvironment> m_env;
+    std::unique_ptr<rk40sim::Terminal> m_sim;
+    std::unique_ptr<CRK40CommCtrl> m_ctrl;
+    RecordingSink m_sink;
+    bool openControl(bool online)
+    {
+        put(*m_ctrl, dispid::AsciiFileName, m_env->path("reg.txt"));
+        put(*m_ctrl, dispid::WorkOnLine, online);
+        return call(*m_ctrl, dispid::InitTerminal, {i2(0)}).toBool();
+    }
+    QByteArray registerFile() const { return readAll(m_env->path("reg.txt")); }
+};
 
 QTEST_MAIN(TestTerminal)
 #include "tst_terminal.moc"

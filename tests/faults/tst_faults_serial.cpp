@@ -18,7 +18,6 @@
 
 #include <rk40sim/Terminal.h>
 
-#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTest>
@@ -73,8 +72,6 @@ public:
     qint64 records = 0;
     int refused = 0;
 };
-
-QString hex4(quint16 v) { return QStringLiteral("%1").arg(v, 4, 16, QLatin1Char('0')).toUpper(); }
 
 // The longest time a word of a transfer took, the failing one included.
 class WordTimer : public serialxfer::ITransferObserver {
@@ -168,9 +165,9 @@ private slots:
                 // terminal's, or damage the checksum cannot see.
                 QVERIFY2(got != QStringLiteral("MARK"), qPrintable(QStringLiteral("word %1 reported read but not stored (seed %2)").arg(a).arg(seed)));
                 QCOMPARE(got.size(), 4);
-                if (got != hex4(m_sim->word(a)))
+                if (got != testsupport::hexWord(m_sim->word(a)))
                     qInfo("round %d: word %d read as %s, the terminal holds %s", round, a, qPrintable(got),
-                          qPrintable(hex4(m_sim->word(a))));
+                          qPrintable(testsupport::hexWord(m_sim->word(a))));
             }
             // A word is tried three times, each within a register read's budget.
             QVERIFY2(observer.endOfTransfer() < 3 * kRegisterReadBudgetMs + kSlackMs,

@@ -3,7 +3,6 @@
 // A temporary program folder filled with language libraries built for the
 // tests (and, where a test asks, the real ones and other files).
 
-#include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
 #include <QString>

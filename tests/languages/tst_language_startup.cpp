@@ -19,7 +19,6 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QDialog>
 #include <QMenu>
 #include <QMenuBar>
 #include <QProcess>
@@ -53,24 +52,17 @@ struct Start {
     };
     bool run(const QString& language, const QStringList& libraries, Control control = Control::BuildFolder)
     {
-        QString error;
+        QString error = QStringLiteral("regctl failed");
         const QString module = folder.file(QStringLiteral("libRK40COMM.so"));
         if (control != Control::BuildFolder
             && !folder.copy(testsupport::TestEnvironment::controlModulePath(), QStringLiteral("libRK40COMM.so")))
             return false;
-        if (control == Control::ProgramFolder) {
-            if (!component::succeeded(component::registerModule(module, false, &error))) {
-                qWarning("control not registered from the program folder: %s", qPrintable(error));
-                return false;
-            }
-        } else if (control == Control::ProgramFolderTool) {
-            const int code = QProcess::execute(langtest::builtLibrary(QStringLiteral("regctl")), {module});
-            if (code != 0) {
-                qWarning("regctl %s: exit code %d", qPrintable(module), code);
-                return false;
-            }
-        } else if (!env.registerControl(&error)) {
-            qWarning("control not registered: %s", qPrintable(error));
+        const bool registered = control == Control::BuildFolder ? env.registerControl(&error)
+                              : control == Control::ProgramFolder
+                                  ? component::succeeded(component::registerModule(module, false, &error))
+                                  : QProcess::execute(langtest::builtLibrary(QStringLiteral("regctl")), {module}) == 0;
+        if (!registered) {
+            qWarning("control not registered from %s: %s", qPrintable(module), qPrintable(error));
             return false;
         }
         for (const QString& lib : libraries)
@@ -105,7 +97,6 @@ struct Start {
         apppaths::setProgramFolder({});
     }
 
-    QStringList messageTexts() const { return prompter.messageTexts(); }
 
     QStringList languageItems() const
     {
@@ -115,14 +106,6 @@ struct Start {
             for (const QAction* a : m->actions())
                 out << a->text() + (a->isChecked() ? QStringLiteral("*") : QString());
         }
-        return out;
-    }
-
-    QStringList menuBarTexts() const
-    {
-        QStringList out;
-        for (const QAction* a : sheet->menuBar()->actions())
-            out << a->text();
         return out;
     }
 
@@ -155,140 +138,134 @@ struct Start {
 class TestLanguageStartup : public QObject {
     Q_OBJECT
 private slots:
-    void withoutTheLanguageSaysSoAndRunsInEnglish_data();
-    void withoutTheLanguageSaysSoAndRunsInEnglish();
-    void shippedLibrariesStartInEnglishWithoutMessage_data();
-    void shippedLibrariesStartInEnglishWithoutMessage();
-    void hungarianStart();
-    void cyclingFieldsStoreTheSameWordsInEveryLanguage();
-    void screenshots_data();
-    void screenshots();
-};
+    void withoutTheLanguageSaysSoAndRunsInEnglish_data()
+    {
+        QTest::addColumn<QString>("language");
+        QTest::addColumn<QStringList>("libraries");
+        QTest::addColumn<QStringList>("items");
+        QTest::newRow("no library") << QString() << QStringList() << QStringList();
+        QTest::newRow("profile names a missing language")
+            << QStringLiteral("Deutsch") << QStringList{kShipped[0], kShipped[1]}
+            << QStringList{QStringLiteral("English"), QStringLiteral("Magyar")};
+    }
 
-void TestLanguageStartup::withoutTheLanguageSaysSoAndRunsInEnglish_data()
-{
-    QTest::addColumn<QString>("language");
-    QTest::addColumn<QStringList>("libraries");
-    QTest::addColumn<QStringList>("items");
-    QTest::newRow("no library") << QString() << QStringList() << QStringList();
-    QTest::newRow("profile names a missing language")
-        << QStringLiteral("Deutsch") << QStringList{kShipped[0], kShipped[1]}
-        << QStringList{QStringLiteral("English"), QStringLiteral("Magyar")};
-}
+    void withoutTheLanguageSaysSoAndRunsInEnglish()
+    {
+        QFETCH(QString, language);
+        QFETCH(QStringList, libraries);
+        QFETCH(QStringList, items);
+        Start start;
+        QVERIFY(start.run(language, libraries));
+        QCOMPARE(start.prompter.messageTexts().value(0), kNoLanguage);
+        QCOMPARE(start.prompter.messages.front().look, ui::Look::Plain);
+        QVERIFY(!resources::languageProvider());
+        QCOMPARE(start.sheet->windowTitle(), QStringLiteral("Veltrona Termset"));
+        QCOMPARE(start.languageItems(), items);
+    }
 
-void TestLanguageStartup::withoutTheLanguageSaysSoAndRunsInEnglish()
-{
-    QFETCH(QString, language);
-    QFETCH(QStringList, libraries);
-    QFETCH(QStringList, items);
-    Start start;
-    QVERIFY(start.run(language, libraries));
-    QCOMPARE(start.messageTexts().value(0), kNoLanguage);
-    QCOMPARE(start.prompter.messages.front().look, ui::Look::Plain);
-    QVERIFY(!resources::languageProvider());
-    QCOMPARE(start.sheet->windowTitle(), QStringLiteral("Veltrona Termset"));
-    QCOMPARE(start.languageItems(), items);
-}
+    void shippedLibrariesStartInEnglishWithoutMessage_data()
+    {
+        QTest::addColumn<int>("control");
+        QTest::newRow("control module elsewhere") << int(Start::Control::BuildFolder);
+        QTest::newRow("control module in the folder, in use") << int(Start::Control::ProgramFolder);
+        QTest::newRow("control module in the folder, not yet loaded") << int(Start::Control::ProgramFolderTool);
+    }
 
-void TestLanguageStartup::shippedLibrariesStartInEnglishWithoutMessage_data()
-{
-    QTest::addColumn<int>("control");
-    QTest::newRow("control module elsewhere") << int(Start::Control::BuildFolder);
-    QTest::newRow("control module in the folder, in use") << int(Start::Control::ProgramFolder);
-    QTest::newRow("control module in the folder, not yet loaded") << int(Start::Control::ProgramFolderTool);
-}
+    void shippedLibrariesStartInEnglishWithoutMessage()
+    {
+        QFETCH(int, control);
+        Start start;
+        // Where the control module sits beside them, as in the real program
+        // folder, the search looks at it before the sheet creates the control.
+        QVERIFY(start.run(QString(), QStringList(std::begin(kShipped), std::end(kShipped)), Start::Control(control)));
+        QVERIFY(!start.prompter.messageTexts().contains(kNoLanguage));
+        QCOMPARE(start.languageItems(),
+                 (QStringList{QStringLiteral("English*"), QStringLiteral("Hrvatski"), QStringLiteral("Magyar")}));
+        QCOMPARE(start.list->entries()[static_cast<std::size_t>(start.list->loadedIndex())].fileName,
+                 QStringLiteral("Termset-English.so"));
+    }
 
-void TestLanguageStartup::shippedLibrariesStartInEnglishWithoutMessage()
-{
-    QFETCH(int, control);
-    Start start;
-    // Where the control module sits beside them, as in the real program
-    // folder, the search looks at it before the sheet creates the control.
-    QVERIFY(start.run(QString(), QStringList(std::begin(kShipped), std::end(kShipped)), Start::Control(control)));
-    QVERIFY(!start.messageTexts().contains(kNoLanguage));
-    QCOMPARE(start.languageItems(),
-             (QStringList{QStringLiteral("English*"), QStringLiteral("Hrvatski"), QStringLiteral("Magyar")}));
-    QCOMPARE(start.list->entries()[static_cast<std::size_t>(start.list->loadedIndex())].fileName,
-             QStringLiteral("Termset-English.so"));
-}
+    void hungarianStart()
+    {
+        Start start;
+        QVERIFY(start.run(QStringLiteral("Magyar"), QStringList(std::begin(kShipped), std::end(kShipped))));
+        const auto magyar = resources::LibraryLanguage::load(langtest::builtLibrary(QStringLiteral("Termset-Magyar.so")));
+        QVERIFY(magyar);
+        auto hu = [&](resources::Kind kind, int id, int sub) { return magyar->lookup({kind, id, sub}); };
+        using resources::Kind;
 
-void TestLanguageStartup::hungarianStart()
-{
-    Start start;
-    QVERIFY(start.run(QStringLiteral("Magyar"), QStringList(std::begin(kShipped), std::end(kShipped))));
-    const auto magyar = resources::LibraryLanguage::load(langtest::builtLibrary(QStringLiteral("Termset-Magyar.so")));
-    QVERIFY(magyar);
-    auto hu = [&](resources::Kind kind, int id, int sub) { return magyar->lookup({kind, id, sub}); };
-    using resources::Kind;
+        // No "using English" message; the no-password notice in Hungarian.
+        QCOMPARE(start.prompter.messageTexts(), QStringList{hu(Kind::String, 174, 0)});
+        QVERIFY(hu(Kind::String, 174, 0) != resources::englishTable().at({Kind::String, 174, 0}));
 
-    // No "using English" message; the no-password notice in Hungarian.
-    QCOMPARE(start.messageTexts(), QStringList{hu(Kind::String, 174, 0)});
-    QVERIFY(hu(Kind::String, 174, 0) != resources::englishTable().at({Kind::String, 174, 0}));
+        QCOMPARE(start.sheet->windowTitle(), hu(Kind::String, 102, 0));
+        QCOMPARE(start.sheet->tabs()->tabText(7), hu(Kind::Dialog, 141, 0));
+        const QList<QAction*> bar = start.sheet->menuBar()->actions();
+        QCOMPARE(bar.size(), 3);
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(bar[i]->text(), hu(Kind::Menu, 149, i + 1));
+        QCOMPARE(start.sheet->action(32799)->text(), hu(Kind::Menu, 149, 32799));
+        QCOMPARE(start.languageItems(),
+                 (QStringList{QStringLiteral("English"), QStringLiteral("Hrvatski"), QStringLiteral("Magyar*")}));
+    }
 
-    QCOMPARE(start.sheet->windowTitle(), hu(Kind::String, 102, 0));
-    QCOMPARE(start.sheet->tabs()->tabText(7), hu(Kind::Dialog, 141, 0));
-    QCOMPARE(start.menuBarTexts(), (QStringList{hu(Kind::Menu, 149, 1), hu(Kind::Menu, 149, 2), hu(Kind::Menu, 149, 3)}));
-    QCOMPARE(start.sheet->action(32799)->text(), hu(Kind::Menu, 149, 32799));
-    QCOMPARE(start.languageItems(),
-             (QStringList{QStringLiteral("English"), QStringLiteral("Hrvatski"), QStringLiteral("Magyar*")}));
-}
+    void cyclingFieldsStoreTheSameWordsInEveryLanguage()
+    {
+        QStringList english, shown;
+        for (const QString& language : {QStringLiteral("English"), QStringLiteral("Magyar"), QStringLiteral("Hrvatski")}) {
+            Start start;
+            QVERIFY(start.run(language, QStringList(std::begin(kShipped), std::end(kShipped))));
+            QCOMPARE(start.list->currentLanguage(), language);
+            QVERIFY(start.list->isLoaded());
+            const QStringList words = start.editAndReadWords();
+            QCOMPARE(words.size(), image::kWordCount);
+            if (english.isEmpty()) {
+                english = words;
+                // The edits did change the rows of Reader 1 and the LED word.
+                QVERIFY2(words.first() != QStringLiteral("0000"), qPrintable(words.join(' ')));
+                QVERIFY2(words.at(image::kLedWord - image::kFirstWord) != QStringLiteral("0000"), qPrintable(words.join(' ')));
+            } else {
+                QCOMPARE(words, english);
+            }
+            shown << start.sheet->pages().at(0)->findChildren<CCyclingEdit*>().value(0)->text();
+        }
+        // The fields did show the texts of each language.
+        QCOMPARE(QSet<QString>(shown.begin(), shown.end()).size(), 3);
+    }
 
-void TestLanguageStartup::cyclingFieldsStoreTheSameWordsInEveryLanguage()
-{
-    QStringList english, shown;
-    for (const QString& language : {QStringLiteral("English"), QStringLiteral("Magyar"), QStringLiteral("Hrvatski")}) {
+    void screenshots_data()
+    {
+        QTest::addColumn<QString>("language");
+        for (const char* l : {"English", "Magyar", "Hrvatski"})
+            QTest::newRow(l) << QString::fromLatin1(l);
+    }
+
+    // Pictures of a page in each language, for people to look at. Only when
+    // TERMSET_SCREENSHOT_DIR names a folder.
+    void screenshots()
+    {
+        const QString dir = qEnvironmentVariable("TERMSET_SCREENSHOT_DIR");
+        if (dir.isEmpty())
+            QSKIP("TERMSET_SCREENSHOT_DIR is not set");
+        QFETCH(QString, language);
         Start start;
         QVERIFY(start.run(language, QStringList(std::begin(kShipped), std::end(kShipped))));
-        QCOMPARE(start.list->currentLanguage(), language);
-        QVERIFY(start.list->isLoaded());
-        const QStringList words = start.editAndReadWords();
-        QCOMPARE(words.size(), image::kWordCount);
-        if (english.isEmpty()) {
-            english = words;
-            // The edits did change the rows of Reader 1 and the LED word.
-            QVERIFY2(words.first() != QStringLiteral("0000"), qPrintable(words.join(' ')));
-            QVERIFY2(words.at(image::kLedWord - image::kFirstWord) != QStringLiteral("0000"), qPrintable(words.join(' ')));
-        } else {
-            QCOMPARE(words, english);
+        start.sheet->resize(start.sheet->sizeHint().expandedTo(start.sheet->size()));
+        start.editAndReadWords();  // every kind of field text on show
+        for (int tab : {0, 4, 7}) {
+            start.sheet->tabs()->setCurrentIndex(tab);
+            QApplication::processEvents();
+            const QString file = QStringLiteral("%1/%2-page%3.png").arg(dir, language).arg(tab + 1);
+            QVERIFY2(start.sheet->grab().save(file), qPrintable(file));
         }
-        shown << start.sheet->pages().at(0)->findChildren<CCyclingEdit*>().value(0)->text();
-    }
-    // The fields did show the texts of each language.
-    QCOMPARE(QSet<QString>(shown.begin(), shown.end()).size(), 3);
-}
-
-void TestLanguageStartup::screenshots_data()
-{
-    QTest::addColumn<QString>("language");
-    for (const char* l : {"English", "Magyar", "Hrvatski"})
-        QTest::newRow(l) << QString::fromLatin1(l);
-}
-
-// Pictures of a page in each language, for people to look at. Only when
-// TERMSET_SCREENSHOT_DIR names a folder.
-void TestLanguageStartup::screenshots()
-{
-    const QString dir = qEnvironmentVariable("TERMSET_SCREENSHOT_DIR");
-    if (dir.isEmpty())
-        QSKIP("TERMSET_SCREENSHOT_DIR is not set");
-    QFETCH(QString, language);
-    Start start;
-    QVERIFY(start.run(language, QStringList(std::begin(kShipped), std::end(kShipped))));
-    start.sheet->resize(start.sheet->sizeHint().expandedTo(start.sheet->size()));
-    start.editAndReadWords();  // every kind of field text on show
-    for (int tab : {0, 4, 7}) {
-        start.sheet->tabs()->setCurrentIndex(tab);
+        // The Configuration menu with the Languages popup.
+        QMenu* configuration = start.sheet->menuBar()->actions().at(1)->menu();
+        configuration->popup(start.sheet->mapToGlobal(QPoint(40, 20)));
         QApplication::processEvents();
-        const QString file = QStringLiteral("%1/%2-page%3.png").arg(dir, language).arg(tab + 1);
-        QVERIFY2(start.sheet->grab().save(file), qPrintable(file));
+        QVERIFY(configuration->grab().save(QStringLiteral("%1/%2-menu.png").arg(dir, language)));
+        configuration->close();
     }
-    // The Configuration menu with the Languages popup.
-    QMenu* configuration = start.sheet->menuBar()->actions().at(1)->menu();
-    configuration->popup(start.sheet->mapToGlobal(QPoint(40, 20)));
-    QApplication::processEvents();
-    QVERIFY(configuration->grab().save(QStringLiteral("%1/%2-menu.png").arg(dir, language)));
-    configuration->close();
-}
+};
 
 QTEST_MAIN(TestLanguageStartup)
 #include "tst_language_startup.moc"

@@ -7,7 +7,6 @@
 #include "TestEnvironment.h"
 #include "platform/component/TextEscape.h"
 
-#include <QFile>
 #include <QTest>
 
 using namespace component;

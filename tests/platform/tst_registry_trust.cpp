@@ -20,16 +20,11 @@ namespace {
 
 constexpr const char* kProgId = "RK40COMM.RK40CommCtrl.1";
 
-QString controlClassKey()
-{
-    const QString clsid = Registry().value(QStringLiteral("ProgID/") + kProgId, "CLSID").toString();
-    return "CLSID/" + clsid;
-}
-
 void pointRegistryAt(const QString& module)
 {
     Registry reg;
-    reg.setValue(controlClassKey(), "InprocServer32", module);
+    const QString clsid = reg.value(QStringLiteral("ProgID/") + kProgId, "CLSID").toString();
+    reg.setValue("CLSID/" + clsid, "InprocServer32", module);
     QVERIFY(reg.save());
 }
 

@@ -16,7 +16,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-using namespace std::chrono_literals;
 using testsupport::PtyPeer;
 
 namespace {
@@ -176,17 +175,6 @@ private slots:
         QVERIFY(fd >= 0);
         QCOMPARE(serial::baudRateOf(fd), baud);
         ::close(fd);
-    }
-
-    void purgeDiscardsPendingInput()
-    {
-        PtyPeer pty;
-        serial::SerialDevice dev;
-        QCOMPARE(dev.open(pty.slavePath(), 9600), serial::OpenResult::Ok);
-        pty.sendNow("stale");
-        QTest::qWait(50);
-        dev.purge();
-        QCOMPARE(dev.readByte(5ms), -1);
     }
 
     // Recorded adapters: every one described, the ttyS node without a UART

@@ -1,44 +1,47 @@
-// The control's face, About box and texts: rendered pixels at a few
-// characteristic places of each status picture.
+// The control's face and About box: rendered pixels at a few
+// characteristic places of each status picture, and the face as the control
+// shows it (the picture follows the connection's status bits, clicks fire
+// Click and DblClick, AboutBox shows the About box).
 
 #include "control/face/CRK40CommAboutBox.h"
 #include "control/face/CRK40CommFace.h"
 #include "control/face/CRK40CommPropPageWidget.h"
-#include "control/face/FaceTexts.h"
 #include "control/face/FaceWiring.h"
 #include "control/face/StatusPictures.h"
+#include "control/ctrl/CRK40CommCtrl.h"
+#include "ControlTestSupport.h"
 #include "FacePixels.h"
+#include "PtyPeer.h"
+#include "RecordingPrompter.h"
+#include "TestEnvironment.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QPointer>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTimer>
 #include <QtTest>
 
+using namespace rk40;
 using namespace rk40::face;
 using namespace facetest;
-
-namespace {
-
-bool allWhite(const QImage& image)
-{
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            if (!isWhite(image.pixelColor(x, y)))
-                return false;
-        }
-    }
-    return true;
-}
-} // namespace
+using namespace testsupport;
 
 class TestFace : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
-    void cleanup() { QVERIFY(QApplication::topLevelWidgets().isEmpty()); }
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        m_env = std::make_unique<TestEnvironment>();
+    }
+    void cleanup()
+    {
+        QCOMPARE(CRK40CommCtrl::liveObjects(), 0);
+        QVERIFY(QApplication::topLevelWidgets().isEmpty());
+    }
 
     void pictureForStatus_data()
     {
@@ -61,7 +64,9 @@ private slots:
             // Other values paint white and have no picture.
             CRK40CommFace face;
             face.setStatus(status);
-            QVERIFY(allWhite(render(face, QSize(96, 96))));
+            QImage white(96, 96, QImage::Format_RGB32);
+            white.fill(Qt::white);
+            QCOMPARE(render(face, white.size()), white);
             QVERIFY(statusPicture(picture).isNull());
         }
     }
@@ -93,13 +98,10 @@ private slots:
     {
         const QImage t = toolboxBitmap().toImage();
         QCOMPARE(t.size(), QSize(16, 15));
-        bool red = false;
-        bool yellow = false;
-        for (int y = 0; y < t.height(); ++y) {
-            for (int x = 0; x < t.width(); ++x) {
-                red = red || isRed(t.pixelColor(x, y));
-                yellow = yellow || isYellow(t.pixelColor(x, y));
-            }
+        bool red = false, yellow = false;
+        for (int i = 0; i < t.width() * t.height(); ++i) {
+            red = red || isRed(t.pixelColor(i % t.width(), i / t.width()));
+            yellow = yellow || isYellow(t.pixelColor(i % t.width(), i / t.width()));
         }
         QVERIFY(red && yellow);
         QCOMPARE(controlIcon().pixmap(32, 32).size(), QSize(32, 32));
@@ -123,14 +125,6 @@ private slots:
         });
         showAboutBox(nullptr);
         QVERIFY(pressed);
-    }
-
-    void texts()
-    {
-        QCOMPARE(faceString(str::ControlName), QStringLiteral("RK40Comm Control"));
-        QCOMPARE(faceString(str::PropPageName), QStringLiteral("RK40Comm Property Page"));
-        QCOMPARE(faceString(str::General), QStringLiteral("General"));
-        QVERIFY(faceString(3).isEmpty());
     }
 
     void saveScreens()
@@ -162,6 +156,74 @@ private slots:
             QVERIFY(page.grab().save(out.filePath("proppage.png")));
         }
     }
+
+    void pictureFollowsTheConnection()
+    {
+        PtyPeer peer;
+        qputenv("RK40_COM1", peer.slavePath().toLocal8Bit());
+        QWidget host;
+        CRK40CommCtrl c;
+        QPointer<QWidget> face = faceOf(c, host);
+        QVERIFY(face);
+        QCOMPARE(face->parentWidget(), &host);
+        CHECK_PICTURE(face->grab().toImage(), 0);
+
+        put(c, dispid::AsciiFileName, m_env->path("reg.txt"));
+        put(c, dispid::WorkOnLine, false);
+        QCOMPARE(call(c, dispid::InitTerminal, {i2(0)}), QVariant(true));
+        CHECK_PICTURE(face->grab().toImage(), 3);
+
+        // The register file is closed too, but the picture shows it open.
+        call(c, dispid::DestroyTerminal);
+        QCOMPARE(c.statusBits(), 1);
+        CHECK_PICTURE(face->grab().toImage(), 1);
+    }
+
+    void clicksFireEvents()
+    {
+        QWidget host;
+        CRK40CommCtrl c;
+        AdvisedSink sink(c);
+        QWidget* face = faceOf(c, host);
+        QVERIFY(face);
+        QTest::mouseClick(face, Qt::LeftButton);
+        QCOMPARE(sink.count(eventid::Click), 1);
+        QCOMPARE(sink.count(eventid::DblClick), 0);
+        QTest::mousePress(face, Qt::LeftButton);
+        QTest::mouseDClick(face, Qt::LeftButton);
+        QTest::mouseRelease(face, Qt::LeftButton);
+        QCOMPARE(sink.count(eventid::Click), 1);
+        QCOMPARE(sink.count(eventid::DblClick), 1);
+    }
+
+    void aboutBox()
+    {
+        testsupport::RecordingPrompter prompter;
+        QStringList shown;
+        for (int i = 0; i < 2; ++i)
+            prompter.dialogHandlers.push_back([&](QDialog& d) {
+                shown << d.windowTitle();
+                return int(QDialog::Accepted);
+            });
+        CRK40CommCtrl c;
+        // With and without a face.
+        QVERIFY(c.invoke(dispid::AboutBox, component::InvokeKind::Method).ok());
+        QWidget host;
+        QVERIFY(faceOf(c, host));
+        QVERIFY(c.invoke(dispid::AboutBox, component::InvokeKind::Method).ok());
+        QCOMPARE(shown, (QStringList{"About RK40Comm Control", "About RK40Comm Control"}));
+    }
+
+private:
+    static QWidget* faceOf(CRK40CommCtrl& c, QWidget& host)
+    {
+        QWidget* face = c.createFace(&host);
+        if (face)
+            face->resize(96, 96);
+        return face;
+    }
+
+    std::unique_ptr<TestEnvironment> m_env;
 };
 
 QTEST_MAIN(TestFace)
