@@ -30,8 +30,12 @@ MqttPublisher::~MqttPublisher()
         return;
     m_firstConnect.stop();
     mosquitto_disconnect(m_mosq);
+    // Connected, the library's thread sends the DISCONNECT and ends by
+    // itself; cancelling it there could leave it halfway through a packet
+    // or one of our callbacks. Without a connection it may sit in a
+    // connect() that only the kernel's timeout would end: cancelled.
     if (m_loopStarted)
-        mosquitto_loop_stop(m_mosq, true);
+        mosquitto_loop_stop(m_mosq, !m_connected);
     mosquitto_destroy(m_mosq);
     mosquitto_lib_cleanup();
 }
