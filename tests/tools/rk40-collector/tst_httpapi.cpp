@@ -1,6 +1,7 @@
 // The HTTP API of rk40-collector end to end: the program against simulated
 // terminals on pseudo-terminals, asked over real HTTP on loopback.
 
+#include "CollectorProcess.h"
 #include "RunProgram.h"
 #include "TestBytes.h"
 #include "TestEnvironment.h"
@@ -12,7 +13,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QTcpSocket>
 #include <QTest>
@@ -22,10 +22,6 @@
 using testsupport::runProgram;
 
 namespace {
-
-constexpr int kLong = 90000;  // generous: two shared cores, sanitizers
-
-QString program() { return testsupport::TestEnvironment::programFolder() + "/rk40-collector"; }
 
 struct Answer {
     int status = 0;
@@ -71,30 +67,6 @@ Answer request(quint16 port, const QByteArray& method, const QByteArray& path, c
     return a;
 }
 
-// The collector with the HTTP API on a free loopback port.
-class Service {
-public:
-    Service(const QStringList& args) : m_port(testsupport::unusedPort())
-    {
-        m_p.setProcessChannelMode(QProcess::ForwardedChannels);
-        m_p.start(program(), QStringList{"run", "--http", QString::number(m_port)} + args);
-        m_p.waitForStarted(30000);
-    }
-    ~Service()
-    {
-        m_p.terminate();
-        if (!m_p.waitForFinished(60000))
-            m_p.kill();
-    }
-    bool running() const { return m_p.state() == QProcess::Running; }
-    bool up() { return request(m_port, "GET", "/healthz").status == 200; }
-    quint16 port() const { return m_port; }
-
-private:
-    quint16 m_port;
-    QProcess m_p;
-};
-
 QString addAccount(const QString& kind, const QString& name, const QString& role, const QString& passwordFile = {})
 {
     QStringList args{kind, "add", name, "--role", role};
@@ -116,7 +88,8 @@ class HttpApiTest : public QObject {
     Q_OBJECT
     std::unique_ptr<testsupport::TestEnvironment> m_env;
     std::unique_ptr<rk40sim::Terminal> m_terminal;
-    std::unique_ptr<Service> m_service;
+    std::unique_ptr<CollectorProcess> m_service;   // with the HTTP API on port m_http
+    quint16 m_http = 0;
     QString m_admin, m_viewer;   // bearer tokens
     QString error;
 
@@ -125,7 +98,11 @@ class HttpApiTest : public QObject {
     Answer call(const QByteArray& method, const QByteArray& path, const QString& token, const QByteArray& body = {},
                 const QByteArray& type = "application/json")
     {
-        return request(m_service->port(), method, path, bearer(token) << "Content-Type: " + type, body);
+        return request(m_http, method, path, bearer(token) << "Content-Type: " + type, body);
+    }
+    QString portState()
+    {
+        return call("GET", "/api/v1/terminals", m_viewer).json()["terminals"].toArray()[0].toObject()["state"].toString();
     }
 
 private slots:
@@ -146,14 +123,15 @@ private slots:
         m_admin = addAccount("token", "deploy", "admin");
         m_viewer = addAccount("token", "grafana", "viewer");
         m_terminal = std::make_unique<rk40sim::Terminal>();
-        m_service = std::make_unique<Service>(QStringList{
-            "--port", QString::fromStdString(m_terminal->slavePath()), "--db", m_env->path("service/events.sqlite"),
-            "--register-file", m_env->path("service/reg.txt"), "--transfer-log", m_env->path("termset/log")});
-        QTRY_VERIFY_WITH_TIMEOUT(!m_service->running() || m_service->up(), kLong);
+        m_http = testsupport::unusedPort();
+        m_service = std::make_unique<CollectorProcess>(
+            QStringList{"--http", QString::number(m_http), "--port", QString::fromStdString(m_terminal->slavePath()),
+                        "--db", m_env->path("service/events.sqlite"), "--register-file", m_env->path("service/reg.txt"),
+                        "--transfer-log", m_env->path("termset/log")},
+            QProcess::ForwardedChannels);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_service->running() || request(m_http, "GET", "/healthz").status == 200, kLong);
         QVERIFY(m_service->running());
-        QTRY_COMPARE_WITH_TIMEOUT(
-            call("GET", "/api/v1/terminals", m_viewer).json()["terminals"].toArray()[0].toObject()["state"].toString(),
-            QString("collecting"), kLong);
+        QTRY_COMPARE_WITH_TIMEOUT(portState(), QString("collecting"), kLong);
     }
     void cleanup()
     {
@@ -174,17 +152,17 @@ private slots:
             {"GET", p + "/configuration"},    {"PUT", p + "/configuration"},    {"DELETE", "/api/v1/session"},
             {"GET", "/api/v1/nothing"},       {"GET", "/metrics"}};
         for (const auto& [method, path] : paths) {
-            QCOMPARE(request(m_service->port(), method, path).status, 401);
-            QCOMPARE(request(m_service->port(), method, path, bearer("not-a-token")).status, 401);
+            QCOMPARE(request(m_http, method, path).status, 401);
+            QCOMPARE(request(m_http, method, path, bearer("not-a-token")).status, 401);
             if (method != "GET" && !path.endsWith("session"))
                 QCOMPARE(call(method, path, m_viewer, "{}").status, 403);
         }
-        QCOMPARE(request(m_service->port(), "GET", "/healthz").status, 200);
-        QCOMPARE(request(m_service->port(), "GET", "/api/v1/openapi.json").json()["openapi"].toString().left(2), QString("3."));
+        QCOMPARE(request(m_http, "GET", "/healthz").status, 200);
+        QCOMPARE(request(m_http, "GET", "/api/v1/openapi.json").json()["openapi"].toString().left(2), QString("3."));
 
         // A session: the cookie is HttpOnly and SameSite=Strict, and a
         // change made with it needs the CSRF token.
-        const Answer login = request(m_service->port(), "POST", "/api/v1/session", {"Content-Type: application/json"},
+        const Answer login = request(m_http, "POST", "/api/v1/session", {"Content-Type: application/json"},
                                      R"({"user":"alice","password":"correct horse"})");
         QCOMPARE(login.status, 200);
         const QByteArray cookie = login.header("Set-Cookie");
@@ -192,17 +170,17 @@ private slots:
         const QByteArray session = "Cookie: " + cookie.left(cookie.indexOf(';'));
         const QByteArray csrf = "X-CSRF-Token: " + login.json()["csrf_token"].toString().toLatin1();
         const QByteArray pause = p + "/pause";
-        QCOMPARE(request(m_service->port(), "GET", "/api/v1/terminals", {session}).status, 200);
-        QCOMPARE(request(m_service->port(), "DELETE", pause, {session}).status, 403);
-        QCOMPARE(request(m_service->port(), "DELETE", pause, {session, "X-CSRF-Token: wrong"}).status, 403);
-        QCOMPARE(request(m_service->port(), "DELETE", pause, {session, csrf}).status, 200);
-        QCOMPARE(request(m_service->port(), "DELETE", "/api/v1/session", {session, csrf}).status, 200);
-        QCOMPARE(request(m_service->port(), "GET", "/api/v1/terminals", {session}).status, 401);
+        QCOMPARE(request(m_http, "GET", "/api/v1/terminals", {session}).status, 200);
+        QCOMPARE(request(m_http, "DELETE", pause, {session}).status, 403);
+        QCOMPARE(request(m_http, "DELETE", pause, {session, "X-CSRF-Token: wrong"}).status, 403);
+        QCOMPARE(request(m_http, "DELETE", pause, {session, csrf}).status, 200);
+        QCOMPARE(request(m_http, "DELETE", "/api/v1/session", {session, csrf}).status, 200);
+        QCOMPARE(request(m_http, "GET", "/api/v1/terminals", {session}).status, 401);
 
         // Five wrong passwords in a minute: even the right one waits.
         for (int i = 0; i < 5; ++i)
-            QCOMPARE(request(m_service->port(), "POST", "/api/v1/session", {}, R"({"user":"victor","password":"guess"})").status, 401);
-        const Answer held = request(m_service->port(), "POST", "/api/v1/session", {},
+            QCOMPARE(request(m_http, "POST", "/api/v1/session", {}, R"({"user":"victor","password":"guess"})").status, 401);
+        const Answer held = request(m_http, "POST", "/api/v1/session", {},
                                     R"({"user":"victor","password":"correct horse"})");
         QCOMPARE(held.status, 429);
         QVERIFY(held.header("Retry-After").toInt() > 0);
@@ -236,8 +214,7 @@ private slots:
         }
         QCOMPARE(m_terminal->idTable(), (std::vector<rk40sim::IdElement>{{"0123456789ABCD", 5}}));
         QCOMPARE(m_terminal->word(10), std::uint16_t(0));
-        QCOMPARE(call("GET", "/api/v1/terminals", m_viewer).json()["terminals"].toArray()[0].toObject()["state"].toString(),
-                 QString("collecting"));
+        QCOMPARE(portState(), QString("collecting"));
     }
 
     void keysReachTheTerminalAndTheAuditFile()
@@ -300,9 +277,7 @@ private slots:
         QVERIFY(compared.json()["differences"].toArray()[0].toString().contains(" -> "));
         QCOMPARE(m_terminal->word(39), std::uint16_t(0x0002));
         // The port collects again afterwards.
-        QTRY_COMPARE_WITH_TIMEOUT(
-            call("GET", "/api/v1/terminals", m_viewer).json()["terminals"].toArray()[0].toObject()["state"].toString(),
-            QString("collecting"), kLong);
+        QTRY_COMPARE_WITH_TIMEOUT(portState(), QString("collecting"), kLong);
     }
 
     void streamResumesWithoutGapOrRepeat()
@@ -310,7 +285,7 @@ private slots:
         QTcpSocket s;
         auto open = [&](const QByteArray& lastId) {
             s.abort();
-            s.connectToHost(QHostAddress::LocalHost, m_service->port());
+            s.connectToHost(QHostAddress::LocalHost, m_http);
             QVERIFY(s.waitForConnected(kLong));
             s.write("GET /api/v1/events/stream HTTP/1.1\r\nHost: x\r\nAuthorization: Bearer " + m_viewer.toLatin1()
                     + (lastId.isEmpty() ? QByteArray() : "\r\nLast-Event-ID: " + lastId) + "\r\n\r\n");

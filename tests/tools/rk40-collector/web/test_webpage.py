@@ -19,6 +19,27 @@ except ImportError:
     webdriver = None
 
 
+def chrome(*extra):
+    options = webdriver.ChromeOptions()
+    for a in ("--headless=new", "--no-sandbox", "--disable-dev-shm-usage", *extra):
+        options.add_argument(a)
+    options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
+    return webdriver.Chrome(options=options)
+
+
+def open_login(browser, url):
+    """The login page of a fresh session."""
+    browser.get(url)
+    browser.execute_script("sessionStorage.clear()")
+    browser.delete_all_cookies()
+    browser.get(url)
+
+
+def log_in(browser, user):
+    browser.find_element(By.ID, "login-user").send_keys(user)
+    browser.find_element(By.ID, "login-password").send_keys("secret-words\n")
+
+
 def record(card, terminal):
     now = datetime.datetime.now()
     return now.strftime("%d%m") + str(now.year % 10) + now.strftime("%H%M") + "1" + card + str(terminal)
@@ -97,11 +118,7 @@ class WebPageTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.site = Site()
-        options = webdriver.ChromeOptions()
-        for a in ("--headless=new", "--no-sandbox", "--disable-dev-shm-usage", "--window-size=1280,900"):
-            options.add_argument(a)
-        options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
-        cls.browser = webdriver.Chrome(options=options)
+        cls.browser = chrome("--window-size=1280,900")
 
     @classmethod
     def tearDownClass(cls):
@@ -116,12 +133,8 @@ class WebPageTest(unittest.TestCase):
         return WebDriverWait(self.browser, timeout, ignored_exceptions=[StaleElementReferenceException]).until(lambda _: condition())
 
     def log_in(self, user):
-        self.browser.get(self.site.url)
-        self.browser.execute_script("sessionStorage.clear()")
-        self.browser.delete_all_cookies()
-        self.browser.get(self.site.url)
-        self.find("#login-user").send_keys(user)
-        self.find("#login-password").send_keys("secret-words\n")
+        open_login(self.browser, self.site.url)
+        log_in(self.browser, user)
         self.until(lambda: self.find("#events-view").is_displayed())
 
     def view(self, name):
@@ -204,10 +217,7 @@ class WebPageTest(unittest.TestCase):
 
 def screenshots(folder):
     """Each view at desktop and phone width, as an admin."""
-    site, options = Site(), webdriver.ChromeOptions()
-    for a in ("--headless=new", "--no-sandbox", "--disable-dev-shm-usage", "--hide-scrollbars"):
-        options.add_argument(a)
-    browser = webdriver.Chrome(options=options)
+    site, browser = Site(), chrome("--hide-scrollbars")
     csv = os.path.join(site.dir, "import.csv")
     with open(csv, "w") as f:
         f.write(f"id,access,name\n{NAMED_KEY},1,Ada Lovelace\n0123456789ABCD,7,Grace Hopper\n")
@@ -218,14 +228,10 @@ def screenshots(folder):
             sim.cmd("online S " + record(card, terminal))
         for width, height, label in ((1280, 900, "desktop"), (360, 780, "phone")):
             browser.set_window_size(width, height)
-            browser.get(site.url)
-            browser.execute_script("sessionStorage.clear()")
-            browser.delete_all_cookies()
-            browser.get(site.url)
+            open_login(browser, site.url)
             time.sleep(0.5)
             browser.save_screenshot(os.path.join(folder, f"web-login-{label}.png"))
-            browser.find_element(By.ID, "login-user").send_keys("admin")
-            browser.find_element(By.ID, "login-password").send_keys("secret-words\n")
+            log_in(browser, "admin")
             for name in ("events", "terminals", "keys", "configuration"):
                 browser.get(site.url + "#" + name)
                 if name in ("keys", "configuration"):
