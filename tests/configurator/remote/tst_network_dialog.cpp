@@ -22,7 +22,6 @@
 #include "TestSheet.h"
 
 #include <QAbstractItemView>
-#include <QAction>
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
@@ -220,7 +219,7 @@ private slots:
         QCOMPARE(m_page->remoteText(), text);
         QVERIFY(m_sheet->applyEnabled);
         QVERIFY(m_sheet->record.valid && m_sheet->record.remote);   // where Apply To Last writes: remoteCommandsThroughTheSheet
-        QVERIFY(m_sheet->log.empty());
+        QCOMPARE(m_sheet->logLines, 0);
         QCOMPARE(m_page->remoteSelection().address, kLoopbackAddress);
         QCOMPARE(Profile().ipPort(), int(m_gateway->port()));
     }
@@ -282,7 +281,7 @@ private slots:
         QCOMPARE(m_sheet->record.valid, kept);
         QCOMPARE(m_sheet->applyEnabled, kept);
         QCOMPARE(m_sheet->lastRead, kept ? chosen : QStringLiteral("Not selected."));
-        QCOMPARE(m_sheet->log.size(), std::size_t(kept && mode == 1 ? 1 : 0));
+        QCOMPARE(m_sheet->logLines, kept && mode == 1 ? 1 : 0);
         QCOMPARE(Profile().ipPort(), int(port));
     }
 
@@ -298,7 +297,7 @@ private slots:
         });
         QCOMPARE(m_gateway->requests().size(), 1);
         QCOMPARE(messages(), QStringList{"info:Configuration written successfully."});
-        QCOMPARE(m_sheet->log.size(), std::size_t(1));
+        QCOMPARE(m_sheet->logLines, 1);
     }
 
     // A gateway that takes the connection and never answers: the windows stay
@@ -428,7 +427,7 @@ private slots:
         QCOMPARE(applyToLastRemote(*m_sheet, limits), 4);
         QCOMPARE(m_gateway->requests().size(), 1);
         QCOMPARE(messages(), QStringList{"plain:Writing error: 4"});
-        QVERIFY(m_sheet->log.empty());
+        QCOMPARE(m_sheet->logLines, 0);
         QVERIFY(m_sheet->record.valid && m_sheet->applyEnabled);
 
         // A word the control will not give: nothing is sent, and the write says why.
@@ -440,7 +439,7 @@ private slots:
         QVERIFY(m_gateway->requests().isEmpty());
         QCOMPARE(messages(), QStringList{"stop:Nothing was written to the terminal.\nThe communication control could "
                                          "not read configuration word 10: refused by the fake"});
-        QVERIFY(m_sheet->log.empty());
+        QCOMPARE(m_sheet->logLines, 0);
     }
 
     // Through the real main sheet, which runs the dialog as its runner: a

@@ -3,9 +3,9 @@
 
 #include "remote/BlockingSocket.h"
 #include "remote/ComputerDiscovery.h"
+#include "TestBytes.h"
 #include "TestNetwork.h"
 
-#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -40,17 +40,7 @@ QString thrown(Call call)
     return QStringLiteral("none");
 }
 
-
-quint32 address(const char* dotted)
-{
-    return ::inet_addr(dotted);
-}
-
-bool writeFile(const QString& path, const QByteArray& content)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
+quint32 address(const char* dotted) { return ::inet_addr(dotted); }
 
 const QByteArray kHosts = "# static table\n"
                           "127.0.0.1\tlocalhost\n"
@@ -187,8 +177,8 @@ private slots:
     void discoveryFromFiles()
     {
         QTemporaryDir dir;
-        QVERIFY(writeFile(dir.filePath("hosts"), kHosts));
-        QVERIFY(writeFile(dir.filePath("arp"), kNeighbours));
+        testsupport::writeFile(dir.filePath("hosts"), kHosts);
+        testsupport::writeFile(dir.filePath("arp"), kNeighbours);
         DiscoverySources sources;
         sources.hostsFile = dir.filePath("hosts");
         sources.neighbourTable = dir.filePath("arp");

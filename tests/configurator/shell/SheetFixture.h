@@ -8,11 +8,11 @@
 #include "core/AppPaths.h"
 #include "core/Profile.h"
 #include "RecordingPrompter.h"
+#include "TestBytes.h"
 #include "TestEnvironment.h"
 
 #include <QApplication>
 #include <QDir>
-#include <QFile>
 #include <QTest>
 
 struct SheetFixture {
@@ -40,10 +40,7 @@ struct SheetFixture {
 
     void writeProgramFile(const QString& name, const QByteArray& data) const
     {
-        QFile f(programFile(name));
-        if (!f.open(QIODevice::WriteOnly))
-            qFatal("cannot write %s", qPrintable(f.fileName()));
-        f.write(data);
+        testsupport::writeFile(programFile(name), data);
     }
 
     // Messages as "look:text" for compact comparisons.

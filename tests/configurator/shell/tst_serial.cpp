@@ -6,23 +6,18 @@
 #include "TestBytes.h"
 
 #include "shell/CRK40CnfPS.h"
-#include "pages/CRK40TKPropPage.h"
 #include "shell/CommandIds.h"
 #include "shell/PasswordDialogs.h"
 #include "platform/resources/Resources.h"
 #include "platform/serial/SerialDevice.h"
-#include "core/SerialTransfer.h"
 #include "shell/TransferDialogs.h"
 
 #include <rk40sim/Terminal.h>
 
-#include <QAction>
 #include <QComboBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScopeGuard>
-
-#include <memory>
 
 using testsupport::hexWord;
 

@@ -10,13 +10,11 @@
 
 #include "shell/CConfiguratorApp.h"
 #include "shell/CRK40CnfPS.h"
-#include "pages/CRK40TKPropPage.h"
 #include "shell/CommandIds.h"
 #include "core/PasswordChecksum.h"
 #include "shell/PasswordDialogs.h"
-#include "pages/PropertyPage.h"
 #include "platform/resources/Resources.h"
-#include "TestBytes.h"
+#include "RunProgram.h"
 #include "core/CRK40Comm.h"
 #include "shell/TransferDialogs.h"
 #include "platform/serial/ComPorts.h"
@@ -24,18 +22,14 @@
 #include "platform/serial/PortLocks.h"
 #include "platform/component/Registry.h"
 
-#include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFileDialog>
 #include <QLabel>
 #include <QPushButton>
-#include <QComboBox>
 #include <QRadioButton>
 #include <QSettings>
-#include <QProcess>
 #include <QTimer>
-
-#include <memory>
 
 #include <fcntl.h>
 #include <stdlib.h>
@@ -343,7 +337,7 @@ private slots:
     {
         useInstalledFolder();
         // The shipped default is what a new user starts with.
-        writeShipped("20 1111\r\n");
+        testsupport::writeFile(installedFolder() + "/default.act", "20 1111\r\n");
         auto sheet = std::make_unique<CRK40CnfPS>();
         sheet->OnInitDialog();
         QCOMPARE(sheet->registerImage().word(20), QString("1111"));
@@ -406,7 +400,7 @@ private slots:
         QFETCH(bool, created);
         QFile::remove(component::Registry::defaultPath());
         if (system)
-            QCOMPARE(runRegctl({"--system", "-s", testsupport::TestEnvironment::controlModulePath()}), 0);
+            QCOMPARE(testsupport::runProgram("regctl", {"--system", "-s", testsupport::TestEnvironment::controlModulePath()}).status, 0);
         QVERIFY(QFile::exists(f->env.path("sysconfig/Veltrona/components.ini")) == system);
         if (user)
             QVERIFY(f->env.registerControl());
@@ -498,10 +492,8 @@ private slots:
         QProcess minicom;
         minicom.start("sleep", {"60"});
         QVERIFY(minicom.waitForStarted());
-        QFile lock(QDir(qEnvironmentVariable("RK40_LOCK_DIR")).filePath(serial::lockFileName(ch340.slave)));
-        QVERIFY(lock.open(QIODevice::WriteOnly));
-        lock.write(QByteArray::number(minicom.processId()).rightJustified(10, ' ') + " minicom root\n");
-        lock.close();
+        testsupport::writeFile(QDir(qEnvironmentVariable("RK40_LOCK_DIR")).filePath(serial::lockFileName(ch340.slave)),
+                               QByteArray::number(minicom.processId()).rightJustified(10, ' ') + " minicom root\n");
 
         CPortDlg dlg;
         dlg.show();
@@ -545,23 +537,6 @@ private:
     {
         QDir().mkpath(installedFolder());
         apppaths::setProgramFolder(installedFolder());
-    }
-    void writeShipped(const QByteArray& text) const
-    {
-        QFile file(installedFolder() + "/default.act");
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(text);
-    }
-
-    int runRegctl(const QStringList& args) const
-    {
-        QProcess p;
-        p.start(testsupport::TestEnvironment::programFolder() + "/regctl", args);
-        if (!p.waitForFinished(120000))
-            return -1;
-        if (p.exitCode() != 0)
-            qWarning("regctl: %s", p.readAllStandardError().constData());
-        return p.exitCode();
     }
 };
 
