@@ -3,6 +3,7 @@
 #include "core/ActFile.h"
 #include "core/MemoryImage.h"
 #include "ClearedActFile.h"
+#include "TestBytes.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -152,16 +153,11 @@ private slots:
     {
         QTemporaryDir dir;
         const QString path = dir.filePath("config.act");
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(QByteArray(4000, 'o')) == 4000);
-        f.close();
-
+        testsupport::writeFile(path, QByteArray(4000, 'o'));
         MemoryImage img;
         img.fill("0000");
         QVERIFY(act::saveImageFile(path, img));
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        QCOMPARE(f.readAll(), clearedActFile());
-        f.close();
+        QCOMPARE(testsupport::readAll(path), clearedActFile());
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"config.act"});  // no temporary left
 
         // A target that cannot be replaced (a folder): refused, nothing changes.

@@ -3,6 +3,7 @@
 
 #include "core/PasswordChecksum.h"
 #include "core/TransferLog.h"
+#include "TestBytes.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -91,11 +92,7 @@ private slots:
     {
         QTemporaryDir dir;
         const QString path = dir.filePath("log");
-        {
-            QFile f(path);
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write("earlier line\r\n");
-        }
+        testsupport::writeFile(path, "earlier line\r\n");
         QFile reader(path);
         QVERIFY(reader.open(QIODevice::ReadOnly));
         QDateTime now = at(2026, 1, 2, 3, 4, 5);
@@ -111,9 +108,7 @@ private slots:
     {
         QTemporaryDir dir;
         // A plain file where the log's folder should be: no folder can be made.
-        QFile plain(dir.filePath("plain"));
-        QVERIFY(plain.open(QIODevice::WriteOnly));
-        plain.close();
+        testsupport::writeFile(dir.filePath("plain"), {});
         QString error;
         const translog::TransferLog log(dir.filePath("plain/log"));
         QVERIFY(!log.append(1, "None", 0, &error));

@@ -17,6 +17,7 @@
 #include "shell/NetworkCommands.h"
 #include "core/Profile.h"
 #include "RecordingPrompter.h"
+#include "TestBytes.h"
 #include "TestEnvironment.h"
 #include "TestNetwork.h"
 #include "TestSheet.h"
@@ -58,10 +59,7 @@ int applyToLastRemote(ISheetServices& sheet, const Limits& limits)
 const QString kLoopback = QStringLiteral("127.0.0.1");
 const quint32 kLoopbackAddress = htonl(INADDR_LOOPBACK);
 
-QString refused()
-{
-    return QStringLiteral("plain:SOCKET ERROR function 'Connect()' Error code: %1").arg(ECONNREFUSED);
-}
+QString refused() { return QStringLiteral("plain:SOCKET ERROR function 'Connect()' Error code: %1").arg(ECONNREFUSED); }
 
 Behaviour failing(int code)
 {
@@ -117,12 +115,9 @@ private slots:
         m_sheet = std::make_unique<TestSheet>(m_page->comm());
 
         // Gateway candidates from a hosts file of the test's own.
-        QFile hosts(m_env->path(QStringLiteral("hosts")));
-        QVERIFY(hosts.open(QIODevice::WriteOnly));
-        hosts.write("10.0.0.7 Other-Box\n127.0.0.1 GatewayOne gw\n10.0.0.8 ALPHA\n");
-        hosts.close();
+        testsupport::writeFile(m_env->path("hosts"), "10.0.0.7 Other-Box\n127.0.0.1 GatewayOne gw\n10.0.0.8 ALPHA\n");
         m_options = {};
-        m_options.discovery.hostsFile = hosts.fileName();
+        m_options.discovery.hostsFile = m_env->path("hosts");
         m_options.discovery.neighbourTable = m_env->path(QStringLiteral("no-neighbours"));
         m_options.discovery.reverseLookup = false;
         m_options.discovery.ownHost = false;
@@ -503,9 +498,7 @@ private slots:
         QCOMPARE(m_prompter->messageTexts(), QStringList{"Configuration written successfully."});
         QCOMPARE(m_gateway->requests().size(), 1);
         QVERIFY(m_gateway->requests()[0].startsWith("VeTr 1 0000331 plok 2 sEPT 0010,00769;0011,00255;"));
-        QFile log(apppaths::transferLogPath());
-        QVERIFY(log.open(QIODevice::ReadOnly));
-        const QList<QByteArray> lines = log.readAll().split('\n');
+        const QList<QByteArray> lines = testsupport::readAll(apppaths::transferLogPath()).split('\n');
         QCOMPARE(lines.size(), 2);   // one line and the empty rest
         QVERIFY2(lines[0].endsWith(QStringLiteral("   COM_PORT: 02   REMOTE: 127.0.0.1:%1\r")
                                        .arg(m_gateway->port(), 5, 10, QLatin1Char('0'))

@@ -102,11 +102,10 @@ class TestSheet : public QObject {
     QString userDefault() const { return f->env.path("data/Veltrona/Termset/default.act"); }
     QString installedFolder() const { return f->env.path("usr/lib/termset"); }
 
-    std::unique_ptr<CRK40CnfPS> makeSheet(bool init = true)
+    std::unique_ptr<CRK40CnfPS> makeSheet()
     {
         auto sheet = std::make_unique<CRK40CnfPS>();
-        if (init)
-            sheet->OnInitDialog();
+        sheet->OnInitDialog();
         return sheet;
     }
 
@@ -338,8 +337,7 @@ private slots:
         useInstalledFolder();
         // The shipped default is what a new user starts with.
         testsupport::writeFile(installedFolder() + "/default.act", "20 1111\r\n");
-        auto sheet = std::make_unique<CRK40CnfPS>();
-        sheet->OnInitDialog();
+        auto sheet = makeSheet();
         QCOMPARE(sheet->registerImage().word(20), QString("1111"));
 
         f->prompter.messages.clear();
@@ -351,8 +349,7 @@ private slots:
         QCOMPARE(testsupport::readAll(installedFolder() + "/default.act"), QByteArray("20 1111\r\n"));
 
         // The user's own default wins from now on, also for Restore Defaults.
-        auto next = std::make_unique<CRK40CnfPS>();
-        next->OnInitDialog();
+        auto next = makeSheet();
         QCOMPARE(next->registerImage().word(20), QString("2222"));
         next->registerImage().setWord(20, "0000");
         next->action(cmd::kRestoreDefaults)->trigger();
@@ -373,8 +370,7 @@ private slots:
         f->writeProgramFile("plain", "x");
         qputenv("XDG_DATA_HOME", f->programFile("plain").toLocal8Bit());
         qputenv("XDG_STATE_HOME", f->programFile("plain").toLocal8Bit());
-        auto sheet = std::make_unique<CRK40CnfPS>();
-        sheet->OnInitDialog();
+        auto sheet = makeSheet();
         f->prompter.messages.clear();
         sheet->action(cmd::kSaveAsDefault)->trigger();
         sheet->AppendTransferLog(3, "None", 0);

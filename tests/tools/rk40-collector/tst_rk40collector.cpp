@@ -107,11 +107,9 @@ public:
         // to keep its sessions here across the restart.
         QFile::setPermissions(m_dir, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
                                          | QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther);
-        QFile conf(m_dir + "/mosquitto.conf");
-        conf.open(QIODevice::WriteOnly);
-        conf.write(QString("listener %1 127.0.0.1\nallow_anonymous true\npersistence true\n"
-                           "persistence_location %2/\nlog_dest stderr\n")
-                       .arg(port).arg(m_dir).toUtf8());
+        testsupport::writeFile(m_dir + "/mosquitto.conf",
+                               QString("listener %1 127.0.0.1\nallow_anonymous true\npersistence true\n"
+                                       "persistence_location %2/\nlog_dest stderr\n").arg(port).arg(m_dir).toUtf8());
     }
     ~Broker() { stop(); }
     void start()
@@ -193,9 +191,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!one.lastClockText().empty() && !two.lastClockText().empty(), kLong);
 
         // A block of 40 records: more than the control's arrays hold.
-        one.sendOnlineBlock('S', records(1, 0, 40));
-        QVERIFY(one.waitBlockDone(std::chrono::milliseconds(kLong)));
-        QCOMPARE(one.lastBlockAnswer(), rk40sim::BlockAnswer::Ack);
+        QCOMPARE(deliver(one, records(1, 0, 40), 1), 1);
         // Each port appends on its own thread: the order in the file is the
         // order of the appends, not of the answers.
         QTRY_COMPARE_WITH_TIMEOUT(storedRows(db).size(), size_t(40), kLong);
@@ -315,10 +311,7 @@ private slots:
         QVERIFY(QFile::link(QString::fromStdString(coming->slavePath()), link));
         CollectorProcess c({"--port", QString::fromStdString(steady.slavePath()), "--port", link, "--db", db,
                             "--register-file", reg});
-        auto send = [](rk40sim::Terminal& t, int first) {
-            t.sendOnlineBlock('S', records(1, first, 3));
-            return t.waitBlockDone(std::chrono::milliseconds(kLong)) && t.lastBlockAnswer() == rk40sim::BlockAnswer::Ack;
-        };
+        auto send = [](rk40sim::Terminal& t, int first) { return deliver(t, records(1, first, 3), 1) == 1; };
         QTRY_COMPARE_WITH_TIMEOUT(c.log().count(": collecting ("), 2, kLong);
         QVERIFY(send(*coming, 0));
         QVERIFY(send(steady, 100));
