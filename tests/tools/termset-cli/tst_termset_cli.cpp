@@ -9,8 +9,8 @@
 
 #include "platform/component/Registry.h"
 #include "platform/serial/PortLocks.h"
-#include "CliSupport.h"
 #include "RunProgram.h"
+#include "TestBytes.h"
 
 #include "GatewaySimulator.h"
 #include "rk40sim/Terminal.h"
@@ -35,14 +35,14 @@
 #include <termios.h>
 #include <unistd.h>
 
-using testsupport::actFile;
-using testsupport::kChecksumOfSecret;
-using testsupport::kOwnerOnly;
 using testsupport::readAll;
 using testsupport::Run;
 using testsupport::writeFile;
 
 namespace {
+
+constexpr int kChecksumOfSecret = 0x23D2;   // CRC-16/ARC of "secret", as Termset stores it
+constexpr auto kOwnerOnly = QFile::ReadOwner | QFile::WriteOwner;
 
 QString cliPath() { return testsupport::TestEnvironment::programFolder() + "/termset-cli"; }
 
@@ -63,6 +63,15 @@ std::array<quint16, 30> sampleWords()
     w[28] = 0xC3A5;  // LED
     w[29] = 0xFF0F;  // random: frequency 255, all touch contacts
     return w;
+}
+
+// The lines of an .act file for words 10..39.
+QByteArray actFile(const std::array<quint16, 30>& words)
+{
+    QByteArray out;
+    for (int i = 0; i < 30; ++i)
+        out += QString::asprintf("%02d %04X\r\n", i + 10, unsigned(words[static_cast<std::size_t>(i)])).toLatin1();
+    return out;
 }
 
 // Keys given as "ID:ACCESS" in container order.
@@ -165,6 +174,17 @@ class TermsetCliTest : public QObject {
     QString m_pty;
 
     QString path(const QString& name) const { return m_env->path(name); }
+    // The profile's password checksum (none: no password set), and "secret"
+    // in the file pw that its owner alone may read.
+    void setPassword(std::optional<int> checksum = kChecksumOfSecret) const
+    {
+        QDir().mkpath(path("config/Veltrona"));
+        QByteArray ini = "[Settings]\n";
+        if (checksum)
+            ini += "Param1=" + QByteArray::number(*checksum) + "\n";
+        writeFile(path("config/Veltrona/Termset.conf"), ini, kOwnerOnly);
+        writeFile(path("pw"), "secret\n", kOwnerOnly);
+    }
     rk40sim::Terminal& onCom1() { qputenv("RK40_COM1", m_pty.toLocal8Bit()); return *m_sim; }
     // On m_sim with the log, and the password for a change of keys.
     Run cli(QStringList args)
@@ -189,7 +209,7 @@ private slots:
         m_env = std::make_unique<testsupport::TestEnvironment>();
         QString error;
         QVERIFY2(m_env->registerControl(&error), qPrintable(error));
-        testsupport::setPassword(*m_env);
+        setPassword();
         writeFile(path("wrong"), "Secret\n", kOwnerOnly);
         writeFile(path("in.act"), actFile(sampleWords()));
         m_sim = std::make_unique<rk40sim::Terminal>();
@@ -450,7 +470,7 @@ private slots:
         QFETCH(bool, strict);
         QFETCH(bool, unlocks);
         QFETCH(QString, message);
-        testsupport::setPassword(*m_env, checksum);
+        setPassword(checksum);
         rk40sim::Terminal& terminal = onCom1();
         QStringList args{"write", path("in.act"), "--port", "COM1", "--log", path("log")};
         if (!passwordFile.isEmpty()) {
@@ -841,15 +861,13 @@ private slots:
     {
         QFETCH(bool, mapped);
         QFETCH(QString, logPort);
-        for (int a = 10; a <= 39; ++a)
-            m_sim->setWord(a, quint16(0x8000 + a));
         if (mapped)
             qputenv("RK40_COM4", m_pty.toLocal8Bit());
-        const Run read = runCli({"read", "--port", m_pty});
-        QVERIFY2(read.status == 0, qPrintable(read.err));
-        QCOMPARE(read.out.toLatin1(), actFile(testsupport::addressWords()));
         const Run write = cli({"write", path("in.act"), "--password-file", path("pw")});
         QVERIFY2(write.status == 0, qPrintable(write.err));
+        const Run read = runCli({"read", "--port", m_pty});
+        QVERIFY2(read.status == 0, qPrintable(read.err));
+        QCOMPARE(read.out.toLatin1(), actFile(sampleWords()));
         const QByteArray line = readAll(path("log"));
         QVERIFY2(line.contains("COM_PORT: " + logPort.toLatin1() + "   REMOTE: None"), line.constData());
     }
