@@ -472,10 +472,7 @@ private slots:
 
         // Setting a password unlocks the sheet and, with the record, Apply To Last.
         m_prompter->dialogHandlers.push_back([](QDialog& dialog) {
-            auto* dlg = qobject_cast<CNewPasswordDlg*>(&dialog);
-            if (!dlg)
-                return int(QDialog::Rejected);
-            dlg->setTexts(QStringLiteral("gate7"), QStringLiteral("gate7"));
+            dynamic_cast<CNewPasswordDlg&>(dialog).setTexts(QStringLiteral("gate7"), QStringLiteral("gate7"));
             return int(QDialog::Accepted);
         });
         sheet.runCommand(cmd::kChangePassword);
@@ -554,13 +551,11 @@ private:
     {
         bool ran = false;
         m_prompter->dialogHandlers.push_back([&](QDialog& dialog) {
-            auto* dlg = qobject_cast<CNetworkDlg*>(&dialog);
-            if (!dlg)
-                return int(QDialog::Rejected);
+            auto& dlg = dynamic_cast<CNetworkDlg&>(dialog);
             ran = true;
-            dlg->show();
-            if (QTest::qWaitForWindowExposed(dlg))
-                drive(*dlg);
+            dlg.show();
+            if (QTest::qWaitForWindowExposed(&dlg))
+                drive(dlg);
             return int(QDialog::Rejected);
         });
         runNetworkCommand(mode, *m_sheet, *m_page, m_options);
@@ -573,15 +568,12 @@ private:
     void queueNetworkDialog(int serialPort)
     {
         m_prompter->dialogHandlers.push_back([this, serialPort](QDialog& dialog) {
-            auto* dlg = qobject_cast<CNetworkDlg*>(&dialog);
-            if (!dlg)
-                return int(QDialog::Rejected);
-            dlg->portEdit()->setText(QString::number(m_gateway->port()));
-            dlg->computerList()->setEditText(QStringLiteral("127.0.0.1"));
-            dlg->serialList()->showPopup();
-            dlg->serialList()->hidePopup();
-            dlg->serialList()->setCurrentIndex(dlg->serialList()->findData(serialPort));
-            dlg->actionButton()->click();
+            auto& dlg = dynamic_cast<CNetworkDlg&>(dialog);
+            setPort(dlg, m_gateway->port());
+            dlg.computerList()->setEditText(QStringLiteral("127.0.0.1"));
+            dropDown(dlg.serialList());
+            dlg.serialList()->setCurrentIndex(dlg.serialList()->findData(serialPort));
+            dlg.actionButton()->click();
             return int(QDialog::Rejected);
         });
     }

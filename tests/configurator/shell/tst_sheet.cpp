@@ -343,8 +343,7 @@ private slots:
         f->prompter.messages.clear();
         sheet->registerImage().setWord(20, "2222");
         sheet->action(cmd::kSaveAsDefault)->trigger();
-        QCOMPARE(f->prompter.messageTexts().size(), 1);
-        QCOMPARE(f->prompter.messages[0].look, ui::Look::Information);  // string 163
+        QCOMPARE(f->messages(), QStringList{info(163)});
         QVERIFY(testsupport::readAll(userDefault()).contains("20 2222\r\n"));
         QCOMPARE(testsupport::readAll(installedFolder() + "/default.act"), QByteArray("20 1111\r\n"));
 
