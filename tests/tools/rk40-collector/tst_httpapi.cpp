@@ -116,8 +116,7 @@ private slots:
         m_env = std::make_unique<testsupport::TestEnvironment>();
         QVERIFY2(m_env->registerControl(&error), qPrintable(error));
         ::umask(0);   // whatever the service creates must be private all the same
-        testsupport::writeFile(m_env->path("pw"), "correct horse\n");
-        QFile::setPermissions(m_env->path("pw"), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        testsupport::writeFile(m_env->path("pw"), "correct horse\n", QFileDevice::ReadOwner | QFileDevice::WriteOwner);
         QVERIFY(!addAccount("user", "alice", "admin", m_env->path("pw")).startsWith("failed"));
         QVERIFY(!addAccount("user", "victor", "viewer", m_env->path("pw")).startsWith("failed"));
         m_admin = addAccount("token", "deploy", "admin");
