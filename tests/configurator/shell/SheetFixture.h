@@ -28,10 +28,13 @@ struct SheetFixture {
         apppaths::setProgramFolder(env.path(QStringLiteral("program")));
         Profile::useFile(env.path(QStringLiteral("profile.ini")));
     }
+    // No window of the test is left open.
     ~SheetFixture()
     {
         Profile::useFile({});
         apppaths::setProgramFolder({});
+        for (QWidget* w : QApplication::topLevelWidgets())
+            QVERIFY2(!w->isVisible(), qPrintable(w->objectName()));
     }
     SheetFixture(const SheetFixture&) = delete;
     SheetFixture& operator=(const SheetFixture&) = delete;

@@ -119,8 +119,6 @@ private slots:
     {
         CRK40Comm::setOwnModule({});
         f.reset();
-        for (QWidget* w : QApplication::topLevelWidgets())
-            QVERIFY2(!w->isVisible(), qPrintable(w->objectName()));
     }
 
     void firstStartWithoutProfile()
