@@ -208,9 +208,7 @@ private slots:
     void gatewayErrorCodes()
     {
         QFETCH(int, code);
-        Behaviour failing;
-        failing.resultCode = code;
-        m_gateway->setDefaultBehaviour(failing);
+        m_gateway->setDefaultBehaviour({.resultCode = code, .raw = {}});
 
         MemoryImage image = filledImage(1);
         const MemoryImage before = image;

@@ -61,12 +61,7 @@ const quint32 kLoopbackAddress = htonl(INADDR_LOOPBACK);
 
 QString refused() { return QStringLiteral("plain:SOCKET ERROR function 'Connect()' Error code: %1").arg(ECONNREFUSED); }
 
-Behaviour failing(int code)
-{
-    Behaviour b;
-    b.resultCode = code;
-    return b;
-}
+Behaviour failing(int code) { return {.resultCode = code, .raw = {}}; }
 
 QStringList items(const QComboBox* list)
 {
@@ -116,12 +111,8 @@ private slots:
 
         // Gateway candidates from a hosts file of the test's own.
         testsupport::writeFile(m_env->path("hosts"), "10.0.0.7 Other-Box\n127.0.0.1 GatewayOne gw\n10.0.0.8 ALPHA\n");
-        m_options = {};
-        m_options.discovery.hostsFile = m_env->path("hosts");
-        m_options.discovery.neighbourTable = m_env->path(QStringLiteral("no-neighbours"));
-        m_options.discovery.reverseLookup = false;
-        m_options.discovery.ownHost = false;
-        m_options.limits = Limits{std::chrono::seconds(5), std::chrono::seconds(5), std::chrono::seconds(10)};
+        m_options = {{m_env->path("hosts"), m_env->path("no-neighbours"), false, false},
+                     Limits{std::chrono::seconds(5), std::chrono::seconds(5), std::chrono::seconds(10)}};
     }
 
     void cleanup()
@@ -301,9 +292,7 @@ private slots:
     void cancelEndsARequestAtOnce()
     {
         rememberLoopback(1);
-        Behaviour silent;
-        silent.mode = gatewaysim::Mode::Silent;
-        m_gateway->setDefaultBehaviour(silent);
+        m_gateway->setDefaultBehaviour({.mode = gatewaysim::Mode::Silent, .raw = {}});
         QElapsedTimer sinceCancel;
         bool cursorKept = false;
         runDialog(NetworkMode::Read, [&](CNetworkDlg& dlg) {

@@ -443,11 +443,8 @@ private slots:
         QTemporaryDir dir;
         testsupport::writeFile(dir.filePath("hosts"), kHosts);
         testsupport::writeFile(dir.filePath("arp"), kNeighbours);
-        DiscoverySources sources;
-        sources.hostsFile = dir.filePath("hosts");
-        sources.neighbourTable = dir.filePath("arp");
-        sources.reverseLookup = false;   // no name service traffic in tests
-        sources.ownHost = false;
+        // No name service traffic in tests.
+        const DiscoverySources sources{dir.filePath("hosts"), dir.filePath("arp"), false, false};
         const QList<ServerEntry> expected{
             {address("127.0.0.1"), QStringLiteral("localhost")},
             {address("127.0.1.1"), QStringLiteral("workshop.example")},

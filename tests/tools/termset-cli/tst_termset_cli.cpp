@@ -364,14 +364,7 @@ private slots:
         QFETCH(QString, shown);
         onCom1().setStatus("\x1b]0;owned\x07\x1b[2J", "08.01.03307:09", "0005");
         gatewaysim::GatewaySimulator gateway;
-        gatewaysim::SimTerminal simulated;
-        simulated.version = QStringLiteral("\x1b[2J\x07");
-        simulated.time = "05:04";
-        simulated.date = "06.12.26";
-        simulated.dayOfWeek = 6;
-        simulated.buffered = 12;
-        simulated.dipSwitch = 255;
-        gateway.setTerminal(1, simulated);
+        gateway.setTerminal(1, {{}, "05:04", "06.12.26", 6, 12, QStringLiteral("\x1b[2J\x07"), 0, 0, 255});
         QVERIFY(gateway.start());
 
         const Run run = remote ? runCli({"status", "--remote", address(gateway), "--serial", "1"})
@@ -630,10 +623,7 @@ private slots:
             t.eeprom[static_cast<std::size_t>(a)] = sampleWords()[static_cast<std::size_t>(a - 10)];
         gateway.setTerminal(1, t);
         gateway.setTerminal(2, t);
-        gatewaysim::Behaviour behaviour;
-        behaviour.noFullStop = noFullStop;
-        behaviour.keepOpen = keepOpen;
-        gateway.setDefaultBehaviour(behaviour);
+        gateway.setDefaultBehaviour({.raw = {}, .keepOpen = keepOpen, .noFullStop = noFullStop});
 
         // The reply is complete once nothing more comes: far sooner than the
         // limit given here, which a gateway keeping the connection open would
