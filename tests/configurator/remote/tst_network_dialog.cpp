@@ -569,11 +569,7 @@ private:
 
     void rememberLoopback(quint8 serialPort)
     {
-        auto& selection = m_page->remoteSelection();
-        selection.address = kLoopbackAddress;
-        selection.name = QStringLiteral("gatewayone");
-        selection.port = 15027;
-        selection.serialPort = serialPort;
+        m_page->remoteSelection() = {kLoopbackAddress, QStringLiteral("gatewayone"), 15027, serialPort};
     }
 
     std::unique_ptr<testsupport::TestEnvironment> m_env;

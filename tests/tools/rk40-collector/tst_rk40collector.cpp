@@ -81,8 +81,7 @@ std::vector<std::string> records(int terminal, int first, int count, QStringList
 // many times it was sent until the ACK came; 0: never acknowledged.
 int deliver(rk40sim::Terminal& t, const std::vector<std::string>& recs, int attempts = 5)
 {
-    rk40sim::BlockOptions o;
-    o.answerTimeout = std::chrono::milliseconds(2000);
+    const rk40sim::BlockOptions o{.kindByte = {}, .answerTimeout = std::chrono::milliseconds(2000)};
     for (int i = 1; i <= attempts; ++i) {
         t.sendOnlineBlock('S', recs, o);
         if (!t.waitBlockDone(std::chrono::milliseconds(kLong)))
@@ -194,9 +193,7 @@ private slots:
         QCOMPARE(two.lastBlockAnswer(), rk40sim::BlockAnswer::Ack);
         QTRY_COMPARE_WITH_TIMEOUT(storedRows(db).size(), size_t(42), kLong);
         // A block of a kind the control does not know is refused, not stored.
-        rk40sim::BlockOptions strange;
-        strange.kindByte = 'Q';
-        one.sendOnlineBlock('S', records(1, 90, 1), strange);
+        one.sendOnlineBlock('S', records(1, 90, 1), {.kindByte = 'Q'});
         QVERIFY(one.waitBlockDone(std::chrono::milliseconds(kLong)));
         QCOMPARE(one.lastBlockAnswer(), rk40sim::BlockAnswer::Nak);
         QCOMPARE(c.stop(), 0);
@@ -275,10 +272,7 @@ private slots:
         for (const quint32 seed : {QRandomGenerator::global()->generate(), 7u, 1234u}) {
             qInfo("seed %u", seed);
             QRandomGenerator random(seed);
-            rk40sim::Flood flood;
-            flood.seed = seed;
-            flood.answerTimeout = std::chrono::milliseconds(400);
-            terminal.startFlood(flood);
+            terminal.startFlood({.seed = seed, .answerTimeout = std::chrono::milliseconds(400)});
             CollectorProcess c(args);
             for (int kill = 0; kill < 4; ++kill) {
                 QTest::qWait(300 + int(random.bounded(1500)));
@@ -381,10 +375,7 @@ private slots:
                 absent += !ids.contains(r.id);
             return absent;
         };
-        rk40sim::Flood flood;
-        flood.seed = 5;
-        flood.maxRecords = 8;
-        flood.gap = std::chrono::milliseconds(50);
+        rk40sim::Flood flood{.seed = 5, .maxRecords = 8, .gap = std::chrono::milliseconds(50)};
         terminal.startFlood(flood);
         QTRY_VERIFY_WITH_TIMEOUT(storedRows(db).size() > 20, kLong);
         // The broker goes when the subscriber has what was sent so far (a
