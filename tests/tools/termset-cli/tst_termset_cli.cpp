@@ -138,12 +138,9 @@ public:
     // until the program ends.
     bool waitFor(const QByteArray& text, int ms)
     {
-        QElapsedTimer timer;
-        timer.start();
-        while (timer.elapsed() < ms) {
-            if (text.isEmpty() ? ::waitpid(m_pid, nullptr, WNOHANG) == m_pid : m_shown.contains(text)) {
-                if (text.isEmpty())
-                    m_pid = -1;
+        return QTest::qWaitFor([&] {
+            if (!text.isEmpty() ? m_shown.contains(text) : ::waitpid(m_pid, nullptr, WNOHANG) == m_pid) {
+                m_pid = text.isEmpty() ? -1 : m_pid;
                 return true;
             }
             pollfd p{m_master, POLLIN, 0};
@@ -151,8 +148,8 @@ public:
             const ssize_t got = ::poll(&p, 1, 100) > 0 ? ::read(m_master, buffer, sizeof buffer) : 0;
             if (got > 0)
                 m_shown.append(buffer, got);
-        }
-        return false;
+            return false;
+        }, ms);
     }
 
 private:
@@ -796,13 +793,11 @@ private slots:
         QVERIFY2(add.status == 0, qPrintable(add.err));
         const QList<QByteArray> lines = readAll(path("keys.log")).split('\n');
         QCOMPARE(lines.size(), 9);
+        const QRegularExpression added("^\\d\\d\\.\\d\\d\\.\\d{4}\\. \\d\\d:\\d\\d:\\d\\d \\S+ /dev/pts/\\d+ added "
+                                       "66666666666666 42$");
         for (int i = 0; i < 8; ++i) {
             QCOMPARE(keysOf(*sims[std::size_t(i)]), QStringList{"66666666666666:42"});
-            QVERIFY2(QRegularExpression("^\\d\\d\\.\\d\\d\\.\\d{4}\\. \\d\\d:\\d\\d:\\d\\d \\S+ /dev/pts/\\d+ added "
-                                        "66666666666666 42$")
-                         .match(QString::fromUtf8(lines.at(i)))
-                         .hasMatch(),
-                     lines.at(i).constData());
+            QVERIFY2(added.match(QString::fromUtf8(lines.at(i))).hasMatch(), lines.at(i).constData());
         }
         // Eight programs at once, one terminal each: eight more whole lines.
         std::vector<std::unique_ptr<QProcess>> programs;
