@@ -86,8 +86,7 @@ std::function<int(QDialog&)> typePassword(const QString& text, QString* seenBefo
 std::function<int(QDialog&)> chooseFile(const QString& path)
 {
     return [=](QDialog& d) {
-        auto& dlg = dynamic_cast<QFileDialog&>(d);
-        dlg.selectFile(path);
+        dynamic_cast<QFileDialog&>(d).selectFile(path);
         return int(QDialog::Accepted);
     };
 }

@@ -297,13 +297,7 @@ private slots:
                 out << m.captured(1).toInt();
             return out;
         };
-        auto send = [&](int first, int count) {
-            std::vector<std::string> recs;
-            for (int i = first; i < first + count; ++i)
-                recs.push_back(QString::asprintf("0712608%02d%X%08d1", i % 60, i % 16, i).toStdString());
-            m_terminal->sendOnlineBlock('S', recs);
-            QVERIFY(m_terminal->waitBlockDone(std::chrono::milliseconds(kLong)));
-        };
+        auto send = [&](int first, int count) { QCOMPARE(deliver(*m_terminal, records(1, first, count), 1), 1); };
         open({});
         QTRY_VERIFY_WITH_TIMEOUT((got += s.readAll()).contains("retry:"), kLong);
         send(0, 3);

@@ -62,36 +62,6 @@ QStringList storedRaws(const QString& db)
     return out;
 }
 
-// Records of one terminal, also added to `sent` when it is given.
-std::vector<std::string> records(int terminal, int first, int count, QStringList* sent = nullptr)
-{
-    std::vector<std::string> out;
-    for (int i = 0; i < count; ++i) {
-        char r[32];
-        std::snprintf(r, sizeof r, "07126%02d%02d%X%08d%d", (first + i) / 60 % 24, (first + i) % 60, i % 16,
-                      first + i, terminal);
-        out.emplace_back(r);
-        if (sent)
-            *sent << QString::fromLatin1(r);
-    }
-    return out;
-}
-
-// Sends a block as a terminal does, again while it goes unanswered. How
-// many times it was sent until the ACK came; 0: never acknowledged.
-int deliver(rk40sim::Terminal& t, const std::vector<std::string>& recs, int attempts = 5)
-{
-    const rk40sim::BlockOptions o{.kindByte = {}, .answerTimeout = std::chrono::milliseconds(2000)};
-    for (int i = 1; i <= attempts; ++i) {
-        t.sendOnlineBlock('S', recs, o);
-        if (!t.waitBlockDone(std::chrono::milliseconds(kLong)))
-            return 0;
-        if (t.lastBlockAnswer() == rk40sim::BlockAnswer::Ack)
-            return i;
-    }
-    return 0;
-}
-
 class Broker {
 public:
     Broker(int port) : m_dir(m_temp.path()), m_port(port)
@@ -177,9 +147,8 @@ private slots:
     void collectsTwoTerminalsIntoStoreAndRegisterFile()
     {
         rk40sim::Terminal one, two;
-        CollectorProcess c({"--port", QString::fromStdString(one.slavePath()), "--port",
-                            QString::fromStdString(two.slavePath()) + ":9600", "--db", db, "--register-file", reg,
-                            "--sync-clock", "03:30"});
+        CollectorProcess c =
+            collect(one, {"--port", QString::fromStdString(two.slavePath()) + ":9600", "--sync-clock", "03:30"});
         // The clock is set at start.
         QTRY_VERIFY_WITH_TIMEOUT(!one.lastClockText().empty() && !two.lastClockText().empty(), kLong);
 
@@ -188,9 +157,7 @@ private slots:
         // Each port appends on its own thread: the order in the file is the
         // order of the appends, not of the answers.
         QTRY_COMPARE_WITH_TIMEOUT(storedRows(db).size(), size_t(40), kLong);
-        two.sendOnlineBlock('V', {"0712608150ABCD12342", "311272359F000000012"});
-        QVERIFY(two.waitBlockDone(std::chrono::milliseconds(kLong)));
-        QCOMPARE(two.lastBlockAnswer(), rk40sim::BlockAnswer::Ack);
+        QCOMPARE(deliver(two, {"0712608150ABCD12342", "311272359F000000012"}, 1, 'V'), 1);
         QTRY_COMPARE_WITH_TIMEOUT(storedRows(db).size(), size_t(42), kLong);
         // A block of a kind the control does not know is refused, not stored.
         one.sendOnlineBlock('S', records(1, 90, 1), {.kindByte = 'Q'});
@@ -297,8 +264,7 @@ private slots:
         rk40sim::Terminal steady;
         auto coming = std::make_unique<rk40sim::Terminal>();
         QVERIFY(QFile::link(QString::fromStdString(coming->slavePath()), link));
-        CollectorProcess c({"--port", QString::fromStdString(steady.slavePath()), "--port", link, "--db", db,
-                            "--register-file", reg});
+        CollectorProcess c = collect(steady, {"--port", link});
         auto send = [](rk40sim::Terminal& t, int first) { return deliver(t, records(1, first, 3), 1) == 1; };
         QTRY_COMPARE_WITH_TIMEOUT(c.log().count(": collecting ("), 2, kLong);
         QVERIFY(send(*coming, 0));
@@ -481,14 +447,13 @@ private slots:
     {
         rk40sim::Terminal live;
         std::vector<std::unique_ptr<rk40sim::Terminal>> silent;
-        QStringList args{"--db", db, "--register-file", reg, "--port", QString::fromStdString(live.slavePath())};
+        QStringList ports;
         for (int i = 0; i < 9; ++i) {
             silent.push_back(std::make_unique<rk40sim::Terminal>());
             silent.back()->injectFault({rk40sim::Fault::SilenceOnOpen}, rk40sim::kPersistent);
-            args << "--port" << QString::fromStdString(silent.back()->slavePath());
+            ports << "--port" << QString::fromStdString(silent.back()->slavePath());
         }
-        CollectorProcess c(args);
-        QTRY_VERIFY_WITH_TIMEOUT(c.log().contains(QString::fromStdString(live.slavePath()) + ": collecting ("), kLong);
+        CollectorProcess c = collect(live, ports);   // the silent ones never collect
         QStringList sent;
         for (int b = 0; b < 30; ++b)
             QCOMPARE(deliver(live, records(1, 10 * b, 1 + b % 4, &sent)), 1);
