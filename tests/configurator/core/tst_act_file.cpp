@@ -2,7 +2,6 @@
 
 #include "core/ActFile.h"
 #include "core/MemoryImage.h"
-#include "ClearedActFile.h"
 #include "TestBytes.h"
 
 #include <QBuffer>
@@ -13,6 +12,15 @@
 using image::MemoryImage;
 
 namespace {
+
+// The .act file of a cleared image: every word 10..39 "0000", with CR LF.
+QByteArray clearedActFile()
+{
+    QByteArray out;
+    for (int a = 10; a <= 39; ++a)
+        out += QByteArray::number(a) + " 0000\r\n";
+    return out;
+}
 
 act::LoadResult load(const QByteArray& data, image::IRegisterImage& image)
 {
