@@ -316,8 +316,7 @@ private slots:
         // Stored after "3" and after "30"; "300" is refused at once.
         QCOMPARE(set.state->puts.size(), std::size_t(2));
         QCOMPARE(set.word(39), QStringLiteral("1E00"));
-        QCOMPARE(prompter.messageTexts(), QStringList{"Enter a whole number from 0 to 255."});
-        QCOMPARE(prompter.messages[0].look, ui::Look::Stop);
+        QCOMPARE(prompter.lookTexts(), QStringList{"stop:Enter a whole number from 0 to 255."});
         // The box keeps its text, selected so the next keys replace it.
         QCOMPARE(f->text(), QStringLiteral("300"));
         QVERIFY(f->hasSelectedText());
