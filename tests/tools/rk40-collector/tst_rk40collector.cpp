@@ -87,10 +87,8 @@ public:
         s.connectToHost(QHostAddress::LocalHost, quint16(m_port));
         return s.waitForConnected(1000);
     }
-    void stop()
+    void stop()   // nothing to do when it does not run
     {
-        if (m_p.state() == QProcess::NotRunning)
-            return;
         m_p.terminate();
         m_p.waitForFinished(30000);
     }
