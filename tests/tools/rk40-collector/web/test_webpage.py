@@ -40,6 +40,12 @@ def log_in(browser, user):
     browser.find_element(By.ID, "login-password").send_keys("secret-words\n")
 
 
+def write(path, text):
+    with open(path, "w") as f:
+        f.write(text)
+    return path
+
+
 def record(card, terminal):
     now = datetime.datetime.now()
     return now.strftime("%d%m") + str(now.year % 10) + now.strftime("%H%M") + "1" + card + str(terminal)
@@ -75,9 +81,7 @@ class Site:
             f.write("secret-words\n")
         for user in ("admin", "viewer"):
             run("rk40-collector", "user", "add", user, "--role", user, "--password-file", pw)
-        names = os.path.join(self.dir, "names.csv")
-        with open(names, "w") as f:
-            f.write(f"id,access,name\n{NAMED_KEY},1,Ada Lovelace\n")
+        names = write(os.path.join(self.dir, "names.csv"), f"id,access,name\n{NAMED_KEY},1,Ada Lovelace\n")
         self.sims = [Sim(), Sim()]
         with socket.socket() as s:
             s.bind(("127.0.0.1", 0))
@@ -85,8 +89,7 @@ class Site:
         self.url = f"http://127.0.0.1:{self.port}/"
         args = ["run", "--http", f"127.0.0.1:{self.port}", "--db", os.path.join(self.dir, "db"), "--names", names,
                 "--register-file", os.path.join(self.dir, "reg.txt"), "--transfer-log", os.path.join(self.dir, "log")]
-        for sim in self.sims:
-            args += ["--port", sim.device]
+        args += [a for sim in self.sims for a in ("--port", sim.device)]
         self.log = os.path.join(self.dir, "collector.log")
         self.collector = subprocess.Popen([os.path.join(BIN, "rk40-collector"), *args], env=env, stderr=open(self.log, "w"))
         deadline = time.monotonic() + 60
@@ -176,9 +179,7 @@ class WebPageTest(unittest.TestCase):
         self.find("#key-add button").click()
         self.until(lambda: "0123456789ABCD" in self.find("#keys-table").text)
         self.assertIn("0123456789ABCD", "\n".join(self.site.sims[0].cmd("keys")))
-        csv = os.path.join(self.site.dir, "import.csv")
-        with open(csv, "w") as f:
-            f.write("id,access,name\n0123456789ABCD,7,Grace\n" + NAMED_KEY + ",1,Ada Lovelace\n")
+        csv = write(os.path.join(self.site.dir, "import.csv"), f"id,access,name\n0123456789ABCD,7,Grace\n{NAMED_KEY},1,Ada Lovelace\n")
         self.find("#key-file").send_keys(csv)
         self.find("#key-import button").click()
         self.until(lambda: self.find("#import-diff").is_displayed())
@@ -218,9 +219,7 @@ class WebPageTest(unittest.TestCase):
 def screenshots(folder):
     """Each view at desktop and phone width, as an admin."""
     site, browser = Site(), chrome("--hide-scrollbars")
-    csv = os.path.join(site.dir, "import.csv")
-    with open(csv, "w") as f:
-        f.write(f"id,access,name\n{NAMED_KEY},1,Ada Lovelace\n0123456789ABCD,7,Grace Hopper\n")
+    csv = write(os.path.join(site.dir, "import.csv"), f"id,access,name\n{NAMED_KEY},1,Ada Lovelace\n0123456789ABCD,7,Grace Hopper\n")
     try:
         site.sims[0].cmd("id-add CDAB8967452301 05")
         site.sims[0].cmd("id-add 77665544332211 03")
