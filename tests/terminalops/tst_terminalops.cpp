@@ -93,15 +93,11 @@ private slots:
         QTest::addColumn<QStringList>("keyCalls");
         QTest::addColumn<int>("refused");
         QTest::addColumn<bool>("listedAgain");
-        QTest::newRow("all taken") << std::deque<int>{} << QStringList{"23(11111111111111,5)", "23(22222222222222,1)",
-                                                                       "18(22222222222222,2)", "18(33333333333333,3)"}
-                                   << 0 << true;
-        QTest::newRow("one refused") << std::deque<int>{-3} << QStringList{"23(11111111111111,5)", "23(22222222222222,1)",
-                                                                           "18(22222222222222,2)", "18(33333333333333,3)"}
-                                     << 1 << true;
-        QTest::newRow("terminal gone") << std::deque<int>{1} << QStringList{"23(11111111111111,5)", "23(22222222222222,1)",
-                                                                            "18(22222222222222,2)"}
-                                       << 1 << false;
+        const QStringList all{"23(11111111111111,5)", "23(22222222222222,1)", "18(22222222222222,2)",
+                              "18(33333333333333,3)"};
+        QTest::newRow("all taken") << std::deque<int>{} << all << 0 << true;
+        QTest::newRow("one refused") << std::deque<int>{-3} << all << 1 << true;
+        QTest::newRow("terminal gone") << std::deque<int>{1} << all.mid(0, 3) << 1 << false;
     }
     void sync()
     {

@@ -15,13 +15,8 @@ namespace testsupport {
 inline gatewaysim::Behaviour gatewayBehaviour(gatewaysim::Mode mode, int cut = 20, int delayMs = 0, int oversize = 0,
                                               bool keepOpen = false)
 {
-    gatewaysim::Behaviour b;
-    b.mode = mode;
-    b.cut = cut;
-    b.delay = std::chrono::milliseconds(delayMs);
-    b.oversize = oversize;
-    b.keepOpen = keepOpen;
-    return b;
+    return {.mode = mode, .cut = cut, .delay = std::chrono::milliseconds(delayMs), .raw = {}, .keepOpen = keepOpen,
+            .oversize = oversize};
 }
 
 } // namespace testsupport

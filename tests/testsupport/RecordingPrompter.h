@@ -1,6 +1,6 @@
 #pragma once
 
-// A prompter for tests: records every message (text, look and title) and
+// A prompter for tests: records every message (text and look) and
 // question, answers questions from a queue (default: the given answer) and
 // runs modal dialogs through a handler instead of blocking.
 
@@ -18,15 +18,14 @@ public:
     struct Message {
         QString text;
         ui::Look look;
-        QString title;
     };
 
     RecordingPrompter() { ui::setPrompter(this); }
     ~RecordingPrompter() override { ui::setPrompter(nullptr); }
 
-    void message(QWidget*, const QString& text, ui::Look look, const QString& title) override
+    void message(QWidget*, const QString& text, ui::Look look, const QString&) override
     {
-        messages.push_back({text, look, title});
+        messages.push_back({text, look});
     }
     bool askYesNo(QWidget*, const QString& text, const QString&) override
     {

@@ -2,13 +2,12 @@
 
 // A stand-in for the communication control in page tests: it serves the
 // EepromLoc table (DISPID 41, 256 entries), WorkOnLine (15) and
-// DestroyTerminal (19), and records every call so tests can see exactly
+// DestroyTerminal (19), and records every put so tests can see exactly
 // which words a page wrote.
 
 #include "StubControl.h"
 
 #include <QString>
-#include <QVariant>
 #include <array>
 #include <memory>
 #include <utility>
@@ -19,19 +18,13 @@ namespace testpages {
 struct FakeState {
     std::array<QString, 256> eeprom;
     bool workOnLine = true;
-    int destroyCalls = 0;
     std::vector<std::pair<int, QString>> puts;  // every EepromLoc put, in order
-    int gets = 0;
-    bool alive = true;
     bool refuseEeprom = false;   // EepromLoc gets and puts fail
 };
 
 class FakeControl : public testsupport::StubControl {
 public:
     explicit FakeControl(std::shared_ptr<FakeState> state = std::make_shared<FakeState>()) : m_state(std::move(state)) {}
-    ~FakeControl() override { m_state->alive = false; }
-
-    std::shared_ptr<FakeState> state() const { return m_state; }
 
     component::InvokeResult invoke(int dispid, component::InvokeKind kind, const QVariantList& args) override
     {
@@ -44,10 +37,8 @@ public:
             const int index = args[0].toInt();
             if (index < 0 || index > 255)
                 return {component::DISP_E_BADINDEX, {}, QStringLiteral("index out of range")};
-            if (kind == InvokeKind::PropertyGet) {
-                ++m_state->gets;
+            if (kind == InvokeKind::PropertyGet)
                 return {component::S_OK, m_state->eeprom[static_cast<std::size_t>(index)], {}};
-            }
             if (kind == InvokeKind::PropertyPut && args.size() == 2) {
                 m_state->eeprom[static_cast<std::size_t>(index)] = args[1].toString();
                 m_state->puts.emplace_back(index, args[1].toString());
@@ -60,10 +51,8 @@ public:
         }
         if (dispid == 15 && kind == InvokeKind::PropertyGet)
             return {component::S_OK, m_state->workOnLine, {}};
-        if (dispid == 19 && kind == InvokeKind::Method) {
-            ++m_state->destroyCalls;
+        if (dispid == 19 && kind == InvokeKind::Method)
             return {};
-        }
         return {component::DISP_E_MEMBERNOTFOUND, {}, QStringLiteral("not served by the fake")};
     }
 

@@ -2,17 +2,25 @@
 
 #include "core/ActFile.h"
 #include "core/MemoryImage.h"
-#include "ClearedActFile.h"
+#include "TestBytes.h"
 
 #include <QBuffer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
-
 using image::MemoryImage;
 
 namespace {
+
+// The .act file of a cleared image: every word 10..39 "0000", with CR LF.
+QByteArray clearedActFile()
+{
+    QByteArray out;
+    for (int a = 10; a <= 39; ++a)
+        out += QByteArray::number(a) + " 0000\r\n";
+    return out;
+}
 
 act::LoadResult load(const QByteArray& data, image::IRegisterImage& image)
 {
@@ -27,16 +35,12 @@ act::LoadResult load(const QByteArray& data, image::IRegisterImage& image)
 class TestActFile : public QObject {
     Q_OBJECT
 private slots:
-    void saveAfterClear()
+    // A cleared image saves as thirty lines of 0000; so do words without a number.
+    void wordsWithoutNumberSaveAsZero()
     {
         MemoryImage img;
         img.fill("0000");
         QCOMPARE(act::formatImage(img), clearedActFile());
-    }
-
-    void wordsWithoutNumberSaveAsZero()
-    {
-        MemoryImage img;
         img.fill("1234");
         img.setWord(36, "f");
         img.setWord(38, "");
@@ -157,18 +161,11 @@ private slots:
     {
         QTemporaryDir dir;
         const QString path = dir.filePath("config.act");
-        QFile old(path);
-        QVERIFY(old.open(QIODevice::WriteOnly));
-        old.write(QByteArray(4000, 'o'));
-        old.close();
-
+        testsupport::writeFile(path, QByteArray(4000, 'o'));
         MemoryImage img;
         img.fill("0000");
         QVERIFY(act::saveImageFile(path, img));
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        QCOMPARE(f.readAll(), clearedActFile());
-        f.close();
+        QCOMPARE(testsupport::readAll(path), clearedActFile());
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"config.act"});  // no temporary left
 
         // A target that cannot be replaced (a folder): refused, nothing changes.

@@ -128,39 +128,16 @@ private slots:
 
     void encode()
     {
-        RowFields row;
-        row.actions = {1, 2, 3, 0};
-        row.registration = true;
-        row.conditions = {3, 1};
-        QCOMPARE(EncodeRow(row), std::uint16_t(0x1 + 4 * 2 + 16 * 3 + 256 + 512 * 3 + 4096 * 1));
-
-        LedFields led;
-        led.green[0] = 3;
-        QCOMPARE(EncodeLed(led), std::uint16_t(0xC000));
-        led = {};
-        led.red[3] = 1;
-        QCOMPARE(EncodeLed(led), std::uint16_t(0x0001));
-        led = {};
-        led.red = {1, 2, 3, 0};
-        led.green = {0, 3, 1, 2};
+        QCOMPARE(EncodeRow({{1, 2, 3, 0}, true, {3, 1}}), std::uint16_t(1 + 4 * 2 + 16 * 3 + 256 + 512 * 3 + 4096));
+        QCOMPARE(EncodeRow({{7, 0, 0, 0}, false, {}}), std::uint16_t(3));   // a stray code cannot spill over
+        QCOMPARE(EncodeLed({{}, {3, 0, 0, 0}}), std::uint16_t(0xC000));
+        QCOMPARE(EncodeLed({{0, 0, 0, 1}, {}}), std::uint16_t(0x0001));
         // R4 + 4·G4 + 16·R3 + 64·G3 + 256·R2 + 1024·G2 + 4096·R1 + 16384·G1
-        QCOMPARE(EncodeLed(led), std::uint16_t(0 + 4 * 2 + 16 * 3 + 64 * 1 + 256 * 2 + 1024 * 3 + 4096 * 1));
-
-        RandomFields random;
-        random.frequency = 255;
-        random.touchContacts = {true, true, true, true};
-        QCOMPARE(EncodeRandom(random), std::uint16_t(0xFF0F));
-        random = {};
-        random.touchContacts[2] = true;
-        QCOMPARE(EncodeRandom(random), std::uint16_t(0x0004));
-        random = {};
-        random.frequency = 300;  // only the low 8 bits are kept
-        QCOMPARE(EncodeRandom(random), std::uint16_t(0x2C00));
-
-        // A stray code cannot spill into the next field.
-        row = {};
-        row.actions[0] = 7;
-        QCOMPARE(EncodeRow(row), std::uint16_t(3));
+        QCOMPARE(EncodeLed({{1, 2, 3, 0}, {0, 3, 1, 2}}),
+                 std::uint16_t(0 + 4 * 2 + 16 * 3 + 64 * 1 + 256 * 2 + 1024 * 3 + 4096 * 1));
+        QCOMPARE(EncodeRandom({{true, true, true, true}, 255}), std::uint16_t(0xFF0F));
+        QCOMPARE(EncodeRandom({{false, false, true, false}, 0}), std::uint16_t(0x0004));
+        QCOMPARE(EncodeRandom({{}, 300}), std::uint16_t(0x2C00));   // only the low 8 bits are kept
     }
 };
 

@@ -40,23 +40,6 @@ MemoryImage filledImage(int seed)
     return image;
 }
 
-RemoteOutcome read(quint16 tcp, quint8 port, MemoryImage& image, const Limits& limits = {})
-{
-    return RemoteTransfer(limits).read({kLoopback, tcp, port}, image);
-}
-RemoteOutcome write(quint16 tcp, quint8 port, const MemoryImage& image, const Limits& limits = {})
-{
-    return RemoteTransfer(limits).write({kLoopback, tcp, port}, image);
-}
-RemoteOutcome ports(quint16 tcp, const Limits& limits = {})
-{
-    return RemoteTransfer(limits).ports(kLoopback, tcp, 0);
-}
-RemoteOutcome status(quint16 tcp, quint8 port, const Limits& limits = {})
-{
-    return RemoteTransfer(limits).status({kLoopback, tcp, port});
-}
-
 } // namespace
 
 // Declared before the table that carries it: a metatype declared after its
@@ -89,13 +72,13 @@ private slots:
         written.setWord(10, QStringLiteral("0123"));
         written.setWord(11, QString());
         m_gateway->setSerialPorts({2});
-        QCOMPARE(write(m_gateway->port(), 2, written).result, 0);
+        QCOMPARE(RemoteTransfer().write({kLoopback, m_gateway->port(), 2}, written).result, 0);
         QCOMPARE(m_gateway->requests().size(), 1);
         QVERIFY(m_gateway->requests()[0].startsWith("VeTr 1 0000331 plok 2 sEPT 0010,00291;0011,00000;"));
         QCOMPARE(m_gateway->terminal(2).eeprom[10], quint16(0x0123));
 
         MemoryImage back;
-        QCOMPARE(read(m_gateway->port(), 2, back).result, 0);
+        QCOMPARE(RemoteTransfer().read({kLoopback, m_gateway->port(), 2}, back).result, 0);
         QCOMPARE(m_gateway->requests().last(), QByteArray("VeTr 1 0000000 plok 2 gEPT."));
         QCOMPARE(back.stores(), 30);
         written.setWord(11, QStringLiteral("0000"));
@@ -157,15 +140,15 @@ private slots:
         std::set<quint8> listedPorts;
         const quint16 tcp = m_gateway->port();
         const std::function<RemoteOutcome()> runs[] = {
-            [&] { return read(tcp, 1, image, kLimits); },
+            [&] { return RemoteTransfer(kLimits).read({kLoopback, tcp, 1}, image); },
             // Port 2: the words written must not change what port 1 reads.
-            [&] { return write(tcp, 2, image, kLimits); },
+            [&] { return RemoteTransfer(kLimits).write({kLoopback, tcp, 2}, image); },
             [&] {
-                RemoteOutcome out = ports(tcp, kLimits);
+                RemoteOutcome out = RemoteTransfer(kLimits).ports(kLoopback, tcp, 0);
                 listedPorts = out.ports;
                 return out;
             },
-            [&] { return status(tcp, 1, kLimits); },
+            [&] { return RemoteTransfer(kLimits).status({kLoopback, tcp, 1}); },
         };
         for (int run = 0; run < 4; ++run) {
             const bool success = outcomes[run] == QLatin1Char('S');
@@ -188,7 +171,7 @@ private slots:
             listed << QString::number(port);
         QTEST(listed.join(QLatin1Char(',')), "ports");
         // The gateway is still there for the next client.
-        QCOMPARE(ports(tcp, kLimits).result, 0);
+        QCOMPARE(RemoteTransfer(kLimits).ports(kLoopback, tcp, 0).result, 0);
     }
 
     void silentGatewayTimesOut()
@@ -198,7 +181,7 @@ private slots:
         limits.reply = std::chrono::seconds(1);
         MemoryImage image;
         m_gateway->setDefaultBehaviour(gatewayBehaviour(Mode::Split, 20, 3'000, 0, true));
-        const RemoteOutcome late = read(m_gateway->port(), 1, image, limits);
+        const RemoteOutcome late = RemoteTransfer(limits).read({kLoopback, m_gateway->port(), 1}, image);
         QCOMPARE(late.result, RemoteOutcome::kFailed);
         QCOMPARE(image.stores(), 0);
         QCOMPARE(late.socketError, QStringLiteral("SOCKET ERROR Receive timeout error"));
@@ -206,7 +189,7 @@ private slots:
         // ... one that stalls after its header is taken as it stands.
         limits.reply = std::chrono::seconds(60);
         m_gateway->setDefaultBehaviour(gatewayBehaviour(Mode::Split, 100, 60'000, 0, true));
-        QCOMPARE(read(m_gateway->port(), 1, image, limits).result, 0);
+        QCOMPARE(RemoteTransfer(limits).read({kLoopback, m_gateway->port(), 1}, image).result, 0);
         QCOMPARE(image.stores(), 6);
     }
 
@@ -225,25 +208,24 @@ private slots:
     void gatewayErrorCodes()
     {
         QFETCH(int, code);
-        Behaviour failing;
-        failing.resultCode = code;
-        m_gateway->setDefaultBehaviour(failing);
+        m_gateway->setDefaultBehaviour({.resultCode = code, .raw = {}});
 
         MemoryImage image = filledImage(1);
         const MemoryImage before = image;
         const quint16 tcp = m_gateway->port();
-        QCOMPARE(read(tcp, 1, image).result, code);
+        RemoteTransfer transfer;
+        QCOMPARE(transfer.read({kLoopback, tcp, 1}, image).result, code);
         QVERIFY(image == before);
         QCOMPARE(image.stores(), before.stores());
-        QCOMPARE(write(tcp, 1, image).result, code);
-        const RemoteOutcome listed = ports(tcp);
+        QCOMPARE(transfer.write({kLoopback, tcp, 1}, image).result, code);
+        const RemoteOutcome listed = transfer.ports(kLoopback, tcp, 0);
         QCOMPARE(listed.result, code);
         QVERIFY(listed.ports.empty() && listed.socketError.isEmpty());
-        QCOMPARE(status(tcp, 1).result, code);
+        QCOMPARE(transfer.status({kLoopback, tcp, 1}).result, code);
 
         // The simulator's own code for a serial port without a terminal.
         m_gateway->setDefaultBehaviour({});
-        QCOMPARE(read(m_gateway->port(), 9, image).result, int(gatewaysim::kNoTerminal));
+        QCOMPARE(transfer.read({kLoopback, tcp, 9}, image).result, int(gatewaysim::kNoTerminal));
     }
 };
 

@@ -16,26 +16,14 @@ struct PageSet {
     // Members go in reverse order: the pages after the first go before the
     // one that holds the control.
     std::shared_ptr<FakeState> state = std::make_shared<FakeState>();
-    std::unique_ptr<CRK40TKPropPage> reader1;
-    std::unique_ptr<CTK2PropPage> reader2;
-    std::unique_ptr<CTK3PropPage> reader3;
-    std::unique_ptr<CTK4PropPage> reader4;
-    std::unique_ptr<CRK40SensPropPage> sensors;
-    std::unique_ptr<CRK40EgressPropPage> egress;
-    std::unique_ptr<CLEDPropPage> led;
-    std::unique_ptr<CRandomPP> random;
-
-    PageSet()
-    {
-        reader1 = std::make_unique<CRK40TKPropPage>(std::make_unique<FakeControl>(state));
-        reader2 = std::make_unique<CTK2PropPage>(*reader1);
-        reader3 = std::make_unique<CTK3PropPage>(*reader1);
-        reader4 = std::make_unique<CTK4PropPage>(*reader1);
-        sensors = std::make_unique<CRK40SensPropPage>(*reader1);
-        egress = std::make_unique<CRK40EgressPropPage>(*reader1);
-        led = std::make_unique<CLEDPropPage>(*reader1);
-        random = std::make_unique<CRandomPP>(*reader1);
-    }
+    std::unique_ptr<CRK40TKPropPage> reader1 = std::make_unique<CRK40TKPropPage>(std::make_unique<FakeControl>(state));
+    std::unique_ptr<CTK2PropPage> reader2 = std::make_unique<CTK2PropPage>(*reader1);
+    std::unique_ptr<CTK3PropPage> reader3 = std::make_unique<CTK3PropPage>(*reader1);
+    std::unique_ptr<CTK4PropPage> reader4 = std::make_unique<CTK4PropPage>(*reader1);
+    std::unique_ptr<CRK40SensPropPage> sensors = std::make_unique<CRK40SensPropPage>(*reader1);
+    std::unique_ptr<CRK40EgressPropPage> egress = std::make_unique<CRK40EgressPropPage>(*reader1);
+    std::unique_ptr<CLEDPropPage> led = std::make_unique<CLEDPropPage>(*reader1);
+    std::unique_ptr<CRandomPP> random = std::make_unique<CRandomPP>(*reader1);
 
     std::vector<CPropertyPage*> pages() const
     {

@@ -5,7 +5,6 @@
 
 #include <QApplication>
 #include <QMenu>
-#include <QPointer>
 #include <QTest>
 #include <QTimer>
 #include <memory>
@@ -18,7 +17,6 @@ struct PopupSeen {
     QString title;
     QList<int> commands;
     QStringList texts;
-    QPoint pos;
 };
 
 inline std::shared_ptr<PopupSeen> answerNextPopup(int command)
@@ -31,7 +29,6 @@ inline std::shared_ptr<PopupSeen> answerNextPopup(int command)
         seen->shown = true;
         seen->menuName = menu->objectName();
         seen->title = menu->title();
-        seen->pos = menu->pos();
         QAction* pick = nullptr;
         for (QAction* a : menu->actions()) {
             seen->commands << a->data().toInt();

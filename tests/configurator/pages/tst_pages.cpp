@@ -1,7 +1,9 @@
 // The pages over a stand-in control: the row pages (four readers, Sensors,
 // Egress) loading rows from the image and storing one row word at every
-// change, the Reader 1 page as host of the control, the LED page (word 38)
-// and the Random page (word 39) with its frequency checks.
+// change (the LED page's word 38 too), the Reader 1 page as host of the
+// control, and the Random page (word 39) with its frequency checks. The
+// cycling fields on their own: stepping with Up and Down, the popup menus,
+// and the click that neither moves the caret nor takes the focus.
 
 #include "PageFixture.h"
 #include "RecordingPrompter.h"
@@ -10,20 +12,68 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QTest>
+#include <QVBoxLayout>
 
 using namespace testpages;
 
+namespace {
+
+enum Kind { Action, Relay1, Relay2, Led };
+
+CCyclingEdit* make(Kind kind, QWidget* parent)
+{
+    switch (kind) {
+    case Action: return new CActionEdit(1054, parent);
+    case Relay1: return new CConditionEdit(1040, 1, parent);
+    case Relay2: return new CConditionEdit(1042, 2, parent);
+    case Led: return new CLEDEdit(1196, parent);
+    }
+    return nullptr;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Kind)
+
 class TestPages : public QObject {
     Q_OBJECT
+    QWidget* m_window = nullptr;   // the cycling fields' window, made on first use
+    QLineEdit* m_other = nullptr;
+
+    QWidget* window()
+    {
+        if (!m_window) {
+            m_window = new QWidget;
+            auto* layout = new QVBoxLayout(m_window);
+            m_other = new QLineEdit(m_window);
+            layout->addWidget(m_other);
+            m_window->show();
+            [[maybe_unused]] const bool exposed = QTest::qWaitForWindowExposed(m_window);
+        }
+        return m_window;
+    }
     static QLineEdit* frequency(PageSet& set) { return control<QLineEdit>(set.random.get(), 1219); }
     static QCheckBox* touch(PageSet& set, int k) { return control<QCheckBox>(set.random.get(), 1220 + k); }
     static void click(QWidget* w) { QTest::mouseClick(w, Qt::LeftButton, {}, w->rect().center()); }
+    // The Random page shown over word 39, its frequency box focused.
+    static QLineEdit* shownRandom(PageSet& set, const QString& word39)
+    {
+        set.setWord(39, word39);
+        set.state->puts.clear();
+        set.random->show();
+        set.random->OnSetActive();
+        frequency(set)->setFocus();
+        return frequency(set);
+    }
 
 private slots:
     void cleanup()
     {
         CRK40TKPropPage::setControlFactory({});
+        delete m_window;
+        m_window = nullptr;
         QVERIFY(!QApplication::activePopupWidget());
     }
 
@@ -68,6 +118,12 @@ private slots:
         QTest::newRow("sensor 4 Closed registration") << 208 << 1323 << "click" << 25 << "0100";
         QTest::newRow("egress 1 relay 2 Off") << 207 << 1312 << "32783" << 26 << "0004";
         QTest::newRow("egress 3 relay 2 If S2 = 1") << 207 << 1366 << "32780" << 28 << "2000";
+        QTest::newRow("LED 1 green __--____") << 212 << 1196 << "32788" << 38 << "C000";
+        QTest::newRow("LED 4 red ---_---------") << 212 << 1200 << "32787" << 38 << "0001";
+        QTest::newRow("LED 2 red ---_---------") << 212 << 1198 << "32787" << 38 << "0100";
+        QTest::newRow("LED 3 green __------__") << 212 << 1091 << "32790" << 38 << "0080";
+        QTest::newRow("LED 3 red __--____") << 212 << 1199 << "32788" << 38 << "0030";
+        QTest::newRow("unchanged LED choice stores too") << 212 << 1095 << "32786" << 38 << "0000";
     }
     void singleChange()
     {
@@ -78,6 +134,7 @@ private slots:
         QFETCH(QString, value);
 
         PageSet set;
+        set.setWord(38, "0000");
         QWidget* w = shownField(set, dialog, id);
         QVERIFY(w);
         CPropertyPage* page = set.page(dialog);
@@ -196,34 +253,6 @@ private slots:
         QCOMPARE(set.word(25), QStringLiteral("025B"));
     }
 
-    void ledChoice_data()
-    {
-        QTest::addColumn<int>("id");
-        QTest::addColumn<int>("command");
-        QTest::addColumn<QString>("value");
-        QTest::newRow("LED 1 green __--____") << 1196 << 32788 << "C000";
-        QTest::newRow("LED 4 red ---_---------") << 1200 << 32787 << "0001";
-        QTest::newRow("LED 2 red ---_---------") << 1198 << 32787 << "0100";
-        QTest::newRow("LED 3 green __------__") << 1091 << 32790 << "0080";
-        QTest::newRow("LED 3 red __--____") << 1199 << 32788 << "0030";
-        QTest::newRow("unchanged choice stores too") << 1095 << 32786 << "0000";
-    }
-    void ledChoice()
-    {
-        QFETCH(int, id);
-        QFETCH(int, command);
-        QFETCH(QString, value);
-        PageSet set;
-        set.setWord(38, "0000");
-        set.led->show();
-        set.led->OnSetActive();
-        set.state->puts.clear();
-        QVERIFY(chooseFromMenu(control<QWidget>(set.led.get(), id), command));
-        QCOMPARE(set.state->puts.size(), std::size_t(1));
-        QCOMPARE(set.state->puts[0].first, 38);
-        QCOMPARE(set.state->puts[0].second, value);
-    }
-
     void refusedWordIsReportedAndNotShown()
     {
         testsupport::RecordingPrompter prompter;
@@ -257,11 +286,7 @@ private slots:
     {
         testsupport::RecordingPrompter prompter;
         PageSet set;
-        set.setWord(39, "1E05");
-        set.state->puts.clear();
-        set.random->show();
-        set.random->OnSetActive();
-        QLineEdit* f = frequency(set);
+        QLineEdit* f = shownRandom(set, "1E05");
         QCOMPARE(f->text(), QStringLiteral("30"));
         QCOMPARE(QList<bool>({touch(set, 1)->isChecked(), touch(set, 2)->isChecked(), touch(set, 3)->isChecked(),
                               touch(set, 4)->isChecked()}),
@@ -285,19 +310,13 @@ private slots:
     {
         testsupport::RecordingPrompter prompter;
         PageSet set;
-        set.setWord(39, "0000");
-        set.random->show();
-        set.random->OnSetActive();
-        QLineEdit* f = frequency(set);
-        f->setFocus();
+        QLineEdit* f = shownRandom(set, "0000");
         f->selectAll();
-        set.state->puts.clear();
         QTest::keyClicks(f, "300");
         // Stored after "3" and after "30"; "300" is refused at once.
         QCOMPARE(set.state->puts.size(), std::size_t(2));
         QCOMPARE(set.word(39), QStringLiteral("1E00"));
-        QCOMPARE(prompter.messageTexts(), QStringList{"Enter a whole number from 0 to 255."});
-        QCOMPARE(prompter.messages[0].look, ui::Look::Stop);
+        QCOMPARE(prompter.lookTexts(), QStringList{"stop:Enter a whole number from 0 to 255."});
         // The box keeps its text, selected so the next keys replace it.
         QCOMPARE(f->text(), QStringLiteral("300"));
         QVERIFY(f->hasSelectedText());
@@ -309,12 +328,8 @@ private slots:
     {
         testsupport::RecordingPrompter prompter;
         PageSet set;
-        set.setWord(39, "1E00");
-        set.random->OnSetActive();
-        QLineEdit* f = frequency(set);
-        f->setFocus();
+        QLineEdit* f = shownRandom(set, "1E00");
         f->end(false);
-        set.state->puts.clear();
         QTest::keyClick(f, Qt::Key_Backspace);  // "3": stored
         QCOMPARE(set.word(39), QStringLiteral("0300"));
         QTest::keyClick(f, Qt::Key_Backspace);  // "": an integer is required
@@ -358,6 +373,124 @@ private slots:
         int got = -1;
         QCOMPARE(int(CRandomPP::checkFrequency(text, &got)), check);
         QCOMPARE(got, value);
+    }
+
+    void stepping_data()
+    {
+        QTest::addColumn<Kind>("kind");
+        QTest::addColumn<QString>("start");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<QString>("expected");
+
+        QTest::newRow("action down wraps") << Action << "On - MAX" << int(Qt::Key_Down) << "No effect";
+        QTest::newRow("relay 2 down wraps") << Relay2 << "S2 = E2" << int(Qt::Key_Down) << "Always";
+        QTest::newRow("relay 1 up wraps") << Relay1 << "Always" << int(Qt::Key_Up) << "S1 = E1";
+        QTest::newRow("relay 1 field with relay 2 text") << Relay1 << "S2 = 0" << int(Qt::Key_Down) << "S2 = 0";
+        QTest::newRow("action field with condition text") << Action << "Always" << int(Qt::Key_Down) << "Always";
+        QTest::newRow("LED down") << Led << "---___------" << int(Qt::Key_Down) << "---___------";
+        QTest::newRow("action other key") << Action << "Off" << int(Qt::Key_Right) << "Off";
+    }
+    void stepping()
+    {
+        QFETCH(Kind, kind);
+        QFETCH(QString, start);
+        QFETCH(int, key);
+        QFETCH(QString, expected);
+
+        CCyclingEdit* edit = make(kind, window());
+        edit->setText(start);
+        edit->show();
+        QSignalSpy changes(edit, &QLineEdit::textChanged);
+        QTest::keyClick(edit, Qt::Key(key));
+        QCOMPARE(edit->text(), expected);
+        QCOMPARE(changes.size(), expected == start ? 0 : 1);
+        QVERIFY(!QApplication::activePopupWidget());
+    }
+
+    // What each popup offers, and what a choice (0: none) leaves in the
+    // field; every choice signals a change, also one that keeps the text.
+    void menus_data()
+    {
+        QTest::addColumn<Kind>("kind");
+        QTest::addColumn<int>("button");
+        QTest::addColumn<QString>("menu");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QList<int>>("commands");
+        QTest::addColumn<QStringList>("texts");
+        QTest::addColumn<int>("command");
+        QTest::addColumn<QString>("expected");
+
+        const QList<int> actionCmds{32782, 32783, 32784, 32785};
+        const QStringList actionTexts{"&No effect", "&Off", "On - &5 sec.", "On - &Max"};
+        QTest::newRow("action left, closed") << Action << int(Qt::LeftButton) << "133" << "Relay Action" << actionCmds
+                                             << actionTexts << 0 << "No effect";
+        QTest::newRow("action, On - 5 sec") << Action << int(Qt::LeftButton) << "133" << "Relay Action" << actionCmds
+                                            << actionTexts << 32784 << "On - 5 sec";
+        QTest::newRow("relay 2 right") << Relay2 << int(Qt::RightButton) << "132" << "Relay2 Condition"
+                                       << QList<int>{32778, 32779, 32780, 32781}
+                                       << QStringList{"&Always", "S2 = &0", "S2 = &1", "S2 = &E2"} << 32781 << "S2 = E2";
+        QTest::newRow("LED right") << Led << int(Qt::RightButton) << "140" << "LED States"
+                                   << QList<int>{32786, 32787, 32790, 32788}
+                                   << QStringList{"---___------", "---_---------", "__------__", "__--____"} << 32790
+                                   << "__------__";
+    }
+    void menus()
+    {
+        QFETCH(Kind, kind);
+        QFETCH(int, button);
+        QFETCH(QString, menu);
+        QFETCH(QString, title);
+        QFETCH(QList<int>, commands);
+        QFETCH(QStringList, texts);
+        QFETCH(int, command);
+        QFETCH(QString, expected);
+
+        CCyclingEdit* edit = make(kind, window());
+        edit->show();
+        QSignalSpy changes(edit, &QLineEdit::textChanged);
+        auto seen = answerNextPopup(command);
+        QTest::mouseClick(edit, Qt::MouseButton(button), {}, edit->rect().center());
+        QVERIFY(seen->shown);
+        QCOMPARE(seen->menuName, menu);
+        QCOMPARE(seen->title, title);
+        QCOMPARE(seen->commands, commands);
+        QCOMPARE(seen->texts, texts);
+        QCOMPARE(edit->text(), expected);
+        QCOMPARE(changes.size(), command ? 1 : 0);
+    }
+
+    void foreignCommandIgnored()
+    {
+        auto* edit = new CConditionEdit(1040, 1, window());
+        QVERIFY(!edit->OnCommand(32781));  // relay 2's command
+        QVERIFY(!edit->OnCommand(32784));  // an action command
+        QCOMPARE(edit->text(), QStringLiteral("Always"));
+        QVERIFY(edit->OnCommand(32777));
+        QCOMPARE(edit->text(), QStringLiteral("S1 = E1"));
+    }
+
+    void clickTakesNoFocusAndNoCaret()
+    {
+        auto* edit = new CActionEdit(1041, window());
+        m_window->layout()->addWidget(edit);
+        edit->setText("On - 5 sec");
+        edit->setCursorPosition(0);
+        m_other->setFocus();
+        QApplication::setActiveWindow(m_window);
+        QTRY_VERIFY(m_other->hasFocus());
+        for (auto button : {Qt::LeftButton, Qt::RightButton}) {
+            auto seen = answerNextPopup(0);
+            QTest::mouseClick(edit, button, {}, QPoint(edit->width() - 4, edit->height() / 2));
+            QVERIFY(seen->shown);
+            // The window's focus child is still the other box (the popup
+            // itself holds the keyboard while it runs).
+            QVERIFY(!edit->hasFocus());
+            QCOMPARE(m_window->focusWidget(), static_cast<QWidget*>(m_other));
+            QCOMPARE(edit->cursorPosition(), 0);
+            QVERIFY(!edit->hasSelectedText());
+        }
+        QCOMPARE(edit->focusPolicy(), Qt::TabFocus);  // still a tab stop
+        QVERIFY(edit->isReadOnly());
     }
 };
 

@@ -17,12 +17,12 @@
 #include "shell/NetworkCommands.h"
 #include "core/Profile.h"
 #include "RecordingPrompter.h"
+#include "TestBytes.h"
 #include "TestEnvironment.h"
 #include "TestNetwork.h"
 #include "TestSheet.h"
 
 #include <QAbstractItemView>
-#include <QAction>
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
@@ -59,17 +59,9 @@ int applyToLastRemote(ISheetServices& sheet, const Limits& limits)
 const QString kLoopback = QStringLiteral("127.0.0.1");
 const quint32 kLoopbackAddress = htonl(INADDR_LOOPBACK);
 
-QString refused()
-{
-    return QStringLiteral("plain:SOCKET ERROR function 'Connect()' Error code: %1").arg(ECONNREFUSED);
-}
+QString refused() { return QStringLiteral("plain:SOCKET ERROR function 'Connect()' Error code: %1").arg(ECONNREFUSED); }
 
-Behaviour failing(int code)
-{
-    Behaviour b;
-    b.resultCode = code;
-    return b;
-}
+Behaviour failing(int code) { return {.resultCode = code, .raw = {}}; }
 
 QStringList items(const QComboBox* list)
 {
@@ -118,16 +110,9 @@ private slots:
         m_sheet = std::make_unique<TestSheet>(m_page->comm());
 
         // Gateway candidates from a hosts file of the test's own.
-        QFile hosts(m_env->path(QStringLiteral("hosts")));
-        QVERIFY(hosts.open(QIODevice::WriteOnly));
-        hosts.write("10.0.0.7 Other-Box\n127.0.0.1 GatewayOne gw\n10.0.0.8 ALPHA\n");
-        hosts.close();
-        m_options = {};
-        m_options.discovery.hostsFile = hosts.fileName();
-        m_options.discovery.neighbourTable = m_env->path(QStringLiteral("no-neighbours"));
-        m_options.discovery.reverseLookup = false;
-        m_options.discovery.ownHost = false;
-        m_options.limits = Limits{std::chrono::seconds(5), std::chrono::seconds(5), std::chrono::seconds(10)};
+        testsupport::writeFile(m_env->path("hosts"), "10.0.0.7 Other-Box\n127.0.0.1 GatewayOne gw\n10.0.0.8 ALPHA\n");
+        m_options = {{m_env->path("hosts"), m_env->path("no-neighbours"), false, false},
+                     Limits{std::chrono::seconds(5), std::chrono::seconds(5), std::chrono::seconds(10)}};
     }
 
     void cleanup()
@@ -220,7 +205,7 @@ private slots:
         QCOMPARE(m_page->remoteText(), text);
         QVERIFY(m_sheet->applyEnabled);
         QVERIFY(m_sheet->record.valid && m_sheet->record.remote);   // where Apply To Last writes: remoteCommandsThroughTheSheet
-        QVERIFY(m_sheet->log.empty());
+        QCOMPARE(m_sheet->logLines, 0);
         QCOMPARE(m_page->remoteSelection().address, kLoopbackAddress);
         QCOMPARE(Profile().ipPort(), int(m_gateway->port()));
     }
@@ -282,7 +267,7 @@ private slots:
         QCOMPARE(m_sheet->record.valid, kept);
         QCOMPARE(m_sheet->applyEnabled, kept);
         QCOMPARE(m_sheet->lastRead, kept ? chosen : QStringLiteral("Not selected."));
-        QCOMPARE(m_sheet->log.size(), std::size_t(kept && mode == 1 ? 1 : 0));
+        QCOMPARE(m_sheet->logLines, kept && mode == 1 ? 1 : 0);
         QCOMPARE(Profile().ipPort(), int(port));
     }
 
@@ -298,7 +283,7 @@ private slots:
         });
         QCOMPARE(m_gateway->requests().size(), 1);
         QCOMPARE(messages(), QStringList{"info:Configuration written successfully."});
-        QCOMPARE(m_sheet->log.size(), std::size_t(1));
+        QCOMPARE(m_sheet->logLines, 1);
     }
 
     // A gateway that takes the connection and never answers: the windows stay
@@ -307,9 +292,7 @@ private slots:
     void cancelEndsARequestAtOnce()
     {
         rememberLoopback(1);
-        Behaviour silent;
-        silent.mode = gatewaysim::Mode::Silent;
-        m_gateway->setDefaultBehaviour(silent);
+        m_gateway->setDefaultBehaviour({.mode = gatewaysim::Mode::Silent, .raw = {}});
         QElapsedTimer sinceCancel;
         bool cursorKept = false;
         runDialog(NetworkMode::Read, [&](CNetworkDlg& dlg) {
@@ -428,7 +411,7 @@ private slots:
         QCOMPARE(applyToLastRemote(*m_sheet, limits), 4);
         QCOMPARE(m_gateway->requests().size(), 1);
         QCOMPARE(messages(), QStringList{"plain:Writing error: 4"});
-        QVERIFY(m_sheet->log.empty());
+        QCOMPARE(m_sheet->logLines, 0);
         QVERIFY(m_sheet->record.valid && m_sheet->applyEnabled);
 
         // A word the control will not give: nothing is sent, and the write says why.
@@ -440,7 +423,7 @@ private slots:
         QVERIFY(m_gateway->requests().isEmpty());
         QCOMPARE(messages(), QStringList{"stop:Nothing was written to the terminal.\nThe communication control could "
                                          "not read configuration word 10: refused by the fake"});
-        QVERIFY(m_sheet->log.empty());
+        QCOMPARE(m_sheet->logLines, 0);
     }
 
     // Through the real main sheet, which runs the dialog as its runner: a
@@ -478,10 +461,7 @@ private slots:
 
         // Setting a password unlocks the sheet and, with the record, Apply To Last.
         m_prompter->dialogHandlers.push_back([](QDialog& dialog) {
-            auto* dlg = qobject_cast<CNewPasswordDlg*>(&dialog);
-            if (!dlg)
-                return int(QDialog::Rejected);
-            dlg->setTexts(QStringLiteral("gate7"), QStringLiteral("gate7"));
+            dynamic_cast<CNewPasswordDlg&>(dialog).setTexts(QStringLiteral("gate7"), QStringLiteral("gate7"));
             return int(QDialog::Accepted);
         });
         sheet.runCommand(cmd::kChangePassword);
@@ -504,14 +484,10 @@ private slots:
         QCOMPARE(m_prompter->messageTexts(), QStringList{"Configuration written successfully."});
         QCOMPARE(m_gateway->requests().size(), 1);
         QVERIFY(m_gateway->requests()[0].startsWith("VeTr 1 0000331 plok 2 sEPT 0010,00769;0011,00255;"));
-        QFile log(apppaths::transferLogPath());
-        QVERIFY(log.open(QIODevice::ReadOnly));
-        const QList<QByteArray> lines = log.readAll().split('\n');
+        const QList<QByteArray> lines = testsupport::readAll(apppaths::transferLogPath()).split('\n');
         QCOMPARE(lines.size(), 2);   // one line and the empty rest
-        QVERIFY2(lines[0].endsWith(QStringLiteral("   COM_PORT: 02   REMOTE: 127.0.0.1:%1\r")
-                                       .arg(m_gateway->port(), 5, 10, QLatin1Char('0'))
-                                       .toLatin1()),
-                 lines[0].constData());
+        QCOMPARE(lines[0].mid(20),   // after the date and time
+                 QStringLiteral("   COM_PORT: 02   REMOTE: 127.0.0.1:%1\r").arg(m_gateway->port(), 5, 10, QLatin1Char('0')).toLatin1());
     }
 
     void screens()
@@ -562,13 +538,11 @@ private:
     {
         bool ran = false;
         m_prompter->dialogHandlers.push_back([&](QDialog& dialog) {
-            auto* dlg = qobject_cast<CNetworkDlg*>(&dialog);
-            if (!dlg)
-                return int(QDialog::Rejected);
+            auto& dlg = dynamic_cast<CNetworkDlg&>(dialog);
             ran = true;
-            dlg->show();
-            if (QTest::qWaitForWindowExposed(dlg))
-                drive(*dlg);
+            dlg.show();
+            if (QTest::qWaitForWindowExposed(&dlg))
+                drive(dlg);
             return int(QDialog::Rejected);
         });
         runNetworkCommand(mode, *m_sheet, *m_page, m_options);
@@ -581,26 +555,19 @@ private:
     void queueNetworkDialog(int serialPort)
     {
         m_prompter->dialogHandlers.push_back([this, serialPort](QDialog& dialog) {
-            auto* dlg = qobject_cast<CNetworkDlg*>(&dialog);
-            if (!dlg)
-                return int(QDialog::Rejected);
-            dlg->portEdit()->setText(QString::number(m_gateway->port()));
-            dlg->computerList()->setEditText(QStringLiteral("127.0.0.1"));
-            dlg->serialList()->showPopup();
-            dlg->serialList()->hidePopup();
-            dlg->serialList()->setCurrentIndex(dlg->serialList()->findData(serialPort));
-            dlg->actionButton()->click();
+            auto& dlg = dynamic_cast<CNetworkDlg&>(dialog);
+            setPort(dlg, m_gateway->port());
+            dlg.computerList()->setEditText(QStringLiteral("127.0.0.1"));
+            dropDown(dlg.serialList());
+            dlg.serialList()->setCurrentIndex(dlg.serialList()->findData(serialPort));
+            dlg.actionButton()->click();
             return int(QDialog::Rejected);
         });
     }
 
     void rememberLoopback(quint8 serialPort)
     {
-        auto& selection = m_page->remoteSelection();
-        selection.address = kLoopbackAddress;
-        selection.name = QStringLiteral("gatewayone");
-        selection.port = 15027;
-        selection.serialPort = serialPort;
+        m_page->remoteSelection() = {kLoopbackAddress, QStringLiteral("gatewayone"), 15027, serialPort};
     }
 
     std::unique_ptr<testsupport::TestEnvironment> m_env;

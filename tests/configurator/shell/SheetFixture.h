@@ -8,11 +8,11 @@
 #include "core/AppPaths.h"
 #include "core/Profile.h"
 #include "RecordingPrompter.h"
+#include "TestBytes.h"
 #include "TestEnvironment.h"
 
 #include <QApplication>
 #include <QDir>
-#include <QFile>
 #include <QTest>
 
 struct SheetFixture {
@@ -28,10 +28,13 @@ struct SheetFixture {
         apppaths::setProgramFolder(env.path(QStringLiteral("program")));
         Profile::useFile(env.path(QStringLiteral("profile.ini")));
     }
+    // No window of the test is left open.
     ~SheetFixture()
     {
         Profile::useFile({});
         apppaths::setProgramFolder({});
+        for (QWidget* w : QApplication::topLevelWidgets())
+            QVERIFY2(!w->isVisible(), qPrintable(w->objectName()));
     }
     SheetFixture(const SheetFixture&) = delete;
     SheetFixture& operator=(const SheetFixture&) = delete;
@@ -40,10 +43,7 @@ struct SheetFixture {
 
     void writeProgramFile(const QString& name, const QByteArray& data) const
     {
-        QFile f(programFile(name));
-        if (!f.open(QIODevice::WriteOnly))
-            qFatal("cannot write %s", qPrintable(f.fileName()));
-        f.write(data);
+        testsupport::writeFile(programFile(name), data);
     }
 
     // Messages as "look:text" for compact comparisons.

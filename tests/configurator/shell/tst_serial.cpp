@@ -6,23 +6,18 @@
 #include "TestBytes.h"
 
 #include "shell/CRK40CnfPS.h"
-#include "pages/CRK40TKPropPage.h"
 #include "shell/CommandIds.h"
 #include "shell/PasswordDialogs.h"
 #include "platform/resources/Resources.h"
 #include "platform/serial/SerialDevice.h"
-#include "core/SerialTransfer.h"
 #include "shell/TransferDialogs.h"
 
 #include <rk40sim/Terminal.h>
 
-#include <QAction>
 #include <QComboBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScopeGuard>
-
-#include <memory>
 
 using testsupport::hexWord;
 
@@ -105,8 +100,6 @@ private slots:
         f.reset();
         for (int n = 1; n <= 10; ++n)
             qunsetenv(qPrintable(QString("RK40_COM%1").arg(n)));
-        for (QWidget* w : QApplication::topLevelWidgets())
-            QVERIFY2(!w->isVisible(), qPrintable(w->objectName()));
     }
 
     void writeThenReadGivesTheImageBack()
@@ -303,10 +296,9 @@ private slots:
         });
         f->prompter.dialogHandlers.push_back(choosePort(kCom - 1));
         sheet->action(command)->trigger();
-        QCOMPARE(f->prompter.messages.size(), std::size_t(1));
         // The device went away, and the message says so.
-        QCOMPARE(f->prompter.messages[0].text,
-                 str(132) + QString("\nthe device was removed (%1)").arg(QString::fromStdString(terminal->slavePath())));
+        QCOMPARE(f->prompter.messageTexts(),
+                 QStringList{str(132) + QString("\nthe device was removed (%1)").arg(QString::fromStdString(terminal->slavePath()))});
         QVERIFY(!sim->connected());
         QVERIFY(!sheet->lastTerminal().valid);
         QVERIFY(sheet->isEnabled());
@@ -318,10 +310,7 @@ private slots:
         QStringList notes;
         f->prompter.dialogHandlers.push_back(choosePort(kCom - 1, 0));
         sheet->action(cmd::kSerialStatus)->trigger();
-        QCOMPARE(f->prompter.messages.size(), std::size_t(1));
-        const auto& m = f->prompter.messages[0];
-        QCOMPARE(m.text, QString("Firmware: RK40 V6.29\n Time: 08.01.03 07:09\n Buffered: 0005"));
-        QCOMPARE(m.look, ui::Look::Information);
+        QCOMPARE(f->prompter.lookTexts(), QStringList{"info:Firmware: RK40 V6.29\n Time: 08.01.03 07:09\n Buffered: 0005"});
         QCOMPARE(sheet->reader1()->portText(), QString("COM3"));
         QCOMPARE(sheet->lastReadText(), str(161));
         QVERIFY(!sheet->lastTerminal().valid);

@@ -10,13 +10,11 @@
 
 #include "shell/CConfiguratorApp.h"
 #include "shell/CRK40CnfPS.h"
-#include "pages/CRK40TKPropPage.h"
 #include "shell/CommandIds.h"
 #include "core/PasswordChecksum.h"
 #include "shell/PasswordDialogs.h"
-#include "pages/PropertyPage.h"
 #include "platform/resources/Resources.h"
-#include "TestBytes.h"
+#include "RunProgram.h"
 #include "core/CRK40Comm.h"
 #include "shell/TransferDialogs.h"
 #include "platform/serial/ComPorts.h"
@@ -24,18 +22,14 @@
 #include "platform/serial/PortLocks.h"
 #include "platform/component/Registry.h"
 
-#include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFileDialog>
 #include <QLabel>
 #include <QPushButton>
-#include <QComboBox>
 #include <QRadioButton>
 #include <QSettings>
-#include <QProcess>
 #include <QTimer>
-
-#include <memory>
 
 #include <fcntl.h>
 #include <stdlib.h>
@@ -92,8 +86,7 @@ std::function<int(QDialog&)> typePassword(const QString& text, QString* seenBefo
 std::function<int(QDialog&)> chooseFile(const QString& path)
 {
     return [=](QDialog& d) {
-        auto& dlg = dynamic_cast<QFileDialog&>(d);
-        dlg.selectFile(path);
+        dynamic_cast<QFileDialog&>(d).selectFile(path);
         return int(QDialog::Accepted);
     };
 }
@@ -108,11 +101,10 @@ class TestSheet : public QObject {
     QString userDefault() const { return f->env.path("data/Veltrona/Termset/default.act"); }
     QString installedFolder() const { return f->env.path("usr/lib/termset"); }
 
-    std::unique_ptr<CRK40CnfPS> makeSheet(bool init = true)
+    std::unique_ptr<CRK40CnfPS> makeSheet()
     {
         auto sheet = std::make_unique<CRK40CnfPS>();
-        if (init)
-            sheet->OnInitDialog();
+        sheet->OnInitDialog();
         return sheet;
     }
 
@@ -126,8 +118,6 @@ private slots:
     {
         CRK40Comm::setOwnModule({});
         f.reset();
-        for (QWidget* w : QApplication::topLevelWidgets())
-            QVERIFY2(!w->isVisible(), qPrintable(w->objectName()));
     }
 
     void firstStartWithoutProfile()
@@ -343,22 +333,19 @@ private slots:
     {
         useInstalledFolder();
         // The shipped default is what a new user starts with.
-        writeShipped("20 1111\r\n");
-        auto sheet = std::make_unique<CRK40CnfPS>();
-        sheet->OnInitDialog();
+        testsupport::writeFile(installedFolder() + "/default.act", "20 1111\r\n");
+        auto sheet = makeSheet();
         QCOMPARE(sheet->registerImage().word(20), QString("1111"));
 
         f->prompter.messages.clear();
         sheet->registerImage().setWord(20, "2222");
         sheet->action(cmd::kSaveAsDefault)->trigger();
-        QCOMPARE(f->prompter.messageTexts().size(), 1);
-        QCOMPARE(f->prompter.messages[0].look, ui::Look::Information);  // string 163
+        QCOMPARE(f->messages(), QStringList{info(163)});
         QVERIFY(testsupport::readAll(userDefault()).contains("20 2222\r\n"));
         QCOMPARE(testsupport::readAll(installedFolder() + "/default.act"), QByteArray("20 1111\r\n"));
 
         // The user's own default wins from now on, also for Restore Defaults.
-        auto next = std::make_unique<CRK40CnfPS>();
-        next->OnInitDialog();
+        auto next = makeSheet();
         QCOMPARE(next->registerImage().word(20), QString("2222"));
         next->registerImage().setWord(20, "0000");
         next->action(cmd::kRestoreDefaults)->trigger();
@@ -379,8 +366,7 @@ private slots:
         f->writeProgramFile("plain", "x");
         qputenv("XDG_DATA_HOME", f->programFile("plain").toLocal8Bit());
         qputenv("XDG_STATE_HOME", f->programFile("plain").toLocal8Bit());
-        auto sheet = std::make_unique<CRK40CnfPS>();
-        sheet->OnInitDialog();
+        auto sheet = makeSheet();
         f->prompter.messages.clear();
         sheet->action(cmd::kSaveAsDefault)->trigger();
         sheet->AppendTransferLog(3, "None", 0);
@@ -406,7 +392,7 @@ private slots:
         QFETCH(bool, created);
         QFile::remove(component::Registry::defaultPath());
         if (system)
-            QCOMPARE(runRegctl({"--system", "-s", testsupport::TestEnvironment::controlModulePath()}), 0);
+            QCOMPARE(testsupport::runProgram("regctl", {"--system", "-s", testsupport::TestEnvironment::controlModulePath()}).status, 0);
         QVERIFY(QFile::exists(f->env.path("sysconfig/Veltrona/components.ini")) == system);
         if (user)
             QVERIFY(f->env.registerControl());
@@ -498,30 +484,20 @@ private slots:
         QProcess minicom;
         minicom.start("sleep", {"60"});
         QVERIFY(minicom.waitForStarted());
-        QFile lock(QDir(qEnvironmentVariable("RK40_LOCK_DIR")).filePath(serial::lockFileName(ch340.slave)));
-        QVERIFY(lock.open(QIODevice::WriteOnly));
-        lock.write(QByteArray::number(minicom.processId()).rightJustified(10, ' ') + " minicom root\n");
-        lock.close();
+        testsupport::writeFile(QDir(qEnvironmentVariable("RK40_LOCK_DIR")).filePath(serial::lockFileName(ch340.slave)),
+                               QByteArray::number(minicom.processId()).rightJustified(10, ' ') + " minicom root\n");
 
         CPortDlg dlg;
         dlg.show();
         QCOMPARE(dlg.portIndex(), 0);
         QVERIFY(dlg.slotText(0)->text().contains("FTDI FT232R USB UART, serial A1B2C3"));
         QVERIFY(dlg.slotText(0)->text().startsWith(ftdi.slave));
-        const QStringList tips = {
-            QString("COM2: %1 is in use by minicom (process %2)").arg(ch340.slave).arg(minicom.processId()),
-            "",
-            "COM4: /dev/does-not-exist-rk40 does not exist (is the device plugged in?)",
-            "COM5: /dev/null is not a serial device",
-            "COM6: no serial device is assigned to it",
-        };
-        for (int i = 1; i <= 5; ++i) {
-            if (tips[i - 1].isEmpty())
-                continue;
-            QVERIFY(!dlg.radio(i)->isEnabled());
-            QCOMPARE(dlg.radio(i)->toolTip(), tips[i - 1]);
-        }
-        QVERIFY(dlg.radio(2)->isEnabled());
+        QStringList tips;   // of COM2..COM6, each greyed with its reason or enabled
+        for (int i = 1; i <= 5; ++i)
+            tips << (dlg.radio(i)->isEnabled() ? QString("enabled") : dlg.radio(i)->toolTip());
+        QCOMPARE(tips, (QStringList{QString("COM2: %1 is in use by minicom (process %2)").arg(ch340.slave).arg(minicom.processId()),
+                                    "enabled", "COM4: /dev/does-not-exist-rk40 does not exist (is the device plugged in?)",
+                                    "COM5: /dev/null is not a serial device", "COM6: no serial device is assigned to it"}));
         QVERIFY(dlg.slotText(2)->text().contains("Silicon Labs CP2102"));
 
         // The CP210x goes to COM1: stored in ports.ini, shown beside it.
@@ -545,23 +521,6 @@ private:
     {
         QDir().mkpath(installedFolder());
         apppaths::setProgramFolder(installedFolder());
-    }
-    void writeShipped(const QByteArray& text) const
-    {
-        QFile file(installedFolder() + "/default.act");
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(text);
-    }
-
-    int runRegctl(const QStringList& args) const
-    {
-        QProcess p;
-        p.start(testsupport::TestEnvironment::programFolder() + "/regctl", args);
-        if (!p.waitForFinished(120000))
-            return -1;
-        if (p.exitCode() != 0)
-            qWarning("regctl: %s", p.readAllStandardError().constData());
-        return p.exitCode();
     }
 };
 

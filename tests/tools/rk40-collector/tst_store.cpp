@@ -65,7 +65,25 @@ QStringList lines(const QByteArray& text)
 
 class StoreTest : public QObject {
     Q_OBJECT
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<Store> m_store;   // open on db
+    QString error, reg, db;
+
 private slots:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        reg = m_dir->filePath("reg.txt");
+        db = m_dir->filePath("events.sqlite");
+        m_store = std::make_unique<Store>();
+        QVERIFY2(m_store->open(db, &error), qPrintable(error));
+    }
+    void cleanup()
+    {
+        m_store.reset();
+        m_dir.reset();
+    }
+
     void decodesRecords_data()
     {
         QTest::addColumn<QByteArray>("record");
@@ -98,11 +116,7 @@ private slots:
 
     void takesCompleteLinesOnceEach()
     {
-        QTemporaryDir dir;
-        const QString reg = dir.filePath("reg.txt");
-        Store store;
-        QString error;
-        QVERIFY2(store.open(dir.filePath("events.sqlite"), &error), qPrintable(error));
+        Store& store = *m_store;
         collector::BlockLedger ledger;
         QCOMPARE(take(store, reg), 0);  // no file yet
 
@@ -128,7 +142,7 @@ private slots:
 
         // A second store object (the next start) goes on from the offset.
         Store again;
-        QVERIFY(again.open(dir.filePath("events.sqlite"), &error));
+        QVERIFY(again.open(db, &error));
         append(reg, "0712608190ABCD12385\n");
         QCOMPARE(take(again, reg), 1);
         QCOMPARE(raws(again).size(), 5);
@@ -136,12 +150,8 @@ private slots:
 
     void filtersQueries()
     {
-        QTemporaryDir dir;
-        const QString reg = dir.filePath("reg.txt");
+        Store& store = *m_store;
         append(reg, "0612608150AAAA00011\r\n0712608150BBBB00022\r\n0712617304CCCC00031\r\n0812600000AAAA00011\r\n");
-        Store store;
-        QString error;
-        QVERIFY(store.open(dir.filePath("events.sqlite"), &error));
         QCOMPARE(take(store, reg), 4);
         auto cards = [&](const collector::QueryFilter& f) {
             QStringList c;
@@ -187,19 +197,16 @@ private slots:
     void followsTheRegisterFileThroughChanges()
     {
         QFETCH(QString, change);
-        QTemporaryDir dir;
-        const QString reg = dir.filePath("reg.txt"), old = dir.filePath("reg.txt.1"), db = dir.filePath("events.sqlite");
-        Store store;
-        QString error;
-        QVERIFY(store.open(db, &error));
+        Store& store = *m_store;
+        const QString old = m_dir->filePath("reg.txt.1"), fresh = m_dir->filePath("new");
         collector::RegisterFollower running(reg);
         running.setWritersActive(true);
         append(reg, kA + kB);
         QCOMPARE(store.ingest(running, nullptr, false).added, 2);
         auto replace = [&](const QByteArray& bytes) {
-            QFile::remove(dir.filePath("new"));
-            append(dir.filePath("new"), bytes);
-            QVERIFY(::rename(QFile::encodeName(dir.filePath("new")).constData(), QFile::encodeName(reg).constData()) == 0);
+            QFile::remove(fresh);
+            append(fresh, bytes);
+            QVERIFY(::rename(QFile::encodeName(fresh).constData(), QFile::encodeName(reg).constData()) == 0);
         };
         if (change == "shortened") {
             QVERIFY(QFile::resize(reg, kA.size() + 5));
@@ -216,9 +223,7 @@ private slots:
             append(old, kC);
             append(reg, kX);
         } else if (change == "copy") {
-            QVERIFY(QFile::copy(reg, dir.filePath("copy")));
-            append(dir.filePath("copy"), kC);
-            QVERIFY(::rename(QFile::encodeName(dir.filePath("copy")).constData(), QFile::encodeName(reg).constData()) == 0);
+            replace(kA + kB + kC);   // what the file held, and more
         } else if (change == "legacy") {
             sqlite3* h = nullptr;
             QCOMPARE(sqlite3_open(QFile::encodeName(db).constData(), &h), SQLITE_OK);
@@ -276,24 +281,17 @@ private slots:
 
     void refusesAStoreOfANewerSchema()
     {
-        QTemporaryDir dir;
-        const QString path = dir.filePath("events.sqlite");
-        {
-            Store store;
-            QString error;
-            QVERIFY(store.open(path, &error));
-            QCOMPARE(store.schemaVersion(), collector::kSchemaVersion);
-        }
-        sqlite3* db = nullptr;
-        QCOMPARE(sqlite3_open(QFile::encodeName(path).constData(), &db), SQLITE_OK);
-        QCOMPARE(sqlite3_exec(db, "PRAGMA user_version = 99", nullptr, nullptr, nullptr), SQLITE_OK);
-        sqlite3_close(db);
+        QCOMPARE(m_store->schemaVersion(), collector::kSchemaVersion);
+        m_store.reset();
+        sqlite3* h = nullptr;
+        QCOMPARE(sqlite3_open(QFile::encodeName(db).constData(), &h), SQLITE_OK);
+        QCOMPARE(sqlite3_exec(h, "PRAGMA user_version = 99", nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(h);
         Store store;
-        QString error;
-        QVERIFY(!store.open(path, &error));
+        QVERIFY(!store.open(db, &error));
         QVERIFY2(error.contains("newer"), qPrintable(error));
         Store reader;
-        QVERIFY(!reader.openReadOnly(path, &error));
+        QVERIFY(!reader.openReadOnly(db, &error));
         QVERIFY2(error.contains("99"), qPrintable(error));
     }
 };

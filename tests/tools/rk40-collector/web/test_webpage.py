@@ -19,6 +19,33 @@ except ImportError:
     webdriver = None
 
 
+def chrome(*extra):
+    options = webdriver.ChromeOptions()
+    for a in ("--headless=new", "--no-sandbox", "--disable-dev-shm-usage", *extra):
+        options.add_argument(a)
+    options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
+    return webdriver.Chrome(options=options)
+
+
+def open_login(browser, url):
+    """The login page of a fresh session."""
+    browser.get(url)
+    browser.execute_script("sessionStorage.clear()")
+    browser.delete_all_cookies()
+    browser.get(url)
+
+
+def log_in(browser, user):
+    browser.find_element(By.ID, "login-user").send_keys(user)
+    browser.find_element(By.ID, "login-password").send_keys("secret-words\n")
+
+
+def write(path, text):
+    with open(path, "w") as f:
+        f.write(text)
+    return path
+
+
 def record(card, terminal):
     now = datetime.datetime.now()
     return now.strftime("%d%m") + str(now.year % 10) + now.strftime("%H%M") + "1" + card + str(terminal)
@@ -54,9 +81,7 @@ class Site:
             f.write("secret-words\n")
         for user in ("admin", "viewer"):
             run("rk40-collector", "user", "add", user, "--role", user, "--password-file", pw)
-        names = os.path.join(self.dir, "names.csv")
-        with open(names, "w") as f:
-            f.write(f"id,access,name\n{NAMED_KEY},1,Ada Lovelace\n")
+        names = write(os.path.join(self.dir, "names.csv"), f"id,access,name\n{NAMED_KEY},1,Ada Lovelace\n")
         self.sims = [Sim(), Sim()]
         with socket.socket() as s:
             s.bind(("127.0.0.1", 0))
@@ -64,8 +89,7 @@ class Site:
         self.url = f"http://127.0.0.1:{self.port}/"
         args = ["run", "--http", f"127.0.0.1:{self.port}", "--db", os.path.join(self.dir, "db"), "--names", names,
                 "--register-file", os.path.join(self.dir, "reg.txt"), "--transfer-log", os.path.join(self.dir, "log")]
-        for sim in self.sims:
-            args += ["--port", sim.device]
+        args += [a for sim in self.sims for a in ("--port", sim.device)]
         self.log = os.path.join(self.dir, "collector.log")
         self.collector = subprocess.Popen([os.path.join(BIN, "rk40-collector"), *args], env=env, stderr=open(self.log, "w"))
         deadline = time.monotonic() + 60
@@ -97,11 +121,7 @@ class WebPageTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.site = Site()
-        options = webdriver.ChromeOptions()
-        for a in ("--headless=new", "--no-sandbox", "--disable-dev-shm-usage", "--window-size=1280,900"):
-            options.add_argument(a)
-        options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
-        cls.browser = webdriver.Chrome(options=options)
+        cls.browser = chrome("--window-size=1280,900")
 
     @classmethod
     def tearDownClass(cls):
@@ -116,12 +136,8 @@ class WebPageTest(unittest.TestCase):
         return WebDriverWait(self.browser, timeout, ignored_exceptions=[StaleElementReferenceException]).until(lambda _: condition())
 
     def log_in(self, user):
-        self.browser.get(self.site.url)
-        self.browser.execute_script("sessionStorage.clear()")
-        self.browser.delete_all_cookies()
-        self.browser.get(self.site.url)
-        self.find("#login-user").send_keys(user)
-        self.find("#login-password").send_keys("secret-words\n")
+        open_login(self.browser, self.site.url)
+        log_in(self.browser, user)
         self.until(lambda: self.find("#events-view").is_displayed())
 
     def view(self, name):
@@ -163,9 +179,7 @@ class WebPageTest(unittest.TestCase):
         self.find("#key-add button").click()
         self.until(lambda: "0123456789ABCD" in self.find("#keys-table").text)
         self.assertIn("0123456789ABCD", "\n".join(self.site.sims[0].cmd("keys")))
-        csv = os.path.join(self.site.dir, "import.csv")
-        with open(csv, "w") as f:
-            f.write("id,access,name\n0123456789ABCD,7,Grace\n" + NAMED_KEY + ",1,Ada Lovelace\n")
+        csv = write(os.path.join(self.site.dir, "import.csv"), f"id,access,name\n0123456789ABCD,7,Grace\n{NAMED_KEY},1,Ada Lovelace\n")
         self.find("#key-file").send_keys(csv)
         self.find("#key-import button").click()
         self.until(lambda: self.find("#import-diff").is_displayed())
@@ -204,13 +218,8 @@ class WebPageTest(unittest.TestCase):
 
 def screenshots(folder):
     """Each view at desktop and phone width, as an admin."""
-    site, options = Site(), webdriver.ChromeOptions()
-    for a in ("--headless=new", "--no-sandbox", "--disable-dev-shm-usage", "--hide-scrollbars"):
-        options.add_argument(a)
-    browser = webdriver.Chrome(options=options)
-    csv = os.path.join(site.dir, "import.csv")
-    with open(csv, "w") as f:
-        f.write(f"id,access,name\n{NAMED_KEY},1,Ada Lovelace\n0123456789ABCD,7,Grace Hopper\n")
+    site, browser = Site(), chrome("--hide-scrollbars")
+    csv = write(os.path.join(site.dir, "import.csv"), f"id,access,name\n{NAMED_KEY},1,Ada Lovelace\n0123456789ABCD,7,Grace Hopper\n")
     try:
         site.sims[0].cmd("id-add CDAB8967452301 05")
         site.sims[0].cmd("id-add 77665544332211 03")
@@ -218,14 +227,10 @@ def screenshots(folder):
             sim.cmd("online S " + record(card, terminal))
         for width, height, label in ((1280, 900, "desktop"), (360, 780, "phone")):
             browser.set_window_size(width, height)
-            browser.get(site.url)
-            browser.execute_script("sessionStorage.clear()")
-            browser.delete_all_cookies()
-            browser.get(site.url)
+            open_login(browser, site.url)
             time.sleep(0.5)
             browser.save_screenshot(os.path.join(folder, f"web-login-{label}.png"))
-            browser.find_element(By.ID, "login-user").send_keys("admin")
-            browser.find_element(By.ID, "login-password").send_keys("secret-words\n")
+            log_in(browser, "admin")
             for name in ("events", "terminals", "keys", "configuration"):
                 browser.get(site.url + "#" + name)
                 if name in ("keys", "configuration"):
