@@ -52,9 +52,14 @@ def record(card, terminal):
 
 
 class Sim:
-    def __init__(self):
-        self.p = subprocess.Popen([os.path.join(BIN, "rk40-sim")], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+    # link: the collector is given this link to the device, which the test
+    # removes when the terminal goes (a freed pseudo-terminal's name is soon
+    # another test's).
+    def __init__(self, link=None):
+        self.p = subprocess.Popen([os.path.join(BIN, "rk40-sim"), *(["--link", link] if link else [])],
+                                  stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
         self.device = self.p.stdout.readline().strip()
+        self.device = link or self.device
 
     def cmd(self, line):
         self.p.stdin.write(line + "\n")
@@ -82,7 +87,7 @@ class Site:
         for user in ("admin", "viewer"):
             run("rk40-collector", "user", "add", user, "--role", user, "--password-file", pw)
         names = write(os.path.join(self.dir, "names.csv"), f"id,access,name\n{NAMED_KEY},1,Ada Lovelace\n")
-        self.sims = [Sim(), Sim()]
+        self.sims = [Sim(), Sim(os.path.join(self.dir, "ttyRK40"))]
         with socket.socket() as s:
             s.bind(("127.0.0.1", 0))
             self.port = s.getsockname()[1]
@@ -212,6 +217,8 @@ class WebPageTest(unittest.TestCase):
         self.until(lambda: len(self.browser.find_elements(By.CSS_SELECTOR, "#terminal-cards .card")) == 2)
         gone.p.send_signal(signal.SIGTERM)
         gone.p.wait(30)
+        if os.path.islink(gone.device):
+            os.unlink(gone.device)
         card = f'#terminal-cards .card[data-port="{gone.device}"] .state'
         # The health check notices it, then the page's next refresh: allow a loaded machine time.
         self.until(lambda: self.find(card).text == "retrying", timeout=180)
