@@ -572,11 +572,12 @@ void Terminal::Impl::disconnect()
         while (!stop && Clock::now() < until && ::ioctl(keep.get(), TIOCINQ, &pending) == 0 && pending > 0)
             std::this_thread::sleep_for(5ms);
     }
+    // Not connected from before the PC can see the port go.
+    isConnected = false;
     master.reset();
     keep.reset();
     inbuf.clear();
     pushback.reset();
-    isConnected = false;
     changed.notify_all();
 }
 
