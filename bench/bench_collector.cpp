@@ -3,6 +3,7 @@
 // can deliver), and the processor time of a collector with 4 quiet ports
 // (target: under 2 % of one core in total).
 
+#include "CollectorBench.h"
 #include "rk40sim/Terminal.h"
 
 #include <QCoreApplication>
@@ -33,18 +34,6 @@ long long rowCount(const QString& db)
     }
     sqlite3_close(h);
     return n;
-}
-
-// User and system time of a process, in seconds.
-double processCpuSeconds(qint64 pid)
-{
-    QFile f(QString("/proc/%1/stat").arg(pid));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray stat = f.readAll();
-    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
-    // Fields 14 and 15 of the whole line (utime, stime) are 11 and 12 after the name.
-    return double(fields.value(11).toLongLong() + fields.value(12).toLongLong()) / double(sysconf(_SC_CLK_TCK));
 }
 
 std::unique_ptr<QProcess> startCollector(const QStringList& ports, const QTemporaryDir& dir)
@@ -112,11 +101,11 @@ int main(int argc, char** argv)
         }
         auto collector = startCollector(ports, dir);
         QThread::msleep(5000);  // started, ports open, first status asked
-        const double cpu0 = processCpuSeconds(collector->processId());
+        const double cpu0 = bench::processCpuSeconds(collector->processId());
         QElapsedTimer t;
         t.start();
         QThread::msleep(20000);
-        const double share = (processCpuSeconds(collector->processId()) - cpu0) / (double(t.elapsed()) / 1000.0);
+        const double share = (bench::processCpuSeconds(collector->processId()) - cpu0) / (double(t.elapsed()) / 1000.0);
         stopCollector(*collector);
         const bool idleOk = share < 0.02;
         ok = ok && idleOk;

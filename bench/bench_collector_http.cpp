@@ -4,7 +4,7 @@
 // (GET /api/v1/events?card=..., and one day with limit=10000; target:
 // median under 50 ms each).
 
-#include "platform/component/Registry.h"
+#include "CollectorBench.h"
 #include "Store.h"
 
 #include "rk40sim/Terminal.h"
@@ -15,7 +15,6 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QThread>
@@ -31,13 +30,6 @@ namespace {
 constexpr int kEvents = 1000000;
 constexpr int kPerDay = 3000;
 constexpr int kCards = 5000;
-
-quint16 freePort()
-{
-    QTcpServer s;
-    s.listen(QHostAddress::LocalHost);
-    return s.serverPort();
-}
 
 // One GET; the status, the body's size in `bytes`.
 int get(quint16 port, const QByteArray& path, const QByteArray& token, qint64* bytes)
@@ -114,18 +106,8 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     QTemporaryDir dir;
-    for (const char* v : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME"})
-        qputenv(v, QFile::encodeName(dir.filePath(v)));
-    QString error;
-    if (!component::succeeded(component::registerModule(app.applicationDirPath() + "/libRK40COMM.so", false, &error))) {
-        std::fprintf(stderr, "cannot register the control: %s\n", qPrintable(error));
-        return 1;
-    }
+    const QByteArray token = bench::privateCollectorSite(dir);
     const QString program = app.applicationDirPath() + "/rk40-collector";
-    QProcess tokenAdd;
-    tokenAdd.start(program, {"token", "add", "bench", "--role", "viewer"});
-    tokenAdd.waitForFinished(30000);
-    const QByteArray token = tokenAdd.readAllStandardOutput().trimmed();
 
     const QString db = dir.filePath("events.sqlite");
     QElapsedTimer fill;
@@ -134,7 +116,7 @@ int main(int argc, char** argv)
     std::printf("store of %d events written in %.1f s\n", kEvents, double(fill.elapsed()) / 1000.0);
 
     rk40sim::Terminal terminal;
-    const quint16 port = freePort();
+    const quint16 port = bench::freePort();
     QProcess service;
     service.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     service.start(program, {"run", "--http", QString::number(port), "--db", db, "--register-file",

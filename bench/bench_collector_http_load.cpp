@@ -5,7 +5,7 @@
 // event, and the idle collector's processor use is back under its target
 // (2 % of one core).
 
-#include "platform/component/Registry.h"
+#include "CollectorBench.h"
 
 #include "rk40sim/Terminal.h"
 
@@ -14,14 +14,12 @@
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
 
 #include <sqlite3.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <functional>
@@ -56,16 +54,6 @@ long long lines(const QString& path)
     return f.readAll().count('\n');
 }
 
-double cpuSeconds(qint64 pid)
-{
-    QFile f(QString("/proc/%1/stat").arg(pid));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray stat = f.readAll();
-    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
-    return double(fields.value(11).toLongLong() + fields.value(12).toLongLong()) / double(sysconf(_SC_CLK_TCK));
-}
-
 void wait(int ms)
 {
     QElapsedTimer t;
@@ -80,26 +68,11 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     QTemporaryDir dir;
-    for (const char* v : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME"})
-        qputenv(v, QFile::encodeName(dir.filePath(v)));
-    QString error;
-    if (!component::succeeded(component::registerModule(app.applicationDirPath() + "/libRK40COMM.so", false, &error))) {
-        std::fprintf(stderr, "cannot register the control: %s\n", qPrintable(error));
-        return 1;
-    }
+    const QByteArray token = bench::privateCollectorSite(dir);
     const QString program = app.applicationDirPath() + "/rk40-collector";
-    QProcess tokenAdd;
-    tokenAdd.start(program, {"token", "add", "bench", "--role", "viewer"});
-    tokenAdd.waitForFinished(30000);
-    const QByteArray token = tokenAdd.readAllStandardOutput().trimmed();
 
     rk40sim::Terminal one, two;
-    quint16 port = 0;
-    {
-        QTcpServer s;
-        s.listen(QHostAddress::LocalHost);
-        port = s.serverPort();
-    }
+    const quint16 port = bench::freePort();
     const QString db = dir.filePath("events.sqlite"), reg = dir.filePath("reg.txt");
     QProcess service;
     service.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -220,9 +193,9 @@ int main(int argc, char** argv)
         c.socket->abort();
     }
     wait(10000);
-    const double before = cpuSeconds(service.processId());
+    const double before = bench::processCpuSeconds(service.processId());
     wait(10000);
-    const double idle = (cpuSeconds(service.processId()) - before) / 10.0 * 100.0;
+    const double idle = (bench::processCpuSeconds(service.processId()) - before) / 10.0 * 100.0;
     std::printf("idle collector after the load: %.2f %% of one core (target < 2 %%)\n", idle);
 
     service.terminate();
