@@ -176,14 +176,6 @@ void SerialDevice::markRemoved()
     m_failed = true;
 }
 
-void SerialDevice::purge()
-{
-    if (!m_fd)
-        return;
-    (void)tcflush(m_fd.get(), TCIFLUSH);
-    (void)tcflush(m_fd.get(), TCOFLUSH);
-}
-
 bool SerialDevice::waitReadable(std::chrono::milliseconds timeout) const
 {
     if (!m_fd || m_failed)

@@ -48,9 +48,6 @@ public:
     // Why the last open failed, or that the device went away since.
     const PortStatus& status() const { return m_status; }
 
-    // Discards pending input, then pending output.
-    void purge();
-
     // One read attempt: the next byte, or -1 when none arrived within the
     // time-out (or the device reported an error or hang-up).
     int readByte(std::chrono::milliseconds timeout);
